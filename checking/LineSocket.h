@@ -1,0 +1,52 @@
+#pragma once
+// A line-oriented client connection, as text protocols (POP3, SMTP) see it. Protocol code talks only to
+// this interface, so tests drive it with a fake that plays a transcript, and the real TCP transport can be
+// swapped without touching the protocol.
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class LineSocket {
+public:
+    // Outcome of a connect, a read or a write.
+    enum class Status {
+        Ok,
+        TimedOut,  // nothing (or no complete line) arrived within the time-out
+        Closed,    // the peer closed the connection, or there is none
+        TooLong,   // the next line is longer than the limit; the stream cannot be trusted any more
+        Aborted,   // abort() was requested
+        Failed,    // any other network error (refused, unreachable, host not found, ...)
+    };
+
+    virtual ~LineSocket() = default;
+
+    // Opens a connection; any previous one is dropped first. Waits up to timeoutMs. Clears an abort request
+    // that was made before this call.
+    virtual Status connectToHost(const QString &host, quint16 port, int timeoutMs) = 0;
+    virtual bool isConnected() const = 0;
+    // True when a complete line is waiting in the input (never waits).
+    virtual bool canReadLine() const = 0;
+    // Reads the next line into *line without its line end (CR LF, or a bare LF). Waits up to timeoutMs for
+    // it. A line of more than maxLength octets fails with TooLong, and the socket never buffers much more
+    // than that while waiting. Complete lines that arrived before the peer closed are still returned.
+    virtual Status readLine(QByteArray *line, int timeoutMs, int maxLength) = 0;
+    // Queues data for sending and starts sending it without waiting.
+    virtual Status write(const QByteArray &data) = 0;
+    // Throws away whatever input has arrived and not been read.
+    virtual void discardInput() = 0;
+    // Closes the connection (data already queued is still sent where possible).
+    virtual void close() = 0;
+    // Drops the connection at once. The one call that is safe from any thread: it makes a connect or read
+    // that is waiting in the socket's own thread fail with Aborted, and so does the next one that starts
+    // before a new connectToHost. The caller keeps the socket alive until the call returns.
+    virtual void abort() = 0;
+    // Human-readable text of the last failure (the network layer's own words for network errors).
+    virtual QString errorString() const = 0;
+};
+
+using LineSocketFactory = std::function<std::unique_ptr<LineSocket>()>;
+
+// The factory of the real transport: a TcpLineSocket (TcpLineSocket.h).
+LineSocketFactory tcpLineSocketFactory();

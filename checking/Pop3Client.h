@@ -1,0 +1,193 @@
+#pragma once
+// A POP3 client (RFC 1939, plain TCP only) over a LineSocket.
+//
+// One object holds one session at a time. Every operation blocks until the server's reply is complete or
+// a time-out passes; with the default transport the caller's thread keeps handling its events meanwhile
+// (see TcpLineSocket.h). Operations return true on success. On failure lastError() tells the kind and
+// lastErrorText() the text to show: the server's own words when it refused (-ERR), otherwise the
+// network layer's text or ours.
+//
+// When the input can no longer be trusted to be in step with the commands (time-out, lost or aborted
+// connection, an over-long line, a reply that is neither +OK nor -ERR, a reply larger than allowed), the
+// client drops the connection, so a late reply can never be taken for the answer to a later command.
+// A -ERR reply leaves the session open.
+//
+// Thread use: all calls come from one thread at a time (the one that connected, for the default
+// transport), except abort(), which any thread may call. A call made while another operation of the same
+// client is still waiting (from an event handler that runs during the wait) fails with Error::Busy;
+// disconnect() and forceClose() then abort the connection instead.
+//
+// Set the environment variable QUARVEL_POP3_TRACE to print the dialogue to stderr (password and APOP
+// digest masked).
+#include "LineSocket.h"
+
+#include <QByteArray>
+#include <QByteArrayList>
+#include <QMap>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class Pop3Client {
+public:
+    enum class AuthKind { UserPass, Apop };
+
+    enum class Error {
+        None,
+        ServerError,     // the server answered -ERR; lastErrorText() is its text
+        ProtocolError,   // a reply that is neither +OK nor -ERR, or one that cannot be read as specified
+        LineTooLong,     // a reply line longer than maxLineLength()
+        ReplyTooLarge,   // a multi-line reply larger than maxReplySize()
+        TimedOut,        // no (complete) reply within the time-out
+        ConnectionLost,  // could not connect, or the connection was closed or failed
+        Aborted,         // abort() was called
+        NotConnected,    // a command without a session
+        NoApopTimestamp, // APOP asked for, but the greeting carries no timestamp
+        InvalidArgument, // a message number below 1, or a line break in the user name or password
+        Busy,            // another operation of this client is still waiting
+    };
+
+    static constexpr int kDefaultTimeoutMs = 60000;
+    static constexpr int kDefaultMaxLineLength = 65536;
+    static constexpr qint64 kDefaultMaxReplySize = qint64(256) * 1024 * 1024;
+
+    // The socket comes from factory (the real TCP transport when it is empty) and is kept for the client's
+    // whole life, so abort() always reaches the connection in use.
+    explicit Pop3Client(const LineSocketFactory &factory = {});
+    // Drops a session without QUIT.
+    ~Pop3Client();
+    Pop3Client(const Pop3Client &) = delete;
+    Pop3Client &operator=(const Pop3Client &) = delete;
+
+    // Account and limits; they take effect at the next connect() (time-outs and limits at once).
+    void setHost(const QString &host) { m_host = host; }
+    QString host() const { return m_host; }
+    void setPort(quint16 port) { m_port = port; }
+    quint16 port() const { return m_port; }
+    void setUserName(const QString &name) { m_userName = name; }
+    QString userName() const { return m_userName; }
+    void setPassword(const QString &password) { m_password = password; }
+    QString password() const { return m_password; }
+    void setAuthKind(AuthKind kind) { m_authKind = kind; }
+    AuthKind authKind() const { return m_authKind; }
+    void setConnectTimeout(int ms) { m_connectTimeoutMs = ms; }
+    int connectTimeout() const { return m_connectTimeoutMs; }
+    void setReadTimeout(int ms) { m_readTimeoutMs = ms; }
+    int readTimeout() const { return m_readTimeoutMs; }
+    // Longest reply line accepted, in octets without the line end.
+    void setMaxLineLength(int octets) { m_maxLineLength = octets; }
+    int maxLineLength() const { return m_maxLineLength; }
+    // Largest multi-line reply (TOP, RETR, UIDL, CAPA) accepted, in octets after unstuffing.
+    void setMaxReplySize(qint64 octets) { m_maxReplySize = octets; }
+    qint64 maxReplySize() const { return m_maxReplySize; }
+
+    // Opens a session: any old one is dropped without QUIT; TCP connect; the greeting, which must be +OK
+    // (a "<...>" in it is kept as the APOP timestamp); CAPA, where +OK and -ERR both do (the listing of a
+    // +OK is remembered); then login with USER/PASS, or APOP with the lowercase hexadecimal MD5 of
+    // timestamp + password. User name and password are sent as UTF-8. On failure the connection is closed
+    // and the error tells why (a refused login carries the server's text).
+    bool connect();
+    // True while a logged-in session is open.
+    bool isConnected() const;
+
+    // STAT: the number of messages (the reply's first word) and, when given, their total size (its
+    // second word, -1 when missing).
+    bool stat(int *count, qint64 *octets = nullptr);
+    // TOP n lines: the header block and the first lines of the body, dot-unstuffed, each line ending in
+    // CR LF (the empty line after the header block included). lines = 0 gives the header block only.
+    bool top(int n, int lines, QByteArray *text);
+    // LIST n: the message's size, the reply's second word; -1 when it is missing or not a number.
+    bool list(int n, qint64 *size);
+    // RETR n: the whole message, dot-unstuffed, each line ending in CR LF, otherwise as transmitted.
+    bool retr(int n, QByteArray *message);
+    bool dele(int n);
+    bool noop();
+    // UIDL: every message's unique-id listing, by message number; lines that do not read as
+    // "number uid" are left out.
+    bool uidl(QMap<int, QByteArray> *uids);
+    // UIDL n: that message's unique-id listing.
+    bool uidl(int n, QByteArray *uid);
+    // Any single-line command, true on +OK. The command is one line without its line end.
+    bool command(const QByteArray &line);
+
+    // QUIT expecting +OK (the server commits deletions only then), then closes. True when QUIT got +OK;
+    // the connection is closed in every case.
+    bool quit();
+    // Closes the session, sending QUIT first when asked. Errors are ignored, and the last reply and error
+    // stay as they were, so a caller can still read why the operation before failed.
+    void disconnect(bool sendQuit = true);
+    // Throws away unread input and drops the connection at once; last reply and error stay as well.
+    void forceClose();
+    // Thread-safe: makes the operation waiting now (or the next one, until a new connect) fail with
+    // Error::Aborted and drops the connection.
+    void abort();
+
+    // The last reply: its whole status line, its text after the status word, and its code read as a
+    // decimal number (0 for +OK and -ERR, and whenever it is not a number). Empty and 0 after a command
+    // that got no reply.
+    QByteArray lastReply() const { return m_lastReply; }
+    QString lastReplyText() const { return m_lastReplyText; }
+    int lastReplyCode() const { return m_lastReplyCode; }
+    Error lastError() const { return m_lastError; }
+    QString lastErrorText() const { return m_lastErrorText; }
+
+    // What the last connect() learnt: the greeting line, the APOP timestamp with its angle brackets (empty
+    // when there is none), and the capability names of a +OK CAPA listing, in upper case (empty when the
+    // server refused CAPA).
+    QByteArray greeting() const { return m_greeting; }
+    QByteArray apopTimestamp() const { return m_apopTimestamp; }
+    QByteArrayList capabilities() const { return m_capabilities; }
+    bool hasCapability(const QByteArray &name) const;
+
+    // The lowercase hexadecimal MD5 digest that APOP sends for this timestamp and password.
+    static QByteArray apopDigest(const QByteArray &timestamp, const QByteArray &secret);
+
+private:
+    enum class Reply { Ok, Err, Invalid };
+    class BusyGuard;
+
+    bool login();
+    bool sendLine(const QByteArray &line);
+    // Reads one status line into the last-reply fields.
+    bool readStatus(Reply *reply);
+    // Sends a command and reads its status line; true on +OK. On -ERR or an invalid reply the error is set.
+    bool simpleCommand(const QByteArray &line);
+    // Reads the lines of a multi-line reply up to the terminating "." line and hands each one, unstuffed
+    // and without its line end, to sink.
+    bool readMultiLine(const std::function<void(const QByteArray &line)> &sink);
+    // A command with a multi-line reply, collected into *data with CR LF after every line.
+    bool multiLineCommand(const QByteArray &line, QByteArray *data);
+    bool checkNumber(int n);
+    bool requireSession();
+    bool setError(Error error, const QString &text);
+    // Sets the error from a failed socket read or write and drops the connection.
+    bool socketFailure(LineSocket::Status status);
+    void dropConnection();
+    void resetReply();
+    void trace(const char *who, const QByteArray &line) const;
+
+    std::unique_ptr<LineSocket> m_socket;
+    QString m_host;
+    quint16 m_port = 110;
+    QString m_userName;
+    QString m_password;
+    AuthKind m_authKind = AuthKind::UserPass;
+    int m_connectTimeoutMs = kDefaultTimeoutMs;
+    int m_readTimeoutMs = kDefaultTimeoutMs;
+    int m_maxLineLength = kDefaultMaxLineLength;
+    qint64 m_maxReplySize = kDefaultMaxReplySize;
+
+    bool m_loggedIn = false;
+    bool m_busy = false;
+    bool m_trace = false;
+    QByteArray m_greeting;
+    QByteArray m_apopTimestamp;
+    QByteArrayList m_capabilities;
+    QByteArray m_lastReply;
+    QByteArray m_lastReplyRawText; // the text after the status word, as sent
+    QString m_lastReplyText;
+    int m_lastReplyCode = 0;
+    Error m_lastError = Error::None;
+    QString m_lastErrorText;
+};

@@ -1,0 +1,48 @@
+#pragma once
+// The real LineSocket: plain TCP through QTcpSocket.
+//
+// Waiting runs a local event loop with a time-out timer instead of a blocking call, so a caller on the main
+// thread keeps its windows alive (repaint, a cancel button), and the same code works inside a worker
+// QThread. The QTcpSocket of a connection belongs to the thread that opened it; every call except abort()
+// must come from that thread (a call from another one fails). A later connectToHost() from another thread
+// is fine: each connection gets a socket of its own.
+#include "LineSocket.h"
+
+#include <QMutex>
+
+#include <atomic>
+#include <functional>
+#include <optional>
+
+class TcpLineSocketCore;
+
+class TcpLineSocket final : public LineSocket {
+public:
+    TcpLineSocket();
+    ~TcpLineSocket() override;
+    TcpLineSocket(const TcpLineSocket &) = delete;
+    TcpLineSocket &operator=(const TcpLineSocket &) = delete;
+
+    Status connectToHost(const QString &host, quint16 port, int timeoutMs) override;
+    bool isConnected() const override;
+    bool canReadLine() const override;
+    Status readLine(QByteArray *line, int timeoutMs, int maxLength) override;
+    Status write(const QByteArray &data) override;
+    void discardInput() override;
+    void close() override;
+    void abort() override;
+    QString errorString() const override { return m_error; }
+
+private:
+    // Runs the local event loop until check() gives a result, the time-out passes or an abort is requested.
+    Status waitUntil(const std::function<std::optional<Status>()> &check, int timeoutMs);
+    // The current connection's core when the calling thread may use it; otherwise sets the error text.
+    TcpLineSocketCore *usableCore();
+    void dropCore();
+    Status fail(Status status, const QString &text);
+
+    mutable QMutex m_coreMutex; // guards m_core against abort() from another thread
+    TcpLineSocketCore *m_core = nullptr;
+    std::atomic<bool> m_abortRequested{false};
+    QString m_error;
+};

@@ -1,0 +1,35 @@
+# Settings every target of our own gets: warnings, the GLib-safe Qt keyword rule, sanitizers.
+add_compile_definitions(QT_NO_KEYWORDS)
+
+if(QUARVEL_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+function(quarvel_target target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra)
+  if(QUARVEL_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()
+
+# quarvel_library(name SOURCES ... LINKS ...): one static library per folder.
+function(quarvel_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC_LINKS;PRIVATE_LINKS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_LINKS} PRIVATE ${ARG_PRIVATE_LINKS})
+  quarvel_target(${name})
+endfunction()
+
+# quarvel_test(name SOURCES ... LINKS ...): one GoogleTest executable registered with CTest.
+function(quarvel_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LINKS;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LINKS} GTest::gtest GTest::gtest_main testsupport)
+  quarvel_target(${name})
+  gtest_discover_tests(${name}
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;G_SLICE=always-malloc;QUARVEL_BUILD_DIR=${CMAKE_BINARY_DIR};QUARVEL_SOURCE_DIR=${CMAKE_SOURCE_DIR};LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0"
+               LABELS "${ARG_LABELS}")
+endfunction()

@@ -1,0 +1,180 @@
+#include "SpamDetectorUnit.h"
+
+#include <QLatin1StringView>
+
+namespace {
+
+const QString kReceived = QStringLiteral("Received");
+const QChar kBlank = QLatin1Char(' ');
+const QChar kTab = QLatin1Char('\t');
+
+// Removes spaces and control characters (everything up to the blank) from both ends; unlike
+// QString::trimmed it keeps a no-break space, which is text, not folding.
+QString trimControls(QStringView s)
+{
+    qsizetype b = 0, e = s.size();
+    while (b < e && s.at(b).unicode() <= 0x20)
+        ++b;
+    while (e > b && s.at(e - 1).unicode() <= 0x20)
+        --e;
+    return s.mid(b, e - b).toString();
+}
+
+} // namespace
+
+int PosIgnoreCase(const QString &subText, const QString &text)
+{
+    if (subText.isEmpty() || text.isEmpty())
+        return 0;
+    return int(text.indexOf(subText, 0, Qt::CaseInsensitive)) + 1;
+}
+
+TSpamDetector::TSpamDetector(const TProgramSettings &settings) : m_settings(settings) {}
+
+bool TSpamDetector::IsSpam(const TMailEntry &entry) const
+{
+    const TFilterList *rules = m_settings.Filters;
+    if (!rules)
+        return false;
+    QStringList lines;
+    bool haveLines = false;
+    for (const TSimpleFilter *rule : *rules) {
+        if (!rule || !rule->Active)
+            continue;
+        if (rule->Kind == fkSubject) {
+            if (TestSubject(*rule, entry.Message))
+                return true;
+        } else if (rule->Kind == fkHeaderField) {
+            // The header lines are split once per message, and only when a header rule needs them.
+            if (!haveLines) {
+                lines = RawHeaderLines(entry.Message);
+                haveLines = true;
+            }
+            if (TestHeaderField(*rule, lines))
+                return true;
+        }
+    }
+    return false;
+}
+
+bool TSpamDetector::TestSubject(const TSimpleFilter &rule, const MailMessage &msg)
+{
+    // No upper-casing first: the comparison ignores case anyway, and a Unicode upper case can change
+    // the length of a text (ß becomes SS), which would shift the positions the table relies on.
+    return CompareText(rule.Operation, msg.Subject, rule.Text);
+}
+
+bool TSpamDetector::TestHeaderField(const TSimpleFilter &rule, const MailMessage &msg)
+{
+    return TestHeaderField(rule, RawHeaderLines(msg));
+}
+
+bool TSpamDetector::TestHeaderField(const TSimpleFilter &rule, const QStringList &headerLines)
+{
+    if (rule.HeaderField == kReceived)
+        return CompareText(rule.Operation, ReceivedText(headerLines), rule.Text);
+    const QString value = FieldValue(headerLines, rule.HeaderField);
+    // A missing or empty field matches exactly the rules with an empty text.
+    if (value.isEmpty())
+        return rule.Text.isEmpty();
+    return CompareText(rule.Operation, value, rule.Text);
+}
+
+bool TSpamDetector::CompareText(uint8_t operation, const QString &value, const QString &pattern)
+{
+    const int p = PosIgnoreCase(pattern, value);
+    if (p == 0)
+        return false;
+    const qsizetype n = value.size();
+    const qsizetype m = pattern.size();
+    switch (operation) {
+    case foEquals:
+        return p == 1 && n == m;
+    case foContains:
+        return true;
+    case foContainsWord: {
+        // Words are delimited by blanks only: at the start, between blanks, or at the very end (after
+        // the first blank-pattern pair). The pattern equal to the whole value counts as well.
+        if (PosIgnoreCase(pattern + kBlank, value) == 1)
+            return true;
+        if (PosIgnoreCase(kBlank + pattern + kBlank, value) > 0)
+            return true;
+        const int q = PosIgnoreCase(kBlank + pattern, value);
+        return n == q + m;
+    }
+    case foBeginsWith:
+        return p == 1;
+    case foEndsWith:
+        return p + m - 1 == n;
+    default:
+        return false;
+    }
+}
+
+QStringList TSpamDetector::RawHeaderLines(const MailMessage &msg)
+{
+    const QString text = msg.HeaderText();
+    if (text.isEmpty())
+        return msg.Headers;
+    QStringList lines;
+    qsizetype start = 0;
+    while (start < text.size()) {
+        qsizetype end = text.indexOf(QLatin1Char('\n'), start);
+        if (end < 0)
+            end = text.size();
+        qsizetype stop = end;
+        if (stop > start && text.at(stop - 1) == QLatin1Char('\r'))
+            --stop;
+        // The empty line ends the header block.
+        if (stop == start)
+            break;
+        lines.append(text.mid(start, stop - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+QString TSpamDetector::ReceivedText(const QStringList &headerLines)
+{
+    QString v;
+    bool inBlock = false;
+    for (const QString &line : headerLines) {
+        if (line.startsWith(kReceived)) {
+            // Everything after the first colon, the blank that usually follows it included.
+            const qsizetype colon = line.indexOf(QLatin1Char(':'));
+            v += kBlank;
+            v += QStringView(line).mid(colon + 1);
+            inBlock = true;
+        } else if (inBlock && line.startsWith(kTab)) {
+            v += kBlank;
+            v += line;
+        } else {
+            // A continuation with a leading blank also ends the block.
+            inBlock = false;
+        }
+    }
+    v.remove(kTab);
+    return v;
+}
+
+QString TSpamDetector::FieldValue(const QStringList &headerLines, const QString &fieldName)
+{
+    for (qsizetype i = 0; i < headerLines.size(); ++i) {
+        const QString &line = headerLines.at(i);
+        const qsizetype colon = line.indexOf(QLatin1Char(':'));
+        if (colon < 0)
+            continue;
+        if (QStringView(line).left(colon).compare(fieldName, Qt::CaseInsensitive) != 0)
+            continue;
+        QString value = trimControls(QStringView(line).mid(colon + 1));
+        for (qsizetype j = i + 1; j < headerLines.size(); ++j) {
+            const QString &cont = headerLines.at(j);
+            if (!cont.startsWith(kBlank) && !cont.startsWith(kTab))
+                break;
+            value += kBlank;
+            value += trimControls(cont);
+        }
+        return trimControls(value);
+    }
+    return QString();
+}

@@ -1,0 +1,45 @@
+#include "MsgBox.h"
+
+#include <atomic>
+#include <cstdio>
+
+namespace {
+std::atomic<IMessageBoxHandler *> g_handler{nullptr};
+}
+
+void SetMessageBoxHandler(IMessageBoxHandler *handler)
+{
+    g_handler = handler;
+}
+
+IMessageBoxHandler *MessageBoxHandler()
+{
+    return g_handler;
+}
+
+QString DefaultCaption(TMsgKind kind)
+{
+    switch (kind) {
+    case MsgError: return QStringLiteral("Fehler");
+    case MsgInformation: return QStringLiteral("Information");
+    case MsgQuestion: return QStringLiteral("Frage");
+    case MsgWarning: return QStringLiteral("Warnung");
+    case MsgConfirmation: return QStringLiteral("Bestätigung");
+    }
+    return QString();
+}
+
+int ShowMsgBox(const QString &text, const QString &caption, TMsgKind kind, int buttons)
+{
+    const QString cap = caption.isEmpty() ? DefaultCaption(kind) : caption;
+    if (IMessageBoxHandler *h = g_handler)
+        return h->Show(text, cap, kind, buttons);
+    std::fprintf(stderr, "%s: %s\n", cap.toLocal8Bit().constData(), text.toLocal8Bit().constData());
+    if (buttons & (BtnYesNo | BtnYesNoCancel))
+        return (buttons & BtnYesNoCancel) ? IDCANCEL : IDNO;
+    if (buttons & (BtnOKCancel | BtnRetryCancel))
+        return IDCANCEL;
+    if (buttons & BtnAbortRetryIgnore)
+        return IDABORT;
+    return IDOK;
+}

@@ -1,0 +1,119 @@
+#pragma once
+// The plain records that carry the settings and the view of the mailboxes, and the mail list.
+#include "MailMessage.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+
+struct TSimpleFilter; // one filter rule; defined by the filter store
+
+using TStringArray = QStringList;
+using TIntegerArray = QList<int32_t>;
+
+struct TPOP3Check {
+    bool NewMailMsg = false;
+    bool EMailCheck = false;
+    int32_t EMailCheckTime = 60;
+    QString EMailClient;
+    QString EMailSoundFile;
+    bool AutoKillSpam = true;
+    bool ShowUserInfoBeforeKillSpam = true;
+    bool ShowOnlyNewMsgs = true;
+};
+
+struct TPOP3AccountSettings {
+    bool Active = true;
+    QString ServerName;
+    int32_t Port = 110;
+    int32_t ServerRetries = 1;
+    QString AccountName;
+    QString Password;
+    bool UseAPOP = false;
+    bool UseProviderSMTP = false;
+    QString SMTPServer;
+    int32_t SMTPPort = 25;
+    QString SMTPEMailAddress;
+    bool SMTPAuth = false;
+    bool SMTPUsePOP3Data = true;
+    QString SMTPAccountName;
+    QString SMTPPassword;
+    bool SendSMS = false;
+    QString SMSCellNum;
+    bool CheckFailed = false; // run-time only, never stored
+
+    bool operator==(const TPOP3AccountSettings &) const = default;
+};
+
+using TPOP3Accounts = QList<TPOP3AccountSettings>;
+
+struct TProxySettings {
+    QString ProxyServer;
+    int32_t ProxyPort = 80;
+    QString ProxyUsername;
+    QString ProxyPassword;
+};
+
+struct TZirpelSettings {
+    QString Username;
+    QString Password;
+    bool HTTPS = false;
+    bool WithSenderAddress = false;
+    bool EMail2SMSOnlySubject = true;
+};
+
+using TFilterList = QList<TSimpleFilter *>;
+
+struct TProgramSettings {
+    uint8_t ConnectionType = 0;
+    QString DataPath;
+    TIntegerArray ColWidths;
+    int32_t SplitterPosition = 205;
+    TPOP3Check POP3Check;
+    TPOP3Accounts Accounts;
+    TFilterList *Filters = nullptr; // owned by the filter store
+    bool FirstStart = true;
+    TZirpelSettings SMSGateway;
+};
+
+enum TMailState : int32_t { msNormal = 0, msSpam = 8 };
+
+struct TMailEntry {
+    MailMessage Message;
+    QString Host;
+    QString UserName;
+    int32_t MsgNumber = 0;
+    int32_t Size = 0;
+    bool Checked = false;
+    int32_t State = msNormal;
+    int32_t Row = -1;
+    bool DeleteMark = false;
+    // The server's unique-id listing of the message when the server offers UIDL (empty otherwise);
+    // a deletion compares it to make sure the number still names the same message.
+    QString ServerUIDL;
+};
+
+// Non-owning list of the entries the user sees.
+class TMailList {
+public:
+    int Count() const { return int(m_items.size()); }
+    TMailEntry *Item(int i) const { return m_items.at(i); }
+    TMailEntry *operator[](int i) const { return m_items.at(i); }
+    int Add(TMailEntry *e)
+    {
+        m_items.append(e);
+        return int(m_items.size()) - 1;
+    }
+    int IndexOf(const TMailEntry *e) const { return int(m_items.indexOf(const_cast<TMailEntry *>(e))); }
+    void Delete(int i) { m_items.removeAt(i); }
+    void Clear() { m_items.clear(); }
+    int CountByState(int32_t state) const;
+
+    auto begin() const { return m_items.begin(); }
+    auto end() const { return m_items.end(); }
+
+private:
+    QList<TMailEntry *> m_items;
+};

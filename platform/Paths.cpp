@@ -1,0 +1,73 @@
+#include "Paths.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace platform {
+
+QString withTrailingSlash(const QString &path)
+{
+    if (path.isEmpty() || path.endsWith(QLatin1Char('/')))
+        return path;
+    return path + QLatin1Char('/');
+}
+
+QString profileOverride()
+{
+    return qEnvironmentVariable(kProfileEnv);
+}
+
+QString registryFile(RegRoot root)
+{
+    const QString profile = profileOverride();
+    const char *file = root == RegRoot::CurrentUser ? "user.db" : "machine.db";
+    if (!profile.isEmpty())
+        return QDir(profile).filePath(QStringLiteral("registry/") + QLatin1String(file));
+    if (root == RegRoot::CurrentUser) {
+        const QString cfg = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+        return QDir(cfg).filePath(QLatin1String(kProductName) + QStringLiteral("/") + QLatin1String(file));
+    }
+    // Machine-wide values: like HKEY_LOCAL_MACHINE, only an administrator may write here.
+    return QStringLiteral("/var/lib/quarvel/") + QLatin1String(file);
+}
+
+QString programFolder()
+{
+    QString dir;
+    if (QCoreApplication::instance())
+        dir = QCoreApplication::applicationDirPath();
+    if (dir.isEmpty())
+        dir = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath().section(QLatin1Char('/'), 0, -2);
+    return withTrailingSlash(dir);
+}
+
+QString appDataFolder()
+{
+    const QString profile = profileOverride();
+    QString dir = profile.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+                                    : QDir(profile).filePath(QStringLiteral("data"));
+    if (dir.isEmpty())
+        dir = QDir::homePath() + QStringLiteral("/.local/share");
+    QDir().mkpath(dir);
+    return dir;
+}
+
+QString findDataFile(const QString &name)
+{
+    const QString prog = programFolder();
+    const QStringList candidates = {
+        prog + name,
+        prog + QStringLiteral("../share/quarvel/") + name,
+#ifdef QUARVEL_SOURCE_RESOURCES
+        QStringLiteral(QUARVEL_SOURCE_RESOURCES "/") + name,
+#endif
+    };
+    for (const QString &c : candidates)
+        if (QFileInfo::exists(c))
+            return QFileInfo(c).absoluteFilePath();
+    return QString();
+}
+
+} // namespace platform

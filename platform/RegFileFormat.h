@@ -1,0 +1,31 @@
+#pragma once
+// The text form of registry keys ("Windows Registry Editor Version 5.00" files): export of a key with
+// everything below it, and import of such a file.
+#include "RegistryHive.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+
+namespace platform {
+
+// "HKCU\Software\X", "HKEY_LOCAL_MACHINE\Software" ... -> root and path; false for an unknown root.
+bool parseRootedKey(const QString &text, RegRoot *root, QString *path);
+QString rootName(RegRoot root); // "HKEY_CURRENT_USER" / "HKEY_LOCAL_MACHINE"
+
+// One value as "name"=data, the way .reg files write it.
+QString formatRegValue(const RegValue &v);
+// The value data as reg.exe's query shows it ("REG_SZ", text; "REG_DWORD", 0x...; "REG_BINARY", hex).
+QString typeName(quint32 type);
+QString displayData(const RegValue &v);
+
+// The key and all keys below it, as .reg text (UTF-8, CR LF). False when the key does not exist.
+bool exportKey(RegistryHive &hive, RegRoot root, const QString &path, QByteArray *out);
+
+using HiveForRoot = std::function<RegistryHive &(RegRoot)>;
+// Applies a .reg file (UTF-16 with BOM, UTF-8 or Windows-1252). Writes go in one transaction per
+// hive; on a syntax error nothing is written and *error names the line.
+bool importRegText(const QByteArray &bytes, const HiveForRoot &hives, QString *error);
+
+} // namespace platform

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs every Debian package Quarvel needs to build, run and test. Quick when all is present.
+set -euo pipefail
+
+packages=(
+  # build
+  cmake ninja-build g++ pkg-config
+  qt6-base-dev qt6-multimedia-dev qt6-svg-dev libqt6svg6 qt6-image-formats-plugins
+  libgmime-3.0-dev libssl-dev libsqlite3-dev libc-ares-dev
+  # run: the desktop's default mail program is found through xdg-mime
+  xdg-utils
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev
+  dovecot-core dovecot-pop3d python3 python3-aiosmtpd dnsmasq
+  spamassassin libpython3.11-testsuite
+  # seeing the real program: a virtual display, a tray host, screenshots
+  xvfb trayer imagemagick x11-utils
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+# Package scripts may try to start services (Dovecot); the tests start their own private instances.
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

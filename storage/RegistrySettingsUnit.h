@@ -1,0 +1,46 @@
+#pragma once
+// The one object that knows where every setting lives: it moves TProgramSettings between memory and
+// the registry store, finds the data folder and seeds it with the installed filter file.
+#include "RegIni.h"
+#include "TypeDef.h"
+
+#include <QString>
+
+inline const QString kMakerKey = QStringLiteral("Software\\Tessmar Software");
+inline const QString kProgramKey = QStringLiteral("Software\\Tessmar Software\\Quarvel");
+inline const QString kMachineKey = QStringLiteral("Software\\Quarvel");
+inline const QString kProgramVersion = QStringLiteral("2.20");
+inline const QString kFilterFileName = QStringLiteral("Filters.dat");
+
+// The fixed pass phrase of the mailbox passwords (128 characters).
+QByteArray FixedPassPhrase();
+// The SMS password's pass phrase: the fixed one, the SMS user name and the product name.
+QByteArray SMSPassPhrase(const QString &smsUserName);
+
+class TRegistrySettings {
+public:
+    explicit TRegistrySettings(QString programFolder = QString());
+
+    TTheRegIniFile RegFile;
+    TProgramSettings Settings;
+    // Folder of the running program with a trailing '/' (given, or the running executable's).
+    QString ProgramFolder;
+
+    void Load();
+    void Save();
+    void SaveSplitterPosition();
+    void SaveColWidths();
+    void LoadPOP3Settings(TPOP3Check &check, TPOP3Accounts &accounts);
+    // Replaces the stored mailboxes as a whole: the old list stays if the save cannot complete.
+    // False when the store could not be written.
+    bool SavePOP3Settings(const TPOP3Check &check, const TPOP3Accounts &accounts);
+    int FindAccount(const QString &serverName, const QString &accountName) const;
+    TPOP3AccountSettings GetAccount(const QString &serverName, const QString &accountName) const;
+    QString GetDataFolder();
+    // The default of "DataPath": the application-data folder with the product name appended.
+    QString DefaultDataPath() const;
+
+private:
+    void use(HKEY root, const QString &section);
+    void writePOP3Values(const TPOP3Check &check, const TPOP3Accounts &accounts);
+};

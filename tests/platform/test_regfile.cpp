@@ -1,0 +1,104 @@
+#include "RegFileFormat.h"
+#include "TestProfile.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+
+#include <functional>
+#include <memory>
+
+using namespace platform;
+
+namespace {
+
+// The hives of the current profile, opened on first use.
+struct Hives {
+    std::unique_ptr<RegistryHive> user, machine;
+    RegistryHive &operator()(RegRoot r)
+    {
+        auto &h = r == RegRoot::CurrentUser ? user : machine;
+        if (!h)
+            h = std::make_unique<RegistryHive>(r);
+        return *h;
+    }
+};
+
+} // namespace
+
+TEST(RegFile, ExportThenImportIntoAFreshProfileGivesTheSameTree)
+{
+    QByteArray text;
+    {
+        TestProfile p;
+        RegistryHive h(RegRoot::CurrentUser);
+        ASSERT_TRUE(h.createKey(QStringLiteral("Software\\T\\Sub")));
+        h.setValue(QStringLiteral("Software\\T"), QStringLiteral("Text"), RegSz, regSzBytes(QStringLiteral("C:\\Pfad \"mit\" Müll")));
+        h.setValue(QStringLiteral("Software\\T"), QStringLiteral("Num"), RegDword, regDwordBytes(0xA0B1));
+        h.setValue(QStringLiteral("Software\\T\\Sub"), QStringLiteral("Bin"), RegBinary, QByteArray("\x00\xFF\x10", 3));
+        h.setValue(QStringLiteral("Software\\T\\Sub"), QString(), RegSz, regSzBytes(QStringLiteral("default")));
+        ASSERT_TRUE(exportKey(h, RegRoot::CurrentUser, QStringLiteral("Software\\T"), &text));
+    }
+    EXPECT_TRUE(text.startsWith("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\T]\r\n"));
+    EXPECT_TRUE(text.contains("\"Text\"=\"C:\\\\Pfad \\\"mit\\\" M\xC3\xBCll\"\r\n"));
+    EXPECT_TRUE(text.contains("\"Num\"=dword:0000a0b1\r\n"));
+    EXPECT_TRUE(text.contains("\"Bin\"=hex:00,ff,10\r\n"));
+    EXPECT_TRUE(text.contains("@=\"default\"\r\n"));
+
+    TestProfile p2;
+    QString why;
+    Hives hives;
+    ASSERT_TRUE(importRegText(text, std::ref(hives), &why)) << why.toStdString();
+    RegistryHive h(RegRoot::CurrentUser);
+    QByteArray again;
+    ASSERT_TRUE(exportKey(h, RegRoot::CurrentUser, QStringLiteral("Software\\T"), &again));
+    EXPECT_EQ(again, text);
+}
+
+TEST(RegFile, ImportReadsUtf16ContinuedHexAndDeletions)
+{
+    TestProfile p;
+    const QString src = QStringLiteral("Windows Registry Editor Version 5.00\r\n\r\n"
+                                       "[HKEY_CURRENT_USER\\Software\\Other\\Accounts\\00000001]\r\n"
+                                       "\"Account Name\"=\"Post\"\r\n"
+                                       "\"Data\"=hex:01,02,\\\r\n  03,04\r\n"
+                                       "\"Gone\"=\"x\"\r\n"
+                                       "\"Gone\"=-\r\n"
+                                       "[HKLM\\Software\\Quarvel]\r\n"
+                                       "\"InstallPath\"=\"/opt/q/\"\r\n");
+    QByteArray utf16("\xFF\xFE");
+    for (QChar c : src) {
+        utf16.append(char(c.unicode() & 0xFF));
+        utf16.append(char(c.unicode() >> 8));
+    }
+    QString why;
+    Hives hives;
+    ASSERT_TRUE(importRegText(utf16, std::ref(hives), &why)) << why.toStdString();
+    RegistryHive u(RegRoot::CurrentUser), m(RegRoot::LocalMachine);
+    RegValue v;
+    ASSERT_TRUE(u.readValue(QStringLiteral("Software\\Other\\Accounts\\00000001"), QStringLiteral("Data"), &v));
+    EXPECT_EQ(v.data, QByteArray("\x01\x02\x03\x04", 4));
+    EXPECT_FALSE(u.readValue(QStringLiteral("Software\\Other\\Accounts\\00000001"), QStringLiteral("Gone"), nullptr));
+    ASSERT_TRUE(m.readValue(QStringLiteral("Software\\Quarvel"), QStringLiteral("InstallPath"), &v));
+    EXPECT_EQ(regSzText(v.data), QStringLiteral("/opt/q/"));
+}
+
+TEST(RegFile, ASyntaxErrorWritesNothing)
+{
+    TestProfile p;
+    const char *bad[] = {
+        "not a reg file\r\n[HKCU\\A]\r\n",
+        "Windows Registry Editor Version 5.00\r\n[HKCU\\A]\r\n\"ok\"=\"1\"\r\n\"b\"=hex:zz\r\n",
+        "Windows Registry Editor Version 5.00\r\n\"orphan\"=\"1\"\r\n",
+        "Windows Registry Editor Version 5.00\r\n[HKCU\\A]\r\n\"n\"=dword:123456789\r\n",
+        "Windows Registry Editor Version 5.00\r\n[HKEY_NOWHERE\\A]\r\n",
+        "Windows Registry Editor Version 5.00\r\n[HKCU\\A]\r\n\"open=\"1\"\r\n",
+    };
+    for (const char *text : bad) {
+        QString why;
+        Hives hives;
+        EXPECT_FALSE(importRegText(QByteArray(text), std::ref(hives), &why)) << text;
+        EXPECT_FALSE(why.isEmpty());
+        EXPECT_FALSE(RegistryHive(RegRoot::CurrentUser).keyExists(QStringLiteral("A"))) << text;
+    }
+}

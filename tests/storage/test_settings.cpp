@@ -1,0 +1,284 @@
+#include "BlowfishCryptUnit.h"
+#include "RegistrySettingsUnit.h"
+#include "TestProfile.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+
+#include <csignal>
+
+namespace {
+
+const QString kSettings = kProgramKey + QStringLiteral("\\POP3\\Settings");
+
+struct SettingsTest : ::testing::Test {
+    TestProfile profile;
+    QString progDir;
+    void SetUp() override
+    {
+        progDir = profile.file(QStringLiteral("prog/"));
+        QDir().mkpath(progDir);
+    }
+    void put(const QString &key, const QString &name, const QString &text)
+    {
+        platform::RegistryHive h(platform::RegRoot::CurrentUser);
+        ASSERT_TRUE(h.createKey(key));
+        ASSERT_TRUE(h.setValue(key, name, platform::RegSz, platform::regSzBytes(text)));
+    }
+};
+
+TEST_F(SettingsTest, AnEmptyStoreLoadsTheDefaults)
+{
+    TRegistrySettings s(progDir);
+    s.Load();
+    const TProgramSettings &p = s.Settings;
+    EXPECT_EQ(p.ConnectionType, 0);
+    EXPECT_EQ(p.DataPath, platform::appDataFolder() + QStringLiteral("/Quarvel"));
+    EXPECT_TRUE(p.ColWidths.isEmpty());
+    EXPECT_EQ(p.SplitterPosition, 205);
+    EXPECT_TRUE(p.FirstStart);
+    EXPECT_TRUE(p.SMSGateway.EMail2SMSOnlySubject);
+    EXPECT_FALSE(p.SMSGateway.HTTPS);
+    EXPECT_TRUE(p.POP3Check.AutoKillSpam);
+    EXPECT_TRUE(p.POP3Check.ShowUserInfoBeforeKillSpam);
+    EXPECT_FALSE(p.POP3Check.EMailCheck);
+    EXPECT_EQ(p.POP3Check.EMailCheckTime, 60);
+    EXPECT_FALSE(p.POP3Check.NewMailMsg);
+    EXPECT_TRUE(p.POP3Check.ShowOnlyNewMsgs);
+    EXPECT_TRUE(p.Accounts.isEmpty());
+
+    // The version and the install path are recorded; the program keys now exist.
+    TTheRegIniFile reg;
+    reg.Area = QStringLiteral("Software");
+    reg.Section = QStringLiteral("Tessmar Software");
+    EXPECT_EQ(reg.ReadString(QStringLiteral("Quarvel"), QString()), QStringLiteral("2.20"));
+    reg.RegKey = HKEY::LOCAL_MACHINE;
+    reg.Section = QStringLiteral("Quarvel");
+    EXPECT_EQ(reg.ReadString(QStringLiteral("InstallPath"), QString()), progDir);
+    platform::RegistryHive h(platform::RegRoot::CurrentUser);
+    for (const char *k : {"Main", "ColWidths", "View", "ZirpelSettings", "POP3\\Settings"})
+        EXPECT_TRUE(h.keyExists(kProgramKey + QLatin1Char('\\') + QLatin1String(k))) << k;
+}
+
+TEST_F(SettingsTest, StoredTextIsClampedOrDefaulted)
+{
+    struct Case {
+        const char *value, *stored;
+        int checkTime, retries, port;
+        bool emailCheck, active;
+    } cases[] = {
+        {"POP3EMAILCHECKTIME", "30", 60, 1, 110, false, true},
+        {"POP3EMAILCHECKTIME", "5000", 1800, 1, 110, false, true},
+        {"POP3EMAILCHECKTIME", "zehn", 60, 1, 110, false, true},
+        {"POP3EMAILCHECKTIME", "600", 600, 1, 110, false, true},
+        {"POP3EMAILCHECK", "yes", 60, 1, 110, false, true},
+        {"POP3EMAILCHECK", "YES", 60, 1, 110, true, true},
+        {"POP3SERVERRETRIES", "0", 60, 1, 110, false, true},
+        {"POP3SERVERRETRIES", "50", 60, 10, 110, false, true},
+        {"POP3SERVERRETRIES", "x", 60, 1, 110, false, true},
+        {"POP3PORT", "abc", 60, 1, 110, false, true},
+        {"POP3PORT", "995", 60, 1, 995, false, true},
+        {"Active", "2", 60, 1, 110, false, false},
+        {"Active", "ja", 60, 1, 110, false, true},
+        {"Active", "", 60, 1, 110, false, true},
+    };
+    for (const Case &c : cases) {
+        platform::RegistryHive(platform::RegRoot::CurrentUser).deleteTree(kProgramKey);
+        const bool perAccount = QByteArray(c.value).startsWith("POP3SERV") || QByteArray(c.value) == "POP3PORT"
+                                || QByteArray(c.value) == "Active";
+        put(kSettings + QStringLiteral("\\0"), QStringLiteral("POP3SERVERNAME"), QStringLiteral("pop.example"));
+        put(perAccount ? kSettings + QStringLiteral("\\0") : kSettings, QString::fromLatin1(c.value), QString::fromLatin1(c.stored));
+        TRegistrySettings s(progDir);
+        s.Load();
+        ASSERT_EQ(s.Settings.Accounts.size(), 1) << c.value << "=" << c.stored;
+        EXPECT_EQ(s.Settings.POP3Check.EMailCheckTime, c.checkTime) << c.value << "=" << c.stored;
+        EXPECT_EQ(s.Settings.POP3Check.EMailCheck, c.emailCheck) << c.value << "=" << c.stored;
+        EXPECT_EQ(s.Settings.Accounts[0].ServerRetries, c.retries) << c.value << "=" << c.stored;
+        EXPECT_EQ(s.Settings.Accounts[0].Port, c.port) << c.value << "=" << c.stored;
+        EXPECT_EQ(s.Settings.Accounts[0].Active, c.active) << c.value << "=" << c.stored;
+    }
+}
+
+TEST_F(SettingsTest, SaveAndLoadRoundTripWithTwelveAccountsInOrder)
+{
+    TRegistrySettings s(progDir);
+    s.Load();
+    s.Settings.ConnectionType = 2;
+    s.Settings.SplitterPosition = 333;
+    s.Settings.FirstStart = false;
+    s.Settings.SMSGateway = TZirpelSettings{QStringLiteral("anna"), QStringLiteral("smspw"), true, true, false};
+    s.Settings.POP3Check.EMailCheck = true;
+    s.Settings.POP3Check.EMailCheckTime = 900;
+    s.Settings.POP3Check.EMailClient = QStringLiteral("/usr/bin/mail client");
+    for (int i = 0; i < 12; ++i) {
+        TPOP3AccountSettings a;
+        a.ServerName = QStringLiteral("pop%1.example").arg(i);
+        a.AccountName = QStringLiteral("user%1").arg(i);
+        a.Password = QStringLiteral("geheim%1ü").arg(i);
+        a.SMTPPassword = i % 2 ? QString() : QStringLiteral("smtp");
+        a.Port = 1100 + i;
+        a.UseAPOP = i % 3 == 0;
+        a.Active = i != 4;
+        a.SMSCellNum = QStringLiteral("0170123456%1").arg(i);
+        s.Settings.Accounts.append(a);
+    }
+    s.Save();
+    TRegistrySettings t(progDir);
+    t.Load();
+    EXPECT_EQ(t.Settings.ConnectionType, 2);
+    EXPECT_EQ(t.Settings.SplitterPosition, 333);
+    EXPECT_FALSE(t.Settings.FirstStart);
+    EXPECT_EQ(t.Settings.SMSGateway.Password, QStringLiteral("smspw"));
+    EXPECT_TRUE(t.Settings.SMSGateway.HTTPS);
+    EXPECT_FALSE(t.Settings.SMSGateway.EMail2SMSOnlySubject);
+    EXPECT_TRUE(t.Settings.POP3Check.EMailCheck);
+    EXPECT_EQ(t.Settings.POP3Check.EMailCheckTime, 900);
+    EXPECT_EQ(t.Settings.POP3Check.EMailClient, QStringLiteral("/usr/bin/mail client"));
+    EXPECT_EQ(t.Settings.Accounts, s.Settings.Accounts); // subkey 10 and 11 after 9
+
+    // Passwords are stored enciphered as binary values, never as text.
+    TTheRegIniFile reg;
+    reg.Area = kSettings;
+    reg.Section = QStringLiteral("3");
+    TMemoryStream stored;
+    reg.ReadBinary(QStringLiteral("POP3PASSWORD"), stored);
+    EXPECT_FALSE(stored.Data.contains("geheim"));
+    EXPECT_EQ(stored.Data.size(), 32 + QStringLiteral("geheim3ü").toUtf8().size());
+    reg.Section.clear();
+    reg.Area = kSettings;
+    reg.Section = QStringLiteral("POP3EMAILCHECK");
+}
+
+TEST_F(SettingsTest, RemovingAnAccountLeavesExactlyTheRestRenumbered)
+{
+    TRegistrySettings s(progDir);
+    TPOP3Accounts list;
+    for (int i = 0; i < 3; ++i) {
+        TPOP3AccountSettings a;
+        a.ServerName = QStringLiteral("s%1").arg(i);
+        list.append(a);
+    }
+    ASSERT_TRUE(s.SavePOP3Settings(TPOP3Check{}, list));
+    list.removeAt(1);
+    ASSERT_TRUE(s.SavePOP3Settings(TPOP3Check{}, list));
+    platform::RegistryHive h(platform::RegRoot::CurrentUser);
+    EXPECT_EQ(h.subKeyNames(kSettings).value(), (QStringList{QStringLiteral("0"), QStringLiteral("1")}));
+    TPOP3Check c;
+    TPOP3Accounts back;
+    s.LoadPOP3Settings(c, back);
+    ASSERT_EQ(back.size(), 2);
+    EXPECT_EQ(back[1].ServerName, QStringLiteral("s2"));
+}
+
+TEST_F(SettingsTest, ChangingTheSmsUserNameInTheStoreLosesTheSmsPassword)
+{
+    TRegistrySettings s(progDir);
+    s.Settings.SMSGateway.Username = QStringLiteral("anna");
+    s.Settings.SMSGateway.Password = QStringLiteral("pw");
+    s.Save();
+    put(kProgramKey + QStringLiteral("\\ZirpelSettings"), QStringLiteral("Username"), QStringLiteral("bert"));
+    TRegistrySettings t(progDir);
+    t.Load();
+    EXPECT_EQ(t.Settings.SMSGateway.Username, QStringLiteral("bert"));
+    EXPECT_TRUE(t.Settings.SMSGateway.Password.isEmpty());
+}
+
+TEST_F(SettingsTest, DataFolderIsSeededWithTheInstalledFilterFileOnce)
+{
+    QFile installed(progDir + QStringLiteral("Filters.dat"));
+    ASSERT_TRUE(installed.open(QIODevice::WriteOnly));
+    installed.write("installed");
+    installed.close();
+
+    TRegistrySettings s(progDir);
+    s.Load();
+    const QString data = s.GetDataFolder();
+    EXPECT_EQ(data, platform::appDataFolder() + QStringLiteral("/Quarvel/"));
+    QFile copy(data + QStringLiteral("Filters.dat"));
+    ASSERT_TRUE(copy.open(QIODevice::ReadWrite));
+    EXPECT_EQ(copy.readAll(), QByteArray("installed"));
+    copy.resize(0);
+    copy.write("user's own rules");
+    copy.close();
+
+    TRegistrySettings again(progDir);
+    again.Load();
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+    EXPECT_EQ(copy.readAll(), QByteArray("user's own rules"));
+}
+
+TEST_F(SettingsTest, EmptyStoredDataPathMeansTheProgramFolderAndNoCopy)
+{
+    put(kProgramKey + QStringLiteral("\\Main"), QStringLiteral("DataPath"), QString());
+    QFile installed(progDir + QStringLiteral("Filters.dat"));
+    ASSERT_TRUE(installed.open(QIODevice::WriteOnly));
+    installed.close();
+    TRegistrySettings s(progDir);
+    s.Load();
+    EXPECT_EQ(s.GetDataFolder(), progDir);
+    EXPECT_FALSE(QFile::exists(platform::appDataFolder() + QStringLiteral("/Quarvel/Filters.dat")));
+
+    s.Settings.DataPath = profile.file(QStringLiteral("new/deep/folder"));
+    EXPECT_EQ(s.GetDataFolder(), profile.file(QStringLiteral("new/deep/folder/")));
+    EXPECT_TRUE(QDir(profile.file(QStringLiteral("new/deep/folder"))).exists());
+}
+
+TEST_F(SettingsTest, ColumnWidthsAreRewrittenInColumnOrder)
+{
+    TRegistrySettings s(progDir);
+    s.Settings.ColWidths = {10, 200, 30, 40, 50, 60, 70, 80, 90, 100, 110};
+    s.SaveColWidths();
+    s.Settings.ColWidths = {5, 6, 7};
+    s.SaveColWidths();
+    put(kProgramKey + QStringLiteral("\\ColWidths"), QStringLiteral("3"), QStringLiteral("breit"));
+    TRegistrySettings t(progDir);
+    t.Load();
+    EXPECT_EQ(t.Settings.ColWidths, (TIntegerArray{5, 6, 7, 64}));
+}
+
+TEST_F(SettingsTest, LookupOfAccountsIsExactAndCaseSensitive)
+{
+    TRegistrySettings s(progDir);
+    TPOP3AccountSettings a;
+    a.ServerName = QStringLiteral("pop.example");
+    a.AccountName = QStringLiteral("Anna");
+    s.Settings.Accounts = {a, a};
+    s.Settings.Accounts[1].AccountName = QStringLiteral("anna");
+    EXPECT_EQ(s.FindAccount(QStringLiteral("pop.example"), QStringLiteral("anna")), 1);
+    EXPECT_EQ(s.FindAccount(QStringLiteral("POP.example"), QStringLiteral("Anna")), -1);
+    EXPECT_EQ(s.GetAccount(QStringLiteral("pop.example"), QStringLiteral("Anna")).AccountName, QStringLiteral("Anna"));
+    EXPECT_TRUE(s.GetAccount(QStringLiteral("x"), QStringLiteral("y")).AccountName.isEmpty());
+}
+
+// A process killed in the middle of saving the mailbox list never leaves a partial list behind.
+TEST_F(SettingsTest, KilledDuringSaveLeavesOneWholeList)
+{
+    for (int round = 0; round < 8; ++round) {
+        QProcess child;
+        child.start(QStringLiteral(SAVE_CHILD), {});
+        ASSERT_TRUE(child.waitForStarted(10000));
+        ASSERT_TRUE(child.waitForReadyRead(30000));
+        // Let it run a varying while so the kill lands at different points of a save.
+        QThread::msleep(20 + 37 * round);
+        ::kill(pid_t(child.processId()), SIGKILL);
+        child.waitForFinished(10000);
+
+        TRegistrySettings s(progDir);
+        TPOP3Check c;
+        TPOP3Accounts list;
+        s.LoadPOP3Settings(c, list);
+        ASSERT_TRUE(list.size() == 12 || list.size() == 5) << "round " << round << ": " << list.size() << " accounts";
+        const QString tag = list.size() == 12 ? QStringLiteral("a") : QStringLiteral("b");
+        for (int i = 0; i < list.size(); ++i) {
+            EXPECT_EQ(list[i].AccountName, tag);
+            EXPECT_EQ(list[i].ServerName, QStringLiteral("pop%1.%2.example").arg(i).arg(tag));
+            EXPECT_EQ(list[i].Password, QStringLiteral("pw-") + tag);
+        }
+    }
+}
+
+} // namespace

@@ -1,0 +1,60 @@
+#include "TestProfile.h"
+#include "Paths.h"
+
+#include <QProcess>
+
+TestProfile::TestProfile()
+{
+    m_hadPrevious = qEnvironmentVariableIsSet(platform::kProfileEnv);
+    m_previous = qgetenv(platform::kProfileEnv);
+    qputenv(platform::kProfileEnv, m_dir.path().toLocal8Bit());
+}
+
+TestProfile::~TestProfile()
+{
+    if (m_hadPrevious)
+        qputenv(platform::kProfileEnv, m_previous);
+    else
+        qunsetenv(platform::kProfileEnv);
+}
+
+RecordingMessageBox::RecordingMessageBox(int a) : answer(a)
+{
+    SetMessageBoxHandler(this);
+}
+
+RecordingMessageBox::~RecordingMessageBox()
+{
+    if (MessageBoxHandler() == this)
+        SetMessageBoxHandler(nullptr);
+}
+
+int RecordingMessageBox::Show(const QString &text, const QString &caption, TMsgKind kind, int buttons)
+{
+    shown.append(Shown{text, caption, kind, buttons});
+    return answerer ? answerer(shown.last()) : answer;
+}
+
+QString toolPath(const QString &name)
+{
+    return QStringLiteral(QUARVEL_TEST_BINARY_DIR "/tools/") + name;
+}
+
+int runProcess(const QString &program, const QStringList &args, QByteArray *out, QByteArray *err)
+{
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForStarted(10000))
+        return -1;
+    p.closeWriteChannel();
+    if (!p.waitForFinished(60000)) {
+        p.kill();
+        p.waitForFinished(5000);
+        return -1;
+    }
+    if (out)
+        *out = p.readAllStandardOutput();
+    if (err)
+        *err = p.readAllStandardError();
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}

@@ -1,0 +1,47 @@
+#pragma once
+// Test helpers shared by every test folder.
+#include "MsgBox.h"
+
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <functional>
+
+// A private profile folder for one test: QUARVEL_PROFILE points at it while the object lives.
+class TestProfile {
+public:
+    TestProfile();
+    ~TestProfile();
+    QString path() const { return m_dir.path(); }
+    QString file(const QString &rel) const { return m_dir.filePath(rel); }
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_previous;
+    bool m_hadPrevious = false;
+};
+
+// Records every message box and answers with a fixed code.
+class RecordingMessageBox : public IMessageBoxHandler {
+public:
+    struct Shown {
+        QString text;
+        QString caption;
+        TMsgKind kind;
+        int buttons;
+    };
+    explicit RecordingMessageBox(int answer = IDOK);
+    ~RecordingMessageBox() override;
+    int Show(const QString &text, const QString &caption, TMsgKind kind, int buttons) override;
+
+    QList<Shown> shown;
+    int answer;
+    std::function<int(const Shown &)> answerer; // overrides answer when set
+};
+
+// Path of a built tool (quarvel-reg, ...) in the build tree.
+QString toolPath(const QString &name);
+// Runs a process to its end (60 s at most); returns its exit code, -1 on a failure to start or a hang.
+int runProcess(const QString &program, const QStringList &args, QByteArray *out = nullptr,
+               QByteArray *err = nullptr);

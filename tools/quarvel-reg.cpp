@@ -1,0 +1,281 @@
+// quarvel-reg: the settings store on the command line, in the manner of reg.exe.
+//   quarvel-reg query  KEY [/v NAME | /ve] [/s]
+//   quarvel-reg add    KEY [/v NAME | /ve] [/t REG_SZ|REG_DWORD|REG_BINARY] [/d DATA] [/f]
+//   quarvel-reg add    KEY /v NAME /password [/smsuser USER] /d CLEARTEXT [/f]
+//   quarvel-reg delete KEY [/v NAME | /ve | /va] [/f]
+//   quarvel-reg export KEY FILE [/y]
+//   quarvel-reg import FILE
+// KEY starts with HKCU, HKEY_CURRENT_USER, HKLM or HKEY_LOCAL_MACHINE. QUARVEL_PROFILE selects the profile.
+#include "BlowfishCryptUnit.h"
+#include "Paths.h"
+#include "RegFileFormat.h"
+#include "RegistryHive.h"
+#include "RegistrySettingsUnit.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTextStream>
+
+#include <cctype>
+#include <cstdio>
+#include <map>
+#include <memory>
+
+using namespace platform;
+
+namespace {
+
+QTextStream out(stdout);
+QTextStream err(stderr);
+
+int usage()
+{
+    err << "Aufruf:\n"
+           "  quarvel-reg query  SCHLÜSSEL [/v NAME | /ve] [/s]\n"
+           "  quarvel-reg add    SCHLÜSSEL [/v NAME | /ve] [/t REG_SZ|REG_DWORD|REG_BINARY] [/d DATEN] [/f]\n"
+           "  quarvel-reg add    SCHLÜSSEL /v NAME /password [/smsuser BENUTZER] /d KLARTEXT [/f]\n"
+           "  quarvel-reg delete SCHLÜSSEL [/v NAME | /ve | /va] [/f]\n"
+           "  quarvel-reg export SCHLÜSSEL DATEI [/y]\n"
+           "  quarvel-reg import DATEI\n"
+           "SCHLÜSSEL beginnt mit HKCU oder HKLM. QUARVEL_PROFILE wählt ein anderes Profil.\n";
+    err.flush();
+    return 2;
+}
+
+struct Args {
+    QStringList positional;
+    std::map<QString, QString> opts; // lower-case switch -> argument (empty for flags)
+    bool has(const char *o) const { return opts.count(QString::fromLatin1(o)) > 0; }
+    QString get(const char *o) const
+    {
+        auto it = opts.find(QString::fromLatin1(o));
+        return it == opts.end() ? QString() : it->second;
+    }
+};
+
+bool parseArgs(const QStringList &in, Args *a)
+{
+    static const QStringList withArg = {QStringLiteral("/v"), QStringLiteral("/t"), QStringLiteral("/d"),
+                                        QStringLiteral("/smsuser")};
+    for (int i = 0; i < in.size(); ++i) {
+        const QString s = in.at(i);
+        if (s.startsWith(QLatin1Char('/')) || (s.startsWith(QLatin1Char('-')) && s.size() > 1 && !s.at(1).isDigit())) {
+            QString sw = s.toLower();
+            sw[0] = QLatin1Char('/');
+            if (withArg.contains(sw)) {
+                if (i + 1 >= in.size())
+                    return false;
+                a->opts[sw] = in.at(++i);
+            } else {
+                a->opts[sw] = QString();
+            }
+        } else {
+            a->positional.append(s);
+        }
+    }
+    return true;
+}
+
+void printValue(const RegValue &v)
+{
+    out << "    " << (v.name.isEmpty() ? QStringLiteral("(Standard)") : v.name) << "    " << typeName(v.type) << "    "
+        << displayData(v) << "\n";
+}
+
+void printKey(RegistryHive &h, RegRoot root, const QString &path, bool recurse)
+{
+    out << rootName(root) << (path.isEmpty() ? QString() : QLatin1Char('\\') + path) << "\n";
+    if (const auto vals = h.values(path))
+        for (const RegValue &v : *vals)
+            printValue(v);
+    out << "\n";
+    if (const auto subs = h.subKeyNames(path))
+        for (const QString &s : *subs) {
+            const QString sub = path.isEmpty() ? s : path + QLatin1Char('\\') + s;
+            if (recurse)
+                printKey(h, root, sub, true);
+            else
+                out << rootName(root) << '\\' << sub << "\n";
+        }
+}
+
+bool parseData(const QString &type, const QString &data, quint32 *t, QByteArray *bytes)
+{
+    const QString ty = type.isEmpty() ? QStringLiteral("REG_SZ") : type.toUpper();
+    if (ty == QLatin1String("REG_SZ")) {
+        *t = RegSz;
+        *bytes = regSzBytes(data);
+        return true;
+    }
+    if (ty == QLatin1String("REG_DWORD")) {
+        bool ok = false;
+        const uint v = data.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? data.mid(2).toUInt(&ok, 16)
+                                                                                  : data.toUInt(&ok, 10);
+        *t = RegDword;
+        *bytes = regDwordBytes(v);
+        return ok;
+    }
+    if (ty == QLatin1String("REG_BINARY")) {
+        const QByteArray hex = data.toLatin1();
+        if (hex.size() % 2 != 0)
+            return false;
+        for (char c : hex)
+            if (!std::isxdigit(static_cast<unsigned char>(c)))
+                return false;
+        *t = RegBinary;
+        *bytes = QByteArray::fromHex(hex);
+        return true;
+    }
+    return false;
+}
+
+int run(const QStringList &argv)
+{
+    if (argv.isEmpty())
+        return usage();
+    const QString cmd = argv.first().toLower();
+    Args a;
+    if (!parseArgs(argv.mid(1), &a))
+        return usage();
+
+    if (cmd == QLatin1String("import")) {
+        if (a.positional.size() != 1)
+            return usage();
+        QFile f(a.positional.first());
+        if (!f.open(QIODevice::ReadOnly)) {
+            err << "FEHLER: Datei kann nicht gelesen werden: " << f.fileName() << "\n";
+            return 1;
+        }
+        std::map<RegRoot, std::unique_ptr<RegistryHive>> hives;
+        QString why;
+        const bool ok = importRegText(f.readAll(), [&](RegRoot r) -> RegistryHive & {
+            auto &h = hives[r];
+            if (!h)
+                h = std::make_unique<RegistryHive>(r);
+            return *h;
+        }, &why);
+        if (!ok) {
+            err << "FEHLER: " << why << "\n";
+            return 1;
+        }
+        out << "Der Vorgang wurde erfolgreich beendet.\n";
+        return 0;
+    }
+
+    if (a.positional.isEmpty())
+        return usage();
+    RegRoot root;
+    QString path;
+    if (!parseRootedKey(a.positional.first(), &root, &path)) {
+        err << "FEHLER: Ungültiger Schlüsselname.\n";
+        return 2;
+    }
+    RegistryHive hive(root);
+    const bool valueGiven = a.has("/v") || a.has("/ve");
+    const QString valueName = a.has("/ve") ? QString() : a.get("/v");
+
+    if (cmd == QLatin1String("query")) {
+        if (!hive.keyExists(path)) {
+            err << "FEHLER: Der angegebene Registrierungsschlüssel bzw. Wert wurde nicht gefunden.\n";
+            return 1;
+        }
+        if (valueGiven) {
+            RegValue v;
+            if (!hive.readValue(path, valueName, &v)) {
+                err << "FEHLER: Der angegebene Registrierungsschlüssel bzw. Wert wurde nicht gefunden.\n";
+                return 1;
+            }
+            out << rootName(root) << '\\' << path << "\n";
+            printValue(v);
+            return 0;
+        }
+        printKey(hive, root, path, a.has("/s"));
+        return 0;
+    }
+
+    if (cmd == QLatin1String("add")) {
+        if (path.isEmpty())
+            return usage();
+        if (!hive.createKey(path)) {
+            err << "FEHLER: Schlüssel kann nicht angelegt werden: " << hive.lastError() << "\n";
+            return 1;
+        }
+        if (!valueGiven)
+            return 0;
+        quint32 type = RegSz;
+        QByteArray bytes;
+        if (a.has("/password")) {
+            // Enciphered exactly as the settings store keeps passwords.
+            const QByteArray phrase = a.has("/smsuser") ? SMSPassPhrase(a.get("/smsuser")) : FixedPassPhrase();
+            type = RegBinary;
+            bytes = EncryptPassword(a.get("/d"), phrase);
+        } else if (!parseData(a.get("/t"), a.get("/d"), &type, &bytes)) {
+            err << "FEHLER: Ungültiger Typ oder ungültige Daten.\n";
+            return 2;
+        }
+        RegValue old;
+        if (!a.has("/f") && hive.readValue(path, valueName, &old)) {
+            err << "FEHLER: Der Wert existiert bereits (mit /f überschreiben).\n";
+            return 1;
+        }
+        if (!hive.setValue(path, valueName, type, bytes)) {
+            err << "FEHLER: Wert kann nicht geschrieben werden: " << hive.lastError() << "\n";
+            return 1;
+        }
+        return 0;
+    }
+
+    if (cmd == QLatin1String("delete")) {
+        if (!hive.keyExists(path)) {
+            err << "FEHLER: Der angegebene Registrierungsschlüssel bzw. Wert wurde nicht gefunden.\n";
+            return 1;
+        }
+        bool ok = true;
+        if (a.has("/va")) {
+            if (const auto vals = hive.values(path))
+                for (const RegValue &v : *vals)
+                    ok = hive.deleteValue(path, v.name) && ok;
+        } else if (valueGiven) {
+            ok = hive.deleteValue(path, valueName);
+        } else {
+            ok = !path.isEmpty() && hive.deleteTree(path);
+        }
+        if (!ok) {
+            err << "FEHLER: Löschen nicht möglich.\n";
+            return 1;
+        }
+        return 0;
+    }
+
+    if (cmd == QLatin1String("export")) {
+        if (a.positional.size() != 2)
+            return usage();
+        QFile f(a.positional.at(1));
+        if (f.exists() && !a.has("/y")) {
+            err << "FEHLER: Die Datei existiert bereits (mit /y überschreiben).\n";
+            return 1;
+        }
+        QByteArray text;
+        if (!exportKey(hive, root, path, &text)) {
+            err << "FEHLER: Der angegebene Registrierungsschlüssel bzw. Wert wurde nicht gefunden.\n";
+            return 1;
+        }
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(text) != text.size()) {
+            err << "FEHLER: Datei kann nicht geschrieben werden: " << f.fileName() << "\n";
+            return 1;
+        }
+        return 0;
+    }
+    return usage();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const int rc = run(app.arguments().mid(1));
+    out.flush();
+    err.flush();
+    return rc;
+}
