@@ -36,8 +36,6 @@ bool TSpamDetector::IsSpam(const TMailEntry &entry) const
     const TFilterList *rules = m_settings.Filters;
     if (!rules)
         return false;
-    QStringList lines;
-    bool haveLines = false;
     for (const TSimpleFilter *rule : *rules) {
         if (!rule || !rule->Active)
             continue;
@@ -45,12 +43,7 @@ bool TSpamDetector::IsSpam(const TMailEntry &entry) const
             if (TestSubject(*rule, entry.Message))
                 return true;
         } else if (rule->Kind == fkHeaderField) {
-            // The header lines are split once per message, and only when a header rule needs them.
-            if (!haveLines) {
-                lines = RawHeaderLines(entry.Message);
-                haveLines = true;
-            }
-            if (TestHeaderField(*rule, lines))
+            if (TestHeaderField(*rule, entry.Message.Headers))
                 return true;
         }
     }
@@ -66,7 +59,7 @@ bool TSpamDetector::TestSubject(const TSimpleFilter &rule, const MailMessage &ms
 
 bool TSpamDetector::TestHeaderField(const TSimpleFilter &rule, const MailMessage &msg)
 {
-    return TestHeaderField(rule, RawHeaderLines(msg));
+    return TestHeaderField(rule, msg.Headers);
 }
 
 bool TSpamDetector::TestHeaderField(const TSimpleFilter &rule, const QStringList &headerLines)
@@ -109,29 +102,6 @@ bool TSpamDetector::CompareText(uint8_t operation, const QString &value, const Q
     default:
         return false;
     }
-}
-
-QStringList TSpamDetector::RawHeaderLines(const MailMessage &msg)
-{
-    const QString text = msg.HeaderText();
-    if (text.isEmpty())
-        return msg.Headers;
-    QStringList lines;
-    qsizetype start = 0;
-    while (start < text.size()) {
-        qsizetype end = text.indexOf(QLatin1Char('\n'), start);
-        if (end < 0)
-            end = text.size();
-        qsizetype stop = end;
-        if (stop > start && text.at(stop - 1) == QLatin1Char('\r'))
-            --stop;
-        // The empty line ends the header block.
-        if (stop == start)
-            break;
-        lines.append(text.mid(start, stop - start));
-        start = end + 1;
-    }
-    return lines;
 }
 
 QString TSpamDetector::ReceivedText(const QStringList &headerLines)

@@ -26,8 +26,8 @@ public:
     // The operation table: does value match pattern under that operation (case ignored)?
     static bool CompareText(uint8_t operation, const QString &value, const QString &pattern);
 
-    // The header lines of a message as received (folded lines stay separate lines), in order.
-    static QStringList RawHeaderLines(const MailMessage &msg);
+    // The functions below take header lines "Name: value" in their order, as MailMessage::Headers holds
+    // them (unfolded); lines continued with a tab or a blank are understood as well.
     // All "Received" lines joined: each piece after one blank, tab-continued lines included, tabs
     // removed. Empty when the message has no Received line.
     static QString ReceivedText(const QStringList &headerLines);

@@ -29,10 +29,10 @@ struct TSimpleFilter {
     bool Active = false;
     uint8_t Kind = fkSubject;
     uint8_t Operation = foEquals;
-    QString Text;
+    QString Text{};
     int32_t Reserved = 0;  // kept as read, never evaluated
     uint8_t Reserved2 = 0; // kept as read, never evaluated
-    QString HeaderField;   // name of the header field of a header-field rule
+    QString HeaderField{}; // name of the header field of a header-field rule
     bool CaseSensitive = false; // kept as read; matching ignores case whatever its value
 
     bool operator==(const TSimpleFilter &) const = default;

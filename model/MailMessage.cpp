@@ -6,6 +6,7 @@
 
 #include <gmime/gmime.h>
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -28,7 +29,7 @@ using GPtr = std::unique_ptr<T, GObjectUnref>;
 struct GFreeDeleter {
     void operator()(gpointer p) const { g_free(p); }
 };
-using GString_ = std::unique_ptr<char, GFreeDeleter>;
+using CharPtr = std::unique_ptr<char, GFreeDeleter>;
 
 struct DateTimeUnref {
     void operator()(GDateTime *d) const
@@ -37,7 +38,7 @@ struct DateTimeUnref {
             g_date_time_unref(d);
     }
 };
-using GDate = std::unique_ptr<GDateTime, DateTimeUnref>;
+using DatePtr = std::unique_ptr<GDateTime, DateTimeUnref>;
 
 // GMime is initialised once for the process and never shut down: messages are parsed on the POP3
 // worker and on the main thread, and a shutdown while the other thread parses would pull the charset
@@ -193,7 +194,7 @@ QString decodeHeaderText(const QString &raw)
     if (raw.isEmpty())
         return QString();
     const QByteArray utf8 = raw.toUtf8();
-    GString_ decoded(g_mime_utils_header_decode_text(parserOptions(), utf8.constData()));
+    CharPtr decoded(g_mime_utils_header_decode_text(parserOptions(), utf8.constData()));
     return decoded ? QString::fromUtf8(decoded.get()).trimmed() : raw;
 }
 
@@ -290,7 +291,7 @@ QDateTime parseDate(const QString &raw)
     if (raw.isEmpty())
         return QDateTime();
     const QByteArray utf8 = raw.toUtf8();
-    GDate date(g_mime_utils_header_decode_date(utf8.constData()));
+    DatePtr date(g_mime_utils_header_decode_date(utf8.constData()));
     if (!date)
         return QDateTime();
     const qint64 msecs = qint64(g_date_time_to_unix(date.get())) * 1000 + g_date_time_get_microsecond(date.get()) / 1000;
@@ -312,7 +313,7 @@ QString contentTypeText(GMimeContentType *type)
 {
     if (!type)
         return QString();
-    GString_ mime(g_mime_content_type_get_mime_type(type));
+    CharPtr mime(g_mime_content_type_get_mime_type(type));
     QString text = QString::fromUtf8(mime ? mime.get() : "").toLower();
     GMimeParamList *params = g_mime_content_type_get_parameters(type);
     const int count = params ? g_mime_param_list_length(params) : 0;
@@ -453,9 +454,9 @@ bool isFieldHeader(QStringView name)
 {
     static const char *const fields[] = {"From", "To", "Cc", "Subject", "Date", "Message-ID", "MIME-Version"};
     for (const char *field : fields)
-        if (name.compare(QLatin1StringView(field), Qt::CaseInsensitive) == 0)
+        if (name.compare(QLatin1String(field), Qt::CaseInsensitive) == 0)
             return true;
-    return name.startsWith(QLatin1StringView("Content-"), Qt::CaseInsensitive);
+    return name.startsWith(QLatin1String("Content-"), Qt::CaseInsensitive);
 }
 
 void addMailboxes(GMimeMessage *message, GMimeAddressType type, const QList<TMailAddress> &addresses)
@@ -472,7 +473,7 @@ GMimeObject *newTextPart(const QString &contentType, const QStringList &lines)
 {
     QByteArray subtype = "plain";
     const QString mime = contentType.section(QLatin1Char(';'), 0, 0).trimmed().toLower();
-    if (mime.startsWith(QLatin1StringView("text/")) && mime.size() > 5)
+    if (mime.startsWith(QLatin1String("text/")) && mime.size() > 5)
         subtype = mime.mid(5).toUtf8();
     GMimeTextPart *part = g_mime_text_part_new_with_subtype(subtype.constData());
     QString text = lines.join(QStringLiteral("\r\n"));
@@ -627,15 +628,7 @@ bool MailMessage::FillFromRaw(const QByteArray &raw)
         } else {
             // A message that is one attachment (or an enclosed message): it is not text to show, but it
             // is content, so the message counts as fetched.
-            TMailPart part = makePart(body, NoDecode);
-            part.Headers = QStringList();
-            for (const QString &line : Headers) {
-                QStringView name, value;
-                if (splitHeaderLine(line, &name, &value)
-                    && name.startsWith(QLatin1StringView("Content-"), Qt::CaseInsensitive))
-                    part.Headers.append(line);
-            }
-            Parts.append(part);
+            Parts.append(makePart(body, NoDecode));
         }
     }
     splitAtEmptyLine(raw, &m_rawHeader, &m_rawBody);
@@ -668,9 +661,9 @@ QByteArray MailMessage::WriteRaw() const
 
     const QDateTime when = Date.isValid() ? Date : QDateTime::currentDateTime();
     {
-        GDate utc(g_date_time_new_from_unix_utc(when.toSecsSinceEpoch()));
+        DatePtr utc(g_date_time_new_from_unix_utc(when.toSecsSinceEpoch()));
         GTimeZone *zone = g_time_zone_new_offset(when.offsetFromUtc());
-        GDate local(utc && zone ? g_date_time_to_timezone(utc.get(), zone) : nullptr);
+        DatePtr local(utc && zone ? g_date_time_to_timezone(utc.get(), zone) : nullptr);
         if (zone)
             g_time_zone_unref(zone);
         if (local || utc)
@@ -683,7 +676,7 @@ QByteArray MailMessage::WriteRaw() const
     if (id.isEmpty()) {
         const qsizetype at = From.Address.lastIndexOf(QLatin1Char('@'));
         const QByteArray domain = at >= 0 ? From.Address.mid(at + 1).trimmed().toUtf8() : QByteArray();
-        GString_ generated(g_mime_utils_generate_message_id(domain.isEmpty() ? "localhost" : domain.constData()));
+        CharPtr generated(g_mime_utils_generate_message_id(domain.isEmpty() ? "localhost" : domain.constData()));
         if (generated)
             id = QString::fromUtf8(generated.get());
     }

@@ -53,7 +53,8 @@ void TTheIniFile::SetOpen(bool open)
         // Make sure the file could be created, then leave no trace of the test.
         const int fd = ::open(native.constData(), O_CREAT | O_EXCL | O_WRONLY, 0644);
         if (fd < 0) {
-            m_error = errno;
+            // A missing folder must not read as code 2, which means "file not there, folder fine".
+            m_error = (errno == ENOENT || errno == ENOTDIR) ? 3 : errno;
             return;
         }
         ::close(fd);

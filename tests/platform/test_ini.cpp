@@ -38,7 +38,7 @@ TEST(IniFile, WindowsRules)
             << c.section << "/" << c.key;
         EXPECT_EQ(found, c.found) << c.section << "/" << c.key;
     }
-    EXPECT_EQ(ini.value(QStringLiteral("provider"), QStringLiteral("umlaut")), QStringLiteral("Größe"));
+    EXPECT_EQ(ini.value(QStringLiteral("provider"), QStringLiteral("umlaut")), QStringLiteral("Grüße"));
     EXPECT_EQ(ini.keys(QStringLiteral("PROVIDER")),
               (QStringList{QStringLiteral("Name"), QStringLiteral("Port"), QStringLiteral("Quoted"), QStringLiteral("NoValue"),
                            QStringLiteral("Late"), QStringLiteral("Umlaut")}));

@@ -282,3 +282,35 @@ TEST_F(SettingsTest, KilledDuringSaveLeavesOneWholeList)
 }
 
 } // namespace
+
+namespace {
+
+// A profile set up from the command line, as scripts and the demo do it, loads like one the program saved.
+TEST_F(SettingsTest, RegistryToolWritesAMailboxTheStoreReads)
+{
+    const QString key = QStringLiteral("HKCU\\") + kSettings + QStringLiteral("\\0");
+    const QList<QStringList> calls = {
+        {QStringLiteral("add"), key, QStringLiteral("/v"), QStringLiteral("POP3SERVERNAME"), QStringLiteral("/d"), QStringLiteral("127.0.0.1"), QStringLiteral("/f")},
+        {QStringLiteral("add"), key, QStringLiteral("/v"), QStringLiteral("POP3PORT"), QStringLiteral("/d"), QStringLiteral("11110"), QStringLiteral("/f")},
+        {QStringLiteral("add"), key, QStringLiteral("/v"), QStringLiteral("POP3PASSWORD"), QStringLiteral("/password"), QStringLiteral("/d"), QStringLiteral("Geheim ü"), QStringLiteral("/f")},
+        {QStringLiteral("add"), QStringLiteral("HKCU\\") + kProgramKey + QStringLiteral("\\ZirpelSettings"), QStringLiteral("/v"), QStringLiteral("Username"), QStringLiteral("/d"), QStringLiteral("anna"), QStringLiteral("/f")},
+        {QStringLiteral("add"), QStringLiteral("HKCU\\") + kProgramKey + QStringLiteral("\\ZirpelSettings"), QStringLiteral("/v"), QStringLiteral("Password"), QStringLiteral("/password"), QStringLiteral("/smsuser"), QStringLiteral("anna"), QStringLiteral("/d"), QStringLiteral("sms"), QStringLiteral("/f")},
+    };
+    for (const QStringList &args : calls) {
+        QByteArray err;
+        ASSERT_EQ(runProcess(toolPath(QStringLiteral("quarvel-reg")), args, nullptr, &err), 0) << err.constData();
+    }
+    TRegistrySettings s(progDir);
+    s.Load();
+    ASSERT_EQ(s.Settings.Accounts.size(), 1);
+    EXPECT_EQ(s.Settings.Accounts[0].ServerName, QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(s.Settings.Accounts[0].Port, 11110);
+    EXPECT_EQ(s.Settings.Accounts[0].Password, QStringLiteral("Geheim ü"));
+    EXPECT_EQ(s.Settings.SMSGateway.Password, QStringLiteral("sms"));
+
+    // Wrong use is told apart from a failure.
+    EXPECT_EQ(runProcess(toolPath(QStringLiteral("quarvel-reg")), {QStringLiteral("frobnicate")}), 2);
+    EXPECT_EQ(runProcess(toolPath(QStringLiteral("quarvel-reg")), {QStringLiteral("query"), QStringLiteral("HKCU\\No\\Such")}), 1);
+}
+
+} // namespace

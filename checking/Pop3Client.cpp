@@ -1,0 +1,501 @@
+#include "Pop3Client.h"
+
+#include "TextCodec.h"
+
+#include <openssl/evp.h>
+
+#include <cstdio>
+#include <utility>
+
+namespace {
+
+QString notConnectedText()
+{
+    return QStringLiteral("Keine Verbindung zum Server.");
+}
+
+bool hasLineBreak(const QByteArray &bytes)
+{
+    return bytes.contains('\r') || bytes.contains('\n') || bytes.contains('\0');
+}
+
+// Blank-separated words of a reply text (runs of blanks count as one separator).
+QByteArrayList words(const QByteArray &text)
+{
+    QByteArrayList result;
+    for (const QByteArray &w : text.split(' '))
+        if (!w.isEmpty())
+            result.append(w);
+    return result;
+}
+
+} // namespace
+
+// Marks the client as waiting for the duration of one public operation; a second operation that starts
+// from an event handler during that wait is refused.
+class Pop3Client::BusyGuard {
+public:
+    explicit BusyGuard(Pop3Client *client) : m_client(client), m_acquired(!client->m_busy)
+    {
+        if (m_acquired) {
+            client->m_busy = true;
+            client->m_lastError = Error::None;
+            client->m_lastErrorText.clear();
+        } else {
+            client->m_lastError = Error::Busy;
+            client->m_lastErrorText = QStringLiteral("Eine andere Anfrage an diesen Server läuft noch.");
+        }
+    }
+    ~BusyGuard()
+    {
+        if (m_acquired)
+            m_client->m_busy = false;
+    }
+    BusyGuard(const BusyGuard &) = delete;
+    BusyGuard &operator=(const BusyGuard &) = delete;
+    explicit operator bool() const { return m_acquired; }
+
+private:
+    Pop3Client *m_client;
+    bool m_acquired;
+};
+
+Pop3Client::Pop3Client(const LineSocketFactory &factory)
+    : m_socket(factory ? factory() : tcpLineSocketFactory()()),
+      m_trace(qEnvironmentVariableIsSet("QUARVEL_POP3_TRACE"))
+{
+}
+
+Pop3Client::~Pop3Client()
+{
+    m_socket->abort();
+}
+
+QByteArray Pop3Client::apopDigest(const QByteArray &timestamp, const QByteArray &secret)
+{
+    const QByteArray input = timestamp + secret;
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_Digest(input.constData(), size_t(input.size()), digest, &length, EVP_md5(), nullptr) != 1)
+        return {};
+    return QByteArray(reinterpret_cast<const char *>(digest), int(length)).toHex();
+}
+
+bool Pop3Client::hasCapability(const QByteArray &name) const
+{
+    return m_capabilities.contains(name.toUpper());
+}
+
+bool Pop3Client::isConnected() const
+{
+    return m_loggedIn && m_socket->isConnected();
+}
+
+void Pop3Client::trace(const char *who, const QByteArray &line) const
+{
+    if (!m_trace)
+        return;
+    QByteArray shown = line;
+    if (shown.startsWith("PASS ")) {
+        shown = "PASS ********";
+    } else if (shown.startsWith("APOP ")) {
+        const qsizetype lastBlank = shown.lastIndexOf(' ');
+        shown = shown.left(lastBlank + 1) + "********";
+    }
+    std::fprintf(stderr, "POP3 %s: %s\n", who, shown.constData());
+    std::fflush(stderr);
+}
+
+bool Pop3Client::setError(Error error, const QString &text)
+{
+    m_lastError = error;
+    m_lastErrorText = text;
+    return false;
+}
+
+void Pop3Client::resetReply()
+{
+    m_lastReply.clear();
+    m_lastReplyRawText.clear();
+    m_lastReplyText.clear();
+    m_lastReplyCode = 0;
+}
+
+void Pop3Client::dropConnection()
+{
+    m_loggedIn = false;
+    m_socket->discardInput();
+    m_socket->close();
+}
+
+bool Pop3Client::socketFailure(LineSocket::Status status)
+{
+    Error error = Error::ConnectionLost;
+    switch (status) {
+    case LineSocket::Status::TimedOut:
+        error = Error::TimedOut;
+        break;
+    case LineSocket::Status::TooLong:
+        error = Error::LineTooLong;
+        break;
+    case LineSocket::Status::Aborted:
+        error = Error::Aborted;
+        break;
+    default:
+        break;
+    }
+    QString text = m_socket->errorString();
+    if (text.isEmpty())
+        text = notConnectedText();
+    dropConnection();
+    return setError(error, text);
+}
+
+bool Pop3Client::sendLine(const QByteArray &line)
+{
+    resetReply();
+    trace("C", line);
+    const LineSocket::Status status = m_socket->write(line + "\r\n");
+    if (status != LineSocket::Status::Ok)
+        return socketFailure(status);
+    return true;
+}
+
+bool Pop3Client::readStatus(Reply *reply)
+{
+    resetReply();
+    QByteArray line;
+    const LineSocket::Status status = m_socket->readLine(&line, m_readTimeoutMs, m_maxLineLength);
+    if (status != LineSocket::Status::Ok)
+        return socketFailure(status);
+    trace("S", line);
+    const qsizetype blank = line.indexOf(' ');
+    const QByteArray word = blank < 0 ? line : line.left(blank);
+    m_lastReply = line;
+    m_lastReplyRawText = blank < 0 ? QByteArray() : line.mid(blank + 1);
+    m_lastReplyText = platform::decode8bit(m_lastReplyRawText);
+    bool numeric = false;
+    const int code = word.toInt(&numeric);
+    m_lastReplyCode = numeric ? code : 0;
+    if (word.compare("+OK", Qt::CaseInsensitive) == 0)
+        *reply = Reply::Ok;
+    else if (word.compare("-ERR", Qt::CaseInsensitive) == 0)
+        *reply = Reply::Err;
+    else
+        *reply = Reply::Invalid;
+    return true;
+}
+
+bool Pop3Client::simpleCommand(const QByteArray &line)
+{
+    Reply reply = Reply::Invalid;
+    if (!sendLine(line) || !readStatus(&reply))
+        return false;
+    switch (reply) {
+    case Reply::Ok:
+        return true;
+    case Reply::Err:
+        // A bare "-ERR" still gives a text: an empty error text would read as "no error" further up.
+        return setError(Error::ServerError,
+                        m_lastReplyText.isEmpty() ? platform::decode8bit(m_lastReply) : m_lastReplyText);
+    case Reply::Invalid:
+        break;
+    }
+    const QString text = QStringLiteral("Unerwartete Antwort des Servers: %1").arg(platform::decode8bit(m_lastReply));
+    dropConnection();
+    return setError(Error::ProtocolError, text);
+}
+
+bool Pop3Client::readMultiLine(const std::function<void(const QByteArray &line)> &sink)
+{
+    qint64 total = 0;
+    QByteArray line;
+    for (;;) {
+        const LineSocket::Status status = m_socket->readLine(&line, m_readTimeoutMs, m_maxLineLength);
+        if (status != LineSocket::Status::Ok)
+            return socketFailure(status);
+        trace("S", line);
+        if (line == ".")
+            return true;
+        if (line.startsWith('.'))
+            line.remove(0, 1);
+        total += line.size() + 2;
+        if (total > m_maxReplySize) {
+            dropConnection();
+            return setError(Error::ReplyTooLarge,
+                            QStringLiteral("Die Antwort des Servers ist zu groß (mehr als %1 Bytes).")
+                                .arg(m_maxReplySize));
+        }
+        sink(line);
+    }
+}
+
+bool Pop3Client::multiLineCommand(const QByteArray &line, QByteArray *data)
+{
+    data->clear();
+    if (!simpleCommand(line))
+        return false;
+    QByteArray collected;
+    const bool ok = readMultiLine([&collected](const QByteArray &l) {
+        collected.append(l);
+        collected.append("\r\n");
+    });
+    if (ok)
+        *data = std::move(collected);
+    return ok;
+}
+
+bool Pop3Client::requireSession()
+{
+    if (isConnected())
+        return true;
+    return setError(Error::NotConnected, notConnectedText());
+}
+
+bool Pop3Client::checkNumber(int n)
+{
+    if (n >= 1)
+        return true;
+    return setError(Error::InvalidArgument, QStringLiteral("Ungültige Nachrichtennummer %1.").arg(n));
+}
+
+bool Pop3Client::connect()
+{
+    BusyGuard busy(this);
+    if (!busy)
+        return false;
+    dropConnection();
+    resetReply();
+    m_greeting.clear();
+    m_apopTimestamp.clear();
+    m_capabilities.clear();
+
+    if (m_trace)
+        std::fprintf(stderr, "POP3 connecting to %s:%u\n", qPrintable(m_host), unsigned(m_port));
+    const LineSocket::Status status = m_socket->connectToHost(m_host, m_port, m_connectTimeoutMs);
+    if (status != LineSocket::Status::Ok)
+        return socketFailure(status);
+
+    Reply reply = Reply::Invalid;
+    if (!readStatus(&reply))
+        return false;
+    m_greeting = m_lastReply;
+    if (reply != Reply::Ok) {
+        const QString text = m_lastReplyText.isEmpty() ? platform::decode8bit(m_lastReply) : m_lastReplyText;
+        dropConnection();
+        return setError(reply == Reply::Err ? Error::ServerError : Error::ProtocolError, text);
+    }
+    const qsizetype open = m_greeting.indexOf('<');
+    if (open >= 0) {
+        const qsizetype close = m_greeting.indexOf('>', open);
+        if (close >= 0)
+            m_apopTimestamp = m_greeting.mid(open, close - open + 1);
+    }
+
+    // Any answer to CAPA will do; only a +OK is followed by the listing.
+    if (!sendLine("CAPA") || !readStatus(&reply))
+        return false;
+    if (reply == Reply::Invalid) {
+        const QString text =
+            QStringLiteral("Unerwartete Antwort des Servers: %1").arg(platform::decode8bit(m_lastReply));
+        dropConnection();
+        return setError(Error::ProtocolError, text);
+    }
+    if (reply == Reply::Ok) {
+        QByteArrayList capabilities;
+        const bool listed = readMultiLine([&capabilities](const QByteArray &line) {
+            const QByteArrayList w = words(line);
+            if (!w.isEmpty())
+                capabilities.append(w.first().toUpper());
+        });
+        if (!listed)
+            return false;
+        m_capabilities = capabilities;
+    }
+
+    if (!login()) {
+        dropConnection();
+        return false;
+    }
+    m_loggedIn = true;
+    return true;
+}
+
+bool Pop3Client::login()
+{
+    const QByteArray name = m_userName.toUtf8();
+    const QByteArray secret = m_password.toUtf8();
+    // A line break would let the stored account data smuggle in commands of its own.
+    if (hasLineBreak(name) || hasLineBreak(secret))
+        return setError(Error::InvalidArgument,
+                        QStringLiteral("Benutzername oder Passwort enthält einen Zeilenumbruch."));
+    if (m_authKind == AuthKind::Apop) {
+        if (m_apopTimestamp.isEmpty())
+            return setError(Error::NoApopTimestamp, QStringLiteral("Server do not support APOP (no timestamp)"));
+        return simpleCommand("APOP " + name + ' ' + apopDigest(m_apopTimestamp, secret));
+    }
+    return simpleCommand("USER " + name) && simpleCommand("PASS " + secret);
+}
+
+bool Pop3Client::stat(int *count, qint64 *octets)
+{
+    BusyGuard busy(this);
+    if (!busy || !requireSession() || !simpleCommand("STAT"))
+        return false;
+    const QByteArrayList w = words(m_lastReplyRawText);
+    bool ok = false;
+    const int n = w.isEmpty() ? -1 : w.first().toInt(&ok);
+    if (!ok || n < 0) {
+        const QString text =
+            QStringLiteral("Unerwartete Antwort des Servers: %1").arg(platform::decode8bit(m_lastReply));
+        dropConnection();
+        return setError(Error::ProtocolError, text);
+    }
+    *count = n;
+    if (octets) {
+        const qint64 size = w.size() > 1 ? w.at(1).toLongLong(&ok) : -1;
+        *octets = (w.size() > 1 && ok && size >= 0) ? size : -1;
+    }
+    return true;
+}
+
+bool Pop3Client::top(int n, int lines, QByteArray *text)
+{
+    text->clear();
+    BusyGuard busy(this);
+    if (!busy || !checkNumber(n) || !requireSession())
+        return false;
+    if (lines < 0)
+        return setError(Error::InvalidArgument, QStringLiteral("Ungültige Zeilenzahl %1.").arg(lines));
+    return multiLineCommand("TOP " + QByteArray::number(n) + ' ' + QByteArray::number(lines), text);
+}
+
+bool Pop3Client::list(int n, qint64 *size)
+{
+    BusyGuard busy(this);
+    if (!busy || !checkNumber(n) || !requireSession() || !simpleCommand("LIST " + QByteArray::number(n)))
+        return false;
+    const QByteArrayList w = words(m_lastReplyRawText);
+    bool ok = false;
+    const qint64 value = w.size() > 1 ? w.at(1).toLongLong(&ok) : -1;
+    *size = (ok && value >= 0) ? value : -1;
+    return true;
+}
+
+bool Pop3Client::retr(int n, QByteArray *message)
+{
+    message->clear();
+    BusyGuard busy(this);
+    if (!busy || !checkNumber(n) || !requireSession())
+        return false;
+    return multiLineCommand("RETR " + QByteArray::number(n), message);
+}
+
+bool Pop3Client::dele(int n)
+{
+    BusyGuard busy(this);
+    return busy && checkNumber(n) && requireSession() && simpleCommand("DELE " + QByteArray::number(n));
+}
+
+bool Pop3Client::noop()
+{
+    BusyGuard busy(this);
+    return busy && requireSession() && simpleCommand("NOOP");
+}
+
+bool Pop3Client::uidl(QMap<int, QByteArray> *uids)
+{
+    uids->clear();
+    BusyGuard busy(this);
+    if (!busy || !requireSession() || !simpleCommand("UIDL"))
+        return false;
+    QMap<int, QByteArray> listing;
+    const bool ok = readMultiLine([&listing](const QByteArray &line) {
+        const QByteArrayList w = words(line);
+        bool numeric = false;
+        const int n = w.size() >= 2 ? w.first().toInt(&numeric) : 0;
+        if (numeric && n >= 1)
+            listing.insert(n, w.at(1));
+    });
+    if (ok)
+        *uids = std::move(listing);
+    return ok;
+}
+
+bool Pop3Client::uidl(int n, QByteArray *uid)
+{
+    uid->clear();
+    BusyGuard busy(this);
+    if (!busy || !checkNumber(n) || !requireSession() || !simpleCommand("UIDL " + QByteArray::number(n)))
+        return false;
+    const QByteArrayList w = words(m_lastReplyRawText);
+    if (w.size() < 2) {
+        const QString text =
+            QStringLiteral("Unerwartete Antwort des Servers: %1").arg(platform::decode8bit(m_lastReply));
+        dropConnection();
+        return setError(Error::ProtocolError, text);
+    }
+    *uid = w.at(1);
+    return true;
+}
+
+bool Pop3Client::command(const QByteArray &line)
+{
+    BusyGuard busy(this);
+    if (!busy)
+        return false;
+    if (hasLineBreak(line))
+        return setError(Error::InvalidArgument, QStringLiteral("Ungültiger Befehl."));
+    return requireSession() && simpleCommand(line);
+}
+
+bool Pop3Client::quit()
+{
+    BusyGuard busy(this);
+    if (!busy)
+        return false;
+    if (!m_socket->isConnected()) {
+        m_loggedIn = false;
+        return setError(Error::NotConnected, notConnectedText());
+    }
+    const bool ok = simpleCommand("QUIT");
+    dropConnection();
+    return ok;
+}
+
+void Pop3Client::disconnect(bool sendQuit)
+{
+    if (m_busy) {
+        abort();
+        return;
+    }
+    const QByteArray reply = m_lastReply;
+    const QByteArray rawText = m_lastReplyRawText;
+    const QString replyText = m_lastReplyText;
+    const int code = m_lastReplyCode;
+    const Error error = m_lastError;
+    const QString errorText = m_lastErrorText;
+    if (sendQuit && m_socket->isConnected())
+        quit();
+    dropConnection();
+    m_lastReply = reply;
+    m_lastReplyRawText = rawText;
+    m_lastReplyText = replyText;
+    m_lastReplyCode = code;
+    m_lastError = error;
+    m_lastErrorText = errorText;
+}
+
+void Pop3Client::forceClose()
+{
+    if (m_busy) {
+        abort();
+        return;
+    }
+    dropConnection();
+}
+
+void Pop3Client::abort()
+{
+    m_socket->abort();
+}

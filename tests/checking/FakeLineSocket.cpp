@@ -1,0 +1,161 @@
+#include "FakeLineSocket.h"
+
+namespace {
+
+QString describe(const FakeLineSocket::Step &step)
+{
+    switch (step.kind) {
+    case FakeLineSocket::Step::Server:
+        return QStringLiteral("S: ") + QString::fromLatin1(step.text);
+    case FakeLineSocket::Step::Client:
+        return QStringLiteral("C: ") + QString::fromLatin1(step.text);
+    case FakeLineSocket::Step::Drop:
+        return QStringLiteral("-- drop");
+    case FakeLineSocket::Step::LongLine:
+        return QStringLiteral("S: <line of %1 octets>").arg(step.length);
+    case FakeLineSocket::Step::Refuse:
+        return QStringLiteral("-- refuse: ") + QString::fromLatin1(step.text);
+    case FakeLineSocket::Step::Accept:
+        return QStringLiteral("-- accept");
+    }
+    return {};
+}
+
+} // namespace
+
+void FakeLineSocket::play(std::initializer_list<Step> steps)
+{
+    for (const Step &step : steps)
+        m_script.append(step);
+}
+
+void FakeLineSocket::play(const QList<Step> &steps)
+{
+    m_script.append(steps);
+}
+
+QStringList FakeLineSocket::unplayed() const
+{
+    QStringList result;
+    for (const Step &step : m_script)
+        result.append(describe(step));
+    return result;
+}
+
+LineSocket::Status FakeLineSocket::fail(Status status, const QString &text)
+{
+    m_error = text;
+    return status;
+}
+
+void FakeLineSocket::endConnection(const QString &why)
+{
+    m_connected = false;
+    m_transcript.append(why);
+    // What the server had still to say on this connection is lost with it.
+    while (!m_script.isEmpty()
+           && (m_script.first().kind == Step::Server || m_script.first().kind == Step::LongLine
+               || m_script.first().kind == Step::Drop))
+        m_script.removeFirst();
+}
+
+LineSocket::Status FakeLineSocket::connectToHost(const QString &host, quint16 port, int)
+{
+    if (m_connected)
+        endConnection(QStringLiteral("-- close"));
+    m_aborted = false;
+    m_partial.clear();
+    if (!m_script.isEmpty() && m_script.first().kind == Step::Refuse) {
+        const QString error = QString::fromLatin1(m_script.takeFirst().text);
+        m_transcript.append(QStringLiteral("-- refused"));
+        return fail(Status::Failed, error);
+    }
+    if (!m_script.isEmpty() && m_script.first().kind == Step::Accept)
+        m_script.removeFirst();
+    ++m_connects;
+    m_connected = true;
+    m_transcript.append(QStringLiteral("-- connect %1:%2").arg(host).arg(port));
+    return Status::Ok;
+}
+
+bool FakeLineSocket::canReadLine() const
+{
+    return isConnected() && !m_script.isEmpty()
+        && (m_script.first().kind == Step::Server || m_script.first().kind == Step::LongLine);
+}
+
+LineSocket::Status FakeLineSocket::readLine(QByteArray *line, int, int maxLength)
+{
+    line->clear();
+    if (duringRead)
+        duringRead();
+    if (m_aborted)
+        return fail(Status::Aborted, QStringLiteral("fake: aborted"));
+    if (!m_connected)
+        return fail(Status::Closed, QStringLiteral("fake: not connected"));
+    if (m_script.isEmpty() || m_script.first().kind == Step::Client || m_script.first().kind == Step::Refuse
+        || m_script.first().kind == Step::Accept) {
+        m_transcript.append(QStringLiteral("-- timeout"));
+        return fail(Status::TimedOut, QStringLiteral("fake: read timed out"));
+    }
+    const Step step = m_script.takeFirst();
+    if (step.kind == Step::Drop) {
+        endConnection(QStringLiteral("-- dropped"));
+        return fail(Status::Closed, QStringLiteral("fake: connection closed by the server"));
+    }
+    m_transcript.append(describe(step));
+    const QByteArray text = step.kind == Step::LongLine ? QByteArray(step.length, 'x') : step.text;
+    if (text.size() > maxLength)
+        return fail(Status::TooLong, QStringLiteral("fake: line too long"));
+    *line = text;
+    return Status::Ok;
+}
+
+LineSocket::Status FakeLineSocket::write(const QByteArray &data)
+{
+    if (m_aborted)
+        return fail(Status::Aborted, QStringLiteral("fake: aborted"));
+    if (!m_connected)
+        return fail(Status::Closed, QStringLiteral("fake: not connected"));
+    m_partial.append(data);
+    for (qsizetype end = m_partial.indexOf('\n'); end >= 0; end = m_partial.indexOf('\n')) {
+        QByteArray line = m_partial.left(end);
+        m_partial.remove(0, end + 1);
+        if (!line.endsWith('\r'))
+            m_mismatches.append(QStringLiteral("line without CR LF: ") + QString::fromLatin1(line));
+        else
+            line.chop(1);
+        m_written.append(line);
+        m_transcript.append(QStringLiteral("C: ") + QString::fromLatin1(line));
+        if (!m_script.isEmpty() && m_script.first().kind == Step::Client) {
+            const QByteArray expected = m_script.takeFirst().text;
+            if (expected != line)
+                m_mismatches.append(QStringLiteral("expected \"%1\", client wrote \"%2\"")
+                                        .arg(QString::fromLatin1(expected), QString::fromLatin1(line)));
+        } else {
+            m_mismatches.append(QStringLiteral("client wrote \"%1\" where the script has %2")
+                                    .arg(QString::fromLatin1(line),
+                                         m_script.isEmpty() ? QStringLiteral("nothing")
+                                                            : describe(m_script.first())));
+        }
+    }
+    return Status::Ok;
+}
+
+void FakeLineSocket::discardInput()
+{
+    // Input arrives in the fake only when it is read; what the server still had to say goes at close.
+}
+
+void FakeLineSocket::close()
+{
+    if (m_connected)
+        endConnection(QStringLiteral("-- close"));
+}
+
+void FakeLineSocket::abort()
+{
+    m_aborted = true;
+    if (m_connected)
+        endConnection(QStringLiteral("-- abort"));
+}

@@ -1,0 +1,96 @@
+#pragma once
+// A LineSocket that plays a conversation instead of opening a port. The test writes the script up front,
+// both sides in order:
+//
+//     fake->play({S("+OK ready"), C("CAPA"), S("-ERR no"), C("USER bob"), S("+OK"), ...});
+//
+// S lines are what the server sends, C lines what the client must write at that point. The fake checks
+// every written line against the script (mismatches() lists the differences) and records both sides in
+// transcript(). Where the script expects the client to write but the client reads, the server is silent:
+// the read times out at once (no real waiting). Drop() ends the connection, LongLine() sends a line of that
+// many octets, Refuse() makes the next connect fail, Accept() marks where a later connection begins. When
+// the client closes or aborts, the server lines it has not read yet are gone with the connection, as on a
+// real one (up to the next Accept()).
+#include "LineSocket.h"
+
+#include <QByteArrayList>
+#include <QList>
+#include <QStringList>
+
+#include <functional>
+#include <initializer_list>
+
+class FakeLineSocket : public LineSocket {
+public:
+    struct Step {
+        enum Kind { Server, Client, Drop, LongLine, Refuse, Accept } kind;
+        QByteArray text;
+        int length = 0;
+    };
+
+    void play(std::initializer_list<Step> steps);
+    void play(const QList<Step> &steps);
+
+    // Every line the client wrote, without CR LF.
+    QByteArrayList written() const { return m_written; }
+    // Both sides as they happened: "C: ...", "S: ...", and "-- connect", "-- close", "-- abort",
+    // "-- timeout", "-- dropped", "-- refused".
+    QStringList transcript() const { return m_transcript; }
+    // Script violations: client lines that differ from the script or come where none is expected, and
+    // data written without a line end.
+    QStringList mismatches() const { return m_mismatches; }
+    // Script steps not played yet, one per line (empty when the whole script was used).
+    QStringList unplayed() const;
+    int connectCount() const { return m_connects; }
+    // Runs inside every readLine, as an event handler would during a real wait.
+    std::function<void()> duringRead;
+
+    Status connectToHost(const QString &host, quint16 port, int timeoutMs) override;
+    bool isConnected() const override { return m_connected && !m_aborted; }
+    bool canReadLine() const override;
+    Status readLine(QByteArray *line, int timeoutMs, int maxLength) override;
+    Status write(const QByteArray &data) override;
+    void discardInput() override;
+    void close() override;
+    void abort() override;
+    QString errorString() const override { return m_error; }
+
+private:
+    void endConnection(const QString &why);
+    Status fail(Status status, const QString &text);
+
+    QList<Step> m_script;
+    QByteArrayList m_written;
+    QStringList m_transcript;
+    QStringList m_mismatches;
+    QByteArray m_partial; // written data without its line end yet
+    QString m_error;
+    bool m_connected = false;
+    bool m_aborted = false;
+    int m_connects = 0;
+};
+
+inline FakeLineSocket::Step S(const QByteArray &line)
+{
+    return {FakeLineSocket::Step::Server, line};
+}
+inline FakeLineSocket::Step C(const QByteArray &line)
+{
+    return {FakeLineSocket::Step::Client, line};
+}
+inline FakeLineSocket::Step Drop()
+{
+    return {FakeLineSocket::Step::Drop, {}};
+}
+inline FakeLineSocket::Step LongLine(int octets)
+{
+    return {FakeLineSocket::Step::LongLine, {}, octets};
+}
+inline FakeLineSocket::Step Accept()
+{
+    return {FakeLineSocket::Step::Accept, {}};
+}
+inline FakeLineSocket::Step Refuse(const QByteArray &error)
+{
+    return {FakeLineSocket::Step::Refuse, error};
+}

@@ -1,0 +1,315 @@
+#include "DovecotServer.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+
+#include <grp.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const char *const kDovecot = "/usr/sbin/dovecot";
+
+QString userName(uid_t uid)
+{
+    const passwd *pw = getpwuid(uid);
+    return pw ? QString::fromLocal8Bit(pw->pw_name) : QString();
+}
+
+QString groupName(gid_t gid)
+{
+    const group *gr = getgrgid(gid);
+    return gr ? QString::fromLocal8Bit(gr->gr_name) : QString();
+}
+
+// A temporary folder that Dovecot's own users can reach: when running as root they are other users, and
+// TMPDIR may point into a private folder.
+QString folderTemplate()
+{
+    const QString base = geteuid() == 0 ? QStringLiteral("/tmp") : QDir::tempPath();
+    return base + QStringLiteral("/quarvel-dovecot-XXXXXX");
+}
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return port;
+}
+
+bool writeFile(const QString &path, const QByteArray &data, QFileDevice::Permissions permissions)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(data) != data.size())
+        return false;
+    file.close();
+    return file.setPermissions(permissions);
+}
+
+} // namespace
+
+DovecotServer::DovecotServer() : m_dir(folderTemplate())
+{
+    m_root = geteuid() == 0;
+    if (m_root) {
+        // Dovecot's own users; it refuses uid 0 for mail, so the mail belongs to "dovecot" too.
+        const passwd *internal = getpwnam("dovecot");
+        const passwd *login = getpwnam("dovenull");
+        m_internalUser = internal ? QStringLiteral("dovecot") : QStringLiteral("nobody");
+        m_loginUser = login ? QStringLiteral("dovenull") : m_internalUser;
+        const passwd *mail = getpwnam(qPrintable(m_internalUser));
+        m_mailUid = mail ? mail->pw_uid : 65534;
+        m_mailGid = mail ? mail->pw_gid : 65534;
+        m_internalGroup = groupName(m_mailGid);
+    } else {
+        m_internalUser = m_loginUser = userName(geteuid());
+        m_internalGroup = groupName(getegid());
+        m_mailUid = geteuid();
+        m_mailGid = getegid();
+    }
+    if (m_dir.isValid()) {
+        // Traversable for Dovecot's users, listable by nobody else.
+        ::chmod(QFile::encodeName(m_dir.path()).constData(), 0711);
+        QDir(m_dir.path()).mkpath(QStringLiteral("mail"));
+        QDir(m_dir.path()).mkpath(QStringLiteral("state"));
+        handOver(m_dir.filePath(QStringLiteral("mail")));
+    }
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    // Dovecot must not outlive a test process that dies.
+    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+}
+
+DovecotServer::~DovecotServer()
+{
+    stop();
+}
+
+void DovecotServer::handOver(const QString &path) const
+{
+    if (m_root && ::chown(QFile::encodeName(path).constData(), m_mailUid, m_mailGid) != 0)
+        qWarning("DovecotServer: cannot hand %s to the mail user", qPrintable(path));
+}
+
+QString DovecotServer::maildir(const QString &user) const
+{
+    return m_dir.filePath(QStringLiteral("mail/") + user);
+}
+
+bool DovecotServer::makeMaildir(const QString &user)
+{
+    const QString root = maildir(user);
+    for (const char *sub : {"", "/new", "/cur", "/tmp"}) {
+        const QString path = root + QLatin1String(sub);
+        if (!QDir().mkpath(path))
+            return false;
+        handOver(path);
+    }
+    return true;
+}
+
+bool DovecotServer::addUser(const QString &name, const QString &password)
+{
+    const auto bad = [](const QString &s) {
+        return s.contains(QLatin1Char(':')) || s.contains(QLatin1Char('\n')) || s.contains(QLatin1Char('\r'));
+    };
+    if (name.isEmpty() || bad(name) || bad(password) || name.contains(QLatin1Char('/')))
+        return false;
+    m_users.insert(name, password);
+    return makeMaildir(name) && writePasswd();
+}
+
+bool DovecotServer::writePasswd()
+{
+    QByteArray data;
+    for (auto it = m_users.cbegin(); it != m_users.cend(); ++it)
+        data += it.key().toUtf8() + ":{PLAIN}" + it.value().toUtf8() + "::::::\n";
+    // Dovecot's auth process reads it as its own user.
+    return writeFile(m_dir.filePath(QStringLiteral("passwd")), data,
+                     QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                         | QFileDevice::ReadOther);
+}
+
+bool DovecotServer::writeConfig(QString *error)
+{
+    const QString dir = m_dir.path();
+    const QString config = QStringLiteral(R"(# Private test instance, written by DovecotServer.
+base_dir = %1/run
+state_dir = %1/state
+instance_name = quarvel-test-%2
+log_path = %1/dovecot.log
+listen = 127.0.0.1
+protocols = pop3
+ssl = no
+disable_plaintext_auth = no
+auth_mechanisms = plain apop
+auth_failure_delay = 0
+auth_verbose = yes
+default_internal_user = %3
+default_internal_group = %4
+default_login_user = %5
+first_valid_uid = %6
+first_valid_gid = %7
+mail_location = maildir:%1/mail/%%u
+passdb {
+  driver = passwd-file
+  args = scheme=PLAIN username_format=%%u %1/passwd
+}
+userdb {
+  driver = static
+  args = uid=%6 gid=%7 home=%1/mail/%%u
+}
+service pop3-login {
+  chroot =
+  inet_listener pop3 {
+    address = 127.0.0.1
+    port = %2
+  }
+  inet_listener pop3s {
+    port = 0
+  }
+}
+service anvil {
+  chroot =
+}
+service auth-worker {
+  user = %8
+}
+)")
+                               .arg(dir)
+                               .arg(m_port)
+                               .arg(m_internalUser, m_internalGroup, m_loginUser)
+                               .arg(m_mailUid)
+                               .arg(m_mailGid)
+                               .arg(m_root ? QStringLiteral("root") : m_internalUser);
+    if (!writeFile(m_dir.filePath(QStringLiteral("dovecot.conf")), config.toUtf8(),
+                   QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                       | QFileDevice::ReadOther)) {
+        if (error)
+            *error = QStringLiteral("cannot write dovecot.conf in ") + dir;
+        return false;
+    }
+    return true;
+}
+
+QString DovecotServer::log() const
+{
+    QFile file(m_dir.filePath(QStringLiteral("dovecot.log")));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+bool DovecotServer::start(QString *error)
+{
+    QString why;
+    if (!m_dir.isValid())
+        why = QStringLiteral("no temporary folder");
+    else if (!QFile::exists(QString::fromLatin1(kDovecot)))
+        why = QStringLiteral("%1 is missing (Debian packages dovecot-core and dovecot-pop3d)").arg(kDovecot);
+    else if (!writePasswd())
+        why = QStringLiteral("cannot write the password file");
+    // The free port may be taken by someone else before Dovecot binds it: then try another one.
+    for (int attempt = 0; why.isEmpty() && attempt < 3; ++attempt) {
+        stop();
+        m_port = freePort();
+        if (m_port == 0) {
+            why = QStringLiteral("no free port");
+            break;
+        }
+        if (!writeConfig(&why))
+            break;
+        m_process.start(QString::fromLatin1(kDovecot),
+                        {QStringLiteral("-F"), QStringLiteral("-c"), m_dir.filePath(QStringLiteral("dovecot.conf"))});
+        if (!m_process.waitForStarted(10000)) {
+            why = QStringLiteral("dovecot does not start: ") + m_process.errorString();
+            break;
+        }
+        // Ready once the login process greets on the port.
+        const QDeadlineTimer deadline(20000);
+        while (!deadline.hasExpired() && m_process.state() == QProcess::Running) {
+            QTcpSocket probe;
+            probe.connectToHost(QHostAddress::LocalHost, m_port);
+            if (probe.waitForConnected(500)) {
+                while (!probe.canReadLine() && probe.waitForReadyRead(2000)) {
+                }
+                if (probe.readLine().startsWith("+OK"))
+                    return true;
+            }
+            QThread::msleep(50);
+        }
+        if (m_process.state() == QProcess::Running) {
+            why = QStringLiteral("dovecot does not answer on port %1").arg(m_port);
+            break;
+        }
+        why = QStringLiteral("dovecot ended: ") + QString::fromLocal8Bit(m_process.readAll());
+    }
+    stop();
+    if (error)
+        *error = why + QStringLiteral("\n") + log();
+    return false;
+}
+
+void DovecotServer::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(10000)) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+}
+
+QString DovecotServer::deliver(const QString &user, const QByteArray &message)
+{
+    if (!m_users.contains(user) && !makeMaildir(user))
+        return {};
+    QByteArray data = message;
+    data.replace("\r\n", "\n");
+    // Dovecot numbers new mail in the order of the names' leading time stamps.
+    ++m_delivered;
+    const QString id = QStringLiteral("%1.M%2P%3.quarvel").arg(1000000000 + m_delivered).arg(m_delivered).arg(getpid());
+    const QString temporary = maildir(user) + QStringLiteral("/tmp/") + id;
+    if (!writeFile(temporary, data, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup))
+        return {};
+    handOver(temporary);
+    if (!QFile::rename(temporary, maildir(user) + QStringLiteral("/new/") + id))
+        return {};
+    return id;
+}
+
+bool DovecotServer::remove(const QString &user, const QString &id)
+{
+    for (const char *sub : {"/new", "/cur"}) {
+        QDir folder(maildir(user) + QLatin1String(sub));
+        for (const QString &name : folder.entryList(QDir::Files)) {
+            // Dovecot appends ":2,<flags>" when it moves a message to cur/.
+            if (name == id || name.startsWith(id + QLatin1Char(':')) || name.startsWith(id + QLatin1Char(',')))
+                return folder.remove(name);
+        }
+    }
+    return false;
+}
+
+QStringList DovecotServer::messageIds(const QString &user) const
+{
+    QStringList ids;
+    for (const char *sub : {"/new", "/cur"}) {
+        for (QString name : QDir(maildir(user) + QLatin1String(sub)).entryList(QDir::Files)) {
+            const qsizetype info = name.indexOf(QLatin1Char(':'));
+            ids.append(info < 0 ? name : name.left(info));
+        }
+    }
+    ids.sort();
+    return ids;
+}
