@@ -106,6 +106,17 @@ void Pop3Client::trace(const char *who, const QByteArray &line) const
     std::fflush(stderr);
 }
 
+QString Pop3Client::unexpectedReplyText() const
+{
+    return QStringLiteral("Unerwartete Antwort des Servers: %1").arg(platform::decode8bit(m_lastReply));
+}
+
+bool Pop3Client::protocolError()
+{
+    dropConnection();
+    return setError(Error::ProtocolError, unexpectedReplyText());
+}
+
 bool Pop3Client::setError(Error error, const QString &text)
 {
     m_lastError = error;
@@ -201,9 +212,7 @@ bool Pop3Client::simpleCommand(const QByteArray &line)
     case Reply::Invalid:
         break;
     }
-    const QString text = QStringLiteral("Unerwartete Antwort des Servers: %1").arg(platform::decode8bit(m_lastReply));
-    dropConnection();
-    return setError(Error::ProtocolError, text);
+    return protocolError();
 }
 
 bool Pop3Client::readMultiLine(const std::function<void(const QByteArray &line)> &sink)
@@ -281,7 +290,9 @@ bool Pop3Client::connect()
         return false;
     m_greeting = m_lastReply;
     if (reply != Reply::Ok) {
-        const QString text = m_lastReplyText.isEmpty() ? platform::decode8bit(m_lastReply) : m_lastReplyText;
+        const QString text = reply == Reply::Invalid ? unexpectedReplyText()
+            : m_lastReplyText.isEmpty()              ? platform::decode8bit(m_lastReply)
+                                                     : m_lastReplyText;
         dropConnection();
         return setError(reply == Reply::Err ? Error::ServerError : Error::ProtocolError, text);
     }
@@ -296,10 +307,7 @@ bool Pop3Client::connect()
     if (!sendLine("CAPA") || !readStatus(&reply))
         return false;
     if (reply == Reply::Invalid) {
-        const QString text =
-            QStringLiteral("Unerwartete Antwort des Servers: %1").arg(platform::decode8bit(m_lastReply));
-        dropConnection();
-        return setError(Error::ProtocolError, text);
+        return protocolError();
     }
     if (reply == Reply::Ok) {
         QByteArrayList capabilities;
@@ -331,7 +339,8 @@ bool Pop3Client::login()
                         QStringLiteral("Benutzername oder Passwort enthält einen Zeilenumbruch."));
     if (m_authKind == AuthKind::Apop) {
         if (m_apopTimestamp.isEmpty())
-            return setError(Error::NoApopTimestamp, QStringLiteral("Server do not support APOP (no timestamp)"));
+            return setError(Error::NoApopTimestamp,
+                            QStringLiteral("Server do not support APOP (no timestamp)"));
         return simpleCommand("APOP " + name + ' ' + apopDigest(m_apopTimestamp, secret));
     }
     return simpleCommand("USER " + name) && simpleCommand("PASS " + secret);
@@ -346,10 +355,7 @@ bool Pop3Client::stat(int *count, qint64 *octets)
     bool ok = false;
     const int n = w.isEmpty() ? -1 : w.first().toInt(&ok);
     if (!ok || n < 0) {
-        const QString text =
-            QStringLiteral("Unerwartete Antwort des Servers: %1").arg(platform::decode8bit(m_lastReply));
-        dropConnection();
-        return setError(Error::ProtocolError, text);
+        return protocolError();
     }
     *count = n;
     if (octets) {
@@ -430,10 +436,7 @@ bool Pop3Client::uidl(int n, QByteArray *uid)
         return false;
     const QByteArrayList w = words(m_lastReplyRawText);
     if (w.size() < 2) {
-        const QString text =
-            QStringLiteral("Unerwartete Antwort des Servers: %1").arg(platform::decode8bit(m_lastReply));
-        dropConnection();
-        return setError(Error::ProtocolError, text);
+        return protocolError();
     }
     *uid = w.at(1);
     return true;

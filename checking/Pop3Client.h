@@ -161,6 +161,9 @@ private:
     bool checkNumber(int n);
     bool requireSession();
     bool setError(Error error, const QString &text);
+    QString unexpectedReplyText() const;
+    // The last reply is not one the command allows: the input is out of step, so the connection goes.
+    bool protocolError();
     // Sets the error from a failed socket read or write and drops the connection.
     bool socketFailure(LineSocket::Status status);
     void dropConnection();

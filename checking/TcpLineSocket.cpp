@@ -199,7 +199,8 @@ LineSocket::Status TcpLineSocket::readLine(QByteArray *line, int timeoutMs, int 
     case Status::Closed:
         return fail(status, QStringLiteral("Der Server hat die Verbindung beendet."));
     case Status::TimedOut:
-        return fail(status, QStringLiteral("Zeitüberschreitung: Der Server hat nicht rechtzeitig geantwortet."));
+        return fail(status,
+                    QStringLiteral("Zeitüberschreitung: Der Server hat nicht rechtzeitig geantwortet."));
     default:
         return status;
     }

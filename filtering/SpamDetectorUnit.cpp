@@ -1,7 +1,5 @@
 #include "SpamDetectorUnit.h"
 
-#include <QLatin1StringView>
-
 namespace {
 
 const QString kReceived = QStringLiteral("Received");
@@ -53,7 +51,7 @@ bool TSpamDetector::IsSpam(const TMailEntry &entry) const
 bool TSpamDetector::TestSubject(const TSimpleFilter &rule, const MailMessage &msg)
 {
     // No upper-casing first: the comparison ignores case anyway, and a Unicode upper case can change
-    // the length of a text (ß becomes SS), which would shift the positions the table relies on.
+    // the length of a text (ß becomes SS), which would shift the positions the comparison relies on.
     return CompareText(rule.Operation, msg.Subject, rule.Text);
 }
 

@@ -2,6 +2,7 @@
 
 #include "TextCodec.h"
 
+#include <QRegularExpression>
 #include <QStringDecoder>
 
 #include <gmime/gmime.h>
@@ -189,11 +190,40 @@ QStringList rawHeaderValues(const QStringList &headers, const QString &name, boo
     return values;
 }
 
+// GMime 3.2.13 joins adjacent base64 encoded words of one charset before decoding them, and the padding
+// of a first word ("=?utf-8?B?SGVsbG8=?= =?utf-8?B?IHdvcmxk?=") then swallows the rest of the text (GMime
+// issue 133, fixed in later releases). The same bytes written as Q words are joined without harm.
+QString base64WordsAsQ(const QString &raw)
+{
+    if (!raw.contains(QLatin1String("?b?"), Qt::CaseInsensitive))
+        return raw;
+    const QRegularExpression word(QStringLiteral(R"(=\?([^?\s]+)\?[bB]\?([A-Za-z0-9+/=]*)\?=)"));
+    QString out;
+    qsizetype last = 0;
+    for (QRegularExpressionMatchIterator it = word.globalMatch(raw); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        out += QStringView(raw).mid(last, m.capturedStart() - last);
+        last = m.capturedEnd();
+        const QByteArray::FromBase64Result decoded =
+            QByteArray::fromBase64Encoding(m.captured(2).toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+        if (!decoded) {
+            out += m.captured(0);
+            continue;
+        }
+        out += QStringLiteral("=?") + m.captured(1) + QStringLiteral("?Q?");
+        for (const char c : *decoded)
+            out += QString::asprintf("=%02X", unsigned(static_cast<unsigned char>(c)));
+        out += QStringLiteral("?=");
+    }
+    out += QStringView(raw).mid(last);
+    return out;
+}
+
 QString decodeHeaderText(const QString &raw)
 {
     if (raw.isEmpty())
         return QString();
-    const QByteArray utf8 = raw.toUtf8();
+    const QByteArray utf8 = base64WordsAsQ(raw).toUtf8();
     CharPtr decoded(g_mime_utils_header_decode_text(parserOptions(), utf8.constData()));
     return decoded ? QString::fromUtf8(decoded.get()).trimmed() : raw;
 }
@@ -279,7 +309,7 @@ QList<TMailAddress> parseAddresses(const QStringList &rawValues)
 {
     QList<TMailAddress> out;
     for (const QString &raw : rawValues) {
-        const QByteArray utf8 = raw.toUtf8();
+        const QByteArray utf8 = base64WordsAsQ(raw).toUtf8();
         GPtr<InternetAddressList> list(internet_address_list_parse(parserOptions(), utf8.constData()));
         appendAddresses(list.get(), &out);
     }
@@ -452,7 +482,7 @@ QList<TMailPart> flattenParts(GMimeMultipart *root, bool noDecode)
 
 bool isFieldHeader(QStringView name)
 {
-    static const char *const fields[] = {"From", "To", "Cc", "Subject", "Date", "Message-ID", "MIME-Version"};
+    static const char *const fields[] = {"From", "To", "Cc", "Subject", "Date", "Message-ID"};
     for (const char *field : fields)
         if (name.compare(QLatin1String(field), Qt::CaseInsensitive) == 0)
             return true;
@@ -695,37 +725,47 @@ QByteArray MailMessage::WriteRaw() const
         g_mime_object_append_header(object, n.constData(), v.constData(), "utf-8");
     }
 
-    GPtr<GMimeMessage> original;
-    if (sameBody) {
-        // The body as received, attachments included; only the header is new.
-        original = parseMessage(m_rawHeader + (m_rawHeader.endsWith('\n') ? "" : "\r\n") + "\r\n" + m_rawBody);
-        if (GMimeObject *body = original ? g_mime_message_get_mime_part(original.get()) : nullptr)
-            g_mime_message_set_mime_part(message.get(), body);
-    }
-    if (!g_mime_message_get_mime_part(message.get())) {
-        if (Parts.isEmpty()) {
-            GPtr<GMimeObject> part(newTextPart(ContentType, Body));
-            g_mime_message_set_mime_part(message.get(), part.get());
-        } else {
-            GPtr<GMimeMultipart> multipart(g_mime_multipart_new_with_subtype("mixed"));
-            for (const TMailPart &p : Parts) {
-                if (!p.IsText)
-                    continue; // no data kept for attachments
-                GPtr<GMimeObject> part(newTextPart(p.ContentType, p.Body));
-                g_mime_multipart_add(multipart.get(), part.get());
-            }
-            g_mime_message_set_mime_part(message.get(), GMIME_OBJECT(multipart.get()));
-        }
-        // 8-bit text goes out as quoted-printable so that every relay passes it unchanged.
-        g_mime_object_encode(object, GMIME_ENCODING_CONSTRAINT_7BIT);
-    }
-
     GMimeFormatOptions *format = g_mime_format_options_new();
     g_mime_format_options_set_newline_format(format, GMIME_NEWLINE_FORMAT_DOS);
-    GPtr<GMimeStream> out(g_mime_stream_mem_new());
-    g_mime_object_write_to_stream(object, format, out.get());
+    QByteArray out;
+    if (sameBody) {
+        // Only the header is new: the body goes out byte for byte as received, after the Content-*
+        // lines it came with.
+        CharPtr header(g_mime_object_get_headers(object, format));
+        out = header ? QByteArray(header.get()) : QByteArray();
+        GPtr<GMimeMessage> original = parseMessage(m_rawHeader + (m_rawHeader.endsWith('\n') ? "" : "\r\n") + "\r\n");
+        if (GMimeObject *part = original ? g_mime_message_get_mime_part(original.get()) : nullptr) {
+            CharPtr contentHeader(g_mime_object_get_headers(part, format));
+            if (contentHeader)
+                out.append(contentHeader.get());
+        }
+        g_mime_format_options_free(format);
+        out = toCrlf(out);
+        if (!out.endsWith("\r\n"))
+            out.append("\r\n");
+        return out + "\r\n" + toCrlf(m_rawBody);
+    }
+
+    if (Parts.isEmpty()) {
+        GPtr<GMimeObject> part(newTextPart(ContentType, Body));
+        g_mime_message_set_mime_part(message.get(), part.get());
+    } else {
+        GPtr<GMimeMultipart> multipart(g_mime_multipart_new_with_subtype("mixed"));
+        for (const TMailPart &p : Parts) {
+            if (!p.IsText)
+                continue; // no data kept for attachments
+            GPtr<GMimeObject> part(newTextPart(p.ContentType, p.Body));
+            g_mime_multipart_add(multipart.get(), part.get());
+        }
+        g_mime_message_set_mime_part(message.get(), GMIME_OBJECT(multipart.get()));
+    }
+    // 8-bit text goes out as quoted-printable so that every relay passes it unchanged.
+    g_mime_object_encode(object, GMIME_ENCODING_CONSTRAINT_7BIT);
+
+    GPtr<GMimeStream> stream(g_mime_stream_mem_new());
+    g_mime_object_write_to_stream(object, format, stream.get());
     g_mime_format_options_free(format);
-    return toCrlf(streamBytes(out.get()));
+    return toCrlf(streamBytes(stream.get()));
 }
 
 QString MailMessage::HeaderValue(const QString &name) const

@@ -89,7 +89,7 @@ QSslConfiguration sslConfiguration()
 QString scrub(QString message, const QUrl &url)
 {
     const QUrl bare = url.adjusted(QUrl::RemoveQuery | QUrl::RemoveUserInfo);
-    for (const QUrl::ComponentFormattingOptions f : {QUrl::FullyEncoded, QUrl::PrettyDecoded, QUrl::FullyDecoded})
+    for (const QUrl::ComponentFormattingOptions f : {QUrl::FullyEncoded, QUrl::PrettyDecoded})
         message.replace(url.toString(f), bare.toString());
     for (const QUrl::ComponentFormattingOptions f : {QUrl::FullyEncoded, QUrl::PrettyDecoded, QUrl::FullyDecoded})
         if (const QString q = url.query(f); !q.isEmpty())

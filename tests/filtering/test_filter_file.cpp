@@ -1,5 +1,6 @@
 // The rule store and its file "Filters.dat": exact bytes, reading, round trip, damaged files, and a
 // save that fails without harming the previous file.
+#include "FilterTestPrinters.h"
 #include "RegistrySettingsUnit.h"
 #include "SpamFilterClassUnit.h"
 #include "TestProfile.h"

@@ -1,5 +1,6 @@
 // The spam detector: the case-blind search, the operation table, the Received assembly and the walk
 // over the rules of a real parsed header.
+#include "FilterTestPrinters.h"
 #include "SpamDetectorUnit.h"
 
 #include <gtest/gtest.h>

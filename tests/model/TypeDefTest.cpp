@@ -1,3 +1,69 @@
-#include "MailMessage.h"
+#include "MsgBox.h"
+#include "TestProfile.h"
+#include "TypeDef.h"
+
 #include <gtest/gtest.h>
-TEST(MailMessage, Smoke3) { MailMessage m; EXPECT_FALSE(m.FillFromRaw("")); }
+
+#include <array>
+
+namespace {
+
+TEST(TMailList, CountByStateCountsOverAllAccounts)
+{
+    std::array<TMailEntry, 5> entries;
+    const struct {
+        const char *host;
+        const char *user;
+        int32_t state;
+    } rows[] = {
+        {"pop.a.example", "anna", msSpam},   {"pop.a.example", "anna", msNormal},
+        {"pop.b.example", "bert", msSpam},   {"pop.b.example", "carla", msSpam},
+        {"pop.b.example", "carla", msNormal},
+    };
+    TMailList list;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        entries[i].Host = rows[i].host;
+        entries[i].UserName = rows[i].user;
+        entries[i].State = rows[i].state;
+        list.Add(&entries[i]);
+    }
+    EXPECT_EQ(list.CountByState(msSpam), 3);
+    EXPECT_EQ(list.CountByState(msNormal), 2);
+    EXPECT_EQ(list.CountByState(5), 0);
+
+    // Only what the list holds counts: dropping an entry from it lowers the count.
+    list.Delete(list.IndexOf(&entries[2]));
+    EXPECT_EQ(list.CountByState(msSpam), 2);
+}
+
+TEST(TMailList, EmptyListCountsZero)
+{
+    TMailList list;
+    EXPECT_EQ(list.CountByState(msSpam), 0);
+    EXPECT_EQ(list.CountByState(msNormal), 0);
+}
+
+TEST(ShowMsgBox, EmptyCaptionGetsTheDefaultOfItsKind)
+{
+    RecordingMessageBox box(IDYES);
+    EXPECT_TRUE(YesNoQuestion("Wirklich löschen?"));
+    ASSERT_EQ(box.shown.size(), 1);
+    EXPECT_EQ(box.shown[0].caption, "Bestätigung");
+    EXPECT_EQ(box.shown[0].kind, MsgConfirmation);
+    EXPECT_EQ(box.shown[0].buttons, int(BtnYesNo));
+    EXPECT_EQ(box.shown[0].text, "Wirklich löschen?");
+
+    EXPECT_EQ(ShowMsgBox("x", "Eigene", MsgConfirmation, BtnOK), int(IDYES));
+    EXPECT_EQ(box.shown[1].caption, "Eigene") << "a caption given is kept";
+}
+
+TEST(ShowMsgBox, DefaultCaptions)
+{
+    EXPECT_EQ(DefaultCaption(MsgError), "Fehler");
+    EXPECT_EQ(DefaultCaption(MsgInformation), "Information");
+    EXPECT_EQ(DefaultCaption(MsgQuestion), "Frage");
+    EXPECT_EQ(DefaultCaption(MsgWarning), "Warnung");
+    EXPECT_EQ(DefaultCaption(MsgConfirmation), "Bestätigung");
+}
+
+} // namespace

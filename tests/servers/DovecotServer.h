@@ -6,7 +6,8 @@
 // What Dovecot needs to run this way (Dovecot 2.3, Debian's dovecot-core and dovecot-pop3d):
 // - base_dir and state_dir of its own, or it would share /run/dovecot and /var/lib/dovecot with the system
 //   instance; instance_name to tell the processes apart.
-// - A passwd-file passdb with {PLAIN} passwords: APOP needs the plain secret on the server side.
+// - A passwd-file passdb with {PLAIN} passwords (one file per user): APOP needs the plain secret on the
+//   server side.
 //   auth_mechanisms "plain apop" makes the login process send a timestamp in its greeting.
 //   disable_plaintext_auth = no and ssl = no allow USER/PASS without TLS.
 // - A static userdb: every user gets the same uid/gid and the maildir <folder>/mail/<user>.
@@ -15,8 +16,9 @@
 // - As root (CI): the login processes run as dovenull and the auth process as dovecot, as Dovecot wants;
 //   the mail processes run as the dovecot user too, because Dovecot refuses uid 0 for mail access, so the
 //   maildirs are handed to that user. Those users must traverse the temporary folder (mode 0711, which
-//   lists nothing) and read the password file.
-// - Login and anvil processes are not chrooted, the pop3s listener is off, auth failures are not delayed.
+//   lists nothing) and read the password files.
+// - Login and anvil processes are not chrooted, the pop3s listener is off, auth failures are not delayed
+//   (auth_failure_delay, and the anvil-auth-penalty socket switched off).
 #include <QByteArray>
 #include <QMap>
 #include <QProcess>
@@ -31,7 +33,8 @@ public:
     DovecotServer(const DovecotServer &) = delete;
     DovecotServer &operator=(const DovecotServer &) = delete;
 
-    // A user with a plain password (no ':' or line break in either). Works before and after start().
+    // A user with a plain password (no ':' or line break in either, no '/' in the name). Works before and
+    // after start(); a user's password cannot be changed later.
     bool addUser(const QString &name, const QString &password);
 
     // Writes the configuration, starts Dovecot in the foreground and waits until it greets on its port.
@@ -55,7 +58,7 @@ public:
 
 private:
     bool writeConfig(QString *error);
-    bool writePasswd();
+    bool writePasswd(const QString &name);
     bool makeMaildir(const QString &user);
     void handOver(const QString &path) const; // to the mail user, when running as root
     QString maildir(const QString &user) const;

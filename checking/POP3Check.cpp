@@ -1,0 +1,1169 @@
+#include "POP3Check.h"
+
+#include "MailDeletion.h"
+#include "MsgBox.h"
+#include "RegistrySettingsUnit.h"
+#include "SpamDetectorUnit.h"
+#include "TextCodec.h"
+#include "UIDStore.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QMetaObject>
+#include <QMutexLocker>
+#include <QSet>
+#include <QTime>
+#include <QTimer>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+
+namespace {
+
+const QString kProductName = QStringLiteral("Quarvel");
+
+// A header block larger than this is not a header block; it would only fill the memory.
+constexpr qint64 kMaxHeaderBlock = qint64(4) * 1024 * 1024;
+// A scan gives up on an account when this many messages in a row cannot be read: the server's count is
+// then not to be trusted, and it must not keep the scan going.
+constexpr int kMaxFailuresInRow = 20;
+
+QString shuttingDownText()
+{
+    return QStringLiteral("Die Verbindung wurde nicht aufgebaut, weil das Programm beendet wird.");
+}
+
+QString cancelledText()
+{
+    return QStringLiteral("Die Prüfung des Kontos wurde abgebrochen.");
+}
+
+int32_t clampToInt32(qint64 value)
+{
+    return int32_t(std::clamp<qint64>(value, INT32_MIN, INT32_MAX));
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------------
+// TPop3Thread
+
+TPop3Thread::TPop3Thread(TPOP3Checker *checker, TPop3Options options)
+    : Checker(checker), m_options(std::move(options))
+{
+    m_wakeIntervalMs = m_options.FirstWakeMs;
+}
+
+TPop3Thread::~TPop3Thread()
+{
+    Cancel = true;
+    {
+        QMutexLocker lock(&m_stateMutex);
+        m_terminate = true;
+        m_paused = false;
+        m_wake.wakeAll();
+    }
+    AbortSession();
+    // A handler the thread is waiting for runs on this (the main) thread: keep its events going.
+    while (isRunning() && !wait(QDeadlineTimer(20)))
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    FreeClient();
+    FreeEntries();
+}
+
+bool TPop3Thread::TakeEntry(TMailEntry *entry)
+{
+    return m_entries.removeOne(entry);
+}
+
+void TPop3Thread::Resume()
+{
+    {
+        QMutexLocker lock(&m_stateMutex);
+        m_paused = false;
+        m_wake.wakeAll();
+    }
+    if (!isRunning() && !m_terminate)
+        start(QThread::LowPriority);
+}
+
+void TPop3Thread::Pause()
+{
+    {
+        QMutexLocker lock(&m_stateMutex);
+        m_paused = true;
+        m_wake.wakeAll();
+    }
+    WaitUntilIdle();
+}
+
+bool TPop3Thread::IsPaused() const
+{
+    QMutexLocker lock(&m_stateMutex);
+    return m_paused || !isRunning();
+}
+
+bool TPop3Thread::InCheck() const
+{
+    QMutexLocker lock(&m_stateMutex);
+    return m_inCheck;
+}
+
+void TPop3Thread::WaitUntilIdle()
+{
+    if (QThread::currentThread() == this)
+        return;
+    QEventLoop loop;
+    connect(this, &TPop3Thread::BecameIdle, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+    // The loop also serves the handlers the thread runs on this thread until it is idle.
+    while (InCheck())
+        loop.exec();
+}
+
+void TPop3Thread::SetCancel(bool on)
+{
+    Cancel = on;
+    QMutexLocker lock(&m_stateMutex);
+    m_wake.wakeAll();
+}
+
+void TPop3Thread::SetWakeInterval(int ms)
+{
+    QMutexLocker lock(&m_stateMutex);
+    m_wakeIntervalMs = ms;
+    m_wake.wakeAll();
+}
+
+bool TPop3Thread::WaitForWakeUp()
+{
+    QMutexLocker lock(&m_stateMutex);
+    for (;;) {
+        if (m_terminate)
+            return false;
+        if (Cancel && !m_paused) {
+            // A cancelled worker pauses itself; it starts counting afresh when resumed.
+            m_elapsedMs = 0;
+            m_wakeIntervalMs = m_options.WakeMs;
+            m_paused = true;
+        }
+        if (m_paused) {
+            // Time does not pass for a paused worker.
+            m_wake.wait(&m_stateMutex);
+            continue;
+        }
+        const qint64 remaining = qint64(m_wakeIntervalMs) - m_elapsedMs;
+        if (remaining <= 0) {
+            m_inCheck = true;
+            return true;
+        }
+        QElapsedTimer slept;
+        slept.start();
+        m_wake.wait(&m_stateMutex, QDeadlineTimer(remaining));
+        m_elapsedMs += slept.elapsed();
+    }
+}
+
+void TPop3Thread::run()
+{
+    {
+        QMutexLocker lock(&m_stateMutex);
+        m_wakeIntervalMs = m_options.FirstWakeMs;
+        m_elapsedMs = 0;
+    }
+    for (;;) {
+        CheckSucceeded = false;
+        if (!WaitForWakeUp())
+            break;
+        Notify(&TPOP3Checker::CheckBegin);
+        if (!Cancel) {
+            bool allFailed = false;
+            if (RunCheck(false, CountOnly, -1, allFailed)) {
+                CheckSucceeded = true;
+                if (!Cancel) {
+                    if (!CountOnly)
+                        Notify(&TPOP3Checker::AutoKill);
+                    Notify(&TPOP3Checker::TimedNotify);
+                }
+            }
+        }
+        Notify(&TPOP3Checker::CheckEnd);
+        Notify(&TPOP3Checker::CheckDone);
+        {
+            QMutexLocker lock(&m_stateMutex);
+            m_inCheck = false;
+            m_elapsedMs = 0;
+            m_wakeIntervalMs = m_options.WakeMs;
+            if (Cancel && !m_terminate)
+                m_paused = true;
+        }
+        Q_EMIT BecameIdle();
+    }
+    Disconnect();
+}
+
+void TPop3Thread::Notify(void (TPOP3Checker::*handler)())
+{
+    TPOP3Checker *checker = Checker;
+    if (!checker)
+        return;
+    if (QThread::currentThread() == checker->thread()) {
+        (checker->*handler)();
+        return;
+    }
+    QMetaObject::invokeMethod(
+        checker, [checker, handler] { (checker->*handler)(); }, Qt::BlockingQueuedConnection);
+}
+
+bool TPop3Thread::ShuttingDown() const
+{
+    return m_terminate || QCoreApplication::closingDown();
+}
+
+int32_t TPop3Thread::NowSeconds() const
+{
+    if (m_options.Clock)
+        return m_options.Clock();
+    const QTime now = QTime::currentTime();
+    if (!now.isValid())
+        return 0;
+    return now.hour() * 3600 + now.minute() * 60 + now.second();
+}
+
+void TPop3Thread::WaitMs(int ms)
+{
+    if (m_options.Wait) {
+        m_options.Wait(ms);
+        return;
+    }
+    if (ShuttingDown())
+        return;
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    if (QCoreApplication *app = QCoreApplication::instance())
+        QObject::connect(app, &QCoreApplication::aboutToQuit, &loop, &QEventLoop::quit);
+    timer.start(ms);
+    loop.exec();
+}
+
+// --- client and session ---
+
+void TPop3Thread::EnsureClient()
+{
+    m_sessionThread = QThread::currentThread();
+    if (m_client)
+        return;
+    auto client = std::make_unique<Pop3Client>(m_options.SocketFactory);
+    client->setConnectTimeout(m_options.TimeoutMs);
+    client->setReadTimeout(m_options.TimeoutMs);
+    QMutexLocker lock(&m_clientMutex);
+    m_client = std::move(client);
+}
+
+void TPop3Thread::ClearSession()
+{
+    m_sessionUidl.clear();
+    m_sessionUidlLoaded = false;
+}
+
+void TPop3Thread::AbortSession()
+{
+    QMutexLocker lock(&m_clientMutex);
+    if (m_client)
+        m_client->abort();
+}
+
+void TPop3Thread::Disconnect()
+{
+    if (QThread::currentThread() != m_sessionThread.load()) {
+        // The session belongs to another thread: only make its waiting command fail.
+        AbortSession();
+        return;
+    }
+    if (m_client)
+        m_client->disconnect(true);
+    ClearSession();
+}
+
+void TPop3Thread::ForceClose()
+{
+    if (QThread::currentThread() != m_sessionThread.load()) {
+        AbortSession();
+        return;
+    }
+    if (m_client)
+        m_client->forceClose();
+    ClearSession();
+}
+
+void TPop3Thread::FreeClient()
+{
+    Disconnect();
+    std::unique_ptr<Pop3Client> client;
+    {
+        QMutexLocker lock(&m_clientMutex);
+        client = std::move(m_client);
+    }
+    ClearSession();
+}
+
+void TPop3Thread::FreeEntries()
+{
+    qDeleteAll(m_entries);
+    m_entries.clear();
+}
+
+void TPop3Thread::LoadAccountIntoClient(const TPOP3AccountSettings &account)
+{
+    m_client->setHost(account.ServerName);
+    m_client->setUserName(account.AccountName);
+    m_client->setPassword(account.Password);
+    m_client->setPort(quint16(account.Port & 0xFFFF));
+    m_client->setAuthKind(account.UseAPOP ? Pop3Client::AuthKind::Apop : Pop3Client::AuthKind::UserPass);
+    m_client->setConnectTimeout(m_options.TimeoutMs);
+    m_client->setReadTimeout(m_options.TimeoutMs);
+}
+
+void TPop3Thread::TakeClientError(bool &fatal, int &code, QString &errorText) const
+{
+    fatal = true;
+    code = m_client ? m_client->lastReplyCode() : 0;
+    errorText = m_client ? m_client->lastErrorText() : QString();
+    if (errorText.isEmpty())
+        errorText = QStringLiteral("Keine Verbindung zum Server.");
+}
+
+bool TPop3Thread::Connect(const TPOP3AccountSettings &account, bool &fatal, int &code, QString &errorText)
+{
+    fatal = false;
+    code = 0;
+    errorText.clear();
+    EnsureClient();
+    Pop3Client &client = *m_client;
+    if (client.isConnected() && client.host() == account.ServerName && client.userName() == account.AccountName
+        && client.password() == account.Password) {
+        if (client.noop())
+            return true;
+    }
+    if (ShuttingDown())
+        return false;
+    ForceClose();
+    LoadAccountIntoClient(account);
+    bool ok = client.connect();
+    if (!ok && account.UseAPOP) {
+        // Servers without an APOP timestamp, or that refuse APOP, still take USER/PASS.
+        ForceClose();
+        client.setAuthKind(Pop3Client::AuthKind::UserPass);
+        ok = client.connect();
+    }
+    if (!ok) {
+        TakeClientError(fatal, code, errorText);
+        return false;
+    }
+    return true;
+}
+
+bool TPop3Thread::LoadSessionUidl()
+{
+    if (m_sessionUidlLoaded)
+        return true;
+    if (!m_client || !m_client->hasCapability("UIDL"))
+        return false;
+    QMap<int, QByteArray> listing;
+    if (!m_client->uidl(&listing))
+        return false;
+    m_sessionUidl = std::move(listing);
+    m_sessionUidlLoaded = true;
+    return true;
+}
+
+bool TPop3Thread::CountMessages(const TPOP3AccountSettings &account, int &count, bool &fatal, int &code,
+                                QString &errorText)
+{
+    count = 0;
+    if (!Connect(account, fatal, code, errorText))
+        return false;
+    if (!m_client->stat(&count)) {
+        TakeClientError(fatal, code, errorText);
+        count = 0;
+        return false;
+    }
+    return true;
+}
+
+bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailEntry *> &target, bool &fatal,
+                               int &code, QString &errorText)
+{
+    if (!Connect(account, fatal, code, errorText))
+        return false;
+    int count = 0;
+    if (!m_client->stat(&count)) {
+        TakeClientError(fatal, code, errorText);
+        Disconnect();
+        return false;
+    }
+    if (count < 1) {
+        Disconnect();
+        return false;
+    }
+
+    const qint64 previousLimit = m_client->maxReplySize();
+    m_client->setMaxReplySize(kMaxHeaderBlock);
+    QList<TMailEntry *> mine;
+    // Gives up on the account: what this call added goes again, so that a retry does not list a message
+    // twice.
+    const auto giveUp = [&](const QString &text, int replyCode) {
+        for (TMailEntry *e : std::as_const(mine)) {
+            target.removeOne(e);
+            delete e;
+        }
+        if (m_client)
+            m_client->setMaxReplySize(previousLimit);
+        Disconnect();
+        fatal = true;
+        code = replyCode;
+        errorText = text;
+        return false;
+    };
+
+    LoadSessionUidl();
+    int failuresInRow = 0;
+    // Entries exist only for messages actually read: the count drives no allocation.
+    for (int n = 1; n <= count; ++n) {
+        if (Cancel || (Checker && Checker->AccountCancelled))
+            return giveUp(cancelledText(), 0);
+        if (!m_client->isConnected()) {
+            bool connectFatal = false;
+            int connectCode = 0;
+            QString connectError;
+            if (!Connect(account, connectFatal, connectCode, connectError))
+                return giveUp(connectError.isEmpty() ? shuttingDownText() : connectError, connectCode);
+            LoadSessionUidl();
+        }
+        QByteArray header;
+        qint64 size = -1;
+        const bool read = m_client->top(n, 0, &header) && m_client->list(n, &size) && m_client->isConnected();
+        if (!read) {
+            if (Cancel || (Checker && Checker->AccountCancelled))
+                return giveUp(cancelledText(), 0);
+            // This message is left out. A refusal leaves the session usable; a lost connection is made
+            // again for the next message.
+            bool ignored = false;
+            TakeClientError(ignored, code, errorText);
+            if (!m_client->isConnected())
+                Disconnect();
+            if (++failuresInRow >= kMaxFailuresInRow)
+                return giveUp(errorText, code);
+            continue;
+        }
+        failuresInRow = 0;
+        auto *entry = new TMailEntry;
+        // A header block that cannot be parsed still names a message the user must be able to delete.
+        entry->Message.FillFromHeader(header);
+        entry->Size = clampToInt32(size);
+        entry->Host = m_client->host();
+        entry->UserName = m_client->userName();
+        entry->MsgNumber = n;
+        entry->Checked = false;
+        entry->State = msNormal;
+        entry->DeleteMark = false;
+        if (m_sessionUidlLoaded)
+            entry->ServerUIDL = QString::fromLatin1(m_sessionUidl.value(n));
+        target.append(entry);
+        mine.append(entry);
+    }
+    m_client->setMaxReplySize(previousLimit);
+    fatal = false;
+    code = 0;
+    errorText.clear();
+    Disconnect();
+    return true;
+}
+
+TPop3Thread::Identity TPop3Thread::CheckIdentity(int n, const TMailEntry &expected)
+{
+    if (!expected.ServerUIDL.isEmpty() && m_client->hasCapability("UIDL")) {
+        if (LoadSessionUidl()) {
+            const QByteArray want = expected.ServerUIDL.toLatin1();
+            if (m_sessionUidl.value(n) == want)
+                return Identity::Same;
+            for (auto it = m_sessionUidl.cbegin(); it != m_sessionUidl.cend(); ++it)
+                if (it.value() == want)
+                    return Identity::Changed;
+            return Identity::Gone;
+        }
+        if (!m_client->isConnected())
+            return Identity::Failed;
+        // The server refused its listing: compare size and header block instead.
+    }
+    int count = 0;
+    if (!m_client->stat(&count))
+        return Identity::Failed;
+    if (count < n)
+        return Identity::Gone;
+    qint64 size = -1;
+    if (!m_client->list(n, &size))
+        return Identity::Failed;
+    if (size != qint64(expected.Size))
+        return Identity::Changed;
+    QByteArray header;
+    if (!m_client->top(n, 0, &header))
+        return Identity::Failed;
+    MailMessage now;
+    now.FillFromHeader(header);
+    return now.HeaderText() == expected.Message.HeaderText() ? Identity::Same : Identity::Changed;
+}
+
+bool TPop3Thread::DeleteMessage(const TPOP3AccountSettings &account, int n, const TMailEntry &expected,
+                                bool keepSession)
+{
+    LastErrorText.clear();
+    LastErrorCode = 0;
+    bool fatal = false;
+    int code = 0;
+    QString error;
+    if (!Connect(account, fatal, code, error)) {
+        LastErrorText = error.isEmpty() ? shuttingDownText() : error;
+        LastErrorCode = code;
+        return false;
+    }
+
+    bool result = false;
+    int refusals = 0;
+    for (;;) {
+        QString failure;
+        bool failed = false;
+        if (!m_client->isConnected() && !Connect(account, fatal, code, error)) {
+            failed = true;
+            failure = error.isEmpty() ? shuttingDownText() : error;
+        }
+        if (!failed) {
+            if (n <= 0)
+                break;
+            // The list may be older than the mailbox: delete only when the number still names this
+            // message.
+            const Identity identity = CheckIdentity(n, expected);
+            if (identity == Identity::Gone)
+                break;
+            if (identity == Identity::Changed) {
+                LastErrorText = kMailboxChangedText;
+                break;
+            }
+            if (identity == Identity::Failed) {
+                failed = true;
+                failure = m_client->lastErrorText();
+            }
+        }
+        if (!failed) {
+            if (m_client->dele(n)) {
+                m_sessionUidl.remove(n);
+                result = true;
+                break;
+            }
+            failure = m_client->lastErrorText();
+            if (failure.contains(QLatin1String("no such message"), Qt::CaseInsensitive))
+                break;
+        }
+
+        LastErrorText = failure.isEmpty() ? QStringLiteral("Keine Verbindung zum Server.") : failure;
+        LastErrorCode = m_client->lastReplyCode();
+        const QString reply = platform::decode8bit(m_client->lastReply());
+        const qsizetype phrase = reply.indexOf(QLatin1String("logged in too frequently, try again"));
+        if (phrase < 0 || ++refusals >= 2)
+            break;
+        const qsizetype again = reply.indexOf(QLatin1String("again in"), phrase);
+        if (again < 0)
+            break;
+        QString waitText = reply.mid(again + 8).trimmed();
+        waitText.chop(1); // the unit letter
+        bool numeric = false;
+        const int seconds = waitText.toInt(&numeric);
+        if (!numeric || seconds < 0 || seconds > 120)
+            break;
+        WaitSeconds = seconds;
+        Notify(&TPOP3Checker::DeleteWait);
+        if (WaitSeconds == -99)
+            WaitMs((seconds + 1) * 1000);
+        WaitSeconds = -99;
+        if (ShuttingDown())
+            break;
+    }
+    if (!keepSession)
+        Disconnect();
+    return result;
+}
+
+bool TPop3Thread::FetchText(const TPOP3AccountSettings &account, int n, TMailEntry &entry, bool keepSession,
+                            bool &fatal, int &code, QString &errorText)
+{
+    if (!Connect(account, fatal, code, errorText))
+        return false;
+    QByteArray raw;
+    bool ok = m_client->retr(n, &raw);
+    if (!ok) {
+        TakeClientError(fatal, code, errorText);
+    } else if (!entry.Message.FillFromRaw(raw) && !entry.Message.HasText()) {
+        ok = false;
+        fatal = true;
+        code = 0;
+        errorText = QStringLiteral("Die E-Mail konnte nicht gelesen werden.");
+    }
+    if (!keepSession)
+        Disconnect();
+    return ok;
+}
+
+bool TPop3Thread::TestAccount(const TPOP3AccountSettings &account, int &code, QString &errorText)
+{
+    EnsureClient();
+    Disconnect();
+    bool fatal = false;
+    const bool ok = Connect(account, fatal, code, errorText);
+    if (ok) {
+        int count = 0;
+        if (!m_client->stat(&count))
+            TakeClientError(fatal, code, errorText);
+    } else if (errorText.isEmpty()) {
+        errorText = shuttingDownText();
+    }
+    Disconnect();
+    return ok;
+}
+
+bool TPop3Thread::RunCheck(bool manual, bool countOnly, int accountIndex, bool &allFailed)
+{
+    allFailed = false;
+    TPOP3Checker *checker = Checker;
+    if (!checker)
+        return false;
+    if (!manual && std::abs(qint64(NowSeconds()) - LastCheckTime) < CheckInterval)
+        return false;
+    if (checker->Accounts.isEmpty())
+        return false;
+
+    // The main window empties its list here, before the old entries are freed.
+    Notify(&TPOP3Checker::RunStart);
+    TotalCount = 0;
+    checker->AccountCancelled = false;
+    FreeEntries();
+    EnsureClient();
+
+    bool someWorked = false;
+    bool lastResult = false;
+    qint64 counted = 0;
+    for (int i = 0; i < checker->Accounts.size(); ++i) {
+        checker->AccountCancelled = false;
+        if (Cancel)
+            break;
+        TPOP3AccountSettings &account = checker->Accounts[i];
+        if (!account.Active || (accountIndex != -1 && accountIndex != i))
+            continue;
+        account.CheckFailed = false;
+        ProgressAccount = account.AccountName + QLatin1Char('@') + account.ServerName;
+        Retries = account.ServerRetries;
+        CheckInterval = checker->POP3Check.EMailCheckTime;
+        int failed = 0;
+        AccountStatus = 0;
+        LastErrorText.clear();
+        LastErrorCode = 0;
+        if (manual && ReportProgress)
+            Notify(&TPOP3Checker::Progress);
+
+        bool result = false;
+        bool stopped = false;
+        for (int attempt = 0; attempt < Retries; ++attempt) {
+            if (Cancel) {
+                stopped = true;
+                break;
+            }
+            bool fatal = false;
+            int code = 0;
+            QString error;
+            bool ok = false;
+            if (countOnly) {
+                int count = 0;
+                ok = CountMessages(account, count, fatal, code, error);
+                if (ok)
+                    counted += count;
+            } else {
+                ok = FetchHeaders(account, m_entries, fatal, code, error);
+            }
+            Disconnect();
+            if (ok) {
+                result = true;
+                someWorked = true;
+                break;
+            }
+            if (fatal) {
+                ++failed;
+                LastErrorText = error;
+                LastErrorCode = code;
+            }
+            // An empty mailbox is no failure, yet it gives no reason to stop trying either.
+            if (!countOnly)
+                result = !fatal;
+            if (checker->AccountCancelled) {
+                failed = Retries;
+                break;
+            }
+        }
+        if (stopped)
+            break;
+        lastResult = result;
+        account.CheckFailed = failed >= Retries;
+        AccountStatus = (!result || account.CheckFailed) ? 2 : 1;
+        if (manual && ReportProgress)
+            Notify(&TPOP3Checker::Progress);
+    }
+
+    allFailed = !lastResult && std::all_of(checker->Accounts.cbegin(), checker->Accounts.cend(),
+                                           [](const TPOP3AccountSettings &a) { return a.CheckFailed; });
+    LastCheckTime = NowSeconds();
+    TotalCount = countOnly ? clampToInt32(counted) : int32_t(m_entries.size());
+    Notify(&TPOP3Checker::RunEnd);
+    FreeClient();
+    return someWorked;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// TPOP3Checker
+
+TPOP3Checker::TPOP3Checker(TRegistrySettings &settings, const TSpamDetector &detector, ICheckerUI &ui,
+                           TPop3Options options, QObject *parent)
+    : QObject(parent), m_settings(settings), m_detector(detector), m_ui(ui), m_options(std::move(options))
+{
+    UIDFile = m_settings.GetDataFolder() + QStringLiteral("uids.dat");
+    ReloadConfig();
+}
+
+TPOP3Checker::~TPOP3Checker()
+{
+    // The worker may be waiting for a handler of this object: end it while everything still exists.
+    m_worker.reset();
+}
+
+TPop3Thread *TPOP3Checker::EnsureWorker()
+{
+    if (!m_worker) {
+        m_worker = std::make_unique<TPop3Thread>(this, m_options);
+        m_worker->CheckInterval = POP3Check.EMailCheckTime;
+        m_worker->CountOnly = !POP3Check.AutoKillSpam;
+    }
+    return m_worker.get();
+}
+
+QList<TMailEntry *> TPOP3Checker::Entries() const
+{
+    return m_worker ? m_worker->Entries() : QList<TMailEntry *>();
+}
+
+void TPOP3Checker::SetActive(bool on)
+{
+    if (on == Enabled)
+        return;
+    if (m_worker && !m_worker->IsPaused()) {
+        m_worker->SetCancel(true);
+        if (m_worker->InCheck()) {
+            // Its connection belongs to its own thread: only make the waiting command fail. The worker
+            // ends the run itself, runs CheckEnd and pauses.
+            m_worker->AbortSession();
+        } else {
+            m_worker->Disconnect();
+            CheckEnd();
+        }
+    }
+    if (on == Enabled || (on && !POP3Check.EMailCheck))
+        return;
+    Enabled = on;
+    if (Accounts.isEmpty()) {
+        Enabled = false;
+        CheckEnd();
+        return;
+    }
+    if (!Enabled)
+        return;
+    TPop3Thread *worker = EnsureWorker();
+    worker->SetCancel(false);
+    worker->SetWakeInterval(m_options.WakeMs);
+    worker->LastCheckTime = worker->NowSeconds() + 60;
+    worker->CountOnly = !POP3Check.AutoKillSpam;
+    worker->Resume();
+}
+
+void TPOP3Checker::ReloadConfig()
+{
+    const bool wasEnabled = Enabled;
+    SetActive(false);
+    // The worker reads the accounts while it checks; replace them only once it is idle.
+    if (m_worker)
+        m_worker->WaitUntilIdle();
+    m_settings.LoadPOP3Settings(POP3Check, Accounts);
+    if (m_worker) {
+        m_worker->CheckInterval = POP3Check.EMailCheckTime;
+        m_worker->CountOnly = !POP3Check.AutoKillSpam;
+    }
+    SetActive(wasEnabled);
+}
+
+void TPOP3Checker::LoadKnownUIDs()
+{
+    KnownUIDs = ReadUIDFile(UIDFile);
+}
+
+void TPOP3Checker::SaveKnownUIDs()
+{
+    WriteUIDFile(UIDFile, KnownUIDs);
+}
+
+int TPOP3Checker::CheckNow(int accountIndex)
+{
+    AccountCancelled = false;
+    if (Accounts.isEmpty()) {
+        m_ui.BringToForeground();
+        ErrorBox(QStringLiteral("%1 kann die Posteingangsüberprüfung nicht starten, da kein E-Mail-Konto "
+                                "eingerichtet wurde!\r\rÖffnen Sie den Dialog \"POP3-Postfächer\" und erstellen "
+                                "Sie mindestens ein E-Mail-Konto.")
+                     .arg(kProductName));
+        return 0;
+    }
+    TPop3Thread *worker = EnsureWorker();
+    worker->Pause();
+
+    if (m_ui.ProgressWindowOpen())
+        m_ui.CloseProgressWindow();
+    m_ui.OpenProgressWindow([this] { CancelAccount(); });
+    m_ui.SetBusyCursor(true);
+    m_ui.HideTaskbarButtonIfHidden();
+    m_ui.HideMailIcon();
+    QCoreApplication::processEvents();
+
+    CheckBegin();
+    worker->SetCancel(false);
+    worker->ReportProgress = true;
+    bool allFailed = false;
+    worker->RunCheck(true, false, accountIndex, allFailed);
+    worker->ReportProgress = false;
+
+    if (m_ui.ProgressHasFailures())
+        m_ui.ProgressFinishedWithErrors();
+    else
+        m_ui.CloseProgressWindow();
+    m_ui.SetBusyCursor(false);
+
+    int shown = 0;
+    if (allFailed) {
+        m_ui.BringToForeground();
+        ErrorBox(QStringLiteral("%1 konnte auf Ihre E-Mail-Server nicht zugreifen.\rSind Sie überhaupt online?\r"
+                                "Greift gerade ein anderes Programm darauf zu?")
+                     .arg(kProductName));
+    } else {
+        NewMailDetect();
+        if (worker->Entries().isEmpty()) {
+            m_ui.HideMailIcon();
+            m_ui.BringToForeground();
+            InfoBox(QStringLiteral("Auf Ihren E-Mail-Server(n) befinden sich keine Nachrichten!"));
+        } else {
+            shown = BuildMailList();
+        }
+    }
+    CheckEnd();
+    CheckDone();
+    if (m_ui.ProgressWindowOpen())
+        m_ui.BringProgressToFront();
+    if (Enabled && m_worker) {
+        m_worker->SetCancel(false);
+        m_worker->Resume();
+    }
+    return shown;
+}
+
+int TPOP3Checker::BuildMailList()
+{
+    MailList.Clear();
+    const QList<TMailEntry *> entries = Entries();
+    for (TMailEntry *e : entries) {
+        MailList.Add(e);
+        e->Checked = false;
+        e->State = msNormal;
+        e->Row = -1;
+        if (m_detector.IsSpam(*e)) {
+            e->Checked = true;
+            e->State = msSpam;
+        }
+    }
+    m_ui.SetMessageCount(int(entries.size()));
+    m_ui.RefillMessageList(MailList);
+    return int(entries.size());
+}
+
+QString TPOP3Checker::UIDOf(TMailEntry &entry)
+{
+    if (entry.Message.UID.isEmpty())
+        entry.Message.UID = entry.Message.MsgId.isEmpty()
+            ? QString::number(entry.Size) + entry.Message.HeaderText()
+            : entry.Message.MsgId;
+    return entry.Message.UID;
+}
+
+int TPOP3Checker::NewMailDetect()
+{
+    const QList<TMailEntry *> entries = Entries();
+    QSet<QString> known;
+    known.reserve(KnownUIDs.size() + entries.size());
+    for (const QString &id : std::as_const(KnownUIDs))
+        known.insert(id.toCaseFolded());
+
+    QList<TMailEntry *> fresh;
+    QSet<QString> carried; // the identifiers of the entries, case folded
+    for (TMailEntry *e : entries) {
+        const QString folded = UIDOf(*e).toCaseFolded();
+        carried.insert(folded);
+        if (!known.contains(folded)) {
+            known.insert(folded);
+            KnownUIDs.append(e->Message.UID);
+            fresh.append(e);
+        }
+    }
+    // Forget what the servers no longer hold. Letter case is ignored here as in the test above, so that
+    // a message found known is not dropped from the list and announced again by the next check.
+    KnownUIDs.removeIf([&carried](const QString &id) { return !carried.contains(id.toCaseFolded()); });
+
+    if (!fresh.isEmpty() && OnNewMails)
+        OnNewMails(this, fresh);
+
+    if (!POP3Check.AutoKillSpam)
+        return m_worker ? m_worker->TotalCount : 0;
+    if (!POP3Check.ShowOnlyNewMsgs)
+        return int(entries.size());
+    return int(fresh.size());
+}
+
+bool TPOP3Checker::TestAccount(const TPOP3AccountSettings &account, QString &errorText, int &code)
+{
+    return EnsureWorker()->TestAccount(account, code, errorText);
+}
+
+int TPOP3Checker::AccountIndexOf(const TMailEntry &entry) const
+{
+    for (int i = 0; i < Accounts.size(); ++i)
+        if (Accounts.at(i).ServerName == entry.Host && Accounts.at(i).AccountName == entry.UserName)
+            return i;
+    return -1;
+}
+
+bool TPOP3Checker::DeleteEntry(TMailEntry *entry, bool keepSession, QString &errorText)
+{
+    errorText.clear();
+    if (!entry || !m_worker)
+        return false;
+    const int index = AccountIndexOf(*entry);
+    if (index < 0) {
+        errorText = QStringLiteral("Das E-Mail-Konto %1@%2 ist nicht mehr eingerichtet.")
+                        .arg(entry->UserName, entry->Host);
+        return false;
+    }
+    if (m_worker->DeleteMessage(Accounts.at(index), entry->MsgNumber, *entry, keepSession))
+        return true;
+    // No error text: the message is gone already, which is what the user wanted.
+    if (m_worker->LastErrorText.isEmpty())
+        return true;
+    errorText = m_worker->LastErrorText;
+    return false;
+}
+
+void TPOP3Checker::EndDeleteSession()
+{
+    if (m_worker)
+        m_worker->FreeClient();
+}
+
+void TPOP3Checker::RemoveEntry(TMailEntry *&entry)
+{
+    if (!entry)
+        return;
+    const int i = MailList.IndexOf(entry);
+    if (i >= 0)
+        MailList.Delete(i);
+    // Only an entry of the worker's list is ours to free; anything else was freed already or belongs to
+    // someone else.
+    if (m_worker && m_worker->TakeEntry(entry))
+        delete entry;
+    entry = nullptr;
+}
+
+bool TPOP3Checker::FetchEntryText(TMailEntry *entry, bool keepSession, QString *errorText)
+{
+    if (errorText)
+        errorText->clear();
+    if (!m_worker || !entry)
+        return false;
+    if (entry->Message.HasText())
+        return true;
+    entry->Message.Clear();
+    const int index = AccountIndexOf(*entry);
+    if (index < 0)
+        return false;
+    bool fatal = false;
+    int code = 0;
+    QString error;
+    const bool ok = m_worker->FetchText(Accounts.at(index), entry->MsgNumber, *entry, keepSession, fatal, code,
+                                        error);
+    if (errorText)
+        *errorText = error;
+    return ok;
+}
+
+void TPOP3Checker::DeleteCheckedAutomatic()
+{
+    m_ui.HideMailIcon();
+    if (MailList.Count() == 0)
+        return;
+    QList<TMailEntry *> rows;
+    for (TMailEntry *e : MailList)
+        rows.append(e);
+    DeleteMarkedEntries(*this, rows);
+    m_ui.RefillMessageList(MailList);
+    m_ui.SetMessageCount(MailList.Count());
+}
+
+QString TPOP3Checker::MailIconTooltip(int n)
+{
+    return QStringLiteral("%1 Nachricht(en) befinden sich auf Ihren E-Mail-Server(n).").arg(n);
+}
+
+void TPOP3Checker::PlaySoundIfSet()
+{
+    if (!POP3Check.EMailSoundFile.isEmpty())
+        m_ui.PlaySound(POP3Check.EMailSoundFile);
+}
+
+// --- handlers ---
+
+void TPOP3Checker::CheckBegin()
+{
+    m_ui.SetCheckCommandsEnabled(false);
+}
+
+void TPOP3Checker::RunStart()
+{
+    if (OnRunStart)
+        OnRunStart(this);
+}
+
+void TPOP3Checker::Progress()
+{
+    if (!m_worker)
+        return;
+    m_ui.ProgressLine(m_worker->ProgressAccount, m_worker->AccountStatus, m_worker->LastErrorCode,
+                      m_worker->LastErrorText);
+}
+
+void TPOP3Checker::RunEnd()
+{
+    if (OnRunEnd)
+        OnRunEnd(this);
+}
+
+void TPOP3Checker::AutoKill()
+{
+    if (!m_worker || m_worker->Entries().isEmpty() || BuildMailList() == 0)
+        return;
+    const int total = int(m_worker->Entries().size());
+    const int spam = MailList.CountByState(msSpam);
+    if (total > 0 && spam > 0) {
+        if (POP3Check.ShowUserInfoBeforeKillSpam) {
+            m_ui.CloseNewMailNotice();
+            m_ui.HideMailIcon();
+            m_ui.CloseSpamNotice();
+            m_ui.OpenSpamNotice(total, spam);
+            PlaySoundIfSet();
+            m_ui.HideTaskbarButtonIfHidden();
+        } else {
+            const bool iconShown = m_ui.MailIconShown();
+            m_ui.HideMailIcon();
+            DeleteCheckedAutomatic();
+            if (iconShown && MailList.Count() > 0) {
+                const int n = NewMailDetect();
+                m_ui.SetMailIconTooltip(MailIconTooltip(n));
+                if (n > 0) {
+                    m_ui.ShowMailIcon(false);
+                    PlaySoundIfSet();
+                }
+            }
+        }
+        return;
+    }
+    const int n = NewMailDetect();
+    if (n <= 0) {
+        m_ui.HideMailIcon();
+    } else {
+        m_ui.ShowMailIcon(true);
+        m_ui.SetMailIconTooltip(MailIconTooltip(n));
+    }
+    if (POP3Check.NewMailMsg && !m_ui.SpamNoticeOpen()) {
+        m_ui.CloseNewMailNotice();
+        if (!m_ui.MainWindowVisible() && n > 0)
+            m_ui.OpenNewMailNotice(n, false);
+    }
+    if (n > 0)
+        PlaySoundIfSet();
+}
+
+void TPOP3Checker::TimedNotify()
+{
+    const int n = NewMailDetect();
+    if (POP3Check.AutoKillSpam)
+        return;
+    const int total = m_worker ? m_worker->TotalCount : 0;
+    if (total <= 0 || n <= 0) {
+        if (total == 0) {
+            m_ui.ClearMessageList();
+            MailList.Clear();
+        }
+        m_ui.HideMailIcon();
+        return;
+    }
+    m_ui.ShowMailIcon(true);
+    m_ui.SetMailIconTooltip(MailIconTooltip(n));
+    if (POP3Check.NewMailMsg && !m_ui.SpamNoticeOpen()) {
+        m_ui.CloseNewMailNotice();
+        // A count-only check fetched no headers: "Anzeigen..." has to check first.
+        if (!m_ui.MainWindowVisible())
+            m_ui.OpenNewMailNotice(n, true);
+    }
+    PlaySoundIfSet();
+}
+
+void TPOP3Checker::CheckEnd()
+{
+    if (m_worker && m_worker->TotalCount > 0 && m_worker->TotalCount != MailList.Count())
+        BuildMailList();
+    m_ui.SetCheckCommandsEnabled(true);
+}
+
+void TPOP3Checker::CheckDone()
+{
+    if (OnCheckDone)
+        OnCheckDone(this, m_worker && m_worker->CheckSucceeded);
+}
+
+void TPOP3Checker::CancelAccount()
+{
+    AccountCancelled = true;
+    if (m_worker)
+        m_worker->Disconnect();
+}
+
+void TPOP3Checker::DeleteWait()
+{
+    if (!m_worker)
+        return;
+    if (m_ui.MainWindowVisible())
+        m_ui.ShowDeleteCountdown(m_worker->WaitSeconds);
+    else
+        m_worker->WaitSeconds = -99;
+}

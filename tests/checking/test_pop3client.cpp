@@ -1,0 +1,588 @@
+// The POP3 client against scripted conversations: what it sends, how it reads each reply, and how it
+// fails.
+#include "FakeLineSocket.h"
+#include "Pop3Client.h"
+#include "QtPrinters.h"
+
+#include <gtest/gtest.h>
+
+#include <QtGlobal>
+
+namespace {
+
+using Step = FakeLineSocket::Step;
+using Error = Pop3Client::Error;
+
+class Pop3ClientTest : public ::testing::Test {
+protected:
+    Pop3ClientTest()
+        : client([this] {
+              auto socket = std::make_unique<FakeLineSocket>();
+              fake = socket.get();
+              return socket;
+          })
+    {
+        client.setHost(QStringLiteral("pop.example.test"));
+        client.setPort(110);
+        client.setUserName(QStringLiteral("bob"));
+        client.setPassword(QStringLiteral("s3cret"));
+    }
+
+    // The whole script must have been played, exactly as written.
+    void TearDown() override
+    {
+        EXPECT_EQ(fake->mismatches(), QStringList()) << "transcript:\n"
+                                                    << fake->transcript().join(u'\n').toStdString();
+        EXPECT_EQ(fake->unplayed(), QStringList()) << "transcript:\n"
+                                                  << fake->transcript().join(u'\n').toStdString();
+    }
+
+    static QList<Step> loginSteps()
+    {
+        return {S("+OK POP3 ready"), C("CAPA"), S("-ERR unknown command"), C("USER bob"), S("+OK"),
+                C("PASS s3cret"), S("+OK logged in")};
+    }
+
+    void login()
+    {
+        fake->play(loginSteps());
+        ASSERT_TRUE(client.connect()) << client.lastErrorText().toStdString();
+    }
+
+    bool closedLast() const { return fake->transcript().last() == QStringLiteral("-- close"); }
+
+    FakeLineSocket *fake = nullptr; // owned by the client
+    Pop3Client client;
+};
+
+// --- Greeting, CAPA and login ---------------------------------------------------------------------------
+
+struct LoginCase {
+    const char *name;
+    Pop3Client::AuthKind kind;
+    QString user;
+    QString password;
+    QList<Step> script;
+    bool ok;
+    Error error;
+    QString errorText;
+    QByteArray timestamp;
+};
+
+void PrintTo(const LoginCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class LoginTest : public Pop3ClientTest, public ::testing::WithParamInterface<LoginCase> {};
+
+TEST_P(LoginTest, FollowsTheDialogue)
+{
+    const LoginCase &c = GetParam();
+    client.setAuthKind(c.kind);
+    client.setUserName(c.user);
+    client.setPassword(c.password);
+    fake->play(c.script);
+
+    EXPECT_EQ(client.connect(), c.ok);
+    EXPECT_EQ(client.isConnected(), c.ok);
+    EXPECT_EQ(client.lastError(), c.error);
+    EXPECT_EQ(client.lastErrorText(), c.errorText);
+    EXPECT_EQ(client.apopTimestamp(), c.timestamp);
+    if (!c.ok) {
+        EXPECT_FALSE(fake->isConnected()) << "a failed login leaves no connection open";
+    }
+}
+
+const QByteArray kRfcGreeting = "+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>";
+const QByteArray kRfcTimestamp = "<1896.697170952@dbc.mtview.ca.us>";
+const auto UserPass = Pop3Client::AuthKind::UserPass;
+const auto Apop = Pop3Client::AuthKind::Apop;
+
+INSTANTIATE_TEST_SUITE_P(
+    Pop3Client, LoginTest,
+    ::testing::Values(
+        LoginCase{"UserPassWithoutTimestamp", UserPass, "bob", "s3cret",
+                  {S("+OK POP3 ready"), C("CAPA"), S("-ERR unknown command"), C("USER bob"), S("+OK"),
+                   C("PASS s3cret"), S("+OK 2 messages")},
+                  true, Error::None, "", ""},
+        LoginCase{"ApopRfc1939Example", Apop, "mrose", "tanstaaf",
+                  {S(kRfcGreeting), C("CAPA"), S("+OK"), S("TOP"), S("UIDL"), S("."),
+                   C("APOP mrose c4c9334bac560ecc979e58001b3e22fb"), S("+OK maildrop has 1 message (369 octets)")},
+                  true, Error::None, "", kRfcTimestamp},
+        LoginCase{"ApopWithoutTimestamp", Apop, "bob", "s3cret",
+                  {S("+OK POP3 ready"), C("CAPA"), S("-ERR")},
+                  false, Error::NoApopTimestamp, "Server do not support APOP (no timestamp)", ""},
+        LoginCase{"UnclosedBracketIsNoTimestamp", Apop, "bob", "s3cret",
+                  {S("+OK POP3 ready <1896.697170952"), C("CAPA"), S("-ERR")},
+                  false, Error::NoApopTimestamp, "Server do not support APOP (no timestamp)", ""},
+        LoginCase{"ApopRefused", Apop, "mrose", "wrong",
+                  {S(kRfcGreeting), C("CAPA"), S("-ERR"), C("APOP mrose e578a46980172682bdd742405bfe7df7"),
+                   S("-ERR [AUTH] Authentication failed.")},
+                  false, Error::ServerError, "[AUTH] Authentication failed.", kRfcTimestamp},
+        LoginCase{"WrongPassword", UserPass, "bob", "wrong",
+                  {S("+OK POP3 ready"), C("CAPA"), S("-ERR"), C("USER bob"), S("+OK"), C("PASS wrong"),
+                   S("-ERR [AUTH] Authentication failed.")},
+                  false, Error::ServerError, "[AUTH] Authentication failed.", ""},
+        LoginCase{"UnknownUserStopsBeforePass", UserPass, "bob", "s3cret",
+                  {S("+OK POP3 ready"), C("CAPA"), S("-ERR"), C("USER bob"), S("-ERR no such mailbox")},
+                  false, Error::ServerError, "no such mailbox", ""},
+        LoginCase{"BareErrStillGivesAText", UserPass, "bob", "s3cret",
+                  {S("+OK POP3 ready"), C("CAPA"), S("-ERR"), C("USER bob"), S("+OK"), C("PASS s3cret"),
+                   S("-ERR")},
+                  false, Error::ServerError, "-ERR", ""},
+        LoginCase{"GreetingRefuses", UserPass, "bob", "s3cret",
+                  {S("-ERR too many connections")},
+                  false, Error::ServerError, "too many connections", ""},
+        LoginCase{"GreetingOfAnotherProtocol", UserPass, "bob", "s3cret",
+                  {S("* OK IMAP4rev1 ready")},
+                  false, Error::ProtocolError, "Unerwartete Antwort des Servers: * OK IMAP4rev1 ready", ""},
+        LoginCase{"CapaAnsweredWithNonsense", UserPass, "bob", "s3cret",
+                  {S("+OK POP3 ready"), C("CAPA"), S("220 smtp.example.test ESMTP")},
+                  false, Error::ProtocolError, "Unerwartete Antwort des Servers: 220 smtp.example.test ESMTP", ""},
+        LoginCase{"LineBreakInPasswordIsNeverSent", UserPass, "bob", "x\r\nDELE 1",
+                  {S("+OK POP3 ready"), C("CAPA"), S("-ERR")},
+                  false, Error::InvalidArgument, "Benutzername oder Passwort enthält einen Zeilenumbruch.", ""},
+        LoginCase{"ConnectionDroppedAfterUser", UserPass, "bob", "s3cret",
+                  {S("+OK POP3 ready"), C("CAPA"), S("-ERR"), C("USER bob"), Drop()},
+                  false, Error::ConnectionLost, "fake: connection closed by the server", ""}),
+    [](const ::testing::TestParamInfo<LoginCase> &info) { return std::string(info.param.name); });
+
+TEST(Pop3ClientApop, DigestOfTheRfc1939Example)
+{
+    EXPECT_EQ(Pop3Client::apopDigest(kRfcTimestamp, "tanstaaf"), QByteArray("c4c9334bac560ecc979e58001b3e22fb"));
+}
+
+TEST_F(Pop3ClientTest, RemembersTheCapabilityListing)
+{
+    fake->play({S("+OK ready"), C("CAPA"), S("+OK Capability list follows"), S("TOP"), S("uidl"),
+                S("SASL PLAIN LOGIN"), S("PIPELINING"), S("."), C("USER bob"), S("+OK"), C("PASS s3cret"),
+                S("+OK")});
+    ASSERT_TRUE(client.connect());
+    EXPECT_EQ(client.capabilities(), QByteArrayList({"TOP", "UIDL", "SASL", "PIPELINING"}));
+    EXPECT_TRUE(client.hasCapability("uidl"));
+    EXPECT_FALSE(client.hasCapability("STLS"));
+}
+
+TEST_F(Pop3ClientTest, RefusedConnectionCarriesTheNetworkText)
+{
+    fake->play({Refuse("Connection refused")});
+    EXPECT_FALSE(client.connect());
+    EXPECT_EQ(client.lastError(), Error::ConnectionLost);
+    EXPECT_EQ(client.lastErrorText(), QStringLiteral("Connection refused"));
+}
+
+TEST_F(Pop3ClientTest, ConnectAgainDropsTheOldSessionWithoutQuit)
+{
+    login();
+    fake->play({Accept(), S("+OK again"), C("CAPA"), S("-ERR"), C("USER bob"), S("+OK"), C("PASS s3cret"), S("+OK")});
+    ASSERT_TRUE(client.connect());
+    EXPECT_EQ(fake->connectCount(), 2);
+    EXPECT_FALSE(fake->written().contains("QUIT"));
+}
+
+// --- Commands and their replies -------------------------------------------------------------------------
+
+struct StatCase {
+    const char *name;
+    QByteArray reply;
+    bool ok;
+    int count;
+    qint64 octets;
+    Error error;
+};
+
+void PrintTo(const StatCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class StatTest : public Pop3ClientTest, public ::testing::WithParamInterface<StatCase> {};
+
+TEST_P(StatTest, ReadsCountAndSize)
+{
+    const StatCase &c = GetParam();
+    login();
+    fake->play({C("STAT"), S(c.reply)});
+    int count = -7;
+    qint64 octets = -7;
+    EXPECT_EQ(client.stat(&count, &octets), c.ok);
+    EXPECT_EQ(client.lastError(), c.error);
+    if (c.ok) {
+        EXPECT_EQ(count, c.count);
+        EXPECT_EQ(octets, c.octets);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pop3Client, StatTest,
+    ::testing::Values(StatCase{"CountAndSize", "+OK 2 320", true, 2, 320, Error::None},
+                      StatCase{"EmptyMailbox", "+OK 0 0", true, 0, 0, Error::None},
+                      StatCase{"SizeMissing", "+OK 5", true, 5, -1, Error::None},
+                      StatCase{"ExtraBlanks", "+OK  12   4096 messages", true, 12, 4096, Error::None},
+                      StatCase{"CountNotANumber", "+OK many", false, 0, 0, Error::ProtocolError},
+                      StatCase{"NegativeCount", "+OK -3 0", false, 0, 0, Error::ProtocolError},
+                      StatCase{"NothingAfterOk", "+OK", false, 0, 0, Error::ProtocolError},
+                      StatCase{"Refused", "-ERR mailbox locked", false, 0, 0, Error::ServerError}),
+    [](const ::testing::TestParamInfo<StatCase> &info) { return std::string(info.param.name); });
+
+struct ListCase {
+    const char *name;
+    QByteArray reply;
+    qint64 size;
+};
+
+void PrintTo(const ListCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class ListTest : public Pop3ClientTest, public ::testing::WithParamInterface<ListCase> {};
+
+TEST_P(ListTest, SizeIsTheSecondWord)
+{
+    login();
+    fake->play({C("LIST 3"), S(GetParam().reply)});
+    qint64 size = -7;
+    ASSERT_TRUE(client.list(3, &size));
+    EXPECT_EQ(size, GetParam().size);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pop3Client, ListTest,
+                         ::testing::Values(ListCase{"NumberAndSize", "+OK 3 1200", 1200},
+                                           ListCase{"SizeMissing", "+OK 3", -1},
+                                           ListCase{"NoText", "+OK", -1},
+                                           ListCase{"SizeNotANumber", "+OK 3 large", -1}),
+                         [](const ::testing::TestParamInfo<ListCase> &info) { return std::string(info.param.name); });
+
+TEST_F(Pop3ClientTest, TopReturnsTheUnstuffedHeaderBlock)
+{
+    login();
+    fake->play({C("TOP 1 0"), S("+OK"), S("Subject: =?ISO-8859-1?Q?Gr=FC=DFe?="), S("X-Odd: .."),
+                S("From: a@example.test"), S(""), S(".")});
+    QByteArray header;
+    ASSERT_TRUE(client.top(1, 0, &header));
+    EXPECT_EQ(header, QByteArray("Subject: =?ISO-8859-1?Q?Gr=FC=DFe?=\r\nX-Odd: ..\r\nFrom: a@example.test\r\n\r\n"));
+    EXPECT_TRUE(client.isConnected());
+}
+
+struct StuffingCase {
+    const char *name;
+    QList<Step> lines; // after +OK, before the terminating "."
+    QByteArray message;
+};
+
+void PrintTo(const StuffingCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class StuffingTest : public Pop3ClientTest, public ::testing::WithParamInterface<StuffingCase> {};
+
+TEST_P(StuffingTest, RetrUnstuffsEveryLine)
+{
+    login();
+    fake->play({C("RETR 2"), S("+OK 99 octets")});
+    fake->play(GetParam().lines);
+    fake->play({S(".")});
+    QByteArray message;
+    ASSERT_TRUE(client.retr(2, &message)) << client.lastErrorText().toStdString();
+    EXPECT_EQ(message, GetParam().message);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pop3Client, StuffingTest,
+    ::testing::Values(
+        StuffingCase{"StuffedFirstLine", {S("..x")}, ".x\r\n"},
+        StuffingCase{"StuffedFirstBodyLine", {S("Subject: s"), S(""), S("..hidden"), S("shown")},
+                     "Subject: s\r\n\r\n.hidden\r\nshown\r\n"},
+        StuffingCase{"LoneDotInTheBody", {S("a"), S(".."), S("b")}, "a\r\n.\r\nb\r\n"},
+        StuffingCase{"ManyDots", {S("...")}, "..\r\n"},
+        StuffingCase{"DotsElsewhereStay", {S(" ."), S("x."), S("a.b")}, " .\r\nx.\r\na.b\r\n"},
+        StuffingCase{"EmptyLinesStay", {S(""), S(""), S("end")}, "\r\n\r\nend\r\n"},
+        StuffingCase{"EmptyMessage", {}, ""}),
+    [](const ::testing::TestParamInfo<StuffingCase> &info) { return std::string(info.param.name); });
+
+TEST_F(Pop3ClientTest, UidlListingAndSingleUidl)
+{
+    login();
+    fake->play({C("UIDL"), S("+OK"), S("1 whqtswO00WBw418f9t5JxYwZ"), S("2  QhdPYR:00WBw1Ph7x7"), S("garbage"),
+                S("x 17"), S("."), C("UIDL 2"), S("+OK 2 QhdPYR:00WBw1Ph7x7"), C("UIDL 9"),
+                S("-ERR no such message")});
+    QMap<int, QByteArray> uids;
+    ASSERT_TRUE(client.uidl(&uids));
+    EXPECT_EQ(uids, (QMap<int, QByteArray>{{1, "whqtswO00WBw418f9t5JxYwZ"}, {2, "QhdPYR:00WBw1Ph7x7"}}));
+    QByteArray uid;
+    ASSERT_TRUE(client.uidl(2, &uid));
+    EXPECT_EQ(uid, QByteArray("QhdPYR:00WBw1Ph7x7"));
+    EXPECT_FALSE(client.uidl(9, &uid));
+    EXPECT_EQ(client.lastErrorText(), QStringLiteral("no such message"));
+    EXPECT_TRUE(client.isConnected()) << "-ERR leaves the session open";
+}
+
+TEST_F(Pop3ClientTest, DeleNoopAndQuit)
+{
+    login();
+    fake->play({C("DELE 1"), S("+OK message 1 deleted"), C("DELE 1"), S("-ERR message 1 already deleted"),
+                C("NOOP"), S("+OK"), C("QUIT"), S("+OK bye")});
+    EXPECT_TRUE(client.dele(1));
+    EXPECT_EQ(client.lastReplyText(), QStringLiteral("message 1 deleted"));
+    EXPECT_FALSE(client.dele(1));
+    EXPECT_EQ(client.lastError(), Error::ServerError);
+    EXPECT_EQ(client.lastErrorText(), QStringLiteral("message 1 already deleted"));
+    EXPECT_TRUE(client.noop());
+    EXPECT_TRUE(client.quit());
+    EXPECT_FALSE(client.isConnected());
+    EXPECT_TRUE(closedLast());
+}
+
+TEST_F(Pop3ClientTest, QuitRefusedIsReportedAndClosesAnyway)
+{
+    login();
+    fake->play({C("QUIT"), S("-ERR some deleted messages not removed")});
+    EXPECT_FALSE(client.quit());
+    EXPECT_EQ(client.lastErrorText(), QStringLiteral("some deleted messages not removed"));
+    EXPECT_FALSE(client.isConnected());
+}
+
+TEST_F(Pop3ClientTest, DisconnectKeepsTheErrorOfTheFailedCommand)
+{
+    login();
+    fake->play({C("DELE 4"), S("-ERR no such message"), C("QUIT"), S("+OK")});
+    EXPECT_FALSE(client.dele(4));
+    client.disconnect(true);
+    EXPECT_FALSE(client.isConnected());
+    EXPECT_EQ(client.lastErrorText(), QStringLiteral("no such message"));
+    EXPECT_EQ(client.lastReply(), QByteArray("-ERR no such message"));
+}
+
+TEST_F(Pop3ClientTest, DisconnectWithoutQuitSendsNothing)
+{
+    login();
+    client.disconnect(false);
+    EXPECT_FALSE(client.isConnected());
+    EXPECT_TRUE(closedLast());
+}
+
+TEST_F(Pop3ClientTest, CommandsNeedASessionAndAValidNumber)
+{
+    int count = 0;
+    EXPECT_FALSE(client.stat(&count));
+    EXPECT_EQ(client.lastError(), Error::NotConnected);
+    login();
+    EXPECT_FALSE(client.dele(0));
+    EXPECT_EQ(client.lastError(), Error::InvalidArgument);
+    QByteArray text;
+    EXPECT_FALSE(client.top(-1, 0, &text));
+    EXPECT_FALSE(client.command("NOOP\r\nDELE 1"));
+    EXPECT_EQ(client.lastError(), Error::InvalidArgument);
+    EXPECT_EQ(fake->written().size(), 3) << "nothing was sent after the login";
+}
+
+// --- Replies that break the session ---------------------------------------------------------------------
+
+struct BadReplyCase {
+    const char *name;
+    QByteArray reply;
+    int code;
+};
+
+void PrintTo(const BadReplyCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class BadReplyTest : public Pop3ClientTest, public ::testing::WithParamInterface<BadReplyCase> {};
+
+TEST_P(BadReplyTest, IsAProtocolErrorNotSuccess)
+{
+    login();
+    fake->play({C("DELE 1"), S(GetParam().reply)});
+    EXPECT_FALSE(client.dele(1));
+    EXPECT_EQ(client.lastError(), Error::ProtocolError);
+    EXPECT_EQ(client.lastReplyCode(), GetParam().code);
+    EXPECT_EQ(client.lastErrorText(),
+              QStringLiteral("Unerwartete Antwort des Servers: ") + QString::fromLatin1(GetParam().reply));
+    EXPECT_FALSE(client.isConnected()) << "the stream is out of step: the connection must go";
+}
+
+INSTANTIATE_TEST_SUITE_P(Pop3Client, BadReplyTest,
+                         ::testing::Values(BadReplyCase{"WithoutSign", "OK deleted", 0},
+                                           BadReplyCase{"Numeric", "421 service not available", 421},
+                                           BadReplyCase{"OkGluedToText", "+OKAY", 0},
+                                           BadReplyCase{"Empty", "", 0}),
+                         [](const ::testing::TestParamInfo<BadReplyCase> &info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_F(Pop3ClientTest, ReplyCodeIsZeroForOkAndErr)
+{
+    login();
+    fake->play({C("NOOP"), S("+OK"), C("NOOP"), S("-ERR no")});
+    EXPECT_TRUE(client.noop());
+    EXPECT_EQ(client.lastReplyCode(), 0);
+    EXPECT_FALSE(client.noop());
+    EXPECT_EQ(client.lastReplyCode(), 0);
+}
+
+struct LongLineCase {
+    const char *name;
+    bool inStatusLine;
+    int length;
+    bool ok;
+};
+
+void PrintTo(const LongLineCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class LongLineTest : public Pop3ClientTest, public ::testing::WithParamInterface<LongLineCase> {};
+
+TEST_P(LongLineTest, LinesUpTo65536OctetsPass)
+{
+    const LongLineCase &c = GetParam();
+    login();
+    fake->play({C("TOP 1 0")});
+    if (c.inStatusLine)
+        fake->play({LongLine(c.length)});
+    else
+        fake->play({S("+OK"), S("Subject: x"), LongLine(c.length), S("")});
+    fake->play({S(".")});
+    QByteArray header;
+    EXPECT_EQ(client.top(1, 0, &header), c.ok);
+    if (!c.ok) {
+        EXPECT_EQ(client.lastError(), Error::LineTooLong);
+        EXPECT_FALSE(client.isConnected());
+        EXPECT_TRUE(header.isEmpty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Pop3Client, LongLineTest,
+                         ::testing::Values(LongLineCase{"BodyLineAtTheLimit", false, 65536, true},
+                                           LongLineCase{"BodyLineOneOctetOver", false, 65537, false},
+                                           LongLineCase{"EndlessBodyLine", false, 50 * 1024 * 1024, false},
+                                           LongLineCase{"StatusLineOver", true, 65537, false}),
+                         [](const ::testing::TestParamInfo<LongLineCase> &info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_F(Pop3ClientTest, StatusLineOverTheLimitAlsoFailsDuringLogin)
+{
+    fake->play({LongLine(65537)});
+    EXPECT_FALSE(client.connect());
+    EXPECT_EQ(client.lastError(), Error::LineTooLong);
+}
+
+TEST_F(Pop3ClientTest, ReplyLargerThanAllowedFails)
+{
+    login();
+    client.setMaxReplySize(10);
+    fake->play({C("RETR 1"), S("+OK"), S("0123456789"), S("more"), S(".")});
+    QByteArray message;
+    EXPECT_FALSE(client.retr(1, &message));
+    EXPECT_EQ(client.lastError(), Error::ReplyTooLarge);
+    EXPECT_TRUE(message.isEmpty());
+    EXPECT_FALSE(client.isConnected());
+}
+
+TEST_F(Pop3ClientTest, SilentServerTimesOutAndTheLateReplyIsNeverRead)
+{
+    login();
+    fake->play({C("STAT")});
+    int count = 0;
+    EXPECT_FALSE(client.stat(&count));
+    EXPECT_EQ(client.lastError(), Error::TimedOut);
+    EXPECT_FALSE(client.isConnected());
+    EXPECT_TRUE(closedLast());
+    EXPECT_FALSE(client.noop());
+    EXPECT_EQ(client.lastError(), Error::NotConnected);
+}
+
+TEST_F(Pop3ClientTest, ConnectionDroppedInTheMiddleOfTop)
+{
+    login();
+    fake->play({C("TOP 1 0"), S("+OK"), S("Subject: half"), Drop()});
+    QByteArray header;
+    EXPECT_FALSE(client.top(1, 0, &header));
+    EXPECT_EQ(client.lastError(), Error::ConnectionLost);
+    EXPECT_TRUE(header.isEmpty());
+    EXPECT_FALSE(client.isConnected());
+}
+
+// --- Calls from event handlers during a wait, and abort -------------------------------------------------
+
+TEST_F(Pop3ClientTest, SecondCommandDuringAWaitIsRefused)
+{
+    login();
+    fake->play({C("STAT"), S("+OK 1 10")});
+    bool nested = true;
+    fake->duringRead = [&] {
+        fake->duringRead = nullptr;
+        int n = 0;
+        nested = client.stat(&n);
+    };
+    int count = 0;
+    EXPECT_TRUE(client.stat(&count));
+    EXPECT_FALSE(nested);
+    EXPECT_EQ(count, 1);
+}
+
+TEST_F(Pop3ClientTest, ForceCloseDuringAWaitAbortsTheCommand)
+{
+    login();
+    fake->play({C("TOP 1 0"), S("+OK"), S("Subject: x"), S(".")});
+    fake->duringRead = [&] {
+        fake->duringRead = nullptr;
+        client.forceClose();
+    };
+    QByteArray header;
+    EXPECT_FALSE(client.top(1, 0, &header));
+    EXPECT_EQ(client.lastError(), Error::Aborted);
+    EXPECT_FALSE(client.isConnected());
+}
+
+TEST_F(Pop3ClientTest, AbortMakesTheNextCommandFailUntilReconnect)
+{
+    login();
+    client.abort();
+    EXPECT_FALSE(client.noop());
+    EXPECT_EQ(client.lastError(), Error::NotConnected);
+    fake->play({Accept()});
+    fake->play(loginSteps());
+    EXPECT_TRUE(client.connect());
+}
+
+// --- Trace ----------------------------------------------------------------------------------------------
+
+TEST_F(Pop3ClientTest, TraceMasksPasswordAndDigest)
+{
+    qputenv("QUARVEL_POP3_TRACE", "1");
+    FakeLineSocket *traced = nullptr;
+    Pop3Client tracing([&traced] {
+        auto socket = std::make_unique<FakeLineSocket>();
+        traced = socket.get();
+        return socket;
+    });
+    qunsetenv("QUARVEL_POP3_TRACE");
+    tracing.setUserName(QStringLiteral("mrose"));
+    tracing.setPassword(QStringLiteral("tanstaaf"));
+    tracing.setAuthKind(Pop3Client::AuthKind::Apop);
+    traced->play({S(kRfcGreeting), C("CAPA"), S("-ERR"), C("APOP mrose c4c9334bac560ecc979e58001b3e22fb"), S("+OK"),
+                  Accept(), S("+OK ready"), C("CAPA"), S("-ERR"), C("USER mrose"), S("+OK"), C("PASS tanstaaf"),
+                  S("+OK")});
+    ::testing::internal::CaptureStderr();
+    const bool apop = tracing.connect();
+    tracing.setAuthKind(Pop3Client::AuthKind::UserPass);
+    const bool userPass = tracing.connect();
+    const std::string trace = ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(apop && userPass);
+    EXPECT_NE(trace.find("POP3 C: APOP mrose ********"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("POP3 C: PASS ********"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("POP3 S: +OK ready"), std::string::npos) << trace;
+    EXPECT_EQ(trace.find("tanstaaf"), std::string::npos) << trace;
+    EXPECT_EQ(trace.find("c4c9334bac560ecc979e58001b3e22fb"), std::string::npos) << trace;
+    EXPECT_TRUE(traced->mismatches().isEmpty());
+}
+
+} // namespace
