@@ -48,8 +48,14 @@ public:
     }
     ~BusyGuard()
     {
-        if (m_acquired)
-            m_client->m_busy = false;
+        if (!m_acquired)
+            return;
+        m_client->m_busy = false;
+        // A refused nested call must not leave its error on this operation.
+        if (m_client->m_lastError == Error::Busy) {
+            m_client->m_lastError = Error::None;
+            m_client->m_lastErrorText.clear();
+        }
     }
     BusyGuard(const BusyGuard &) = delete;
     BusyGuard &operator=(const BusyGuard &) = delete;
@@ -109,6 +115,12 @@ void Pop3Client::trace(const char *who, const QByteArray &line) const
 QString Pop3Client::unexpectedReplyText() const
 {
     return QStringLiteral("Unerwartete Antwort des Servers: %1").arg(platform::decode8bit(m_lastReply));
+}
+
+QString Pop3Client::serverErrorText() const
+{
+    // A bare "-ERR" still gives a text: an empty error text would read as "no error" further up.
+    return m_lastReplyText.isEmpty() ? platform::decode8bit(m_lastReply) : m_lastReplyText;
 }
 
 bool Pop3Client::protocolError()
@@ -206,9 +218,7 @@ bool Pop3Client::simpleCommand(const QByteArray &line)
     case Reply::Ok:
         return true;
     case Reply::Err:
-        // A bare "-ERR" still gives a text: an empty error text would read as "no error" further up.
-        return setError(Error::ServerError,
-                        m_lastReplyText.isEmpty() ? platform::decode8bit(m_lastReply) : m_lastReplyText);
+        return setError(Error::ServerError, serverErrorText());
     case Reply::Invalid:
         break;
     }
@@ -289,12 +299,11 @@ bool Pop3Client::connect()
     if (!readStatus(&reply))
         return false;
     m_greeting = m_lastReply;
-    if (reply != Reply::Ok) {
-        const QString text = reply == Reply::Invalid ? unexpectedReplyText()
-            : m_lastReplyText.isEmpty()              ? platform::decode8bit(m_lastReply)
-                                                     : m_lastReplyText;
+    if (reply == Reply::Invalid)
+        return protocolError();
+    if (reply == Reply::Err) {
         dropConnection();
-        return setError(reply == Reply::Err ? Error::ServerError : Error::ProtocolError, text);
+        return setError(Error::ServerError, serverErrorText());
     }
     const qsizetype open = m_greeting.indexOf('<');
     if (open >= 0) {
@@ -306,9 +315,8 @@ bool Pop3Client::connect()
     // Any answer to CAPA will do; only a +OK is followed by the listing.
     if (!sendLine("CAPA") || !readStatus(&reply))
         return false;
-    if (reply == Reply::Invalid) {
+    if (reply == Reply::Invalid)
         return protocolError();
-    }
     if (reply == Reply::Ok) {
         QByteArrayList capabilities;
         const bool listed = readMultiLine([&capabilities](const QByteArray &line) {
@@ -354,9 +362,8 @@ bool Pop3Client::stat(int *count, qint64 *octets)
     const QByteArrayList w = words(m_lastReplyRawText);
     bool ok = false;
     const int n = w.isEmpty() ? -1 : w.first().toInt(&ok);
-    if (!ok || n < 0) {
+    if (!ok || n < 0)
         return protocolError();
-    }
     *count = n;
     if (octets) {
         const qint64 size = w.size() > 1 ? w.at(1).toLongLong(&ok) : -1;
@@ -435,9 +442,8 @@ bool Pop3Client::uidl(int n, QByteArray *uid)
     if (!busy || !checkNumber(n) || !requireSession() || !simpleCommand("UIDL " + QByteArray::number(n)))
         return false;
     const QByteArrayList w = words(m_lastReplyRawText);
-    if (w.size() < 2) {
+    if (w.size() < 2)
         return protocolError();
-    }
     *uid = w.at(1);
     return true;
 }

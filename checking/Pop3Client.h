@@ -5,7 +5,7 @@
 // a time-out passes; with the default transport the caller's thread keeps handling its events meanwhile
 // (see TcpLineSocket.h). Operations return true on success. On failure lastError() tells the kind and
 // lastErrorText() the text to show: the server's own words when it refused (-ERR), otherwise the
-// network layer's text or ours.
+// network layer's text or ours; both are None and empty after a success.
 //
 // When the input can no longer be trusted to be in step with the commands (time-out, lost or aborted
 // connection, an over-long line, a reply that is neither +OK nor -ERR, a reply larger than allowed), the
@@ -162,6 +162,8 @@ private:
     bool requireSession();
     bool setError(Error error, const QString &text);
     QString unexpectedReplyText() const;
+    // The text of a -ERR reply, or the whole reply when the server gave no text.
+    QString serverErrorText() const;
     // The last reply is not one the command allows: the input is out of step, so the connection goes.
     bool protocolError();
     // Sets the error from a failed socket read or write and drops the connection.

@@ -41,20 +41,21 @@ public:
     // A complete raw message. False when it cannot be parsed at all.
     bool FillFromRaw(const QByteArray &raw);
     // The message as raw text with CR LF line ends (the header block, an empty line, the body). While the
-    // fields still hold what the last Fill gave them, that is the text as received; after a change (or
-    // for a message built from its fields) GMime composes the message from the fields. Attachments of
-    // a parsed message survive only as long as its body fields (Body, Parts, ContentType) are unchanged:
-    // their data is not kept in the fields.
+    // fields still hold what the last Fill gave them, that is the text as received. Otherwise GMime
+    // composes the header from the fields (other header lines of a parsed message travel on); the body
+    // stays as received while Body, Parts and ContentType are unchanged, else it is composed from them,
+    // text parts only: the fields keep no attachment data.
     QByteArray WriteRaw() const;
 
     // Value of the first header field of that name (case-blind), unfolded and decoded; empty if absent.
     QString HeaderValue(const QString &name) const;
     // Every value of that field, in order.
     QStringList HeaderValues(const QString &name) const;
-    // The whole header block as text with CR LF line ends.
+    // The whole header block as text: the Headers lines, each ended by CR LF.
     QString HeaderText() const;
     bool HasText() const { return !Body.isEmpty() || !Parts.isEmpty(); }
 
+    // Set before a Fill: bodies are kept as transmitted (no transfer decoding, no charset conversion).
     bool NoDecode = false;
 
     TMailAddress From;
@@ -63,10 +64,14 @@ public:
     QString Subject;
     QDateTime Date;        // local time; invalid when the message has no readable Date header
     QString MsgId;         // the Message-ID value trimmed, angle brackets kept: "<id@host>"
-    QStringList Headers;   // "Name: value" as received (unfolded), in order
-    QStringList Body;      // text lines of a single-part body
+    // "Name: value" as received, in order: not decoded, each fold joined with one blank. A line without
+    // a colon is not a header line and is dropped.
+    QStringList Headers;
+    QStringList Body;      // text lines of a single-part text body
+    // The leaves of a multipart body in document order, nested multiparts flattened. A message whose
+    // whole body is one non-text part (an image, an enclosed message) has it here as one attachment.
     QList<TMailPart> Parts;
-    QString ContentType;
+    QString ContentType;   // "type/subtype; name=value" (lower-case type; text/plain when not declared)
     QString UID;
 
 private:

@@ -271,13 +271,18 @@ QString TZirpelSendClass::GatewayHost()
     reg.Area = kZirpelHostArea;
     reg.Section = kZirpelHostSection;
     const QString host = reg.ReadString(kZirpelHostValue, QString()).trimmed();
-    return host.isEmpty() ? kZirpelDefaultHost : host;
+    return host;
 }
 
 bool TZirpelSendClass::SendShortMessage(const TZirpelSettings &settings, const QString &text,
                                         const QString &cellNumber, const TProxySettings &proxy, QString &reply)
 {
     const QString host = GatewayHost();
+    if (host.isEmpty()) {
+        // No gateway is built in: the user's SMS service names its own host.
+        reply = QStringLiteral("ERROR Kein SMS-Gateway eingerichtet (Wert \"GatewayHost\" unter ZirpelSettings).");
+        return false;
+    }
     if (!validHost(host)) {
         reply = QStringLiteral("ERROR Ungültiger Name des SMS-Gateways: ") + host;
         return false;
@@ -307,10 +312,14 @@ bool TZirpelSendClass::HTTPGetLines(const QString &url, const TProxySettings &pr
         lines << QStringLiteral("ERROR Keine Ereignisschleife für die Anfrage.");
         return false;
     }
-    Attempt a = getOnce(target, proxy, AttemptTimeoutMs);
+    // Copies: other work runs while the request waits, and must not change what this request does.
+    const int timeoutMs = AttemptTimeoutMs;
+    const int retryDelayMs = RetryDelayMs;
+    const TProxySettings proxyCopy = proxy;
+    Attempt a = getOnce(target, proxyCopy, timeoutMs);
     if (!a.ok) {
-        pause(RetryDelayMs);
-        a = getOnce(target, proxy, AttemptTimeoutMs);
+        pause(retryDelayMs);
+        a = getOnce(target, proxyCopy, timeoutMs);
     }
     if (!a.ok) {
         lines << QStringLiteral("ERROR ") + a.error;

@@ -10,7 +10,6 @@
 inline const QString kZirpelHostArea = QStringLiteral("Software\\Tessmar Software\\Quarvel");
 inline const QString kZirpelHostSection = QStringLiteral("ZirpelSettings");
 inline const QString kZirpelHostValue = QStringLiteral("GatewayHost");
-inline const QString kZirpelDefaultHost = QStringLiteral("www.zirpel.de");
 inline const QString kZirpelPath = QStringLiteral("/client/sendsms.php");
 
 // For tests only: a PEM file of extra certificate authorities that HTTPS requests trust besides the
@@ -33,7 +32,7 @@ public:
     // otherwise one line "ERROR " and the reason. The request keeps the owner thread's events flowing.
     bool HTTPGetLines(const QString &url, const TProxySettings &proxy, QStringList &lines);
 
-    // The gateway host from the configuration, else the default.
+    // The gateway host from the configuration; empty when none is set up.
     static QString GatewayHost();
 };
 

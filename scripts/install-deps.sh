@@ -7,10 +7,11 @@ packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-multimedia-dev qt6-svg-dev libqt6svg6 qt6-image-formats-plugins
   libgmime-3.0-dev libssl-dev libsqlite3-dev libc-ares-dev
-  # run: the desktop's default mail program is found through xdg-mime
-  xdg-utils
+  # run: the desktop's default mail program is found through xdg-mime; HTTPS trusts the system's store
+  xdg-utils ca-certificates
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
+  openssl
   dovecot-core dovecot-pop3d python3 python3-aiosmtpd dnsmasq
   spamassassin libpython3.11-testsuite
   # seeing the real program: a virtual display, a tray host, screenshots

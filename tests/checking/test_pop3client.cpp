@@ -526,6 +526,7 @@ TEST_F(Pop3ClientTest, SecondCommandDuringAWaitIsRefused)
     EXPECT_TRUE(client.stat(&count));
     EXPECT_FALSE(nested);
     EXPECT_EQ(count, 1);
+    EXPECT_EQ(client.lastError(), Error::None);
 }
 
 TEST_F(Pop3ClientTest, ForceCloseDuringAWaitAbortsTheCommand)

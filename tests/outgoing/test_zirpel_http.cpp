@@ -118,7 +118,12 @@ TEST_F(ZirpelHttpTest, UnreachableGatewayFailsWithTheReason)
 TEST_F(ZirpelHttpTest, GatewayHostComesFromTheConfiguration)
 {
     setGatewayHost(QString());
-    EXPECT_EQ(TZirpelSendClass::GatewayHost(), kZirpelDefaultHost);
+    EXPECT_TRUE(TZirpelSendClass::GatewayHost().isEmpty());
+    {
+        QString reply;
+        EXPECT_FALSE(send(reply));
+        EXPECT_TRUE(reply.startsWith(QStringLiteral("ERROR Kein SMS-Gateway eingerichtet"))) << reply.toStdString();
+    }
     setGatewayHost(QStringLiteral(" sms.example.test:8080 "));
     EXPECT_EQ(TZirpelSendClass::GatewayHost(), QStringLiteral("sms.example.test:8080"));
 

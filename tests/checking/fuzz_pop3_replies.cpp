@@ -1,0 +1,88 @@
+// libFuzzer target: any bytes as everything a POP3 server says, one line per LF. A whole session (login
+// either way, STAT, TOP, LIST, UIDL, RETR, DELE, NOOP, QUIT) must end without a crash, a hang or an
+// unbounded allocation, whatever the replies are.
+#include "LineSocket.h"
+#include "Pop3Client.h"
+
+#include <QMap>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace {
+
+// Serves the input line by line; its end is the server closing the connection.
+class ReplaySocket : public LineSocket {
+public:
+    explicit ReplaySocket(const QByteArray *input) : m_input(input) {}
+
+    Status connectToHost(const QString &, quint16, int) override
+    {
+        m_connected = m_position < m_input->size();
+        return m_connected ? Status::Ok : Status::Failed;
+    }
+    bool isConnected() const override { return m_connected; }
+    bool canReadLine() const override { return m_connected && m_input->indexOf('\n', m_position) >= 0; }
+    Status readLine(QByteArray *line, int, int maxLength) override
+    {
+        line->clear();
+        if (!m_connected)
+            return Status::Closed;
+        const qsizetype end = m_input->indexOf('\n', m_position);
+        if (end < 0) {
+            m_connected = false;
+            return Status::Closed;
+        }
+        QByteArray got = m_input->mid(m_position, end - m_position);
+        m_position = end + 1;
+        if (got.endsWith('\r'))
+            got.chop(1);
+        if (got.size() > maxLength)
+            return Status::TooLong;
+        *line = got;
+        return Status::Ok;
+    }
+    Status write(const QByteArray &) override { return m_connected ? Status::Ok : Status::Closed; }
+    void discardInput() override {}
+    void close() override { m_connected = false; }
+    void abort() override { m_connected = false; }
+    QString errorString() const override { return QStringLiteral("replay"); }
+
+private:
+    const QByteArray *m_input;
+    qsizetype m_position = 0;
+    bool m_connected = false;
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size == 0)
+        return 0;
+    const QByteArray input(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1));
+    Pop3Client client([&input] { return std::make_unique<ReplaySocket>(&input); });
+    client.setAuthKind(data[0] & 1 ? Pop3Client::AuthKind::Apop : Pop3Client::AuthKind::UserPass);
+    client.setUserName(QStringLiteral("user"));
+    client.setPassword(QStringLiteral("secret"));
+    client.setMaxLineLength(data[0] & 2 ? 64 : Pop3Client::kDefaultMaxLineLength);
+    client.setMaxReplySize(1024 * 1024);
+
+    client.connect();
+    int count = 0;
+    qint64 octets = 0;
+    client.stat(&count, &octets);
+    QByteArray text;
+    client.top(1, 0, &text);
+    client.list(1, &octets);
+    QMap<int, QByteArray> uids;
+    client.uidl(&uids);
+    client.uidl(1, &text);
+    client.retr(1, &text);
+    client.dele(1);
+    client.noop();
+    client.quit();
+    (void)client.lastReplyCode();
+    (void)client.capabilities();
+    return 0;
+}

@@ -1,0 +1,166 @@
+// quarvel-check: one manual check of the active mailboxes of the profile, without a window.
+//
+//   quarvel-check [--delete-spam]
+//
+// Prints one line per waiting message, fields separated by tabs:
+//   mailbox (user@host), message number, size in octets, sender, subject, "Spam" or "-"
+// Failed mailboxes and message boxes go to stderr. --delete-spam then deletes the messages marked as
+// spam, one session per mailbox, and prints a line "Gelöscht" per deleted message.
+// Exit code: 0 all went well, 1 a mailbox (or a deletion) failed, 2 wrong usage.
+// QUARVEL_PROFILE selects another profile; QUARVEL_POP3_TRACE prints the POP3 dialogue.
+#include "CheckerUI.h"
+#include "MailDeletion.h"
+#include "POP3Check.h"
+#include "RegistrySettingsUnit.h"
+#include "SpamDetectorUnit.h"
+#include "SpamFilterClassUnit.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+namespace {
+
+QTextStream out(stdout);
+QTextStream err(stderr);
+
+const char *const kUsage =
+    "Aufruf: quarvel-check [--delete-spam]\n"
+    "Prüft alle aktiven Postfächer des Profils einmal und gibt je Nachricht eine Zeile aus (durch\n"
+    "Tabulatoren getrennt): Postfach, Nummer, Größe, Absender, Betreff, \"Spam\" oder \"-\".\n"
+    "  --delete-spam  löscht danach die als Spam erkannten Nachrichten auf den Servern.\n"
+    "Rückgabewert: 0 alles in Ordnung, 1 ein Postfach war nicht erreichbar oder eine Löschung\n"
+    "schlug fehl, 2 falscher Aufruf. QUARVEL_PROFILE wählt ein anderes Profil.\n";
+
+// One field of an output line: tabs and line breaks would break the line apart.
+QString field(QString text)
+{
+    for (QChar &c : text)
+        if (c == QLatin1Char('\t') || c == QLatin1Char('\r') || c == QLatin1Char('\n'))
+            c = QLatin1Char(' ');
+    return text;
+}
+
+QString mailbox(const TMailEntry &e)
+{
+    return e.UserName + QLatin1Char('@') + e.Host;
+}
+
+QString sender(const MailMessage &m)
+{
+    if (m.From.Name.isEmpty())
+        return m.From.Address;
+    if (m.From.Address.isEmpty())
+        return m.From.Name;
+    return m.From.Name + QStringLiteral(" <") + m.From.Address + QLatin1Char('>');
+}
+
+// The console has no tray icon, notices or list: what it shows of a check are its failures.
+class ConsoleCheckerUI final : public ICheckerUI {
+public:
+    bool MainWindowVisible() override { return false; }
+    void BringToForeground() override {}
+    void HideTaskbarButtonIfHidden() override {}
+    void SetBusyCursor(bool) override {}
+    void SetCheckCommandsEnabled(bool) override {}
+    void SetMessageCount(int) override {}
+    void RefillMessageList(const TMailList &) override {}
+    void ClearMessageList() override {}
+    bool MailIconShown() override { return false; }
+    void ShowMailIcon(bool) override {}
+    void HideMailIcon() override {}
+    void SetMailIconTooltip(const QString &) override {}
+    void PlaySound(const QString &) override {}
+    bool SpamNoticeOpen() override { return false; }
+    void CloseSpamNotice() override {}
+    void OpenSpamNotice(int, int) override {}
+    void CloseNewMailNotice() override {}
+    void OpenNewMailNotice(int, bool) override {}
+    void OpenProgressWindow(std::function<void()>) override { m_open = true; }
+    bool ProgressWindowOpen() override { return m_open; }
+    void ProgressLine(const QString &account, int status, int code, const QString &errorText) override
+    {
+        if (status != 2)
+            return;
+        ++failures;
+        err << "Fehler: " << account << ": " << errorText.trimmed();
+        if (code != 0)
+            err << " (Fehlernummer " << code << ')';
+        err << '\n';
+        err.flush();
+    }
+    bool ProgressHasFailures() override { return failures > 0; }
+    void ProgressFinishedWithErrors() override { m_open = false; }
+    void CloseProgressWindow() override { m_open = false; }
+    void BringProgressToFront() override {}
+    void ShowDeleteCountdown(int) override {}
+
+    int failures = 0;
+
+private:
+    bool m_open = false;
+};
+
+class ConsoleDeletionObserver final : public IDeletionObserver {
+public:
+    void EntryDeleted(const TMailEntry &e) override
+    {
+        out << "Gelöscht\t" << field(mailbox(e)) << '\t' << e.MsgNumber << '\t' << field(e.Message.Subject)
+            << '\n';
+        out.flush();
+    }
+    void EntryFailed(const TMailEntry &e, const QString &errorText) override
+    {
+        err << "Fehler beim Löschen der E-Mail " << e.MsgNumber << " in " << mailbox(e) << ": "
+            << errorText.trimmed() << '\n';
+        err.flush();
+    }
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    bool deleteSpam = false;
+    const QStringList args = app.arguments().mid(1);
+    for (const QString &a : args) {
+        if (a == QLatin1String("--delete-spam")) {
+            deleteSpam = true;
+        } else if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
+            out << kUsage;
+            return 0;
+        } else {
+            err << "Unbekannte Angabe: " << a << '\n' << kUsage;
+            return 2;
+        }
+    }
+
+    TRegistrySettings settings;
+    settings.Load();
+    TSpamFilterClass filters(settings);
+    filters.LoadFilters();
+    TSpamDetector detector(settings.Settings);
+    ConsoleCheckerUI ui;
+    TPOP3Checker checker(settings, detector, ui);
+    if (checker.Accounts.isEmpty()) {
+        checker.CheckNow(-1); // tells why on stderr
+        return 1;
+    }
+
+    checker.CheckNow(-1);
+    for (const TMailEntry *e : checker.MailList) {
+        out << field(mailbox(*e)) << '\t' << e->MsgNumber << '\t' << e->Size << '\t' << field(sender(e->Message))
+            << '\t' << field(e->Message.Subject) << '\t' << (e->State == msSpam ? "Spam" : "-") << '\n';
+    }
+    out.flush();
+
+    bool deletionFailed = false;
+    if (deleteSpam && checker.MailList.CountByState(msSpam) > 0) {
+        QList<TMailEntry *> rows;
+        for (TMailEntry *e : checker.MailList)
+            rows.append(e);
+        ConsoleDeletionObserver observer;
+        deletionFailed = DeleteMarkedEntries(checker, rows, &observer).Failed;
+    }
+    return (ui.failures > 0 || deletionFailed) ? 1 : 0;
+}
