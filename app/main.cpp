@@ -1,20 +1,39 @@
-// Quarvel's entry point. The window and tray follow; for now the program loads its settings and
-// reports where they live.
+// Quarvel's start: one instance per user and profile, then the main window, hidden in the tray.
+#include "MainUnit.h"
+#include "MsgBox.h"
 #include "Paths.h"
-#include "RegistrySettingsUnit.h"
+#include "QtMessageBox.h"
+#include "SingleInstance.h"
 
 #include <QApplication>
-#include <QTextStream>
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(platform::kProductName));
-    TRegistrySettings settings;
-    settings.Load();
-    QTextStream(stderr) << "Quarvel " << kProgramVersion << ": Einstellungen in "
-                        << platform::registryFile(platform::RegRoot::CurrentUser) << ", Daten in "
-                        << settings.GetDataFolder() << ", " << settings.Settings.Accounts.size()
-                        << " Postfach/Postfächer.\n";
-    return 0;
+    // The program lives in the tray: closing its last window must not end it.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    TQtMessageBox messageBox;
+    SetMessageBoxHandler(&messageBox);
+
+    TSingleInstance instance;
+    if (!instance.Claim()) {
+        ErrorBox(QStringLiteral("Quarvel läuft bereits! Nutzen Sie die vorhandene Instanz."));
+        TSingleInstance::RequestRestore();
+        SetMessageBoxHandler(nullptr);
+        return 1;
+    }
+
+    int rc = 0;
+    {
+        TMain main;
+        instance.OnRestoreRequest = [&main] { main.ShowMainWindow(); };
+        if (main.Settings().Settings.FirstStart)
+            main.ShowMainWindow();
+        rc = app.exec();
+        instance.OnRestoreRequest = nullptr;
+    }
+    SetMessageBoxHandler(nullptr);
+    return rc;
 }

@@ -4,6 +4,7 @@
 #include <QEventLoop>
 #include <QMetaObject>
 #include <QMutexLocker>
+#include <QNetworkProxy>
 #include <QPointer>
 #include <QScopeGuard>
 #include <QTcpSocket>
@@ -94,6 +95,12 @@ TcpLineSocketCore *TcpLineSocket::usableCore()
 LineSocket::Status TcpLineSocket::waitUntil(const std::function<std::optional<Status>()> &check,
                                             int timeoutMs)
 {
+    // Most reads find their line already buffered: no event loop for those.
+    if (m_abortRequested.load())
+        return fail(Status::Aborted, QStringLiteral("Die Verbindung wurde abgebrochen."));
+    if (const std::optional<Status> result = check())
+        return *result;
+
     const QDeadlineTimer deadline(std::max(timeoutMs, 0));
     QEventLoop loop;
     QTimer timer;
@@ -132,6 +139,7 @@ LineSocket::Status TcpLineSocket::connectToHost(const QString &host, quint16 por
         m_core = core;
     }
     QTcpSocket *s = core->socket;
+    s->setProxy(QNetworkProxy::NoProxy); // POP3 goes straight to the server, never through a proxy
     s->connectToHost(host, port);
     const Status status = waitUntil(
         [s]() -> std::optional<Status> {

@@ -324,7 +324,8 @@ QDateTime parseDate(const QString &raw)
     DatePtr date(g_mime_utils_header_decode_date(utf8.constData()));
     if (!date)
         return QDateTime();
-    const qint64 msecs = qint64(g_date_time_to_unix(date.get())) * 1000 + g_date_time_get_microsecond(date.get()) / 1000;
+    const qint64 msecs =
+        qint64(g_date_time_to_unix(date.get())) * 1000 + g_date_time_get_microsecond(date.get()) / 1000;
     return QDateTime::fromMSecsSinceEpoch(msecs).toLocalTime();
 }
 
@@ -357,7 +358,8 @@ QString contentTypeText(GMimeContentType *type)
                     + QString(value).replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
                               .replace(QLatin1Char('"'), QStringLiteral("\\\""))
                     + QLatin1Char('"');
-        text += QStringLiteral("; ") + QString::fromUtf8(g_mime_param_get_name(param)) + QLatin1Char('=') + value;
+        text += QStringLiteral("; ") + QString::fromUtf8(g_mime_param_get_name(param)) + QLatin1Char('=')
+                + value;
     }
     return text;
 }
@@ -423,7 +425,8 @@ QStringList textLines(GMimePart *part, bool noDecode)
     const QByteArray bytes = partContent(part, !noDecode);
     if (noDecode)
         return splitLines(platform::decode8bit(bytes));
-    return splitLines(charsetText(bytes, g_mime_object_get_content_type_parameter(GMIME_OBJECT(part), "charset")));
+    const char *charset = g_mime_object_get_content_type_parameter(GMIME_OBJECT(part), "charset");
+    return splitLines(charsetText(bytes, charset));
 }
 
 bool isTextType(GMimeObject *object)
@@ -706,7 +709,8 @@ QByteArray MailMessage::WriteRaw() const
     if (id.isEmpty()) {
         const qsizetype at = From.Address.lastIndexOf(QLatin1Char('@'));
         const QByteArray domain = at >= 0 ? From.Address.mid(at + 1).trimmed().toUtf8() : QByteArray();
-        CharPtr generated(g_mime_utils_generate_message_id(domain.isEmpty() ? "localhost" : domain.constData()));
+        CharPtr generated(
+            g_mime_utils_generate_message_id(domain.isEmpty() ? "localhost" : domain.constData()));
         if (generated)
             id = QString::fromUtf8(generated.get());
     }
@@ -733,7 +737,8 @@ QByteArray MailMessage::WriteRaw() const
         // lines it came with.
         CharPtr header(g_mime_object_get_headers(object, format));
         out = header ? QByteArray(header.get()) : QByteArray();
-        GPtr<GMimeMessage> original = parseMessage(m_rawHeader + (m_rawHeader.endsWith('\n') ? "" : "\r\n") + "\r\n");
+        const QByteArray headerOnly = m_rawHeader + (m_rawHeader.endsWith('\n') ? "" : "\r\n") + "\r\n";
+        GPtr<GMimeMessage> original = parseMessage(headerOnly);
         if (GMimeObject *part = original ? g_mime_message_get_mime_part(original.get()) : nullptr) {
             CharPtr contentHeader(g_mime_object_get_headers(part, format));
             if (contentHeader)

@@ -35,6 +35,11 @@ int ShowMsgBox(const QString &text, const QString &caption, TMsgKind kind, int b
     if (IMessageBoxHandler *h = g_handler)
         return h->Show(text, cap, kind, buttons);
     std::fprintf(stderr, "%s: %s\n", cap.toLocal8Bit().constData(), text.toLocal8Bit().constData());
+    return CautiousAnswer(buttons);
+}
+
+int CautiousAnswer(int buttons)
+{
     if (buttons & (BtnYesNo | BtnYesNoCancel))
         return (buttons & BtnYesNoCancel) ? IDCANCEL : IDNO;
     if (buttons & (BtnOKCancel | BtnRetryCancel))

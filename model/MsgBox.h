@@ -30,6 +30,8 @@ void SetMessageBoxHandler(IMessageBoxHandler *handler);
 IMessageBoxHandler *MessageBoxHandler();
 
 QString DefaultCaption(TMsgKind kind);
+// The answer of a box nobody can see: OK, Cancel, No or Abort.
+int CautiousAnswer(int buttons);
 int ShowMsgBox(const QString &text, const QString &caption, TMsgKind kind, int buttons);
 
 // The three usual forms.

@@ -236,7 +236,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "Content-Type: text/plain; charset=utf-8\nContent-Transfer-Encoding: base64\n\n"
                  "w4RwZmVsCkLDpHVtZQo=\n",
                  true, {"w4RwZmVsCkLDpHVtZQo="}},
-        BodyCase{"8bit_without_charset_windows1252", "Subject: a\n\nK\xe4se f\xfcr 3 \x80\n", false, {"Käse für 3 €"}},
+        BodyCase{"8bit_without_charset_windows1252", "Subject: a\n\nK\xe4se f\xfcr 3 \x80\n", false,
+                 {"Käse für 3 €"}},
         BodyCase{"8bit_without_charset_utf8", "Subject: a\n\nK\xc3\xa4se\n", false, {"Käse"}},
         BodyCase{"latin1_label_read_as_windows1252",
                  "Content-Type: text/plain; charset=ISO-8859-1\n\n\x80 \x84quoted\x93\n", false,
@@ -382,7 +383,8 @@ TEST(MailMessage, MessageBuiltFromFieldsIsComposed)
     for (const char c : raw)
         ASSERT_GE(static_cast<unsigned char>(c), 1) << "no NUL";
     for (const char c : raw)
-        ASSERT_LT(static_cast<unsigned char>(c), 128) << "8-bit text is transfer-encoded: " << raw.toStdString();
+        ASSERT_LT(static_cast<unsigned char>(c), 128) << "8-bit text is transfer-encoded: "
+                                                      << raw.toStdString();
 
     MailMessage back;
     ASSERT_TRUE(back.FillFromRaw(raw));
@@ -470,7 +472,8 @@ QByteArray nestedMultiparts(int depth, bool sameBoundary)
         const QByteArray self = sameBoundary ? "b0" : "b" + QByteArray::number(i);
         out += "--" + parent + "\r\nContent-Type: multipart/mixed; boundary=\"" + self + "\"\r\n\r\n";
     }
-    out += "--b" + QByteArray::number(sameBoundary ? 0 : depth - 1) + "\r\nContent-Type: text/plain\r\n\r\ndeep\r\n";
+    out += "--b" + QByteArray::number(sameBoundary ? 0 : depth - 1)
+           + "\r\nContent-Type: text/plain\r\n\r\ndeep\r\n";
     return out; // never closed
 }
 

@@ -1,0 +1,300 @@
+#pragma once
+// What the worker and coordinator tests share: a user interface that records what the coordinator does,
+// a socket factory whose sockets all play one script, POP3 script pieces, and a fixture with a private
+// profile, the settings store, the rule store and the coordinator.
+#include "CheckerUI.h"
+#include "FakeLineSocket.h"
+#include "POP3Check.h"
+#include "QtPrinters.h"
+#include "RegistrySettingsUnit.h"
+#include "SpamDetectorUnit.h"
+#include "SpamFilterClassUnit.h"
+#include "TestProfile.h"
+
+#include <gtest/gtest.h>
+
+#include <QStringList>
+
+#include <atomic>
+#include <memory>
+
+// Records every call as one line of text, and answers the questions from its fields.
+class RecordingCheckerUI : public ICheckerUI {
+public:
+    bool MainWindowVisible() override { return mainVisible; }
+    void BringToForeground() override { calls << QStringLiteral("BringToForeground"); }
+    void HideTaskbarButtonIfHidden() override {}
+    void SetBusyCursor(bool busy) override { calls << QStringLiteral("SetBusyCursor(%1)").arg(busy); }
+    void SetCheckCommandsEnabled(bool on) override { calls << QStringLiteral("SetCheckCommandsEnabled(%1)").arg(on); }
+    void SetMessageCount(int n) override { calls << QStringLiteral("SetMessageCount(%1)").arg(n); }
+    void RefillMessageList(const TMailList &list) override
+    {
+        calls << QStringLiteral("RefillMessageList(%1)").arg(list.Count());
+        rows.clear();
+        for (TMailEntry *e : list)
+            rows.append(e);
+    }
+    void ClearMessageList() override
+    {
+        calls << QStringLiteral("ClearMessageList");
+        rows.clear();
+    }
+    bool MailIconShown() override { return mailIcon; }
+    void ShowMailIcon(bool animate) override
+    {
+        calls << QStringLiteral("ShowMailIcon(%1)").arg(animate ? "animated" : "still");
+        mailIcon = true;
+    }
+    void HideMailIcon() override
+    {
+        calls << QStringLiteral("HideMailIcon");
+        mailIcon = false;
+    }
+    void SetMailIconTooltip(const QString &text) override { calls << QStringLiteral("Tooltip: ") + text; }
+    void PlaySound(const QString &file) override { calls << QStringLiteral("PlaySound(%1)").arg(file); }
+    bool SpamNoticeOpen() override { return spamNotice; }
+    void CloseSpamNotice() override
+    {
+        calls << QStringLiteral("CloseSpamNotice");
+        spamNotice = false;
+    }
+    void OpenSpamNotice(int total, int spam) override
+    {
+        calls << QStringLiteral("OpenSpamNotice(%1, %2)").arg(total).arg(spam);
+        spamNotice = true;
+    }
+    void CloseNewMailNotice() override { calls << QStringLiteral("CloseNewMailNotice"); }
+    void OpenNewMailNotice(int count, bool showStartsCheck) override
+    {
+        calls << QStringLiteral("OpenNewMailNotice(%1, %2)").arg(count).arg(showStartsCheck ? "check" : "show");
+    }
+    void OpenProgressWindow(std::function<void()> cancel) override
+    {
+        calls << QStringLiteral("OpenProgressWindow");
+        cancelButton = std::move(cancel);
+        progressOpen = true;
+    }
+    bool ProgressWindowOpen() override { return progressOpen; }
+    void ProgressLine(const QString &account, int status, int code, const QString &errorText) override
+    {
+        progress << QStringLiteral("%1 %2 %3 %4").arg(account).arg(status).arg(code).arg(errorText).trimmed();
+    }
+    bool ProgressHasFailures() override
+    {
+        for (const QString &line : std::as_const(progress))
+            if (line.section(QLatin1Char(' '), 1, 1) == QLatin1String("2"))
+                return true;
+        return false;
+    }
+    void ProgressFinishedWithErrors() override { calls << QStringLiteral("ProgressFinishedWithErrors"); }
+    void CloseProgressWindow() override
+    {
+        calls << QStringLiteral("CloseProgressWindow");
+        progressOpen = false;
+    }
+    void BringProgressToFront() override { calls << QStringLiteral("BringProgressToFront"); }
+    void ShowDeleteCountdown(int seconds) override { calls << QStringLiteral("ShowDeleteCountdown(%1)").arg(seconds); }
+
+    QStringList calls;
+    QStringList progress;      // "account status code error"
+    QList<TMailEntry *> rows;  // the list as last filled
+    bool mainVisible = false;
+    bool mailIcon = false;
+    bool spamNotice = false;
+    bool progressOpen = false;
+    std::function<void()> cancelButton;
+};
+
+// Every socket it makes plays the one shared script, so a test can follow a conversation across the
+// clients the worker creates and frees.
+class SharedFakeSocket : public LineSocket {
+public:
+    explicit SharedFakeSocket(std::shared_ptr<FakeLineSocket> fake) : m_fake(std::move(fake)) {}
+    Status connectToHost(const QString &host, quint16 port, int timeoutMs) override
+    {
+        return m_fake->connectToHost(host, port, timeoutMs);
+    }
+    bool isConnected() const override { return m_fake->isConnected(); }
+    bool canReadLine() const override { return m_fake->canReadLine(); }
+    Status readLine(QByteArray *line, int timeoutMs, int maxLength) override
+    {
+        return m_fake->readLine(line, timeoutMs, maxLength);
+    }
+    Status write(const QByteArray &data) override { return m_fake->write(data); }
+    void discardInput() override { m_fake->discardInput(); }
+    void close() override { m_fake->close(); }
+    void abort() override { m_fake->abort(); }
+    QString errorString() const override { return m_fake->errorString(); }
+
+private:
+    std::shared_ptr<FakeLineSocket> m_fake;
+};
+
+// --- script pieces -------------------------------------------------------------------------------------
+
+using Script = QList<FakeLineSocket::Step>;
+
+// A new connection and a USER/PASS login; withUidl adds UIDL to the capability listing.
+inline Script Login(const QByteArray &user = "bob", const QByteArray &password = "pw", bool withUidl = true)
+{
+    Script s{Accept(), S("+OK POP3 ready"), C("CAPA"), S("+OK"), S("TOP")};
+    if (withUidl)
+        s << S("UIDL");
+    s << S(".") << C("USER " + user) << S("+OK") << C("PASS " + password) << S("+OK logged in");
+    return s;
+}
+
+inline Script Quit()
+{
+    return {C("QUIT"), S("+OK bye")};
+}
+
+// A small message's header block as TOP n 0 sends it.
+inline QByteArrayList HeaderLines(const QByteArray &subject, const QByteArray &id,
+                                  const QByteArray &from = "Anna <anna@example.test>")
+{
+    QByteArrayList lines{"From: " + from, "To: bob@example.test", "Subject: " + subject};
+    if (!id.isEmpty())
+        lines << "Message-ID: <" + id + "@example.test>";
+    lines << "";
+    return lines;
+}
+
+// TOP n 0 and LIST n of one message.
+inline Script Header(int n, const QByteArray &subject, const QByteArray &id, int size = 1000)
+{
+    const QByteArray num = QByteArray::number(n);
+    Script s{C("TOP " + num + " 0"), S("+OK")};
+    for (const QByteArray &line : HeaderLines(subject, id))
+        s << S(line);
+    s << S(".") << C("LIST " + num) << S("+OK " + num + ' ' + QByteArray::number(size));
+    return s;
+}
+
+inline Script Uidl(const QByteArrayList &uids)
+{
+    Script s{C("UIDL"), S("+OK")};
+    for (int i = 0; i < uids.size(); ++i)
+        s << S(QByteArray::number(i + 1) + ' ' + uids.at(i));
+    s << S(".");
+    return s;
+}
+
+// A mailbox as the worker scans it: login, STAT, UIDL, TOP/LIST for each, QUIT.
+struct ScriptMessage {
+    QByteArray subject;
+    QByteArray id;
+    int size = 1000;
+    QByteArray uidl;
+};
+
+inline Script Scan(const QList<ScriptMessage> &messages, const QByteArray &user = "bob",
+                   const QByteArray &password = "pw")
+{
+    Script s = Login(user, password);
+    s << C("STAT") << S("+OK " + QByteArray::number(messages.size()) + " 5000");
+    if (messages.isEmpty())
+        return s << Quit();
+    QByteArrayList uids;
+    for (const ScriptMessage &m : messages)
+        uids << m.uidl;
+    s << Uidl(uids);
+    for (int i = 0; i < messages.size(); ++i)
+        s << Header(i + 1, messages.at(i).subject, messages.at(i).id, messages.at(i).size);
+    return s << Quit();
+}
+
+inline TPOP3AccountSettings Account(const QString &host = QStringLiteral("pop.example.test"),
+                                    const QString &user = QStringLiteral("bob"),
+                                    const QString &password = QStringLiteral("pw"))
+{
+    TPOP3AccountSettings a;
+    a.ServerName = host;
+    a.AccountName = user;
+    a.Password = password;
+    a.Port = 110;
+    a.ServerRetries = 1;
+    return a;
+}
+
+inline TSimpleFilter SubjectRule(const QString &text, uint8_t operation = foContains)
+{
+    TSimpleFilter f;
+    f.Active = true;
+    f.Kind = fkSubject;
+    f.Operation = operation;
+    f.Text = text;
+    return f;
+}
+
+inline TSimpleFilter HeaderRule(const QString &field, const QString &text, uint8_t operation = foContains)
+{
+    TSimpleFilter f;
+    f.Active = true;
+    f.Kind = fkHeaderField;
+    f.Operation = operation;
+    f.HeaderField = field;
+    f.Text = text;
+    return f;
+}
+
+// A private profile with a settings store, a rule store, a recording user interface, message boxes that
+// are recorded, and a coordinator whose sockets play `fake`.
+class CheckerFixture : public ::testing::Test {
+protected:
+    CheckerFixture() : filters(settings), detector(settings.Settings)
+    {
+        settings.Settings.DataPath = profile.file(QStringLiteral("data"));
+    }
+
+    // Stores the accounts and options and (re)creates the coordinator with them.
+    void makeChecker(const TPOP3Accounts &accounts, TPOP3Check check = {})
+    {
+        checker.reset();
+        settings.Settings.Accounts = accounts;
+        settings.Settings.POP3Check = check;
+        ASSERT_TRUE(settings.SavePOP3Settings(check, accounts));
+        checker = std::make_unique<TPOP3Checker>(settings, detector, ui, options());
+    }
+
+    TPop3Options options()
+    {
+        TPop3Options o;
+        o.SocketFactory = [f = fake] { return std::make_unique<SharedFakeSocket>(f); };
+        o.TimeoutMs = 5000;
+        o.Clock = [this] { return clock.load(); };
+        o.Wait = [this](int ms) { waits << ms; };
+        return o;
+    }
+
+    void play(const Script &script) { fake->play(script); }
+
+    QString transcript() const { return fake->transcript().join(u'\n'); }
+
+    // The whole script was used, exactly as written.
+    void expectScriptDone()
+    {
+        EXPECT_EQ(fake->mismatches(), QStringList()) << transcript().toStdString();
+        EXPECT_EQ(fake->unplayed(), QStringList()) << transcript().toStdString();
+    }
+
+    QByteArrayList written(const QByteArray &prefix) const
+    {
+        QByteArrayList out;
+        for (const QByteArray &line : fake->written())
+            if (line.startsWith(prefix))
+                out << line;
+        return out;
+    }
+
+    TestProfile profile;
+    RecordingMessageBox boxes;
+    TRegistrySettings settings;
+    TSpamFilterClass filters;
+    TSpamDetector detector;
+    RecordingCheckerUI ui;
+    std::shared_ptr<FakeLineSocket> fake = std::make_shared<FakeLineSocket>();
+    std::atomic<int32_t> clock{12 * 3600};
+    QList<int> waits;
+    std::unique_ptr<TPOP3Checker> checker;
+};

@@ -1,0 +1,768 @@
+#include "MainUnit.h"
+
+#include "CheckBoxGrid.h"
+#include "ConnectionMonitorUnit.h"
+#include "DateFormat.h"
+#include "MailClientLaunch.h"
+#include "MessageListUnit.h"
+#include "MsgBox.h"
+#include "NewMailSms.h"
+#include "Notices.h"
+#include "POP3Check.h"
+#include "Paths.h"
+#include "RegistrySettingsUnit.h"
+#include "SpamDetectorUnit.h"
+#include "SpamFilterClassUnit.h"
+#include "TrayIcon.h"
+#include "ZirpelSendClassUnit.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QIcon>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSoundEffect>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QSysInfo>
+#include <QTextBrowser>
+#include <QTime>
+#include <QToolBar>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <QWindowStateChangeEvent>
+
+namespace {
+
+const QString kFirstStartInfo = QStringLiteral(
+    "Quarvel wurde das erste Mail gestartet. Ihnen werden nach und nach Fragen zur Einrichtung gestellt und Sie "
+    "können die entsprechenden Optionen einrichten.\r\rBeim nächsten Programmstart, wird sich Quarvel sofort als "
+    "Symbol in der Taskleiste neben der Uhr platzieren und Ihr(e) Postfächer überprüfen.");
+const QString kNineBlanks = QStringLiteral("         ");
+constexpr int kSplitterMin = 50;
+constexpr int kMailIconStepMs = 800;
+
+QAction *makeAction(QObject *owner, const QString &caption, const QString &hint = QString(),
+                    const QKeySequence &keys = QKeySequence())
+{
+    auto *a = new QAction(caption, owner);
+    if (!hint.isEmpty()) {
+        a->setToolTip(hint);
+        a->setStatusTip(hint);
+    }
+    if (!keys.isEmpty())
+        a->setShortcut(keys);
+    return a;
+}
+
+// A command whose dialog this program does not have yet: shown, but never enabled.
+void markAbsent(QAction *a)
+{
+    a->setEnabled(false);
+    a->setProperty("absent", true);
+}
+
+void setEnabledIfPresent(QAction *a, bool on)
+{
+    if (!a->property("absent").toBool())
+        a->setEnabled(on);
+}
+
+} // namespace
+
+TMain::TMain(TMainOptions options, QWidget *parent)
+    : QMainWindow(parent), m_options(std::move(options)), m_placement(this)
+{
+    Creating = true;
+    // 1. Caption, settings, rules.
+    setWindowTitle(kMainCaption);
+    QApplication::setApplicationDisplayName(kMainCaption);
+    setMinimumSize(320, 400);
+    setWindowIcon(QIcon(QStringLiteral(":/icons/program.svg")));
+    m_settings = std::make_unique<TRegistrySettings>();
+    m_settings->Load();
+    m_filters = std::make_unique<TSpamFilterClass>(*m_settings);
+    m_filters->LoadFilters();
+
+    createActions();
+    createLayout();
+    // 2. Tray icons.
+    createTrayIcons();
+    // 3. Placement.
+    m_placement.InifileName = kProgramKey;
+    m_placement.SectionName = QStringLiteral("WindowPosition");
+    m_placement.AllowMaximized = true;
+    m_placement.RestorePlacement();
+
+    // 4. SMS sender, detector, coordinator.
+    m_sms = std::make_unique<TZirpelSendClass>();
+    m_detector = std::make_unique<TSpamDetector>(m_settings->Settings);
+    TPop3Options pop3;
+    if (m_options.AdjustPop3)
+        m_options.AdjustPop3(pop3);
+    m_checker = std::make_unique<TPOP3Checker>(*m_settings, *m_detector, *this, pop3);
+    wireCoordinator();
+    m_checker->UIDFile = m_settings->GetDataFolder() + QStringLiteral("uids.dat");
+    m_checker->LoadKnownUIDs();
+
+    // 5./6. Start hidden; program icon; commands and widths.
+    m_programIcon->SetActive(true);
+    RefreshCommands();
+    m_list->ApplyColumnWidths(m_settings->Settings.ColWidths);
+
+    // 7. Text pane, bottom panel, timed checking off, tooltip.
+    m_textPane->setPlainText(kHeaderHint);
+    m_splitter->setSizes({qMax(kSplitterMin, height() - m_settings->Settings.SplitterPosition),
+                          m_settings->Settings.SplitterPosition});
+    m_checker->SetActive(false);
+    m_programIcon->SetTooltip(QStringLiteral("Quarvel aktiv"));
+
+    // 8. Not connected until the monitor says so.
+    setOnlineLamp(false);
+
+    // 9. Connection monitor.
+    m_monitor = std::make_unique<TConnectionMonitor>(m_options.RasApi ? m_options.RasApi() : nullptr);
+    m_monitor->OnOnline = [this](TConnectionMonitor *) { onOnline(); };
+    m_monitor->OnOffline = [this](TConnectionMonitor *) { onOffline(); };
+    m_monitor->SetConnectionType(m_settings->Settings.ConnectionType);
+    m_monitor->SetActive(true);
+
+    // 10.
+    RefreshCommands();
+    SetMessageCount(-1);
+    m_status[0]->setText(kStatusReady);
+    Creating = false;
+}
+
+TMain::~TMain()
+{
+    m_settings->Settings.SplitterPosition = m_bottomPanel->height();
+    m_monitor->OnOnline = nullptr;
+    m_monitor->OnOffline = nullptr;
+    m_monitor->SetActive(false);
+    m_checker->SetActive(false);
+    m_settings->SaveSplitterPosition();
+    m_mailIcon->SetActive(false);
+    m_programIcon->SetActive(false);
+    m_placement.SavePlacement();
+    m_checker->SaveKnownUIDs();
+    // The coordinator ends the worker thread; its handlers may still reach the windows until then.
+    m_checker.reset();
+    for (QWidget *w : {static_cast<QWidget *>(m_progress.data()), static_cast<QWidget *>(m_newMailNotice.data()),
+                       static_cast<QWidget *>(m_spamNotice.data()), static_cast<QWidget *>(m_waitWindow.data())})
+        delete w;
+}
+
+QLabel &TMain::StatusField(int n)
+{
+    return *m_status[qBound(1, n, 4) - 1];
+}
+
+void TMain::createActions()
+{
+    actExit = makeAction(this, QStringLiteral("Be&enden"), QStringLiteral("Beendet Quarvel."),
+                         QKeySequence(Qt::ALT | Qt::Key_F4));
+    actCheck = makeAction(this, QStringLiteral("  Auf neue E-Mails jetzt prüfen  "),
+                          QStringLiteral("Überprüfung der POP3-Postfächer auf neue Mail jetzt durchführen."));
+    actMailClient = makeAction(this, QStringLiteral("  E-Mail-Programm öffnen  "),
+                               QStringLiteral("Öffnet das Standard-E-Mail-Programm."));
+    actConfig = makeAction(this, QStringLiteral("Programm&konfiguration..."), QString(), QKeySequence(Qt::CTRL | Qt::Key_O));
+    actAccounts = makeAction(this, QStringLiteral("POP&3-Postfächer..."), QString(), QKeySequence(Qt::CTRL | Qt::Key_3));
+    actFilters = makeAction(this, QStringLiteral("Spam-&Filter..."), QString(), QKeySequence(Qt::CTRL | Qt::Key_F));
+    actHelp = makeAction(this, QStringLiteral("Hilfe"), QStringLiteral("Hilfe öffnen"));
+    actInfo = makeAction(this, QStringLiteral("Info..."));
+    actShow = makeAction(this, QStringLiteral("Anzeigen"));
+    actMinimize = makeAction(this, QStringLiteral("Minimieren"));
+    actThanks = makeAction(this, QStringLiteral("Danke, ich habe es bemerkt!"));
+    actDeleteChecked = makeAction(this, QStringLiteral(" Markierte E-Mails löschen "),
+                                  QStringLiteral("Löscht alle E-Mails die gewählt wurden."));
+    actSelectAll = makeAction(this, QStringLiteral(" Alle E-Mails wählen  "), QStringLiteral("Selektiert alle E-Mails."));
+    actSelectNone = makeAction(this, QStringLiteral(" Keine E-Mails wählen  "), QStringLiteral("Deselektiert alle E-Mails."));
+    actDelete = makeAction(this, QStringLiteral(" E-Mail löschen  "), QStringLiteral("Löscht die gewählte E-Mail."));
+    actFetchText = makeAction(this, QStringLiteral(" E-Mail-Text vom Server holen  "),
+                              QStringLiteral("Zeigt den E-Mail-Text zur gewählten E-Mail."));
+    actToFilter = makeAction(this, QStringLiteral(" In Spam-Filter...   "), QStringLiteral("Nimmt die E-Mail in den Spam-Fiter auf."));
+    actReply = makeAction(this, QStringLiteral("Antworten..."));
+    actCopy = makeAction(this, QStringLiteral("Kopieren"));
+    actSelectText = makeAction(this, QStringLiteral("Alles markieren"));
+    actTrayCheck = makeAction(this, QStringLiteral("Prüfe auf neue E-Mail..."));
+    actMailTrayShow = makeAction(this, QStringLiteral("Zeige die neue(n) Nachricht(en)..."));
+    actMailTrayClient = makeAction(this, QStringLiteral("E-Mail Client öffnen..."));
+    actTrayConfig = makeAction(this, QStringLiteral("Konfiguration öffnen..."));
+    actTrayAccounts = makeAction(this, QStringLiteral("POP3-Postfächer öffnen..."));
+    actTrayFilters = makeAction(this, QStringLiteral("Spam-Filter..."));
+    actTrayExit = makeAction(this, QStringLiteral("Quarvel beenden"));
+    actListDelete = makeAction(this, QStringLiteral("E-Mail löschen"));
+    actListToFilter = makeAction(this, QStringLiteral("In Spam-Filter..."));
+
+    // Dialogs and operations this program does not have yet.
+    for (QAction *a : {actConfig, actAccounts, actFilters, actTrayConfig, actTrayAccounts, actTrayFilters,
+                       actDeleteChecked, actSelectAll, actSelectNone, actDelete, actListDelete, actFetchText,
+                       actToFilter, actListToFilter, actReply, actCopy, actSelectText})
+        markAbsent(a);
+
+    for (QAction *a : {actExit, actTrayExit})
+        connect(a, &QAction::triggered, this, &TMain::QuitProgram);
+    for (QAction *a : {actCheck, actTrayCheck, actMailTrayShow})
+        connect(a, &QAction::triggered, this, &TMain::ManualCheck);
+    for (QAction *a : {actMailClient, actMailTrayClient})
+        connect(a, &QAction::triggered, this, &TMain::LaunchMailClient);
+    connect(actHelp, &QAction::triggered, this, &TMain::OpenHelp);
+    connect(actInfo, &QAction::triggered, this, &TMain::ShowInfo);
+    connect(actShow, &QAction::triggered, this, &TMain::ShowMainWindow);
+    connect(actMinimize, &QAction::triggered, this, &TMain::MinimizeToTray);
+    connect(actThanks, &QAction::triggered, this, &TMain::MailNoticed);
+    actMinimize->setEnabled(false);
+}
+
+void TMain::createLayout()
+{
+    QMenu *file = menuBar()->addMenu(QStringLiteral("&Datei"));
+    file->addAction(actExit);
+    QMenu *config = menuBar()->addMenu(QStringLiteral("&Konfiguration"));
+    config->addAction(actConfig);
+    config->addAction(actAccounts);
+    config->addAction(actFilters);
+    QMenu *help = menuBar()->addMenu(QStringLiteral("&?"));
+    help->addAction(actHelp);
+    help->addAction(actInfo);
+
+    QToolBar *main = addToolBar(QStringLiteral("Programm"));
+    main->setObjectName(QStringLiteral("ProgramToolBar"));
+    main->addAction(actExit);
+    main->addAction(actCheck);
+    main->addAction(actMailClient);
+    main->addAction(actHelp);
+    QToolBar *listBar = addToolBar(QStringLiteral("E-Mails"));
+    listBar->setObjectName(QStringLiteral("ListToolBar"));
+    listBar->addAction(actDeleteChecked);
+    listBar->addAction(actSelectAll);
+    listBar->addAction(actSelectNone);
+    // Toolbar buttons show the command's caption text only, as the commands are words.
+    for (QToolBar *bar : {main, listBar}) {
+        bar->setToolButtonStyle(Qt::ToolButtonTextOnly);
+        bar->setMovable(false);
+    }
+    // The menu entry reads "Be&enden"; the toolbar button "  Beenden  ".
+    if (auto *w = main->widgetForAction(actExit))
+        if (auto *b = qobject_cast<QToolButton *>(w))
+            b->setText(QStringLiteral("  Beenden  "));
+    if (auto *w = main->widgetForAction(actHelp))
+        if (auto *b = qobject_cast<QToolButton *>(w))
+            b->setText(QStringLiteral(" Hilfe "));
+
+    m_splitter = new QSplitter(Qt::Vertical, this);
+    m_splitter->setHandleWidth(3);
+    m_splitter->setChildrenCollapsible(false);
+    m_list = new TMessageListView(m_splitter);
+    m_splitter->addWidget(reinterpret_cast<QWidget *>(m_list->Grid()));
+    m_bottomPanel = new QWidget(m_splitter);
+    m_bottomPanel->setMinimumHeight(kSplitterMin);
+    auto *bottom = new QVBoxLayout(m_bottomPanel);
+    bottom->setContentsMargins(0, 0, 0, 0);
+    auto *textBar = new QToolBar(m_bottomPanel);
+    textBar->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    textBar->addAction(actFetchText);
+    textBar->addAction(actDelete);
+    textBar->addAction(actToFilter);
+    textBar->addAction(actReply);
+    bottom->addWidget(textBar);
+    m_textPane = new QTextBrowser(m_bottomPanel);
+    m_textPane->setReadOnly(true);
+    m_textPane->setOpenLinks(false);
+    m_textPane->setLineWrapMode(QTextEdit::NoWrap);
+    bottom->addWidget(m_textPane);
+    m_splitter->addWidget(m_bottomPanel);
+    reinterpret_cast<QWidget *>(m_list->Grid())->setMinimumHeight(kSplitterMin);
+    setCentralWidget(m_splitter);
+
+    m_listMenu = new QMenu(this);
+    m_listMenu->addAction(actListDelete);
+    m_listMenu->addAction(actListToFilter);
+
+    const int widths[4] = {150, 250, 150, 13};
+    for (int i = 0; i < 4; ++i) {
+        m_status[i] = new QLabel(this);
+        m_status[i]->setMinimumWidth(widths[i]);
+        statusBar()->addWidget(m_status[i], i == 3 ? 1 : 0);
+    }
+    m_lamp = new QLabel(this);
+    m_lamp->setFixedSize(13, 13);
+    statusBar()->insertWidget(3, m_lamp);
+
+    m_list->OnCurrentRowClicked = [this] { ShowHeader(); };
+    m_list->OnCheckChanged = [this] { setEnabledIfPresent(actDeleteChecked, m_list->AnyChecked()); };
+    m_list->OnContextMenu = [this](int row, const QPoint &pos) { showListMenu(row, pos); };
+    m_list->OnColumnWidthsChanged = [this](const QList<int32_t> &widths) {
+        m_settings->Settings.ColWidths = widths;
+        m_settings->SaveColWidths();
+    };
+}
+
+void TMain::createTrayIcons()
+{
+    m_programMenu = new QMenu(this);
+    m_programMenu->addAction(actShow);
+    m_programMenu->addAction(actMinimize);
+    m_programMenu->addSeparator();
+    m_programMenu->addAction(actTrayConfig);
+    m_programMenu->addAction(actTrayAccounts);
+    m_programMenu->addAction(actTrayFilters);
+    m_programMenu->addSeparator();
+    m_programMenu->addAction(actTrayCheck);
+    m_programMenu->addSeparator();
+    m_programMenu->addAction(actTrayExit);
+
+    m_mailMenu = new QMenu(this);
+    m_mailMenu->addAction(actThanks);
+    m_mailMenu->addSeparator();
+    m_mailMenu->addAction(actMailTrayShow);
+    m_mailMenu->addSeparator();
+    m_mailMenu->addAction(actMailTrayClient);
+
+    m_programIcon = new TTrayIcon(this);
+    m_programIcon->SetImage(QIcon(QStringLiteral(":/icons/program.svg")));
+    m_programIcon->SetMenu(m_programMenu);
+    m_programIcon->OnClick = [this] { ShowMainWindow(); };
+
+    m_mailIcon = new TTrayIcon(this);
+    // Normal "WMAIL1"; animation: blank, "WMAIL2", blank, then the normal image.
+    const QIcon blank(QStringLiteral(":/icons/mail-blank.svg"));
+    m_mailIcon->SetImage(QIcon(QStringLiteral(":/icons/mail1.svg")));
+    m_mailIcon->SetAnimationImages({blank, QIcon(QStringLiteral(":/icons/mail2.svg")), blank, QIcon()});
+    m_mailIcon->SetAnimationStep(kMailIconStepMs);
+    m_mailIcon->SetMenu(m_mailMenu);
+}
+
+void TMain::wireCoordinator()
+{
+    m_checker->OnRunStart = [this](TPOP3Checker *) {
+        m_status[0]->setText(QStringLiteral("Prüfe E-Mail-Server..."));
+        // The list must let go of the entries before the worker frees them.
+        ClearMessageList();
+        RefreshCommands();
+        actTrayCheck->setEnabled(false);
+    };
+    m_checker->OnRunEnd = [this](TPOP3Checker *) {
+        m_status[0]->setText(kStatusReady);
+        SetMessageCount(-1);
+        RefreshCommands();
+        m_status[2]->setText(QStringLiteral("Letzte Prüfung: %1").arg(QLocale().toString(QTime::currentTime(), QLocale::LongFormat)));
+    };
+    m_checker->OnCheckDone = [this](TPOP3Checker *, bool) { onCheckDone(); };
+    m_checker->OnNewMails = [this](TPOP3Checker *, const QList<TMailEntry *> &entries) { onNewMails(entries); };
+}
+
+void TMain::setOnlineLamp(bool online)
+{
+    const QString text = online ? kOnlineText : kOfflineText;
+    m_lamp->setPixmap(QIcon(online ? QStringLiteral(":/icons/lamp-on.svg") : QStringLiteral(":/icons/lamp-off.svg"))
+                          .pixmap(13, 13));
+    m_lamp->setToolTip(text);
+    m_status[3]->setToolTip(text);
+    m_status[3]->setText(kNineBlanks + text);
+}
+
+void TMain::updateTimedChecking()
+{
+    m_checker->SetActive(Online && !isVisible());
+}
+
+void TMain::onOnline()
+{
+    Online = true;
+    updateTimedChecking();
+    setOnlineLamp(true);
+}
+
+void TMain::onOffline()
+{
+    Online = false;
+    m_checker->SetActive(false);
+    setOnlineLamp(false);
+}
+
+void TMain::onCheckDone()
+{
+    if (m_waitWindow) {
+        m_waitWindow->Finish();
+        m_waitWindow = nullptr;
+        HideTaskbarButtonIfHidden();
+        ShowMainWindow();
+    }
+    actTrayCheck->setEnabled(true);
+}
+
+void TMain::onNewMails(const QList<TMailEntry *> &entries)
+{
+    const auto notices = NewMailSmsNotices(entries, *m_settings, m_settings->Settings.SMSGateway, isVisible(),
+                                           [](const TMailEntry &) { return QString(); });
+    TProxySettings proxy; // direct connection
+    for (const TSmsNotice &n : notices) {
+        QString reply;
+        m_sms->SendShortMessage(m_settings->Settings.SMSGateway, n.Text, n.CellNumber, proxy, reply);
+    }
+}
+
+// --- commands ---
+
+void TMain::ShowMainWindow()
+{
+    if (isVisible() && !isMinimized()) {
+        BringToForeground();
+        return;
+    }
+    HideMailIcon();
+    actShow->setEnabled(false);
+    RestoreFromTray();
+}
+
+void TMain::MinimizeToTray()
+{
+    actShow->setEnabled(true);
+    actMinimize->setEnabled(false);
+    hide();
+    Online ? updateTimedChecking() : m_checker->SetActive(false);
+}
+
+void TMain::RestoreFromTray()
+{
+    actShow->setEnabled(false);
+    actMinimize->setEnabled(true);
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+    m_checker->SetActive(false);
+    RefreshCommands();
+    SetMessageCount(-1);
+    if (!m_list->IsEmpty())
+        ShowHeader();
+    // A timed check is still filling the list: the user waits for it.
+    if (m_checkRunning && !m_waitWindow) {
+        m_waitWindow = new TWaitWindow(this);
+        m_waitWindow->ShowWaiting();
+        actShow->setEnabled(true);
+        actMinimize->setEnabled(false);
+    }
+    CloseSpamNotice();
+}
+
+void TMain::ManualCheck()
+{
+    if (!isVisible() || isMinimized())
+        RestoreFromTray();
+    ClearMessageList();
+    SetMessageCount(0);
+    m_textPane->setPlainText(kHeaderHint);
+    const int n = m_checker->CheckNow(-1);
+    RefreshCommands();
+    SetMessageCount(n);
+    if (!m_list->IsEmpty())
+        ShowHeader();
+    HideTaskbarButtonIfHidden();
+}
+
+void TMain::LaunchMailClient()
+{
+    TMyTools tools;
+    LaunchEMailClient(tools, m_settings->Settings.POP3Check.EMailClient);
+}
+
+void TMain::OpenHelp()
+{
+    const QString manual = platform::findDataFile(QStringLiteral("manual.htm"));
+    if (manual.isEmpty() || !QDesktopServices::openUrl(QUrl::fromLocalFile(manual)))
+        ErrorBox(QStringLiteral("Die Hilfedatei \"manual.htm\" konnte nicht geöffnet werden."));
+}
+
+void TMain::ShowInfo()
+{
+    const QString text = QStringLiteral("Quarvel %1\n\nPrüft Ihre POP3-Postfächer und entfernt Spam auf dem Server.\n\n"
+                                        "System: %2\nQt: %3\nEinstellungen: %4\nDaten: %5")
+                             .arg(kProgramVersion, QSysInfo::prettyProductName(), QString::fromLatin1(qVersion()),
+                                  platform::registryFile(platform::RegRoot::CurrentUser), m_settings->GetDataFolder());
+    ShowMsgBox(text, QStringLiteral("Info"), MsgInformation, BtnOK);
+}
+
+void TMain::QuitProgram()
+{
+    if (!centralWidget()->isEnabled())
+        return;
+    m_quitting = true;
+    close();
+    QApplication::quit();
+}
+
+void TMain::MailNoticed()
+{
+    HideMailIcon();
+}
+
+void TMain::RefreshCommands()
+{
+    const bool nonEmpty = !m_list->IsEmpty();
+    const bool rowWithText = nonEmpty && m_list->CurrentEntry();
+    setEnabledIfPresent(actDeleteChecked, nonEmpty && m_list->AnyChecked());
+    setEnabledIfPresent(actSelectAll, nonEmpty);
+    setEnabledIfPresent(actSelectNone, nonEmpty);
+    for (QAction *a : {actFetchText, actDelete, actToFilter, actReply})
+        setEnabledIfPresent(a, rowWithText);
+    if (!rowWithText)
+        m_textPane->setPlainText(kHeaderHint);
+}
+
+void TMain::ShowHeader()
+{
+    TMailEntry *e = m_list->CurrentEntry();
+    if (!e)
+        return;
+    m_textPane->clear();
+    m_textPane->setPlainText(e->Message.HeaderText());
+    m_textPane->moveCursor(QTextCursor::Start);
+    const bool notSpam = e->State == msNormal;
+    setEnabledIfPresent(actToFilter, notSpam);
+    if (isVisible() && m_list->Grid()->isEnabled())
+        m_list->Grid()->setFocus();
+}
+
+void TMain::showListMenu(int row, const QPoint &pos)
+{
+    if (m_list->IsEmpty())
+        return;
+    m_list->Grid()->SelectRow(row);
+    const TMailEntry *e = m_list->EntryAt(row);
+    const bool notSpam = e && e->State == msNormal;
+    setEnabledIfPresent(actListToFilter, notSpam);
+    setEnabledIfPresent(actToFilter, notSpam);
+    m_listMenu->popup(pos);
+}
+
+// --- window events ---
+
+void TMain::closeEvent(QCloseEvent *event)
+{
+    if (!centralWidget()->isEnabled()) {
+        event->ignore();
+        return;
+    }
+    if (m_quitting) {
+        event->accept();
+        return;
+    }
+    // The close button sends the window to the tray.
+    event->ignore();
+    MinimizeToTray();
+}
+
+void TMain::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && !Creating)
+        QMetaObject::invokeMethod(this, [this] { MinimizeToTray(); }, Qt::QueuedConnection);
+}
+
+void TMain::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    m_everShown = true;
+    RefreshCommands();
+    if (m_settings->Settings.FirstStart)
+        QMetaObject::invokeMethod(this, [this] { firstStartQuestions(); }, Qt::QueuedConnection);
+}
+
+void TMain::firstStartQuestions()
+{
+    if (!m_settings->Settings.FirstStart)
+        return;
+    m_checker->SetActive(false);
+    m_settings->Settings.FirstStart = false;
+    m_settings->Save();
+    InfoBox(kFirstStartInfo);
+    // The set-up dialogs (connection, mailboxes, filters) are asked about once they exist.
+}
+
+// --- ICheckerUI ---
+
+bool TMain::MainWindowVisible()
+{
+    return isVisible();
+}
+
+void TMain::BringToForeground()
+{
+    if (isVisible()) {
+        raise();
+        activateWindow();
+    }
+}
+
+void TMain::HideTaskbarButtonIfHidden()
+{
+    // A hidden or minimized window has no taskbar entry here: the tray is the program's only face.
+    if (isMinimized())
+        hide();
+}
+
+void TMain::SetBusyCursor(bool busy)
+{
+    if (busy)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        while (QApplication::overrideCursor())
+            QApplication::restoreOverrideCursor();
+}
+
+void TMain::SetCheckCommandsEnabled(bool enabled)
+{
+    m_checkRunning = !enabled;
+    actTrayCheck->setEnabled(enabled);
+    actCheck->setEnabled(enabled);
+}
+
+void TMain::SetMessageCount(int count)
+{
+    const int n = count >= 0 ? count : m_list->MessageRows();
+    m_status[1]->setText(QStringLiteral("%1 Nachricht(en) auf den E-Mail-Server(n)").arg(n));
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void TMain::RefillMessageList(const TMailList &list)
+{
+    m_list->FillList(list);
+    RefreshCommands();
+}
+
+void TMain::ClearMessageList()
+{
+    m_list->ClearList();
+}
+
+bool TMain::MailIconShown()
+{
+    return m_mailIcon->Active();
+}
+
+void TMain::ShowMailIcon(bool animate)
+{
+    m_mailIcon->SetActive(true);
+    if (animate)
+        m_mailIcon->StartAnimation();
+    else
+        m_mailIcon->StopAnimation();
+}
+
+void TMain::HideMailIcon()
+{
+    m_mailIcon->StopAnimation();
+    m_mailIcon->SetActive(false);
+}
+
+void TMain::SetMailIconTooltip(const QString &text)
+{
+    m_mailIcon->SetTooltip(text);
+}
+
+void TMain::PlaySound(const QString &file)
+{
+    if (file.isEmpty() || !QFileInfo::exists(file))
+        return;
+    if (!m_sound)
+        m_sound = new QSoundEffect(this);
+    m_sound->setSource(QUrl::fromLocalFile(file));
+    m_sound->play();
+}
+
+bool TMain::SpamNoticeOpen()
+{
+    return !m_spamNotice.isNull();
+}
+
+void TMain::CloseSpamNotice()
+{
+    if (m_spamNotice)
+        m_spamNotice->close();
+}
+
+void TMain::OpenSpamNotice(int total, int spam)
+{
+    CloseSpamNotice();
+    m_spamNotice = new TSpamNotice(total, spam);
+    m_spamNotice->OnShowMessages = [this] { ShowMainWindow(); };
+    m_spamNotice->OnDeleteSpam = [this] { m_checker->DeleteCheckedAutomatic(); };
+    m_spamNotice->ShowNotice();
+}
+
+void TMain::CloseNewMailNotice()
+{
+    if (m_newMailNotice)
+        m_newMailNotice->close();
+}
+
+void TMain::OpenNewMailNotice(int count, bool showStartsCheck)
+{
+    CloseNewMailNotice();
+    m_newMailNotice = new TNewMailNotice(count, showStartsCheck);
+    m_newMailNotice->OnShowMainWindow = [this] { ShowMainWindow(); };
+    m_newMailNotice->OnStartCheck = [this] { ManualCheck(); };
+    m_newMailNotice->OnRemoveMailIcon = [this] { HideMailIcon(); };
+    m_newMailNotice->OnClosed = [this] { HideTaskbarButtonIfHidden(); };
+    m_newMailNotice->ShowNotice();
+}
+
+void TMain::OpenProgressWindow(std::function<void()> cancel)
+{
+    CloseProgressWindow();
+    m_progress = new TProgressWindow(this);
+    m_progress->OnCancel = std::move(cancel);
+    m_progress->ShowProgress();
+}
+
+bool TMain::ProgressWindowOpen()
+{
+    return !m_progress.isNull();
+}
+
+void TMain::ProgressLine(const QString &account, int status, int code, const QString &errorText)
+{
+    if (m_progress)
+        m_progress->Progress(account, status, code, errorText);
+}
+
+bool TMain::ProgressHasFailures()
+{
+    return m_progress && m_progress->HasFailedLines();
+}
+
+void TMain::ProgressFinishedWithErrors()
+{
+    if (m_progress)
+        m_progress->FinishWithErrors();
+}
+
+void TMain::CloseProgressWindow()
+{
+    if (m_progress) {
+        m_progress->Finish();
+        m_progress->close();
+    }
+}
+
+void TMain::BringProgressToFront()
+{
+    if (m_progress) {
+        m_progress->raise();
+        m_progress->activateWindow();
+    }
+}
+
+void TMain::ShowDeleteCountdown(int seconds)
+{
+    TWaitWindow *w = new TWaitWindow(this);
+    w->RunCountdown(seconds);
+}

@@ -1,0 +1,172 @@
+#pragma once
+// The main window: owns every long-lived object of the program, sits hidden in the tray with its two
+// icons, switches timed checking with the window's visibility and the online state, and is the user's
+// side of the check coordinator.
+#include "CheckerUI.h"
+#include "ReposApp.h"
+
+#include <QMainWindow>
+#include <QPointer>
+
+#include <memory>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QSplitter;
+class QTextBrowser;
+class QToolBar;
+class QSoundEffect;
+class TConnectionMonitor;
+class TMessageListView;
+class TNewMailNotice;
+class TPOP3Checker;
+class TProgressWindow;
+class TRegistrySettings;
+class TSpamDetector;
+class TSpamFilterClass;
+class TSpamNotice;
+class TTrayIcon;
+class TWaitWindow;
+class TZirpelSendClass;
+class IRasApi;
+
+inline const QString kMainCaption = QStringLiteral("Quarvel Standard - Freeware");
+inline const QString kHeaderHint = QStringLiteral("Klicken Sie auf eine E-Mail, um den E-Mail-Header zu sehen.");
+inline const QString kStatusReady = QStringLiteral("Bereit.");
+inline const QString kOnlineText = QStringLiteral("Internetverbindung besteht.");
+inline const QString kOfflineText = QStringLiteral("Internetverbindung besteht nicht.");
+
+struct TMainOptions {
+    // Replaces the dial-up service of the connection monitor (tests play connection states).
+    std::function<std::unique_ptr<IRasApi>()> RasApi;
+    // Passed on to the coordinator's worker (tests shorten time-outs and wake-ups).
+    std::function<void(struct TPop3Options &)> AdjustPop3;
+};
+
+class TMain : public QMainWindow, public ICheckerUI {
+    Q_OBJECT
+public:
+    explicit TMain(TMainOptions options = {}, QWidget *parent = nullptr);
+    ~TMain() override;
+
+    bool Creating = true;
+    bool Online = false;
+
+    TRegistrySettings &Settings() { return *m_settings; }
+    TPOP3Checker &Checker() { return *m_checker; }
+    TConnectionMonitor &Monitor() { return *m_monitor; }
+    TMessageListView &MessageList() { return *m_list; }
+    TTrayIcon &ProgramIcon() { return *m_programIcon; }
+    TTrayIcon &MailIcon() { return *m_mailIcon; }
+    QTextBrowser &TextPane() { return *m_textPane; }
+    QLabel &StatusField(int n); // 1..4
+
+    // The window shown (by the start for a first start, or by the user) at least once.
+    bool WasEverShown() const { return m_everShown; }
+
+    // Commands.
+    void ShowMainWindow();        // program icon click, "Anzeigen"
+    void MinimizeToTray();        // "Minimieren", the close button, minimizing
+    void RestoreFromTray();       // restore or maximize request
+    void ManualCheck();           // "  Auf neue E-Mails jetzt prüfen  "
+    void LaunchMailClient();      // "  E-Mail-Programm öffnen  "
+    void OpenHelp();              // "Hilfe"
+    void ShowInfo();              // "Info..."
+    void QuitProgram();           // "Beenden", "Quarvel beenden"
+    void MailNoticed();           // "Danke, ich habe es bemerkt!"
+
+    // The enabled state of the commands that depend on the list, and the header hint.
+    void RefreshCommands();
+    // The current row's header block in the text pane.
+    void ShowHeader();
+
+    // ICheckerUI
+    bool MainWindowVisible() override;
+    void BringToForeground() override;
+    void HideTaskbarButtonIfHidden() override;
+    void SetBusyCursor(bool busy) override;
+    void SetCheckCommandsEnabled(bool enabled) override;
+    void SetMessageCount(int count) override;
+    void RefillMessageList(const TMailList &list) override;
+    void ClearMessageList() override;
+    bool MailIconShown() override;
+    void ShowMailIcon(bool animate) override;
+    void HideMailIcon() override;
+    void SetMailIconTooltip(const QString &text) override;
+    void PlaySound(const QString &file) override;
+    bool SpamNoticeOpen() override;
+    void CloseSpamNotice() override;
+    void OpenSpamNotice(int total, int spam) override;
+    void CloseNewMailNotice() override;
+    void OpenNewMailNotice(int count, bool showStartsCheck) override;
+    void OpenProgressWindow(std::function<void()> cancel) override;
+    bool ProgressWindowOpen() override;
+    void ProgressLine(const QString &account, int status, int code, const QString &errorText) override;
+    bool ProgressHasFailures() override;
+    void ProgressFinishedWithErrors() override;
+    void CloseProgressWindow() override;
+    void BringProgressToFront() override;
+    void ShowDeleteCountdown(int seconds) override;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void createActions();
+    void createLayout();
+    void createTrayIcons();
+    void wireCoordinator();
+    void setOnlineLamp(bool online);
+    void onOnline();
+    void onOffline();
+    void onNewMails(const QList<TMailEntry *> &entries);
+    void onCheckDone();
+    void updateTimedChecking();
+    void firstStartQuestions();
+    void showListMenu(int row, const QPoint &pos);
+
+    TMainOptions m_options;
+    std::unique_ptr<TRegistrySettings> m_settings;
+    std::unique_ptr<TSpamFilterClass> m_filters;
+    std::unique_ptr<TZirpelSendClass> m_sms;
+    std::unique_ptr<TSpamDetector> m_detector;
+    std::unique_ptr<TPOP3Checker> m_checker;
+    std::unique_ptr<TConnectionMonitor> m_monitor;
+    TRePosApp m_placement;
+
+    TMessageListView *m_list = nullptr;
+    QTextBrowser *m_textPane = nullptr;
+    QWidget *m_bottomPanel = nullptr;
+    QSplitter *m_splitter = nullptr;
+    QLabel *m_status[4] = {};
+    QLabel *m_lamp = nullptr;
+    TTrayIcon *m_programIcon = nullptr;
+    TTrayIcon *m_mailIcon = nullptr;
+    QMenu *m_programMenu = nullptr;
+    QMenu *m_mailMenu = nullptr;
+    QMenu *m_listMenu = nullptr;
+    QSoundEffect *m_sound = nullptr;
+
+    QPointer<TProgressWindow> m_progress;
+    QPointer<TNewMailNotice> m_newMailNotice;
+    QPointer<TSpamNotice> m_spamNotice;
+    QPointer<TWaitWindow> m_waitWindow;
+
+    bool m_everShown = false;
+    bool m_quitting = false;
+    bool m_checkRunning = false; // the check commands are disabled by a running check
+
+public:
+    // Commands, by their captions in the command table.
+    QAction *actExit = nullptr, *actCheck = nullptr, *actMailClient = nullptr, *actConfig = nullptr,
+            *actAccounts = nullptr, *actFilters = nullptr, *actHelp = nullptr, *actInfo = nullptr,
+            *actShow = nullptr, *actMinimize = nullptr, *actThanks = nullptr, *actDeleteChecked = nullptr,
+            *actSelectAll = nullptr, *actSelectNone = nullptr, *actDelete = nullptr, *actFetchText = nullptr,
+            *actToFilter = nullptr, *actReply = nullptr, *actCopy = nullptr, *actSelectText = nullptr,
+            *actTrayCheck = nullptr, *actMailTrayShow = nullptr, *actMailTrayClient = nullptr,
+            *actTrayConfig = nullptr, *actTrayAccounts = nullptr, *actTrayFilters = nullptr,
+            *actTrayExit = nullptr, *actListDelete = nullptr, *actListToFilter = nullptr;
+};

@@ -1,0 +1,62 @@
+#pragma once
+// The message list of the main window: one row per waiting message on the check-box grid, with the
+// six columns, the size text rule, sorting by size, hints and column widths.
+#include "TypeDef.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class TCheckBoxGrid;
+class QWidget;
+
+// "99 Byte", "0 KB" ... "1 MB", "2 GB": the size of a message as the list shows it (without the blank
+// the cell adds).
+QString SizeText(qint64 size);
+// Name + " <" + address + ">", or the address alone when there is no name.
+QString AddressText(const TMailAddress &a);
+
+class TMessageListView : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kColumns = 6;
+
+    explicit TMessageListView(QWidget *parent);
+    TCheckBoxGrid *Grid() const { return m_grid; }
+
+    // Refills the grid from the list, in order; every entry's Row is set.
+    void FillList(const TMailList &list);
+    // Empties the grid, keeping its columns (the title row and one blank row remain).
+    void ClearList();
+    // Exactly one data row and all its cells empty.
+    bool IsEmpty() const;
+    // Data rows (0 for an empty list).
+    int MessageRows() const;
+    // The entry of a data row (row 1 is the first), or null.
+    TMailEntry *EntryAt(int row) const;
+    // The current row's entry when its first cell has text, else null.
+    TMailEntry *CurrentEntry() const;
+    int CurrentRow() const;
+    bool AnyChecked() const;
+    int CheckedCount() const;
+    void SetAllChecked(bool on);
+    // The entries of all data rows in row order, each with Row := its row and its check mark as
+    // Checked (what a deletion run starts from).
+    QList<TMailEntry *> RowEntries() const;
+    // Removes the rows of these numbers (top to bottom); the last data row leaves the empty list.
+    void DeleteRows(QList<int> rows);
+
+    QList<int32_t> ColumnWidths() const;
+    // Applies stored widths (up to the column count) without reporting them as a change.
+    void ApplyColumnWidths(const QList<int32_t> &widths);
+
+    std::function<void()> OnCurrentRowClicked;   // a click on a row: show its header
+    std::function<void()> OnCheckChanged;        // a check mark changed
+    std::function<void(int row, const QPoint &globalPos)> OnContextMenu; // right click on a data row
+    std::function<void(const QList<int32_t> &)> OnColumnWidthsChanged;   // the user resized a column
+
+private:
+    TCheckBoxGrid *m_grid;
+    bool m_applyingWidths = false;
+};
