@@ -2,6 +2,8 @@
 
 #include <QMenu>
 
+#include <algorithm>
+
 QString CutTrayTooltip(const QString &text)
 {
     return text.left(kTrayTooltipMax);

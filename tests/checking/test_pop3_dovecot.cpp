@@ -138,9 +138,9 @@ TEST_F(Pop3DovecotTest, TopGivesTheHeaderBlockWithAnEncodedSubject)
 
 TEST_F(Pop3DovecotTest, ListSizesUidlAndRetr)
 {
-    const QList<QByteArray> messages = {message("small", "a\r\n"),
-                                        message("dots", "..\r\n.\r\n.x\r\nend\r\n"),
-                                        message("large", QByteArray(5000, 'z') + "\r\n" + QByteArray(70, '.') + "\r\n")};
+    const QList<QByteArray> messages = {
+        message("small", "a\r\n"), message("dots", "..\r\n.\r\n.x\r\nend\r\n"),
+        message("large", QByteArray(5000, 'z') + "\r\n" + QByteArray(70, '.') + "\r\n")};
     for (const QByteArray &m : messages)
         server->deliver(user, m);
     auto client = newClient();

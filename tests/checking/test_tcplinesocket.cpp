@@ -55,7 +55,10 @@ public:
     }
     quint16 port() const { return m_port; }
 
-    static void send(int fd, const QByteArray &data) { (void)::send(fd, data.constData(), size_t(data.size()), MSG_NOSIGNAL); }
+    static void send(int fd, const QByteArray &data)
+    {
+        (void)::send(fd, data.constData(), size_t(data.size()), MSG_NOSIGNAL);
+    }
     // Waits until the client closes its end (10 s at most).
     static void waitForClose(int fd)
     {

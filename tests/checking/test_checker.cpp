@@ -1,0 +1,565 @@
+// The check coordinator against scripted servers and a recording user interface: manual checks, the list
+// with its spam marks, new-mail detection, the announcements after timed checks, deletion runs, the
+// known-identifier file and the SMS text.
+#include "CheckerTestSupport.h"
+#include "MailDeletion.h"
+#include "NewMailSms.h"
+#include "UIDStore.h"
+
+#include <QFile>
+#include <QProcess>
+
+#include <csignal>
+
+namespace {
+
+const QString kAllFailed = QStringLiteral("Quarvel konnte auf Ihre E-Mail-Server nicht zugreifen.\r"
+                                          "Sind Sie überhaupt online?\rGreift gerade ein anderes Programm "
+                                          "darauf zu?");
+const QString kNoMessages = QStringLiteral("Auf Ihren E-Mail-Server(n) befinden sich keine Nachrichten!");
+
+QString tooltip(int n)
+{
+    return QStringLiteral("Tooltip: %1 Nachricht(en) befinden sich auf Ihren E-Mail-Server(n).").arg(n);
+}
+
+class CheckerTest : public CheckerFixture {
+protected:
+    QStringList shownTexts() const
+    {
+        QStringList texts;
+        for (const auto &b : boxes.shown)
+            texts << b.text;
+        return texts;
+    }
+
+    QStringList ids(const QList<TMailEntry *> &entries) const
+    {
+        QStringList out;
+        for (const TMailEntry *e : entries)
+            out << e->Message.MsgId;
+        return out;
+    }
+
+    QList<int> numbers() const
+    {
+        QList<int> out;
+        for (const TMailEntry *e : checker->MailList)
+            out << e->MsgNumber;
+        return out;
+    }
+
+    // A manual check of one account with these messages; the calls it made are forgotten.
+    void checkMessages(const QList<ScriptMessage> &messages, TPOP3Check check = {})
+    {
+        makeChecker({Account()}, check);
+        play(Scan(messages));
+        checker->CheckNow();
+        ui.calls.clear();
+    }
+};
+
+// --- Manual check ---------------------------------------------------------------------------------------
+
+TEST_F(CheckerTest, ManualCheckWithoutAccountsTellsTheUser)
+{
+    makeChecker({});
+    EXPECT_EQ(checker->CheckNow(), 0);
+    EXPECT_EQ(shownTexts(),
+              QStringList(QStringLiteral(
+                  "Quarvel kann die Posteingangsüberprüfung nicht starten, da kein E-Mail-Konto eingerichtet "
+                  "wurde!\r\rÖffnen Sie den Dialog \"POP3-Postfächer\" und erstellen Sie mindestens ein "
+                  "E-Mail-Konto.")));
+    EXPECT_EQ(boxes.shown.at(0).kind, MsgError);
+    EXPECT_FALSE(ui.calls.contains(QStringLiteral("OpenProgressWindow")));
+}
+
+TEST_F(CheckerTest, ManualCheckListsAllAccountsWithSpamMarked)
+{
+    filters.AddFilter(SubjectRule(QStringLiteral("viagra")));
+    filters.AddFilter(HeaderRule(QStringLiteral("From"), QStringLiteral("spammer.test")));
+    makeChecker({Account(), Account(QStringLiteral("pop.other.test"), QStringLiteral("eve"))});
+    play(Scan({{"Hello", "a1", 100, "u1"}, {"Cheap VIAGRA now", "a2", 200, "u2"}}));
+    play(Login("eve") << C("STAT") << S("+OK 1 300") << Uidl({"e1"}) << C("TOP 1 0") << S("+OK")
+                      << S("From: Bad <x@spammer.test>") << S("Subject: hi") << S("") << S(".") << C("LIST 1")
+                      << S("+OK 1 300") << Quit());
+
+    EXPECT_EQ(checker->CheckNow(), 3);
+    ASSERT_EQ(checker->MailList.Count(), 3);
+    QList<int> states;
+    for (const TMailEntry *e : checker->MailList)
+        states << e->State;
+    EXPECT_EQ(states, QList<int>({msNormal, msSpam, msSpam}));
+    EXPECT_FALSE(checker->MailList[0]->Checked);
+    EXPECT_TRUE(checker->MailList[1]->Checked);
+    EXPECT_EQ(checker->MailList[2]->Host, QStringLiteral("pop.other.test"));
+    EXPECT_EQ(checker->MailList[2]->Size, 300);
+    EXPECT_EQ(ui.rows.size(), 3);
+    EXPECT_TRUE(ui.calls.contains(QStringLiteral("SetMessageCount(3)")));
+    EXPECT_EQ(ui.calls.count(QStringLiteral("RefillMessageList(3)")), 1) << "CheckEnd does not rebuild it";
+    EXPECT_EQ(ui.progress, QStringList({QStringLiteral("bob@pop.example.test 0 0"),
+                                        QStringLiteral("bob@pop.example.test 1 0"),
+                                        QStringLiteral("eve@pop.other.test 0 0"),
+                                        QStringLiteral("eve@pop.other.test 1 0")}));
+    EXPECT_TRUE(ui.calls.contains(QStringLiteral("CloseProgressWindow")));
+    EXPECT_TRUE(boxes.shown.isEmpty());
+    expectScriptDone();
+}
+
+TEST_F(CheckerTest, ManualCheckOfOneAccountByIndex)
+{
+    makeChecker({Account(), Account(QStringLiteral("pop.other.test"), QStringLiteral("eve"))});
+    play(Scan({{"eve's", "e1", 10, "e-1"}}, "eve"));
+    EXPECT_EQ(checker->CheckNow(1), 1);
+    EXPECT_EQ(checker->MailList[0]->UserName, QStringLiteral("eve"));
+    expectScriptDone();
+}
+
+TEST_F(CheckerTest, ManualCheckWhereEveryAccountFails)
+{
+    makeChecker({Account()});
+    play({Refuse("Connection refused")});
+    EXPECT_EQ(checker->CheckNow(), 0);
+    EXPECT_EQ(shownTexts(), QStringList(kAllFailed));
+    EXPECT_TRUE(ui.calls.contains(QStringLiteral("ProgressFinishedWithErrors")));
+    EXPECT_TRUE(ui.calls.contains(QStringLiteral("BringProgressToFront")));
+    expectScriptDone();
+}
+
+TEST_F(CheckerTest, ManualCheckOfEmptyMailboxes)
+{
+    makeChecker({Account()});
+    play(Scan({}));
+    EXPECT_EQ(checker->CheckNow(), 0);
+    EXPECT_EQ(shownTexts(), QStringList(kNoMessages));
+    EXPECT_EQ(boxes.shown.at(0).kind, MsgInformation);
+    expectScriptDone();
+}
+
+// --- New-mail detection ---------------------------------------------------------------------------------
+
+TEST_F(CheckerTest, NewMailDetectFindsEachMessageOnceIgnoringCaseAndForgetsWhatIsGone)
+{
+    checkMessages({{"one", "a1", 100, "u1"}, {"two", "A2", 200, "u2"}, {"three", "", 300, "u3"}});
+    QList<TMailEntry *> announced;
+    checker->OnNewMails = [&](TPOP3Checker *, const QList<TMailEntry *> &fresh) { announced = fresh; };
+    // Known before: the second message in another letter case, and one the server no longer holds.
+    checker->KnownUIDs = {QStringLiteral("<a2@EXAMPLE.TEST>"), QStringLiteral("<gone@example.test>")};
+
+    EXPECT_EQ(checker->NewMailDetect(), 2);
+    ASSERT_EQ(announced.size(), 2);
+    EXPECT_EQ(announced[0]->Message.MsgId, QStringLiteral("<a1@example.test>"));
+    // Without a Message-ID the identifier is the size followed by the header block.
+    const QString third = QStringLiteral("300") + announced[1]->Message.HeaderText();
+    EXPECT_EQ(announced[1]->Message.UID, third);
+    EXPECT_TRUE(third.contains(QStringLiteral("\r\nSubject: three\r\n")));
+    EXPECT_EQ(checker->KnownUIDs,
+              QStringList({QStringLiteral("<a2@EXAMPLE.TEST>"), QStringLiteral("<a1@example.test>"), third}));
+
+    announced.clear();
+    EXPECT_EQ(checker->NewMailDetect(), 0);
+    EXPECT_TRUE(announced.isEmpty());
+    EXPECT_EQ(checker->KnownUIDs.size(), 3);
+}
+
+struct CountCase {
+    const char *name;
+    bool autoKill;
+    bool onlyNew;
+    int expected;
+};
+
+class NewMailCountTest : public CheckerTest, public ::testing::WithParamInterface<CountCase> {};
+
+TEST_P(NewMailCountTest, CountsWhatTheOptionsSay)
+{
+    TPOP3Check check;
+    check.AutoKillSpam = GetParam().autoKill;
+    check.ShowOnlyNewMsgs = GetParam().onlyNew;
+    checkMessages({{"one", "a1", 100, "u1"}, {"two", "a2", 200, "u2"}, {"three", "a3", 300, "u3"}}, check);
+    checker->KnownUIDs = {QStringLiteral("<a1@example.test>")};
+    EXPECT_EQ(checker->NewMailDetect(), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Checker, NewMailCountTest,
+                         ::testing::Values(CountCase{"TotalWithoutAutoKill", false, true, 3},
+                                           CountCase{"AllEntriesWhenNotOnlyNew", true, false, 3},
+                                           CountCase{"OnlyTheNewOnes", true, true, 2}),
+                         [](const ::testing::TestParamInfo<CountCase> &info) { return std::string(info.param.name); });
+
+TEST_F(CheckerTest, CountOnlyCheckAnnouncesTheTotalAndEmptiesTheKnownList)
+{
+    TPOP3Check check;
+    check.AutoKillSpam = false;
+    check.NewMailMsg = true;
+    check.EMailSoundFile = QStringLiteral("ding.wav");
+    makeChecker({Account()}, check);
+    checker->KnownUIDs = {QStringLiteral("<a1@example.test>")};
+    play(Login() << C("STAT") << S("+OK 3 3000") << Quit());
+    bool allFailed = false;
+    ASSERT_TRUE(checker->EnsureWorker()->RunCheck(false, true, -1, allFailed));
+
+    checker->TimedNotify();
+    EXPECT_TRUE(checker->KnownUIDs.isEmpty());
+    EXPECT_EQ(ui.calls, QStringList({QStringLiteral("ShowMailIcon(animated)"), tooltip(3),
+                                     QStringLiteral("CloseNewMailNotice"),
+                                     QStringLiteral("OpenNewMailNotice(3, check)"),
+                                     QStringLiteral("PlaySound(ding.wav)")}));
+    expectScriptDone();
+}
+
+TEST_F(CheckerTest, CountOnlyCheckOfEmptyMailboxesClearsTheList)
+{
+    TPOP3Check check;
+    check.AutoKillSpam = false;
+    makeChecker({Account()}, check);
+    play(Login() << C("STAT") << S("+OK 0 0") << Quit());
+    bool allFailed = false;
+    ASSERT_TRUE(checker->EnsureWorker()->RunCheck(false, true, -1, allFailed));
+    checker->TimedNotify();
+    EXPECT_EQ(ui.calls, QStringList({QStringLiteral("ClearMessageList"), QStringLiteral("HideMailIcon")}));
+    expectScriptDone();
+}
+
+// --- Automatic spam removal -----------------------------------------------------------------------------
+
+TEST_F(CheckerTest, AutoKillShowsTheSpamNoticeWhenAskedTo)
+{
+    filters.AddFilter(SubjectRule(QStringLiteral("viagra")));
+    TPOP3Check check;
+    check.ShowUserInfoBeforeKillSpam = true;
+    check.EMailSoundFile = QStringLiteral("ding.wav");
+    checkMessages({{"Hello", "a1", 100, "u1"}, {"viagra", "a2", 200, "u2"}}, check);
+
+    checker->AutoKill();
+    EXPECT_EQ(ui.calls, QStringList({QStringLiteral("SetMessageCount(2)"), QStringLiteral("RefillMessageList(2)"),
+                                     QStringLiteral("CloseNewMailNotice"), QStringLiteral("HideMailIcon"),
+                                     QStringLiteral("CloseSpamNotice"), QStringLiteral("OpenSpamNotice(2, 1)"),
+                                     QStringLiteral("PlaySound(ding.wav)")}));
+    EXPECT_TRUE(written("DELE").isEmpty());
+    expectScriptDone();
+}
+
+TEST_F(CheckerTest, AutoKillDeletesSpamWithoutAskingInOneSession)
+{
+    filters.AddFilter(SubjectRule(QStringLiteral("viagra")));
+    TPOP3Check check;
+    check.ShowUserInfoBeforeKillSpam = false;
+    checkMessages({{"viagra 1", "a1", 100, "u1"}, {"Hello", "a2", 200, "u2"}, {"viagra 3", "a3", 300, "u3"}},
+                  check);
+    checker->KnownUIDs.clear();
+    ui.mailIcon = true; // mail was announced before this check
+    play(Login() << Uidl({"u1", "u2", "u3"}) << C("DELE 1") << S("+OK") << C("DELE 3") << S("+OK") << Quit());
+
+    checker->AutoKill();
+    ASSERT_EQ(checker->MailList.Count(), 1);
+    EXPECT_EQ(checker->MailList[0]->Message.Subject, QStringLiteral("Hello"));
+    EXPECT_EQ(checker->MailList[0]->MsgNumber, 1) << "lowered by the deletion of message 1";
+    EXPECT_EQ(checker->Entries().size(), 1);
+    EXPECT_TRUE(ui.calls.contains(QStringLiteral("RefillMessageList(1)")));
+    EXPECT_EQ(ui.calls.mid(ui.calls.size() - 2), QStringList({tooltip(1), QStringLiteral("ShowMailIcon(still)")}));
+    EXPECT_TRUE(boxes.shown.isEmpty());
+    expectScriptDone();
+}
+
+TEST_F(CheckerTest, AutoKillWithoutSpamAnnouncesTheNewMail)
+{
+    TPOP3Check check;
+    check.NewMailMsg = true;
+    checkMessages({{"one", "a1", 100, "u1"}, {"two", "a2", 200, "u2"}}, check);
+    checker->KnownUIDs = {QStringLiteral("<a1@example.test>")};
+
+    checker->AutoKill();
+    EXPECT_EQ(ui.calls, QStringList({QStringLiteral("SetMessageCount(2)"), QStringLiteral("RefillMessageList(2)"),
+                                     QStringLiteral("ShowMailIcon(animated)"), tooltip(1),
+                                     QStringLiteral("CloseNewMailNotice"),
+                                     QStringLiteral("OpenNewMailNotice(1, show)")}));
+
+    // With the main window open there is no notice, and nothing new means no icon.
+    ui.calls.clear();
+    ui.mainVisible = true;
+    checker->AutoKill();
+    EXPECT_EQ(ui.calls.mid(2), QStringList({QStringLiteral("HideMailIcon"), QStringLiteral("CloseNewMailNotice")}));
+}
+
+// --- Deletion -------------------------------------------------------------------------------------------
+
+TEST(DeletionOrder, KeyPadsTheNumberAndIgnoresAsciiCase)
+{
+    TMailEntry e;
+    e.UserName = QStringLiteral("Bob");
+    e.Host = QStringLiteral("pop.example.test");
+    e.MsgNumber = 42;
+    EXPECT_EQ(DeletionOrderKey(e), QStringLiteral("Bob@pop.example.test\t000042"));
+    e.MsgNumber = 1234567;
+    EXPECT_EQ(DeletionOrderKey(e), QStringLiteral("Bob@pop.example.test\t1234567"));
+
+    EXPECT_EQ(CompareDeletionKeys(QStringLiteral("bob@a\t000001"), QStringLiteral("BOB@A\t000001")), 0);
+    EXPECT_LT(CompareDeletionKeys(QStringLiteral("bob@a\t000002"), QStringLiteral("BOB@A\t000010")), 0);
+    // "_" lies between the capitals and the small letters: small letters count as capitals.
+    EXPECT_LT(CompareDeletionKeys(QStringLiteral("a@x"), QStringLiteral("_@x")), 0);
+    EXPECT_LT(CompareDeletionKeys(QStringLiteral("ab"), QStringLiteral("abc")), 0);
+}
+
+TEST(DeletionOrder, SortGroupsByAccountAndRenumberingLowersLaterOnesOfTheSameAccount)
+{
+    auto make = [](const char *user, int n) {
+        auto *e = new TMailEntry;
+        e->UserName = QString::fromLatin1(user);
+        e->Host = QStringLiteral("h");
+        e->MsgNumber = n;
+        return e;
+    };
+    QList<TMailEntry *> list{make("b", 5), make("a", 10), make("b", 2), make("a", 9)};
+    const QList<TMailEntry *> owned = list;
+    SortByDeletionOrder(list);
+    QStringList order;
+    for (const TMailEntry *e : list)
+        order << DeletionOrderKey(*e);
+    EXPECT_EQ(order, QStringList({QStringLiteral("a@h\t000009"), QStringLiteral("a@h\t000010"),
+                                  QStringLiteral("b@h\t000002"), QStringLiteral("b@h\t000005")}));
+    RenumberAfterDeletion(list, 0);
+    EXPECT_EQ(list[1]->MsgNumber, 9);
+    EXPECT_EQ(list[3]->MsgNumber, 5) << "another account keeps its numbers";
+    qDeleteAll(owned);
+}
+
+TEST_F(CheckerTest, CheckedMessagesOfAnAccountGoInOneSessionAndTheRestIsRenumbered)
+{
+    QList<ScriptMessage> six;
+    for (int i = 1; i <= 6; ++i)
+        six << ScriptMessage{"m" + QByteArray::number(i), "a" + QByteArray::number(i), 100 * i,
+                             "u" + QByteArray::number(i)};
+    checkMessages(six);
+    checker->MailList[4]->Checked = true;
+    checker->MailList[1]->Checked = true;
+    play(Login() << Uidl({"u1", "u2", "u3", "u4", "u5", "u6"}) << C("DELE 2") << S("+OK") << C("DELE 5") << S("+OK")
+                 << Quit());
+
+    QList<TMailEntry *> rows;
+    for (TMailEntry *e : checker->MailList)
+        rows << e;
+    const TDeletionResult result = DeleteMarkedEntries(*checker, rows);
+    EXPECT_FALSE(result.Failed);
+    EXPECT_EQ(result.DeletedRows, QList<int>({2, 5}));
+    EXPECT_EQ(numbers(), QList<int>({1, 2, 3, 4}));
+    QStringList subjects;
+    for (const TMailEntry *e : checker->MailList)
+        subjects << e->Message.Subject;
+    EXPECT_EQ(subjects, QStringList({"m1", "m3", "m4", "m6"}));
+    EXPECT_EQ(fake->connectCount(), 2) << "the scan and one deletion session";
+    expectScriptDone();
+}
+
+TEST_F(CheckerTest, AFailedDeletionStopsTheRunAndKeepsTheRest)
+{
+    makeChecker({Account(), Account(QStringLiteral("pop.other.test"), QStringLiteral("eve"))});
+    play(Scan({{"b1", "b1", 100, "ub1"}, {"b2", "b2", 100, "ub2"}}));
+    play(Scan({{"e1", "e1", 100, "ue1"}}, "eve"));
+    checker->CheckNow();
+    for (TMailEntry *e : checker->MailList)
+        e->Checked = true;
+    // The second message of bob's mailbox was replaced by another one since the check.
+    play(Login() << Uidl({"ub1", "new"}) << C("DELE 1") << S("+OK") << Quit());
+
+    QList<TMailEntry *> rows;
+    for (TMailEntry *e : checker->MailList)
+        rows << e;
+    const TDeletionResult result = DeleteMarkedEntries(*checker, rows);
+    EXPECT_TRUE(result.Failed);
+    EXPECT_EQ(result.FailedMsgNumber, 2);
+    EXPECT_EQ(result.ErrorText, kMailboxChangedText);
+    ASSERT_EQ(checker->MailList.Count(), 2);
+    EXPECT_EQ(checker->MailList[0]->Message.Subject, QStringLiteral("b2"));
+    EXPECT_EQ(checker->MailList[0]->MsgNumber, 1);
+    EXPECT_TRUE(checker->MailList[0]->Checked);
+    EXPECT_EQ(checker->MailList[1]->UserName, QStringLiteral("eve")) << "eve's mailbox was not touched";
+    EXPECT_EQ(fake->connectCount(), 3);
+    expectScriptDone();
+}
+
+TEST_F(CheckerTest, DeleteEntryCountsAMessageThatIsGoneAsDeleted)
+{
+    checkMessages({{"one", "a1", 100, "u1"}});
+    TMailEntry *entry = checker->MailList[0];
+    play(Login() << Uidl({}) << Quit());
+    QString error = QStringLiteral("x");
+    EXPECT_TRUE(checker->DeleteEntry(entry, false, error));
+    EXPECT_TRUE(error.isEmpty());
+    expectScriptDone();
+
+    // An entry whose account is no longer set up is not sent anywhere.
+    TMailEntry stranger;
+    stranger.Host = QStringLiteral("elsewhere.test");
+    stranger.UserName = QStringLiteral("x");
+    stranger.MsgNumber = 1;
+    EXPECT_FALSE(checker->DeleteEntry(&stranger, false, error));
+    EXPECT_FALSE(error.isEmpty());
+}
+
+TEST_F(CheckerTest, RemoveEntryFreesOnlyWhatTheWorkerOwns)
+{
+    checkMessages({{"one", "a1", 100, "u1"}});
+    TMailEntry outsider;
+    TMailEntry *p = &outsider;
+    checker->RemoveEntry(p); // must not free a stack object
+    EXPECT_EQ(p, nullptr);
+    TMailEntry *own = checker->MailList[0];
+    checker->RemoveEntry(own);
+    EXPECT_EQ(own, nullptr);
+    EXPECT_EQ(checker->MailList.Count(), 0);
+    EXPECT_TRUE(checker->Entries().isEmpty());
+}
+
+// --- Text fetch and account test ------------------------------------------------------------------------
+
+TEST_F(CheckerTest, FetchingTheSameTextTwiceAsksTheServerOnce)
+{
+    checkMessages({{"one", "a1", 100, "u1"}});
+    TMailEntry *entry = checker->MailList[0];
+    play(Login() << C("RETR 1") << S("+OK") << S("Subject: one") << S("Message-ID: <a1@example.test>") << S("")
+                 << S("Hello there") << S("..dot") << S(".") << Quit());
+    EXPECT_TRUE(checker->FetchEntryText(entry, false));
+    EXPECT_TRUE(checker->FetchEntryText(entry, false));
+    EXPECT_EQ(entry->Message.Body, QStringList({QStringLiteral("Hello there"), QStringLiteral(".dot")}));
+    EXPECT_EQ(written("RETR").size(), 1);
+    expectScriptDone();
+}
+
+TEST_F(CheckerTest, TestAccountReportsTheServersRefusal)
+{
+    makeChecker({Account()});
+    play(Login() << C("STAT") << S("+OK 1 10") << Quit());
+    play({Accept(), S("+OK ready"), C("CAPA"), S("-ERR"), C("USER bob"), S("+OK"), C("PASS wrong"),
+          S("-ERR [AUTH] Authentication failed.")});
+    QString error;
+    int code = -1;
+    EXPECT_TRUE(checker->TestAccount(Account(), error, code));
+    EXPECT_FALSE(checker->TestAccount(Account(QStringLiteral("pop.example.test"), QStringLiteral("bob"),
+                                              QStringLiteral("wrong")),
+                                      error, code));
+    EXPECT_EQ(error, QStringLiteral("[AUTH] Authentication failed."));
+    expectScriptDone();
+}
+
+// --- Known identifiers ----------------------------------------------------------------------------------
+
+TEST(UIDFile, OrdinaryLinesStayAsTheyWereAndBreaksAreEscaped)
+{
+    struct Case {
+        QString id;
+        QByteArray line;
+    };
+    const QList<Case> cases{
+        {QStringLiteral("<abc@example.test>"), "<abc@example.test>"},
+        {QStringLiteral("1234Subject: x\r\nFrom: y\r\n"), "1234Subject: x\\r\\nFrom: y\\r\\n"},
+        {QStringLiteral("a\\rb"), "a\\\\rb"},
+        {QStringLiteral("Grüße"), "Gr\xc3\xbc\xc3\x9f" "e"},
+        {QStringLiteral("ends with \\"), "ends with \\\\"},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(EscapeUIDLine(c.id), c.line);
+        EXPECT_EQ(UnescapeUIDLine(c.line), c.id);
+    }
+    // Lines of an older file: Windows code page, a backslash that escapes nothing, a bare LF.
+    EXPECT_EQ(ParseUIDFile("Gr\xfc\xdf" "e\r\nC:\\temp\\x\n\r\nlast"),
+              QStringList({QStringLiteral("Grüße"), QStringLiteral("C:\\temp\\x"), QStringLiteral("last")}));
+}
+
+TEST_F(CheckerTest, KnownIdentifiersSurviveARestartIncludingMultiLineOnes)
+{
+    makeChecker({Account()});
+    const QString multi = QStringLiteral("512From: a@b\r\nSubject: no id\r\n");
+    checker->KnownUIDs = {QStringLiteral("<one@x>"), multi, QStringLiteral("<two@x>")};
+    checker->SaveKnownUIDs();
+    QFile file(checker->UIDFile);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray("<one@x>\r\n512From: a@b\\r\\nSubject: no id\\r\\n\r\n<two@x>\r\n"));
+
+    makeChecker({Account()});
+    EXPECT_TRUE(checker->KnownUIDs.isEmpty());
+    checker->LoadKnownUIDs();
+    EXPECT_EQ(checker->KnownUIDs, QStringList({QStringLiteral("<one@x>"), multi, QStringLiteral("<two@x>")}));
+}
+
+TEST(UIDFile, AnInterruptedSaveLeavesAWholeFile)
+{
+    TestProfile profile;
+    const QString path = profile.file(QStringLiteral("uids.dat"));
+    ASSERT_TRUE(WriteUIDFile(path, {QStringLiteral("<start@x>")}));
+    const QStringList a = ParseUIDFile(QByteArray(UIDS_SAVE_CHILD_A));
+    const QStringList b = ParseUIDFile(QByteArray(UIDS_SAVE_CHILD_B));
+    for (int round = 0; round < 5; ++round) {
+        QProcess child;
+        child.start(QStringLiteral(UIDS_SAVE_CHILD), {path});
+        ASSERT_TRUE(child.waitForStarted(10000));
+        ASSERT_TRUE(child.waitForReadyRead(30000));
+        ::kill(pid_t(child.processId()), SIGKILL);
+        child.waitForFinished(10000);
+        const QStringList now = ReadUIDFile(path);
+        EXPECT_TRUE(now == a || now == b) << "round " << round << ": " << now.size() << " identifiers";
+    }
+}
+
+// --- SMS text -------------------------------------------------------------------------------------------
+
+TEST(NewMailSms, TextTakesSenderSubjectAndTextAndCutsAt160)
+{
+    MailMessage m;
+    m.From = {QStringLiteral("Anna"), QStringLiteral("anna@example.test")};
+    m.Subject = QStringLiteral("Treffen");
+    EXPECT_EQ(NewMailSmsText(m, true, QStringLiteral("ignored")), QStringLiteral("Anna Treffen "));
+    EXPECT_EQ(NewMailSmsText(m, false, QStringLiteral("um 10")), QStringLiteral("Anna Treffen um 10"));
+    m.From.Name.clear();
+    m.Subject.clear();
+    EXPECT_EQ(NewMailSmsText(m, true, QString()), QStringLiteral("anna@example.test "));
+
+    const QString long200 = QString(200, QLatin1Char('x'));
+    EXPECT_EQ(NewMailSmsText(m, false, long200), (QStringLiteral("anna@example.test ") + long200).left(160));
+    // Exactly 160 once trimmed: left as it is, blanks included.
+    m.From = {};
+    EXPECT_EQ(NewMailSmsText(m, false, QStringLiteral("  ") + QString(160, QLatin1Char('y')) + QStringLiteral("  ")),
+              QStringLiteral("  ") + QString(160, QLatin1Char('y')) + QStringLiteral("  "));
+    EXPECT_EQ(NewMailSmsText(m, false, QStringLiteral("  ") + QString(161, QLatin1Char('y'))),
+              QString(160, QLatin1Char('y')));
+}
+
+TEST_F(CheckerTest, SmsGoesOnlyForNewNonSpamMailOfAccountsThatWantIt)
+{
+    TPOP3AccountSettings sms = Account();
+    sms.SendSMS = true;
+    sms.SMSCellNum = QStringLiteral("00491711234567");
+    TPOP3AccountSettings quiet = Account(QStringLiteral("pop.other.test"), QStringLiteral("eve"));
+    settings.Settings.Accounts = {sms, quiet};
+
+    auto entry = [](const QString &host, const QString &user, const QString &subject, int state) {
+        TMailEntry e;
+        e.Host = host;
+        e.UserName = user;
+        e.Message.Subject = subject;
+        e.Message.From.Address = QStringLiteral("a@b");
+        e.State = state;
+        return e;
+    };
+    TMailEntry mine = entry(sms.ServerName, sms.AccountName, QStringLiteral("hi"), msNormal);
+    TMailEntry spam = entry(sms.ServerName, sms.AccountName, QStringLiteral("buy"), msSpam);
+    TMailEntry other = entry(quiet.ServerName, quiet.AccountName, QStringLiteral("x"), msNormal);
+    TMailEntry unknown = entry(QStringLiteral("gone.test"), QStringLiteral("x"), QStringLiteral("x"), msNormal);
+    const QList<TMailEntry *> fresh{&mine, &spam, &other, &unknown};
+
+    TZirpelSettings gateway;
+    gateway.Username = QStringLiteral("user");
+    gateway.Password = QStringLiteral("secret");
+    gateway.EMail2SMSOnlySubject = false;
+    const auto body = [](const TMailEntry &) { return QStringLiteral("text"); };
+
+    const QList<TSmsNotice> notices = NewMailSmsNotices(fresh, settings, gateway, false, body);
+    ASSERT_EQ(notices.size(), 1);
+    EXPECT_EQ(notices[0].CellNumber, QStringLiteral("00491711234567"));
+    EXPECT_EQ(notices[0].Text, QStringLiteral("a@b hi text"));
+    EXPECT_TRUE(NewMailSmsNotices(fresh, settings, gateway, true, body).isEmpty()) << "main window visible";
+    gateway.Password.clear();
+    EXPECT_TRUE(NewMailSmsNotices(fresh, settings, gateway, false, body).isEmpty()) << "no gateway login";
+}
+
+} // namespace
