@@ -92,7 +92,7 @@ bool TGridCells::DeleteRow(int row)
 
 void TGridCells::Clear()
 {
-    TRow titles(size_t(m_colCount));
+    TRow titles(static_cast<size_t>(m_colCount));
     for (int c = 0; c < m_colCount; ++c)
         titles[size_t(c)].Text = m_rows[0][size_t(c)].Text;
     m_rows.clear();
@@ -760,10 +760,11 @@ bool TCheckBoxGrid::BeginUpdate()
     m_updateRow = Row();
     m_focusBeforeUpdate = hasFocus();
     setUpdatesEnabled(false);
-    m_enabledBeforeUpdate = isEnabled();
-    m_hPolicyBeforeUpdate = horizontalScrollBarPolicy();
-    m_vPolicyBeforeUpdate = verticalScrollBarPolicy();
-    if (m_optimizedUpdate) {
+    m_optimizedApplied = m_optimizedUpdate;
+    if (m_optimizedApplied) {
+        m_enabledBeforeUpdate = isEnabled();
+        m_hPolicyBeforeUpdate = horizontalScrollBarPolicy();
+        m_vPolicyBeforeUpdate = verticalScrollBarPolicy();
         setEnabled(false);
         setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -782,9 +783,11 @@ void TCheckBoxGrid::EndUpdate()
         return;
     m_updating = false;
     m_model->EndReset();
-    setHorizontalScrollBarPolicy(m_hPolicyBeforeUpdate);
-    setVerticalScrollBarPolicy(m_vPolicyBeforeUpdate);
-    setEnabled(m_enabledBeforeUpdate);
+    if (m_optimizedApplied) {
+        setHorizontalScrollBarPolicy(m_hPolicyBeforeUpdate);
+        setVerticalScrollBarPolicy(m_vPolicyBeforeUpdate);
+        setEnabled(m_enabledBeforeUpdate);
+    }
     setUpdatesEnabled(true);
     ApplyRow(m_updateRow);
     // Disabling the grid moved the keyboard focus away; it had it before, so it gets it back.

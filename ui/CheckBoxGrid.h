@@ -322,6 +322,7 @@ private:
     // Update state.
     bool m_updating = false;
     int m_updateRow = 1; // the current row while an update runs
+    bool m_optimizedApplied = false;
     bool m_enabledBeforeUpdate = true;
     bool m_focusBeforeUpdate = false;
     bool m_updateCursor = false;

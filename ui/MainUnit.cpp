@@ -2,12 +2,14 @@
 
 #include "CheckBoxGrid.h"
 #include "ConnectionMonitorUnit.h"
+#include "QuarvelIcons.h"
 #include "DateFormat.h"
 #include "MailClientLaunch.h"
 #include "MessageListUnit.h"
 #include "MsgBox.h"
 #include "NewMailSms.h"
 #include "Notices.h"
+#include "ProgressWindows.h"
 #include "POP3Check.h"
 #include "Paths.h"
 #include "RegistrySettingsUnit.h"
@@ -32,6 +34,7 @@
 #include <QTextBrowser>
 #include <QTime>
 #include <QToolBar>
+#include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWindowStateChangeEvent>
@@ -82,7 +85,7 @@ TMain::TMain(TMainOptions options, QWidget *parent)
     setWindowTitle(kMainCaption);
     QApplication::setApplicationDisplayName(kMainCaption);
     setMinimumSize(320, 400);
-    setWindowIcon(QIcon(QStringLiteral(":/icons/program.svg")));
+    setWindowIcon(::ProgramIcon());
     m_settings = std::make_unique<TRegistrySettings>();
     m_settings->Load();
     m_filters = std::make_unique<TSpamFilterClass>(*m_settings);
@@ -259,7 +262,7 @@ void TMain::createLayout()
     m_splitter->setHandleWidth(3);
     m_splitter->setChildrenCollapsible(false);
     m_list = new TMessageListView(m_splitter);
-    m_splitter->addWidget(reinterpret_cast<QWidget *>(m_list->Grid()));
+    m_splitter->addWidget(m_list->Grid());
     m_bottomPanel = new QWidget(m_splitter);
     m_bottomPanel->setMinimumHeight(kSplitterMin);
     auto *bottom = new QVBoxLayout(m_bottomPanel);
@@ -277,7 +280,7 @@ void TMain::createLayout()
     m_textPane->setLineWrapMode(QTextEdit::NoWrap);
     bottom->addWidget(m_textPane);
     m_splitter->addWidget(m_bottomPanel);
-    reinterpret_cast<QWidget *>(m_list->Grid())->setMinimumHeight(kSplitterMin);
+    m_list->Grid()->setMinimumHeight(kSplitterMin);
     setCentralWidget(m_splitter);
 
     m_listMenu = new QMenu(this);
@@ -325,15 +328,16 @@ void TMain::createTrayIcons()
     m_mailMenu->addAction(actMailTrayClient);
 
     m_programIcon = new TTrayIcon(this);
-    m_programIcon->SetImage(QIcon(QStringLiteral(":/icons/program.svg")));
+    m_programIcon->SetNormalImage(::ProgramIcon());
     m_programIcon->SetMenu(m_programMenu);
     m_programIcon->OnClick = [this] { ShowMainWindow(); };
 
     m_mailIcon = new TTrayIcon(this);
     // Normal "WMAIL1"; animation: blank, "WMAIL2", blank, then the normal image.
-    const QIcon blank(QStringLiteral(":/icons/mail-blank.svg"));
-    m_mailIcon->SetImage(QIcon(QStringLiteral(":/icons/mail1.svg")));
-    m_mailIcon->SetAnimationImages({blank, QIcon(QStringLiteral(":/icons/mail2.svg")), blank, QIcon()});
+    m_mailIcon->SetNormalImage(::MailIcon(QStringLiteral("WMAIL1")));
+    m_mailIcon->SetAnimationImage(1, ::MailIcon(QStringLiteral("WMAILBLANK")));
+    m_mailIcon->SetAnimationImage(2, ::MailIcon(QStringLiteral("WMAIL2")));
+    m_mailIcon->SetAnimationImage(3, ::MailIcon(QStringLiteral("WMAILBLANK")));
     m_mailIcon->SetAnimationStep(kMailIconStepMs);
     m_mailIcon->SetMenu(m_mailMenu);
 }
@@ -360,8 +364,7 @@ void TMain::wireCoordinator()
 void TMain::setOnlineLamp(bool online)
 {
     const QString text = online ? kOnlineText : kOfflineText;
-    m_lamp->setPixmap(QIcon(online ? QStringLiteral(":/icons/lamp-on.svg") : QStringLiteral(":/icons/lamp-off.svg"))
-                          .pixmap(13, 13));
+    m_lamp->setPixmap(OnlineLamp(online, devicePixelRatioF()));
     m_lamp->setToolTip(text);
     m_status[3]->setToolTip(text);
     m_status[3]->setText(kNineBlanks + text);
@@ -389,7 +392,7 @@ void TMain::onOffline()
 void TMain::onCheckDone()
 {
     if (m_waitWindow) {
-        m_waitWindow->Finish();
+        m_waitWindow->CloseWindow();
         m_waitWindow = nullptr;
         HideTaskbarButtonIfHidden();
         ShowMainWindow();
@@ -445,8 +448,8 @@ void TMain::RestoreFromTray()
         ShowHeader();
     // A timed check is still filling the list: the user waits for it.
     if (m_checkRunning && !m_waitWindow) {
-        m_waitWindow = new TWaitWindow(this);
-        m_waitWindow->ShowWaiting();
+        m_waitWindow = new TWaitWindow();
+        m_waitWindow->show();
         actShow->setEnabled(true);
         actMinimize->setEnabled(false);
     }
@@ -535,7 +538,7 @@ void TMain::showListMenu(int row, const QPoint &pos)
 {
     if (m_list->IsEmpty())
         return;
-    m_list->Grid()->SelectRow(row);
+    m_list->Grid()->SetRow(row);
     const TMailEntry *e = m_list->EntryAt(row);
     const bool notSpam = e && e->State == msNormal;
     setEnabledIfPresent(actListToFilter, notSpam);
@@ -693,9 +696,10 @@ void TMain::OpenSpamNotice(int total, int spam)
 {
     CloseSpamNotice();
     m_spamNotice = new TSpamNotice(total, spam);
-    m_spamNotice->OnShowMessages = [this] { ShowMainWindow(); };
+    m_spamNotice->OnShowMails = [this] { ShowMainWindow(); };
     m_spamNotice->OnDeleteSpam = [this] { m_checker->DeleteCheckedAutomatic(); };
-    m_spamNotice->ShowNotice();
+    m_spamNotice->OnClosed = [this] { HideTaskbarButtonIfHidden(); };
+    m_spamNotice->show();
 }
 
 void TMain::CloseNewMailNotice()
@@ -712,15 +716,14 @@ void TMain::OpenNewMailNotice(int count, bool showStartsCheck)
     m_newMailNotice->OnStartCheck = [this] { ManualCheck(); };
     m_newMailNotice->OnRemoveMailIcon = [this] { HideMailIcon(); };
     m_newMailNotice->OnClosed = [this] { HideTaskbarButtonIfHidden(); };
-    m_newMailNotice->ShowNotice();
+    m_newMailNotice->show();
 }
 
 void TMain::OpenProgressWindow(std::function<void()> cancel)
 {
     CloseProgressWindow();
-    m_progress = new TProgressWindow(this);
-    m_progress->OnCancel = std::move(cancel);
-    m_progress->ShowProgress();
+    m_progress = new TProgressWindow(std::move(cancel));
+    m_progress->show();
 }
 
 bool TMain::ProgressWindowOpen()
@@ -742,27 +745,23 @@ bool TMain::ProgressHasFailures()
 void TMain::ProgressFinishedWithErrors()
 {
     if (m_progress)
-        m_progress->FinishWithErrors();
+        m_progress->ShowFinishedWithErrors();
 }
 
 void TMain::CloseProgressWindow()
 {
-    if (m_progress) {
-        m_progress->Finish();
-        m_progress->close();
-    }
+    if (m_progress)
+        m_progress->CloseWindow();
 }
 
 void TMain::BringProgressToFront()
 {
-    if (m_progress) {
-        m_progress->raise();
-        m_progress->activateWindow();
-    }
+    if (m_progress)
+        m_progress->BringToFront();
 }
 
 void TMain::ShowDeleteCountdown(int seconds)
 {
-    TWaitWindow *w = new TWaitWindow(this);
+    auto *w = new TWaitWindow();
     w->RunCountdown(seconds);
 }

@@ -15,9 +15,34 @@
 
 #include <algorithm>
 
+// The program's icon set is used as soon as the library links it (its header is then on the path).
+#if __has_include("QuarvelIcons.h")
+#include "QuarvelIcons.h"
+#define QUARVEL_HAVE_ICON_SET 1
+#else
+#define QUARVEL_HAVE_ICON_SET 0
+#endif
+
 QIcon NoticeImage(TNoticeImage which)
 {
-    // Standard pictures of the style until the program's own icon set is part of the build.
+#if QUARVEL_HAVE_ICON_SET
+    switch (which) {
+    case TNoticeImage::ListWorking:
+        return ListImages().value(liWorking);
+    case TNoticeImage::ListDone:
+        return ListImages().value(liFinished);
+    case TNoticeImage::ListFailed:
+        return ListImages().value(liFailed);
+    case TNoticeImage::NewMail:
+        return MailIcon(QStringLiteral("WMAIL1"));
+    case TNoticeImage::Spam:
+        return ListImages().value(liSpam);
+    case TNoticeImage::Program:
+        return ProgramIcon();
+    }
+    return QIcon();
+#else
+    // The style's standard pictures while the program's icon set is not linked in.
     QStyle::StandardPixmap pixmap = QStyle::SP_MessageBoxInformation;
     switch (which) {
     case TNoticeImage::ListWorking:
@@ -40,6 +65,7 @@ QIcon NoticeImage(TNoticeImage which)
         break;
     }
     return QApplication::style()->standardIcon(pixmap);
+#endif
 }
 
 QIcon ListImage(int index)
@@ -160,6 +186,14 @@ void TNewMailNotice::CloseBtnClick()
     done(QDialog::Rejected);
 }
 
+void TNewMailNotice::closeEvent(QCloseEvent *event)
+{
+    // close() on a hidden notice (the owner closing it while "Anzeigen..." runs) does not finish it.
+    QDialog::closeEvent(event);
+    if (event->isAccepted())
+        Closed();
+}
+
 void TNewMailNotice::Closed()
 {
     if (m_closedReported)
@@ -266,6 +300,13 @@ void TSpamNotice::showEvent(QShowEvent *event)
     activateWindow();
 }
 
+void TSpamNotice::closeEvent(QCloseEvent *event)
+{
+    QDialog::closeEvent(event);
+    if (event->isAccepted())
+        Closed();
+}
+
 void TSpamNotice::Closed()
 {
     if (m_closedReported)
@@ -276,8 +317,8 @@ void TSpamNotice::Closed()
 
 // --- wait window ---
 
-TWaitWindow::TWaitWindow()
-    : QWidget(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
+TWaitWindow::TWaitWindow(QWidget *parent)
+    : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowModality(Qt::ApplicationModal);

@@ -52,6 +52,9 @@ public:
     void ShowBtnClick();
     void CloseBtnClick();
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     void Closed();
 
@@ -84,6 +87,7 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void Closed();
@@ -114,7 +118,7 @@ class TWaitWindow : public QWidget {
     Q_OBJECT
 public:
     // Without count-down: waits for a timed check, text kWaitForCheckText.
-    TWaitWindow();
+    explicit TWaitWindow(QWidget *parent = nullptr);
 
     // Counts down from seconds + 1, one per second; closes itself when the count would go below 0.
     void StartCountdown(int seconds);

@@ -181,8 +181,8 @@ void TAnimationView::Step()
 
 // --- progress window of a manual check ---
 
-TProgressWindow::TProgressWindow(std::function<void()> cancelAccount)
-    : QWidget(nullptr, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+TProgressWindow::TProgressWindow(std::function<void()> cancelAccount, QWidget *parent)
+    : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       m_cancelAccount(std::move(cancelAccount)), m_placement(this)
 {
     setAttribute(Qt::WA_DeleteOnClose);
@@ -359,8 +359,8 @@ void TProgressWindow::FitColumn()
 
 // --- progress window of a deletion run ---
 
-TDeleteProgressWindow::TDeleteProgressWindow()
-    : QWidget(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), m_placement(this)
+TDeleteProgressWindow::TDeleteProgressWindow(QWidget *parent)
+    : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), m_placement(this)
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Löschen von E-Mails"));

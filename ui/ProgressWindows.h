@@ -55,7 +55,7 @@ class TProgressWindow : public QWidget {
     Q_OBJECT
 public:
     // cancelAccount is called by the cancel button (the coordinator's CancelAccount).
-    explicit TProgressWindow(std::function<void()> cancelAccount);
+    explicit TProgressWindow(std::function<void()> cancelAccount, QWidget *parent = nullptr);
     ~TProgressWindow() override;
 
     // One account's report. The line "Prüfe Konto <account>." is added when the account has none yet;
@@ -110,7 +110,7 @@ inline const QString kDeleteSessionEndedText = QStringLiteral("Verbindung zum Se
 class TDeleteProgressWindow : public QWidget {
     Q_OBJECT
 public:
-    TDeleteProgressWindow();
+    explicit TDeleteProgressWindow(QWidget *parent = nullptr);
     ~TDeleteProgressWindow() override;
 
     // Adds the account's line with image 1 and "Konnektiere Server...", scrolls it into view, selects

@@ -333,8 +333,9 @@ TEST_P(DeleteIdentityTest, DeletesOnlyTheMessageTheListShows)
     const bool scriptDeletes = std::any_of(c.check.cbegin(), c.check.cend(), [](const Step &s) {
         return s.kind == Step::Client && s.text == "DELE 2";
     });
-    if (!scriptDeletes)
+    if (!scriptDeletes) {
         EXPECT_TRUE(written("DELE").isEmpty()) << "nothing may be deleted";
+    }
     expectScriptDone();
 }
 

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# The demo: a private POP3 server (Dovecot, unprivileged, on 127.0.0.1) with a mailbox of sample mail,
+# a separate Quarvel profile with that mailbox, a few spam rules and timed checking on, and Quarvel
+# started on it. Your real profile is not touched. The server stops when Quarvel ends.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+build=${QUARVEL_DEMO_BUILD_DIR:-build-demo}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARVEL_TESTS=ON >/dev/null
+cmake --build "$build" -j"$(nproc)" --target quarvel quarvel-reg quarvel-rules quarvel-demo-server
+
+profile=${QUARVEL_DEMO_PROFILE:-$(mktemp -d "${TMPDIR:-/tmp}/quarvel-demo.XXXXXX")}
+export QUARVEL_PROFILE="$profile"
+user=anna
+password=demo123
+
+messages=(resources/demo/*.eml)
+for sample in /usr/share/doc/spamassassin/examples/sample-spam.txt /usr/share/doc/spamassassin/examples/sample-nonspam.txt; do
+  [ -f "$sample" ] && messages+=("$sample")
+done
+
+"$build/tests/servers/quarvel-demo-server" "$user" "$password" "${messages[@]}" >"$profile/server.out" 2>"$profile/server.err" &
+server=$!
+trap 'kill "$server" 2>/dev/null || true; wait "$server" 2>/dev/null || true' EXIT
+port=""
+for _ in $(seq 1 150); do
+  port=$(sed -n 's/^PORT \([0-9]*\)$/\1/p' "$profile/server.out")
+  [ -n "$port" ] && break
+  kill -0 "$server" 2>/dev/null || break
+  sleep 0.2
+done
+if [ -z "$port" ]; then
+  echo "Der Demo-Mailserver startet nicht:" >&2
+  cat "$profile/server.err" >&2
+  exit 1
+fi
+
+reg="$build/tools/quarvel-reg"
+key='HKCU\Software\Tessmar Software\Quarvel'
+box="$key\\POP3\\Settings\\0"
+"$reg" add "$box" /v Active /d 1 /f
+"$reg" add "$box" /v POP3SERVERNAME /d 127.0.0.1 /f
+"$reg" add "$box" /v POP3PORT /d "$port" /f
+"$reg" add "$box" /v POP3KONTONAME /d "$user" /f
+"$reg" add "$box" /v POP3PASSWORD /password /d "$password" /f
+"$reg" add "$key\\POP3\\Settings" /v POP3EMAILCHECK /d YES /f
+"$reg" add "$key\\POP3\\Settings" /v POP3EMAILCHECKTIME /d 60 /f
+"$reg" add "$key\\POP3\\Settings" /v AutoKillSPAM /d 1 /f
+"$reg" add "$key\\POP3\\Settings" /v ShowUserInfoBeforeKillSPAM /d 1 /f
+"$reg" add "$key\\POP3\\Settings" /v NewMailMsg /d 1 /f
+"$reg" add "$key\\Main" /v ConnectionType /d 0 /f
+"$reg" add "$key\\View" /v FirstStart_Free /d 0 /f
+
+rules="$build/tools/quarvel-rules"
+"$rules" add subject contains "GTUBE"
+"$rules" add subject contains "GEWONNEN"
+"$rules" add subject contains "V1agra"
+"$rules" add header Received contains "spammer.example"
+
+cat <<MSG
+Quarvel-Demo
+  Profil:      $profile
+  Mailserver:  127.0.0.1:$port (Benutzer $user, Kennwort $password), ${#messages[@]} Nachrichten
+  Spam-Regeln: $("$rules" list | wc -l)
+Quarvel sitzt jetzt im Infobereich. Ein Klick auf das Symbol zeigt das Hauptfenster;
+"Auf neue E-Mails jetzt prüfen" zeigt die Nachrichten mit markiertem Spam. Im Infobereich
+prüft Quarvel von selbst (etwa zwei Minuten nach dem Start) und meldet den Spam.
+MSG
+"$build/app/quarvel"

@@ -1,0 +1,319 @@
+// The check coordinator and quarvel-check against a private Dovecot on loopback: scans, logins, spam
+// marks, deletions, and a deletion refused because the mailbox changed after the check.
+#include "CheckerTestSupport.h"
+#include "DovecotServer.h"
+#include "MailDeletion.h"
+
+#include <QDir>
+
+namespace {
+
+QByteArray mail(const QByteArray &subject, const QByteArray &extraHeaders = {}, const QByteArray &body = "Hallo.\r\n")
+{
+    return extraHeaders + "From: Anna Absender <anna@example.test>\r\nTo: bob@example.test\r\nSubject: " + subject
+        + "\r\nMessage-ID: <" + QByteArray::number(qHash(subject + extraHeaders)) + "@example.test>\r\n\r\n" + body;
+}
+
+const QByteArray kEvilReceived = "Received: from mx.example.test by pop.example.test; Mon, 1 Jan 2024 10:00:00 +0100\r\n"
+                                 "Received: from unknown (HELO friendly)\r\n"
+                                 "\t(evil-relay.test [192.0.2.7])\r\n"
+                                 "\tby mx.example.test; Mon, 1 Jan 2024 09:59:00 +0100\r\n";
+
+class DovecotCheckerTest : public CheckerFixture {
+protected:
+    static void SetUpTestSuite()
+    {
+        server = new DovecotServer;
+        QString error;
+        started = server->start(&error);
+        startError = error.toStdString();
+    }
+    static void TearDownTestSuite()
+    {
+        delete server;
+        server = nullptr;
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(started) << startError;
+        // A mailbox of its own for every test.
+        user = QString::fromLatin1(::testing::UnitTest::GetInstance()->current_test_info()->name()).toLower();
+        ASSERT_TRUE(server->addUser(user, password()));
+    }
+
+    QString password() const { return QStringLiteral("pass-") + user; }
+
+    TPOP3AccountSettings account() const
+    {
+        TPOP3AccountSettings a = Account(server->host(), user, password());
+        a.Port = server->port();
+        return a;
+    }
+
+    // The real transport, with time-outs short enough for a test that goes wrong.
+    void makeRealChecker(const TPOP3Accounts &accounts, TPOP3Check check = {})
+    {
+        checker.reset();
+        settings.Settings.Accounts = accounts;
+        ASSERT_TRUE(settings.SavePOP3Settings(check, accounts));
+        TPop3Options o;
+        o.TimeoutMs = 10000;
+        checker = std::make_unique<TPOP3Checker>(settings, detector, ui, o);
+    }
+
+    QList<TMailEntry *> rows() const
+    {
+        QList<TMailEntry *> out;
+        for (TMailEntry *e : checker->MailList)
+            out << e;
+        return out;
+    }
+
+    QStringList subjects() const
+    {
+        QStringList out;
+        for (const TMailEntry *e : checker->MailList)
+            out << QStringLiteral("%1:%2").arg(e->MsgNumber).arg(e->Message.Subject);
+        return out;
+    }
+
+    static inline DovecotServer *server = nullptr;
+    static inline bool started = false;
+    static inline std::string startError;
+    QString user;
+};
+
+TEST_F(DovecotCheckerTest, HeaderScanListsNumbersSizesAndDecodedSubjectsAndMarksSpam)
+{
+    filters.AddFilter(SubjectRule(QStringLiteral("gewinnspiel")));
+    filters.AddFilter(HeaderRule(QStringLiteral("Received"), QStringLiteral("evil-relay.test")));
+    const QList<QByteArray> messages{mail("Hallo Bob"), mail("=?UTF-8?B?R3LDvMOfZSBhdXMgS8O2bG4=?="),
+                                     mail("Ihr GEWINNSPIEL wartet"), mail("Rechnung", kEvilReceived)};
+    for (const QByteArray &m : messages)
+        ASSERT_FALSE(server->deliver(user, m).isEmpty());
+    makeRealChecker({account()});
+
+    EXPECT_EQ(checker->CheckNow(), 4) << ui.progress.join(u'\n').toStdString() << server->log().toStdString();
+    ASSERT_EQ(checker->MailList.Count(), 4);
+    EXPECT_EQ(subjects(), QStringList({QStringLiteral("1:Hallo Bob"), QStringLiteral("2:Grüße aus Köln"),
+                                       QStringLiteral("3:Ihr GEWINNSPIEL wartet"), QStringLiteral("4:Rechnung")}));
+    QList<int> sizes, states;
+    QSet<QString> uidls;
+    for (const TMailEntry *e : checker->MailList) {
+        sizes << e->Size;
+        states << e->State;
+        uidls << e->ServerUIDL;
+    }
+    EXPECT_EQ(sizes, QList<int>({int(messages[0].size()), int(messages[1].size()), int(messages[2].size()),
+                                 int(messages[3].size())}));
+    EXPECT_EQ(states, QList<int>({msNormal, msNormal, msSpam, msSpam}));
+    EXPECT_EQ(uidls.size(), 4);
+    EXPECT_FALSE(uidls.contains(QString()));
+    EXPECT_EQ(ui.progress.last(), QStringLiteral("%1@127.0.0.1 1 0").arg(user));
+}
+
+TEST_F(DovecotCheckerTest, ApopLoginIsUsedWhenTheServerOffersIt)
+{
+    server->deliver(user, mail("apop"));
+    TPOP3AccountSettings a = account();
+    a.UseAPOP = true;
+    makeRealChecker({a});
+    TPop3Thread *worker = checker->EnsureWorker();
+    bool fatal = false;
+    int code = 0;
+    QString error;
+    ASSERT_TRUE(worker->Connect(a, fatal, code, error)) << error.toStdString();
+    EXPECT_EQ(worker->Client()->authKind(), Pop3Client::AuthKind::Apop) << "no fallback was needed";
+    worker->FreeClient();
+    EXPECT_EQ(checker->CheckNow(), 1);
+}
+
+TEST_F(DovecotCheckerTest, WrongPasswordReachesTheProgressLineAndTheUser)
+{
+    for (const bool apop : {false, true}) {
+        SCOPED_TRACE(apop);
+        TPOP3AccountSettings a = account();
+        a.Password = QStringLiteral("wrong");
+        a.UseAPOP = apop;
+        makeRealChecker({a});
+        ui.progress.clear();
+        boxes.shown.clear();
+        EXPECT_EQ(checker->CheckNow(), 0);
+        ASSERT_EQ(ui.progress.size(), 2);
+        EXPECT_TRUE(ui.progress.last().startsWith(QStringLiteral("%1@127.0.0.1 2 0 ").arg(user)));
+        EXPECT_TRUE(ui.progress.last().contains(QStringLiteral("Authentication failed")))
+            << ui.progress.last().toStdString();
+        ASSERT_EQ(boxes.shown.size(), 1);
+        EXPECT_TRUE(boxes.shown.at(0).text.startsWith(QStringLiteral("Quarvel konnte auf Ihre E-Mail-Server nicht")));
+    }
+}
+
+TEST_F(DovecotCheckerTest, CountModeCountsWithoutFetchingHeaders)
+{
+    for (int i = 0; i < 3; ++i)
+        server->deliver(user, mail("n" + QByteArray::number(i)));
+    makeRealChecker({account()});
+    bool allFailed = true;
+    TPop3Thread *worker = checker->EnsureWorker();
+    EXPECT_TRUE(worker->RunCheck(true, true, -1, allFailed));
+    EXPECT_FALSE(allFailed);
+    EXPECT_EQ(worker->TotalCount, 3);
+    EXPECT_TRUE(worker->Entries().isEmpty());
+}
+
+TEST_F(DovecotCheckerTest, CheckedMessagesAreDeletedInOneRunAndTheNumbersLowered)
+{
+    QStringList files;
+    for (int i = 1; i <= 6; ++i)
+        files << server->deliver(user, mail("m" + QByteArray::number(i)));
+    makeRealChecker({account()});
+    ASSERT_EQ(checker->CheckNow(), 6);
+    checker->MailList[1]->Checked = true;
+    checker->MailList[4]->Checked = true;
+
+    const TDeletionResult result = DeleteMarkedEntries(*checker, rows());
+    EXPECT_FALSE(result.Failed) << result.ErrorText.toStdString();
+    EXPECT_EQ(result.Deleted, 2);
+    EXPECT_EQ(subjects(), QStringList({QStringLiteral("1:m1"), QStringLiteral("2:m3"), QStringLiteral("3:m4"),
+                                       QStringLiteral("4:m6")}));
+    QStringList kept{files[0], files[2], files[3], files[5]};
+    kept.sort();
+    QStringList now = server->messageIds(user);
+    // Dovecot may add its own parts to a name when it moves a message to cur/.
+    for (QString &id : now)
+        id = id.section(QLatin1Char(','), 0, 0);
+    now.sort();
+    EXPECT_EQ(now, kept);
+
+    // The lowered numbers are the server's numbers now.
+    const QStringList expected = subjects();
+    ASSERT_EQ(checker->CheckNow(), 4);
+    EXPECT_EQ(subjects(), expected);
+}
+
+TEST_F(DovecotCheckerTest, DeletionIsRefusedWhenAnotherClientTookAMessageAfterTheCheck)
+{
+    const QString first = server->deliver(user, mail("one"));
+    server->deliver(user, mail("two"));
+    server->deliver(user, mail("three", {}, "Hallo!\r\n")); // another size than "two"
+    makeRealChecker({account()});
+    ASSERT_EQ(checker->CheckNow(), 3);
+    ASSERT_TRUE(server->remove(user, first));
+
+    // By its UIDL: message 3 of the list is number 2 on the server now.
+    checker->MailList[2]->Checked = true;
+    TDeletionResult result = DeleteMarkedEntries(*checker, rows());
+    EXPECT_TRUE(result.Failed);
+    EXPECT_EQ(result.ErrorText, kMailboxChangedText);
+    EXPECT_EQ(server->messageIds(user).size(), 2);
+
+    // Without UIDL, by size and header block: number 2 is "three" now, not "two".
+    checker->MailList[2]->Checked = false;
+    checker->MailList[1]->Checked = true;
+    checker->MailList[1]->ServerUIDL.clear();
+    QString error;
+    EXPECT_FALSE(checker->DeleteEntry(checker->MailList[1], false, error));
+    EXPECT_EQ(error, kMailboxChangedText);
+    EXPECT_EQ(server->messageIds(user).size(), 2);
+    EXPECT_EQ(checker->MailList.Count(), 3) << "nothing left the list";
+}
+
+// --- quarvel-check --------------------------------------------------------------------------------------
+
+class QuarvelCheckTest : public DovecotCheckerTest {
+protected:
+    // One mailbox of the profile, set up as a user would with the registry tool.
+    void addMailbox(int index, const QString &name, const QString &secret)
+    {
+        const QString key =
+            QStringLiteral("HKCU\\Software\\Tessmar Software\\Quarvel\\POP3\\Settings\\%1").arg(index);
+        reg({QStringLiteral("add"), key, QStringLiteral("/v"), QStringLiteral("POP3SERVERNAME"), QStringLiteral("/d"),
+             server->host(), QStringLiteral("/f")});
+        reg({QStringLiteral("add"), key, QStringLiteral("/v"), QStringLiteral("POP3PORT"), QStringLiteral("/d"),
+             QString::number(server->port()), QStringLiteral("/f")});
+        reg({QStringLiteral("add"), key, QStringLiteral("/v"), QStringLiteral("POP3KONTONAME"), QStringLiteral("/d"),
+             name, QStringLiteral("/f")});
+        reg({QStringLiteral("add"), key, QStringLiteral("/v"), QStringLiteral("POP3PASSWORD"),
+             QStringLiteral("/password"), QStringLiteral("/d"), secret, QStringLiteral("/f")});
+    }
+
+    void reg(const QStringList &args)
+    {
+        QByteArray out, err;
+        ASSERT_EQ(runProcess(toolPath(QStringLiteral("quarvel-reg")), args, &out, &err), 0)
+            << args.join(u' ').toStdString() << "\n" << err.toStdString();
+    }
+
+    int check(const QStringList &args, QByteArray *out, QByteArray *err)
+    {
+        return runProcess(toolPath(QStringLiteral("quarvel-check")), args, out, err);
+    }
+
+    // The data folder with a filter file holding these rules.
+    void writeFilters(const QList<TSimpleFilter> &rules)
+    {
+        const QString data = profile.file(QStringLiteral("data"));
+        reg({QStringLiteral("add"), QStringLiteral("HKCU\\Software\\Tessmar Software\\Quarvel\\Main"),
+             QStringLiteral("/v"), QStringLiteral("DataPath"), QStringLiteral("/d"), data, QStringLiteral("/f")});
+        settings.Settings.DataPath = data;
+        filters.ReplaceFilters(rules);
+        ASSERT_TRUE(filters.SaveFilters());
+    }
+};
+
+TEST_F(QuarvelCheckTest, ListsTheMessagesMarksSpamAndDeletesIt)
+{
+    server->deliver(user, mail("Hallo Bob"));
+    server->deliver(user, mail("Ihr Gewinnspiel\twartet"));
+    server->deliver(user, mail("Rechnung", kEvilReceived));
+    addMailbox(0, user, password());
+    writeFilters({SubjectRule(QStringLiteral("gewinnspiel")),
+                  HeaderRule(QStringLiteral("Received"), QStringLiteral("evil-relay.test"))});
+
+    QByteArray out, err;
+    ASSERT_EQ(check({}, &out, &err), 0) << err.toStdString();
+    const QString box = user + QStringLiteral("@127.0.0.1");
+    const QString sender = QStringLiteral("Anna Absender <anna@example.test>");
+    const QStringList lines = QString::fromUtf8(out).split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << out.toStdString();
+    EXPECT_EQ(lines[0], QStringList({box, "1", QString::number(mail("Hallo Bob").size()), sender, "Hallo Bob", "-"})
+                            .join(u'\t'));
+    EXPECT_TRUE(lines[1].endsWith(QStringLiteral("\tIhr Gewinnspiel wartet\tSpam"))) << lines[1].toStdString();
+    EXPECT_TRUE(lines[2].startsWith(box + QStringLiteral("\t3\t")));
+    EXPECT_TRUE(lines[2].endsWith(QStringLiteral("\tRechnung\tSpam")));
+
+    ASSERT_EQ(check({QStringLiteral("--delete-spam")}, &out, &err), 0) << err.toStdString();
+    EXPECT_TRUE(out.contains(("Gelöscht\t" + box + "\t2\tIhr Gewinnspiel wartet\n").toUtf8())) << out.toStdString();
+    EXPECT_TRUE(out.contains(("Gelöscht\t" + box + "\t3\tRechnung\n").toUtf8())) << out.toStdString();
+    EXPECT_EQ(server->messageIds(user).size(), 1);
+
+    ASSERT_EQ(check({}, &out, &err), 0);
+    EXPECT_EQ(QString::fromUtf8(out).split(u'\n', Qt::SkipEmptyParts).size(), 1);
+}
+
+TEST_F(QuarvelCheckTest, FailedMailboxAndWrongUsageGiveTheirExitCodes)
+{
+    server->deliver(user, mail("Hallo"));
+    addMailbox(0, user, password());
+    addMailbox(1, user, QStringLiteral("wrong"));
+    QByteArray out, err;
+    EXPECT_EQ(check({}, &out, &err), 1);
+    EXPECT_EQ(QString::fromUtf8(out).split(u'\n', Qt::SkipEmptyParts).size(), 1) << "the good mailbox is listed";
+    EXPECT_TRUE(err.contains("Authentication failed")) << err.toStdString();
+    EXPECT_TRUE(err.contains((user + QStringLiteral("@127.0.0.1")).toUtf8()));
+
+    EXPECT_EQ(check({QStringLiteral("--bogus")}, &out, &err), 2);
+    EXPECT_TRUE(err.contains("Aufruf: quarvel-check"));
+}
+
+TEST(QuarvelCheck, WithoutMailboxesItSaysSoAndFails)
+{
+    TestProfile profile;
+    QByteArray out, err;
+    EXPECT_EQ(runProcess(toolPath(QStringLiteral("quarvel-check")), {}, &out, &err), 1);
+    EXPECT_TRUE(out.isEmpty());
+    EXPECT_TRUE(err.contains("kein E-Mail-Konto eingerichtet")) << err.toStdString();
+}
+
+} // namespace
