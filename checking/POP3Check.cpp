@@ -36,6 +36,11 @@ QString shuttingDownText()
     return QStringLiteral("Die Verbindung wurde nicht aufgebaut, weil das Programm beendet wird.");
 }
 
+QString busyText()
+{
+    return QStringLiteral("Quarvel überprüft gerade Ihre Postfächer. Bitte versuchen Sie es gleich noch einmal.");
+}
+
 QString cancelledText()
 {
     return QStringLiteral("Die Prüfung des Kontos wurde abgebrochen.");
@@ -214,7 +219,13 @@ void TPop3Thread::Notify(void (TPOP3Checker::*handler)())
         return;
     }
     QMetaObject::invokeMethod(
-        checker, [checker, handler] { (checker->*handler)(); }, Qt::BlockingQueuedConnection);
+        checker,
+        [checker, handler] {
+            ++checker->m_workerHandlerDepth;
+            (checker->*handler)();
+            --checker->m_workerHandlerDepth;
+        },
+        Qt::BlockingQueuedConnection);
 }
 
 bool TPop3Thread::ShuttingDown() const
@@ -268,6 +279,7 @@ void TPop3Thread::ClearSession()
 {
     m_sessionUidl.clear();
     m_sessionUidlLoaded = false;
+    m_sessionDeleted = 0;
 }
 
 void TPop3Thread::AbortSession()
@@ -302,6 +314,11 @@ void TPop3Thread::ForceClose()
 
 void TPop3Thread::FreeClient()
 {
+    if (QThread::currentThread() != m_sessionThread.load() && InCheck()) {
+        // The thread is using the client: it frees it itself at the end of its run.
+        AbortSession();
+        return;
+    }
     Disconnect();
     std::unique_ptr<Pop3Client> client;
     {
@@ -413,14 +430,13 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
 
     const qint64 previousLimit = m_client->maxReplySize();
     m_client->setMaxReplySize(kMaxHeaderBlock);
-    QList<TMailEntry *> mine;
+    const qsizetype firstOwn = target.size();
     // Gives up on the account: what this call added goes again, so that a retry does not list a message
     // twice.
     const auto giveUp = [&](const QString &text, int replyCode) {
-        for (TMailEntry *e : std::as_const(mine)) {
-            target.removeOne(e);
-            delete e;
-        }
+        for (qsizetype i = firstOwn; i < target.size(); ++i)
+            delete target.at(i);
+        target.resize(firstOwn);
         if (m_client)
             m_client->setMaxReplySize(previousLimit);
         Disconnect();
@@ -474,7 +490,6 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
         if (m_sessionUidlLoaded)
             entry->ServerUIDL = QString::fromLatin1(m_sessionUidl.value(n));
         target.append(entry);
-        mine.append(entry);
     }
     m_client->setMaxReplySize(previousLimit);
     fatal = false;
@@ -500,10 +515,11 @@ TPop3Thread::Identity TPop3Thread::CheckIdentity(int n, const TMailEntry &expect
             return Identity::Failed;
         // The server refused its listing: compare size and header block instead.
     }
+    // STAT leaves out what this session has deleted already; those keep their numbers until QUIT.
     int count = 0;
     if (!m_client->stat(&count))
         return Identity::Failed;
-    if (count < n)
+    if (qint64(count) + m_sessionDeleted < n)
         return Identity::Gone;
     qint64 size = -1;
     if (!m_client->list(n, &size))
@@ -561,6 +577,7 @@ bool TPop3Thread::DeleteMessage(const TPOP3AccountSettings &account, int n, cons
         if (!failed) {
             if (m_client->dele(n)) {
                 m_sessionUidl.remove(n);
+                ++m_sessionDeleted;
                 result = true;
                 break;
             }
@@ -598,12 +615,39 @@ bool TPop3Thread::DeleteMessage(const TPOP3AccountSettings &account, int n, cons
 }
 
 bool TPop3Thread::FetchText(const TPOP3AccountSettings &account, int n, TMailEntry &entry, bool keepSession,
-                            bool &fatal, int &code, QString &errorText)
+                            bool &fatal, int &code, QString &errorText, const TMailEntry *expected)
 {
     if (!Connect(account, fatal, code, errorText))
         return false;
+    bool ok = true;
+    if (expected) {
+        // The text becomes the entry's message, which a later deletion compares with the server's: it must
+        // be the text of this message, not of whatever has its number now.
+        switch (CheckIdentity(n, *expected)) {
+        case Identity::Same:
+            break;
+        case Identity::Gone:
+            ok = false;
+            errorText = QStringLiteral("Die E-Mail befindet sich nicht mehr auf dem Server.");
+            break;
+        case Identity::Changed:
+            ok = false;
+            errorText = kMailboxChangedText;
+            break;
+        case Identity::Failed:
+            ok = false;
+            TakeClientError(fatal, code, errorText);
+            break;
+        }
+        if (!ok) {
+            fatal = true;
+            if (!keepSession)
+                Disconnect();
+            return false;
+        }
+    }
     QByteArray raw;
-    bool ok = m_client->retr(n, &raw);
+    ok = m_client->retr(n, &raw);
     if (!ok) {
         TakeClientError(fatal, code, errorText);
     } else if (!entry.Message.FillFromRaw(raw) && !entry.Message.HasText()) {
@@ -664,7 +708,7 @@ bool TPop3Thread::RunCheck(bool manual, bool countOnly, int accountIndex, bool &
             continue;
         account.CheckFailed = false;
         ProgressAccount = account.AccountName + QLatin1Char('@') + account.ServerName;
-        Retries = account.ServerRetries;
+        Retries = std::max(1, account.ServerRetries);
         CheckInterval = checker->POP3Check.EMailCheckTime;
         int failed = 0;
         AccountStatus = 0;
@@ -798,8 +842,9 @@ void TPOP3Checker::ReloadConfig()
 {
     const bool wasEnabled = Enabled;
     SetActive(false);
-    // The worker reads the accounts while it checks; replace them only once it is idle.
-    if (m_worker)
+    // The worker reads the accounts while it checks; replace them only once it is idle (or, from inside
+    // one of its handlers, while it waits for us).
+    if (m_worker && !InWorkerHandler())
         m_worker->WaitUntilIdle();
     m_settings.LoadPOP3Settings(POP3Check, Accounts);
     if (m_worker) {
@@ -821,6 +866,12 @@ void TPOP3Checker::SaveKnownUIDs()
 
 int TPOP3Checker::CheckNow(int accountIndex)
 {
+    if (InWorkerHandler()) {
+        // Asked for from inside a timed check (a window's event handled while a handler waits on the
+        // network): waiting here for the worker would wait for ourselves. Run it once that check is over.
+        QMetaObject::invokeMethod(this, [this, accountIndex] { CheckNow(accountIndex); }, Qt::QueuedConnection);
+        return 0;
+    }
     AccountCancelled = false;
     if (Accounts.isEmpty()) {
         m_ui.BringToForeground();
@@ -942,8 +993,18 @@ int TPOP3Checker::NewMailDetect()
     return int(fresh.size());
 }
 
+bool TPOP3Checker::WorkerBusy() const
+{
+    return m_worker && m_worker->InCheck() && !InWorkerHandler();
+}
+
 bool TPOP3Checker::TestAccount(const TPOP3AccountSettings &account, QString &errorText, int &code)
 {
+    if (WorkerBusy()) {
+        code = 0;
+        errorText = busyText();
+        return false;
+    }
     return EnsureWorker()->TestAccount(account, code, errorText);
 }
 
@@ -960,6 +1021,10 @@ bool TPOP3Checker::DeleteEntry(TMailEntry *entry, bool keepSession, QString &err
     errorText.clear();
     if (!entry || !m_worker)
         return false;
+    if (WorkerBusy()) {
+        errorText = busyText();
+        return false;
+    }
     const int index = AccountIndexOf(*entry);
     if (index < 0) {
         errorText = QStringLiteral("Das E-Mail-Konto %1@%2 ist nicht mehr eingerichtet.")
@@ -1003,6 +1068,13 @@ bool TPOP3Checker::FetchEntryText(TMailEntry *entry, bool keepSession, QString *
         return false;
     if (entry->Message.HasText())
         return true;
+    if (WorkerBusy()) {
+        if (errorText)
+            *errorText = busyText();
+        return false;
+    }
+    // What the check found identifies the message on the server; the fetch makes sure it is still there.
+    const TMailEntry expected = *entry;
     entry->Message.Clear();
     const int index = AccountIndexOf(*entry);
     if (index < 0)
@@ -1011,7 +1083,7 @@ bool TPOP3Checker::FetchEntryText(TMailEntry *entry, bool keepSession, QString *
     int code = 0;
     QString error;
     const bool ok = m_worker->FetchText(Accounts.at(index), entry->MsgNumber, *entry, keepSession, fatal, code,
-                                        error);
+                                        error, &expected);
     if (errorText)
         *errorText = error;
     return ok;

@@ -107,9 +107,10 @@ public:
     // kMailboxChangedText: another message now has that number, nothing was deleted.
     bool DeleteMessage(const TPOP3AccountSettings &account, int n, const TMailEntry &expected,
                        bool keepSession);
-    // RETR n, parsed into entry.Message (which the caller has cleared).
+    // RETR n, parsed into entry.Message (which the caller has cleared). With expected, the message at n
+    // must still be that one (as for a deletion); otherwise nothing is fetched and the error says why.
     bool FetchText(const TPOP3AccountSettings &account, int n, TMailEntry &entry, bool keepSession, bool &fatal,
-                   int &code, QString &errorText);
+                   int &code, QString &errorText, const TMailEntry *expected = nullptr);
     bool TestAccount(const TPOP3AccountSettings &account, int &code, QString &errorText);
     // One check over the coordinator's accounts (accountIndex -1 = all).
     bool RunCheck(bool manual, bool countOnly, int accountIndex, bool &allFailed);
@@ -159,6 +160,7 @@ private:
     // The session's UIDL listing (message number -> unique id), read at most once per session.
     QMap<int, QByteArray> m_sessionUidl;
     bool m_sessionUidlLoaded = false;
+    int m_sessionDeleted = 0; // DELE commands this session has sent successfully
 
     mutable QMutex m_stateMutex;
     QWaitCondition m_wake;
@@ -220,6 +222,9 @@ public:
     // notice's "Spam-Mails löschen"), then refills the message list.
     void DeleteCheckedAutomatic();
 
+    // True while a handler runs on behalf of the worker thread (which waits for it to return).
+    bool InWorkerHandler() const { return m_workerHandlerDepth > 0; }
+
     // Index of the entry's account in Accounts, by (Host, UserName); -1 when there is none.
     int AccountIndexOf(const TMailEntry &entry) const;
 
@@ -239,11 +244,15 @@ public:
     static QString MailIconTooltip(int n);
 
 private:
+    friend class TPop3Thread;
     void PlaySoundIfSet();
+    // The worker's thread is inside a timed check and does not wait for us: its client is in use there.
+    bool WorkerBusy() const;
 
     TRegistrySettings &m_settings;
     const TSpamDetector &m_detector;
     ICheckerUI &m_ui;
     TPop3Options m_options;
     std::unique_ptr<TPop3Thread> m_worker;
+    int m_workerHandlerDepth = 0; // > 0 while a handler runs for the worker, which waits for it
 };

@@ -382,6 +382,8 @@ public:
         const int row = index.row() + 1;
         QStyleOptionViewItem opt = option;
         initStyleOption(&opt, index);
+        // Whole rows are selected: the current cell gets no look of its own.
+        opt.state &= ~QStyle::State_HasFocus;
         const QWidget *widget = opt.widget;
         QStyle *style = widget ? widget->style() : QApplication::style();
 
@@ -394,9 +396,9 @@ public:
         QStyleOptionViewItem back = opt;
         back.text.clear();
         back.features &= ~QStyleOptionViewItem::HasDisplay;
-        back.state &= ~QStyle::State_HasFocus;
         style->drawControl(QStyle::CE_ItemViewItem, &back, painter, widget);
 
+        painter->save();
         if (m_grid->ShowsCheckBox(col, row)) {
             QStyleOptionButton box;
             box.rect = m_grid->CheckBoxSquare(opt.rect);
@@ -409,6 +411,7 @@ public:
         const QRect imageRect = m_grid->ImageRect(opt.rect, col, row);
         if (imageRect.isValid())
             m_grid->Image(m_grid->GetImageIndex(col, row)).paint(painter, imageRect, Qt::AlignCenter, QIcon::Normal);
+        painter->restore();
 
         QStyleOptionViewItem text = opt;
         text.rect.setLeft(opt.rect.left() + lead);
@@ -708,7 +711,9 @@ void TCheckBoxGrid::ClearGrid()
     ++m_widthsEventDetached;
     {
         TWaitCursor wait;
-        const bool wasEnabled = isEnabled();
+        // The grid's own state, not the one it inherits: restoring an inherited "disabled" would keep the
+        // grid disabled after its parent is enabled again.
+        const bool wasEnabled = !testAttribute(Qt::WA_ForceDisabled);
         setEnabled(false);
         SetRow(1);
         const bool began = BeginUpdate();
@@ -759,10 +764,11 @@ bool TCheckBoxGrid::BeginUpdate()
         return false;
     m_updateRow = Row();
     m_focusBeforeUpdate = hasFocus();
+    m_updatesOffBeforeUpdate = testAttribute(Qt::WA_ForceUpdatesDisabled);
     setUpdatesEnabled(false);
     m_optimizedApplied = m_optimizedUpdate;
     if (m_optimizedApplied) {
-        m_enabledBeforeUpdate = isEnabled();
+        m_enabledBeforeUpdate = !testAttribute(Qt::WA_ForceDisabled);
         m_hPolicyBeforeUpdate = horizontalScrollBarPolicy();
         m_vPolicyBeforeUpdate = verticalScrollBarPolicy();
         setEnabled(false);
@@ -788,7 +794,8 @@ void TCheckBoxGrid::EndUpdate()
         setVerticalScrollBarPolicy(m_vPolicyBeforeUpdate);
         setEnabled(m_enabledBeforeUpdate);
     }
-    setUpdatesEnabled(true);
+    if (!m_updatesOffBeforeUpdate)
+        setUpdatesEnabled(true);
     ApplyRow(m_updateRow);
     // Disabling the grid moved the keyboard focus away; it had it before, so it gets it back.
     if (m_focusBeforeUpdate && isEnabled() && isVisible())

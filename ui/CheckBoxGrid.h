@@ -323,7 +323,8 @@ private:
     bool m_updating = false;
     int m_updateRow = 1; // the current row while an update runs
     bool m_optimizedApplied = false;
-    bool m_enabledBeforeUpdate = true;
+    bool m_enabledBeforeUpdate = true;  // the grid's own enabled state, not the inherited one
+    bool m_updatesOffBeforeUpdate = false;
     bool m_focusBeforeUpdate = false;
     bool m_updateCursor = false;
     Qt::ScrollBarPolicy m_hPolicyBeforeUpdate = Qt::ScrollBarAsNeeded;

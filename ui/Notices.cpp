@@ -102,7 +102,6 @@ QLabel *ImageLabel(TNoticeImage which, int size, QWidget *parent)
 
 void CentreOnScreen(QWidget *window)
 {
-    window->adjustSize();
     const QScreen *screen = QGuiApplication::primaryScreen();
     if (!screen)
         return;
@@ -157,6 +156,7 @@ TNewMailNotice::TNewMailNotice(int count, bool showStartsCheck)
     connect(m_showBtn, &QPushButton::clicked, this, &TNewMailNotice::ShowBtnClick);
     connect(m_closeBtn, &QPushButton::clicked, this, &TNewMailNotice::CloseBtnClick);
     connect(this, &QDialog::finished, this, &TNewMailNotice::Closed);
+    adjustSize();
     CentreOnScreen(this);
 }
 
@@ -255,6 +255,7 @@ TSpamNotice::TSpamNotice(int total, int spam) : QDialog(nullptr, kNoticeFlags)
     // "Schließen" and the Escape key both reject.
     connect(m_closeBtn, &QPushButton::clicked, this, &QDialog::reject);
     connect(this, &QDialog::finished, this, &TSpamNotice::Closed);
+    adjustSize();
     CentreOnScreen(this);
 }
 
@@ -337,10 +338,18 @@ TWaitWindow::TWaitWindow(QWidget *parent)
     auto *layout = new QHBoxLayout(this);
     layout->addWidget(icon, 0, Qt::AlignTop);
     layout->addWidget(m_text, 1);
-    setFixedWidth(460);
 
     m_timer.setInterval(1000);
     connect(&m_timer, &QTimer::timeout, this, &TWaitWindow::CountdownTick);
+    FitToText();
+}
+
+void TWaitWindow::FitToText()
+{
+    // A fixed width, and the height the wrapped text needs at that width.
+    constexpr int kWidth = 460;
+    layout()->activate();
+    setFixedSize(kWidth, layout()->totalHeightForWidth(kWidth));
     CentreOnScreen(this);
 }
 
@@ -354,7 +363,7 @@ void TWaitWindow::StartCountdown(int seconds)
     // A negative wait from a server reply counts as none.
     m_remaining = std::max(seconds, 0) + 1;
     m_text->setText(DisplayLineBreaks(kDeleteCountdownText.arg(m_remaining)));
-    CentreOnScreen(this);
+    FitToText();
     m_timer.start();
 }
 

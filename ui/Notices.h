@@ -141,6 +141,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void FitToText();
+
     QLabel *m_text;
     QTimer m_timer;
     int m_remaining = 0;

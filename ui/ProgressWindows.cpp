@@ -11,6 +11,7 @@
 #include <QPainterPath>
 #include <QPushButton>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -50,10 +51,30 @@ void SetupList(QTreeWidget *list, const QStringList &titles)
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
     list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list->setSortingEnabled(false);
-    list->setMouseTracking(true); // hot tracking
+    list->viewport()->setAttribute(Qt::WA_Hover); // the row under the mouse is highlighted
     list->header()->setSectionsClickable(false);
     list->header()->setSectionsMovable(false);
 }
+
+// Row heights for text wrapped at the column's width (the view alone sizes rows for one line).
+class TWrappingDelegate : public QStyledItemDelegate {
+public:
+    explicit TWrappingDelegate(QTreeView *view) : QStyledItemDelegate(view), m_view(view) {}
+
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        QStyleOptionViewItem opt = option;
+        initStyleOption(&opt, index);
+        opt.features |= QStyleOptionViewItem::WrapText;
+        // The style wraps only within a valid rectangle; the view passes none.
+        opt.rect = QRect(0, 0, m_view->header()->sectionSize(index.column()), QWIDGETSIZE_MAX);
+        const QStyle *style = opt.widget ? opt.widget->style() : QApplication::style();
+        return style->sizeFromContents(QStyle::CT_ItemViewItem, &opt, QSize(), opt.widget);
+    }
+
+private:
+    QTreeView *m_view;
+};
 
 TRePosApp &PreparePlacement(TRePosApp &placement, const QString &section)
 {
@@ -79,7 +100,7 @@ QList<QPixmap> InboxAnimationFrames()
         p.setPen(Qt::NoPen);
         p.setBrush(QColor(150, 165, 190));
         p.drawRect(QRectF(14, 32, 52, 6));
-        DrawLetter(p, QRectF(27, 2 + i * 5.0, 26, 17));
+        DrawLetter(p, QRectF(27, 2 + i * 4.5, 26, 17));
         QPainterPath front;
         front.moveTo(8, 36);
         front.lineTo(72, 36);
@@ -193,6 +214,10 @@ TProgressWindow::TProgressWindow(std::function<void()> cancelAccount, QWidget *p
     m_list = new QTreeWidget(this);
     SetupList(m_list, {QStringLiteral("E-Mail-Konto")});
     m_list->header()->setStretchLastSection(false);
+    // A server's error text can be long; it wraps within the one column instead of being cut off.
+    m_list->setWordWrap(true);
+    m_list->setUniformRowHeights(false);
+    m_list->setItemDelegate(new TWrappingDelegate(m_list));
     m_list->viewport()->installEventFilter(this);
     m_button = new QPushButton(kCancelAccountText, this);
     m_button->setCursor(Qt::ArrowCursor);
@@ -354,7 +379,11 @@ void TProgressWindow::FitColumn()
 {
     // Narrower than the list by the width of a scroll arrow, so no horizontal scroll bar appears.
     const int arrow = m_list->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_list);
-    m_list->header()->resizeSection(0, std::max(m_list->viewport()->width() - arrow - 2, 0));
+    const int width = std::max(m_list->viewport()->width() - arrow - 2, 0);
+    if (m_list->header()->sectionSize(0) != width) {
+        m_list->header()->resizeSection(0, width);
+        m_list->doItemsLayout(); // wrapped lines take their new heights
+    }
 }
 
 // --- progress window of a deletion run ---

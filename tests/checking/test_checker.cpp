@@ -170,6 +170,11 @@ struct CountCase {
     int expected;
 };
 
+void PrintTo(const CountCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class NewMailCountTest : public CheckerTest, public ::testing::WithParamInterface<CountCase> {};
 
 TEST_P(NewMailCountTest, CountsWhatTheOptionsSay)
@@ -421,13 +426,26 @@ TEST_F(CheckerTest, FetchingTheSameTextTwiceAsksTheServerOnce)
 {
     checkMessages({{"one", "a1", 100, "u1"}});
     TMailEntry *entry = checker->MailList[0];
-    play(Login() << C("RETR 1") << S("+OK") << S("Subject: one") << S("Message-ID: <a1@example.test>") << S("")
+    play(Login() << Uidl({"u1"}) << C("RETR 1") << S("+OK") << S("Subject: one") << S("Message-ID: <a1@example.test>") << S("")
                  << S("Hello there") << S("..dot") << S(".") << Quit());
     EXPECT_TRUE(checker->FetchEntryText(entry, false));
     EXPECT_TRUE(checker->FetchEntryText(entry, false));
     EXPECT_TRUE(entry->Message.Body.join(u'\n').startsWith(QStringLiteral("Hello there\n.dot")))
         << entry->Message.Body.join(u'|').toStdString();
     EXPECT_EQ(written("RETR").size(), 1);
+    expectScriptDone();
+}
+
+TEST_F(CheckerTest, TextOfAMessageWhoseNumberNowNamesAnotherIsNotFetched)
+{
+    checkMessages({{"one", "a1", 100, "u1"}, {"two", "a2", 100, "u2"}});
+    TMailEntry *entry = checker->MailList[1];
+    play(Login() << Uidl({"u2"}) << Quit());
+    QString error;
+    EXPECT_FALSE(checker->FetchEntryText(entry, false, &error));
+    EXPECT_EQ(error, kMailboxChangedText);
+    EXPECT_FALSE(entry->Message.HasText());
+    EXPECT_TRUE(written("RETR").isEmpty());
     expectScriptDone();
 }
 

@@ -14,7 +14,8 @@ QByteArray mail(const QByteArray &subject, const QByteArray &extraHeaders = {}, 
         + "\r\nMessage-ID: <" + QByteArray::number(qHash(subject + extraHeaders)) + "@example.test>\r\n\r\n" + body;
 }
 
-const QByteArray kEvilReceived = "Received: from mx.example.test by pop.example.test; Mon, 1 Jan 2024 10:00:00 +0100\r\n"
+const QByteArray kEvilReceived = "Received: from mx.example.test by pop.example.test;\r\n"
+                                 "\tMon, 1 Jan 2024 10:00:00 +0100\r\n"
                                  "Received: from unknown (HELO friendly)\r\n"
                                  "\t(evil-relay.test [192.0.2.7])\r\n"
                                  "\tby mx.example.test; Mon, 1 Jan 2024 09:59:00 +0100\r\n";

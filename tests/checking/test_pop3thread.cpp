@@ -59,6 +59,11 @@ struct ApopCase {
     Script firstAttempt;
 };
 
+void PrintTo(const ApopCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class ApopFallbackTest : public WorkerTest, public ::testing::WithParamInterface<ApopCase> {};
 
 TEST_P(ApopFallbackTest, FallsBackToUserPassInTheSameConnect)
@@ -146,6 +151,11 @@ struct EmptyCase {
     int connects;      // sessions the check opens
     bool runSucceeds;  // some account worked
 };
+
+void PrintTo(const EmptyCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class EmptyMailboxTest : public WorkerTest, public ::testing::WithParamInterface<EmptyCase> {};
 
@@ -239,6 +249,11 @@ struct BrokenMessageCase {
     Script brokenTop2; // what happens to "TOP 2 0"
 };
 
+void PrintTo(const BrokenMessageCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class BrokenMessageTest : public WorkerTest, public ::testing::WithParamInterface<BrokenMessageCase> {};
 
 TEST_P(BrokenMessageTest, IsLeftOutAndTheScanGoesOnAfterReconnecting)
@@ -272,6 +287,11 @@ struct GiveUpCase {
     Script afterFirstMessage;
     QString error;
 };
+
+void PrintTo(const GiveUpCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class ScanGivesUpTest : public WorkerTest, public ::testing::WithParamInterface<GiveUpCase> {};
 
@@ -319,6 +339,11 @@ struct IdentityCase {
     bool result;
     QString errorText;  // LastErrorText
 };
+
+void PrintTo(const IdentityCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class DeleteIdentityTest : public WorkerTest, public ::testing::WithParamInterface<IdentityCase> {};
 
@@ -372,6 +397,20 @@ INSTANTIATE_TEST_SUITE_P(
                      Uidl({"u1", "u2"}) << C("DELE 2") << S("-ERR no such message"), false, ""}),
     [](const ::testing::TestParamInfo<IdentityCase> &info) { return std::string(info.param.name); });
 
+TEST_F(WorkerTest, WithoutUidlALaterNumberIsStillFoundAfterAnEarlierDeletionOfTheSession)
+{
+    TPop3Thread worker(nullptr, options());
+    // STAT leaves out the message this session deleted already; the numbers stay until QUIT.
+    play(Login("bob", "pw", false) << C("STAT") << S("+OK 6 6000") << C("LIST 2") << S("+OK 2 1000")
+                                   << topOf(2, "two", "a2") << C("DELE 2") << S("+OK") << C("NOOP") << S("+OK")
+                                   << C("STAT") << S("+OK 5 5000") << C("LIST 6") << S("+OK 6 600")
+                                   << topOf(6, "six", "a6") << C("DELE 6") << S("+OK") << Quit());
+    EXPECT_TRUE(worker.DeleteMessage(Account(), 2, entryFor(2, "two", "a2", 1000, ""), true));
+    EXPECT_TRUE(worker.DeleteMessage(Account(), 6, entryFor(6, "six", "a6", 600, ""), true));
+    worker.FreeClient();
+    expectScriptDone();
+}
+
 struct FrequentCase {
     const char *name;
     bool mainVisible;
@@ -380,6 +419,11 @@ struct FrequentCase {
     QList<int> waits;
     QStringList uiCalls;
 };
+
+void PrintTo(const FrequentCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class TooFrequentTest : public WorkerTest, public ::testing::WithParamInterface<FrequentCase> {};
 
@@ -508,6 +552,31 @@ TEST_F(IdleLoopTest, WakeUpsPollAndTheIntervalDecidesWhenToCheck)
                            QStringLiteral("OnCheckDone(1)")}))
         << ui.calls.join(u'\n').toStdString();
     EXPECT_EQ(checker->Worker()->TotalCount, 2);
+    expectScriptDone();
+}
+
+TEST_F(IdleLoopTest, ManualCheckAskedForInsideATimedCheckRunsAfterIt)
+{
+    makeLoopChecker(10, 10);
+    bool asked = false;
+    // As when a window's button is handled while a handler of the timed check waits.
+    checker->OnRunEnd = [this, &asked](TPOP3Checker *) {
+        if (!asked) {
+            asked = true;
+            EXPECT_EQ(checker->CheckNow(), 0);
+        }
+    };
+    play(Login() << C("STAT") << S("+OK 2 2000") << Quit());
+    play(Scan({{"one", "a1", 100, "u1"}}));
+    checker->SetActive(true);
+    clock += 180;
+    ASSERT_TRUE(waitFor([this] { return checker->MailList.Count() == 1; }))
+        << transcript().toStdString();
+    EXPECT_TRUE(ui.calls.contains(QStringLiteral("OpenProgressWindow")));
+    EXPECT_EQ(ui.progress.last(), QStringLiteral("bob@pop.example.test 1 0"));
+    EXPECT_TRUE(checker->Enabled);
+    checker->SetActive(false);
+    ASSERT_TRUE(waitFor([this] { return checker->Worker()->IsPaused(); }));
     expectScriptDone();
 }
 

@@ -52,7 +52,7 @@ QString StoredValue(const QString &section, const QString &name)
 }
 
 // Every window here remembers its position in the registry: keep that in a private profile.
-class WindowTest : public ::testing::Test {
+class NoticeWindows : public ::testing::Test {
 protected:
     TestProfile profile;
 
@@ -150,9 +150,19 @@ TEST(TrayAnimation, TooltipIsCutTo126Characters)
     }
 }
 
+TEST(NoticeImages, EveryPictureIsThere)
+{
+    for (TNoticeImage image : {TNoticeImage::ListWorking, TNoticeImage::ListDone, TNoticeImage::ListFailed,
+                               TNoticeImage::NewMail, TNoticeImage::Spam, TNoticeImage::Program})
+        EXPECT_FALSE(NoticeImage(image).isNull()) << int(image);
+    for (int index : {1, 2, 3})
+        EXPECT_FALSE(ListImage(index).isNull()) << index;
+    EXPECT_TRUE(ListImage(0).isNull());
+}
+
 // --- progress window of a manual check ---
 
-TEST_F(WindowTest, ProgressWithOneFailedAccountEndsInTheErrorsForm)
+TEST_F(NoticeWindows, ProgressWithOneFailedAccountEndsInTheErrorsForm)
 {
     int cancels = 0;
     QPointer<TProgressWindow> w = new TProgressWindow([&] { ++cancels; });
@@ -202,7 +212,7 @@ TEST_F(WindowTest, ProgressWithOneFailedAccountEndsInTheErrorsForm)
               QStringLiteral("<none>"));
 }
 
-TEST_F(WindowTest, ProgressLineTextsTakeAccountAndErrorAsTheyStand)
+TEST_F(NoticeWindows, ProgressLineTextsTakeAccountAndErrorAsTheyStand)
 {
     // A "%" in an account or a server's reply must not be read as a place holder.
     auto *w = new TProgressWindow(nullptr);
@@ -219,7 +229,7 @@ TEST_F(WindowTest, ProgressLineTextsTakeAccountAndErrorAsTheyStand)
     w->CloseWindow();
 }
 
-TEST_F(WindowTest, ProgressCancelButtonCallsOnceAndComesBackForTheNextAccount)
+TEST_F(NoticeWindows, ProgressCancelButtonCallsOnceAndComesBackForTheNextAccount)
 {
     int cancels = 0;
     QPointer<TProgressWindow> w = new TProgressWindow([&] { ++cancels; });
@@ -245,9 +255,9 @@ TEST_F(WindowTest, ProgressCancelButtonCallsOnceAndComesBackForTheNextAccount)
     QApplication::processEvents();
     EXPECT_EQ(w->List()->header()->sectionSize(0), w->List()->viewport()->width() - arrow - 2);
 
-    // Without failures the owner closes it at the end of the check.
     w->Progress(QStringLiteral("bert@pop.example.net"), 1, 0, QString());
-    EXPECT_FALSE(w->HasFailedLines());
+    EXPECT_EQ(w->LineImage(0), 3) << "a cancelled account counts as failed";
+    EXPECT_EQ(w->LineImage(1), 2);
     w->CloseWindow();
     FlushDeletes();
     EXPECT_TRUE(w.isNull());
@@ -255,7 +265,7 @@ TEST_F(WindowTest, ProgressCancelButtonCallsOnceAndComesBackForTheNextAccount)
 
 // --- progress window of a deletion run ---
 
-TEST_F(WindowTest, DeleteProgressLinesAndClosing)
+TEST_F(NoticeWindows, DeleteProgressLinesAndClosing)
 {
     QPointer<TDeleteProgressWindow> w = new TDeleteProgressWindow;
     w->show();
@@ -302,7 +312,7 @@ QString CountdownText(int seconds)
         .arg(seconds);
 }
 
-TEST_F(WindowTest, CountdownStartsOneHigherAndClosesItselfBelowZero)
+TEST_F(NoticeWindows, CountdownStartsOneHigherAndClosesItselfBelowZero)
 {
     QPointer<TWaitWindow> w = new TWaitWindow;
     w->StartCountdown(2);
@@ -325,7 +335,7 @@ TEST_F(WindowTest, CountdownStartsOneHigherAndClosesItselfBelowZero)
     EXPECT_TRUE(w.isNull());
 }
 
-TEST_F(WindowTest, RunCountdownReturnsWhenTheWindowHasClosed)
+TEST_F(NoticeWindows, RunCountdownReturnsWhenTheWindowHasClosed)
 {
     QPointer<TWaitWindow> w = new TWaitWindow;
     int ticks = 0;
@@ -342,7 +352,7 @@ TEST_F(WindowTest, RunCountdownReturnsWhenTheWindowHasClosed)
     EXPECT_TRUE(w.isNull());
 }
 
-TEST_F(WindowTest, WaitingForACheckClosesOnlyWhenFinished)
+TEST_F(NoticeWindows, WaitingForACheckClosesOnlyWhenFinished)
 {
     QPointer<TWaitWindow> w = new TWaitWindow;
     w->show();
@@ -363,7 +373,7 @@ TEST_F(WindowTest, WaitingForACheckClosesOnlyWhenFinished)
 
 // --- spam notice ---
 
-TEST_F(WindowTest, SpamNoticeCountsAndButtons)
+TEST_F(NoticeWindows, SpamNoticeCountsAndButtons)
 {
     enum Way { ShowMessages, DeleteSpam, CloseButton, Escape };
     const struct Case {
@@ -380,7 +390,7 @@ TEST_F(WindowTest, SpamNoticeCountsAndButtons)
     for (const Case &c : cases) {
         QPointer<TSpamNotice> n = new TSpamNotice(10, 3);
         int shows = 0, deletes = 0, closed = 0;
-        bool visibleInCallback = true;
+        bool visibleInCallback = false;
         n->OnShowMails = [&] {
             ++shows;
             visibleInCallback = n && n->isVisible();
@@ -425,7 +435,7 @@ TEST_F(WindowTest, SpamNoticeCountsAndButtons)
 
 // --- new-mail notice ---
 
-TEST_F(WindowTest, NewMailNoticeButtons)
+TEST_F(NoticeWindows, NewMailNoticeButtons)
 {
     const struct Case {
         const char *name;
@@ -457,14 +467,15 @@ TEST_F(WindowTest, NewMailNoticeButtons)
 
         (c.pressShow ? n->ShowButton() : n->CloseButton())->click();
         EXPECT_EQ(calls, c.calls) << c.name;
-        if (c.pressShow)
+        if (c.pressShow) {
             EXPECT_TRUE(hiddenForMain) << c.name << ": the notice hides before the main window comes up";
+        }
         FlushDeletes();
         EXPECT_TRUE(n.isNull()) << c.name;
     }
 }
 
-TEST_F(WindowTest, NewMailNoticeClosedByTheCheckItStarted)
+TEST_F(NoticeWindows, NewMailNoticeClosedByTheCheckItStarted)
 {
     // The manual check started by "Anzeigen..." closes an open notice before it may open a new one.
     QPointer<TNewMailNotice> n = new TNewMailNotice(2, true);
