@@ -3,6 +3,7 @@
 #include "MsgBox.h"
 #include "Paths.h"
 #include "QtMessageBox.h"
+#include "RegistrySettingsUnit.h"
 #include "SingleInstance.h"
 
 #include <QApplication>

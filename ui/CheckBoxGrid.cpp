@@ -483,6 +483,8 @@ TCheckBoxGrid::~TCheckBoxGrid()
 {
     horizontalHeader()->disconnect(this);
     horizontalHeader()->viewport()->removeEventFilter(this);
+    // The model reads the cell store, which goes before the view's own teardown.
+    setModel(nullptr);
     if (m_updating && m_updateCursor)
         QGuiApplication::restoreOverrideCursor();
 }
@@ -714,6 +716,7 @@ void TCheckBoxGrid::ClearGrid()
         // The grid's own state, not the one it inherits: restoring an inherited "disabled" would keep the
         // grid disabled after its parent is enabled again.
         const bool wasEnabled = !testAttribute(Qt::WA_ForceDisabled);
+        const bool hadFocus = hasFocus();
         setEnabled(false);
         SetRow(1);
         const bool began = BeginUpdate();
@@ -731,6 +734,8 @@ void TCheckBoxGrid::ClearGrid()
             EndUpdate();
         SetRow(1);
         setEnabled(wasEnabled);
+        if (hadFocus && isEnabled() && isVisible())
+            setFocus(Qt::OtherFocusReason);
     }
     --m_widthsEventDetached;
 }

@@ -85,7 +85,7 @@ TMessageListView::TMessageListView(QWidget *parent) : QObject(parent), m_grid(ne
     m_grid->setContextMenuPolicy(Qt::CustomContextMenu);
     QObject::connect(m_grid, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
         int col = -1, row = -1;
-        if (!m_grid->MouseToCell(pos, col, row) || col < 0 || row < 1 || IsEmpty())
+        if (!m_grid->MouseToCell(m_grid->viewport()->mapTo(m_grid, pos), col, row) || col < 0 || row < 1 || IsEmpty())
             return;
         if (OnContextMenu)
             OnContextMenu(row, m_grid->viewport()->mapToGlobal(pos));

@@ -96,9 +96,9 @@ TEST_F(ListFixture, StoredWidthsApplyWithoutBeingSavedAgainAndUserChangesAreRepo
         ++reports;
         last = w;
     };
-    view.ApplyColumnWidths({11, 22, 33});
+    view.ApplyColumnWidths({111, 122, 133});
     EXPECT_EQ(reports, 0);
-    EXPECT_EQ(view.ColumnWidths().mid(0, 3), (QList<int32_t>{11, 22, 33}));
+    EXPECT_EQ(view.ColumnWidths().mid(0, 3), (QList<int32_t>{111, 122, 133}));
     view.Grid()->SetColWidth(2, 77); // as a drag of the column border does
     EXPECT_GE(reports, 1);
     EXPECT_EQ(last.size(), TMessageListView::kColumns);
