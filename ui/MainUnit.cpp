@@ -5,6 +5,8 @@
 #include "QuarvelIcons.h"
 #include "DateFormat.h"
 #include "MailClientLaunch.h"
+#include "MailDeletion.h"
+#include "MessageText.h"
 #include "MessageListUnit.h"
 #include "MsgBox.h"
 #include "NewMailSms.h"
@@ -160,6 +162,21 @@ TMain::~TMain()
         delete w;
 }
 
+TProgressWindow *TMain::ProgressWindow() const
+{
+    return m_progress.data();
+}
+
+TSpamNotice *TMain::SpamNotice() const
+{
+    return m_spamNotice.data();
+}
+
+TNewMailNotice *TMain::NewMailNotice() const
+{
+    return m_newMailNotice.data();
+}
+
 QLabel &TMain::StatusField(int n)
 {
     return *m_status[qBound(1, n, 4) - 1];
@@ -204,8 +221,7 @@ void TMain::createActions()
 
     // Dialogs and operations this program does not have yet.
     for (QAction *a : {actConfig, actAccounts, actFilters, actTrayConfig, actTrayAccounts, actTrayFilters,
-                       actDeleteChecked, actSelectAll, actSelectNone, actDelete, actListDelete, actFetchText,
-                       actToFilter, actListToFilter, actReply, actCopy, actSelectText})
+                       actToFilter, actListToFilter, actReply})
         markAbsent(a);
 
     for (QAction *a : {actExit, actTrayExit})
@@ -219,6 +235,12 @@ void TMain::createActions()
     connect(actShow, &QAction::triggered, this, &TMain::ShowMainWindow);
     connect(actMinimize, &QAction::triggered, this, &TMain::MinimizeToTray);
     connect(actThanks, &QAction::triggered, this, &TMain::MailNoticed);
+    for (QAction *a : {actDelete, actListDelete})
+        connect(a, &QAction::triggered, this, &TMain::DeleteSelected);
+    connect(actDeleteChecked, &QAction::triggered, this, [this] { DeleteChecked(true); });
+    connect(actSelectAll, &QAction::triggered, this, [this] { CheckAll(true); });
+    connect(actSelectNone, &QAction::triggered, this, [this] { CheckAll(false); });
+    connect(actFetchText, &QAction::triggered, this, &TMain::ShowMessageText);
     actMinimize->setEnabled(false);
 }
 
@@ -278,6 +300,20 @@ void TMain::createLayout()
     m_textPane->setReadOnly(true);
     m_textPane->setOpenLinks(false);
     m_textPane->setLineWrapMode(QTextEdit::NoWrap);
+    m_textPane->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_textPane, &QTextBrowser::anchorClicked, this, [](const QUrl &url) { OpenWithShell(url.toString()); });
+    connect(m_textPane, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        // Only a pane with more than two lines offers the menu.
+        if (m_textPane->document()->blockCount() <= 2)
+            return;
+        actCopy->setEnabled(m_textPane->textCursor().hasSelection());
+        QMenu menu(this);
+        menu.addAction(actCopy);
+        menu.addAction(actSelectText);
+        menu.exec(m_textPane->viewport()->mapToGlobal(pos));
+    });
+    connect(actCopy, &QAction::triggered, m_textPane, &QTextBrowser::copy);
+    connect(actSelectText, &QAction::triggered, m_textPane, &QTextBrowser::selectAll);
     bottom->addWidget(m_textPane);
     m_splitter->addWidget(m_bottomPanel);
     m_list->Grid()->setMinimumHeight(kSplitterMin);
@@ -403,7 +439,7 @@ void TMain::onCheckDone()
 void TMain::onNewMails(const QList<TMailEntry *> &entries)
 {
     const auto notices = NewMailSmsNotices(entries, *m_settings, m_settings->Settings.SMSGateway, isVisible(),
-                                           [](const TMailEntry &) { return QString(); });
+                                           [](const TMailEntry &e) { return ExtractPlainText(e.Message); });
     TProxySettings proxy; // direct connection
     for (const TSmsNotice &n : notices) {
         QString reply;
@@ -544,6 +580,169 @@ void TMain::showListMenu(int row, const QPoint &pos)
     setEnabledIfPresent(actListToFilter, notSpam);
     setEnabledIfPresent(actToFilter, notSpam);
     m_listMenu->popup(pos);
+}
+
+// --- deletion ---
+
+namespace {
+
+const QString kDeleteOneQuestion = QStringLiteral("Möchten Sie diese E-Mail wirklich löschen?");
+const QString kDeleteOneFailed = QStringLiteral(
+    "Die E-Mail konnte nicht gelöscht werden, entweder ist die E-Mail bereits gelöscht, abgeholt oder ein anderes "
+    "E-Mail-Programm greift gerade zu. Fehler: %1");
+const QString kDeleteManyQuestion =
+    QStringLiteral("Sind Sie sicher, dass Sie %1 Nachrichten von Ihren E-Mail-Server(n) löschen möchten?");
+const QString kDeleteManyFailed = QStringLiteral(
+    "Fehler beim Löschen der E-Mail %1. Der weitere Löschvorgang wird aus Sicherheitsgründen abgebrochen.\r\n"
+    "Holen Sie die E-Mails erneut vom Server ab!");
+
+// Follows a deletion run in the progress window, and reports a failure while the run is still open.
+class TDeletionView : public IDeletionObserver {
+public:
+    explicit TDeletionView(TDeleteProgressWindow *window) : m_window(window) {}
+    void AccountStarted(const QString &account) override
+    {
+        if (m_window)
+            m_line = m_window->AddAccountLine(account);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+    void AccountFinished(const QString &) override
+    {
+        if (m_window && m_line >= 0) {
+            m_window->SetLineImage(m_line, liFinished);
+            m_window->SetLineStatus(m_line, kDeleteSessionEndedText);
+        }
+    }
+    void EntryDeleted(const TMailEntry &entry) override
+    {
+        if (m_window && m_line >= 0)
+            m_window->SetLineStatus(m_line, QString::number(entry.MsgNumber));
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+    void EntryFailed(const TMailEntry &entry, const QString &errorText) override
+    {
+        if (!m_window)
+            return;
+        if (m_line >= 0)
+            m_window->SetLineImage(m_line, liFinished);
+        ErrorBox(kDeleteManyFailed.arg(entry.MsgNumber) + QStringLiteral("\r\nAusnahmefehler: ") + errorText);
+    }
+
+private:
+    QPointer<TDeleteProgressWindow> m_window;
+    int m_line = -1;
+};
+
+} // namespace
+
+void TMain::setPanelBusy(bool busy)
+{
+    centralWidget()->setEnabled(!busy);
+    SetBusyCursor(busy);
+    if (busy)
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void TMain::afterListChange()
+{
+    if (m_list->IsEmpty())
+        m_textPane->setPlainText(kHeaderHint);
+    SetMessageCount(-1);
+    RefreshCommands();
+    ShowHeader();
+}
+
+void TMain::DeleteSelected()
+{
+    setPanelBusy(true);
+    TMailEntry *entry = m_list->CurrentEntry();
+    if (entry && YesNoQuestion(kDeleteOneQuestion)) {
+        m_status[0]->setText(QStringLiteral("Lösche E-Mail %1...").arg(entry->MsgNumber));
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        QString error;
+        if (m_checker->DeleteEntry(entry, false, error)) {
+            // Later messages of the same mailbox move up one number, as the server numbers them now.
+            QList<TMailEntry *> order;
+            for (TMailEntry *e : m_list->RowEntries())
+                if (e) {
+                    e->DeleteMark = e == entry;
+                    order.append(e);
+                }
+            SortByDeletionOrder(order);
+            RenumberAfterDeletion(order, int(order.indexOf(entry)));
+            const int row = entry->Row;
+            m_list->DeleteRows({row});
+            m_checker->RemoveEntry(entry);
+            InfoBox(QStringLiteral("Die E-Mail wurde gelöscht!"));
+        } else {
+            ErrorBox(kDeleteOneFailed.arg(error));
+        }
+    }
+    afterListChange();
+    m_status[0]->setText(kStatusReady);
+    setPanelBusy(false);
+}
+
+void TMain::DeleteChecked(bool interactive)
+{
+    if (m_deleteProgress) {
+        ErrorBox(QStringLiteral("Schließen Sie zuerst das Fenster zum Löschen von E-Mails"));
+        return;
+    }
+    HideMailIcon();
+    if (m_list->IsEmpty())
+        return;
+    if (interactive) {
+        if (!YesNoQuestion(kDeleteManyQuestion.arg(m_list->CheckedCount())))
+            return;
+        m_deleteProgress = new TDeleteProgressWindow(this);
+        m_deleteProgress->show();
+    }
+    SetBusyCursor(true);
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+
+    TDeletionView view(interactive ? m_deleteProgress.data() : nullptr);
+    const QList<TMailEntry *> rows = m_list->RowEntries();
+    // The deleted entries are freed by the run; their rows go at once, before anything reads them.
+    const TDeletionResult result = DeleteMarkedEntries(*m_checker, rows, &view);
+    m_list->DeleteRows(result.DeletedRows);
+    RefreshCommands();
+    SetMessageCount(-1);
+
+    if (interactive && m_deleteProgress) {
+        m_deleteProgress->StopAnimation();
+        if (!result.Failed)
+            InfoBox(QStringLiteral("Es wurden alle gewählten E-Mails gelöscht!"));
+    }
+    if (m_deleteProgress)
+        m_deleteProgress->CloseWindow();
+    SetBusyCursor(false);
+    afterListChange();
+}
+
+void TMain::CheckAll(bool on)
+{
+    m_list->SetAllChecked(on);
+    setEnabledIfPresent(actDeleteChecked, m_list->AnyChecked());
+}
+
+void TMain::ShowMessageText()
+{
+    if (m_list->IsEmpty())
+        return;
+    setPanelBusy(true);
+    TMailEntry *entry = m_list->CurrentEntry();
+    if (entry) {
+        if (!m_checker->FetchEntryText(entry, false))
+            ErrorBox(QStringLiteral("Der E-Mail-Text konnte nicht vom Server abgerufen werden, entweder ist die E-Mail "
+                                    "bereits gelöscht, abgeholt oder ein anderes E-Mail-Programm greift gerade zu."));
+        // Plain text whose links can be clicked.
+        m_textPane->setHtml(LinkedHtml(MessagePaneText(entry->Message)));
+        m_textPane->moveCursor(QTextCursor::Start);
+    }
+    setPanelBusy(false);
+    if (isVisible())
+        m_textPane->setFocus();
 }
 
 // --- window events ---
@@ -697,7 +896,7 @@ void TMain::OpenSpamNotice(int total, int spam)
     CloseSpamNotice();
     m_spamNotice = new TSpamNotice(total, spam);
     m_spamNotice->OnShowMails = [this] { ShowMainWindow(); };
-    m_spamNotice->OnDeleteSpam = [this] { m_checker->DeleteCheckedAutomatic(); };
+    m_spamNotice->OnDeleteSpam = [this] { DeleteChecked(false); };
     m_spamNotice->OnClosed = [this] { HideTaskbarButtonIfHidden(); };
     m_spamNotice->show();
 }

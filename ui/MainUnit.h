@@ -18,6 +18,7 @@ class QTextBrowser;
 class QToolBar;
 class QSoundEffect;
 class TConnectionMonitor;
+class TDeleteProgressWindow;
 class TMessageListView;
 class TNewMailNotice;
 class TPOP3Checker;
@@ -62,6 +63,11 @@ public:
     QTextBrowser &TextPane() { return *m_textPane; }
     QLabel &StatusField(int n); // 1..4
 
+    // The windows of the moment, or null.
+    TProgressWindow *ProgressWindow() const;
+    TSpamNotice *SpamNotice() const;
+    TNewMailNotice *NewMailNotice() const;
+
     // The window shown (by the start for a first start, or by the user) at least once.
     bool WasEverShown() const { return m_everShown; }
 
@@ -75,6 +81,12 @@ public:
     void ShowInfo();              // "Info..."
     void QuitProgram();           // "Beenden", "Quarvel beenden"
     void MailNoticed();           // "Danke, ich habe es bemerkt!"
+    void DeleteSelected();        // " E-Mail löschen  "
+    // " Markierte E-Mails löschen " (interactive: question, progress window, boxes); the spam notice's
+    // "Spam-Mails löschen" runs it without any of them.
+    void DeleteChecked(bool interactive);
+    void CheckAll(bool on);       // " Alle E-Mails wählen  " / " Keine E-Mails wählen  "
+    void ShowMessageText();       // " E-Mail-Text vom Server holen  "
 
     // The enabled state of the commands that depend on the list, and the header hint.
     void RefreshCommands();
@@ -127,6 +139,8 @@ private:
     void updateTimedChecking();
     void firstStartQuestions();
     void showListMenu(int row, const QPoint &pos);
+    void setPanelBusy(bool busy);
+    void afterListChange();
 
     TMainOptions m_options;
     std::unique_ptr<TRegistrySettings> m_settings;
@@ -154,6 +168,7 @@ private:
     QPointer<TNewMailNotice> m_newMailNotice;
     QPointer<TSpamNotice> m_spamNotice;
     QPointer<TWaitWindow> m_waitWindow;
+    QPointer<TDeleteProgressWindow> m_deleteProgress;
 
     bool m_everShown = false;
     bool m_quitting = false;

@@ -176,11 +176,12 @@ QList<TMailEntry *> TMessageListView::RowEntries() const
     if (IsEmpty())
         return out;
     for (int r = 1; r < m_grid->RowCount(); ++r) {
+        // A row without entry keeps its place, so list index + 1 stays the row number.
         TMailEntry *e = EntryAt(r);
-        if (!e)
-            continue;
-        e->Row = r;
-        e->Checked = m_grid->GetChecked(0, r);
+        if (e) {
+            e->Row = r;
+            e->Checked = m_grid->GetChecked(0, r);
+        }
         out.append(e);
     }
     return out;

@@ -41,8 +41,8 @@ public:
     bool AnyChecked() const;
     int CheckedCount() const;
     void SetAllChecked(bool on);
-    // The entries of all data rows in row order, each with Row := its row and its check mark as
-    // Checked (what a deletion run starts from).
+    // The entries of all data rows in row order (null for a row without one), each with Row := its row
+    // and its check mark as Checked: what a deletion run starts from.
     QList<TMailEntry *> RowEntries() const;
     // Removes the rows of these numbers (top to bottom); the last data row leaves the empty list.
     void DeleteRows(QList<int> rows);
