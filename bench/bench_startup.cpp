@@ -16,6 +16,7 @@
 #include "MainUnit.h"
 #include "POP3Check.h"
 #include "Paths.h"
+#include "RegistrySettingsUnit.h"
 #include "SingleInstance.h"
 #include "TrayIcon.h"
 

@@ -72,7 +72,7 @@ if ! kill -0 "$pid" 2>/dev/null; then
 fi
 
 ticks=$(getconf CLK_TCK)
-declare -A vol invol name
+declare -A vol invol run name
 cpu_ticks() {
   # Fields after the command name: utime and stime are the 12th and 13th.
   local stat
@@ -80,12 +80,15 @@ cpu_ticks() {
   set -- ${stat##*) }
   echo $(( ${12} + ${13} ))
 }
-# Fills vol/invol/name with prefix $1 for every task of the process.
+# Fills vol/invol/run/name with prefix $1 for every task of the process (run: nanoseconds on a CPU,
+# finer than the clock ticks of utime and stime).
 sample_tasks() {
-  local task tid
+  local task tid sched
   for task in /proc/"$pid"/task/*; do
     tid=${task##*/}
     name[$tid]=$(<"$task/comm") || continue
+    sched=$(<"$task/schedstat") || sched=0
+    run[$1$tid]=${sched%% *}
     vol[$1$tid]=$(awk '/^voluntary_ctxt_switches/ {print $2}' "$task/status" 2>/dev/null || echo 0)
     invol[$1$tid]=$(awk '/^nonvoluntary_ctxt_switches/ {print $2}' "$task/status" 2>/dev/null || echo 0)
   done
@@ -103,19 +106,23 @@ rss=$(awk '/^VmRSS/ {print $2}' "/proc/$pid/status")
 wall=$(awk -v a="$t0" -v b="$t1" 'BEGIN {printf "%.1f", b - a}')
 cpu_ms=$(( (cpu1 - cpu0) * 1000 / ticks ))
 echo "Quarvel im Infobereich, zeitgesteuerte Prüfung an, nichts zu tun: ${wall} s gemessen nach ${settle} s Anlauf"
-printf '  %-18s %8s %8s %8s\n' "Thread" "freiw." "unfreiw." "Summe"
+printf '  %-18s %8s %8s %8s %10s\n' "Thread" "freiw." "unfreiw." "Summe" "CPU (µs)"
 total_v=0
 total_i=0
+total_r=0
 for tid in $(printf '%s\n' "${!name[@]}" | sort -n); do
   v=$(( ${vol[b$tid]:-${vol[a$tid]:-0}} - ${vol[a$tid]:-0} ))
   i=$(( ${invol[b$tid]:-${invol[a$tid]:-0}} - ${invol[a$tid]:-0} ))
+  r=$(( (${run[b$tid]:-${run[a$tid]:-0}} - ${run[a$tid]:-0}) / 1000 ))
   [ -n "${vol[b$tid]:-}" ] || name[$tid]="${name[$tid]} (beendet)"
   [ -n "${vol[a$tid]:-}" ] || name[$tid]="${name[$tid]} (neu)"
   total_v=$((total_v + v))
   total_i=$((total_i + i))
-  printf '  %-18s %8d %8d %8d\n' "${name[$tid]}" "$v" "$i" $((v + i))
+  total_r=$((total_r + r))
+  printf '  %-18s %8d %8d %8d %10d\n' "${name[$tid]}" "$v" "$i" $((v + i)) "$r"
 done
-printf '  %-18s %8d %8d %8d\n' "alle Threads" "$total_v" "$total_i" $((total_v + total_i))
-awk -v n=$((total_v + total_i)) -v w="$wall" -v c="$cpu_ms" -v r="$rss" 'BEGIN {
-  printf "  Aufwachen: %.2f je Sekunde; CPU-Zeit: %d ms (%.3f %% eines Kerns); VmRSS am Ende: %.1f MiB\n",
-         n / w, c, c / (w * 10), r / 1024 }'
+printf '  %-18s %8d %8d %8d %10d\n' "alle Threads" "$total_v" "$total_i" $((total_v + total_i)) "$total_r"
+awk -v n=$((total_v + total_i)) -v w="$wall" -v c="$cpu_ms" -v us="$total_r" -v r="$rss" 'BEGIN {
+  printf "  Aufwachen: %.2f je Sekunde; CPU-Zeit (utime+stime): %d ms, laut schedstat %.2f ms (%.4f %% eines Kerns)\n",
+         n / w, c, us / 1000, us / (w * 1e4)
+  printf "  VmRSS am Ende: %.1f MiB\n", r / 1024 }'

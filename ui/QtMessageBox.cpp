@@ -1,7 +1,10 @@
 #include "QtMessageBox.h"
 
 #include <QApplication>
+#include <QAbstractButton>
 #include <QFile>
+
+#include <utility>
 #include <QMessageBox>
 
 int TQtMessageBox::Show(const QString &text, const QString &caption, TMsgKind kind, int buttons)
@@ -38,6 +41,15 @@ int TQtMessageBox::Show(const QString &text, const QString &caption, TMsgKind ki
     QString body = text;
     body.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
     QMessageBox box(icon, caption, body, set, QApplication::activeWindow());
+    // The program speaks German whatever translations the system has installed.
+    const std::pair<QMessageBox::StandardButton, const char *> captions[] = {
+        {QMessageBox::Ok, "OK"},          {QMessageBox::Cancel, "Abbrechen"}, {QMessageBox::Yes, "&Ja"},
+        {QMessageBox::No, "&Nein"},       {QMessageBox::Abort, "&Abbrechen"}, {QMessageBox::Retry, "&Wiederholen"},
+        {QMessageBox::Ignore, "&Ignorieren"},
+    };
+    for (const auto &[button, text] : captions)
+        if (QAbstractButton *b = box.button(button))
+            b->setText(QString::fromUtf8(text));
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
     box.raise();
     box.activateWindow();

@@ -171,3 +171,19 @@ TEST(MainWindow, ASecondInstanceOfTheProgramEndsWithOne)
         first.waitForFinished(5000);
     }
 }
+
+TEST(MainWindow, ColumnWidthsAreSavedOnEveryResizeAndRestoredAtStart)
+{
+    TestProfile profile;
+    prepareProfile();
+    {
+        TMain main(quietOptions());
+        main.MessageList().Grid()->SetColWidth(2, 333); // as a drag of the column border does
+    }
+    TRegistrySettings stored;
+    stored.Load();
+    ASSERT_EQ(stored.Settings.ColWidths.size(), TMessageListView::kColumns);
+    EXPECT_EQ(stored.Settings.ColWidths.at(2), 333);
+    TMain again(quietOptions());
+    EXPECT_EQ(again.MessageList().Grid()->ColWidth(2), 333);
+}
