@@ -1,7 +1,7 @@
 // The check coordinator and quarvel-check against a private Dovecot on loopback: scans, logins, spam
 // marks, deletions, and a deletion refused because the mailbox changed after the check.
 #include "CheckerTestSupport.h"
-#include "DovecotServer.h"
+#include "DovecotSuite.h"
 #include "MailDeletion.h"
 
 #include <QDir>
@@ -20,26 +20,14 @@ const QByteArray kEvilReceived = "Received: from mx.example.test by pop.example.
                                  "\t(evil-relay.test [192.0.2.7])\r\n"
                                  "\tby mx.example.test; Mon, 1 Jan 2024 09:59:00 +0100\r\n";
 
-class DovecotCheckerTest : public CheckerFixture {
+class DovecotCheckerTest : public WithDovecot<CheckerFixture> {
 protected:
-    static void SetUpTestSuite()
-    {
-        server = new DovecotServer;
-        QString error;
-        started = server->start(&error);
-        startError = error.toStdString();
-    }
-    static void TearDownTestSuite()
-    {
-        delete server;
-        server = nullptr;
-    }
-
     void SetUp() override
     {
-        ASSERT_TRUE(started) << startError;
-        // A mailbox of its own for every test.
-        user = QString::fromLatin1(::testing::UnitTest::GetInstance()->current_test_info()->name()).toLower();
+        WithDovecot::SetUp();
+        if (HasFatalFailure())
+            return;
+        user = testUser();
         ASSERT_TRUE(server->addUser(user, password()));
     }
 
@@ -79,9 +67,6 @@ protected:
         return out;
     }
 
-    static inline DovecotServer *server = nullptr;
-    static inline bool started = false;
-    static inline std::string startError;
     QString user;
 };
 

@@ -1,5 +1,5 @@
 // The POP3 client with its real TCP transport against a private Dovecot on loopback.
-#include "DovecotServer.h"
+#include "DovecotSuite.h"
 #include "MailMessage.h"
 #include "Pop3Client.h"
 #include "QtPrinters.h"
@@ -25,26 +25,14 @@ QByteArray headerBlock(const QByteArray &msg)
     return msg.left(msg.indexOf("\r\n\r\n") + 4);
 }
 
-class Pop3DovecotTest : public ::testing::Test {
+class Pop3DovecotTest : public WithDovecot<> {
 protected:
-    static void SetUpTestSuite()
-    {
-        server = new DovecotServer;
-        QString error;
-        started = server->start(&error);
-        startError = error.toStdString();
-    }
-    static void TearDownTestSuite()
-    {
-        delete server;
-        server = nullptr;
-    }
-
     void SetUp() override
     {
-        ASSERT_TRUE(started) << startError;
-        // A mailbox of its own for every test.
-        user = QString::fromLatin1(::testing::UnitTest::GetInstance()->current_test_info()->name()).toLower();
+        WithDovecot::SetUp();
+        if (HasFatalFailure())
+            return;
+        user = testUser();
         ASSERT_TRUE(server->addUser(user, QStringLiteral("pass-") + user));
     }
 
@@ -68,9 +56,6 @@ protected:
         return n;
     }
 
-    static inline DovecotServer *server = nullptr;
-    static inline bool started = false;
-    static inline std::string startError;
     QString user;
 };
 

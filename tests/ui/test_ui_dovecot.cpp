@@ -1,7 +1,7 @@
 // The main window against a private Dovecot: checking by hand, deleting from the list, the progress
 // window, and the spam notice after a timed check.
 #include "CheckBoxGrid.h"
-#include "DovecotServer.h"
+#include "DovecotSuite.h"
 #include "MainUnit.h"
 #include "MessageListUnit.h"
 #include "Notices.h"
@@ -28,23 +28,8 @@ QByteArray mail(const QByteArray &subject, const QByteArray &body = "Hallo.\r\n"
            + "\r\nMessage-ID: <" + subject.toHex() + "@example.test>\r\n\r\n" + body;
 }
 
-class MainDovecotTest : public ::testing::Test {
+class MainDovecotTest : public WithDovecot<> {
 protected:
-    static void SetUpTestSuite()
-    {
-        server = new DovecotServer;
-        QString error;
-        started = server->start(&error);
-        startError = error.toStdString();
-    }
-    static void TearDownTestSuite()
-    {
-        delete server;
-        server = nullptr;
-    }
-
-    void SetUp() override { ASSERT_TRUE(started) << startError; }
-
     // A fresh mailbox for this test, holding these messages; returns their maildir names.
     QStringList mailbox(const QString &user, const QList<QByteArray> &subjects)
     {
@@ -108,9 +93,6 @@ protected:
         return out;
     }
 
-    static inline DovecotServer *server = nullptr;
-    static inline bool started = false;
-    static inline std::string startError;
     TestProfile profile;
     RecordingMessageBox box{IDYES};
 };
