@@ -24,48 +24,6 @@
 
 namespace {
 
-// A check without a window: it only notes failed mailboxes, which make a run's figure meaningless.
-class SilentCheckerUI final : public ICheckerUI {
-public:
-    bool MainWindowVisible() override { return false; }
-    void BringToForeground() override {}
-    void HideTaskbarButtonIfHidden() override {}
-    void SetBusyCursor(bool) override {}
-    void SetCheckCommandsEnabled(bool) override {}
-    void SetMessageCount(int) override {}
-    void RefillMessageList(const TMailList &) override {}
-    void ClearMessageList() override {}
-    bool MailIconShown() override { return false; }
-    void ShowMailIcon(bool) override {}
-    void HideMailIcon() override {}
-    void SetMailIconTooltip(const QString &) override {}
-    void PlaySound(const QString &) override {}
-    bool SpamNoticeOpen() override { return false; }
-    void CloseSpamNotice() override {}
-    void OpenSpamNotice(int, int) override {}
-    void CloseNewMailNotice() override {}
-    void OpenNewMailNotice(int, bool) override {}
-    void OpenProgressWindow(std::function<void()>) override { m_open = true; }
-    bool ProgressWindowOpen() override { return m_open; }
-    void ProgressLine(const QString &account, int status, int, const QString &errorText) override
-    {
-        if (status == 2) {
-            ++Failures;
-            std::fprintf(stderr, "Postfach %s: %s\n", qPrintable(account), qPrintable(errorText.trimmed()));
-        }
-    }
-    bool ProgressHasFailures() override { return Failures > 0; }
-    void ProgressFinishedWithErrors() override { m_open = false; }
-    void CloseProgressWindow() override { m_open = false; }
-    void BringProgressToFront() override {}
-    void ShowDeleteCountdown(int) override {}
-
-    int Failures = 0;
-
-private:
-    bool m_open = false;
-};
-
 int argValue(int argc, char **argv, const char *name, int def)
 {
     for (int i = 1; i + 1 < argc; ++i)
@@ -122,7 +80,11 @@ int main(int argc, char **argv)
         TSpamFilterClass filters(settings);
         filters.LoadFilters();
         TSpamDetector detector(settings.Settings);
-        SilentCheckerUI ui;
+        // Failed mailboxes make a run's figure meaningless: they are reported and counted.
+        THeadlessCheckerUI ui;
+        ui.OnFailure = [](const QString &account, int, const QString &errorText) {
+            std::fprintf(stderr, "Postfach %s: %s\n", qPrintable(account), qPrintable(errorText));
+        };
         TPOP3Checker checker(settings, detector, ui);
         QElapsedTimer t;
         t.start();

@@ -69,3 +69,48 @@ public:
     // Shows the count-down window for that many seconds and returns when it has closed.
     virtual void ShowDeleteCountdown(int seconds) = 0;
 };
+
+// The user's side of a check without a window (command-line tools, benchmarks): no tray, notices or
+// list; a failed mailbox's progress line is counted and handed to OnFailure.
+class THeadlessCheckerUI : public ICheckerUI {
+public:
+    bool MainWindowVisible() override { return false; }
+    void BringToForeground() override {}
+    void HideTaskbarButtonIfHidden() override {}
+    void SetBusyCursor(bool) override {}
+    void SetCheckCommandsEnabled(bool) override {}
+    void SetMessageCount(int) override {}
+    void RefillMessageList(const TMailList &) override {}
+    void ClearMessageList() override {}
+    bool MailIconShown() override { return false; }
+    void ShowMailIcon(bool) override {}
+    void HideMailIcon() override {}
+    void SetMailIconTooltip(const QString &) override {}
+    void PlaySound(const QString &) override {}
+    bool SpamNoticeOpen() override { return false; }
+    void CloseSpamNotice() override {}
+    void OpenSpamNotice(int, int) override {}
+    void CloseNewMailNotice() override {}
+    void OpenNewMailNotice(int, bool) override {}
+    void OpenProgressWindow(std::function<void()>) override { m_progressOpen = true; }
+    bool ProgressWindowOpen() override { return m_progressOpen; }
+    void ProgressLine(const QString &account, int status, int code, const QString &errorText) override
+    {
+        if (status != 2)
+            return;
+        ++Failures;
+        if (OnFailure)
+            OnFailure(account, code, errorText.trimmed());
+    }
+    bool ProgressHasFailures() override { return Failures > 0; }
+    void ProgressFinishedWithErrors() override { m_progressOpen = false; }
+    void CloseProgressWindow() override { m_progressOpen = false; }
+    void BringProgressToFront() override {}
+    void ShowDeleteCountdown(int) override {}
+
+    int Failures = 0;
+    std::function<void(const QString &account, int code, const QString &errorText)> OnFailure;
+
+private:
+    bool m_progressOpen = false;
+};

@@ -69,8 +69,11 @@ QString TRegistrySettings::DefaultDataPath() const
 
 void TRegistrySettings::Load()
 {
-    // 1. Version value in the maker key.
+    // One transaction for all reads: a consistent picture and one lock instead of one per value.
     RegFile.RegKey = HKEY::CURRENT_USER;
+    platform::RegTransaction tx(RegFile.Hive());
+
+    // 1. Version value in the maker key.
     RegFile.Area = QStringLiteral("Software");
     RegFile.Section = QStringLiteral("Tessmar Software");
     RegFile.WriteString(QString::fromLatin1(platform::kProductName), kProgramVersion);
@@ -121,6 +124,7 @@ void TRegistrySettings::Load()
 
     // 8. Mailboxes.
     LoadPOP3Settings(Settings.POP3Check, Settings.Accounts);
+    tx.commit();
 }
 
 void TRegistrySettings::Save()

@@ -54,52 +54,6 @@ QString sender(const MailMessage &m)
     return m.From.Name + QStringLiteral(" <") + m.From.Address + QLatin1Char('>');
 }
 
-// The console has no tray icon, notices or list: what it shows of a check are its failures.
-class ConsoleCheckerUI final : public ICheckerUI {
-public:
-    bool MainWindowVisible() override { return false; }
-    void BringToForeground() override {}
-    void HideTaskbarButtonIfHidden() override {}
-    void SetBusyCursor(bool) override {}
-    void SetCheckCommandsEnabled(bool) override {}
-    void SetMessageCount(int) override {}
-    void RefillMessageList(const TMailList &) override {}
-    void ClearMessageList() override {}
-    bool MailIconShown() override { return false; }
-    void ShowMailIcon(bool) override {}
-    void HideMailIcon() override {}
-    void SetMailIconTooltip(const QString &) override {}
-    void PlaySound(const QString &) override {}
-    bool SpamNoticeOpen() override { return false; }
-    void CloseSpamNotice() override {}
-    void OpenSpamNotice(int, int) override {}
-    void CloseNewMailNotice() override {}
-    void OpenNewMailNotice(int, bool) override {}
-    void OpenProgressWindow(std::function<void()>) override { m_open = true; }
-    bool ProgressWindowOpen() override { return m_open; }
-    void ProgressLine(const QString &account, int status, int code, const QString &errorText) override
-    {
-        if (status != 2)
-            return;
-        ++failures;
-        err << "Fehler: " << account << ": " << errorText.trimmed();
-        if (code != 0)
-            err << " (Fehlernummer " << code << ')';
-        err << '\n';
-        err.flush();
-    }
-    bool ProgressHasFailures() override { return failures > 0; }
-    void ProgressFinishedWithErrors() override { m_open = false; }
-    void CloseProgressWindow() override { m_open = false; }
-    void BringProgressToFront() override {}
-    void ShowDeleteCountdown(int) override {}
-
-    int failures = 0;
-
-private:
-    bool m_open = false;
-};
-
 class ConsoleDeletionObserver final : public IDeletionObserver {
 public:
     void EntryDeleted(const TMailEntry &e) override
@@ -140,7 +94,15 @@ int main(int argc, char **argv)
     TSpamFilterClass filters(settings);
     filters.LoadFilters();
     TSpamDetector detector(settings.Settings);
-    ConsoleCheckerUI ui;
+    // The console shows of a check only its failures.
+    THeadlessCheckerUI ui;
+    ui.OnFailure = [](const QString &account, int code, const QString &errorText) {
+        err << "Fehler: " << account << ": " << errorText;
+        if (code != 0)
+            err << " (Fehlernummer " << code << ')';
+        err << '\n';
+        err.flush();
+    };
     TPOP3Checker checker(settings, detector, ui);
     if (checker.Accounts.isEmpty()) {
         checker.CheckNow(-1); // tells why on stderr
@@ -162,5 +124,5 @@ int main(int argc, char **argv)
         ConsoleDeletionObserver observer;
         deletionFailed = DeleteMarkedEntries(checker, rows, &observer).Failed;
     }
-    return (ui.failures > 0 || deletionFailed) ? 1 : 0;
+    return (ui.Failures > 0 || deletionFailed) ? 1 : 0;
 }

@@ -1,5 +1,6 @@
 #pragma once
 // Readable failure messages for the types the filter tests compare.
+#include "QtPrinters.h"
 #include "SpamFilterClassUnit.h"
 
 #include <QByteArray>
@@ -7,15 +8,6 @@
 
 #include <ostream>
 
-inline void PrintTo(const QByteArray &bytes, std::ostream *os)
-{
-    *os << '[' << bytes.toHex(' ').toStdString() << ']';
-}
-
-inline void PrintTo(const QString &text, std::ostream *os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 
 inline void PrintTo(const TSimpleFilter &r, std::ostream *os)
 {

@@ -1,5 +1,7 @@
 #pragma once
 // Small helpers for the MailMessage tests.
+#include "QtPrinters.h"
+
 #include <QByteArray>
 
 // Test messages are written with "\n"; POP3 delivers "\r\n".
@@ -29,7 +31,3 @@ inline bool onlyCrlf(const QByteArray &text)
 #include <ostream>
 
 // Readable failure output for Qt strings.
-inline void PrintTo(const QString &s, std::ostream *os)
-{
-    *os << '"' << s.toStdString() << '"';
-}
