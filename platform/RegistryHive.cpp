@@ -1,6 +1,7 @@
 #include "RegistryHive.h"
 #include "TextCodec.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 
@@ -114,6 +115,25 @@ bool RegistryHive::open(bool forWrite)
 {
     if (m_db && (m_writable || !forWrite))
         return true;
+    if (openFile(forWrite))
+        return true;
+    if (!m_damaged || !m_recoverDamaged)
+        return false;
+    // Keep the damaged store beside, renamed, and start afresh: settings fall back to their defaults,
+    // and nothing of the old file is lost.
+    const QString suffix = QStringLiteral(".beschaedigt-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    for (const char *part : {"", "-wal", "-shm"}) {
+        const QString from = m_file + QLatin1String(part);
+        if (QFileInfo::exists(from))
+            QFile::rename(from, m_file + suffix + QLatin1String(part));
+    }
+    m_setAsideTo = m_file + suffix;
+    m_damaged = false;
+    return openFile(forWrite);
+}
+
+bool RegistryHive::openFile(bool forWrite)
+{
     if (m_db) {
         if (m_txDepth > 0)
             return false;
@@ -146,28 +166,29 @@ bool RegistryHive::open(bool forWrite)
     if (QFileInfo(m_file).isWritable())
         forWrite = true;
     const int flags = forWrite ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY;
-    if (sqlite3_open_v2(QFile::encodeName(m_file).constData(), &m_db, flags | SQLITE_OPEN_FULLMUTEX, nullptr)
-        != SQLITE_OK) {
+    const auto fail = [this] {
+        const int code = sqlite3_errcode(m_db) & 0xFF;
+        m_damaged = code == SQLITE_NOTADB || code == SQLITE_CORRUPT;
         m_error = QString::fromUtf8(sqlite3_errmsg(m_db));
         sqlite3_close(m_db);
         m_db = nullptr;
         return false;
-    }
+    };
+    if (sqlite3_open_v2(QFile::encodeName(m_file).constData(), &m_db, flags | SQLITE_OPEN_FULLMUTEX, nullptr)
+        != SQLITE_OK)
+        return fail();
     sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
     m_writable = forWrite;
     if (forWrite) {
         // WAL lets a second process read while this one writes.
-        if (!exec("PRAGMA journal_mode=WAL") || !exec(kSchema)) {
-            sqlite3_close(m_db);
-            m_db = nullptr;
-            return false;
-        }
+        if (!exec("PRAGMA journal_mode=WAL") || !exec(kSchema))
+            return fail();
     } else {
         Stmt st(m_db, "SELECT 1 FROM keys LIMIT 1");
         if (!st.ok()) { // a file that is no hive (or an empty new one) reads as empty
-            sqlite3_close(m_db);
-            m_db = nullptr;
-            m_error = QStringLiteral("not a registry hive");
+            fail();
+            if (!m_damaged)
+                m_error = QStringLiteral("not a registry hive");
             return false;
         }
     }

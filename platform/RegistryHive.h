@@ -61,11 +61,18 @@ public:
     void rollback();
 
     QString lastError() const { return m_error; }
+    // The file is there but is no readable store (not a database, or a damaged one).
+    bool isDamaged() const { return m_damaged; }
+    // When set, a damaged file is renamed aside (".beschaedigt-<time>") and a fresh store begins.
+    void setRecoverDamaged(bool on) { m_recoverDamaged = on; }
+    // Where a damaged file was put, or empty.
+    QString setAsideTo() const { return m_setAsideTo; }
 
     static QStringList splitPath(const QString &path);
 
 private:
     bool open(bool forWrite);
+    bool openFile(bool forWrite);
     std::optional<qint64> findKey(const QStringList &parts);
     bool exec(const char *sql);
 
@@ -74,6 +81,9 @@ private:
     bool m_writable = false;
     int m_txDepth = 0;
     QString m_error;
+    bool m_damaged = false;
+    bool m_recoverDamaged = false;
+    QString m_setAsideTo;
 };
 
 // Rolls back unless committed.

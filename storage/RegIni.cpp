@@ -34,9 +34,12 @@ TTheRegIniFile::~TTheRegIniFile() = default;
 platform::RegistryHive &TTheRegIniFile::Hive()
 {
     auto &slot = RegKey == HKEY::CURRENT_USER ? m_user : m_machine;
-    if (!slot)
+    if (!slot) {
         slot = std::make_unique<platform::RegistryHive>(
             RegKey == HKEY::CURRENT_USER ? platform::RegRoot::CurrentUser : platform::RegRoot::LocalMachine);
+        // The program starts with defaults rather than not at all; the damaged file is kept aside.
+        slot->setRecoverDamaged(true);
+    }
     return *slot;
 }
 

@@ -57,18 +57,20 @@ bool parseArgs(const QStringList &in, Args *a)
 {
     static const QStringList withArg = {QStringLiteral("/v"), QStringLiteral("/t"), QStringLiteral("/d"),
                                         QStringLiteral("/smsuser")};
+    static const QStringList flags = {QStringLiteral("/ve"), QStringLiteral("/va"), QStringLiteral("/f"),
+                                      QStringLiteral("/s"), QStringLiteral("/y"), QStringLiteral("/password")};
     for (int i = 0; i < in.size(); ++i) {
         const QString s = in.at(i);
-        if (s.startsWith(QLatin1Char('/')) || (s.startsWith(QLatin1Char('-')) && s.size() > 1 && !s.at(1).isDigit())) {
-            QString sw = s.toLower();
+        // Only the known switches are switches: a Linux path starts with "/" too.
+        QString sw = s.toLower();
+        if (sw.startsWith(QLatin1Char('-')))
             sw[0] = QLatin1Char('/');
-            if (withArg.contains(sw)) {
-                if (i + 1 >= in.size())
-                    return false;
-                a->opts[sw] = in.at(++i);
-            } else {
-                a->opts[sw] = QString();
-            }
+        if (withArg.contains(sw)) {
+            if (i + 1 >= in.size())
+                return false;
+            a->opts[sw] = in.at(++i);
+        } else if (flags.contains(sw)) {
+            a->opts[sw] = QString();
         } else {
             a->positional.append(s);
         }
@@ -129,6 +131,14 @@ bool parseData(const QString &type, const QString &data, quint32 *t, QByteArray 
     return false;
 }
 
+// A store that is no store is named as such, not reported as a missing key.
+int damaged(RegistryHive &hive)
+{
+    err << "FEHLER: Die Einstellungsdatei " << hive.fileName()
+        << " ist beschädigt oder keine Einstellungsdatei (" << hive.lastError() << ").\n";
+    return 1;
+}
+
 int run(const QStringList &argv)
 {
     if (argv.isEmpty())
@@ -176,6 +186,8 @@ int run(const QStringList &argv)
 
     if (cmd == QLatin1String("query")) {
         if (!hive.keyExists(path)) {
+            if (hive.isDamaged())
+                return damaged(hive);
             err << "FEHLER: Der angegebene Registrierungsschlüssel bzw. Wert wurde nicht gefunden.\n";
             return 1;
         }
@@ -197,6 +209,8 @@ int run(const QStringList &argv)
         if (path.isEmpty())
             return usage();
         if (!hive.createKey(path)) {
+            if (hive.isDamaged())
+                return damaged(hive);
             err << "FEHLER: Schlüssel kann nicht angelegt werden: " << hive.lastError() << "\n";
             return 1;
         }
@@ -227,6 +241,8 @@ int run(const QStringList &argv)
 
     if (cmd == QLatin1String("delete")) {
         if (!hive.keyExists(path)) {
+            if (hive.isDamaged())
+                return damaged(hive);
             err << "FEHLER: Der angegebene Registrierungsschlüssel bzw. Wert wurde nicht gefunden.\n";
             return 1;
         }
@@ -257,6 +273,8 @@ int run(const QStringList &argv)
         }
         QByteArray text;
         if (!exportKey(hive, root, path, &text)) {
+            if (hive.isDamaged())
+                return damaged(hive);
             err << "FEHLER: Der angegebene Registrierungsschlüssel bzw. Wert wurde nicht gefunden.\n";
             return 1;
         }

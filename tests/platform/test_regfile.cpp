@@ -102,3 +102,39 @@ TEST(RegFile, ASyntaxErrorWritesNothing)
         EXPECT_FALSE(RegistryHive(RegRoot::CurrentUser).keyExists(QStringLiteral("A"))) << text;
     }
 }
+
+TEST(RegFile, TheToolRoundTripsAKeyWithAllThreeTypes)
+{
+    TestProfile a;
+    const QString tool = toolPath(QStringLiteral("quarvel-reg"));
+    const QString key = QStringLiteral("HKCU\\Software\\Tessmar Software\\Quarvel\\Probe");
+    const QList<QStringList> adds = {
+        {QStringLiteral("/v"), QStringLiteral("Text"), QStringLiteral("/d"), QStringLiteral("Grüße \"aus\" C:\\Pfad")},
+        {QStringLiteral("/v"), QStringLiteral("Zahl"), QStringLiteral("/t"), QStringLiteral("REG_DWORD"), QStringLiteral("/d"), QStringLiteral("4711")},
+        {QStringLiteral("/v"), QStringLiteral("Daten"), QStringLiteral("/t"), QStringLiteral("REG_BINARY"), QStringLiteral("/d"), QStringLiteral("00ff10ab")},
+    };
+    for (const QStringList &add : adds)
+        ASSERT_EQ(runProcess(tool, QStringList{QStringLiteral("add"), key} + add + QStringList{QStringLiteral("/f")}), 0);
+    const QString file = a.file(QStringLiteral("probe.reg"));
+    ASSERT_EQ(runProcess(tool, {QStringLiteral("export"), key, file}), 0);
+    QByteArray first;
+    ASSERT_EQ(runProcess(tool, {QStringLiteral("query"), key}, &first), 0);
+
+    TestProfile b;
+    QByteArray err;
+    ASSERT_EQ(runProcess(tool, {QStringLiteral("import"), file}, nullptr, &err), 0) << err.constData();
+    QByteArray second;
+    ASSERT_EQ(runProcess(tool, {QStringLiteral("query"), key}, &second), 0);
+    EXPECT_EQ(second, first);
+    EXPECT_TRUE(second.contains("REG_DWORD    0x1267")) << second.constData();
+    EXPECT_TRUE(second.contains("REG_BINARY    00FF10AB")) << second.constData();
+
+    // A file with an error names its line and imports nothing.
+    QFile bad(a.file(QStringLiteral("bad.reg")));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Neu]\r\n\"a\"=\"1\"\r\n\"b\"=dword:xyz\r\n");
+    bad.close();
+    ASSERT_EQ(runProcess(tool, {QStringLiteral("import"), bad.fileName()}, nullptr, &err), 1);
+    EXPECT_TRUE(err.contains("Zeile 5")) << err.constData();
+    EXPECT_EQ(runProcess(tool, {QStringLiteral("query"), QStringLiteral("HKCU\\Neu")}), 1);
+}

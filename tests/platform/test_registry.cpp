@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <sys/stat.h>
@@ -126,7 +127,37 @@ TEST_F(HiveTest, MissingOrForeignFileReadsAsEmpty)
     junk.close();
     RegistryHive bad(junk.fileName());
     EXPECT_FALSE(bad.keyExists(QStringLiteral("A")));
+    EXPECT_TRUE(bad.isDamaged());
     EXPECT_FALSE(bad.createKey(QStringLiteral("A")));
+    EXPECT_EQ(QFileInfo(junk.fileName()).size(), 4096); // never overwritten
+}
+
+TEST_F(HiveTest, ADamagedStoreIsSetAsideWhenAskedAndAFreshOneBegins)
+{
+    const QString file = hive.fileName();
+    QDir().mkpath(QFileInfo(file).absolutePath());
+    QFile junk(file);
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write("SQLite format 3\0 but then nothing that makes sense " + QByteArray(2000, '\x7f'));
+    junk.close();
+    const QByteArray before = [&] {
+        QFile f(file);
+        f.open(QIODevice::ReadOnly);
+        return f.readAll();
+    }();
+
+    QByteArray out, err;
+    EXPECT_EQ(runProcess(toolPath(QStringLiteral("quarvel-reg")), {QStringLiteral("query"), QStringLiteral("HKCU\\Software")}, &out, &err), 1);
+    EXPECT_TRUE(QString::fromUtf8(err).contains(QStringLiteral("beschädigt"))) << err.constData();
+
+    RegistryHive recovering(file);
+    recovering.setRecoverDamaged(true);
+    ASSERT_TRUE(recovering.createKey(QStringLiteral("Fresh")));
+    ASSERT_FALSE(recovering.setAsideTo().isEmpty());
+    QFile kept(recovering.setAsideTo());
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), before);
+    EXPECT_TRUE(RegistryHive(file).keyExists(QStringLiteral("Fresh")));
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QThread>
 
@@ -311,6 +312,36 @@ TEST_F(SettingsTest, RegistryToolWritesAMailboxTheStoreReads)
     // Wrong use is told apart from a failure.
     EXPECT_EQ(runProcess(toolPath(QStringLiteral("quarvel-reg")), {QStringLiteral("frobnicate")}), 2);
     EXPECT_EQ(runProcess(toolPath(QStringLiteral("quarvel-reg")), {QStringLiteral("query"), QStringLiteral("HKCU\\No\\Such")}), 1);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(SettingsTest, ADamagedStoreStartsWithDefaultsAndIsKeptBeside)
+{
+    const QString file = platform::registryFile(platform::RegRoot::CurrentUser);
+    QDir().mkpath(QFileInfo(file).absolutePath());
+    QFile junk(file);
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write(QByteArray(3000, 'x'));
+    junk.close();
+
+    TRegistrySettings s(progDir);
+    s.Load();
+    EXPECT_EQ(s.Settings.SplitterPosition, 205);
+    EXPECT_TRUE(s.Settings.Accounts.isEmpty());
+    s.Settings.SplitterPosition = 300;
+    s.Save();
+    TRegistrySettings t(progDir);
+    t.Load();
+    EXPECT_EQ(t.Settings.SplitterPosition, 300);
+
+    const QStringList kept = QDir(QFileInfo(file).absolutePath()).entryList({QStringLiteral("user.db.beschaedigt-*")});
+    ASSERT_EQ(kept.size(), 1);
+    QFile old(QFileInfo(file).absolutePath() + QLatin1Char('/') + kept.first());
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(), QByteArray(3000, 'x'));
 }
 
 } // namespace
