@@ -4,9 +4,12 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QtGlobal>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <tuple>
 
@@ -51,6 +54,48 @@ const char *const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
 const char *const kRuleWords[] = {"gewonnen", "v1agra", "casino", "kredit", "rolex", "lottery",
                                   "abnehmen", "bitcoin", "dating", "replica", "gratis", "investment"};
 const char *const kRuleFields[] = {"From", "Received", "Return-Path", "X-Mailer", "Reply-To", "List-Unsubscribe"};
+
+// What the rules of MixedRules look at, in turn: subject rules, the joined Received lines, the first
+// Received line alone, fields every message has, and fields many messages lack.
+struct RuleTarget {
+    TFilterKind kind;
+    const char *field;
+    const char *format; // %1 a word of kRuleWords, %2 the rule's number
+};
+const RuleTarget kRuleTargets[] = {
+    {fkSubject, "", "%1 %2"},
+    {fkHeaderField, "Received", "mx.%1-%2.example"},
+    {fkSubject, "", "%1%2"},
+    {fkHeaderField, "From", "%1-%2.example"},
+    {fkHeaderField, "Received", "[198.51.100.%2]"},
+    {fkSubject, "", "Ihr %1 Nr. %2"},
+    {fkHeaderField, "received", "by %1%2.example"},
+    {fkHeaderField, "X-Mailer", "%1 Mailer %2"},
+    {fkHeaderField, "Return-Path", "bounce@%1-%2.example"},
+    {fkHeaderField, "Subject", "=?UTF-8?B?%1%2?="},
+    {fkHeaderField, "List-Unsubscribe", "%1-%2.example/unsubscribe"},
+    {fkHeaderField, "Reply-To", "%1@%1-%2.example"},
+};
+
+// Texts that occur in most sample messages but do not satisfy the operation, so that the comparison
+// goes past the search: a subject that only begins with the text, a word run into more letters, a text
+// that occurs but not at the end or the beginning.
+struct NearMiss {
+    TFilterKind kind;
+    const char *field;
+    TFilterOperation operation;
+    const char *text;
+};
+const NearMiss kNearMisses[] = {
+    {fkSubject, "", foEquals, "Rechnung"},
+    {fkHeaderField, "Received", foContainsWord, "mail.example"},
+    {fkHeaderField, "Return-Path", foEndsWith, "example"},
+    {fkHeaderField, "X-Mailer", foBeginsWith, "Outlook"},
+    {fkSubject, "", foContainsWord, "Sitz"},
+    {fkHeaderField, "Received", foEndsWith, "Postfix"},
+    {fkHeaderField, "From", foEquals, "Support"},
+    {fkHeaderField, "received", foBeginsWith, "by mail"},
+};
 
 QByteArray base64Line(std::mt19937 &rng, int length)
 {
@@ -164,6 +209,20 @@ int32_t SampleMail::Size()
     return 300000 + int32_t(m_rng() % 8000000u);
 }
 
+void FillSampleEntries(std::deque<TMailEntry> &entries, int count)
+{
+    SampleMail sample;
+    const QString hosts[] = {QStringLiteral("pop.example.org"), QStringLiteral("pop3.example.net")};
+    for (int n = 1; n <= count; ++n) {
+        TMailEntry &e = entries.emplace_back();
+        e.Message.FillFromHeader(sample.HeaderBlock(n));
+        e.Host = hosts[n % 2];
+        e.UserName = n % 2 ? QStringLiteral("anna") : QStringLiteral("anna.berger");
+        e.MsgNumber = n;
+        e.Size = sample.Size();
+    }
+}
+
 TPOP3Accounts SampleAccounts(int count, quint16 port)
 {
     TPOP3Accounts accounts;
@@ -216,6 +275,46 @@ QList<TSimpleFilter> SampleRules(int count)
     return rules;
 }
 
+QList<TSimpleFilter> MixedRules(int count)
+{
+    QList<TSimpleFilter> catching;
+    for (const auto &[kind, field, operation, text] :
+         {std::tuple{fkSubject, "", foContains, "GEWONNEN"}, std::tuple{fkSubject, "", foContainsWord, "V1agra"},
+          std::tuple{fkHeaderField, "Received", foContains, "mx.spammer.example"}}) {
+        TSimpleFilter r;
+        r.Active = true;
+        r.Kind = kind;
+        r.Operation = operation;
+        r.HeaderField = QString::fromLatin1(field);
+        r.Text = QString::fromLatin1(text);
+        catching.append(r);
+    }
+    QList<TSimpleFilter> rules;
+    const int filler = std::max(0, count - int(catching.size()));
+    for (int i = 0; i < filler; ++i) {
+        TSimpleFilter r;
+        r.Active = i % 40 != 39;
+        if (i % 12 == 11) {
+            const NearMiss &m = kNearMisses[(i / 12) % std::size(kNearMisses)];
+            r.Kind = m.kind;
+            r.HeaderField = QString::fromLatin1(m.field);
+            r.Operation = m.operation;
+            r.Text = QString::fromLatin1(m.text);
+        } else {
+            const RuleTarget &t = kRuleTargets[(i / 5) % std::size(kRuleTargets)];
+            r.Kind = t.kind;
+            r.HeaderField = QString::fromLatin1(t.field);
+            r.Operation = uint8_t(i % 5); // every operation on every target
+            r.Text = QString::fromLatin1(t.format)
+                         .arg(QString::fromLatin1(kRuleWords[i % std::size(kRuleWords)]))
+                         .arg(i);
+        }
+        rules.append(r);
+    }
+    rules.append(catching.mid(0, count - filler));
+    return rules;
+}
+
 bool WriteProfile(const TPOP3Accounts &accounts, const QList<TSimpleFilter> &rules, int checkMinutes)
 {
     {
@@ -252,6 +351,36 @@ qint64 SelfStatusKb(const char *field)
     if (!f.open(QIODevice::ReadOnly))
         return -1;
     return statusField(f.readAll(), field);
+}
+
+qint64 ProcessStatusKb(qint64 pid, const char *field)
+{
+    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    return statusField(f.readAll(), field);
+}
+
+TempProfile::TempProfile()
+{
+    if (m_dir.isValid())
+        qputenv("QUARVEL_PROFILE", QFile::encodeName(m_dir.path()));
+}
+
+int ArgValue(int argc, char **argv, const char *name, int def)
+{
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::strcmp(argv[i], name) == 0)
+            return std::atoi(argv[i + 1]);
+    return def;
+}
+
+QString ArgText(int argc, char **argv, const char *name, const QString &def)
+{
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::strcmp(argv[i], name) == 0)
+            return QString::fromLocal8Bit(argv[i + 1]);
+    return def;
 }
 
 qint64 MonotonicNs()

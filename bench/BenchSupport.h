@@ -8,8 +8,10 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QTemporaryDir>
 
 #include <cstdint>
+#include <deque>
 #include <random>
 #include <vector>
 
@@ -32,18 +34,49 @@ private:
     int pick(int count);
 };
 
+// count entries as a header scan leaves them, in deque (stable addresses: lists keep pointers): the
+// header block of SampleMail message n parsed into Message, MsgNumber n, a sample size, alternating
+// between two mailboxes. State and Checked stay as a new entry has them.
+void FillSampleEntries(std::deque<TMailEntry> &entries, int count);
+
 // Mailboxes on 127.0.0.1 (nobody needs to listen there) with passwords, and spam rules of both kinds
 // with distinct texts; the last three catch some of SampleMail's messages.
 TPOP3Accounts SampleAccounts(int count, quint16 port = 1);
 QList<TSimpleFilter> SampleRules(int count);
+
+// Rules as a list grows over years: subject and header-field rules with every operation, on "Received"
+// (all of them joined), "received" (the first one alone), From, Subject as transmitted, and fields many
+// messages lack; now and then an inactive rule, and some whose text occurs in most messages without
+// satisfying the operation. The last three catch some of SampleMail's messages (subject, word in the
+// subject, Received), so a message that is no spam is compared with every rule.
+QList<TSimpleFilter> MixedRules(int count);
 
 // Writes a whole profile into the folder QUARVEL_PROFILE names: the mailboxes, timed checking on every
 // checkMinutes minutes, a LAN connection, no first start, and the rules in "Filters.dat". False (with a
 // line on stderr) when the profile does not read back as written.
 bool WriteProfile(const TPOP3Accounts &accounts, const QList<TSimpleFilter> &rules, int checkMinutes = 30);
 
+// A temporary profile folder, named by QUARVEL_PROFILE for this process and the children it starts from
+// now on; removed with the object.
+class TempProfile {
+public:
+    TempProfile();
+    bool IsValid() const { return m_dir.isValid(); }
+    QString Path() const { return m_dir.path(); }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// The number after the option `name` on the command line, or def when it is not given.
+int ArgValue(int argc, char **argv, const char *name, int def);
+// The text after the option `name`, or def.
+QString ArgText(int argc, char **argv, const char *name, const QString &def = {});
+
 // Fields of /proc/self/status in kB (VmRSS, VmHWM); -1 when absent.
 qint64 SelfStatusKb(const char *field);
+// The same of another process (/proc/<pid>/status); -1 when absent, as once the process has ended.
+qint64 ProcessStatusKb(qint64 pid, const char *field);
 
 // CLOCK_MONOTONIC in nanoseconds: comparable between processes of one machine.
 qint64 MonotonicNs();

@@ -42,18 +42,11 @@ const Mailbox &mailbox()
 
 void fillMailbox(Mailbox &b)
 {
-    bench::SampleMail sample;
     QElapsedTimer t;
     t.start();
-    const QString hosts[] = {QStringLiteral("pop.example.org"), QStringLiteral("pop3.example.net")};
-    for (int n = 1; n <= kMessages; ++n) {
-        TMailEntry &e = b.entries.emplace_back();
-        e.Message.FillFromHeader(sample.HeaderBlock(n));
-        e.Host = hosts[n % 2];
-        e.UserName = n % 2 ? QStringLiteral("anna") : QStringLiteral("anna.berger");
-        e.MsgNumber = n;
-        e.Size = sample.Size();
-        e.State = n % 7 == 0 ? msSpam : msNormal;
+    bench::FillSampleEntries(b.entries, kMessages);
+    for (TMailEntry &e : b.entries) {
+        e.State = e.MsgNumber % 7 == 0 ? msSpam : msNormal;
         e.Checked = e.State == msSpam;
         b.list.Add(&e);
     }
@@ -141,16 +134,11 @@ void BM_FillListSortAndPaint(benchmark::State &state)
     state.SetItemsProcessed(state.iterations() * kMessages);
 }
 
-double minimum(const std::vector<double> &v)
-{
-    return v.empty() ? 0 : *std::min_element(v.begin(), v.end());
-}
-
 } // namespace
 
-BENCHMARK(BM_FillList)->Unit(benchmark::kMillisecond)->ComputeStatistics("min", minimum);
-BENCHMARK(BM_SortBySize)->Unit(benchmark::kMillisecond)->ComputeStatistics("min", minimum);
-BENCHMARK(BM_FillListSortAndPaint)->Unit(benchmark::kMillisecond)->ComputeStatistics("min", minimum);
+BENCHMARK(BM_FillList)->Unit(benchmark::kMillisecond)->ComputeStatistics("min", bench::Min);
+BENCHMARK(BM_SortBySize)->Unit(benchmark::kMillisecond)->ComputeStatistics("min", bench::Min);
+BENCHMARK(BM_FillListSortAndPaint)->Unit(benchmark::kMillisecond)->ComputeStatistics("min", bench::Min);
 
 int main(int argc, char **argv)
 {

@@ -22,9 +22,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QFile>
 #include <QProcess>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -95,14 +93,6 @@ std::map<std::string, long long> parseResult(const QByteArray &out)
     return r;
 }
 
-int argValue(int argc, char **argv, const char *name, int def)
-{
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], name) == 0)
-            return std::atoi(argv[i + 1]);
-    return def;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -112,15 +102,14 @@ int main(int argc, char **argv)
     if (argc > 1 && std::strcmp(argv[1], kChildFlag) == 0)
         return child(argc, argv);
 
-    const int runs = std::max(1, argValue(argc, argv, "--runs", 11));
-    const int accountCount = argValue(argc, argv, "--accounts", 10);
-    const int ruleCount = argValue(argc, argv, "--rules", 500);
+    const int runs = std::max(1, bench::ArgValue(argc, argv, "--runs", 11));
+    const int accountCount = bench::ArgValue(argc, argv, "--accounts", 10);
+    const int ruleCount = bench::ArgValue(argc, argv, "--rules", 500);
 
     QCoreApplication app(argc, argv);
-    QTemporaryDir profile;
-    if (!profile.isValid())
+    bench::TempProfile profile;
+    if (!profile.IsValid())
         return 1;
-    qputenv("QUARVEL_PROFILE", QFile::encodeName(profile.path()));
     if (!bench::WriteProfile(bench::SampleAccounts(accountCount), bench::SampleRules(ruleCount)))
         return 1;
 

@@ -2,6 +2,8 @@
 // marks, deletions, and a deletion refused because the mailbox changed after the check.
 #include "CheckerTestSupport.h"
 #include "DovecotSuite.h"
+
+#include <QFile>
 #include "MailDeletion.h"
 
 #include <QDir>
@@ -97,6 +99,26 @@ TEST_F(DovecotCheckerTest, HeaderScanListsNumbersSizesAndDecodedSubjectsAndMarks
     EXPECT_EQ(uidls.size(), 4);
     EXPECT_FALSE(uidls.contains(QString()));
     EXPECT_EQ(ui.progress.last(), QStringLiteral("%1@127.0.0.1 1 0").arg(user));
+}
+
+// Real-world mail from Debian's spamassassin package goes through the scan and the detector.
+TEST_F(DovecotCheckerTest, SampleSpamAndNonSpamAreScannedAndJudged)
+{
+    const QString dir = QStringLiteral("/usr/share/doc/spamassassin/examples/");
+    filters.AddFilter(SubjectRule(QStringLiteral("GTUBE")));
+    filters.AddFilter(HeaderRule(QStringLiteral("Received"), QStringLiteral("example.net")));
+    for (const char *name : {"sample-nonspam.txt", "sample-spam.txt"}) {
+        QFile f(dir + QLatin1String(name));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << "install spamassassin: " << name;
+        ASSERT_FALSE(server->deliver(user, f.readAll()).isEmpty());
+    }
+    makeRealChecker({account()});
+    ASSERT_EQ(checker->CheckNow(), 2) << ui.progress.join(u'\n').toStdString();
+    EXPECT_EQ(checker->MailList[0]->Message.Subject, QStringLiteral("TBTF ping for 2001-04-20: Reviving"));
+    EXPECT_EQ(checker->MailList[0]->State, int(msNormal));
+    EXPECT_EQ(checker->MailList[1]->Message.Subject, QStringLiteral("Test spam mail (GTUBE)"));
+    EXPECT_EQ(checker->MailList[1]->State, int(msSpam));
+    EXPECT_TRUE(checker->MailList[1]->Checked);
 }
 
 TEST_F(DovecotCheckerTest, ApopLoginIsUsedWhenTheServerOffersIt)
