@@ -306,8 +306,8 @@ QList<TSimpleFilter> MixedRules(int count)
             r.HeaderField = QString::fromLatin1(t.field);
             r.Operation = uint8_t(i % 5); // every operation on every target
             r.Text = QString::fromLatin1(t.format)
-                         .arg(QString::fromLatin1(kRuleWords[i % std::size(kRuleWords)]))
-                         .arg(i);
+                         .replace(QLatin1String("%1"), QLatin1String(kRuleWords[i % std::size(kRuleWords)]))
+                         .replace(QLatin1String("%2"), QString::number(i));
         }
         rules.append(r);
     }

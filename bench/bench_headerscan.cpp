@@ -1,86 +1,43 @@
 // A manual check of one mailbox of 1000 messages on a private Dovecot (127.0.0.1, a free port): the
 // whole header scan (log-in, listing, a header block per message, parsing, 500 spam rules, the list)
-// in messages per second.
+// in messages per second, first straight to the server, then through a relay that holds every chunk
+// 10 ms in each direction, as a server some way off would answer.
 //
-//   bench_headerscan [--messages N] [--rules N] [--runs N]
+//   bench_headerscan [--messages N] [--rules N] [--runs N] [--proxy-runs N] [--delay-ms N]
 //
 // Every run is a fresh coordinator without known identifiers, so every message is fetched and judged.
 #include "BenchSupport.h"
 #include "CheckerUI.h"
-#include "DovecotServer.h"
+#include "DelayProxy.h"
 #include "POP3Check.h"
 #include "RegistrySettingsUnit.h"
+#include "SampleDovecot.h"
 #include "SpamDetectorUnit.h"
 #include "SpamFilterClassUnit.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
 
-int argValue(int argc, char **argv, const char *name, int def)
+// Runs manual checks of the profile's mailbox and prints each. With warmUp, one more run comes first
+// and is shown apart: Dovecot builds its index of the maildir on the first access. The seconds of the
+// other runs go to seconds. False when a run did not read every message: its figure would describe
+// another path.
+bool scanRuns(const char *label, int messages, int runs, bool warmUp, std::vector<double> &seconds)
 {
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], name) == 0)
-            return std::atoi(argv[i + 1]);
-    return def;
-}
-
-} // namespace
-
-int main(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    const int messages = std::max(1, argValue(argc, argv, "--messages", 1000));
-    const int ruleCount = argValue(argc, argv, "--rules", 500);
-    const int runs = std::max(1, argValue(argc, argv, "--runs", 5));
-    const QString user = QStringLiteral("anna");
-    const QString password = QStringLiteral("bench-kennwort");
-
-    DovecotServer server;
-    server.addUser(user, password);
-    QString error;
-    if (!server.start(&error)) {
-        std::fprintf(stderr, "Dovecot startet nicht: %s\n", qPrintable(error));
-        return 1;
-    }
-    bench::SampleMail sample;
-    for (int n = 1; n <= messages; ++n) {
-        if (server.deliver(user, sample.Message(n)).isEmpty()) {
-            std::fprintf(stderr, "Nachricht %d nicht zugestellt\n", n);
-            return 1;
-        }
-    }
-
-    QTemporaryDir profile;
-    if (!profile.isValid())
-        return 1;
-    qputenv("QUARVEL_PROFILE", QFile::encodeName(profile.path()));
-    TPOP3Accounts accounts = bench::SampleAccounts(1, server.port());
-    accounts[0].AccountName = user;
-    accounts[0].Password = password;
-    if (!bench::WriteProfile(accounts, bench::SampleRules(ruleCount)))
-        return 1;
-
     bench::CountingMessageBox boxes;
-    std::printf("Kopfzeilen-Durchlauf: %d Nachrichten auf Dovecot 127.0.0.1:%u, %d Regeln, %d Läufe nach einem "
-                "ersten\n",
-                messages, unsigned(server.port()), ruleCount, runs);
-    std::vector<double> rates, seconds;
-    // Run 0 is shown apart: Dovecot builds its index of the maildir on the first access.
-    for (int i = 0; i <= runs; ++i) {
+    for (int i = warmUp ? 0 : 1; i <= runs; ++i) {
         TRegistrySettings settings;
         settings.Load();
         TSpamFilterClass filters(settings);
         filters.LoadFilters();
         TSpamDetector detector(settings.Settings);
-        // Failed mailboxes make a run's figure meaningless: they are reported and counted.
         THeadlessCheckerUI ui;
         ui.OnFailure = [](const QString &account, int, const QString &errorText) {
             std::fprintf(stderr, "Postfach %s: %s\n", qPrintable(account), qPrintable(errorText));
@@ -92,20 +49,81 @@ int main(int argc, char **argv)
         const double s = t.nsecsElapsed() / 1e9;
         const int listed = checker.MailList.Count();
         if (ui.Failures > 0 || boxes.Count > 0 || listed != messages) {
-            std::fprintf(stderr, "Lauf %d hat nicht alle Nachrichten gelesen (%d von %d; %s)\n", i, listed, messages,
-                         qPrintable(boxes.First));
-            return 1;
+            std::fprintf(stderr, "%s, Lauf %d hat nicht alle Nachrichten gelesen (%d von %d; %s)\n", label, i, listed,
+                         messages, qPrintable(boxes.First));
+            return false;
         }
         const QString name = i == 0 ? QStringLiteral("erster Lauf") : QStringLiteral("Lauf %1").arg(i);
-        std::printf("  %s: %.3f s, %.0f Nachrichten/s, %d als Spam erkannt\n", qPrintable(name), s, messages / s,
-                    checker.MailList.CountByState(msSpam));
-        if (i == 0)
-            continue;
-        rates.push_back(messages / s);
-        seconds.push_back(s);
+        std::printf("  %s, %s: %.3f s, %.0f Nachrichten/s, %d als Spam erkannt\n", label, qPrintable(name), s,
+                    messages / s, checker.MailList.CountByState(msSpam));
+        std::fflush(stdout);
+        if (i > 0)
+            seconds.push_back(s);
     }
-    std::printf("  Median %.0f Nachrichten/s (%.3f s), bester Lauf %.0f Nachrichten/s\n", bench::Median(rates),
-                bench::Median(seconds), messages / bench::Min(seconds));
-    server.stop();
+    return true;
+}
+
+void printSummary(const char *label, int messages, const std::vector<double> &seconds)
+{
+    const double median = bench::Median(seconds);
+    std::printf("  %s: Median %.0f Nachrichten/s (%.3f s), bester Lauf %.0f Nachrichten/s\n", label,
+                messages / median, median, messages / bench::Min(seconds));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const int messages = std::max(1, bench::ArgValue(argc, argv, "--messages", 1000));
+    const int ruleCount = bench::ArgValue(argc, argv, "--rules", 500);
+    const int runs = std::max(1, bench::ArgValue(argc, argv, "--runs", 5));
+    const int proxyRuns = std::max(0, bench::ArgValue(argc, argv, "--proxy-runs", 1));
+    const int delayMs = std::max(0, bench::ArgValue(argc, argv, "--delay-ms", 10));
+
+    bench::SampleDovecot dovecot;
+    if (!dovecot.Start(messages))
+        return 1;
+    bench::TempProfile profile;
+    if (!profile.IsValid() || !bench::WriteProfile({dovecot.Account(dovecot.Port())}, bench::SampleRules(ruleCount)))
+        return 1;
+
+    std::printf("Kopfzeilen-Durchlauf: %d Nachrichten auf Dovecot 127.0.0.1:%u, %d Regeln, %d Läufe nach einem "
+                "ersten\n",
+                messages, unsigned(dovecot.Port()), ruleCount, runs);
+    std::vector<double> direct;
+    if (!scanRuns("direkt", messages, runs, true, direct))
+        return 1;
+
+    std::vector<double> proxied;
+    bench::DelayProxy::Figures relayed;
+    if (proxyRuns > 0) {
+        bench::DelayProxy proxy(dovecot.Port(), delayMs);
+        QString error;
+        if (!proxy.Start(&error)) {
+            std::fprintf(stderr, "Der Proxy startet nicht: %s\n", qPrintable(error));
+            return 1;
+        }
+        // The same mailbox, now reached through the relay.
+        if (!bench::WriteProfile({dovecot.Account(proxy.Port())}, bench::SampleRules(ruleCount)))
+            return 1;
+        std::printf("Derselbe Durchlauf über einen Proxy auf 127.0.0.1:%u, der jedes Stück %d ms je Richtung "
+                    "zurückhält, %d Läufe\n",
+                    unsigned(proxy.Port()), delayMs, proxyRuns);
+        if (!scanRuns("über Proxy", messages, proxyRuns, false, proxied))
+            return 1;
+        relayed = proxy.Measured();
+    }
+
+    std::printf("Ergebnis (%d Nachrichten):\n", messages);
+    printSummary("direkt", messages, direct);
+    if (!proxied.empty()) {
+        const std::string label = "über Proxy +" + std::to_string(delayMs) + " ms je Richtung";
+        printSummary(label.c_str(), messages, proxied);
+        std::printf("  Proxy: %lld Verbindungen, %lld Stücke, %.1f MB; Verzögerung je Stück im Mittel %.2f ms, "
+                    "höchstens %.2f ms\n",
+                    (long long)relayed.Connections, (long long)relayed.Chunks, relayed.Bytes / 1e6,
+                    relayed.MeanDelayMs, relayed.MaxDelayMs);
+    }
     return 0;
 }

@@ -304,14 +304,18 @@ bool RegistryHive::deleteValue(const QString &path, const QString &name)
     return st.step() == SQLITE_DONE && sqlite3_changes(m_db) > 0;
 }
 
+std::optional<qint64> RegistryHive::deletableKey(const QString &path)
+{
+    // The hive's root itself is never deleted.
+    const QStringList parts = splitPath(path);
+    if (parts.isEmpty() || !open(true))
+        return std::nullopt;
+    return findKey(parts);
+}
+
 bool RegistryHive::deleteKey(const QString &path)
 {
-    if (!open(true))
-        return false;
-    const QStringList parts = splitPath(path);
-    if (parts.isEmpty())
-        return false;
-    const auto key = findKey(parts);
+    const auto key = deletableKey(path);
     if (!key)
         return false;
     {
@@ -334,12 +338,7 @@ bool RegistryHive::deleteKey(const QString &path)
 
 bool RegistryHive::deleteTree(const QString &path)
 {
-    if (!open(true))
-        return false;
-    const QStringList parts = splitPath(path);
-    if (parts.isEmpty())
-        return false;
-    const auto key = findKey(parts);
+    const auto key = deletableKey(path);
     if (!key)
         return false;
     RegTransaction tx(*this);

@@ -74,6 +74,8 @@ private:
     bool open(bool forWrite);
     bool openFile(bool forWrite);
     std::optional<qint64> findKey(const QStringList &parts);
+    // The key to delete at path, opened for writing; none for the root or a missing key.
+    std::optional<qint64> deletableKey(const QString &path);
     bool exec(const char *sql);
 
     QString m_file;
