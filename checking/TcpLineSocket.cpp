@@ -212,7 +212,9 @@ LineSocket::Status TcpLineSocket::readLine(QByteArray *line, int timeoutMs, int 
     default:
         return status;
     }
-    QByteArray got = s->readLine(limit + 3); // at most limit + 2 octets
+    // A whole line is buffered (and the buffer is bounded): read just it, without reserving the longest
+    // possible line for every short one.
+    QByteArray got = s->readLine();
     if (!got.endsWith('\n'))
         return fail(Status::TooLong, tooLong);
     got.chop(1);
