@@ -1,5 +1,7 @@
 #include "POP3Check.h"
 
+#include <memory>
+
 #include "MailDeletion.h"
 #include "MsgBox.h"
 #include "RegistrySettingsUnit.h"
@@ -869,7 +871,13 @@ int TPOP3Checker::CheckNow(int accountIndex)
     if (InWorkerHandler()) {
         // Asked for from inside a timed check (a window's event handled while a handler waits on the
         // network): waiting here for the worker would wait for ourselves. Run it once that check is over.
-        QMetaObject::invokeMethod(this, [this, accountIndex] { CheckNow(accountIndex); }, Qt::QueuedConnection);
+        // A plain queued call could run between the check's own notifications and wait for the worker
+        // while the worker waits for us; the idle signal comes after its last one.
+        auto once = std::make_shared<QMetaObject::Connection>();
+        *once = connect(m_worker.get(), &TPop3Thread::BecameIdle, this, [this, once, accountIndex] {
+            QObject::disconnect(*once);
+            CheckNow(accountIndex);
+        }, Qt::QueuedConnection);
         return 0;
     }
     AccountCancelled = false;
