@@ -96,9 +96,9 @@ int main(int argc, char **argv)
         return 1;
 
     std::vector<double> proxied;
-    bench::DelayProxy::Figures relayed;
+    testservers::DelayProxy::Figures relayed;
     if (proxyRuns > 0) {
-        bench::DelayProxy proxy(dovecot.Port(), delayMs);
+        testservers::DelayProxy proxy(dovecot.Port(), delayMs);
         QString error;
         if (!proxy.Start(&error)) {
             std::fprintf(stderr, "Der Proxy startet nicht: %s\n", qPrintable(error));

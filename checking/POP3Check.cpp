@@ -107,6 +107,16 @@ void TPop3Thread::Pause()
     WaitUntilIdle();
 }
 
+bool TPop3Thread::TryPause()
+{
+    QMutexLocker lock(&m_stateMutex);
+    if (m_inCheck)
+        return false;
+    m_paused = true;
+    m_wake.wakeAll();
+    return true;
+}
+
 bool TPop3Thread::IsPaused() const
 {
     QMutexLocker lock(&m_stateMutex);
@@ -189,11 +199,11 @@ void TPop3Thread::run()
             bool allFailed = false;
             if (RunCheck(false, CountOnly, -1, allFailed)) {
                 CheckSucceeded = true;
-                if (!Cancel) {
-                    if (!CountOnly)
-                        Notify(&TPOP3Checker::AutoKill);
+                if (!Cancel && !CountOnly)
+                    Notify(&TPOP3Checker::AutoKill);
+                // The program may have been asked to end while AutoKill waited on a server.
+                if (!Cancel)
                     Notify(&TPOP3Checker::TimedNotify);
-                }
             }
         }
         Notify(&TPOP3Checker::CheckEnd);
@@ -232,7 +242,7 @@ void TPop3Thread::Notify(void (TPOP3Checker::*handler)())
 
 bool TPop3Thread::ShuttingDown() const
 {
-    return m_terminate || QCoreApplication::closingDown();
+    return m_terminate || QCoreApplication::closingDown() || (Checker && Checker->QuitRequested());
 }
 
 int32_t TPop3Thread::NowSeconds() const
@@ -259,6 +269,8 @@ void TPop3Thread::WaitMs(int ms)
     QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
     if (QCoreApplication *app = QCoreApplication::instance())
         QObject::connect(app, &QCoreApplication::aboutToQuit, &loop, &QEventLoop::quit);
+    if (Checker)
+        QObject::connect(Checker, &TPOP3Checker::QuitRequestedSignal, &loop, &QEventLoop::quit);
     timer.start(ms);
     loop.exec();
 }
@@ -798,6 +810,9 @@ TPop3Thread *TPOP3Checker::EnsureWorker()
         m_worker = std::make_unique<TPop3Thread>(this, m_options);
         m_worker->CheckInterval = POP3Check.EMailCheckTime;
         m_worker->CountOnly = !POP3Check.AutoKillSpam;
+        // The end of a timed check may free the commands and run what waited for it.
+        connect(m_worker.get(), &TPop3Thread::BecameIdle, this, &TPOP3Checker::OperationStateMayHaveChanged,
+                Qt::QueuedConnection);
     }
     return m_worker.get();
 }
@@ -832,6 +847,16 @@ void TPOP3Checker::SetActive(bool on)
     }
     if (!Enabled)
         return;
+    if (m_operation != TServerOperationKind::None) {
+        // The worker stays paused while an operation uses the connection; its end switches it on.
+        m_startTimedAfterOperation = true;
+        return;
+    }
+    StartTimedChecking();
+}
+
+void TPOP3Checker::StartTimedChecking()
+{
     TPop3Thread *worker = EnsureWorker();
     worker->SetCancel(false);
     worker->SetWakeInterval(m_options.WakeMs);
@@ -842,11 +867,16 @@ void TPOP3Checker::SetActive(bool on)
 
 void TPOP3Checker::ReloadConfig()
 {
+    if (m_operation != TServerOperationKind::None || InWorkerHandler()) {
+        // The operation under way (or the check that waits for this handler) still walks the accounts.
+        m_reloadAfterOperation = true;
+        return;
+    }
+    m_reloadAfterOperation = false;
     const bool wasEnabled = Enabled;
     SetActive(false);
-    // The worker reads the accounts while it checks; replace them only once it is idle (or, from inside
-    // one of its handlers, while it waits for us).
-    if (m_worker && !InWorkerHandler())
+    // The worker reads the accounts while it checks; replace them only once it is idle.
+    if (m_worker)
         m_worker->WaitUntilIdle();
     m_settings.LoadPOP3Settings(POP3Check, Accounts);
     if (m_worker) {
@@ -868,18 +898,6 @@ void TPOP3Checker::SaveKnownUIDs()
 
 int TPOP3Checker::CheckNow(int accountIndex)
 {
-    if (InWorkerHandler()) {
-        // Asked for from inside a timed check (a window's event handled while a handler waits on the
-        // network): waiting here for the worker would wait for ourselves. Run it once that check is over.
-        // A plain queued call could run between the check's own notifications and wait for the worker
-        // while the worker waits for us; the idle signal comes after its last one.
-        auto once = std::make_shared<QMetaObject::Connection>();
-        *once = connect(m_worker.get(), &TPop3Thread::BecameIdle, this, [this, once, accountIndex] {
-            QObject::disconnect(*once);
-            CheckNow(accountIndex);
-        }, Qt::QueuedConnection);
-        return 0;
-    }
     AccountCancelled = false;
     if (Accounts.isEmpty()) {
         m_ui.BringToForeground();
@@ -889,8 +907,11 @@ int TPOP3Checker::CheckNow(int accountIndex)
                      .arg(kProductName));
         return 0;
     }
+    // Its commands are disabled meanwhile; a request that slips through (a queued click) is dropped.
+    TServerOperation operation(*this, TServerOperationKind::ManualCheck);
+    if (!operation)
+        return 0;
     TPop3Thread *worker = EnsureWorker();
-    worker->Pause();
 
     if (m_ui.ProgressWindowOpen())
         m_ui.CloseProgressWindow();
@@ -933,10 +954,7 @@ int TPOP3Checker::CheckNow(int accountIndex)
     CheckDone();
     if (m_ui.ProgressWindowOpen())
         m_ui.BringProgressToFront();
-    if (Enabled && m_worker) {
-        m_worker->SetCancel(false);
-        m_worker->Resume();
-    }
+    // The end of the operation lets the worker go on when timed checking is on.
     return shown;
 }
 
@@ -1008,12 +1026,77 @@ bool TPOP3Checker::WorkerBusy() const
 
 bool TPOP3Checker::TestAccount(const TPOP3AccountSettings &account, QString &errorText, int &code)
 {
-    if (WorkerBusy()) {
+    TServerOperation operation(*this, TServerOperationKind::AccountTest);
+    if (!operation) {
         code = 0;
         errorText = busyText();
         return false;
     }
     return EnsureWorker()->TestAccount(account, code, errorText);
+}
+
+bool TPOP3Checker::OperationRunning() const
+{
+    return m_operation != TServerOperationKind::None || TimedCheckRunning();
+}
+
+bool TPOP3Checker::TimedCheckRunning() const
+{
+    return m_worker && m_worker->InCheck();
+}
+
+bool TPOP3Checker::BeginOperation(TServerOperationKind kind)
+{
+    if (kind == TServerOperationKind::None || m_operation != TServerOperationKind::None || m_quitRequested)
+        return false;
+    // A timed check (or one of its handlers, which the worker waits for) has the connection.
+    if (InWorkerHandler() || (m_worker && !m_worker->TryPause()))
+        return false;
+    m_operation = kind;
+    AccountCancelled = false;
+    OperationStateMayHaveChanged();
+    return true;
+}
+
+void TPOP3Checker::EndOperation()
+{
+    if (m_operation == TServerOperationKind::None)
+        return;
+    m_operation = TServerOperationKind::None;
+    if (Enabled && !m_quitRequested) {
+        if (m_startTimedAfterOperation) {
+            StartTimedChecking();
+        } else if (m_worker) {
+            m_worker->SetCancel(false);
+            m_worker->Resume();
+        }
+    }
+    m_startTimedAfterOperation = false;
+    OperationStateMayHaveChanged();
+}
+
+void TPOP3Checker::AbortForQuit()
+{
+    m_quitRequested = true;
+    AccountCancelled = true;
+    if (m_worker) {
+        m_worker->SetCancel(true);
+        m_worker->AbortSession();
+    }
+    Q_EMIT QuitRequestedSignal();
+    OperationStateMayHaveChanged();
+}
+
+void TPOP3Checker::OperationStateMayHaveChanged()
+{
+    const bool running = OperationRunning();
+    if (!running && m_reloadAfterOperation && !m_quitRequested)
+        ReloadConfig();
+    if (running == m_reportedRunning)
+        return;
+    m_reportedRunning = running;
+    if (OnOperationChanged)
+        OnOperationChanged(this, running);
 }
 
 int TPOP3Checker::AccountIndexOf(const TMailEntry &entry) const
@@ -1126,6 +1209,7 @@ void TPOP3Checker::PlaySoundIfSet()
 void TPOP3Checker::CheckBegin()
 {
     m_ui.SetCheckCommandsEnabled(false);
+    OperationStateMayHaveChanged();
 }
 
 void TPOP3Checker::RunStart()

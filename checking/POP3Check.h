@@ -83,6 +83,9 @@ public:
     // Pauses the idle loop; when a timed check is under way, waits (handling the caller's events) until
     // it has ended.
     void Pause();
+    // Pauses the idle loop unless a timed check is under way (then false and nothing changes). Decided
+    // under the same lock as the wake-up, so no check can slip in between.
+    bool TryPause();
     bool IsPaused() const;
     // True while the thread is inside a timed check.
     bool InCheck() const;
@@ -171,6 +174,9 @@ private:
     qint64 m_elapsedMs = 0;
 };
 
+// What the one server operation of the moment is doing.
+enum class TServerOperationKind { None, ManualCheck, DeletionRun, SingleDeletion, TextFetch, AccountTest, SendMail };
+
 class TPOP3Checker : public QObject {
     Q_OBJECT
 public:
@@ -225,6 +231,27 @@ public:
     // True while a handler runs on behalf of the worker thread (which waits for it to return).
     bool InWorkerHandler() const { return m_workerHandlerDepth > 0; }
 
+    // --- one server operation at a time ---
+    // Every wait for a server on the main thread runs a local event loop, so clicks, timers and the
+    // worker's wake-ups would otherwise run in the middle of an operation and free what it works on.
+    // Every command that talks to a server therefore begins an operation here first (TServerOperation).
+
+    // True while an operation runs on the main thread, or a timed check runs in the worker.
+    bool OperationRunning() const;
+    // True while the worker is inside a timed check.
+    bool TimedCheckRunning() const;
+    TServerOperationKind CurrentOperation() const { return m_operation; }
+    // Begins an operation on the main thread: false (nothing changes) while another one or a timed check
+    // runs. The worker stays paused until EndOperation, which lets it go on when timed checking is on.
+    bool BeginOperation(TServerOperationKind kind);
+    void EndOperation();
+    // The program is ending: the operation under way, or the timed check, gives up at once; no connection
+    // is made any more. The operation still unwinds normally; OnOperationChanged(false) follows.
+    void AbortForQuit();
+    bool QuitRequested() const { return m_quitRequested; }
+    // Fired on the main thread whenever OperationRunning() changes.
+    std::function<void(TPOP3Checker *, bool running)> OnOperationChanged;
+
     // Index of the entry's account in Accounts, by (Host, UserName); -1 when there is none.
     int AccountIndexOf(const TMailEntry &entry) const;
 
@@ -243,9 +270,17 @@ public:
     // The tooltip of the mail icon for n messages.
     static QString MailIconTooltip(int n);
 
+Q_SIGNALS:
+    // The program is ending: waits in the middle of an operation return at once.
+    void QuitRequestedSignal();
+
 private:
     friend class TPop3Thread;
     void PlaySoundIfSet();
+    // Switches the worker on for timed checks (the first one a minute from now at the earliest).
+    void StartTimedChecking();
+    // Reports a change of OperationRunning() and runs what waited for the operations to end.
+    void OperationStateMayHaveChanged();
     // The worker's thread is inside a timed check and does not wait for us: its client is in use there.
     bool WorkerBusy() const;
 
@@ -255,4 +290,33 @@ private:
     TPop3Options m_options;
     std::unique_ptr<TPop3Thread> m_worker;
     int m_workerHandlerDepth = 0; // > 0 while a handler runs for the worker, which waits for it
+
+    TServerOperationKind m_operation = TServerOperationKind::None; // the operation on the main thread
+    bool m_startTimedAfterOperation = false; // timed checking was switched on during the operation
+    bool m_reloadAfterOperation = false;     // ReloadConfig was asked for during an operation
+    bool m_reportedRunning = false;
+    std::atomic<bool> m_quitRequested{false};
+};
+
+// Holds the one server operation for a scope. Test it before talking to a server:
+//     TServerOperation op(checker, TServerOperationKind::TextFetch);
+//     if (!op) return;   // another operation or a timed check runs
+class TServerOperation {
+public:
+    TServerOperation(TPOP3Checker &checker, TServerOperationKind kind)
+        : m_checker(checker), m_started(checker.BeginOperation(kind))
+    {
+    }
+    ~TServerOperation()
+    {
+        if (m_started)
+            m_checker.EndOperation();
+    }
+    TServerOperation(const TServerOperation &) = delete;
+    TServerOperation &operator=(const TServerOperation &) = delete;
+    explicit operator bool() const { return m_started; }
+
+private:
+    TPOP3Checker &m_checker;
+    bool m_started;
 };

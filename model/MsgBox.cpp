@@ -5,6 +5,12 @@
 
 namespace {
 std::atomic<IMessageBoxHandler *> g_handler{nullptr};
+std::atomic<bool> g_suppressed{false};
+}
+
+void SetMessageBoxesSuppressed(bool on)
+{
+    g_suppressed = on;
 }
 
 void SetMessageBoxHandler(IMessageBoxHandler *handler)
@@ -32,6 +38,8 @@ QString DefaultCaption(TMsgKind kind)
 int ShowMsgBox(const QString &text, const QString &caption, TMsgKind kind, int buttons)
 {
     const QString cap = caption.isEmpty() ? DefaultCaption(kind) : caption;
+    if (g_suppressed)
+        return CautiousAnswer(buttons);
     if (IMessageBoxHandler *h = g_handler)
         return h->Show(text, cap, kind, buttons);
     std::fprintf(stderr, "%s: %s\n", cap.toLocal8Bit().constData(), text.toLocal8Bit().constData());

@@ -29,6 +29,9 @@ public:
 void SetMessageBoxHandler(IMessageBoxHandler *handler);
 IMessageBoxHandler *MessageBoxHandler();
 
+// While on (the program is ending), no box is shown: every call returns the cautious answer at once.
+void SetMessageBoxesSuppressed(bool on);
+
 QString DefaultCaption(TMsgKind kind);
 // The answer of a box nobody can see: OK, Cancel, No or Abort.
 int CautiousAnswer(int buttons);

@@ -20,11 +20,35 @@ QString ShortDateFormat()
     return format;
 }
 
+QString WithoutTimeZone(const QString &timeFormat)
+{
+    QString out;
+    bool quoted = false;
+    for (const QChar c : timeFormat) {
+        if (c == QLatin1Char('\''))
+            quoted = !quoted;
+        if (!quoted && c == QLatin1Char('t'))
+            continue;
+        out += c;
+    }
+    return out.simplified();
+}
+
+QString LongTimeFormat()
+{
+    static const QString format = WithoutTimeZone(QLocale().timeFormat(QLocale::LongFormat));
+    return format;
+}
+
+QString LongTimeText(const QTime &time)
+{
+    return QLocale().toString(time, LongTimeFormat());
+}
+
 QString ShortDateLongTime(const QDateTime &when)
 {
     if (!when.isValid())
         return QString();
     const QDateTime local = when.toLocalTime();
-    return QLocale().toString(local.date(), ShortDateFormat()) + QLatin1Char(' ')
-           + QLocale().toString(local.time(), QLocale::LongFormat);
+    return QLocale().toString(local.date(), ShortDateFormat()) + QLatin1Char(' ') + LongTimeText(local.time());
 }

@@ -7,5 +7,10 @@
 QString FourDigitYearFormat(const QString &shortDateFormat);
 // The user's short date format with the rule above applied.
 QString ShortDateFormat();
+// The user's long time format without its time-zone field: the clock time as the user reads it
+// ("14:05:09", not "14:05:09 CET").
+QString LongTimeFormat();
+QString WithoutTimeZone(const QString &timeFormat);
+QString LongTimeText(const QTime &time);
 // "ddddd tt": short date, a blank, long time.
 QString ShortDateLongTime(const QDateTime &when);

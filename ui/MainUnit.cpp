@@ -29,6 +29,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QSoundEffect>
 #include <QSplitter>
 #include <QStatusBar>
@@ -55,6 +56,9 @@ QAction *makeAction(QObject *owner, const QString &caption, const QString &hint 
                     const QKeySequence &keys = QKeySequence())
 {
     auto *a = new QAction(caption, owner);
+    // Toolbar buttons show the icon text, which Qt would derive by dropping the "..." of the caption.
+    QString buttonText = caption;
+    a->setIconText(buttonText.remove(QLatin1Char('&')));
     if (!hint.isEmpty()) {
         a->setToolTip(hint);
         a->setStatusTip(hint);
@@ -121,8 +125,10 @@ TMain::TMain(TMainOptions options, QWidget *parent)
 
     // 7. Text pane, bottom panel, timed checking off, tooltip.
     m_textPane->setPlainText(kHeaderHint);
-    m_splitter->setSizes({qMax(kSplitterMin, height() - m_settings->Settings.SplitterPosition),
-                          m_settings->Settings.SplitterPosition});
+    // The bottom panel's height is set once the window has its real size (showEvent); a resize then
+    // goes to the list.
+    m_splitter->setStretchFactor(0, 1);
+    m_splitter->setStretchFactor(1, 0);
     m_checker->SetActive(false);
     m_programIcon->SetTooltip(QStringLiteral("Quarvel aktiv"));
 
@@ -145,7 +151,9 @@ TMain::TMain(TMainOptions options, QWidget *parent)
 
 TMain::~TMain()
 {
-    m_settings->Settings.SplitterPosition = m_bottomPanel->height();
+    // A window never shown has no height of its own to keep.
+    if (m_splitterApplied)
+        m_settings->Settings.SplitterPosition = m_bottomPanel->height();
     m_monitor->OnOnline = nullptr;
     m_monitor->OnOffline = nullptr;
     m_monitor->SetActive(false);
@@ -334,7 +342,10 @@ void TMain::createLayout()
     statusBar()->insertWidget(3, m_lamp);
 
     m_list->OnCurrentRowClicked = [this] { ShowHeader(); };
-    m_list->OnCheckChanged = [this] { setEnabledIfPresent(actDeleteChecked, m_list->AnyChecked()); };
+    m_list->OnCurrentRowChanged = [this] { currentRowChanged(); };
+    m_list->OnCheckChanged = [this] {
+        setEnabledIfPresent(actDeleteChecked, serverCommandsFree() && m_list->AnyChecked());
+    };
     m_list->OnContextMenu = [this](int row, const QPoint &pos) { showListMenu(row, pos); };
     m_list->OnColumnWidthsChanged = [this](const QList<int32_t> &widths) {
         m_settings->Settings.ColWidths = widths;
@@ -391,7 +402,13 @@ void TMain::wireCoordinator()
         m_status[0]->setText(kStatusReady);
         SetMessageCount(-1);
         RefreshCommands();
-        m_status[2]->setText(QStringLiteral("Letzte Prüfung: %1").arg(QLocale().toString(QTime::currentTime(), QLocale::LongFormat)));
+        m_status[2]->setText(QStringLiteral("Letzte Prüfung: %1").arg(LongTimeText(QTime::currentTime())));
+    };
+    m_checker->OnOperationChanged = [this](TPOP3Checker *, bool running) {
+        updateServerCommands();
+        if (!running && m_quitRequested)
+            // Out of the handler that ended the operation first.
+            QMetaObject::invokeMethod(this, [this] { finishQuit(); }, Qt::QueuedConnection);
     };
     m_checker->OnCheckDone = [this](TPOP3Checker *, bool) { onCheckDone(); };
     m_checker->OnNewMails = [this](TPOP3Checker *, const QList<TMailEntry *> &entries) { onNewMails(entries); };
@@ -464,6 +481,9 @@ void TMain::MinimizeToTray()
 {
     actShow->setEnabled(true);
     actMinimize->setEnabled(false);
+    // Hidden in its normal state, so that its placement can be saved at exit.
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
     hide();
     Online ? updateTimedChecking() : m_checker->SetActive(false);
 }
@@ -483,7 +503,7 @@ void TMain::RestoreFromTray()
     if (!m_list->IsEmpty())
         ShowHeader();
     // A timed check is still filling the list: the user waits for it.
-    if (m_checkRunning && !m_waitWindow) {
+    if (m_checker->TimedCheckRunning() && !m_waitWindow) {
         m_waitWindow = new TWaitWindow();
         m_waitWindow->show();
         actShow->setEnabled(true);
@@ -494,6 +514,10 @@ void TMain::RestoreFromTray()
 
 void TMain::ManualCheck()
 {
+    // Its commands are disabled while another operation runs; a click that slipped through is dropped
+    // before it empties the list the operation works on.
+    if (m_checker->OperationRunning())
+        return;
     if (!isVisible() || isMinimized())
         RestoreFromTray();
     ClearMessageList();
@@ -531,11 +555,32 @@ void TMain::ShowInfo()
 
 void TMain::QuitProgram()
 {
-    if (!centralWidget()->isEnabled())
+    if (m_quitRequested)
         return;
+    if (m_checker->OperationRunning()) {
+        // The operation gives up at once (its connection is aborted, its waits end) and unwinds; the
+        // program ends when it has. Boxes it would still show are answered as if closed.
+        m_quitRequested = true;
+        SetMessageBoxesSuppressed(true);
+        m_checker->AbortForQuit();
+        if (m_countdown)
+            m_countdown->CloseWindow();
+        if (QWidget *modal = QApplication::activeModalWidget())
+            modal->close();
+        return;
+    }
+    finishQuit();
+}
+
+void TMain::finishQuit()
+{
     m_quitting = true;
-    close();
-    QApplication::quit();
+    m_quitRequested = true;
+    SetMessageBoxesSuppressed(true);
+    // exit(), not quit(): quit() asks every window, and a progress window left open would cancel it.
+    // The settings and "uids.dat" are saved when the window is destroyed after the event loop.
+    hide();
+    QCoreApplication::exit(0);
 }
 
 void TMain::MailNoticed()
@@ -543,31 +588,66 @@ void TMain::MailNoticed()
     HideMailIcon();
 }
 
-void TMain::RefreshCommands()
+bool TMain::serverCommandsFree() const
 {
-    const bool nonEmpty = !m_list->IsEmpty();
-    const bool rowWithText = nonEmpty && m_list->CurrentEntry();
-    setEnabledIfPresent(actDeleteChecked, nonEmpty && m_list->AnyChecked());
-    setEnabledIfPresent(actSelectAll, nonEmpty);
-    setEnabledIfPresent(actSelectNone, nonEmpty);
-    for (QAction *a : {actFetchText, actDelete, actToFilter, actReply})
-        setEnabledIfPresent(a, rowWithText);
-    if (!rowWithText)
-        m_textPane->setPlainText(kHeaderHint);
+    return !m_checker || !m_checker->OperationRunning();
 }
 
-void TMain::ShowHeader()
+void TMain::updateServerCommands()
+{
+    const bool free = serverCommandsFree() && !m_quitRequested;
+    for (QAction *a : {actCheck, actTrayCheck, actMailTrayShow, actAccounts, actTrayAccounts})
+        setEnabledIfPresent(a, free);
+    if (m_spamNotice)
+        m_spamNotice->DeleteSpamButton()->setEnabled(free);
+    if (m_newMailNotice && m_newMailNotice->ShowStartsCheck)
+        m_newMailNotice->ShowButton()->setEnabled(free);
+    RefreshCommands();
+}
+
+void TMain::RefreshCommands()
+{
+    const bool free = serverCommandsFree() && !m_quitRequested;
+    const bool nonEmpty = !m_list->IsEmpty();
+    const TMailEntry *current = nonEmpty ? m_list->CurrentEntry() : nullptr;
+    setEnabledIfPresent(actDeleteChecked, free && nonEmpty && m_list->AnyChecked());
+    setEnabledIfPresent(actSelectAll, nonEmpty);
+    setEnabledIfPresent(actSelectNone, nonEmpty);
+    for (QAction *a : {actFetchText, actDelete, actListDelete, actReply})
+        setEnabledIfPresent(a, free && current);
+    // A rule is made from a message that is not spam already.
+    for (QAction *a : {actToFilter, actListToFilter})
+        setEnabledIfPresent(a, free && current && current->State == msNormal);
+    if (!current) {
+        m_textPane->setPlainText(kHeaderHint);
+        m_shownEntry = nullptr;
+    }
+}
+
+void TMain::ShowHeader(bool focusList)
 {
     TMailEntry *e = m_list->CurrentEntry();
     if (!e)
         return;
+    m_shownEntry = e;
     m_textPane->clear();
     m_textPane->setPlainText(e->Message.HeaderText());
     m_textPane->moveCursor(QTextCursor::Start);
-    const bool notSpam = e->State == msNormal;
-    setEnabledIfPresent(actToFilter, notSpam);
-    if (isVisible() && m_list->Grid()->isEnabled())
+    RefreshCommands();
+    if (focusList && isVisible() && m_list->Grid()->isEnabled())
         m_list->Grid()->setFocus();
+}
+
+void TMain::currentRowChanged()
+{
+    // The pane follows the row the single-message commands act on; a fetched text stays while its
+    // row stays current.
+    if (m_list->CurrentEntry() == m_shownEntry)
+        return RefreshCommands();
+    if (m_list->CurrentEntry())
+        ShowHeader(false);
+    else
+        RefreshCommands();
 }
 
 void TMain::showListMenu(int row, const QPoint &pos)
@@ -575,10 +655,10 @@ void TMain::showListMenu(int row, const QPoint &pos)
     if (m_list->IsEmpty())
         return;
     m_list->Grid()->SetRow(row);
-    const TMailEntry *e = m_list->EntryAt(row);
-    const bool notSpam = e && e->State == msNormal;
-    setEnabledIfPresent(actListToFilter, notSpam);
-    setEnabledIfPresent(actToFilter, notSpam);
+    // The menu acts on this row: the pane shows it before the menu opens.
+    if (m_list->CurrentEntry() != m_shownEntry)
+        ShowHeader(false);
+    RefreshCommands();
     m_listMenu->popup(pos);
 }
 
@@ -645,6 +725,7 @@ void TMain::setPanelBusy(bool busy)
 
 void TMain::afterListChange()
 {
+    m_shownEntry = nullptr;
     if (m_list->IsEmpty())
         m_textPane->setPlainText(kHeaderHint);
     SetMessageCount(-1);
@@ -654,6 +735,9 @@ void TMain::afterListChange()
 
 void TMain::DeleteSelected()
 {
+    TServerOperation operation(*m_checker, TServerOperationKind::SingleDeletion);
+    if (!operation)
+        return;
     setPanelBusy(true);
     TMailEntry *entry = m_list->CurrentEntry();
     if (entry && YesNoQuestion(kDeleteOneQuestion)) {
@@ -689,6 +773,9 @@ void TMain::DeleteChecked(bool interactive)
         ErrorBox(QStringLiteral("Schließen Sie zuerst das Fenster zum Löschen von E-Mails"));
         return;
     }
+    TServerOperation operation(*m_checker, TServerOperationKind::DeletionRun);
+    if (!operation)
+        return;
     HideMailIcon();
     if (m_list->IsEmpty())
         return;
@@ -730,6 +817,9 @@ void TMain::ShowMessageText()
 {
     if (m_list->IsEmpty())
         return;
+    TServerOperation operation(*m_checker, TServerOperationKind::TextFetch);
+    if (!operation)
+        return;
     setPanelBusy(true);
     TMailEntry *entry = m_list->CurrentEntry();
     if (entry) {
@@ -739,6 +829,7 @@ void TMain::ShowMessageText()
         // Plain text whose links can be clicked.
         m_textPane->setHtml(LinkedHtml(MessagePaneText(entry->Message)));
         m_textPane->moveCursor(QTextCursor::Start);
+        m_shownEntry = entry;
     }
     setPanelBusy(false);
     if (isVisible())
@@ -749,12 +840,12 @@ void TMain::ShowMessageText()
 
 void TMain::closeEvent(QCloseEvent *event)
 {
-    if (!centralWidget()->isEnabled()) {
-        event->ignore();
-        return;
-    }
     if (m_quitting) {
         event->accept();
+        return;
+    }
+    if (!centralWidget()->isEnabled()) {
+        event->ignore();
         return;
     }
     // The close button sends the window to the tray.
@@ -773,6 +864,13 @@ void TMain::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
     m_everShown = true;
+    if (!m_splitterApplied) {
+        // Now the splitter has its real height: the bottom panel gets the stored one, the list the rest.
+        m_splitterApplied = true;
+        const int total = m_splitter->height() - m_splitter->handleWidth();
+        const int bottom = qBound(kSplitterMin, m_settings->Settings.SplitterPosition, qMax(kSplitterMin, total - kSplitterMin));
+        m_splitter->setSizes({qMax(kSplitterMin, total - bottom), bottom});
+    }
     RefreshCommands();
     if (m_settings->Settings.FirstStart)
         QMetaObject::invokeMethod(this, [this] { firstStartQuestions(); }, Qt::QueuedConnection);
@@ -822,9 +920,10 @@ void TMain::SetBusyCursor(bool busy)
 
 void TMain::SetCheckCommandsEnabled(bool enabled)
 {
-    m_checkRunning = !enabled;
-    actTrayCheck->setEnabled(enabled);
-    actCheck->setEnabled(enabled);
+    // The end of a check's own steps does not free the commands while the operation still runs.
+    const bool on = enabled && serverCommandsFree() && !m_quitRequested;
+    actTrayCheck->setEnabled(on);
+    actCheck->setEnabled(on);
 }
 
 void TMain::SetMessageCount(int count)
@@ -836,12 +935,14 @@ void TMain::SetMessageCount(int count)
 
 void TMain::RefillMessageList(const TMailList &list)
 {
+    m_shownEntry = nullptr;
     m_list->FillList(list);
     RefreshCommands();
 }
 
 void TMain::ClearMessageList()
 {
+    m_shownEntry = nullptr;
     m_list->ClearList();
 }
 
@@ -898,6 +999,8 @@ void TMain::OpenSpamNotice(int total, int spam)
     m_spamNotice->OnShowMails = [this] { ShowMainWindow(); };
     m_spamNotice->OnDeleteSpam = [this] { DeleteChecked(false); };
     m_spamNotice->OnClosed = [this] { HideTaskbarButtonIfHidden(); };
+    // It opens while its timed check still ends: deleting waits for that.
+    m_spamNotice->DeleteSpamButton()->setEnabled(serverCommandsFree() && !m_quitRequested);
     m_spamNotice->show();
 }
 
@@ -915,6 +1018,8 @@ void TMain::OpenNewMailNotice(int count, bool showStartsCheck)
     m_newMailNotice->OnStartCheck = [this] { ManualCheck(); };
     m_newMailNotice->OnRemoveMailIcon = [this] { HideMailIcon(); };
     m_newMailNotice->OnClosed = [this] { HideTaskbarButtonIfHidden(); };
+    if (showStartsCheck)
+        m_newMailNotice->ShowButton()->setEnabled(serverCommandsFree() && !m_quitRequested);
     m_newMailNotice->show();
 }
 
@@ -961,6 +1066,8 @@ void TMain::BringProgressToFront()
 
 void TMain::ShowDeleteCountdown(int seconds)
 {
-    auto *w = new TWaitWindow();
-    w->RunCountdown(seconds);
+    if (m_quitRequested)
+        return;
+    m_countdown = new TWaitWindow();
+    m_countdown->RunCountdown(seconds);
 }

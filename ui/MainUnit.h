@@ -90,8 +90,8 @@ public:
 
     // The enabled state of the commands that depend on the list, and the header hint.
     void RefreshCommands();
-    // The current row's header block in the text pane.
-    void ShowHeader();
+    // The current row's header block in the text pane (and the focus to the list when asked).
+    void ShowHeader(bool focusList = true);
 
     // ICheckerUI
     bool MainWindowVisible() override;
@@ -141,6 +141,13 @@ private:
     void showListMenu(int row, const QPoint &pos);
     void setPanelBusy(bool busy);
     void afterListChange();
+    // True unless a server operation or a timed check runs: then every command that talks to a server
+    // is disabled, wherever it appears.
+    bool serverCommandsFree() const;
+    void updateServerCommands();
+    // The user's quit, once no operation is under way any more.
+    void finishQuit();
+    void currentRowChanged();
 
     TMainOptions m_options;
     std::unique_ptr<TRegistrySettings> m_settings;
@@ -169,10 +176,13 @@ private:
     QPointer<TSpamNotice> m_spamNotice;
     QPointer<TWaitWindow> m_waitWindow;
     QPointer<TDeleteProgressWindow> m_deleteProgress;
+    QPointer<TWaitWindow> m_countdown;
+    const TMailEntry *m_shownEntry = nullptr; // whose header or text the pane shows
 
     bool m_everShown = false;
     bool m_quitting = false;
-    bool m_checkRunning = false; // the check commands are disabled by a running check
+    bool m_quitRequested = false; // "Quarvel beenden" during an operation: quit once it has unwound
+    bool m_splitterApplied = false;
 
 public:
     // Commands, by their captions in the command table.

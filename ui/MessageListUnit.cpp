@@ -4,6 +4,9 @@
 #include "DateFormat.h"
 #include "QuarvelIcons.h"
 
+#include <QItemSelectionModel>
+#include <QMetaObject>
+
 #include <algorithm>
 
 namespace {
@@ -82,6 +85,15 @@ TMessageListView::TMessageListView(QWidget *parent) : QObject(parent), m_grid(ne
         if (OnCurrentRowClicked)
             OnCurrentRowClicked();
     });
+    // The header pane must show the row the single-message commands act on.
+    QObject::connect(m_grid->selectionModel(), &QItemSelectionModel::currentChanged, this,
+                     [this] { CurrentRowMayHaveChanged(); });
+    QAbstractItemModel *model = m_grid->model();
+    QObject::connect(model, &QAbstractItemModel::modelReset, this, [this] { CurrentRowMayHaveChanged(); });
+    QObject::connect(model, &QAbstractItemModel::layoutChanged, this, [this] { CurrentRowMayHaveChanged(); });
+    QObject::connect(model, &QAbstractItemModel::rowsRemoved, this, [this] { CurrentRowMayHaveChanged(); });
+    QObject::connect(model, &QAbstractItemModel::rowsInserted, this, [this] { CurrentRowMayHaveChanged(); });
+    QObject::connect(model, &QAbstractItemModel::dataChanged, this, [this] { CurrentRowMayHaveChanged(); });
     m_grid->setContextMenuPolicy(Qt::CustomContextMenu);
     QObject::connect(m_grid, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
         int col = -1, row = -1;
@@ -90,6 +102,18 @@ TMessageListView::TMessageListView(QWidget *parent) : QObject(parent), m_grid(ne
         if (OnContextMenu)
             OnContextMenu(row, m_grid->viewport()->mapToGlobal(pos));
     });
+}
+
+void TMessageListView::CurrentRowMayHaveChanged()
+{
+    if (m_currentChangePending)
+        return;
+    m_currentChangePending = true;
+    QMetaObject::invokeMethod(this, [this] {
+        m_currentChangePending = false;
+        if (OnCurrentRowChanged)
+            OnCurrentRowChanged();
+    }, Qt::QueuedConnection);
 }
 
 void TMessageListView::FillList(const TMailList &list)
@@ -115,11 +139,13 @@ void TMessageListView::FillList(const TMailList &list)
     }
     if (updating)
         m_grid->EndUpdate();
+    CurrentRowMayHaveChanged();
 }
 
 void TMessageListView::ClearList()
 {
     m_grid->ClearGrid();
+    CurrentRowMayHaveChanged();
 }
 
 bool TMessageListView::IsEmpty() const
@@ -198,6 +224,7 @@ void TMessageListView::DeleteRows(QList<int> rows)
         }
         m_grid->DeleteRow(*it);
     }
+    CurrentRowMayHaveChanged();
 }
 
 QList<int32_t> TMessageListView::ColumnWidths() const

@@ -52,11 +52,17 @@ public:
     void ApplyColumnWidths(const QList<int32_t> &widths);
 
     std::function<void()> OnCurrentRowClicked;   // a click on a row: show its header
+    // The current row or what it holds changed, however it happened (keys, mouse, sort, deletion,
+    // refill). Reported once per turn of the event loop, after the change is complete.
+    std::function<void()> OnCurrentRowChanged;
     std::function<void()> OnCheckChanged;        // a check mark changed
     std::function<void(int row, const QPoint &globalPos)> OnContextMenu; // right click on a data row
     std::function<void(const QList<int32_t> &)> OnColumnWidthsChanged;   // the user resized a column
 
 private:
+    void CurrentRowMayHaveChanged();
+
     TCheckBoxGrid *m_grid;
+    bool m_currentChangePending = false;
     bool m_applyingWidths = false;
 };

@@ -238,7 +238,9 @@ TSpamNotice::TSpamNotice(int total, int spam) : QDialog(nullptr, kNoticeFlags)
     m_showBtn = new QPushButton(QStringLiteral("E-Mails anzeigen"), this);
     m_deleteBtn = new QPushButton(QStringLiteral("Spam-Mails löschen"), this);
     m_closeBtn = new QPushButton(QStringLiteral("Schließen"), this);
-    m_deleteBtn->setDefault(true);
+    // A stray Enter must not delete mail unseen: the default is to look at it.
+    m_showBtn->setDefault(true);
+    m_deleteBtn->setAutoDefault(false);
     auto *buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(m_showBtn);

@@ -3,8 +3,12 @@
 #include "Paths.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QLockFile>
+#include <QFileInfo>
+#include <QStandardPaths>
 
 #include <unistd.h>
 
@@ -14,8 +18,6 @@ const QByteArray kRestore = "RESTORE\n";
 }
 
 TSingleInstance::TSingleInstance(QObject *parent) : QObject(parent) {}
-
-TSingleInstance::~TSingleInstance() = default;
 
 QString TSingleInstance::ServerName()
 {
@@ -40,22 +42,43 @@ bool TSingleInstance::RequestRestore()
     return true;
 }
 
+QString TSingleInstance::LockPath()
+{
+    QString folder = platform::profileOverride();
+    if (folder.isEmpty())
+        folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (folder.isEmpty())
+        folder = QDir::tempPath();
+    return QDir(folder).filePath(ServerName() + QStringLiteral(".lock"));
+}
+
+TSingleInstance::~TSingleInstance() = default;
+
 bool TSingleInstance::Claim()
 {
     const QString name = ServerName();
-    {
+    QDir().mkpath(QFileInfo(LockPath()).absolutePath());
+    auto lock = std::make_unique<QLockFile>(LockPath());
+    // Held for the whole run; a lock left by a crashed instance names a dead process and is taken over.
+    lock->setStaleLockTime(0);
+    if (!lock->tryLock(0)) {
+        if (lock->error() == QLockFile::LockFailedError)
+            return false;
+        // The folder cannot hold a lock: the socket alone decides, as well as it can.
         QLocalSocket probe;
         probe.connectToServer(name);
         if (probe.waitForConnected(kWaitMs))
             return false;
+    } else {
+        m_lock = std::move(lock);
     }
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     if (!m_server->listen(name)) {
-        // A socket left by a crashed instance: nobody answered above, so it is stale.
+        // We hold the lock, so a socket of that name was left by a crashed instance.
         QLocalServer::removeServer(name);
         if (!m_server->listen(name))
-            return true; // run without the guard rather than not at all
+            return true; // run without the restore request rather than not at all
     }
     connect(m_server, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket *s = m_server->nextPendingConnection()) {

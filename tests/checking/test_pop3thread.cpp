@@ -1,6 +1,7 @@
 // The POP3 session worker against scripted servers: connecting, scanning, counting, deleting, and its
 // idle loop.
 #include "CheckerTestSupport.h"
+#include "EventWait.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -10,17 +11,10 @@ namespace {
 
 using Step = FakeLineSocket::Step;
 
-// Runs the events of this thread until cond holds; false when it does not within the guard time.
+// Runs the events of this thread until cond holds.
 bool waitFor(const std::function<bool()> &cond, int guardMs = 20000)
 {
-    const QDeadlineTimer deadline(guardMs);
-    while (!cond()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
+    return processEventsUntil(cond, guardMs);
 }
 
 class WorkerTest : public CheckerFixture {
@@ -555,29 +549,76 @@ TEST_F(IdleLoopTest, WakeUpsPollAndTheIntervalDecidesWhenToCheck)
     expectScriptDone();
 }
 
-TEST_F(IdleLoopTest, ManualCheckAskedForInsideATimedCheckRunsAfterIt)
+TEST_F(IdleLoopTest, NoServerOperationStartsInsideATimedCheck)
 {
     makeLoopChecker(10, 10);
+    QList<bool> reported;
+    checker->OnOperationChanged = [&reported](TPOP3Checker *, bool running) { reported << running; };
     bool asked = false;
     // As when a window's button is handled while a handler of the timed check waits.
     checker->OnRunEnd = [this, &asked](TPOP3Checker *) {
-        if (!asked) {
-            asked = true;
-            EXPECT_EQ(checker->CheckNow(), 0);
-        }
+        if (asked)
+            return;
+        asked = true;
+        EXPECT_TRUE(checker->OperationRunning());
+        EXPECT_EQ(checker->CheckNow(), 0);
+        EXPECT_FALSE(checker->BeginOperation(TServerOperationKind::TextFetch));
+        QString error;
+        int code = -1;
+        EXPECT_FALSE(checker->TestAccount(Account(), error, code));
+        EXPECT_FALSE(error.isEmpty());
     };
     play(Login() << C("STAT") << S("+OK 2 2000") << Quit());
-    play(Scan({{"one", "a1", 100, "u1"}}));
     checker->SetActive(true);
     clock += 180;
-    ASSERT_TRUE(waitFor([this] { return checker->MailList.Count() == 1; }))
-        << transcript().toStdString();
-    EXPECT_TRUE(ui.calls.contains(QStringLiteral("OpenProgressWindow")));
-    EXPECT_EQ(ui.progress.last(), QStringLiteral("bob@pop.example.test 1 0"));
-    EXPECT_TRUE(checker->Enabled);
+    ASSERT_TRUE(waitFor([&] { return asked && reported == QList<bool>{true, false}; })) << reported.size();
+    // Nothing of the refused requests reached the server or the window.
+    EXPECT_FALSE(ui.calls.contains(QStringLiteral("OpenProgressWindow")));
+    EXPECT_FALSE(checker->OperationRunning());
+    expectScriptDone();
+}
+
+TEST_F(IdleLoopTest, TheWorkerWaitsForAnOperationAndTimedCheckingSwitchedMeanwhileTakesEffectAfterIt)
+{
+    makeLoopChecker(10, 10);
+    checker->EnsureWorker();
+    {
+        TServerOperation operation(*checker, TServerOperationKind::TextFetch);
+        ASSERT_TRUE(operation);
+        EXPECT_TRUE(checker->OperationRunning());
+        // A second operation, and closing the window to the tray, meanwhile.
+        EXPECT_FALSE(TServerOperation(*checker, TServerOperationKind::SingleDeletion));
+        checker->SetActive(true);
+        EXPECT_TRUE(checker->Enabled);
+        // The wake-ups would find a check due: the worker must not run it while the operation runs.
+        clock += 600;
+        QThread::msleep(50);
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(checker->Worker()->IsPaused());
+        EXPECT_EQ(checksDone, 0);
+    }
+    EXPECT_FALSE(checker->OperationRunning());
+    EXPECT_FALSE(checker->Worker()->IsPaused());
     checker->SetActive(false);
     ASSERT_TRUE(waitFor([this] { return checker->Worker()->IsPaused(); }));
-    expectScriptDone();
+}
+
+TEST_F(IdleLoopTest, AccountsReloadedDuringAnOperationAreTakenOverWhenItEnds)
+{
+    makeLoopChecker(3600000, 3600000);
+    TPOP3AccountSettings second = Account();
+    second.AccountName = QStringLiteral("carol");
+    {
+        TServerOperation operation(*checker, TServerOperationKind::ManualCheck);
+        ASSERT_TRUE(operation);
+        settings.Settings.Accounts.append(second);
+        ASSERT_TRUE(settings.SavePOP3Settings(settings.Settings.POP3Check, settings.Settings.Accounts));
+        checker->ReloadConfig();
+        // The operation still walks the old list.
+        EXPECT_EQ(checker->Accounts.size(), 1);
+    }
+    ASSERT_EQ(checker->Accounts.size(), 2);
+    EXPECT_EQ(checker->Accounts.at(1).AccountName, QStringLiteral("carol"));
 }
 
 TEST_F(IdleLoopTest, SwitchingOffPausesAtOnceAndSwitchingOnResumes)

@@ -1,5 +1,6 @@
 #include "CheckBoxGrid.h"
 #include "ConnectionMonitorUnit.h"
+#include "DateFormat.h"
 #include "MainUnit.h"
 #include "MessageListUnit.h"
 #include "POP3Check.h"
@@ -11,6 +12,10 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QSysInfo>
+#include <QToolButton>
 #include <QCoreApplication>
 #include <QFile>
 #include <QLabel>
@@ -45,6 +50,36 @@ TMainOptions quietOptions()
         p.WakeMs = 3600 * 1000;
     };
     return o;
+}
+
+// Starts the program on the test's profile; its message boxes go to a file.
+void startProgram(QProcess &p, const TestProfile &profile)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("QUARVEL_TEST_MSGBOX_LOG"), profile.file(QStringLiteral("boxes.txt")));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(QUARVEL_TEST_BINARY_DIR "/app/quarvel"), {});
+}
+
+// Waits until the running instance answers a restore request.
+bool waitUntilListening()
+{
+    for (int i = 0; i < 200; ++i) {
+        if (TSingleInstance::RequestRestore())
+            return true;
+        QThread::msleep(50);
+    }
+    return false;
+}
+
+void endProgram(QProcess &p)
+{
+    p.terminate();
+    if (!p.waitForFinished(10000)) {
+        p.kill();
+        p.waitForFinished(5000);
+    }
 }
 
 } // namespace
@@ -139,37 +174,20 @@ TEST(MainWindow, ASecondInstanceOfTheProgramEndsWithOne)
 {
     TestProfile profile;
     prepareProfile();
-    const QString program = QStringLiteral(QUARVEL_TEST_BINARY_DIR "/app/quarvel");
     QProcess first;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("QUARVEL_TEST_MSGBOX_LOG"), profile.file(QStringLiteral("boxes.txt")));
-    first.setProcessEnvironment(env);
-    first.start(program, {});
+    startProgram(first, profile);
     ASSERT_TRUE(first.waitForStarted(10000));
-    // Wait until the first instance listens.
-    bool up = false;
-    for (int i = 0; i < 200 && !up; ++i) {
-        QThread::msleep(50);
-        up = TSingleInstance::RequestRestore();
-    }
-    ASSERT_TRUE(up) << first.readAllStandardError().constData();
+    ASSERT_TRUE(waitUntilListening()) << first.readAllStandardError().constData();
 
     QProcess second;
-    second.setProcessEnvironment(env);
-    second.start(program, {});
+    startProgram(second, profile);
     ASSERT_TRUE(second.waitForFinished(30000));
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.exitCode(), 1);
     QFile boxes(profile.file(QStringLiteral("boxes.txt")));
     ASSERT_TRUE(boxes.open(QIODevice::ReadOnly));
     EXPECT_TRUE(QString::fromUtf8(boxes.readAll()).contains(QStringLiteral("Quarvel läuft bereits! Nutzen Sie die vorhandene Instanz.")));
-
-    first.terminate();
-    if (!first.waitForFinished(10000)) {
-        first.kill();
-        first.waitForFinished(5000);
-    }
+    endProgram(first);
 }
 
 TEST(MainWindow, ColumnWidthsAreSavedOnEveryResizeAndRestoredAtStart)
@@ -186,4 +204,127 @@ TEST(MainWindow, ColumnWidthsAreSavedOnEveryResizeAndRestoredAtStart)
     EXPECT_EQ(stored.Settings.ColWidths.at(2), 333);
     TMain again(quietOptions());
     EXPECT_EQ(again.MessageList().Grid()->ColWidth(2), 333);
+}
+
+TEST(MainWindow, TheBottomPanelKeepsItsHeightFromStartToStart)
+{
+    TestProfile profile;
+    prepareProfile();
+    const auto stored = [] {
+        TRegistrySettings s;
+        s.Load();
+        return s.Settings.SplitterPosition;
+    };
+    {
+        TRegistrySettings s;
+        s.Load();
+        s.Settings.SplitterPosition = 180;
+        s.SaveSplitterPosition();
+    }
+    // A window never shown has no panel height of its own to keep.
+    {
+        TMain main(quietOptions());
+    }
+    EXPECT_EQ(stored(), 180);
+    for (int start = 1; start <= 3; ++start) {
+        {
+            TMain main(quietOptions());
+            main.resize(700, 600);
+            main.ShowMainWindow();
+            QCoreApplication::processEvents();
+        }
+        EXPECT_EQ(stored(), 180) << "start " << start;
+    }
+}
+
+TEST(MainWindow, MinimizedWithTheWindowButtonItGoesToTheTrayAndItsPlacementIsSaved)
+{
+    TestProfile profile;
+    prepareProfile();
+    {
+        TMain main(quietOptions());
+        main.ShowMainWindow();
+        main.resize(640, 480);
+        main.setWindowState(main.windowState() | Qt::WindowMinimized);
+        for (int i = 0; i < 5; ++i)
+            QCoreApplication::processEvents();
+        EXPECT_FALSE(main.isVisible());
+        EXPECT_TRUE(main.actShow->isEnabled());
+    }
+    TTheRegIniFile reg;
+    reg.Area = kProgramKey;
+    reg.Section = QStringLiteral("WindowPosition");
+    EXPECT_EQ(reg.ReadInteger(QStringLiteral("Width"), -1), 640);
+}
+
+TEST(MainWindow, ClockTimesShowNoTimeZoneAndToolbarCaptionsKeepTheirDots)
+{
+    const struct {
+        const char *format, *expected;
+    } cases[] = {
+        {"HH:mm:ss t", "HH:mm:ss"},
+        {"h:mm:ss AP tttt", "h:mm:ss AP"},
+        {"t HH:mm", "HH:mm"},
+        {"HH 'Uhr' mm t", "HH 'Uhr' mm"},
+        {"HH:mm:ss", "HH:mm:ss"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(WithoutTimeZone(QString::fromUtf8(c.format)), QString::fromUtf8(c.expected)) << c.format;
+    EXPECT_FALSE(LongTimeText(QTime(14, 5, 9)).contains(QRegularExpression(QStringLiteral("[A-Za-z]{3}$"))));
+
+    TestProfile profile;
+    prepareProfile();
+    TMain main(quietOptions());
+    QStringList captions;
+    for (QToolButton *b : main.findChildren<QToolButton *>())
+        if (b->defaultAction() == main.actReply || b->defaultAction() == main.actToFilter)
+            captions << b->text();
+    captions.sort();
+    EXPECT_EQ(captions, (QStringList{QStringLiteral(" In Spam-Filter...   "), QStringLiteral("Antworten...")}));
+}
+
+TEST(SingleInstance, OnlyOneClaimWinsAndALockLeftByACrashIsTakenOver)
+{
+    TestProfile profile;
+    prepareProfile();
+    {
+        TSingleInstance first, second;
+        EXPECT_TRUE(first.Claim());
+        EXPECT_FALSE(second.Claim());
+    }
+    // An instance that crashes leaves its lock file and its socket behind.
+    QProcess crashed;
+    startProgram(crashed, profile);
+    ASSERT_TRUE(crashed.waitForStarted(10000));
+    ASSERT_TRUE(waitUntilListening());
+    crashed.kill();
+    ASSERT_TRUE(crashed.waitForFinished(10000));
+    ASSERT_TRUE(QFile::exists(TSingleInstance::LockPath()));
+    TSingleInstance next;
+    EXPECT_TRUE(next.Claim());
+}
+
+TEST(SingleInstance, TwoStartsAtTheSameMomentLeaveExactlyOneRunning)
+{
+    TestProfile profile;
+    prepareProfile();
+    QProcess a, b;
+    startProgram(a, profile);
+    startProgram(b, profile);
+    ASSERT_TRUE(a.waitForStarted(10000));
+    ASSERT_TRUE(b.waitForStarted(10000));
+    // The loser ends with 1; the winner keeps running.
+    QProcess *loser = nullptr;
+    for (int i = 0; i < 300 && !loser; ++i) {
+        if (a.waitForFinished(50))
+            loser = &a;
+        else if (b.waitForFinished(50))
+            loser = &b;
+    }
+    ASSERT_NE(loser, nullptr) << "both starts kept running";
+    QProcess &winner = loser == &a ? b : a;
+    EXPECT_EQ(loser->exitCode(), 1);
+    EXPECT_FALSE(winner.waitForFinished(1000)) << "both starts ended";
+    endProgram(a);
+    endProgram(b);
 }

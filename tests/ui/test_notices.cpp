@@ -29,10 +29,15 @@ void FlushDeletes()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
+void PressKey(QWidget *w, Qt::Key key)
+{
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(w, &press);
+}
+
 void PressEscape(QWidget *w)
 {
-    QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-    QApplication::sendEvent(w, &press);
+    PressKey(w, Qt::Key_Escape);
 }
 
 QIcon ColourIcon(Qt::GlobalColor colour)
@@ -375,7 +380,7 @@ TEST_F(NoticeWindows, WaitingForACheckClosesOnlyWhenFinished)
 
 TEST_F(NoticeWindows, SpamNoticeCountsAndButtons)
 {
-    enum Way { ShowMessages, DeleteSpam, CloseButton, Escape };
+    enum Way { ShowMessages, DeleteSpam, CloseButton, Escape, Enter };
     const struct Case {
         const char *name;
         Way way;
@@ -386,6 +391,8 @@ TEST_F(NoticeWindows, SpamNoticeCountsAndButtons)
         {"Spam-Mails löschen", DeleteSpam, 0, 1},
         {"Schließen", CloseButton, 0, 0},
         {"Escape", Escape, 0, 0},
+        // A stray Enter must not delete mail on the server unseen.
+        {"Enter", Enter, 1, 0},
     };
     for (const Case &c : cases) {
         QPointer<TSpamNotice> n = new TSpamNotice(10, 3);
@@ -422,6 +429,9 @@ TEST_F(NoticeWindows, SpamNoticeCountsAndButtons)
             break;
         case Escape:
             PressEscape(n);
+            break;
+        case Enter:
+            PressKey(n, Qt::Key_Return);
             break;
         }
         EXPECT_EQ(shows, c.shows) << c.name;

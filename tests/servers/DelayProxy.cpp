@@ -1,18 +1,25 @@
 #include "DelayProxy.h"
 
-#include "BenchSupport.h"
-
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <time.h>
+
 #include <deque>
 #include <utility>
 
-namespace bench {
+namespace testservers {
 
 namespace {
+
+qint64 MonotonicNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
 
 // One direction of a connection: what `from` sent, held until it is due, then written to `to`.
 struct Leg {
@@ -189,4 +196,4 @@ DelayProxy::Figures DelayProxy::Measured() const
     return f;
 }
 
-} // namespace bench
+} // namespace testservers

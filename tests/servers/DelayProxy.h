@@ -9,7 +9,7 @@
 
 #include <atomic>
 
-namespace bench {
+namespace testservers {
 
 class DelayProxy {
 public:
@@ -49,4 +49,4 @@ private:
     Counters m_counters;
 };
 
-} // namespace bench
+} // namespace testservers
