@@ -170,12 +170,17 @@ void TFilterPage::AddBtnClick()
     }
 }
 
-bool TFilterPage::AddSubjectRule(int operation, const QString &text)
+QList<const TSimpleFilter *> TFilterPage::listedRules() const
 {
     QList<const TSimpleFilter *> listed;
     for (const auto &r : m_rules)
         listed.append(r.get());
-    if (IsDuplicateSubjectFilter(listed, operation, text)) {
+    return listed;
+}
+
+bool TFilterPage::AddSubjectRule(int operation, const QString &text)
+{
+    if (IsDuplicateSubjectFilter(listedRules(), operation, text)) {
         ErrorBox(kDuplicateFilter);
         return false;
     }
@@ -186,10 +191,7 @@ bool TFilterPage::AddSubjectRule(int operation, const QString &text)
 
 bool TFilterPage::AddHeaderFieldRule(const QString &field, int operation, const QString &text)
 {
-    QList<const TSimpleFilter *> listed;
-    for (const auto &r : m_rules)
-        listed.append(r.get());
-    if (IsDuplicateHeaderFilter(listed, field, operation, text)) {
+    if (IsDuplicateHeaderFilter(listedRules(), field, operation, text)) {
         ErrorBox(kDuplicateFilter);
         return false;
     }

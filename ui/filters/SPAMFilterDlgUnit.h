@@ -65,6 +65,7 @@ private:
     void updateButtons();
     // The selected row when it holds a rule, else -1.
     int selectedRuleRow() const;
+    QList<const TSimpleFilter *> listedRules() const;
 
     TPageKind m_kind;
     TCheckBoxGrid *m_grid;
