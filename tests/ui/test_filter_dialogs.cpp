@@ -569,6 +569,34 @@ TEST_F(FilterMainTest, OKCommitsSubjectRulesThenHeaderRulesAndWritesTheFile)
     EXPECT_EQ(box.shown.at(0).text, QStringLiteral("Möchten Sie den Filter \"Received\" wirklich entfernen?"));
 }
 
+TEST_F(FilterMainTest, LongAndMultiLineTextsAreSavedWholeOnOneLine)
+{
+    start({});
+    const QString longText(10000, QChar(0x00FC)); // "ü": two bytes each in the file
+    onNextDialog<TSPAMFilterDlg>([&](TSPAMFilterDlg *dlg) {
+        onNextDialog<TSubjectFilterDlg>([&](TSubjectFilterDlg *d) {
+            d->OperationList()->setCurrentIndex(foContains);
+            d->TextEdit()->setText(longText);
+            d->OKButton()->click();
+        });
+        dlg->SubjectPage()->AddButton()->click();
+        onNextDialog<THeaderFieldFilterDlg>([](THeaderFieldFilterDlg *d) {
+            d->FieldList()->setEditText(QStringLiteral("Subject"));
+            d->TextEdit()->setText(QStringLiteral("=?UTF-8?B?\r\n\tR2V3aW5u?="));
+            d->OKButton()->click();
+        });
+        dlg->HeaderPage()->AddButton()->click();
+        dlg->OKButton()->click();
+    });
+    main->OpenFilterDialog();
+    const QByteArray bytes = readFile(filterFile());
+    EXPECT_EQ(bytes.left(8), QByteArray::fromHex("01000100 204E0000")); // 20000 bytes of text follow
+    ASSERT_EQ(rules().size(), 2);
+    EXPECT_EQ(rules().at(0).Text, longText);
+    EXPECT_EQ(rules().at(1).Text, QStringLiteral("=?UTF-8?B? \tR2V3aW5u?="));
+    EXPECT_EQ(bytes, recordsOf(rules()));
+}
+
 TEST_F(FilterMainTest, CancelLeavesTheRulesAndTheFileAsTheyWere)
 {
     const QList<TSimpleFilter> before = {kViagra, kReceived, kCasino};
