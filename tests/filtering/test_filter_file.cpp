@@ -279,7 +279,10 @@ TEST_F(FilterFileTest, ReadOnlyFolderWritesTheFileInPlaceWhereTheFileAllowsIt)
     if (geteuid() == 0) {
         // Permissions do not bind root: the test runs again as an ordinary user.
         QByteArray output;
-        EXPECT_EQ(runCurrentTestUnprivileged(&output), 0) << output.constData();
+        const int rc = runCurrentTestUnprivileged(&output);
+        if (rc < 0)
+            GTEST_SKIP() << "cannot run as another user here";
+        EXPECT_EQ(rc, 0) << output.constData();
         return;
     }
     struct Case {

@@ -68,6 +68,10 @@ int runCurrentTestUnprivileged(QByteArray *output)
     if (!info)
         return -1;
     const QString self = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+    // The other user must reach the program: every folder above it and the file itself open to others.
+    for (QFileInfo f(self); !f.isRoot(); f = QFileInfo(f.absolutePath()))
+        if (!f.permission(QFileDevice::ExeOther))
+            return -1;
     const QString filter = QStringLiteral("--gtest_filter=%1.%2")
                                .arg(QString::fromUtf8(info->test_suite_name()), QString::fromUtf8(info->name()));
     QByteArray out, err;
