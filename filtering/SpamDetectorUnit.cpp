@@ -6,10 +6,11 @@ const QString kReceived = QStringLiteral("Received");
 const QChar kBlank = QLatin1Char(' ');
 const QChar kTab = QLatin1Char('\t');
 
-// Removes spaces and control characters (everything up to the blank) from both ends; unlike
-// QString::trimmed it keeps a no-break space, which is text, not folding.
-QString trimControls(QStringView s)
+} // namespace
+
+QString TrimControls(QStringView s)
 {
+    // Unlike QString::trimmed this keeps a no-break space, which is text, not folding.
     qsizetype b = 0, e = s.size();
     while (b < e && s.at(b).unicode() <= 0x20)
         ++b;
@@ -17,8 +18,6 @@ QString trimControls(QStringView s)
         --e;
     return s.mid(b, e - b).toString();
 }
-
-} // namespace
 
 int PosIgnoreCase(const QString &subText, const QString &text)
 {
@@ -134,15 +133,15 @@ QString TSpamDetector::FieldValue(const QStringList &headerLines, const QString 
             continue;
         if (QStringView(line).left(colon).compare(fieldName, Qt::CaseInsensitive) != 0)
             continue;
-        QString value = trimControls(QStringView(line).mid(colon + 1));
+        QString value = TrimControls(QStringView(line).mid(colon + 1));
         for (qsizetype j = i + 1; j < headerLines.size(); ++j) {
             const QString &cont = headerLines.at(j);
             if (!cont.startsWith(kBlank) && !cont.startsWith(kTab))
                 break;
             value += kBlank;
-            value += trimControls(cont);
+            value += TrimControls(cont);
         }
-        return trimControls(value);
+        return TrimControls(value);
     }
     return QString();
 }

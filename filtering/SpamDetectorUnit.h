@@ -9,6 +9,8 @@
 // 1-based position of the first occurrence of subText in text, ignoring case (Unicode), or 0.
 // An empty subText never occurs, and nothing occurs in an empty text.
 int PosIgnoreCase(const QString &subText, const QString &text);
+// Removes spaces and control characters (everything up to the blank) from both ends.
+QString TrimControls(QStringView text);
 
 class TSpamDetector {
 public:

@@ -87,6 +87,24 @@ bool appendString(QByteArray &out, const QString &text)
     return true;
 }
 
+// Overwrites an existing file with data. On failure the previous contents are written back, which
+// fit where they were before; false then. Unbuffered, so that a failed write leaves nothing pending
+// that would stop the way back.
+bool writeInPlace(const QString &name, const QByteArray &data)
+{
+    QFile file(name);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly | QIODevice::Unbuffered))
+        return false;
+    const QByteArray previous = file.readAll();
+    if (file.seek(0) && file.write(data) == data.size() && file.resize(data.size()) && file.flush())
+        return true;
+    file.seek(0);
+    file.write(previous);
+    file.resize(previous.size());
+    file.flush();
+    return false;
+}
+
 } // namespace
 
 void FreeFilterList(TFilterList &list)
@@ -132,7 +150,12 @@ bool TSpamFilterClass::SaveFilters()
         // Written beside the old file and renamed over it: a failed or interrupted save keeps the
         // previous rules whole instead of leaving a file cut short.
         QSaveFile file(name);
-        ok = file.open(QIODevice::WriteOnly) && file.write(data) == data.size() && file.commit();
+        if (file.open(QIODevice::WriteOnly))
+            ok = file.write(data) == data.size() && file.commit();
+        else
+            // No new file can be made in the folder (a folder the user may not write), but the old
+            // file itself may still be writable.
+            ok = writeInPlace(name, data);
     }
     if (!ok)
         ShowMsgBox(kFilterSaveError, QString(), MsgError, BtnOK);

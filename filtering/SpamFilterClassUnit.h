@@ -53,8 +53,10 @@ public:
     // Replaces the rules in memory by those of the filter file. A missing, unreadable or damaged file
     // gives the rules that could be read, possibly none; nothing is reported.
     void LoadFilters();
-    // Writes all rules to the filter file. The file is replaced as a whole or not at all; on failure
-    // the user is told and the rules in memory stay as they are. False on failure.
+    // Writes all rules to the filter file. The file is replaced as a whole or not at all; where the
+    // folder allows no new file but the file itself may be written, it is overwritten in place (its old
+    // contents put back if that fails). On failure the user is told and the rules in memory stay as
+    // they are. False on failure.
     bool SaveFilters();
 
     // The path of the filter file in the current data folder (the folder is created when missing).

@@ -65,8 +65,9 @@ QIcon MailIcon(const QString &name)
 
 QList<QIcon> ListImages()
 {
-    QList<QIcon> images(9);
-    for (const int index : {liMessage, liWorking, liFinished, liFailed, liSortAscending, liSortDescending, liSpam})
+    QList<QIcon> images(10);
+    for (const int index :
+         {liMessage, liWorking, liFinished, liFailed, liSortAscending, liSortDescending, liSpam, liFilter})
         images[index] = SvgIcon(QStringLiteral(":/icons/list-%1.svg").arg(index));
     return images;
 }

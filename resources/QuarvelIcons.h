@@ -16,6 +16,7 @@ enum TListImage {
     liSortAscending = 6,  // title of a column sorted ascending
     liSortDescending = 7, // title of a column sorted descending
     liSpam = 8,           // a message marked as spam
+    liFilter = 9,         // a spam rule
 };
 
 // The program's icon (tray, windows, the wait window).

@@ -1,5 +1,6 @@
 #include "MainUnit.h"
 
+#include "AddToFilterDlgUnit.h"
 #include "CheckBoxGrid.h"
 #include "ConnectionMonitorUnit.h"
 #include "QuarvelIcons.h"
@@ -15,6 +16,7 @@
 #include "POP3Check.h"
 #include "Paths.h"
 #include "RegistrySettingsUnit.h"
+#include "SPAMFilterDlgUnit.h"
 #include "SpamDetectorUnit.h"
 #include "SpamFilterClassUnit.h"
 #include "TrayIcon.h"
@@ -228,8 +230,7 @@ void TMain::createActions()
     actListToFilter = makeAction(this, QStringLiteral("In Spam-Filter..."));
 
     // Dialogs and operations this program does not have yet.
-    for (QAction *a : {actConfig, actAccounts, actFilters, actTrayConfig, actTrayAccounts, actTrayFilters,
-                       actToFilter, actListToFilter, actReply})
+    for (QAction *a : {actConfig, actAccounts, actTrayConfig, actTrayAccounts, actReply})
         markAbsent(a);
 
     for (QAction *a : {actExit, actTrayExit})
@@ -249,6 +250,10 @@ void TMain::createActions()
     connect(actSelectAll, &QAction::triggered, this, [this] { CheckAll(true); });
     connect(actSelectNone, &QAction::triggered, this, [this] { CheckAll(false); });
     connect(actFetchText, &QAction::triggered, this, &TMain::ShowMessageText);
+    for (QAction *a : {actFilters, actTrayFilters})
+        connect(a, &QAction::triggered, this, &TMain::OpenFilterDialog);
+    for (QAction *a : {actToFilter, actListToFilter})
+        connect(a, &QAction::triggered, this, &TMain::MakeFilterFromMessage);
     actMinimize->setEnabled(false);
 }
 
@@ -834,6 +839,62 @@ void TMain::ShowMessageText()
     setPanelBusy(false);
     if (isVisible())
         m_textPane->setFocus();
+}
+
+// --- spam rules ---
+
+namespace {
+
+// The rule editor or the rule-from-a-message dialog while one is open. One at a time: the editor commits
+// its copy of the whole list, which would drop a rule the other dialog added meanwhile.
+QDialog *openRuleDialog(const QObject *owner)
+{
+    if (auto *editor = owner->findChild<TSPAMFilterDlg *>(QString(), Qt::FindDirectChildrenOnly))
+        return editor;
+    return owner->findChild<TAddToFilterDlg *>(QString(), Qt::FindDirectChildrenOnly);
+}
+
+} // namespace
+
+void TMain::OpenFilterDialog()
+{
+    if (QDialog *open = openRuleDialog(this)) {
+        open->raise();
+        open->activateWindow();
+        return;
+    }
+    TSPAMFilterDlg dlg(m_filters->Filters(), this);
+    if (dlg.exec() != QDialog::Accepted)
+        return;
+    SetBusyCursor(true);
+    m_filters->ReplaceFilters(dlg.Rules());
+    m_filters->SaveFilters();
+    SetBusyCursor(false);
+}
+
+void TMain::MakeFilterFromMessage()
+{
+    // The list may not change under the marking while an operation works on it.
+    if (!serverCommandsFree() || !centralWidget()->isEnabled() || openRuleDialog(this))
+        return;
+    TMailEntry *entry = m_list->CurrentEntry();
+    if (!entry || entry->State != msNormal)
+        return;
+    const quint64 generation = m_list->Generation();
+    TAddToFilterDlg dlg(entry->Message, *m_filters, this);
+    dlg.exec();
+    if (!dlg.RuleAdded)
+        return;
+
+    setPanelBusy(true);
+    // A check run from the tray while the dialog was open has refilled the list and freed the entry:
+    // there is no row of that message left to mark.
+    if (m_list->Generation() == generation)
+        m_list->MarkAsSpam(m_list->RowOf(entry));
+    m_filters->SaveFilters();
+    m_list->MarkSpamRows([this](const TMailEntry &e) { return m_detector->IsSpam(e); });
+    setPanelBusy(false);
+    RefreshCommands();
 }
 
 // --- window events ---

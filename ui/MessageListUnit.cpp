@@ -118,6 +118,7 @@ void TMessageListView::CurrentRowMayHaveChanged()
 
 void TMessageListView::FillList(const TMailList &list)
 {
+    ++m_generation;
     const bool updating = m_grid->BeginUpdate();
     m_grid->SetRowCount(2);
     m_grid->ClearGrid();
@@ -144,6 +145,7 @@ void TMessageListView::FillList(const TMailList &list)
 
 void TMessageListView::ClearList()
 {
+    ++m_generation;
     m_grid->ClearGrid();
     CurrentRowMayHaveChanged();
 }
@@ -215,6 +217,7 @@ QList<TMailEntry *> TMessageListView::RowEntries() const
 
 void TMessageListView::DeleteRows(QList<int> rows)
 {
+    ++m_generation;
     std::sort(rows.begin(), rows.end());
     // From the bottom, so that the numbers of the rows still to go stay valid.
     for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
@@ -225,6 +228,36 @@ void TMessageListView::DeleteRows(QList<int> rows)
         m_grid->DeleteRow(*it);
     }
     CurrentRowMayHaveChanged();
+}
+
+void TMessageListView::MarkAsSpam(int row)
+{
+    TMailEntry *e = EntryAt(row);
+    if (!e)
+        return;
+    e->State = msSpam;
+    e->Checked = true;
+    m_grid->SetImageIndex(0, row, msSpam);
+    m_grid->SetChecked(0, row, true);
+}
+
+void TMessageListView::MarkSpamRows(const std::function<bool(const TMailEntry &)> &isSpam)
+{
+    for (int r = 1; r < m_grid->RowCount(); ++r) {
+        const TMailEntry *e = EntryAt(r);
+        if (e && isSpam(*e))
+            MarkAsSpam(r);
+    }
+}
+
+int TMessageListView::RowOf(const TMailEntry *entry) const
+{
+    if (!entry)
+        return -1;
+    for (int r = 1; r < m_grid->RowCount(); ++r)
+        if (EntryAt(r) == entry)
+            return r;
+    return -1;
 }
 
 QList<int32_t> TMessageListView::ColumnWidths() const

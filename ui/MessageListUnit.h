@@ -47,6 +47,16 @@ public:
     // Removes the rows of these numbers (top to bottom); the last data row leaves the empty list.
     void DeleteRows(QList<int> rows);
 
+    // Marks a data row as spam: spam image and check mark, and its entry's State and Checked alike.
+    void MarkAsSpam(int row);
+    // Marks every row whose entry isSpam finds; no mark is removed.
+    void MarkSpamRows(const std::function<bool(const TMailEntry &)> &isSpam);
+    // The data row of an entry, or -1.
+    int RowOf(const TMailEntry *entry) const;
+    // Counts the refills, clears and row removals: while it stays the same, every entry the list held
+    // before is still alive and listed.
+    quint64 Generation() const { return m_generation; }
+
     QList<int32_t> ColumnWidths() const;
     // Applies stored widths (up to the column count) without reporting them as a change.
     void ApplyColumnWidths(const QList<int32_t> &widths);
@@ -65,4 +75,5 @@ private:
     TCheckBoxGrid *m_grid;
     bool m_currentChangePending = false;
     bool m_applyingWidths = false;
+    quint64 m_generation = 0;
 };

@@ -228,6 +228,23 @@ void expectFailedSave(const RecordingMessageBox &box, const TSpamFilterClass &st
     EXPECT_EQ(copies(store.Filters()), rules);
 }
 
+// Runs f with writes limited to limit bytes per file (0: no limit); a write past it fails as on a full disk.
+template <typename F>
+auto withFileSizeLimit(rlim_t limit, F &&f)
+{
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    if (limit > 0)
+        small.rlim_cur = limit;
+    auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &small);
+    const auto result = f();
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previousHandler);
+    return result;
+}
+
 TEST_F(FilterFileTest, FailedWriteLeavesThePreviousFileWhole)
 {
     store.ReplaceFilters(kSampleRules);
@@ -238,15 +255,7 @@ TEST_F(FilterFileTest, FailedWriteLeavesThePreviousFileWhole)
     bigger.append({.Active = true, .Kind = fkSubject, .Operation = foContains, .Text = QString(20000, QLatin1Char('x'))});
     store.ReplaceFilters(bigger);
 
-    rlimit old{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    rlimit small = old;
-    small.rlim_cur = 4096;
-    auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool saved = store.SaveFilters();
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, previousHandler);
+    const bool saved = withFileSizeLimit(4096, [&] { return store.SaveFilters(); });
 
     EXPECT_FALSE(saved);
     expectFailedSave(box, store, bigger);
@@ -265,21 +274,63 @@ TEST_F(FilterFileTest, FailedWriteLeavesThePreviousFileWhole)
     FreeFilterList(list);
 }
 
-TEST_F(FilterFileTest, ReadOnlyFolderLeavesThePreviousFileWhole)
+TEST_F(FilterFileTest, ReadOnlyFolderWritesTheFileInPlaceWhereTheFileAllowsIt)
 {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "folder permissions do not bind root";
-    store.ReplaceFilters(kSampleRules);
-    ASSERT_TRUE(store.SaveFilters());
+    if (geteuid() == 0) {
+        // Permissions do not bind root: the test runs again as an ordinary user.
+        QByteArray output;
+        const int rc = runCurrentTestUnprivileged(&output);
+        if (rc < 0)
+            GTEST_SKIP() << "cannot run as another user here";
+        EXPECT_EQ(rc, 0) << output.constData();
+        return;
+    }
+    struct Case {
+        const char *name;
+        bool fileWritable;
+        rlim_t sizeLimit; // 0: none
+        bool saved;
+    };
+    const Case cases[] = {
+        {"writable file", true, 0, true},
+        {"read-only file", false, 0, false},
+        {"writable file, disk full while writing", true, 4096, false},
+    };
     const QString folder = profile.file(QStringLiteral("data"));
-    ASSERT_TRUE(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-    store.DeleteFilter(0);
-    const bool saved = store.SaveFilters();
-    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const auto rw = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        box.shown.clear();
+        QFile::setPermissions(folder, rw | QFileDevice::ExeOwner);
+        QFile::setPermissions(filterFile(), rw);
+        store.ReplaceFilters(kSampleRules);
+        ASSERT_TRUE(store.SaveFilters());
 
-    EXPECT_FALSE(saved);
-    expectFailedSave(box, store, kSampleRules.mid(1));
-    EXPECT_EQ(readAll(filterFile()), hex(kSampleFile));
+        QList<TSimpleFilter> changed = kSampleRules.mid(1);
+        if (c.sizeLimit > 0)
+            changed.append({.Active = true, .Kind = fkSubject, .Operation = foContains, .Text = QString(20000, QLatin1Char('x'))});
+        store.ReplaceFilters(changed);
+        ASSERT_TRUE(QFile::setPermissions(filterFile(), c.fileWritable ? rw : QFileDevice::ReadOwner));
+        ASSERT_TRUE(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        const bool saved = withFileSizeLimit(c.sizeLimit, [&] { return store.SaveFilters(); });
+        QFile::setPermissions(folder, rw | QFileDevice::ExeOwner);
+
+        EXPECT_EQ(saved, c.saved);
+        QByteArray expected;
+        TFilterList list;
+        for (const TSimpleFilter &r : changed)
+            list.append(new TSimpleFilter(r));
+        ASSERT_TRUE(TSpamFilterClass::WriteFilterRecords(list, expected));
+        FreeFilterList(list);
+        if (c.saved) {
+            EXPECT_TRUE(box.shown.isEmpty());
+            EXPECT_EQ(readAll(filterFile()), expected);
+        } else {
+            expectFailedSave(box, store, changed);
+            EXPECT_EQ(readAll(filterFile()), hex(kSampleFile));
+        }
+        EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("Filters.dat")});
+    }
 }
 
 TEST_F(FilterFileTest, DataFolderThatCannotBeCreatedIsReported)

@@ -1,7 +1,10 @@
 #include "TestProfile.h"
 #include "Paths.h"
 
+#include <QFileInfo>
 #include <QProcess>
+
+#include <gtest/gtest.h>
 
 TestProfile::TestProfile()
 {
@@ -57,4 +60,26 @@ int runProcess(const QString &program, const QStringList &args, QByteArray *out,
     if (err)
         *err = p.readAllStandardError();
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+int runCurrentTestUnprivileged(QByteArray *output)
+{
+    const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
+    if (!info)
+        return -1;
+    const QString self = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+    // The other user must reach the program: every folder above it and the file itself open to others.
+    for (QFileInfo f(self); !f.isRoot(); f = QFileInfo(f.absolutePath()))
+        if (!f.permission(QFileDevice::ExeOther))
+            return -1;
+    const QString filter = QStringLiteral("--gtest_filter=%1.%2")
+                               .arg(QString::fromUtf8(info->test_suite_name()), QString::fromUtf8(info->name()));
+    QByteArray out, err;
+    const int rc = runProcess(QStringLiteral("setpriv"),
+                              {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                               QStringLiteral("--clear-groups"), self, filter},
+                              &out, &err);
+    if (output)
+        *output = out + err;
+    return rc;
 }

@@ -45,3 +45,8 @@ QString toolPath(const QString &name);
 // Runs a process to its end (60 s at most); returns its exit code, -1 on a failure to start or a hang.
 int runProcess(const QString &program, const QStringList &args, QByteArray *out = nullptr,
                QByteArray *err = nullptr);
+// Runs the current test once more in a child process as the unprivileged user nobody, for tests of file
+// permissions, which do not bind root. Returns the child's exit code (0: the test passed there), or -1
+// when the child could not run (also when the program lies where others may not reach it); *output gets
+// what it printed.
+int runCurrentTestUnprivileged(QByteArray *output = nullptr);

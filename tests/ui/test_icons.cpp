@@ -47,7 +47,7 @@ TEST(Icons, EveryPictureLoadsAndDrawsSomething)
 TEST(Icons, TheListImagesSitAtTheirIndices)
 {
     const QList<QIcon> images = ListImages();
-    ASSERT_EQ(images.size(), 9);
+    ASSERT_EQ(images.size(), 10);
     for (int index = 0; index < images.size(); ++index) {
         const bool used = index != 4 && index != 5;
         EXPECT_EQ(images[index].isNull(), !used) << index;

@@ -161,7 +161,7 @@ TEST(MainWindow, CommandsWithoutTheirDialogsStayDisabledAndSpamRowsCannotBecomeR
     prepareProfile();
     TMain main(quietOptions());
     main.ShowMainWindow();
-    for (QAction *a : {main.actConfig, main.actAccounts, main.actFilters, main.actReply})
+    for (QAction *a : {main.actConfig, main.actAccounts, main.actReply})
         EXPECT_FALSE(a->isEnabled()) << a->text().toStdString();
     EXPECT_TRUE(main.actCheck->isEnabled());
     EXPECT_TRUE(main.actMailClient->isEnabled());

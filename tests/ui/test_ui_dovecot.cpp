@@ -1,9 +1,12 @@
 // The main window against a private Dovecot: checking by hand, deleting from the list, the progress
-// window, and the spam notice after a timed check.
+// window, the spam notice after a timed check, and a rule made from a checked message.
+#include "AddToFilterDlgUnit.h"
 #include "CheckBoxGrid.h"
+#include "FilterRuleDlgUnit.h"
 #include "MainDovecotFixture.h"
 #include "MainUnit.h"
 #include "MessageListUnit.h"
+#include "ModalDriver.h"
 #include "Notices.h"
 #include "POP3Check.h"
 #include "ProgressWindows.h"
@@ -16,6 +19,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTextBrowser>
 
 #include <atomic>
@@ -157,6 +161,51 @@ TEST_F(MainDovecotTest, ATimedCheckOffersToDeleteTheSpamAndDeletesExactlyThat)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     EXPECT_EQ(server->messageIds(QStringLiteral("timed")).size(), 2);
     EXPECT_EQ(listed(main), (QStringList{QStringLiteral("1:Hallo"), QStringLiteral("2:Rechnung")}));
+}
+
+TEST_F(MainDovecotTest, ARuleMadeFromAHamMessageMarksTheListAndTheRulesToolSeesIt)
+{
+    mailbox(QStringLiteral("rulemaker"), {"Wochenbericht", "Newsletter Juni", "Newsletter Juli"});
+    writeProfile({QStringLiteral("rulemaker")});
+    TMain main(options(false));
+    main.ManualCheck();
+    ASSERT_EQ(main.MessageList().MessageRows(), 3);
+    TCheckBoxGrid &grid = *main.MessageList().Grid();
+    for (int row = 1; row <= 3; ++row)
+        ASSERT_EQ(grid.GetImageIndex(0, row), int(msNormal)) << row;
+
+    grid.SetRow(2);
+    main.ShowHeader();
+    ASSERT_TRUE(main.actToFilter->isEnabled());
+    onNextDialog<TAddToFilterDlg>([](TAddToFilterDlg *choice) {
+        onNextDialog<TSubjectFilterDlg>([](TSubjectFilterDlg *d) {
+            EXPECT_EQ(d->Text(), QStringLiteral("Newsletter Juni"));
+            d->TextEdit()->setText(QStringLiteral("Newsletter"));
+            d->OKButton()->click();
+        });
+        choice->OKButton()->click();
+    });
+    main.MakeFilterFromMessage();
+
+    QList<int> marked;
+    for (int row = 1; row <= 3; ++row)
+        if (grid.GetImageIndex(0, row) == msSpam && grid.GetChecked(0, row))
+            marked << row;
+    EXPECT_EQ(marked, (QList<int>{2, 3}));
+    EXPECT_FALSE(main.actToFilter->isEnabled());
+
+    QByteArray out, err;
+    ASSERT_EQ(runProcess(toolPath(QStringLiteral("quarvel-rules")), {QStringLiteral("list")}, &out, &err), 0) << err.constData();
+    EXPECT_EQ(out, QByteArray("1\taktiv\tsubject\tcontains\tNewsletter\n"));
+
+    // The next check finds the same two by the rule.
+    main.ManualCheck();
+    QStringList spam;
+    for (TMailEntry *e : main.MessageList().RowEntries())
+        if (e->State == msSpam)
+            spam << e->Message.Subject;
+    EXPECT_EQ(spam, (QStringList{QStringLiteral("Newsletter Juni"), QStringLiteral("Newsletter Juli")}));
+    EXPECT_TRUE(box.shown.isEmpty());
 }
 
 } // namespace
