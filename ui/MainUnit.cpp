@@ -1,5 +1,6 @@
 #include "MainUnit.h"
 
+#include "CfgDlgUnit.h"
 #include "CheckBoxGrid.h"
 #include "ConnectionMonitorUnit.h"
 #include "QuarvelIcons.h"
@@ -220,8 +221,7 @@ void TMain::createActions()
     actListToFilter = makeAction(this, QStringLiteral("In Spam-Filter..."));
 
     // Dialogs and operations this program does not have yet.
-    for (QAction *a : {actConfig, actAccounts, actFilters, actTrayConfig, actTrayAccounts, actTrayFilters,
-                       actToFilter, actListToFilter, actReply})
+    for (QAction *a : {actAccounts, actFilters, actTrayAccounts, actTrayFilters, actToFilter, actListToFilter, actReply})
         markAbsent(a);
 
     for (QAction *a : {actExit, actTrayExit})
@@ -230,6 +230,8 @@ void TMain::createActions()
         connect(a, &QAction::triggered, this, &TMain::ManualCheck);
     for (QAction *a : {actMailClient, actMailTrayClient})
         connect(a, &QAction::triggered, this, &TMain::LaunchMailClient);
+    for (QAction *a : {actConfig, actTrayConfig})
+        connect(a, &QAction::triggered, this, &TMain::OpenConfigDialog);
     connect(actHelp, &QAction::triggered, this, &TMain::OpenHelp);
     connect(actInfo, &QAction::triggered, this, &TMain::ShowInfo);
     connect(actShow, &QAction::triggered, this, &TMain::ShowMainWindow);
@@ -511,6 +513,12 @@ void TMain::LaunchMailClient()
 {
     TMyTools tools;
     LaunchEMailClient(tools, m_settings->Settings.POP3Check.EMailClient);
+}
+
+void TMain::OpenConfigDialog()
+{
+    TCfgDlg dialog(*m_settings, *m_filters, *m_monitor, this);
+    dialog.exec();
 }
 
 void TMain::OpenHelp()
