@@ -87,6 +87,7 @@ QWidget *fieldWithButton(QLineEdit *edit, QPushButton *button, QWidget *parent)
     auto *layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(edit, 1);
+    button->setMaximumWidth(button->fontMetrics().horizontalAdvance(button->text()) + 24);
     layout->addWidget(button);
     return row;
 }
@@ -195,9 +196,9 @@ QWidget *TCfgDlg::createGeneralPage()
 
     layout->addWidget(wrappedLabel(
         QStringLiteral("Damit die Verbindungsaufbau über AVM FRITZ!web erkannt wird, muss entweder:"), page));
-    // The call-charge recorder that writes the FRITZ!web call state the monitor watches; it has no
-    // web address to link to.
-    layout->addWidget(linkLabel(QStringLiteral(" Kalvo "), QString(), page));
+    // The call-charge recorder that writes the FRITZ!web call state the monitor watches; named only,
+    // as it has no web address to link to.
+    layout->addWidget(new QLabel(QStringLiteral(" Kalvo "), page));
     layout->addWidget(wrappedLabel(
         QStringLiteral("auf dem PC installiert und und im jeweiligen Überwachungsmodus ausgeführt werden."), page));
     layout->addStretch(1);
