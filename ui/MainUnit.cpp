@@ -517,6 +517,12 @@ void TMain::LaunchMailClient()
 
 void TMain::OpenConfigDialog()
 {
+    // The tray menu stays usable while a modal window is open: never stack a second one on it.
+    if (QWidget *modal = QApplication::activeModalWidget()) {
+        modal->raise();
+        modal->activateWindow();
+        return;
+    }
     TCfgDlg dialog(*m_settings, *m_filters, *m_monitor, this);
     dialog.exec();
 }

@@ -419,6 +419,8 @@ TEST(OptionsFromTheMainWindow, BothCommandsOpenTheDialogAndOkSwitchesTheMonitor)
             auto *dlg = qobject_cast<TCfgDlg *>(QApplication::activeModalWidget());
             ASSERT_NE(dlg, nullptr);
             ++opened;
+            main.actTrayConfig->trigger(); // no second dialog on top of the first
+            EXPECT_EQ(QApplication::activeModalWidget(), dlg);
             dlg->RB3->setChecked(true);
             dlg->OKBtn->click();
         });
