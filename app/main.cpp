@@ -1,4 +1,5 @@
 // Quarvel's start: one instance per user and profile, then the main window, hidden in the tray.
+// The only argument of its own is --version.
 #include "MainUnit.h"
 #include "MsgBox.h"
 #include "Paths.h"
@@ -8,8 +9,18 @@
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstring>
+
 int main(int argc, char **argv)
 {
+    // Answered before any window system is needed, so that it works on a console and in scripts.
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("%s %s\n", platform::kProductName, kProgramVersion.toUtf8().constData());
+            return 0;
+        }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(platform::kProductName));
     // The program lives in the tray: closing its last window must not end it.

@@ -33,14 +33,20 @@ QString registryFile(RegRoot root)
     return QStringLiteral("/var/lib/quarvel/") + QLatin1String(file);
 }
 
+QString programFile()
+{
+    QString file;
+    if (QCoreApplication::instance())
+        file = QCoreApplication::applicationFilePath();
+    if (file.isEmpty())
+        file = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+    return file;
+}
+
 QString programFolder()
 {
-    QString dir;
-    if (QCoreApplication::instance())
-        dir = QCoreApplication::applicationDirPath();
-    if (dir.isEmpty())
-        dir = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath().section(QLatin1Char('/'), 0, -2);
-    return withTrailingSlash(dir);
+    const QString file = programFile();
+    return file.isEmpty() ? QString() : withTrailingSlash(QFileInfo(file).absolutePath());
 }
 
 QString appDataFolder()
@@ -54,9 +60,9 @@ QString appDataFolder()
     return dir;
 }
 
-QString findDataFile(const QString &name)
+QString findDataFile(const QString &name, const QString &programDir)
 {
-    const QString prog = programFolder();
+    const QString prog = programDir.isEmpty() ? programFolder() : withTrailingSlash(programDir);
     const QStringList candidates = {
         prog + name,
         prog + QStringLiteral("../share/quarvel/") + name,

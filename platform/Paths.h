@@ -16,11 +16,14 @@ QString profileOverride();
 QString registryFile(RegRoot root);
 // Folder of the running executable, with a trailing '/'.
 QString programFolder();
+// Full path of the running executable.
+QString programFile();
 // The user's application-data folder (no trailing '/'); created when missing.
 QString appDataFolder();
 // Installed data files (manual.htm, EProv.ini, the default Filters.dat): beside the program, else
 // in the install's share folder, else in the source tree's resources (a build run in place).
-QString findDataFile(const QString &name);
+// programDir defaults to the running program's folder.
+QString findDataFile(const QString &name, const QString &programDir = QString());
 // Adds a trailing '/' unless the text is empty or already has one.
 QString withTrailingSlash(const QString &path);
 

@@ -14,6 +14,8 @@ packages=(
   openssl
   dovecot-core dovecot-pop3d python3 python3-aiosmtpd dnsmasq
   spamassassin libpython3.11-testsuite
+  # installing and packaging: the Debian package's library scan, and the checks of the installed files
+  dpkg-dev file gzip groff-base desktop-file-utils appstream
   # seeing the real program: a virtual display, a tray host, screenshots
   xvfb trayer imagemagick x11-utils
 )

@@ -63,32 +63,6 @@ QStringList applicationFolders()
     return result;
 }
 
-// Unescapes a desktop-file string value (\s, \n, \t, \r, \\).
-QString unescapeValue(const QString &v)
-{
-    QString out;
-    for (qsizetype i = 0; i < v.size(); ++i) {
-        if (v[i] != QLatin1Char('\\') || i + 1 == v.size()) {
-            out += v[i];
-            continue;
-        }
-        const QChar c = v[++i];
-        if (c == QLatin1Char('s'))
-            out += QLatin1Char(' ');
-        else if (c == QLatin1Char('n'))
-            out += QLatin1Char('\n');
-        else if (c == QLatin1Char('t'))
-            out += QLatin1Char('\t');
-        else if (c == QLatin1Char('r'))
-            out += QLatin1Char('\r');
-        else if (c == QLatin1Char('\\'))
-            out += QLatin1Char('\\');
-        else
-            out += QLatin1Char('\\') + QString(c);
-    }
-    return out;
-}
-
 // An argument as QProcess::splitCommand reads it back.
 QString quoteArgument(const QString &arg)
 {
@@ -121,61 +95,6 @@ QString CutMailClientCommand(const QString &commandLine)
     while (s.endsWith(QLatin1Char(' ')))
         s.chop(1);
     return s;
-}
-
-QStringList DesktopExecArguments(const QString &exec)
-{
-    // Split by the Exec quoting rules: blanks separate, double quotes group, and inside quotes a
-    // backslash takes the next character literally.
-    QStringList raw;
-    QString current;
-    bool inArg = false;
-    bool quoted = false;
-    for (qsizetype i = 0; i < exec.size(); ++i) {
-        const QChar c = exec[i];
-        if (quoted) {
-            if (c == QLatin1Char('\\') && i + 1 < exec.size())
-                current += exec[++i];
-            else if (c == QLatin1Char('"'))
-                quoted = false;
-            else
-                current += c;
-        } else if (c == QLatin1Char('"')) {
-            quoted = true;
-            inArg = true;
-        } else if (c == QLatin1Char(' ') || c == QLatin1Char('\t')) {
-            if (inArg)
-                raw << current;
-            current.clear();
-            inArg = false;
-        } else {
-            current += c;
-            inArg = true;
-        }
-    }
-    if (inArg)
-        raw << current;
-
-    QStringList args;
-    for (const QString &a : raw) {
-        QString out;
-        bool hadFieldCode = false;
-        for (qsizetype i = 0; i < a.size(); ++i) {
-            if (a[i] == QLatin1Char('%') && i + 1 < a.size()) {
-                if (a[i + 1] == QLatin1Char('%'))
-                    out += QLatin1Char('%');
-                else
-                    hadFieldCode = true;
-                ++i;
-            } else {
-                out += a[i];
-            }
-        }
-        // An argument that was only field codes (the link, the files) goes with them.
-        if (!(hadFieldCode && out.isEmpty()))
-            args << out;
-    }
-    return args;
 }
 
 QString DesktopExecCommand(const QString &exec)
@@ -213,27 +132,6 @@ QString FindDesktopFile(const QString &desktopId)
             if (QFileInfo(nested).isFile())
                 return nested;
         }
-    }
-    return QString();
-}
-
-QString ReadDesktopExec(const QString &desktopFile)
-{
-    QFile f(desktopFile);
-    if (!f.open(QIODevice::ReadOnly))
-        return QString();
-    bool inEntry = false;
-    while (!f.atEnd()) {
-        const QString line = QString::fromUtf8(f.readLine(64 * 1024)).trimmed();
-        if (line.startsWith(QLatin1Char('['))) {
-            inEntry = line == QLatin1String("[Desktop Entry]");
-            continue;
-        }
-        if (!inEntry || line.startsWith(QLatin1Char('#')))
-            continue;
-        const qsizetype eq = line.indexOf(QLatin1Char('='));
-        if (eq > 0 && line.left(eq).trimmed() == QLatin1String("Exec"))
-            return unescapeValue(line.mid(eq + 1).trimmed());
     }
     return QString();
 }

@@ -1,6 +1,8 @@
 #pragma once
 // Starting the user's mail program: the configured one, or the system's default mail client as
 // registered for "mailto" links; starting a program by path; opening documents and links.
+#include "DesktopEntry.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -12,9 +14,8 @@ inline const QString kMailClientErrorCaption = QStringLiteral("Fehler");
 // text before " -" and before "%1"; trailing blanks go.
 QString CutMailClientCommand(const QString &commandLine);
 
-// The arguments of a desktop entry's Exec value (its quoting rules), without the field codes
-// (%u, %U, %f, ...); "%%" stands for "%".
-QStringList DesktopExecArguments(const QString &exec);
+using platform::DesktopExecArguments;
+using platform::ReadDesktopExec;
 
 // The program of a desktop entry's Exec value: a lone program as its full path (searched in PATH),
 // several arguments as a command line that RunProcess's second attempt can split again.
@@ -23,9 +24,6 @@ QString DesktopExecCommand(const QString &exec);
 // The desktop file of a desktop file ID in the applications folders of XDG_DATA_HOME and
 // XDG_DATA_DIRS (a "vendor-name.desktop" ID may also live in "vendor/name.desktop"); empty if none.
 QString FindDesktopFile(const QString &desktopId);
-
-// The Exec value of the [Desktop Entry] group of a desktop file; empty if none.
-QString ReadDesktopExec(const QString &desktopFile);
 
 // The default mail client: on Linux the desktop's "mailto" handler (xdg-mime), on Windows the
 // registered "mailto" command. Empty path and false when there is none.

@@ -1,6 +1,7 @@
 #include "MainUnit.h"
 
 #include "AddToFilterDlgUnit.h"
+#include "CfgDlgUnit.h"
 #include "CheckBoxGrid.h"
 #include "ConnectionMonitorUnit.h"
 #include "QuarvelIcons.h"
@@ -230,7 +231,7 @@ void TMain::createActions()
     actListToFilter = makeAction(this, QStringLiteral("In Spam-Filter..."));
 
     // Dialogs and operations this program does not have yet.
-    for (QAction *a : {actConfig, actAccounts, actTrayConfig, actTrayAccounts, actReply})
+    for (QAction *a : {actAccounts, actTrayAccounts, actReply})
         markAbsent(a);
 
     for (QAction *a : {actExit, actTrayExit})
@@ -239,6 +240,8 @@ void TMain::createActions()
         connect(a, &QAction::triggered, this, &TMain::ManualCheck);
     for (QAction *a : {actMailClient, actMailTrayClient})
         connect(a, &QAction::triggered, this, &TMain::LaunchMailClient);
+    for (QAction *a : {actConfig, actTrayConfig})
+        connect(a, &QAction::triggered, this, &TMain::OpenConfigDialog);
     connect(actHelp, &QAction::triggered, this, &TMain::OpenHelp);
     connect(actInfo, &QAction::triggered, this, &TMain::ShowInfo);
     connect(actShow, &QAction::triggered, this, &TMain::ShowMainWindow);
@@ -540,6 +543,18 @@ void TMain::LaunchMailClient()
 {
     TMyTools tools;
     LaunchEMailClient(tools, m_settings->Settings.POP3Check.EMailClient);
+}
+
+void TMain::OpenConfigDialog()
+{
+    // The tray menu stays usable while a modal window is open: never stack a second one on it.
+    if (QWidget *modal = QApplication::activeModalWidget()) {
+        modal->raise();
+        modal->activateWindow();
+        return;
+    }
+    TCfgDlg dialog(*m_settings, *m_filters, *m_monitor, this);
+    dialog.exec();
 }
 
 void TMain::OpenHelp()

@@ -77,6 +77,7 @@ public:
     void RestoreFromTray();       // restore or maximize request
     void ManualCheck();           // "  Auf neue E-Mails jetzt prüfen  "
     void LaunchMailClient();      // "  E-Mail-Programm öffnen  "
+    void OpenConfigDialog();      // "Programm&konfiguration...", "Konfiguration öffnen..."
     void OpenHelp();              // "Hilfe"
     void ShowInfo();              // "Info..."
     void QuitProgram();           // "Beenden", "Quarvel beenden"

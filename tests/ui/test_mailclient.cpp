@@ -1,4 +1,5 @@
 #include "MailClientLaunch.h"
+#include "ScopedEnv.h"
 #include "TestProfile.h"
 
 #include <QDesktopServices>
@@ -11,8 +12,6 @@
 #include <QUrl>
 
 #include <gtest/gtest.h>
-
-#include <map>
 
 namespace {
 
@@ -56,37 +55,6 @@ TEST(MailClientCommand, DesktopExecArguments)
     for (const auto &c : cases)
         EXPECT_EQ(DesktopExecArguments(QString::fromUtf8(c.exec)), c.args) << c.exec;
 }
-
-// Sets environment variables for one test and puts the old values back.
-class ScopedEnv {
-public:
-    void set(const char *name, const QByteArray &value)
-    {
-        remember(name);
-        qputenv(name, value);
-    }
-    void unset(const char *name)
-    {
-        remember(name);
-        qunsetenv(name);
-    }
-    ~ScopedEnv()
-    {
-        for (const auto &[name, old] : m_old)
-            if (old.first)
-                qputenv(name.c_str(), old.second);
-            else
-                qunsetenv(name.c_str());
-    }
-
-private:
-    void remember(const char *name)
-    {
-        if (!m_old.count(name))
-            m_old[name] = {qEnvironmentVariableIsSet(name), qgetenv(name)};
-    }
-    std::map<std::string, std::pair<bool, QByteArray>> m_old;
-};
 
 // A private desktop: its own mimeapps.list and applications folder, and a mail program that writes its
 // arguments into a marker file when started.

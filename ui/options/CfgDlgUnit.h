@@ -1,0 +1,82 @@
+#pragma once
+// The program options "Programmkonfiguration": how the computer reaches the Internet, the data folder,
+// the mail program, the SMS gateway account, and the logon autostart entry. Everything but the
+// autostart entry takes effect on OK; the autostart entry changes at once when its box is clicked.
+#include <QDialog>
+
+#include <functional>
+
+class QCheckBox;
+class QFileInfo;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTabWidget;
+class TConnectionMonitor;
+class TRadioGroup;
+class TRegistrySettings;
+class TSpamFilterClass;
+
+inline const QString kCfgDlgCaption = QStringLiteral("Programmkonfiguration");
+// %1 the error code, %2 the autostart folder.
+inline const QString kAutoStartWriteError = QStringLiteral(
+    "Eintrag konnte nicht in den Autostart eingefügt werden. Fehlercode: %1.\r\n\r\n"
+    "Das Ändern des Autostarteintrages ist nur mit Schreibrechten auf den Ordner \"%2\" möglich.");
+inline const QString kAutoStartRemoveError = QStringLiteral(
+    "Eintrag konnte nicht aus dem Autostart gelöscht werden. Fehlercode: %1\r\n\r\n"
+    "Das Ändern des Autostarteintrages ist nur mit Schreibrechten auf den Ordner \"%2\" möglich.");
+
+// What the mail program chooser offers: folders, executable files and desktop entries.
+bool IsProgramChoice(const QFileInfo &file);
+// The mail program for a chosen file: a desktop entry gives the command of its Exec line (the file
+// itself when it has none), anything else its path.
+QString MailProgramFromChoice(const QString &chosenFile);
+
+class TCfgDlg : public QDialog {
+    Q_OBJECT
+public:
+    // Works on the given objects, which outlive the dialog: settings and rules are written on OK, the
+    // monitor is switched to the chosen connection type.
+    TCfgDlg(TRegistrySettings &settings, TSpamFilterClass &filters, TConnectionMonitor &monitor,
+            QWidget *parent = nullptr);
+
+    // The two choosers, given the field's text; an empty answer means cancelled. They open Qt's file
+    // dialogs; tests answer them instead.
+    std::function<QString(const QString &current)> ChooseFolder;
+    std::function<QString(const QString &current)> ChooseProgram;
+
+    void OKBtnClick();
+    void AutoStartChkBoxClick();
+    void MailDataPathBtnClick();
+    void EMailClientBtnClick();
+
+    // Controls, by their names.
+    QTabWidget *Pages = nullptr;
+    QCheckBox *AutoStartChkBox = nullptr;
+    QRadioButton *RB1 = nullptr, *RB2 = nullptr, *RB3 = nullptr;
+    QLabel *DataFolderLabel = nullptr, *EMailClientLabel = nullptr;
+    QLineEdit *MailDataPathEdit = nullptr;
+    QPushButton *MailDataPathBtn = nullptr;
+    QLineEdit *EMailClientEdit = nullptr;
+    QPushButton *EMailClientBtn = nullptr;
+    QLabel *SignUpLink = nullptr, *HomePageLink = nullptr;
+    QLineEdit *UsernameEdit = nullptr;
+    QLineEdit *PasswordEdit = nullptr;
+    QCheckBox *HTTPSChkBox = nullptr;
+    TRadioGroup *SMSSendOptionsRG = nullptr;
+    TRadioGroup *EMail2SMSRG = nullptr;
+    QPushButton *OKBtn = nullptr, *CancelBtn = nullptr;
+
+private:
+    QWidget *createGeneralPage();
+    QWidget *createMorePage();
+    QWidget *createSmsPage();
+    void showSettings();
+    // The data folder the field names, with a trailing '/'; empty for an empty field.
+    QString dataFolderFromField() const;
+
+    TRegistrySettings &m_settings;
+    TSpamFilterClass &m_filters;
+    TConnectionMonitor &m_monitor;
+};
