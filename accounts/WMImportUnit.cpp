@@ -163,6 +163,9 @@ bool ReadOEAccountFile(const QByteArray &bytes, TOEMailBox *box)
 TWindowsMail::TWindowsMail()
 {
     TTheRegIniFile reg;
+    // Looking must not leave an empty key of another program in the store.
+    if (!reg.Hive().keyExists(QStringLiteral("Software\\Microsoft\\Windows Mail")))
+        return;
     reg.Area = QStringLiteral("Software\\Microsoft");
     reg.Section = QStringLiteral("Windows Mail");
     const QString root = reg.ReadString(QStringLiteral("Store Root"), QString());

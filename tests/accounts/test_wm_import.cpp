@@ -145,5 +145,6 @@ TEST(WindowsMailStore, StoreRootComesFromTheSettingsStoreWithVariablesExpanded)
 
     TestProfile empty;
     EXPECT_TRUE(TWindowsMail().StoreRoot.isEmpty());
+    EXPECT_FALSE(platform::RegistryHive(platform::RegRoot::CurrentUser).keyExists(QStringLiteral("Software\\Microsoft")));
     EXPECT_TRUE(box.shown.isEmpty());
 }
