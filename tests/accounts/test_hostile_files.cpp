@@ -63,7 +63,7 @@ TEST(HostileFiles, EndlessLinesAndEndlessStringsLoseOnlyThemselves)
     }
 }
 
-TEST(HostileFiles, ManyServersAreCutAtTheLimit)
+TEST(HostileFiles, ManyServersAreCutAtTheHighestServerNumber)
 {
     QByteArray prefs;
     for (int n = 1; n <= 70000; ++n)
@@ -71,9 +71,21 @@ TEST(HostileFiles, ManyServersAreCutAtTheLimit)
     TPrefsJs parsed;
     parsed.Parse(prefs);
     const TOEAccountList list = MozillaAccounts(parsed);
-    // Stored preferences are limited, and server numbers end at 65535.
-    EXPECT_GT(list.size(), 1000);
-    EXPECT_LE(list.size(), 65535);
+    // Server numbers end at 65535.
+    EXPECT_EQ(list.size(), 65535);
+    EXPECT_EQ(list.last().MailBox.POP3Server, QStringLiteral("pop.viele.de"));
+}
+
+TEST(HostileFiles, PreferencesBeyondTheLimitAreDropped)
+{
+    QByteArray text;
+    for (qsizetype n = 0; n < TPrefsJs::kMaxPrefs + 1000; ++n)
+        text += "user_pref(\"mail.p" + QByteArray::number(n) + "\", 1);\n";
+    TPrefsJs prefs;
+    prefs.Parse(text);
+    EXPECT_EQ(prefs.Values().size(), TPrefsJs::kMaxPrefs);
+    EXPECT_TRUE(prefs.Has(QStringLiteral("mail.p0")));
+    EXPECT_FALSE(prefs.Has(QStringLiteral("mail.p") + QString::number(TPrefsJs::kMaxPrefs)));
 }
 
 TEST(HostileFiles, XmlWithEntitiesAndDeepNesting)
