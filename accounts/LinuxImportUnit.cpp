@@ -31,6 +31,23 @@ void evolutionSecurity(const platform::IniFile &ini, bool *secure, bool *startTl
     *startTls = method == QLatin1String("starttls-on-standard-port");
 }
 
+struct KeyFile {
+    QString name;
+    platform::IniFile ini;
+};
+
+// The readable key files among the names given, at most max of them, in that order.
+QList<KeyFile> loadKeyFiles(const QString &folder, const QStringList &names, int max)
+{
+    QList<KeyFile> out;
+    for (const QString &name : names.mid(0, max)) {
+        KeyFile f{name, {}};
+        if (LoadKeyFile(folder + QLatin1Char('/') + name, &f.ini))
+            out.append(f);
+    }
+    return out;
+}
+
 bool truthValue(const QString &text)
 {
     const QString t = text.trimmed();
@@ -55,15 +72,10 @@ void TEvolutionImport::GetAccounts(TOEAccountList &list)
         // Sources name each other by their file name without ".source".
         QHash<QString, platform::IniFile> sources;
         QStringList order;
-        QStringList files = QDir(folder).entryList({QStringLiteral("*.source")}, QDir::Files, QDir::Name);
-        if (files.size() > kMaxSources)
-            files = files.mid(0, kMaxSources);
-        for (const QString &file : files) {
-            platform::IniFile ini;
-            if (!LoadKeyFile(folder + QLatin1Char('/') + file, &ini))
-                continue;
-            const QString uid = file.chopped(int(qstrlen(".source")));
-            sources.insert(uid, ini);
+        const QStringList files = QDir(folder).entryList({QStringLiteral("*.source")}, QDir::Files, QDir::Name);
+        for (const KeyFile &f : loadKeyFiles(folder, files, kMaxSources)) {
+            const QString uid = f.name.chopped(int(qstrlen(".source")));
+            sources.insert(uid, f.ini);
             order.append(uid);
         }
         const auto source = [&](const QString &uid) { return sources.value(uid.trimmed()); };
@@ -120,12 +132,8 @@ void TKMailImport::GetAccounts(TOEAccountList &list)
             return file.mid(prefix.size(), file.size() - prefix.size() - 2).toLongLong();
         };
         std::stable_sort(files.begin(), files.end(), [&](const QString &a, const QString &b) { return number(a) < number(b); });
-        if (files.size() > kMaxResources)
-            files = files.mid(0, kMaxResources);
-        for (const QString &file : files) {
-            platform::IniFile ini;
-            if (!LoadKeyFile(folder + QLatin1Char('/') + file, &ini))
-                continue;
+        for (const KeyFile &f : loadKeyFiles(folder, files, kMaxResources)) {
+            const platform::IniFile &ini = f.ini;
             const QString general = QStringLiteral("General");
             TOEMailBox box;
             box.AccountKind = 0;
@@ -138,7 +146,7 @@ void TKMailImport::GetAccounts(TOEAccountList &list)
                 continue;
             // The name the user gave the resource is kept by the agent framework beside it.
             platform::IniFile agent;
-            const QString resource = file.chopped(2);
+            const QString resource = f.name.chopped(2);
             if (LoadKeyFile(folder + QStringLiteral("/akonadi/agent_config_") + resource, &agent))
                 box.DisplayName = KeyFileValue(agent, QStringLiteral("Agent"), QStringLiteral("Name")).trimmed();
             if (box.DisplayName.isEmpty())
