@@ -5,9 +5,19 @@
 
 namespace platform {
 
+namespace {
+
+QString fold(const QString &name)
+{
+    return name.toCaseFolded();
+}
+
+} // namespace
+
 bool IniFile::load(const QString &path)
 {
     m_sections.clear();
+    m_index.clear();
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return false;
@@ -18,6 +28,7 @@ bool IniFile::load(const QString &path)
 void IniFile::loadFromBytes(const QByteArray &bytes)
 {
     m_sections.clear();
+    m_index.clear();
     QString text = decode8bit(bytes);
     if (text.startsWith(QChar(0xFEFF)))
         text.remove(0, 1);
@@ -30,12 +41,12 @@ void IniFile::loadFromBytes(const QByteArray &bytes)
         if (line.startsWith(QLatin1Char('['))) {
             const qsizetype close = line.indexOf(QLatin1Char(']'));
             const QString name = line.mid(1, close < 0 ? -1 : close - 1).trimmed().toString();
-            current = nullptr;
-            for (Section &s : m_sections)
-                if (s.name.compare(name, Qt::CaseInsensitive) == 0)
-                    current = &s;
-            if (!current) {
-                m_sections.append(Section{name, {}});
+            const auto known = m_index.constFind(fold(name));
+            if (known != m_index.constEnd()) {
+                current = &m_sections[*known];
+            } else {
+                m_index.insert(fold(name), m_sections.size());
+                m_sections.append(Section{name, {}, {}});
                 current = &m_sections.last();
             }
             continue;
@@ -49,16 +60,17 @@ void IniFile::loadFromBytes(const QByteArray &bytes)
         if (value.size() >= 2 && ((value.startsWith(QLatin1Char('"')) && value.endsWith(QLatin1Char('"')))
                                   || (value.startsWith(QLatin1Char('\'')) && value.endsWith(QLatin1Char('\'')))))
             value = value.mid(1, value.size() - 2);
+        const QString folded = fold(key);
+        if (!current->firstEntry.contains(folded)) // the first occurrence of a key wins
+            current->firstEntry.insert(folded, current->entries.size());
         current->entries.append({key, value});
     }
 }
 
 const IniFile::Section *IniFile::find(const QString &section) const
 {
-    for (const Section &s : m_sections)
-        if (s.name.compare(section, Qt::CaseInsensitive) == 0)
-            return &s;
-    return nullptr;
+    const auto it = m_index.constFind(fold(section));
+    return it == m_index.constEnd() ? nullptr : &m_sections.at(*it);
 }
 
 bool IniFile::hasSection(const QString &section) const
@@ -73,26 +85,21 @@ QString IniFile::value(const QString &section, const QString &key, bool *found) 
     const Section *s = find(section);
     if (!s)
         return QString();
-    for (const auto &e : s->entries)
-        if (e.first.compare(key, Qt::CaseInsensitive) == 0) {
-            if (found)
-                *found = true;
-            return e.second;
-        }
-    return QString();
+    const auto it = s->firstEntry.constFind(fold(key));
+    if (it == s->firstEntry.constEnd())
+        return QString();
+    if (found)
+        *found = true;
+    return s->entries.at(*it).second;
 }
 
 QStringList IniFile::keys(const QString &section) const
 {
     QStringList out;
     if (const Section *s = find(section))
-        for (const auto &e : s->entries) {
-            bool dup = false;
-            for (const QString &k : out)
-                dup = dup || k.compare(e.first, Qt::CaseInsensitive) == 0;
-            if (!dup)
-                out.append(e.first);
-        }
+        for (qsizetype i = 0; i < s->entries.size(); ++i)
+            if (s->firstEntry.value(fold(s->entries.at(i).first)) == i)
+                out.append(s->entries.at(i).first);
     return out;
 }
 

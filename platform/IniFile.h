@@ -2,6 +2,7 @@
 // An INI file read with the Windows profile rules: sections and keys compare without regard to case,
 // values are trimmed, the first occurrence of a key in a section wins, lines starting with ';' are
 // comments. Reading never changes the file.
+#include <QHash>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -25,9 +26,12 @@ private:
     struct Section {
         QString name;
         QList<QPair<QString, QString>> entries;
+        QHash<QString, qsizetype> firstEntry; // folded key -> index of its first entry
     };
     const Section *find(const QString &section) const;
     QList<Section> m_sections;
+    // Folded name -> position, so files with thousands of sections load and read in linear time.
+    QHash<QString, qsizetype> m_index;
 };
 
 } // namespace platform

@@ -164,7 +164,7 @@ bool exportKey(RegistryHive &hive, RegRoot root, const QString &path, QByteArray
     return true;
 }
 
-bool importRegText(const QByteArray &bytes, const HiveForRoot &hives, QString *error)
+bool importRegText(const QByteArray &bytes, const HiveForRoot &hives, QString *error, const KeyFilter &keep)
 {
     struct Op {
         enum Kind { CreateKey, DeleteKey, SetValue, DeleteValue } kind;
@@ -182,6 +182,7 @@ bool importRegText(const QByteArray &bytes, const HiveForRoot &hives, QString *e
     };
     bool seenHeader = false;
     bool haveKey = false;
+    bool skipKey = false;
     RegRoot root = RegRoot::CurrentUser;
     QString path;
     for (int i = 0; i < lines.size(); ++i) {
@@ -207,7 +208,9 @@ bool importRegText(const QByteArray &bytes, const HiveForRoot &hives, QString *e
                 key.remove(0, 1);
             if (!parseRootedKey(key, &root, &path) || path.isEmpty())
                 return fail(lineNo, QStringLiteral("unbekannter Schlüssel ") + key);
-            ops.append(Op{del ? Op::DeleteKey : Op::CreateKey, root, path, {}});
+            skipKey = keep && !keep(root, path);
+            if (!skipKey)
+                ops.append(Op{del ? Op::DeleteKey : Op::CreateKey, root, path, {}});
             haveKey = !del;
             continue;
         }
@@ -226,7 +229,8 @@ bool importRegText(const QByteArray &bytes, const HiveForRoot &hives, QString *e
             return fail(lineNo, QStringLiteral("= erwartet"));
         QString data = line.mid(pos + 1).trimmed();
         if (data == QLatin1String("-")) {
-            ops.append(Op{Op::DeleteValue, root, path, v});
+            if (!skipKey)
+                ops.append(Op{Op::DeleteValue, root, path, v});
             continue;
         }
         if (data.startsWith(QLatin1Char('"'))) {
@@ -261,7 +265,8 @@ bool importRegText(const QByteArray &bytes, const HiveForRoot &hives, QString *e
         } else {
             return fail(lineNo, QStringLiteral("unbekannter Datentyp"));
         }
-        ops.append(Op{Op::SetValue, root, path, v});
+        if (!skipKey)
+            ops.append(Op{Op::SetValue, root, path, v});
     }
     if (!seenHeader)
         return fail(1, QStringLiteral("keine Registrierungsdatei"));

@@ -24,8 +24,11 @@ QString displayData(const RegValue &v);
 bool exportKey(RegistryHive &hive, RegRoot root, const QString &path, QByteArray *out);
 
 using HiveForRoot = std::function<RegistryHive &(RegRoot)>;
+using KeyFilter = std::function<bool(RegRoot, const QString &path)>;
 // Applies a .reg file (UTF-16 with BOM, UTF-8 or Windows-1252). Writes go in one transaction per
-// hive; on a syntax error nothing is written and *error names the line.
-bool importRegText(const QByteArray &bytes, const HiveForRoot &hives, QString *error);
+// hive; on a syntax error nothing is written and *error names the line. With a filter, keys it
+// refuses (and their values) are left out.
+bool importRegText(const QByteArray &bytes, const HiveForRoot &hives, QString *error,
+                   const KeyFilter &keep = {});
 
 } // namespace platform

@@ -29,6 +29,7 @@ QString BoolToYesNo(bool b)
 }
 
 TTheRegIniFile::TTheRegIniFile() = default;
+TTheRegIniFile::TTheRegIniFile(std::unique_ptr<platform::RegistryHive> currentUser) : m_user(std::move(currentUser)) {}
 TTheRegIniFile::~TTheRegIniFile() = default;
 
 platform::RegistryHive &TTheRegIniFile::Hive()

@@ -17,6 +17,9 @@ public:
     enum Error { ErrOK = 0, ErrRead = 1, ErrNotInteger = 2, ErrErase = 4, ErrWrite = 5 };
 
     TTheRegIniFile();
+    // Works on the given hive in place of the current user's (a private one, such as the keys of a
+    // .reg file read for an import).
+    explicit TTheRegIniFile(std::unique_ptr<platform::RegistryHive> currentUser);
     ~TTheRegIniFile();
 
     HKEY RegKey = HKEY::CURRENT_USER;

@@ -103,6 +103,28 @@ TEST(RegFile, ASyntaxErrorWritesNothing)
     }
 }
 
+TEST(RegFile, AFilterLeavesOutKeysAndTheirValuesButStillChecksThem)
+{
+    TestProfile p;
+    const QByteArray text = "Windows Registry Editor Version 5.00\r\n"
+                            "[HKEY_CURRENT_USER\\Keep\\Sub]\r\n\"a\"=\"1\"\r\n"
+                            "[HKEY_CURRENT_USER\\Drop]\r\n\"b\"=\"2\"\r\n\"c\"=-\r\n"
+                            "[-HKEY_CURRENT_USER\\Keep\\Old]\r\n"
+                            "[HKEY_LOCAL_MACHINE\\Keep]\r\n\"d\"=dword:00000001\r\n";
+    const KeyFilter keep = [](RegRoot root, const QString &path) {
+        return root == RegRoot::CurrentUser && path.startsWith(QLatin1String("Keep"));
+    };
+    QString why;
+    Hives hives;
+    ASSERT_TRUE(importRegText(text, std::ref(hives), &why, keep)) << why.toStdString();
+    RegistryHive u(RegRoot::CurrentUser), m(RegRoot::LocalMachine);
+    EXPECT_TRUE(u.readValue(QStringLiteral("Keep\\Sub"), QStringLiteral("a"), nullptr));
+    EXPECT_FALSE(u.keyExists(QStringLiteral("Drop")));
+    EXPECT_FALSE(m.keyExists(QStringLiteral("Keep")));
+    // A syntax error below a key left out still refuses the whole file.
+    EXPECT_FALSE(importRegText(text + "[HKEY_CURRENT_USER\\Drop]\r\n\"e\"=hex:zz\r\n", std::ref(hives), &why, keep));
+}
+
 TEST(RegFile, TheToolRoundTripsAKeyWithAllThreeTypes)
 {
     TestProfile a;

@@ -1,0 +1,44 @@
+#pragma once
+// The provider list of the new-account assistant: "EProv.ini" beside the program. Section
+// "ProviderIndex" names the providers' sections; each provider section gives its servers and what the
+// provider calls the login name and the password.
+#include <QList>
+#include <QString>
+
+#include <cstdint>
+
+// One provider as the file gives it.
+struct TProviderEntry {
+    int32_t AccountType = 0;   // kind of mailbox; only 0 (POP3) is offered
+    QString POP3Server;
+    QString SMTPServer;
+    QString AccountNameLabel;  // what the provider calls the login name
+    QString PasswordLabel;     // what the provider calls the password
+    bool SMTPAuth = false;     // the outgoing server needs a login
+    bool InboxSSL = false;     // the incoming server needs a secured connection
+    bool OutboxSSL = false;    // the outgoing server needs a secured connection
+    // Beyond the assistant's keys: the ports of the secured connections ("POP3Port", "SMTPPort"),
+    // 0 when the file gives none. 995 and 465 are TLS from the first byte, 587 an upgrade.
+    int32_t POP3Port = 0;
+    int32_t SMTPPort = 0;
+
+    bool operator==(const TProviderEntry &) const = default;
+};
+
+struct TProvider {
+    QString Name; // the section name, shown in the list
+    TProviderEntry Entry;
+};
+
+// The default provider file: beside the program or in the install's data folder; empty when missing.
+QString ProviderFilePath();
+
+// Every provider the index names, in index order. Text values are trimmed; a missing or non-numeric
+// number counts as 0. An index line naming no section of the file is passed over. A missing or
+// unreadable file gives no providers.
+QList<TProvider> ReadProviderFile(const QString &path);
+
+// The providers the assistant offers: POP3 ones whose incoming server needs no secured connection
+// (with secureIncoming, the caller sets up TLS accounts, and those are offered too), sorted by name
+// without regard to letter case.
+QList<TProvider> OfferedProviders(const QList<TProvider> &all, bool secureIncoming = false);

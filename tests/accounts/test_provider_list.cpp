@@ -1,0 +1,118 @@
+#include "ImportTestUtil.h"
+#include "ProviderListUnit.h"
+
+#include <QSet>
+#include <QTemporaryDir>
+
+namespace {
+
+QStringList names(const QList<TProvider> &list)
+{
+    QStringList out;
+    for (const TProvider &p : list)
+        out.append(p.Name);
+    return out;
+}
+
+} // namespace
+
+TEST(ProviderList, ReadsTheIndexedSectionsInIndexOrder)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("EProv.ini"));
+    writeFile(file, "; Anbieter\r\n"
+                    "[ProviderIndex]\r\n"
+                    "b=zeta mail\r\n"
+                    "a=Alpha\r\n"
+                    "x=Fehlt\r\n"
+                    "c=  Beta  \r\n"
+                    "d=IMAP-Dienst\r\n"
+                    "e=Sicher\r\n"
+                    "\r\n"
+                    "[Alpha]\r\n"
+                    "AccountName= E-Mail-Adresse \r\n"
+                    "AccountPasswort=Passwort\r\n"
+                    "AccountType=0\r\n"
+                    "POP3Server= pop.alpha.de \r\n"
+                    "SMTPServer=smtp.alpha.de\r\n"
+                    "SMTPAuth=1\r\n"
+                    "InboxSSL=0\r\n"
+                    "OutboxSSL=1\r\n"
+                    "SMTPPort=587\r\n"
+                    "[beta]\r\n"
+                    "POP3Server=pop.beta.de\r\n"
+                    "SMTPAuth=ja\r\n"
+                    "POP3Port=70000\r\n"
+                    "[Zeta Mail]\r\n"
+                    "POP3Server=pop.zeta.de\r\n"
+                    "[IMAP-Dienst]\r\n"
+                    "AccountType=2\r\n"
+                    "POP3Server=imap.x.de\r\n"
+                    "[Sicher]\r\n"
+                    "POP3Server=pop.sicher.de\r\n"
+                    "InboxSSL=1\r\n"
+                    "POP3Port=995\r\n");
+    const QList<TProvider> all = ReadProviderFile(file);
+    ASSERT_EQ(names(all), (QStringList{QStringLiteral("zeta mail"), QStringLiteral("Alpha"), QStringLiteral("Beta"),
+                                       QStringLiteral("IMAP-Dienst"), QStringLiteral("Sicher")}));
+    TProviderEntry alpha;
+    alpha.AccountNameLabel = QStringLiteral("E-Mail-Adresse");
+    alpha.PasswordLabel = QStringLiteral("Passwort");
+    alpha.POP3Server = QStringLiteral("pop.alpha.de");
+    alpha.SMTPServer = QStringLiteral("smtp.alpha.de");
+    alpha.SMTPAuth = true;
+    alpha.OutboxSSL = true;
+    alpha.SMTPPort = 587;
+    EXPECT_EQ(all.at(1).Entry, alpha);
+    // A word where a number belongs counts as 0; a port out of range as none.
+    EXPECT_FALSE(all.at(2).Entry.SMTPAuth);
+    EXPECT_EQ(all.at(2).Entry.POP3Port, 0);
+    EXPECT_EQ(all.at(3).Entry.AccountType, 2);
+    EXPECT_TRUE(all.at(4).Entry.InboxSSL);
+
+    // Offered: POP3 only, secured incoming servers only once TLS can be set up; sorted without case.
+    EXPECT_EQ(names(OfferedProviders(all)), (QStringList{QStringLiteral("Alpha"), QStringLiteral("Beta"), QStringLiteral("zeta mail")}));
+    EXPECT_EQ(names(OfferedProviders(all, true)),
+              (QStringList{QStringLiteral("Alpha"), QStringLiteral("Beta"), QStringLiteral("Sicher"), QStringLiteral("zeta mail")}));
+}
+
+TEST(ProviderList, MissingEmptyAndOddFilesGiveNoProviders)
+{
+    QTemporaryDir dir;
+    EXPECT_TRUE(ReadProviderFile(dir.filePath(QStringLiteral("fehlt.ini"))).isEmpty());
+    EXPECT_TRUE(ReadProviderFile(QString()).isEmpty());
+    EXPECT_TRUE(ReadProviderFile(dir.path()).isEmpty()); // a folder
+    for (const QByteArray &content : {QByteArray(), QByteArray("[ProviderIndex]\r\n"), QByteArray("[Alpha]\r\nPOP3Server=p\r\n"),
+                                      QByteArray("\x00\x01\x02[[[", 6)}) {
+        const QString file = dir.filePath(QStringLiteral("EProv.ini"));
+        writeFile(file, content);
+        EXPECT_TRUE(ReadProviderFile(file).isEmpty()) << content.toStdString();
+    }
+}
+
+TEST(ProviderList, TheShippedFileOffersEveryProviderOnceTlsCanBeSetUp)
+{
+    const QString file = QStringLiteral(QUARVEL_TEST_SOURCE_DIR "/resources/EProv.ini");
+    const QList<TProvider> all = ReadProviderFile(file);
+    ASSERT_GE(all.size(), 10);
+    QSet<QString> seen;
+    for (const TProvider &p : all) {
+        const TProviderEntry &e = p.Entry;
+        EXPECT_FALSE(seen.contains(p.Name.toLower())) << p.Name.toStdString();
+        seen.insert(p.Name.toLower());
+        EXPECT_EQ(e.AccountType, 0) << p.Name.toStdString();
+        EXPECT_FALSE(e.POP3Server.isEmpty()) << p.Name.toStdString();
+        EXPECT_FALSE(e.SMTPServer.isEmpty()) << p.Name.toStdString();
+        EXPECT_FALSE(e.AccountNameLabel.isEmpty()) << p.Name.toStdString();
+        EXPECT_FALSE(e.PasswordLabel.isEmpty()) << p.Name.toStdString();
+        EXPECT_TRUE(e.SMTPAuth) << p.Name.toStdString();
+        // Every entry says how it is secured, and with which ports.
+        EXPECT_TRUE(e.InboxSSL && e.OutboxSSL) << p.Name.toStdString();
+        EXPECT_EQ(e.POP3Port, 995) << p.Name.toStdString();
+        EXPECT_TRUE(e.SMTPPort == 465 || e.SMTPPort == 587) << p.Name.toStdString();
+    }
+    // The free-mail services, the telecom providers, the privacy-minded and the international ones.
+    for (const char *name : {"GMX", "WEB.DE", "Telekom (T-Online)", "Vodafone (Arcor, Kabel)", "Posteo", "mailbox.org", "Gmail (Google)"})
+        EXPECT_TRUE(seen.contains(QString::fromUtf8(name).toLower())) << name;
+    EXPECT_EQ(OfferedProviders(all, true).size(), all.size());
+}
