@@ -104,21 +104,21 @@ QStringList ConfiguredDNSServers(const TResolverFiles &files)
     return result;
 }
 
-QString FirstAnsweringServer(const QList<TDNSServerAddress> &servers, DnsResolver &resolver,
-                             const QString &probeName, int timeoutMs)
+TDNSServerAddress FirstAnsweringServer(const QList<TDNSServerAddress> &servers, DnsResolver &resolver,
+                                       const QString &probeName, int timeoutMs)
 {
     QList<TDNSServerAddress> candidates;
     for (const TDNSServerAddress &server : servers)
         if (!server.Host.trimmed().isEmpty())
-            candidates.append(server);
+            candidates.append(TDNSServerAddress{server.Host.trimmed(), server.Port});
     if (candidates.size() == 1)
-        return candidates.first().Host.trimmed();
+        return candidates.first();
     for (const TDNSServerAddress &server : candidates) {
         int addresses = 0;
         if (resolver.queryA(server, probeName, timeoutMs, &addresses) == DnsResolver::Status::Ok && addresses > 0)
-            return server.Host.trimmed();
+            return server;
     }
-    return QString();
+    return TDNSServerAddress{QString(), 53};
 }
 
 void DiscoverDNSServers(QStringList &list, QString &first, DnsResolver &resolver, const TResolverFiles &files)
@@ -127,7 +127,7 @@ void DiscoverDNSServers(QStringList &list, QString &first, DnsResolver &resolver
     QList<TDNSServerAddress> servers;
     for (const QString &host : ConfiguredDNSServers(files))
         servers.append(TDNSServerAddress{host, 53});
-    first = FirstAnsweringServer(servers, resolver);
+    first = FirstAnsweringServer(servers, resolver).Host;
     if (!first.isEmpty())
         list.append(first);
 }

@@ -39,9 +39,9 @@ inline const QString kDNSProbeName = QStringLiteral("example.com");
 inline constexpr int kDNSProbeTimeoutMs = 5000;
 
 // The first of the servers that answers: one server alone is taken without a question; of several,
-// each in turn is asked for the address of probeName and the first that gives one is the result. Empty
-// when none does.
-QString FirstAnsweringServer(const QList<TDNSServerAddress> &servers, DnsResolver &resolver,
+// each in turn is asked for the address of probeName and the first that gives one is the result. An
+// empty Host when none does.
+TDNSServerAddress FirstAnsweringServer(const QList<TDNSServerAddress> &servers, DnsResolver &resolver,
                              const QString &probeName = kDNSProbeName, int timeoutMs = kDNSProbeTimeoutMs);
 
 // The DNS server to ask: list is cleared and then holds the one server found, first is that server; both
