@@ -93,7 +93,8 @@ void SmtpClient::dropConnection()
 {
     m_open = false;
     m_encrypted = false;
-    m_socket->discardInput();
+    if (m_socket->isConnected())
+        m_socket->discardInput();
     m_socket->close();
 }
 

@@ -1,5 +1,6 @@
 #include "MainUnit.h"
 
+#include "AnswerMailDlgUnit.h"
 #include "CheckBoxGrid.h"
 #include "ConnectionMonitorUnit.h"
 #include "QuarvelIcons.h"
@@ -221,7 +222,7 @@ void TMain::createActions()
 
     // Dialogs and operations this program does not have yet.
     for (QAction *a : {actConfig, actAccounts, actFilters, actTrayConfig, actTrayAccounts, actTrayFilters,
-                       actToFilter, actListToFilter, actReply})
+                       actToFilter, actListToFilter})
         markAbsent(a);
 
     for (QAction *a : {actExit, actTrayExit})
@@ -241,6 +242,7 @@ void TMain::createActions()
     connect(actSelectAll, &QAction::triggered, this, [this] { CheckAll(true); });
     connect(actSelectNone, &QAction::triggered, this, [this] { CheckAll(false); });
     connect(actFetchText, &QAction::triggered, this, &TMain::ShowMessageText);
+    connect(actReply, &QAction::triggered, this, &TMain::AnswerMail);
     actMinimize->setEnabled(false);
 }
 
@@ -743,6 +745,33 @@ void TMain::ShowMessageText()
     setPanelBusy(false);
     if (isVisible())
         m_textPane->setFocus();
+}
+
+void TMain::AnswerMail()
+{
+    TMailEntry *entry = m_list->IsEmpty() ? nullptr : m_list->CurrentEntry();
+    if (!entry)
+        return;
+    const int account = m_settings->FindAccount(entry->Host, entry->UserName);
+    if (account < 0 || m_settings->Settings.Accounts.at(account).SMTPEMailAddress.isEmpty()) {
+        const int answer = ShowMsgBox(
+            QStringLiteral("Sie haben keine Absender-E-Mail-Adresse und SMTP-Server für das Konto \"%1\" eingegeben. "
+                           "Möchten Sie jetzt die Angaben vervollständigen?")
+                .arg(entry->UserName + QLatin1Char('@') + entry->Host),
+            QString(), MsgConfirmation, BtnYesNo);
+        // The mailbox list opens here as from its menu item, once the program has it.
+        if (answer != IDNO && !actAccounts->property("absent").toBool())
+            actAccounts->trigger();
+        return;
+    }
+    // The text comes exactly as the text command fetches it; a failed fetch still leaves the header.
+    ShowMessageText();
+    entry = m_list->IsEmpty() ? nullptr : m_list->CurrentEntry();
+    if (!entry || m_textPane->toPlainText().isEmpty())
+        return;
+    TAnswerMailDlg dialog(*m_settings, this);
+    dialog.Prepare(entry->Message, m_settings->FindAccount(entry->Host, entry->UserName));
+    dialog.exec();
 }
 
 // --- window events ---

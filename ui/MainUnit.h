@@ -87,6 +87,7 @@ public:
     void DeleteChecked(bool interactive);
     void CheckAll(bool on);       // " Alle E-Mails wählen  " / " Keine E-Mails wählen  "
     void ShowMessageText();       // " E-Mail-Text vom Server holen  "
+    void AnswerMail();            // "Antworten..."
 
     // The enabled state of the commands that depend on the list, and the header hint.
     void RefreshCommands();
