@@ -107,26 +107,10 @@ bool SmtpClient::protocolError(const QString &text)
 
 bool SmtpClient::socketFailure(LineSocket::Status status)
 {
-    Error error = Error::ConnectionLost;
-    switch (status) {
-    case LineSocket::Status::TimedOut:
-        error = Error::TimedOut;
-        break;
-    case LineSocket::Status::TooLong:
-        error = Error::LineTooLong;
-        break;
-    case LineSocket::Status::Aborted:
-        error = Error::Aborted;
-        break;
-    default:
-        break;
-    }
-    QString text = m_socket->errorString();
-    if (text.isEmpty())
-        text = QStringLiteral("Keine Verbindung zum Server.");
+    const QString text = socketErrorText(*m_socket);
     dropConnection();
     resetReply();
-    return setError(error, text);
+    return setError(socketErrorKind<Error>(status), text);
 }
 
 bool SmtpClient::requireSession()

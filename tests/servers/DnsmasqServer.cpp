@@ -1,12 +1,12 @@
 #include "DnsmasqServer.h"
 
+#include "ServerProcess.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QHostAddress>
 #include <QUdpSocket>
 
-#include <signal.h>
-#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {
@@ -26,8 +26,7 @@ quint16 closedUdpPort()
 DnsmasqServer::DnsmasqServer()
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
-    // dnsmasq must not outlive a test process that dies.
-    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    endWithTestProcess(m_process);
 }
 
 DnsmasqServer::~DnsmasqServer()
@@ -92,11 +91,5 @@ bool DnsmasqServer::start(QString *error)
 
 void DnsmasqServer::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(10000)) {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
+    stopServerProcess(m_process);
 }

@@ -1,12 +1,11 @@
 #include "SmtpTestServer.h"
 
+#include "ServerProcess.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-
-#include <signal.h>
-#include <sys/prctl.h>
 
 namespace {
 
@@ -17,8 +16,7 @@ const char *const kPython = "/usr/bin/python3";
 
 SmtpTestServer::SmtpTestServer(const Options &options) : m_options(options)
 {
-    // The receiver must not outlive a test process that dies.
-    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    endWithTestProcess(m_process);
 }
 
 SmtpTestServer::~SmtpTestServer()
@@ -61,13 +59,7 @@ bool SmtpTestServer::start(QString *error)
 
 void SmtpTestServer::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(10000)) {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
+    stopServerProcess(m_process);
 }
 
 QList<QJsonObject> SmtpTestServer::records() const
