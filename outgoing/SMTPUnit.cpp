@@ -46,6 +46,54 @@ bool expandEntry(const TMailAddress &entry, QList<TMailAddress> *out)
     return any;
 }
 
+const QString kAbortedText = QStringLiteral("0 Der Versand wurde abgebrochen.");
+
+bool isMailerLine(const QString &line)
+{
+    return line.section(QLatin1Char(':'), 0, 0).trimmed().compare(QLatin1String("X-Mailer"), Qt::CaseInsensitive) == 0;
+}
+
+// The message as it goes out: every To and Cc entry expanded to the addresses typed into it, the sender
+// as a bare address, our mailer named. False, with the reason, for a message that must not go out.
+bool composeForSending(const MailMessage &message, MailMessage *composed, QString &error)
+{
+    // A line break would end a header or a command early and let the rest pass for one of its own.
+    const auto broken = [](const TMailAddress &a) { return hasLineBreak(a); };
+    if (hasLineBreak(message.From) || hasLineBreak(message.Subject)
+        || std::any_of(message.Recipients.begin(), message.Recipients.end(), broken)
+        || std::any_of(message.Cc.begin(), message.Cc.end(), broken)) {
+        error = QStringLiteral("Absender, Empfänger oder Betreff enthalten einen Zeilenumbruch.");
+        return false;
+    }
+    QList<TMailAddress> senders;
+    if (!expandEntry(message.From, &senders)) {
+        error = QStringLiteral("Die Absenderadresse \"%1\" ist ungültig.").arg(message.From.Address);
+        return false;
+    }
+    QList<TMailAddress> to, cc;
+    for (const auto &[entries, out] : {std::pair{&message.Recipients, &to}, std::pair{&message.Cc, &cc}}) {
+        for (const TMailAddress &entry : *entries) {
+            if (entry.Address.trimmed().isEmpty())
+                continue;
+            if (!expandEntry(entry, out)) {
+                error = QStringLiteral("Die Empfängeradresse \"%1\" ist ungültig.").arg(entry.Address);
+                return false;
+            }
+        }
+    }
+    if (to.isEmpty() && cc.isEmpty()) {
+        error = QStringLiteral("Es ist keine Empfängeradresse angegeben.");
+        return false;
+    }
+    *composed = message;
+    composed->From = senders.first();
+    composed->Recipients = to;
+    composed->Cc = cc;
+    composed->Headers.removeIf(isMailerLine);
+    composed->Headers.append(QStringLiteral("X-Mailer: ") + kMailerName);
+    return true;
+}
+
 } // namespace
 
 QByteArray EhloName(const QString &computerName)
@@ -147,7 +195,7 @@ bool TSMTPSendClass::deliver(const QStringList &hosts, quint16 port, bool authen
         error = clientError();
     }
     if (m_aborted.load())
-        error = QStringLiteral("0 Der Versand wurde abgebrochen.");
+        error = kAbortedText;
     return false;
 }
 
@@ -163,76 +211,42 @@ bool TSMTPSendClass::SendMail(const MailMessage &message, QString &error)
     m_aborted.store(false);
     m_resolver.resetAbort();
 
-    // Checked before anything goes out: a line break would end a header or a command early and let
-    // the rest pass for one of its own.
-    if (hasLineBreak(message.From) || hasLineBreak(message.Subject)
-        || std::any_of(message.Recipients.begin(), message.Recipients.end(),
-                       [](const TMailAddress &a) { return hasLineBreak(a); })
-        || std::any_of(message.Cc.begin(), message.Cc.end(), [](const TMailAddress &a) { return hasLineBreak(a); })) {
-        error = QStringLiteral("Absender, Empfänger oder Betreff enthalten einen Zeilenumbruch.");
+    MailMessage composed;
+    if (!composeForSending(message, &composed, error))
         return false;
-    }
-    QList<TMailAddress> senders;
-    if (!expandEntry(message.From, &senders)) {
-        error = QStringLiteral("Die Absenderadresse \"%1\" ist ungültig.").arg(message.From.Address);
-        return false;
-    }
-    QList<TMailAddress> to, cc;
-    for (const auto &[entries, out] : {std::pair{&message.Recipients, &to}, std::pair{&message.Cc, &cc}}) {
-        for (const TMailAddress &entry : *entries) {
-            if (entry.Address.trimmed().isEmpty())
-                continue;
-            if (!expandEntry(entry, out)) {
-                error = QStringLiteral("Die Empfängeradresse \"%1\" ist ungültig.").arg(entry.Address);
-                return false;
-            }
-        }
-    }
-    if (to.isEmpty() && cc.isEmpty()) {
-        error = QStringLiteral("Es ist keine Empfängeradresse angegeben.");
-        return false;
-    }
-
-    MailMessage composed = message;
-    composed.From = senders.first();
-    composed.Recipients = to;
-    composed.Cc = cc;
-    composed.Headers.erase(std::remove_if(composed.Headers.begin(), composed.Headers.end(),
-                                          [](const QString &line) {
-                                              return line.section(QLatin1Char(':'), 0, 0).trimmed().compare(
-                                                         QLatin1String("X-Mailer"), Qt::CaseInsensitive) == 0;
-                                          }),
-                           composed.Headers.end());
-    composed.Headers.append(QStringLiteral("X-Mailer: ") + kMailerName);
     const QByteArray data = composed.WriteRaw();
     const QByteArray from = composed.From.Address.toUtf8();
-    QList<TMailAddress> everyone = to + cc;
+    const QList<TMailAddress> everyone = composed.Recipients + composed.Cc;
 
     const QString server = Account.SMTPServer.trimmed();
-    if (!server.isEmpty()) {
-        if (Account.SMTPPort < 1 || Account.SMTPPort > 65535) {
-            error = QStringLiteral("0 Ungültiger Port %1 des SMTP-Servers.").arg(Account.SMTPPort);
-            return false;
-        }
-        QByteArrayList recipients;
-        for (const TMailAddress &a : everyone)
-            recipients.append(a.Address.toUtf8());
-        return deliver({server}, quint16(Account.SMTPPort), Account.SMTPAuth, from, recipients, data, error);
+    if (server.isEmpty())
+        return deliverDirect(from, everyone, data, error);
+    if (Account.SMTPPort < 1 || Account.SMTPPort > 65535) {
+        error = QStringLiteral("0 Ungültiger Port %1 des SMTP-Servers.").arg(Account.SMTPPort);
+        return false;
     }
+    QByteArrayList recipients;
+    for (const TMailAddress &a : everyone)
+        recipients.append(a.Address.toUtf8());
+    return deliver({server}, quint16(Account.SMTPPort), Account.SMTPAuth, from, recipients, data, error);
+}
 
-    // Direct mode: every domain's own exchangers get that domain's recipients. All lookups come first,
-    // so a domain without an exchanger stops the send before anyone gets the message.
+bool TSMTPSendClass::deliverDirect(const QByteArray &from, const QList<TMailAddress> &recipients,
+                                   const QByteArray &data, QString &error)
+{
+    // Every domain's own exchangers get that domain's recipients. All lookups come first, so a domain
+    // without an exchanger stops the send before anyone gets the message.
     QStringList domains;
     QList<QByteArrayList> recipientsByDomain;
     QList<QStringList> hostsByDomain;
-    for (const TMailAddress &a : everyone) {
+    for (const TMailAddress &a : recipients) {
         const QString domain = domainOf(a.Address).toLower();
         qsizetype i = domains.indexOf(domain);
         if (i < 0) {
             QStringList hosts;
             LookupMX(a.Address, hosts);
             if (m_aborted.load()) {
-                error = QStringLiteral("0 Der Versand wurde abgebrochen.");
+                error = kAbortedText;
                 return false;
             }
             if (hosts.isEmpty()) {

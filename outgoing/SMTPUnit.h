@@ -75,6 +75,9 @@ private:
     // Tries the hosts in order until one accepts the message; error is the last host's failure.
     bool deliver(const QStringList &hosts, quint16 port, bool authenticate, const QByteArray &from,
                  const QByteArrayList &recipients, const QByteArray &data, QString &error);
+    // Direct mode: each recipient domain's exchangers, found by LookupMX, get that domain's recipients.
+    bool deliverDirect(const QByteArray &from, const QList<TMailAddress> &recipients, const QByteArray &data,
+                       QString &error);
     QString clientError() const;
 
     SmtpClient m_client;
