@@ -1097,6 +1097,12 @@ void TPOP3Checker::OperationStateMayHaveChanged()
     m_reportedRunning = running;
     if (OnOperationChanged)
         OnOperationChanged(this, running);
+    Q_EMIT OperationChanged(running);
+}
+
+QString TPOP3Checker::BusyText()
+{
+    return busyText();
 }
 
 int TPOP3Checker::AccountIndexOf(const TMailEntry &entry) const

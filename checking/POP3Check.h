@@ -249,8 +249,10 @@ public:
     // is made any more. The operation still unwinds normally; OnOperationChanged(false) follows.
     void AbortForQuit();
     bool QuitRequested() const { return m_quitRequested; }
-    // Fired on the main thread whenever OperationRunning() changes.
+    // Fired on the main thread whenever OperationRunning() changes (before OperationChanged).
     std::function<void(TPOP3Checker *, bool running)> OnOperationChanged;
+    // The text of a refused operation: another one or a timed check runs.
+    static QString BusyText();
 
     // Index of the entry's account in Accounts, by (Host, UserName); -1 when there is none.
     int AccountIndexOf(const TMailEntry &entry) const;
@@ -273,6 +275,8 @@ public:
 Q_SIGNALS:
     // The program is ending: waits in the middle of an operation return at once.
     void QuitRequestedSignal();
+    // OperationRunning() changed (main thread); dialogs with server commands follow it.
+    void OperationChanged(bool running);
 
 private:
     friend class TPop3Thread;

@@ -153,25 +153,9 @@ void Pop3Client::dropConnection()
 
 bool Pop3Client::socketFailure(LineSocket::Status status)
 {
-    Error error = Error::ConnectionLost;
-    switch (status) {
-    case LineSocket::Status::TimedOut:
-        error = Error::TimedOut;
-        break;
-    case LineSocket::Status::TooLong:
-        error = Error::LineTooLong;
-        break;
-    case LineSocket::Status::Aborted:
-        error = Error::Aborted;
-        break;
-    default:
-        break;
-    }
-    QString text = m_socket->errorString();
-    if (text.isEmpty())
-        text = notConnectedText();
+    const QString text = socketErrorText(*m_socket);
     dropConnection();
-    return setError(error, text);
+    return setError(socketErrorKind<Error>(status), text);
 }
 
 bool Pop3Client::sendLine(const QByteArray &line)

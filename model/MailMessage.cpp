@@ -521,6 +521,11 @@ GMimeObject *newTextPart(const QString &contentType, const QStringList &lines)
 
 // ---- MailMessage -----------------------------------------------------------------------------------
 
+QList<TMailAddress> ParseAddressList(const QString &text)
+{
+    return parseAddresses({text});
+}
+
 MailMessage::MailMessage() = default;
 MailMessage::~MailMessage() = default;
 
@@ -719,14 +724,17 @@ QByteArray MailMessage::WriteRaw() const
         g_mime_message_set_message_id(message.get(), idBytes.constData());
     }
 
-    // Every other header line of a parsed message travels on (Received, Reply-To, X-...).
+    // Every other header line of a parsed message travels on (Received, Reply-To, X-...) as it came,
+    // beside GMime rather than through it: GMime's formatter for some fields (Received) never returns on
+    // a value as small as "from [a (b".
+    QByteArray passedOn;
     for (const QString &line : Headers) {
         QStringView name, value;
         if (!splitHeaderLine(line, &name, &value) || name.isEmpty() || isFieldHeader(name))
             continue;
-        const QByteArray n = name.toUtf8();
-        const QByteArray v = value.toUtf8();
-        g_mime_object_append_header(object, n.constData(), v.constData(), "utf-8");
+        QByteArray text = name.toUtf8() + ": " + value.toUtf8();
+        std::replace_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n' || c == '\0'; }, ' ');
+        passedOn += text + "\r\n";
     }
 
     GMimeFormatOptions *format = g_mime_format_options_new();
@@ -737,6 +745,7 @@ QByteArray MailMessage::WriteRaw() const
         // lines it came with.
         CharPtr header(g_mime_object_get_headers(object, format));
         out = header ? QByteArray(header.get()) : QByteArray();
+        out += passedOn;
         const QByteArray headerOnly = m_rawHeader + (m_rawHeader.endsWith('\n') ? "" : "\r\n") + "\r\n";
         GPtr<GMimeMessage> original = parseMessage(headerOnly);
         if (GMimeObject *part = original ? g_mime_message_get_mime_part(original.get()) : nullptr) {
@@ -767,10 +776,15 @@ QByteArray MailMessage::WriteRaw() const
     // 8-bit text goes out as quoted-printable so that every relay passes it unchanged.
     g_mime_object_encode(object, GMIME_ENCODING_CONSTRAINT_7BIT);
 
+    // The message's own header lines, the passed-on ones, then the body part with its Content-* lines.
+    CharPtr header(g_mime_object_get_headers(object, format));
+    out = header ? QByteArray(header.get()) : QByteArray();
+    out += passedOn;
     GPtr<GMimeStream> stream(g_mime_stream_mem_new());
-    g_mime_object_write_to_stream(object, format, stream.get());
+    g_mime_object_write_to_stream(g_mime_message_get_mime_part(message.get()), format, stream.get());
     g_mime_format_options_free(format);
-    return toCrlf(streamBytes(stream.get()));
+    out += streamBytes(stream.get());
+    return toCrlf(out);
 }
 
 QString MailMessage::HeaderValue(const QString &name) const

@@ -21,6 +21,10 @@ struct TMailPart {
     bool operator==(const TMailPart &) const = default;
 };
 
+// The addresses of an address-list text as a header holds it ("Name <a@b.de>, c@d.de"), in order.
+// Empty when the text holds none.
+QList<TMailAddress> ParseAddressList(const QString &text);
+
 // Filled from bytes by GMime and turned into plain Qt data at once: no GMime object outlives a call, so
 // copies are cheap value copies and an object may move between threads (one thread at a time).
 class MailMessage {

@@ -48,5 +48,27 @@ public:
 
 using LineSocketFactory = std::function<std::unique_ptr<LineSocket>()>;
 
+// What a protocol engine reports for a failed read, write or connect: its own error kind of that name
+// (every engine's Error has TimedOut, LineTooLong, Aborted and ConnectionLost), and the socket's text.
+template <class Error>
+Error socketErrorKind(LineSocket::Status status)
+{
+    switch (status) {
+    case LineSocket::Status::TimedOut:
+        return Error::TimedOut;
+    case LineSocket::Status::TooLong:
+        return Error::LineTooLong;
+    case LineSocket::Status::Aborted:
+        return Error::Aborted;
+    default:
+        return Error::ConnectionLost;
+    }
+}
+inline QString socketErrorText(const LineSocket &socket)
+{
+    const QString text = socket.errorString();
+    return text.isEmpty() ? QStringLiteral("Keine Verbindung zum Server.") : text;
+}
+
 // The factory of the real transport: a TcpLineSocket (TcpLineSocket.h).
 LineSocketFactory tcpLineSocketFactory();

@@ -2,6 +2,7 @@
 
 #include "AddToFilterDlgUnit.h"
 #include "CfgDlgUnit.h"
+#include "AnswerMailDlgUnit.h"
 #include "CheckBoxGrid.h"
 #include "ConnectionMonitorUnit.h"
 #include "QuarvelIcons.h"
@@ -231,7 +232,7 @@ void TMain::createActions()
     actListToFilter = makeAction(this, QStringLiteral("In Spam-Filter..."));
 
     // Dialogs and operations this program does not have yet.
-    for (QAction *a : {actAccounts, actTrayAccounts, actReply})
+    for (QAction *a : {actAccounts, actTrayAccounts})
         markAbsent(a);
 
     for (QAction *a : {actExit, actTrayExit})
@@ -257,6 +258,7 @@ void TMain::createActions()
         connect(a, &QAction::triggered, this, &TMain::OpenFilterDialog);
     for (QAction *a : {actToFilter, actListToFilter})
         connect(a, &QAction::triggered, this, &TMain::MakeFilterFromMessage);
+    connect(actReply, &QAction::triggered, this, &TMain::AnswerMail);
     actMinimize->setEnabled(false);
 }
 
@@ -910,6 +912,33 @@ void TMain::MakeFilterFromMessage()
     m_list->MarkSpamRows([this](const TMailEntry &e) { return m_detector->IsSpam(e); });
     setPanelBusy(false);
     RefreshCommands();
+}
+
+void TMain::AnswerMail()
+{
+    TMailEntry *entry = m_list->IsEmpty() ? nullptr : m_list->CurrentEntry();
+    if (!entry)
+        return;
+    const int account = m_settings->FindAccount(entry->Host, entry->UserName);
+    if (account < 0 || m_settings->Settings.Accounts.at(account).SMTPEMailAddress.isEmpty()) {
+        const int answer = ShowMsgBox(
+            QStringLiteral("Sie haben keine Absender-E-Mail-Adresse und SMTP-Server für das Konto \"%1\" eingegeben. "
+                           "Möchten Sie jetzt die Angaben vervollständigen?")
+                .arg(entry->UserName + QLatin1Char('@') + entry->Host),
+            QString(), MsgConfirmation, BtnYesNo);
+        // The mailbox list opens here as from its menu item, once the program has it.
+        if (answer != IDNO && !actAccounts->property("absent").toBool())
+            actAccounts->trigger();
+        return;
+    }
+    // The text comes exactly as the text command fetches it; a failed fetch still leaves the header.
+    ShowMessageText();
+    entry = m_list->IsEmpty() ? nullptr : m_list->CurrentEntry();
+    if (!entry || m_textPane->toPlainText().isEmpty())
+        return;
+    TAnswerMailDlg dialog(*m_settings, *m_checker, this);
+    dialog.Prepare(entry->Message, m_settings->FindAccount(entry->Host, entry->UserName));
+    dialog.exec();
 }
 
 // --- window events ---

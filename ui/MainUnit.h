@@ -90,6 +90,7 @@ public:
     void ShowMessageText();       // " E-Mail-Text vom Server holen  "
     void OpenFilterDialog();      // "Spam-&Filter...", "Spam-Filter..."
     void MakeFilterFromMessage(); // " In Spam-Filter...   ", "In Spam-Filter..."
+    void AnswerMail();            // "Antworten..."
 
     // The enabled state of the commands that depend on the list, and the header hint.
     void RefreshCommands();

@@ -419,6 +419,28 @@ TEST(MailMessage, ChangedHeaderKeepsBodyAndAttachmentsAsReceived)
     EXPECT_EQ(back.Parts, m.Parts) << "attachment and text parts survive";
 }
 
+TEST(MailMessage, PassedOnHeaderLinesTravelAsReceived)
+{
+    // Lines GMime would reformat (and for a broken Received field never finish formatting) go out as
+    // they came, on both composing paths.
+    const QByteArray raw = crlf("Received: from [a (b\nX-Odd:  keep   blanks\nSubject: s\n\nbody\n");
+    for (bool changeBody : {false, true}) {
+        MailMessage m;
+        ASSERT_TRUE(m.FillFromRaw(raw));
+        m.Subject = "neu";
+        if (changeBody)
+            m.Body = {"anders"};
+        const QByteArray written = m.WriteRaw();
+        EXPECT_TRUE(written.contains("\r\nReceived: from [a (b\r\n") || written.startsWith("Received: from [a (b\r\n"))
+            << written.toStdString();
+        MailMessage back;
+        ASSERT_TRUE(back.FillFromRaw(written));
+        EXPECT_EQ(back.HeaderValue("X-Odd"), "keep   blanks");
+        EXPECT_EQ(back.Subject, "neu");
+        EXPECT_EQ(back.Body, changeBody ? QStringList{"anders"} : QStringList{"body"});
+    }
+}
+
 TEST(MailMessage, ChangedBodyIsWrittenFromTheFields)
 {
     MailMessage m;
@@ -562,7 +584,8 @@ INSTANTIATE_TEST_SUITE_P(
         HostileCase{"endless_parameter_list",
                     "Content-Type: text/plain" + QByteArray("; a=\"b").repeated(5000) + "\r\n\r\nx\r\n"},
         HostileCase{"address_soup", "From: <<<@@@>>>,,,\"\"\"::;;\r\nTo: ;;;;,,,,<>\r\nCc: a@\r\n\r\n"},
-        HostileCase{"date_nonsense", "Date: 99999999999999 Feb 2024 99:99:99 +9999\r\n\r\n"}),
+        HostileCase{"date_nonsense", "Date: 99999999999999 Feb 2024 99:99:99 +9999\r\n\r\n"},
+        HostileCase{"unclosed_received_fields", "Received: from [a (b\r\nReceived: by x (y [z\r\nSubject: s\r\n\r\nbody\r\n"}),
     [](const testing::TestParamInfo<HostileCase> &info) { return std::string(info.param.name); });
 
 TEST(MailMessage, LongHeaderLineIsKeptWhole)

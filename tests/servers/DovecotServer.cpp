@@ -1,5 +1,7 @@
 #include "DovecotServer.h"
 
+#include "ServerProcess.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -10,8 +12,6 @@
 
 #include <grp.h>
 #include <pwd.h>
-#include <signal.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -87,8 +87,7 @@ DovecotServer::DovecotServer() : m_dir(folderTemplate())
         handOver(m_dir.filePath(QStringLiteral("mail")));
     }
     m_process.setProcessChannelMode(QProcess::MergedChannels);
-    // Dovecot must not outlive a test process that dies.
-    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    endWithTestProcess(m_process);
 }
 
 DovecotServer::~DovecotServer()
@@ -266,13 +265,7 @@ bool DovecotServer::start(QString *error)
 
 void DovecotServer::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(10000)) {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
+    stopServerProcess(m_process);
 }
 
 QString DovecotServer::deliver(const QString &user, const QByteArray &message)

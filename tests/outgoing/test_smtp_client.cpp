@@ -1,0 +1,326 @@
+// The SMTP engine against scripted conversations: what it sends, how it reads each reply, and how it
+// fails.
+#include "FakeLineSocket.h"
+#include "QtPrinters.h"
+#include "SmtpClient.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Error = SmtpClient::Error;
+
+class SmtpClientTest : public ::testing::Test {
+protected:
+    SmtpClientTest()
+        : client([this] {
+              auto socket = std::make_unique<FakeLineSocket>();
+              fake = socket.get();
+              return socket;
+          })
+    {
+        client.setHeloName("pc-7");
+    }
+
+    // The whole script must have been played, exactly as written.
+    void TearDown() override
+    {
+        EXPECT_EQ(fake->mismatches(), QStringList()) << transcript();
+        EXPECT_EQ(fake->unplayed(), QStringList()) << transcript();
+    }
+
+    std::string transcript() const { return "transcript:\n" + fake->transcript().join(u'\n').toStdString(); }
+
+    static QList<FakeLineSocket::Step> greeting(const QByteArrayList &capabilities)
+    {
+        QList<FakeLineSocket::Step> steps{S("220 mx.example.test ESMTP"), C("EHLO pc-7")};
+        if (capabilities.isEmpty())
+            return steps << S("250 mx.example.test");
+        steps << S("250-mx.example.test greets pc-7");
+        for (qsizetype i = 0; i < capabilities.size(); ++i)
+            steps << S((i + 1 == capabilities.size() ? "250 " : "250-") + capabilities.at(i));
+        return steps;
+    }
+
+    void open(const QByteArrayList &capabilities = {})
+    {
+        fake->play(greeting(capabilities));
+        ASSERT_TRUE(client.open(QStringLiteral("mx.example.test"), 25)) << client.lastErrorText().toStdString();
+    }
+
+    bool closedLast() const
+    {
+        const QString last = fake->transcript().last();
+        return last == QStringLiteral("-- close") || last == QStringLiteral("-- dropped");
+    }
+
+    FakeLineSocket *fake = nullptr; // owned by the client
+    SmtpClient client;
+};
+
+// --- Greeting, EHLO and HELO ------------------------------------------------------------------------
+
+TEST_F(SmtpClientTest, EhloListsCapabilitiesAndAWholeSessionDelivers)
+{
+    open({"SIZE 1000000", "AUTH PLAIN LOGIN", "8BITMIME"});
+    EXPECT_TRUE(client.extendedHello());
+    EXPECT_EQ(client.capabilities(), QByteArrayList({"SIZE 1000000", "AUTH PLAIN LOGIN", "8BITMIME"}));
+    EXPECT_EQ(client.authMechanisms(), QByteArrayList({"PLAIN", "LOGIN"}));
+
+    fake->play({C("RSET"), S("250 flushed"), C("MAIL FROM: <me@example.org>"), S("250 ok"),
+                C("RCPT TO:<you@example.net>"), S("250 ok"), C("RCPT TO:<cc@example.com>"), S("251 forwarding"),
+                C("DATA"), S("354 go ahead"), C("Subject: x"), C(""), C("body"), C("."), S("250 queued as 42"),
+                C("QUIT"), S("221 bye")});
+    ASSERT_TRUE(client.sendMail("me@example.org", {"you@example.net", "cc@example.com"},
+                                "Subject: x\r\n\r\nbody\r\n"))
+        << client.lastErrorText().toStdString();
+    EXPECT_EQ(client.lastReplyCode(), 250);
+    EXPECT_EQ(client.lastReplyText(), "queued as 42");
+    client.quit();
+    EXPECT_FALSE(client.isConnected());
+    EXPECT_EQ(client.lastReplyCode(), 250) << "QUIT's reply does not replace the result";
+}
+
+struct HelloCase {
+    const char *name;
+    QList<FakeLineSocket::Step> script;
+    bool opens;
+    bool extended;
+    int code;
+    Error error;
+};
+
+void PrintTo(const HelloCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class SmtpHello : public SmtpClientTest, public ::testing::WithParamInterface<HelloCase> {};
+
+TEST_P(SmtpHello, GreetingAndHello)
+{
+    const HelloCase &c = GetParam();
+    fake->play(c.script);
+    EXPECT_EQ(client.open(QStringLiteral("mx.example.test"), 25), c.opens) << transcript();
+    EXPECT_EQ(client.isConnected(), c.opens);
+    EXPECT_EQ(client.extendedHello(), c.extended);
+    EXPECT_EQ(client.lastReplyCode(), c.code);
+    EXPECT_EQ(client.lastError(), c.error);
+    if (!c.opens) {
+        EXPECT_TRUE(closedLast()) << transcript();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SmtpClient, SmtpHello,
+    ::testing::Values(
+        HelloCase{"ehlo_refused_falls_back_to_helo",
+                  {S("220 old"), C("EHLO pc-7"), S("502 what?"), C("HELO pc-7"), S("250 hi")}, true, false, 250,
+                  Error::None},
+        HelloCase{"ehlo_and_helo_refused",
+                  {S("220 old"), C("EHLO pc-7"), S("500 no"), C("HELO pc-7"), S("550 go away")}, false, false, 550,
+                  Error::ServerError},
+        HelloCase{"greeting_refuses_service", {S("554 no service for you")}, false, false, 554, Error::ServerError},
+        HelloCase{"multi_line_greeting", {S("220-first"), S("220 second"), C("EHLO pc-7"), S("250 ok")}, true, true,
+                  250, Error::None},
+        HelloCase{"non_numeric_greeting_is_no_reply", {S("hello there")}, false, false, 0, Error::ProtocolError},
+        HelloCase{"bare_code_is_a_reply", {S("220"), C("EHLO pc-7"), S("250")}, true, true, 250, Error::None},
+        HelloCase{"continuation_with_another_code", {S("220 x"), C("EHLO pc-7"), S("250-a"), S("251 b")}, false,
+                  false, 0, Error::ProtocolError},
+        HelloCase{"code_glued_to_text", {S("220x")}, false, false, 0, Error::ProtocolError},
+        HelloCase{"silent_server", {}, false, false, 0, Error::TimedOut},
+        HelloCase{"dropped_after_ehlo", {S("220 x"), C("EHLO pc-7"), Drop()}, false, false, 0,
+                  Error::ConnectionLost},
+        HelloCase{"over_long_line", {S("220 x"), C("EHLO pc-7"), LongLine(SmtpClient::kMaxLineLength + 1)}, false,
+                  false, 0, Error::LineTooLong}),
+    [](const ::testing::TestParamInfo<HelloCase> &info) { return std::string(info.param.name); });
+
+TEST_F(SmtpClientTest, RefusedConnectIsAConnectionError)
+{
+    fake->play({Refuse("Connection refused")});
+    EXPECT_FALSE(client.open(QStringLiteral("mx.example.test"), 25));
+    EXPECT_EQ(client.lastError(), Error::ConnectionLost);
+    EXPECT_EQ(client.lastErrorText(), "Connection refused");
+    EXPECT_EQ(client.lastReplyCode(), 0);
+}
+
+TEST_F(SmtpClientTest, EndlessContinuationIsCutOff)
+{
+    QList<FakeLineSocket::Step> script{S("220 x"), C("EHLO pc-7")};
+    for (int i = 0; i < SmtpClient::kMaxReplyLines; ++i)
+        script << S("250-more");
+    fake->play(script);
+    EXPECT_FALSE(client.open(QStringLiteral("mx.example.test"), 25));
+    EXPECT_EQ(client.lastError(), Error::ProtocolError);
+}
+
+// --- Authentication ---------------------------------------------------------------------------------
+
+struct AuthCase {
+    const char *name;
+    QByteArrayList capabilities;
+    QList<FakeLineSocket::Step> script;
+    bool ok;
+    QByteArray used;
+    int code;
+};
+
+void PrintTo(const AuthCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class SmtpAuth : public SmtpClientTest, public ::testing::WithParamInterface<AuthCase> {};
+
+// "bob" / "pässwort" in Base64: Ym9i / cMOkc3N3b3J0; "\0bob\0pässwort": AGJvYgBww6Rzc3dvcnQ=
+TEST_P(SmtpAuth, ChoosesTheMechanismTheServerOffers)
+{
+    const AuthCase &c = GetParam();
+    open(c.capabilities);
+    fake->play(c.script);
+    EXPECT_EQ(client.authenticate(QStringLiteral("bob"), QStringLiteral("pässwort")), c.ok) << transcript();
+    EXPECT_EQ(client.authMechanismUsed(), c.used);
+    EXPECT_EQ(client.lastReplyCode(), c.code);
+    EXPECT_TRUE(client.isConnected()) << "a refused login leaves the session open for QUIT";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SmtpClient, SmtpAuth,
+    ::testing::Values(
+        AuthCase{"plain_preferred", {"AUTH LOGIN PLAIN"}, {C("AUTH PLAIN AGJvYgBww6Rzc3dvcnQ="), S("235 ok")}, true,
+                 "PLAIN", 235},
+        AuthCase{"plain_only", {"AUTH PLAIN"}, {C("AUTH PLAIN AGJvYgBww6Rzc3dvcnQ="), S("235 ok")}, true, "PLAIN", 235},
+        AuthCase{"login_only_old_form", {"AUTH=LOGIN"},
+                 {C("AUTH LOGIN"), S("334 VXNlcm5hbWU6"), C("Ym9i"), S("334 UGFzc3dvcmQ6"), C("cMOkc3N3b3J0"),
+                  S("235 welcome")},
+                 true, "LOGIN", 235},
+        AuthCase{"login_lower_case", {"auth cram-md5 login"},
+                 {C("AUTH LOGIN"), S("334 x"), C("Ym9i"), S("334 y"), C("cMOkc3N3b3J0"), S("235 welcome")}, true,
+                 "LOGIN", 235},
+        AuthCase{"password_refused", {"AUTH PLAIN"},
+                 {C("AUTH PLAIN AGJvYgBww6Rzc3dvcnQ="), S("535 5.7.8 credentials invalid")}, false, "", 535},
+        AuthCase{"login_refused_at_user", {"AUTH LOGIN"}, {C("AUTH LOGIN"), S("334 x"), C("Ym9i"), S("535 no")},
+                 false, "", 535},
+        AuthCase{"only_other_mechanisms", {"AUTH CRAM-MD5 XOAUTH2"}, {}, true, "", 250},
+        AuthCase{"no_auth_offered", {"SIZE 100"}, {}, true, "", 250}),
+    [](const ::testing::TestParamInfo<AuthCase> &info) { return std::string(info.param.name); });
+
+TEST_F(SmtpClientTest, NoAuthenticationAfterHelo)
+{
+    fake->play({S("220 old"), C("EHLO pc-7"), S("502 no"), C("HELO pc-7"), S("250 hi")});
+    ASSERT_TRUE(client.open(QStringLiteral("mx.example.test"), 25));
+    EXPECT_TRUE(client.authenticate(QStringLiteral("bob"), QStringLiteral("x")));
+    EXPECT_TRUE(client.authMechanismUsed().isEmpty());
+}
+
+TEST_F(SmtpClientTest, CredentialsStayHomeOverPlainTextWhenEncryptionWasAskedFor)
+{
+    client.setRequireEncryptedAuth(true);
+    open({"AUTH PLAIN LOGIN"});
+    EXPECT_FALSE(client.isEncrypted());
+    EXPECT_FALSE(client.authenticate(QStringLiteral("bob"), QStringLiteral("x")));
+    EXPECT_EQ(client.lastError(), Error::AuthNeedsTls);
+    EXPECT_EQ(client.lastReplyCode(), 0) << "never the code of the EHLO reply";
+    EXPECT_FALSE(client.lastErrorText().isEmpty());
+}
+
+// --- The mail transaction ---------------------------------------------------------------------------
+
+struct RefusalCase {
+    const char *name;
+    QList<FakeLineSocket::Step> script; // after RSET
+    int code;
+    const char *text;
+};
+
+void PrintTo(const RefusalCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class SmtpRefusal : public SmtpClientTest, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(SmtpRefusal, SendsRsetAndKeepsTheRefusal)
+{
+    const RefusalCase &c = GetParam();
+    open({"8BITMIME"});
+    fake->play({C("RSET"), S("250 ok")});
+    fake->play(c.script);
+    fake->play({C("RSET"), S("250 reset done")});
+    EXPECT_FALSE(client.sendMail("me@example.org", {"a@example.net", "b@example.net"}, "x\r\n"));
+    EXPECT_EQ(client.lastError(), Error::ServerError);
+    EXPECT_EQ(client.lastReplyCode(), c.code);
+    EXPECT_EQ(client.lastErrorText(), c.text);
+    EXPECT_TRUE(client.isConnected());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SmtpClient, SmtpRefusal,
+    ::testing::Values(
+        RefusalCase{"sender", {C("MAIL FROM: <me@example.org>"), S("553 5.1.8 sender rejected")}, 553,
+                    "5.1.8 sender rejected"},
+        RefusalCase{"second_recipient",
+                    {C("MAIL FROM: <me@example.org>"), S("250 ok"), C("RCPT TO:<a@example.net>"), S("250 ok"),
+                     C("RCPT TO:<b@example.net>"), S("550-5.1.1 no such user"), S("550 5.1.1 see you")},
+                    550, "5.1.1 no such user 5.1.1 see you"},
+        RefusalCase{"data",
+                    {C("MAIL FROM: <me@example.org>"), S("250 ok"), C("RCPT TO:<a@example.net>"), S("250 ok"),
+                     C("RCPT TO:<b@example.net>"), S("250 ok"), C("DATA"), S("451 try later")},
+                    451, "try later"},
+        RefusalCase{"message",
+                    {C("MAIL FROM: <me@example.org>"), S("250 ok"), C("RCPT TO:<a@example.net>"), S("250 ok"),
+                     C("RCPT TO:<b@example.net>"), S("250 ok"), C("DATA"), S("354 go"), C("x"), C("."),
+                     S("554 5.7.1 spam")},
+                    554, "5.7.1 spam"},
+        RefusalCase{"bare_code", {C("MAIL FROM: <me@example.org>"), S("550")}, 550, "Der Server hat abgelehnt."}),
+    [](const ::testing::TestParamInfo<RefusalCase> &info) { return std::string(info.param.name); });
+
+TEST_F(SmtpClientTest, LostConnectionInTheTransactionSendsNothingMore)
+{
+    open();
+    fake->play({C("RSET"), S("250 ok"), C("MAIL FROM: <me@example.org>"), Drop()});
+    EXPECT_FALSE(client.sendMail("me@example.org", {"a@example.net"}, "x\r\n"));
+    EXPECT_EQ(client.lastError(), Error::ConnectionLost);
+    EXPECT_EQ(client.lastReplyCode(), 0);
+    EXPECT_FALSE(client.isConnected());
+}
+
+TEST_F(SmtpClientTest, LineBreakInAnAddressIsRefusedBeforeSending)
+{
+    open();
+    for (const QByteArray &bad : {QByteArray("a@example.net\r\nRCPT TO:<x@evil.test>"), QByteArray("a@b\n")}) {
+        EXPECT_FALSE(client.sendMail("me@example.org", {bad}, "x\r\n"));
+        EXPECT_EQ(client.lastError(), Error::InvalidArgument);
+        EXPECT_FALSE(client.sendMail(bad, {"a@example.net"}, "x\r\n"));
+        EXPECT_EQ(client.lastError(), Error::InvalidArgument);
+    }
+}
+
+TEST_F(SmtpClientTest, CommandsWithoutSessionFail)
+{
+    EXPECT_FALSE(client.sendMail("a@b", {"c@d"}, "x"));
+    EXPECT_EQ(client.lastError(), Error::NotConnected);
+    EXPECT_FALSE(client.authenticate(QStringLiteral("u"), QStringLiteral("p")));
+    EXPECT_EQ(client.lastError(), Error::NotConnected);
+}
+
+// --- Dot-stuffing -----------------------------------------------------------------------------------
+
+TEST(SmtpDotStuffing, EveryLeadingDotDoubledAndTheEndMarked)
+{
+    const struct {
+        QByteArray in, out;
+    } cases[] = {
+        {"", ".\r\n"},
+        {".first\r\nsecond\r\n", "..first\r\nsecond\r\n.\r\n"},
+        {"a\r\n.\r\nb\r\n", "a\r\n..\r\nb\r\n.\r\n"},
+        {"a\n..b\n", "a\r\n...b\r\n.\r\n"},
+        {"no line end", "no line end\r\n.\r\n"},
+        {"x\r\n\r\n", "x\r\n\r\n.\r\n"},
+        {" .not at start\r\n", " .not at start\r\n.\r\n"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(SmtpClient::dotStuffed(c.in), c.out) << c.in.toStdString();
+}
+
+} // namespace

@@ -1,0 +1,8 @@
+#pragma once
+// What every test server's process shares: it ends with the test process, and stops politely first.
+#include <QProcess>
+
+// Set before start(): the server gets SIGTERM when the test process dies, so none outlives a crash.
+void endWithTestProcess(QProcess &process);
+// SIGTERM, up to 10 s for the server to end, then SIGKILL. Nothing when it is not running.
+void stopServerProcess(QProcess &process);

@@ -1,0 +1,111 @@
+#include "SmtpTestServer.h"
+
+#include "ServerProcess.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+namespace {
+
+// Debian's own interpreter: python3-aiosmtpd is installed for it, whatever else PATH offers.
+const char *const kPython = "/usr/bin/python3";
+
+} // namespace
+
+SmtpTestServer::SmtpTestServer(const Options &options) : m_options(options)
+{
+    endWithTestProcess(m_process);
+}
+
+SmtpTestServer::~SmtpTestServer()
+{
+    stop();
+}
+
+bool SmtpTestServer::start(QString *error)
+{
+    QStringList args{QStringLiteral(QUARVEL_SMTP_RECEIVER), QStringLiteral("--record"),
+                     m_dir.filePath(QStringLiteral("record.jsonl")), QStringLiteral("--auth"), m_options.auth,
+                     QStringLiteral("--user"), m_options.user, QStringLiteral("--password"), m_options.password};
+    if (m_options.refuseEhlo)
+        args << QStringLiteral("--refuse-ehlo");
+    for (const QString &address : m_options.rejectRecipients)
+        args << QStringLiteral("--reject-rcpt") << address;
+    m_process.start(QString::fromLatin1(kPython), args);
+    QString why;
+    if (!m_dir.isValid()) {
+        why = QStringLiteral("no temporary folder");
+    } else if (!m_process.waitForStarted(10000)) {
+        why = QStringLiteral("python3 does not start: ") + m_process.errorString();
+    } else {
+        // The first line it prints is the port, once it listens.
+        const QDeadlineTimer deadline(20000);
+        while (!m_process.canReadLine() && m_process.state() == QProcess::Running && !deadline.hasExpired())
+            m_process.waitForReadyRead(int(deadline.remainingTime()));
+        bool ok = false;
+        m_port = quint16(m_process.readLine().trimmed().toUInt(&ok));
+        if (ok && m_port != 0)
+            return true;
+        why = QStringLiteral("the SMTP receiver did not start (Debian package python3-aiosmtpd): ")
+              + QString::fromLocal8Bit(m_process.readAllStandardError());
+    }
+    stop();
+    if (error)
+        *error = why;
+    return false;
+}
+
+void SmtpTestServer::stop()
+{
+    stopServerProcess(m_process);
+}
+
+QList<QJsonObject> SmtpTestServer::records() const
+{
+    QList<QJsonObject> result;
+    QFile file(m_dir.filePath(QStringLiteral("record.jsonl")));
+    if (!file.open(QIODevice::ReadOnly))
+        return result;
+    for (const QByteArray &line : file.readAll().split('\n'))
+        if (!line.trimmed().isEmpty())
+            result.append(QJsonDocument::fromJson(line).object());
+    return result;
+}
+
+QStringList SmtpTestServer::commands() const
+{
+    QStringList result;
+    for (const QJsonObject &r : records())
+        if (r.contains(QStringLiteral("command"))) {
+            const QString arg = r.value(QStringLiteral("arg")).toString();
+            result.append(r.value(QStringLiteral("command")).toString() + (arg.isEmpty() ? QString() : QLatin1Char(' ') + arg));
+        }
+    return result;
+}
+
+QList<SmtpTestServer::Message> SmtpTestServer::messages() const
+{
+    QList<Message> result;
+    for (const QJsonObject &r : records()) {
+        if (!r.contains(QStringLiteral("mail_from")))
+            continue;
+        Message m;
+        m.from = r.value(QStringLiteral("mail_from")).toString();
+        for (const QJsonValue &to : r.value(QStringLiteral("rcpt_tos")).toArray())
+            m.recipients.append(to.toString());
+        m.data = QByteArray::fromBase64(r.value(QStringLiteral("data")).toString().toLatin1());
+        result.append(m);
+    }
+    return result;
+}
+
+QList<QJsonObject> SmtpTestServer::logins() const
+{
+    QList<QJsonObject> result;
+    for (const QJsonObject &r : records())
+        if (r.contains(QStringLiteral("auth")))
+            result.append(r);
+    return result;
+}

@@ -1,0 +1,96 @@
+#!/usr/bin/python3
+"""A real SMTP receiver for the tests (aiosmtpd from Debian), on 127.0.0.1 at a free port.
+
+It prints the port it listens on as its first line, then serves until it is stopped. Everything it
+sees is appended to the record file as JSON lines: every command ({"command": "EHLO", "arg": ...}),
+every login ({"auth": "PLAIN", "login": ..., "password": ...}) and every accepted message
+({"mail_from": ..., "rcpt_tos": [...], "data": <base64 of the content as received, dot-stuffing
+removed>}).
+"""
+import argparse
+import asyncio
+import base64
+import json
+import sys
+
+from aiosmtpd.smtp import SMTP, AuthResult
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--record", required=True)
+    parser.add_argument("--auth", choices=["none", "plain", "login", "both"], default="none")
+    parser.add_argument("--user", default="")
+    parser.add_argument("--password", default="")
+    parser.add_argument("--refuse-ehlo", action="store_true")
+    parser.add_argument("--reject-rcpt", action="append", default=[])
+    options = parser.parse_args()
+
+    def record(entry):
+        with open(options.record, "a", encoding="utf-8") as f:
+            f.write(json.dumps(entry) + "\n")
+
+    class Handler:
+        async def handle_EHLO(self, server, session, envelope, hostname, responses):
+            if options.refuse_ehlo:
+                return ["502 5.5.2 EHLO not accepted here"]
+            session.host_name = hostname
+            return responses
+
+        async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+            if address in options.reject_rcpt:
+                return "550 5.1.1 <%s>: Recipient address rejected" % address
+            envelope.rcpt_tos.append(address)
+            return "250 OK"
+
+        async def handle_DATA(self, server, session, envelope):
+            record({
+                "mail_from": envelope.mail_from,
+                "rcpt_tos": envelope.rcpt_tos,
+                "data": base64.b64encode(envelope.original_content).decode("ascii"),
+            })
+            return "250 Message accepted for delivery"
+
+    def authenticator(server, session, envelope, mechanism, auth_data):
+        login = auth_data.login.decode("utf-8", "replace")
+        password = auth_data.password.decode("utf-8", "replace")
+        record({"auth": mechanism, "login": login, "password": password})
+        ok = login == options.user and password == options.password
+        return AuthResult(success=ok, handled=False)
+
+    excluded = {"none": [], "plain": ["LOGIN"], "login": ["PLAIN"], "both": []}[options.auth]
+
+    class RecordingSMTP(SMTP):
+        def __init__(self, *args, **kwargs):
+            super().__init__(*args, **kwargs)
+            for verb, method in list(self._smtp_methods.items()):
+                self._smtp_methods[verb] = self._recorded(verb, method)
+
+        @staticmethod
+        def _recorded(verb, method):
+            async def wrapper(arg):
+                record({"command": verb, "arg": arg})
+                return await method(arg)
+            return wrapper
+
+    loop = asyncio.new_event_loop()
+    asyncio.set_event_loop(loop)
+
+    def factory():
+        return RecordingSMTP(
+            Handler(), hostname="receiver.test", loop=loop,
+            # Without TLS, AUTH is offered only when allowed in plain text.
+            auth_require_tls=options.auth == "none",
+            auth_exclude_mechanism=excluded,
+            authenticator=authenticator)
+
+    server = loop.run_until_complete(loop.create_server(factory, host="127.0.0.1", port=0))
+    print(server.sockets[0].getsockname()[1], flush=True)
+    try:
+        loop.run_forever()
+    finally:
+        server.close()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
