@@ -989,7 +989,21 @@ void TMain::firstStartQuestions()
     m_settings->Settings.FirstStart = false;
     m_settings->Save();
     InfoBox(kFirstStartInfo);
-    // The set-up dialogs (connection, mailboxes, filters) are asked about once they exist.
+    const struct {
+        const char *question;
+        QAction *command;
+    } steps[] = {
+        {"Möchten Sie jetzt die Einstellungen für Ihre Internetverbindung einrichten?", actConfig},
+        {"Möchten Sie jetzt ein POP3-Konto und den Überprüfungsinterval für das POP3 Konto einrichten?", actAccounts},
+        {"Möchten Sie jetzt die eingerichteten Spam-Filter anschauen?", actFilters},
+    };
+    for (const auto &step : steps) {
+        // A dialog the program does not have yet is not offered.
+        if (step.command->property("absent").toBool())
+            continue;
+        if (YesNoQuestion(QString::fromUtf8(step.question)))
+            step.command->trigger();
+    }
 }
 
 // --- ICheckerUI ---

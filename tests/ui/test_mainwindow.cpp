@@ -146,8 +146,13 @@ TEST(MainWindow, FirstStartShowsTheWindowOnceAndRemembersIt)
         main.ShowMainWindow();
         QCoreApplication::processEvents();
         QCoreApplication::processEvents();
-        ASSERT_EQ(box.shown.size(), 1);
+        ASSERT_EQ(box.shown.size(), 3);
         EXPECT_TRUE(box.shown.at(0).text.startsWith(QStringLiteral("Quarvel wurde das erste Mail gestartet.")));
+        // Each set-up question opens its dialog on Yes; the box here answers No.
+        EXPECT_EQ(box.shown.at(1).text,
+                  QStringLiteral("Möchten Sie jetzt die Einstellungen für Ihre Internetverbindung einrichten?"));
+        EXPECT_EQ(box.shown.at(2).text, QStringLiteral("Möchten Sie jetzt die eingerichteten Spam-Filter anschauen?"));
+        EXPECT_EQ(box.shown.at(2).buttons, BtnYesNo);
         EXPECT_FALSE(main.Settings().Settings.FirstStart);
     }
     TRegistrySettings after;
