@@ -180,6 +180,19 @@ inline Script Uidl(const QByteArrayList &uids)
     return s;
 }
 
+// STAT and the UIDL listing, as a session reads them before its first deletion or text fetch.
+inline Script Listing(const QByteArrayList &uids)
+{
+    const QByteArray n = QByteArray::number(uids.size());
+    return Script{C("STAT"), S("+OK " + n + ' ' + QByteArray::number(uids.size() * 1000))} << Uidl(uids);
+}
+
+// The header block of HeaderLines as TOP n 0 delivers it.
+inline QByteArray HeaderBlock(const QByteArray &subject, const QByteArray &id)
+{
+    return HeaderLines(subject, id).join("\r\n") + "\r\n";
+}
+
 // A mailbox as the worker scans it: login, STAT, UIDL, TOP/LIST for each, QUIT.
 struct ScriptMessage {
     QByteArray subject;

@@ -255,7 +255,7 @@ TEST_F(CheckerTest, AutoKillDeletesSpamWithoutAskingInOneSession)
                   check);
     checker->KnownUIDs.clear();
     ui.mailIcon = true; // mail was announced before this check
-    play(Login() << Uidl({"u1", "u2", "u3"}) << C("DELE 1") << S("+OK") << C("NOOP") << S("+OK") << C("DELE 3")
+    play(Login() << Listing({"u1", "u2", "u3"}) << C("DELE 1") << S("+OK") << C("NOOP") << S("+OK") << C("DELE 3")
                  << S("+OK") << Quit());
 
     checker->AutoKill();
@@ -340,7 +340,7 @@ TEST_F(CheckerTest, CheckedMessagesOfAnAccountGoInOneSessionAndTheRestIsRenumber
     checkMessages(six);
     checker->MailList[4]->Checked = true;
     checker->MailList[1]->Checked = true;
-    play(Login() << Uidl({"u1", "u2", "u3", "u4", "u5", "u6"}) << C("DELE 2") << S("+OK") << C("NOOP") << S("+OK")
+    play(Login() << Listing({"u1", "u2", "u3", "u4", "u5", "u6"}) << C("DELE 2") << S("+OK") << C("NOOP") << S("+OK")
                  << C("DELE 5") << S("+OK") << Quit());
 
     QList<TMailEntry *> rows;
@@ -368,7 +368,7 @@ TEST_F(CheckerTest, AFailedDeletionStopsTheRunAndKeepsTheRest)
         e->Checked = true;
     // Another program took bob's first message since the check: it is gone, and the second one now has
     // number 1, so number 2 must not be deleted.
-    play(Login() << Uidl({"ub2"}) << C("NOOP") << S("+OK") << Quit());
+    play(Login() << Listing({"ub2"}) << C("NOOP") << S("+OK") << Quit());
 
     QList<TMailEntry *> rows;
     for (TMailEntry *e : checker->MailList)
@@ -391,7 +391,7 @@ TEST_F(CheckerTest, DeleteEntryCountsAMessageThatIsGoneAsDeleted)
 {
     checkMessages({{"one", "a1", 100, "u1"}});
     TMailEntry *entry = checker->MailList[0];
-    play(Login() << Uidl({}) << Quit());
+    play(Login() << Listing({}) << Quit());
     QString error = QStringLiteral("x");
     EXPECT_TRUE(checker->DeleteEntry(entry, false, error));
     EXPECT_TRUE(error.isEmpty());
@@ -426,7 +426,7 @@ TEST_F(CheckerTest, FetchingTheSameTextTwiceAsksTheServerOnce)
 {
     checkMessages({{"one", "a1", 100, "u1"}});
     TMailEntry *entry = checker->MailList[0];
-    play(Login() << Uidl({"u1"}) << C("RETR 1") << S("+OK") << S("Subject: one") << S("Message-ID: <a1@example.test>") << S("")
+    play(Login() << Listing({"u1"}) << C("RETR 1") << S("+OK") << S("Subject: one") << S("Message-ID: <a1@example.test>") << S("")
                  << S("Hello there") << S("..dot") << S(".") << Quit());
     EXPECT_TRUE(checker->FetchEntryText(entry, false));
     EXPECT_TRUE(checker->FetchEntryText(entry, false));
@@ -440,7 +440,7 @@ TEST_F(CheckerTest, TextOfAMessageWhoseNumberNowNamesAnotherIsNotFetched)
 {
     checkMessages({{"one", "a1", 100, "u1"}, {"two", "a2", 100, "u2"}});
     TMailEntry *entry = checker->MailList[1];
-    play(Login() << Uidl({"u2"}) << Quit());
+    play(Login() << Listing({"u2"}) << Quit());
     QString error;
     EXPECT_FALSE(checker->FetchEntryText(entry, false, &error));
     EXPECT_EQ(error, kMailboxChangedText);
