@@ -160,15 +160,20 @@ inline QByteArrayList HeaderLines(const QByteArray &subject, const QByteArray &i
     return lines;
 }
 
+// TOP n 0 of one message.
+inline Script Top(int n, const QByteArray &subject, const QByteArray &id)
+{
+    Script s{C("TOP " + QByteArray::number(n) + " 0"), S("+OK")};
+    for (const QByteArray &line : HeaderLines(subject, id))
+        s << S(line);
+    return s << S(".");
+}
+
 // TOP n 0 and LIST n of one message.
 inline Script Header(int n, const QByteArray &subject, const QByteArray &id, int size = 1000)
 {
     const QByteArray num = QByteArray::number(n);
-    Script s{C("TOP " + num + " 0"), S("+OK")};
-    for (const QByteArray &line : HeaderLines(subject, id))
-        s << S(line);
-    s << S(".") << C("LIST " + num) << S("+OK " + num + ' ' + QByteArray::number(size));
-    return s;
+    return Top(n, subject, id) << C("LIST " + num) << S("+OK " + num + ' ' + QByteArray::number(size));
 }
 
 inline Script Uidl(const QByteArrayList &uids)
@@ -202,16 +207,17 @@ struct ScriptMessage {
 };
 
 inline Script Scan(const QList<ScriptMessage> &messages, const QByteArray &user = "bob",
-                   const QByteArray &password = "pw")
+                   const QByteArray &password = "pw", bool withUidl = true)
 {
-    Script s = Login(user, password);
+    Script s = Login(user, password, withUidl);
     s << C("STAT") << S("+OK " + QByteArray::number(messages.size()) + " 5000");
     if (messages.isEmpty())
         return s << Quit();
     QByteArrayList uids;
     for (const ScriptMessage &m : messages)
         uids << m.uidl;
-    s << Uidl(uids);
+    if (withUidl)
+        s << Uidl(uids);
     for (int i = 0; i < messages.size(); ++i)
         s << Header(i + 1, messages.at(i).subject, messages.at(i).id, messages.at(i).size);
     return s << Quit();
@@ -277,6 +283,8 @@ protected:
         o.TimeoutMs = 5000;
         o.Clock = [this] { return clock.load(); };
         o.Wait = [this](int ms) { waits << ms; };
+        if (adjustOptions)
+            adjustOptions(o);
         return o;
     }
 
@@ -310,4 +318,6 @@ protected:
     std::atomic<int32_t> clock{12 * 3600};
     QList<int> waits;
     std::unique_ptr<TPOP3Checker> checker;
+    // Changes the options of the next coordinator or worker (shorter deadlines, fewer time-outs).
+    std::function<void(TPop3Options &)> adjustOptions;
 };

@@ -104,7 +104,8 @@ LineSocket::Status FakeLineSocket::readLine(QByteArray *line, int timeoutMs, int
         Step &pause = m_script.first();
         const int allowed = std::max(timeoutMs - waited, 0);
         if (pause.length > allowed) {
-            QThread::msleep(ulong(allowed));
+            // As a real wait, this one ends only once its time-out has passed.
+            QThread::msleep(ulong(allowed) + 1);
             pause.length -= allowed;
             m_transcript.append(QStringLiteral("-- paused %1 ms").arg(allowed));
             m_transcript.append(QStringLiteral("-- timeout"));
