@@ -565,6 +565,60 @@ INSTANTIATE_TEST_SUITE_P(
         HostileCase{"date_nonsense", "Date: 99999999999999 Feb 2024 99:99:99 +9999\r\n\r\n"}),
     [](const testing::TestParamInfo<HostileCase> &info) { return std::string(info.param.name); });
 
+// A NUL in a header field never ends its text: it is dropped and the rest stays, so that a spam rule on the
+// rest still matches. A malformed encoded word does not cut off the text after it either.
+struct NulCase {
+    const char *name;
+    QByteArray subject; // the raw field value
+    QString decoded;
+};
+
+void PrintTo(const NulCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class HeaderTextAfterNul : public testing::TestWithParam<NulCase> {};
+
+TEST_P(HeaderTextAfterNul, IsKept)
+{
+    const NulCase &c = GetParam();
+    const QByteArray header = "From: =?utf-16be?B?AEEAAABC?= <a@example.org>\r\nSubject: " + c.subject
+                              + "\r\nX-After: kept\r\n";
+    MailMessage fromTop, fromRetr;
+    ASSERT_TRUE(fromTop.FillFromHeader(header + "\r\n"));
+    ASSERT_TRUE(fromRetr.FillFromRaw(header + "\r\nbody\r\n"));
+    for (const MailMessage *m : {&fromTop, &fromRetr}) {
+        EXPECT_EQ(m->Subject, c.decoded);
+        EXPECT_EQ(m->HeaderValue(QStringLiteral("Subject")), c.decoded);
+        EXPECT_EQ(m->From.Name, QStringLiteral("AB"));
+        EXPECT_EQ(m->HeaderValue(QStringLiteral("X-After")), QStringLiteral("kept"));
+        EXPECT_FALSE(m->HeaderText().contains(QChar(0)));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    MailMessage, HeaderTextAfterNul,
+    testing::Values(
+        NulCase{"utf16_word_that_is_one_nul", "Cheap =?utf-16be?B?AAA=?= XYZ", "Cheap  XYZ"},
+        NulCase{"utf16_nul_inside_a_word", "=?utf-16be?B?AEEAAABC?= XYZ", "AB XYZ"},
+        NulCase{"utf16_without_bom_is_big_endian", "=?utf-16?B?AEEAQg==?= XYZ", "AB XYZ"},
+        NulCase{"utf16_with_little_endian_bom", "=?utf-16?B?//5BAEIA?= XYZ", "AB XYZ"},
+        NulCase{"utf16_split_across_words", "=?utf-16be?B?AA==?= =?utf-16be?B?QQBC?= XYZ", "AB XYZ"},
+        NulCase{"utf32_nul", "=?utf-32be?B?AAAAAAAAAEE=?= XYZ", "A XYZ"},
+        NulCase{"utf7_nul", "=?utf-7?Q?a+AAA-b?= XYZ", "ab XYZ"},
+        NulCase{"latin1_q_nul", "Cheap =?iso-8859-1?q?R=00olex?= XYZ", "Cheap Rolex XYZ"},
+        NulCase{"utf8_b_nul", "=?utf-8?B?YQBi?= XYZ", "ab XYZ"},
+        NulCase{"raw_nul_byte", QByteArray("Cheap \0Rolex XYZ", 16), "Cheap Rolex XYZ"},
+        NulCase{"base64_without_padding", "=?utf-8?B?SGVsbG8?= XYZ", "Hello XYZ"},
+        NulCase{"bad_base64", "Cheap =?utf-8?B?!!!?= XYZ", "Cheap  XYZ"},
+        NulCase{"unterminated_word", "Cheap =?utf-8?Q?abc XYZ", "Cheap =?utf-8?Q?abc XYZ"},
+        NulCase{"unknown_charset", "=?x-bogus?Q?abc?= XYZ", "abc XYZ"},
+        NulCase{"unknown_encoding", "=?utf-8?X?abc?= XYZ", "=?utf-8?X?abc?= XYZ"},
+        NulCase{"broken_q_escape", "=?utf-8?Q?a=ZZb?= XYZ", "a=ZZb XYZ"},
+        NulCase{"half_a_utf16_unit", "=?utf-16be?B?AEEA?= XYZ", "A XYZ"}),
+    [](const testing::TestParamInfo<NulCase> &info) { return std::string(info.param.name); });
+
 TEST(MailMessage, LongHeaderLineIsKeptWhole)
 {
     MailMessage m;
