@@ -107,6 +107,16 @@ TEST_F(CheckerTest, ManualCheckListsAllAccountsWithSpamMarked)
     expectScriptDone();
 }
 
+TEST_F(CheckerTest, RuleMatchesTheTextAfterAnEncodedNul)
+{
+    filters.AddFilter(SubjectRule(QStringLiteral("XYZ")));
+    makeChecker({Account()});
+    play(Scan({{"Cheap =?utf-16be?B?AAA=?= XYZ", "a1", 100, "u1"}}));
+    EXPECT_EQ(checker->CheckNow(), 1);
+    EXPECT_EQ(checker->MailList[0]->State, int(msSpam)) << checker->MailList[0]->Message.Subject.toStdString();
+    expectScriptDone();
+}
+
 TEST_F(CheckerTest, ManualCheckOfOneAccountByIndex)
 {
     makeChecker({Account(), Account(QStringLiteral("pop.other.test"), QStringLiteral("eve"))});
