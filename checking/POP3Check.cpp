@@ -415,13 +415,14 @@ void TPop3Thread::CountTimeout(TScanBudget &budget) const
         ++budget.Timeouts;
 }
 
-void TPop3Thread::ExtendBudget(TScanBudget &budget, int count) const
+void TPop3Thread::ApplyBudget(TScanBudget &budget, int count) const
 {
-    if (budget.Extended)
-        return;
-    budget.Extended = true;
-    const qint64 grown = budget.Deadline.remainingTime() + qint64(std::max(count, 0)) * m_options.ScanMsPerMessage;
-    budget.Deadline = QDeadlineTimer(std::clamp<qint64>(grown, 0, kMaxScanMs));
+    if (!budget.Extended) {
+        budget.Extended = true;
+        const qint64 grown =
+            budget.Deadline.remainingTime() + qint64(std::max(count, 0)) * m_options.ScanMsPerMessage;
+        budget.Deadline = QDeadlineTimer(std::clamp<qint64>(grown, 0, kMaxScanMs));
+    }
     if (m_client)
         m_client->setDeadline(budget.Deadline);
 }
@@ -495,6 +496,7 @@ bool TPop3Thread::CountMessages(const TPOP3AccountSettings &account, int &count,
     TScanBudget own = NewScanBudget();
     TScanBudget &spend = budget ? *budget : own;
     EnsureClient();
+    // Every wait, connecting included, ends with the budget's deadline.
     m_client->setDeadline(spend.Deadline);
     const auto noDeadline = qScopeGuard([this] {
         if (m_client)
@@ -518,29 +520,17 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
 {
     TScanBudget own = NewScanBudget();
     TScanBudget &spend = budget ? *budget : own;
-    EnsureClient();
-    // Every wait of the scan, connecting included, ends with its deadline.
-    m_client->setDeadline(spend.Deadline);
+    int count = 0;
+    if (!CountMessages(account, count, fatal, code, errorText, &spend) || count < 1) {
+        Disconnect();
+        return false;
+    }
+    // Every later wait of the scan, reconnecting included, ends with its deadline.
+    ApplyBudget(spend, count);
     const auto noDeadline = qScopeGuard([this] {
         if (m_client)
             m_client->setDeadline(QDeadlineTimer(QDeadlineTimer::Forever));
     });
-    if (!Connect(account, fatal, code, errorText)) {
-        CountTimeout(spend);
-        return false;
-    }
-    int count = 0;
-    if (!m_client->stat(&count)) {
-        CountTimeout(spend);
-        TakeClientError(fatal, code, errorText);
-        Disconnect();
-        return false;
-    }
-    if (count < 1) {
-        Disconnect();
-        return false;
-    }
-    ExtendBudget(spend, count);
 
     const qsizetype firstOwn = target.size();
     // Gives up on the account: what this call added goes again, so that a retry does not list a message

@@ -201,8 +201,9 @@ private:
     QString BudgetText(const TScanBudget &budget) const;
     // Counts the client's last failure in the budget when it was a time-out.
     void CountTimeout(TScanBudget &budget) const;
-    // Lets the scan's deadline grow by the messages STAT announced (once per budget).
-    void ExtendBudget(TScanBudget &budget, int count) const;
+    // Lets the scan's deadline grow by the messages STAT announced (once per budget), and caps the
+    // client's waits by it.
+    void ApplyBudget(TScanBudget &budget, int count) const;
 
     TPop3Options m_options;
     QList<TMailEntry *> m_entries;
