@@ -598,6 +598,24 @@ QList<TMailPart> flattenParts(GMimeMultipart *root, bool noDecode)
 
 // ---- Composing -------------------------------------------------------------------------------------
 
+// One header line, folded before blanks so that its lines stay within 78 octets where the words allow.
+QByteArray foldedLine(const QByteArray &line)
+{
+    constexpr qsizetype kWidth = 78;
+    QByteArray out;
+    qsizetype start = 0;
+    while (line.size() - start > kWidth) {
+        qsizetype cut = line.lastIndexOf(' ', start + kWidth);
+        if (cut <= start)
+            cut = line.indexOf(' ', start + kWidth); // one long word: the line is as long as it must be
+        if (cut < 0)
+            break;
+        out += line.mid(start, cut - start) + "\r\n";
+        start = cut; // the blank begins the continuation line
+    }
+    return out + line.mid(start) + "\r\n";
+}
+
 bool isFieldHeader(QStringView name)
 {
     static const char *const fields[] = {"From", "To", "Cc", "Subject", "Date", "Message-ID"};
@@ -836,11 +854,18 @@ QByteArray MailMessage::WriteRaw() const
         g_mime_message_set_message_id(message.get(), idBytes.constData());
     }
 
-    // Every other header line of a parsed message travels on (Received, Reply-To, X-...).
+    // Every other header line of a parsed message travels on (Received, Reply-To, X-...). GMime 3.2.13
+    // reformats a Received field as it is added and never returns from some broken ones ("from [ ("):
+    // those go out as they came, at the top of the header where trace fields stand.
+    QByteArray trace;
     for (const QString &line : Headers) {
         QStringView name, value;
         if (!splitHeaderLine(line, &name, &value) || name.isEmpty() || isFieldHeader(name))
             continue;
+        if (name.compare(QLatin1String("Received"), Qt::CaseInsensitive) == 0) {
+            trace += foldedLine(line.toUtf8());
+            continue;
+        }
         const QByteArray n = name.toUtf8();
         const QByteArray v = value.toUtf8();
         g_mime_object_append_header(object, n.constData(), v.constData(), "utf-8");
@@ -865,7 +890,7 @@ QByteArray MailMessage::WriteRaw() const
         out = toCrlf(out);
         if (!out.endsWith("\r\n"))
             out.append("\r\n");
-        return out + "\r\n" + toCrlf(m_rawBody);
+        return trace + out + "\r\n" + toCrlf(m_rawBody);
     }
 
     if (Parts.isEmpty()) {
@@ -887,7 +912,7 @@ QByteArray MailMessage::WriteRaw() const
     GPtr<GMimeStream> stream(g_mime_stream_mem_new());
     g_mime_object_write_to_stream(object, format, stream.get());
     g_mime_format_options_free(format);
-    return toCrlf(streamBytes(stream.get()));
+    return trace + toCrlf(streamBytes(stream.get()));
 }
 
 QString MailMessage::HeaderValue(const QString &name) const

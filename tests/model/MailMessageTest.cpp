@@ -416,7 +416,25 @@ TEST(MailMessage, ChangedHeaderKeepsBodyAndAttachmentsAsReceived)
     EXPECT_EQ(back.MsgId, "<keep@example.org>");
     EXPECT_EQ(back.Date, m.Date);
     EXPECT_EQ(back.HeaderValue("Received"), "from relay.example by mx.example");
+    EXPECT_EQ(back.Headers.first(), "Received: from relay.example by mx.example") << "trace fields stay on top";
     EXPECT_EQ(back.Parts, m.Parts) << "attachment and text parts survive";
+}
+
+TEST(MailMessage, LongTraceFieldIsFoldedAndReadsBackTheSame)
+{
+    const QByteArray received = "from relay.example.org (relay.example.org [192.0.2.1]) by mx.example.net "
+                                "(Postfix) with ESMTPS id 4711ABCDEF for <bob@example.net>; "
+                                "Wed, 23 Jul 2003 23:30:00 +0200";
+    MailMessage m;
+    ASSERT_TRUE(m.FillFromRaw("Received: " + received + "\r\nSubject: s\r\n\r\nbody\r\n"));
+    m.Subject = "t";
+    const QByteArray written = m.WriteRaw();
+    for (const QByteArray &line : written.split('\n'))
+        EXPECT_LE(line.size(), 79) << line.toStdString();
+    MailMessage back;
+    ASSERT_TRUE(back.FillFromRaw(written));
+    EXPECT_EQ(back.HeaderValue("Received"), QString::fromLatin1(received));
+    EXPECT_EQ(back.Subject, "t");
 }
 
 TEST(MailMessage, ChangedBodyIsWrittenFromTheFields)
@@ -562,7 +580,10 @@ INSTANTIATE_TEST_SUITE_P(
         HostileCase{"endless_parameter_list",
                     "Content-Type: text/plain" + QByteArray("; a=\"b").repeated(5000) + "\r\n\r\nx\r\n"},
         HostileCase{"address_soup", "From: <<<@@@>>>,,,\"\"\"::;;\r\nTo: ;;;;,,,,<>\r\nCc: a@\r\n\r\n"},
-        HostileCase{"date_nonsense", "Date: 99999999999999 Feb 2024 99:99:99 +9999\r\n\r\n"}),
+        HostileCase{"date_nonsense", "Date: 99999999999999 Feb 2024 99:99:99 +9999\r\n\r\n"},
+        // Once made GMime's formatter of the field loop for ever when a changed message was written.
+        HostileCase{"received_with_unterminated_literal_and_comment",
+                    "Received: from [ (\r\nReceived: by [x ( \\)\r\nSubject: s\r\n\r\nbody\r\n"}),
     [](const testing::TestParamInfo<HostileCase> &info) { return std::string(info.param.name); });
 
 // A NUL in a header field never ends its text: it is dropped and the rest stays, so that a spam rule on the
