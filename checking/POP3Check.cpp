@@ -554,8 +554,17 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
         return false;
     };
     const auto accountCancelled = [this] { return Checker && Checker->AccountCancelled; };
+    // The ids are a help, not a must: a server that cannot list them (or breaks the session doing so) is
+    // scanned without them, and not asked again.
+    bool useUidl = true;
+    const auto loadUidl = [&] {
+        if (!useUidl || !m_client->hasCapability("UIDL") || LoadSessionUidl())
+            return;
+        CountTimeout(spend);
+        useUidl = false;
+    };
 
-    LoadSessionUidl();
+    loadUidl();
     int failuresInRow = 0;
     // Entries exist only for messages actually read: the count drives no allocation.
     for (int n = 1; n <= count; ++n) {
@@ -565,7 +574,13 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
             return giveUp(cancelledText(), 0);
         if (BudgetSpent(spend))
             return giveUp(BudgetText(spend), 0);
-        if (!m_client->isConnected()) {
+        // A second try only when the listing of ids broke the first one.
+        for (int session = 0; !m_client->isConnected(); ++session) {
+            if (session == 2) {
+                bool ignored = false;
+                TakeClientError(ignored, code, errorText);
+                return giveUp(errorText, code);
+            }
             bool connectFatal = false;
             int connectCode = 0;
             QString connectError;
@@ -577,7 +592,9 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
                     return giveUp(BudgetText(spend), 0);
                 return giveUp(connectError.isEmpty() ? shuttingDownText() : connectError, connectCode);
             }
-            LoadSessionUidl();
+            loadUidl();
+            if (BudgetSpent(spend))
+                return giveUp(BudgetText(spend), 0);
         }
         QByteArray header;
         qint64 size = -1;

@@ -348,6 +348,24 @@ TEST_F(WorkerTest, IdsSharedByTwoMessagesAreNotRecorded)
     expectScriptDone();
 }
 
+TEST_F(WorkerTest, ListingOfIdsThatBreaksTheSessionIsLeftOutNotTheMessages)
+{
+    TPop3Thread worker(nullptr, options());
+    play(Login() << C("STAT") << S("+OK 2 2000") << C("UIDL") << S("hello?"));
+    play(Login() << Header(1, "one", "a1") << Header(2, "two", "a2") << Quit());
+    QList<TMailEntry *> target;
+    bool fatal = false;
+    int code = 0;
+    QString error;
+    ASSERT_TRUE(worker.FetchHeaders(Account(), target, fatal, code, error)) << error.toStdString();
+    ASSERT_EQ(target.size(), 2);
+    EXPECT_EQ(target[0]->ServerUIDL, QString());
+    EXPECT_EQ(target[1]->Message.Subject, QStringLiteral("two"));
+    EXPECT_EQ(written("UIDL").size(), 1) << "not asked again in the new session";
+    qDeleteAll(target);
+    expectScriptDone();
+}
+
 // A server that answers badly, slowly or not at all: the account's check ends soon, as a failure with a
 // German text, and lists nothing it could not read.
 struct HostileCase {
