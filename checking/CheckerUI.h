@@ -56,7 +56,7 @@ public:
     // Opens and shows it; its cancel button calls cancel.
     virtual void OpenProgressWindow(std::function<void()> cancel) = 0;
     virtual bool ProgressWindowOpen() = 0;
-    // One account's line: status 0 = begun, 1 = finished well, 2 = failed with code and error text.
+    // One account's line: status 0 = begun, 1 = finished well, 2 = failed with code and error text, 3 = cancelled.
     virtual void ProgressLine(const QString &account, int status, int code, const QString &errorText) = 0;
     // True when a line shows a failed account.
     virtual bool ProgressHasFailures() = 0;

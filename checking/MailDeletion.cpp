@@ -82,21 +82,44 @@ TDeletionResult DeleteMarkedEntries(TPOP3Checker &checker, const QList<TMailEntr
     // All DELE commands of an account go to one session, with the numbers of the list: the server keeps
     // them until QUIT, so the renumbering waits until every session is closed.
     QList<bool> deleted(order.size(), false);
+    QList<qsizetype> accepted; // DELE accepted in the open session, not carried out yet
     QString previous;
-    bool anyAccount = false;
-    for (qsizetype i = 0; i < order.size(); ++i) {
+    bool sessionOpen = false;
+    const auto endSession = [&] {
+        QString error;
+        const bool committed = checker.EndDeleteSession(&error);
+        if (committed) {
+            for (const qsizetype i : std::as_const(accepted)) {
+                deleted[i] = true;
+                if (observer)
+                    observer->EntryDeleted(*order.at(i));
+            }
+        } else if (!accepted.isEmpty() && !result.Failed) {
+            const TMailEntry &first = *order.at(accepted.first());
+            result.Failed = true;
+            result.FailedMsgNumber = first.MsgNumber;
+            result.ErrorText = error;
+            if (observer)
+                observer->EntryFailed(first, error);
+        }
+        accepted.clear();
+        if (sessionOpen && observer)
+            observer->AccountFinished(previous);
+        sessionOpen = false;
+    };
+    for (qsizetype i = 0; i < order.size() && !result.Failed; ++i) {
         TMailEntry *e = order.at(i);
         if (!e->DeleteMark)
             continue;
         const QString account = accountText(*e);
-        if (!anyAccount || account != previous) {
-            if (anyAccount && observer)
-                observer->AccountFinished(previous);
-            checker.EndDeleteSession();
+        if (!sessionOpen || account != previous) {
+            endSession();
+            if (result.Failed)
+                break;
             if (observer)
                 observer->AccountStarted(account);
             previous = account;
-            anyAccount = true;
+            sessionOpen = true;
         }
         QString error;
         if (!checker.DeleteEntry(e, true, error)) {
@@ -107,13 +130,11 @@ TDeletionResult DeleteMarkedEntries(TPOP3Checker &checker, const QList<TMailEntr
                 observer->EntryFailed(*e, error);
             break;
         }
-        deleted[i] = true;
+        accepted.append(i);
         if (observer)
-            observer->EntryDeleted(*e);
+            observer->EntrySent(*e);
     }
-    checker.EndDeleteSession();
-    if (anyAccount && observer)
-        observer->AccountFinished(previous);
+    endSession();
 
     for (qsizetype i = 0; i < order.size(); ++i) {
         if (!deleted.at(i))

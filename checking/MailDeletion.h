@@ -1,7 +1,8 @@
 #pragma once
 // Deleting checked messages on the servers: the order of a deletion run (grouped by account, ascending
 // message numbers), one POP3 session per account, a stop at the first failure, and the renumbering of the
-// remaining entries once all sessions are closed. The automatic spam removal runs it without a window;
+// remaining entries once all sessions are closed. A deletion counts only once its session has ended with a
+// QUIT the server confirmed: until then the server has deleted nothing. The automatic spam removal runs it without a window;
 // the interactive command of the main window runs the same core with its progress window as observer.
 #include "TypeDef.h"
 
@@ -28,9 +29,13 @@ public:
     virtual void AccountStarted(const QString &account) { Q_UNUSED(account); }
     // The session of the account started last is closed.
     virtual void AccountFinished(const QString &account) { Q_UNUSED(account); }
-    // The entry is gone from its server (its number as sent; the entry is still valid here).
+    // The server accepted the entry's DELE; it is carried out when the session ends well.
+    virtual void EntrySent(const TMailEntry &entry) { Q_UNUSED(entry); }
+    // The entry is gone from its server: its session ended with the server's consent (its number as
+    // sent; the entry is still valid here).
     virtual void EntryDeleted(const TMailEntry &entry) { Q_UNUSED(entry); }
-    // Deleting the entry failed; the run stops.
+    // Deleting the entry failed; the run stops. Also called for the first entry of a session whose end
+    // the server did not confirm: none of that session's entries counts as deleted then.
     virtual void EntryFailed(const TMailEntry &entry, const QString &errorText)
     {
         Q_UNUSED(entry);
@@ -48,7 +53,8 @@ struct TDeletionResult {
 
 // Deletes the entries of rows (the list's rows in order, row 1 first) that carry a check mark: each
 // gets Row := its row and DeleteMark := Checked, then the marked ones are deleted in deletion order,
-// one session per account, stopping at the first failure. Afterwards every deleted entry has lowered the
-// numbers of the later entries of its account and left the coordinator's lists, and is freed.
+// one session per account, stopping at the first failure (a session whose end the server does not
+// confirm is a failure of all its entries). Afterwards every deleted entry has lowered the numbers of the
+// later entries of its account and left the coordinator's lists, and is freed.
 TDeletionResult DeleteMarkedEntries(TPOP3Checker &checker, const QList<TMailEntry *> &rows,
                                     IDeletionObserver *observer = nullptr);

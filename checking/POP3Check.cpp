@@ -10,11 +10,13 @@
 #include "UIDStore.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QMetaObject>
 #include <QMutexLocker>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTime>
 #include <QTimer>
@@ -27,8 +29,6 @@ namespace {
 
 const QString kProductName = QStringLiteral("Quarvel");
 
-// A header block larger than this is not a header block; it would only fill the memory.
-constexpr qint64 kMaxHeaderBlock = qint64(4) * 1024 * 1024;
 // A scan gives up on an account when this many messages in a row cannot be read: the server's count is
 // then not to be trusted, and it must not keep the scan going.
 constexpr int kMaxFailuresInRow = 20;
@@ -46,6 +46,33 @@ QString busyText()
 QString cancelledText()
 {
     return QStringLiteral("Die Prüfung des Kontos wurde abgebrochen.");
+}
+
+// However many messages a server announces, one account's scan ends within this.
+constexpr qint64 kMaxScanMs = qint64(3600) * 1000;
+// A message text is allowed to come in at this rate at least before its reply deadline runs out.
+constexpr qint64 kSlowestTextOctetsPerSecond = 16 * 1024;
+constexpr qint64 kMaxTextDeadlineMs = qint64(30) * 60 * 1000;
+
+QString scanTooLongText()
+{
+    return QStringLiteral("Die Prüfung des Kontos hat zu lange gedauert und wurde abgebrochen.");
+}
+
+QString tooManyTimeoutsText()
+{
+    return QStringLiteral("Der Server hat wiederholt nicht rechtzeitig geantwortet. Die Prüfung des Kontos wurde "
+                          "abgebrochen.");
+}
+
+QString accountGoneText(const TMailEntry &entry)
+{
+    return QStringLiteral("Das E-Mail-Konto %1@%2 ist nicht mehr eingerichtet.").arg(entry.UserName, entry.Host);
+}
+
+QString nothingReadText(const QString &lastError)
+{
+    return QStringLiteral("Keine der Nachrichten konnte gelesen werden: %1").arg(lastError);
 }
 
 int32_t clampToInt32(qint64 value)
@@ -285,6 +312,7 @@ void TPop3Thread::EnsureClient()
     auto client = std::make_unique<Pop3Client>(m_options.SocketFactory);
     client->setConnectTimeout(m_options.TimeoutMs);
     client->setReadTimeout(m_options.TimeoutMs);
+    client->setReplyDeadline(m_options.ReplyDeadlineMs);
     QMutexLocker lock(&m_clientMutex);
     m_client = std::move(client);
 }
@@ -292,6 +320,7 @@ void TPop3Thread::EnsureClient()
 void TPop3Thread::ClearSession()
 {
     m_sessionUidl.clear();
+    m_sessionUidlCount.clear();
     m_sessionUidlLoaded = false;
     m_sessionDeleted = 0;
 }
@@ -310,8 +339,10 @@ void TPop3Thread::Disconnect()
         AbortSession();
         return;
     }
-    if (m_client)
-        m_client->disconnect(true);
+    const bool committed = m_client && m_client->disconnect(true);
+    // The server carries out the DELE commands of a session only on a QUIT it confirms.
+    if (m_sessionDeleted > 0 && !committed)
+        m_deletionsLost = true;
     ClearSession();
 }
 
@@ -323,6 +354,8 @@ void TPop3Thread::ForceClose()
     }
     if (m_client)
         m_client->forceClose();
+    if (m_sessionDeleted > 0)
+        m_deletionsLost = true;
     ClearSession();
 }
 
@@ -357,6 +390,53 @@ void TPop3Thread::LoadAccountIntoClient(const TPOP3AccountSettings &account)
     m_client->setAuthKind(account.UseAPOP ? Pop3Client::AuthKind::Apop : Pop3Client::AuthKind::UserPass);
     m_client->setConnectTimeout(m_options.TimeoutMs);
     m_client->setReadTimeout(m_options.TimeoutMs);
+    m_client->setReplyDeadline(m_options.ReplyDeadlineMs);
+}
+
+void TPop3Thread::CapConnectTimeout()
+{
+    const qint64 left = m_client->deadline().remainingTime();
+    m_client->setConnectTimeout(left < 0 ? m_options.TimeoutMs : int(std::min<qint64>(m_options.TimeoutMs, left)));
+}
+
+QByteArray TPop3Thread::HeaderDigest(const QByteArray &headerBlock)
+{
+    return QCryptographicHash::hash(headerBlock, QCryptographicHash::Sha256);
+}
+
+TScanBudget TPop3Thread::NewScanBudget() const
+{
+    TScanBudget budget;
+    budget.Deadline = QDeadlineTimer(std::clamp<qint64>(m_options.ScanDeadlineMs, 0, kMaxScanMs));
+    return budget;
+}
+
+bool TPop3Thread::BudgetSpent(const TScanBudget &budget) const
+{
+    return budget.Timeouts >= m_options.MaxTimeouts || budget.Deadline.hasExpired();
+}
+
+QString TPop3Thread::BudgetText(const TScanBudget &budget) const
+{
+    return budget.Deadline.hasExpired() ? scanTooLongText() : tooManyTimeoutsText();
+}
+
+void TPop3Thread::CountTimeout(TScanBudget &budget) const
+{
+    if (m_client && m_client->lastError() == Pop3Client::Error::TimedOut)
+        ++budget.Timeouts;
+}
+
+void TPop3Thread::ApplyBudget(TScanBudget &budget, int count) const
+{
+    if (!budget.Extended) {
+        budget.Extended = true;
+        const qint64 grown =
+            budget.Deadline.remainingTime() + qint64(std::max(count, 0)) * m_options.ScanMsPerMessage;
+        budget.Deadline = QDeadlineTimer(std::clamp<qint64>(grown, 0, kMaxScanMs));
+    }
+    if (m_client)
+        m_client->setDeadline(budget.Deadline);
 }
 
 void TPop3Thread::TakeClientError(bool &fatal, int &code, QString &errorText) const
@@ -384,11 +464,13 @@ bool TPop3Thread::Connect(const TPOP3AccountSettings &account, bool &fatal, int 
         return false;
     ForceClose();
     LoadAccountIntoClient(account);
+    CapConnectTimeout();
     bool ok = client.connect();
     if (!ok && account.UseAPOP) {
         // Servers without an APOP timestamp, or that refuse APOP, still take USER/PASS.
         ForceClose();
         client.setAuthKind(Pop3Client::AuthKind::UserPass);
+        CapConnectTimeout();
         ok = client.connect();
     }
     if (!ok) {
@@ -404,21 +486,40 @@ bool TPop3Thread::LoadSessionUidl()
         return true;
     if (!m_client || !m_client->hasCapability("UIDL"))
         return false;
+    // The listing may be as long as the session's message count, so that count comes first.
+    int count = 0;
+    if (m_client->sessionMessageCount() < 0 && !m_client->stat(&count))
+        return false;
     QMap<int, QByteArray> listing;
     if (!m_client->uidl(&listing))
         return false;
     m_sessionUidl = std::move(listing);
+    m_sessionUidlCount.clear();
+    for (const QByteArray &uid : std::as_const(m_sessionUidl))
+        ++m_sessionUidlCount[uid];
     m_sessionUidlLoaded = true;
     return true;
 }
 
 bool TPop3Thread::CountMessages(const TPOP3AccountSettings &account, int &count, bool &fatal, int &code,
-                                QString &errorText)
+                                QString &errorText, TScanBudget *budget)
 {
     count = 0;
-    if (!Connect(account, fatal, code, errorText))
+    TScanBudget own = NewScanBudget();
+    TScanBudget &spend = budget ? *budget : own;
+    EnsureClient();
+    // Every wait, connecting included, ends with the budget's deadline.
+    m_client->setDeadline(spend.Deadline);
+    const auto noDeadline = qScopeGuard([this] {
+        if (m_client)
+            m_client->setDeadline(QDeadlineTimer(QDeadlineTimer::Forever));
+    });
+    if (!Connect(account, fatal, code, errorText)) {
+        CountTimeout(spend);
         return false;
+    }
     if (!m_client->stat(&count)) {
+        CountTimeout(spend);
         TakeClientError(fatal, code, errorText);
         count = 0;
         return false;
@@ -427,23 +528,22 @@ bool TPop3Thread::CountMessages(const TPOP3AccountSettings &account, int &count,
 }
 
 bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailEntry *> &target, bool &fatal,
-                               int &code, QString &errorText)
+                               int &code, QString &errorText, TScanBudget *budget)
 {
-    if (!Connect(account, fatal, code, errorText))
-        return false;
+    TScanBudget own = NewScanBudget();
+    TScanBudget &spend = budget ? *budget : own;
     int count = 0;
-    if (!m_client->stat(&count)) {
-        TakeClientError(fatal, code, errorText);
+    if (!CountMessages(account, count, fatal, code, errorText, &spend) || count < 1) {
         Disconnect();
         return false;
     }
-    if (count < 1) {
-        Disconnect();
-        return false;
-    }
+    // Every later wait of the scan, reconnecting included, ends with its deadline.
+    ApplyBudget(spend, count);
+    const auto noDeadline = qScopeGuard([this] {
+        if (m_client)
+            m_client->setDeadline(QDeadlineTimer(QDeadlineTimer::Forever));
+    });
 
-    const qint64 previousLimit = m_client->maxReplySize();
-    m_client->setMaxReplySize(kMaxHeaderBlock);
     const qsizetype firstOwn = target.size();
     // Gives up on the account: what this call added goes again, so that a retry does not list a message
     // twice.
@@ -451,41 +551,80 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
         for (qsizetype i = firstOwn; i < target.size(); ++i)
             delete target.at(i);
         target.resize(firstOwn);
-        if (m_client)
-            m_client->setMaxReplySize(previousLimit);
         Disconnect();
         fatal = true;
         code = replyCode;
         errorText = text;
         return false;
     };
+    // The user gave the account up: what was read of it stays.
+    const auto cancelled = [&] {
+        Disconnect();
+        fatal = false;
+        code = 0;
+        errorText = cancelledText();
+        return false;
+    };
+    const auto accountCancelled = [this] { return Checker && Checker->AccountCancelled; };
+    // The ids are a help, not a must: a server that cannot list them (or breaks the session doing so) is
+    // scanned without them, and not asked again.
+    bool useUidl = true;
+    const auto loadUidl = [&] {
+        if (!useUidl || !m_client->hasCapability("UIDL") || LoadSessionUidl())
+            return;
+        CountTimeout(spend);
+        useUidl = false;
+    };
 
-    LoadSessionUidl();
+    loadUidl();
     int failuresInRow = 0;
     // Entries exist only for messages actually read: the count drives no allocation.
     for (int n = 1; n <= count; ++n) {
-        if (Cancel || (Checker && Checker->AccountCancelled))
+        if (accountCancelled())
+            return cancelled();
+        if (Cancel)
             return giveUp(cancelledText(), 0);
-        if (!m_client->isConnected()) {
+        if (BudgetSpent(spend))
+            return giveUp(BudgetText(spend), 0);
+        // A second try only when the listing of ids broke the first one.
+        for (int session = 0; !m_client->isConnected(); ++session) {
+            if (session == 2) {
+                bool ignored = false;
+                TakeClientError(ignored, code, errorText);
+                return giveUp(errorText, code);
+            }
             bool connectFatal = false;
             int connectCode = 0;
             QString connectError;
-            if (!Connect(account, connectFatal, connectCode, connectError))
+            if (!Connect(account, connectFatal, connectCode, connectError)) {
+                if (accountCancelled())
+                    return cancelled();
+                CountTimeout(spend);
+                if (BudgetSpent(spend))
+                    return giveUp(BudgetText(spend), 0);
                 return giveUp(connectError.isEmpty() ? shuttingDownText() : connectError, connectCode);
-            LoadSessionUidl();
+            }
+            loadUidl();
+            if (BudgetSpent(spend))
+                return giveUp(BudgetText(spend), 0);
         }
         QByteArray header;
         qint64 size = -1;
         const bool read = m_client->top(n, 0, &header) && m_client->list(n, &size) && m_client->isConnected();
         if (!read) {
-            if (Cancel || (Checker && Checker->AccountCancelled))
+            if (accountCancelled())
+                return cancelled();
+            if (Cancel)
                 return giveUp(cancelledText(), 0);
             // This message is left out. A refusal leaves the session usable; a lost connection is made
             // again for the next message.
             bool ignored = false;
             TakeClientError(ignored, code, errorText);
+            CountTimeout(spend);
             if (!m_client->isConnected())
                 Disconnect();
+            if (BudgetSpent(spend))
+                return giveUp(BudgetText(spend), 0);
             if (++failuresInRow >= kMaxFailuresInRow)
                 return giveUp(errorText, code);
             continue;
@@ -494,6 +633,7 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
         auto *entry = new TMailEntry;
         // A header block that cannot be parsed still names a message the user must be able to delete.
         entry->Message.FillFromHeader(header);
+        entry->ScanDigest = HeaderDigest(header);
         entry->Size = clampToInt32(size);
         entry->Host = m_client->host();
         entry->UserName = m_client->userName();
@@ -501,11 +641,15 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
         entry->Checked = false;
         entry->State = msNormal;
         entry->DeleteMark = false;
-        if (m_sessionUidlLoaded)
-            entry->ServerUIDL = QString::fromLatin1(m_sessionUidl.value(n));
+        // An id that several messages share proves nothing about any of them.
+        const QByteArray uid = m_sessionUidlLoaded ? m_sessionUidl.value(n) : QByteArray();
+        if (!uid.isEmpty() && m_sessionUidlCount.value(uid) == 1)
+            entry->ServerUIDL = QString::fromLatin1(uid);
         target.append(entry);
     }
-    m_client->setMaxReplySize(previousLimit);
+    // STAT said there was mail: a mailbox of which nothing could be read is no empty mailbox.
+    if (target.size() == firstOwn)
+        return giveUp(nothingReadText(errorText), code);
     fatal = false;
     code = 0;
     errorText.clear();
@@ -518,23 +662,27 @@ TPop3Thread::Identity TPop3Thread::CheckIdentity(int n, const TMailEntry &expect
     if (!expected.ServerUIDL.isEmpty() && m_client->hasCapability("UIDL")) {
         if (LoadSessionUidl()) {
             const QByteArray want = expected.ServerUIDL.toLatin1();
-            if (m_sessionUidl.value(n) == want)
+            const int carriers = m_sessionUidlCount.value(want);
+            if (carriers == 0)
+                return Identity::Gone;
+            if (m_sessionUidl.value(n) != want)
+                return Identity::Changed;
+            if (carriers == 1)
                 return Identity::Same;
-            for (auto it = m_sessionUidl.cbegin(); it != m_sessionUidl.cend(); ++it)
-                if (it.value() == want)
-                    return Identity::Changed;
-            return Identity::Gone;
-        }
-        if (!m_client->isConnected())
+            // Another message now carries the same id: only size and header block can tell them apart.
+        } else if (!m_client->isConnected()) {
             return Identity::Failed;
+        }
         // The server refused its listing: compare size and header block instead.
     }
     // STAT leaves out what this session has deleted already; those keep their numbers until QUIT.
     int count = 0;
     if (!m_client->stat(&count))
         return Identity::Failed;
-    if (qint64(count) + m_sessionDeleted < n)
-        return Identity::Gone;
+    // Without a unique id, a shorter mailbox does not show that this message went: it may only have
+    // moved down, and the number may now name another one.
+    if (qint64(count) + m_sessionDeleted < n || expected.ScanDigest.isEmpty())
+        return Identity::Changed;
     qint64 size = -1;
     if (!m_client->list(n, &size))
         return Identity::Failed;
@@ -543,9 +691,7 @@ TPop3Thread::Identity TPop3Thread::CheckIdentity(int n, const TMailEntry &expect
     QByteArray header;
     if (!m_client->top(n, 0, &header))
         return Identity::Failed;
-    MailMessage now;
-    now.FillFromHeader(header);
-    return now.HeaderText() == expected.Message.HeaderText() ? Identity::Same : Identity::Changed;
+    return HeaderDigest(header) == expected.ScanDigest ? Identity::Same : Identity::Changed;
 }
 
 bool TPop3Thread::DeleteMessage(const TPOP3AccountSettings &account, int n, const TMailEntry &expected,
@@ -571,6 +717,12 @@ bool TPop3Thread::DeleteMessage(const TPOP3AccountSettings &account, int n, cons
             failed = true;
             failure = error.isEmpty() ? shuttingDownText() : error;
         }
+        if (!failed && m_deletionsLost) {
+            // Deletions accepted before were lost with their session: going on in a new one would report
+            // only part of the run as done.
+            LastErrorText = kDeletionNotCommittedText;
+            break;
+        }
         if (!failed) {
             if (n <= 0)
                 break;
@@ -590,7 +742,9 @@ bool TPop3Thread::DeleteMessage(const TPOP3AccountSettings &account, int n, cons
         }
         if (!failed) {
             if (m_client->dele(n)) {
-                m_sessionUidl.remove(n);
+                const QByteArray uid = m_sessionUidl.take(n);
+                if (!uid.isEmpty() && --m_sessionUidlCount[uid] <= 0)
+                    m_sessionUidlCount.remove(uid);
                 ++m_sessionDeleted;
                 result = true;
                 break;
@@ -623,56 +777,75 @@ bool TPop3Thread::DeleteMessage(const TPOP3AccountSettings &account, int n, cons
         if (ShuttingDown())
             break;
     }
-    if (!keepSession)
-        Disconnect();
+    if (!keepSession) {
+        QString notCommitted;
+        if (!CommitDeletions(notCommitted) && result) {
+            result = false;
+            LastErrorText = notCommitted;
+        }
+    }
     return result;
 }
 
+bool TPop3Thread::CommitDeletions(QString &errorText)
+{
+    errorText.clear();
+    Disconnect();
+    const bool committed = !m_deletionsLost;
+    m_deletionsLost = false;
+    if (!committed)
+        errorText = kDeletionNotCommittedText;
+    return committed;
+}
+
 bool TPop3Thread::FetchText(const TPOP3AccountSettings &account, int n, TMailEntry &entry, bool keepSession,
-                            bool &fatal, int &code, QString &errorText, const TMailEntry *expected)
+                            bool &fatal, int &code, QString &errorText)
 {
     if (!Connect(account, fatal, code, errorText))
         return false;
-    bool ok = true;
-    if (expected) {
-        // The text becomes the entry's message, which a later deletion compares with the server's: it must
-        // be the text of this message, not of whatever has its number now.
-        switch (CheckIdentity(n, *expected)) {
-        case Identity::Same:
-            break;
-        case Identity::Gone:
-            ok = false;
-            errorText = QStringLiteral("Die E-Mail befindet sich nicht mehr auf dem Server.");
-            break;
-        case Identity::Changed:
-            ok = false;
-            errorText = kMailboxChangedText;
-            break;
-        case Identity::Failed:
-            ok = false;
-            TakeClientError(fatal, code, errorText);
-            break;
-        }
-        if (!ok) {
-            fatal = true;
-            if (!keepSession)
-                Disconnect();
-            return false;
-        }
-    }
-    QByteArray raw;
-    ok = m_client->retr(n, &raw);
-    if (!ok) {
+    const auto end = qScopeGuard([this, keepSession] {
+        if (m_client)
+            m_client->setReplyDeadline(m_options.ReplyDeadlineMs);
+        if (!keepSession)
+            Disconnect();
+    });
+    // The text must be the text of this message, not of whatever has its number now.
+    switch (CheckIdentity(n, entry)) {
+    case Identity::Same:
+        break;
+    case Identity::Gone:
+        fatal = true;
+        errorText = QStringLiteral("Die E-Mail befindet sich nicht mehr auf dem Server.");
+        return false;
+    case Identity::Changed:
+        fatal = true;
+        errorText = kMailboxChangedText;
+        return false;
+    case Identity::Failed:
         TakeClientError(fatal, code, errorText);
-    } else if (!entry.Message.FillFromRaw(raw) && !entry.Message.HasText()) {
-        ok = false;
+        return false;
+    }
+    // A large message may take its time on a slow line, but a server that drips it must not hold the
+    // window for ever.
+    const qint64 sizeMs = qint64(std::max(entry.Size, 0)) * 1000 / kSlowestTextOctetsPerSecond;
+    m_client->setReplyDeadline(
+        int(std::min(std::max<qint64>(m_options.ReplyDeadlineMs, sizeMs), kMaxTextDeadlineMs)));
+    QByteArray raw;
+    if (!m_client->retr(n, &raw)) {
+        TakeClientError(fatal, code, errorText);
+        return false;
+    }
+    MailMessage message;
+    if (!message.FillFromRaw(raw) && !message.HasText()) {
         fatal = true;
         code = 0;
         errorText = QStringLiteral("Die E-Mail konnte nicht gelesen werden.");
+        return false;
     }
-    if (!keepSession)
-        Disconnect();
-    return ok;
+    // The identifier for the new-mail test stays the one the check computed.
+    message.UID = entry.Message.UID;
+    entry.Message = std::move(message);
+    return true;
 }
 
 bool TPop3Thread::TestAccount(const TPOP3AccountSettings &account, int &code, QString &errorText)
@@ -706,6 +879,9 @@ bool TPop3Thread::RunCheck(bool manual, bool countOnly, int accountIndex, bool &
     // The main window empties its list here, before the old entries are freed.
     Notify(&TPOP3Checker::RunStart);
     TotalCount = 0;
+    AnyCancelled = false;
+    RunComplete = false;
+    bool incomplete = accountIndex != -1;
     checker->AccountCancelled = false;
     FreeEntries();
     EnsureClient();
@@ -715,8 +891,10 @@ bool TPop3Thread::RunCheck(bool manual, bool countOnly, int accountIndex, bool &
     qint64 counted = 0;
     for (int i = 0; i < checker->Accounts.size(); ++i) {
         checker->AccountCancelled = false;
-        if (Cancel)
+        if (Cancel) {
+            incomplete = true;
             break;
+        }
         TPOP3AccountSettings &account = checker->Accounts[i];
         if (!account.Active || (accountIndex != -1 && accountIndex != i))
             continue;
@@ -725,7 +903,7 @@ bool TPop3Thread::RunCheck(bool manual, bool countOnly, int accountIndex, bool &
         Retries = std::max(1, account.ServerRetries);
         CheckInterval = checker->POP3Check.EMailCheckTime;
         int failed = 0;
-        AccountStatus = 0;
+        AccountStatus = asBegun;
         LastErrorText.clear();
         LastErrorCode = 0;
         if (manual && ReportProgress)
@@ -733,9 +911,16 @@ bool TPop3Thread::RunCheck(bool manual, bool countOnly, int accountIndex, bool &
 
         bool result = false;
         bool stopped = false;
+        bool cancelled = false;
+        // Shared by the attempts: a silent server costs its time-outs once, not once per attempt.
+        TScanBudget budget = NewScanBudget();
         for (int attempt = 0; attempt < Retries; ++attempt) {
             if (Cancel) {
                 stopped = true;
+                break;
+            }
+            if (attempt > 0 && BudgetSpent(budget)) {
+                failed = Retries;
                 break;
             }
             bool fatal = false;
@@ -744,16 +929,21 @@ bool TPop3Thread::RunCheck(bool manual, bool countOnly, int accountIndex, bool &
             bool ok = false;
             if (countOnly) {
                 int count = 0;
-                ok = CountMessages(account, count, fatal, code, error);
+                ok = CountMessages(account, count, fatal, code, error, &budget);
                 if (ok)
                     counted += count;
             } else {
-                ok = FetchHeaders(account, m_entries, fatal, code, error);
+                ok = FetchHeaders(account, m_entries, fatal, code, error, &budget);
             }
             Disconnect();
             if (ok) {
                 result = true;
                 someWorked = true;
+                break;
+            }
+            // The user's choice, not a failure: what was read stays, and the account is not tried again.
+            if (checker->AccountCancelled) {
+                cancelled = true;
                 break;
             }
             if (fatal) {
@@ -764,19 +954,29 @@ bool TPop3Thread::RunCheck(bool manual, bool countOnly, int accountIndex, bool &
             // An empty mailbox is no failure, yet it gives no reason to stop trying either.
             if (!countOnly)
                 result = !fatal;
-            if (checker->AccountCancelled) {
-                failed = Retries;
-                break;
-            }
         }
-        if (stopped)
+        if (stopped) {
+            incomplete = true;
             break;
-        lastResult = result;
-        account.CheckFailed = failed >= Retries;
-        AccountStatus = (!result || account.CheckFailed) ? 2 : 1;
+        }
+        if (cancelled) {
+            AnyCancelled = true;
+            lastResult = true;
+            account.CheckFailed = false;
+            AccountStatus = asCancelled;
+            LastErrorText.clear();
+            LastErrorCode = 0;
+        } else {
+            lastResult = result;
+            account.CheckFailed = failed >= Retries;
+            AccountStatus = (!result || account.CheckFailed) ? asFailed : asDone;
+        }
+        if (AccountStatus != asDone)
+            incomplete = true;
         if (manual && ReportProgress)
             Notify(&TPOP3Checker::Progress);
     }
+    RunComplete = !incomplete;
 
     allFailed = !lastResult && std::all_of(checker->Accounts.cbegin(), checker->Accounts.cend(),
                                            [](const TPOP3AccountSettings &a) { return a.CheckFailed; });
@@ -940,9 +1140,9 @@ int TPOP3Checker::CheckNow(int accountIndex)
         ErrorBox(QStringLiteral("%1 konnte auf Ihre E-Mail-Server nicht zugreifen.\rSind Sie überhaupt online?\r"
                                 "Greift gerade ein anderes Programm darauf zu?")
                      .arg(kProductName));
-    } else {
+    } else if (!m_quitRequested) {
         NewMailDetect();
-        if (worker->Entries().isEmpty()) {
+        if (worker->Entries().isEmpty() && !worker->AnyCancelled) {
             m_ui.HideMailIcon();
             m_ui.BringToForeground();
             InfoBox(QStringLiteral("Auf Ihren E-Mail-Server(n) befinden sich keine Nachrichten!"));
@@ -1006,8 +1206,10 @@ int TPOP3Checker::NewMailDetect()
         }
     }
     // Forget what the servers no longer hold. Letter case is ignored here as in the test above, so that
-    // a message found known is not dropped from the list and announced again by the next check.
-    KnownUIDs.removeIf([&carried](const QString &id) { return !carried.contains(id.toCaseFolded()); });
+    // a message found known is not dropped from the list and announced again by the next check. A run that
+    // missed an account (failed, cancelled, stopped) cannot tell: its messages would come back as new.
+    if (!m_worker || m_worker->RunComplete)
+        KnownUIDs.removeIf([&carried](const QString &id) { return !carried.contains(id.toCaseFolded()); });
 
     if (!fresh.isEmpty() && OnNewMails)
         OnNewMails(this, fresh);
@@ -1124,8 +1326,7 @@ bool TPOP3Checker::DeleteEntry(TMailEntry *entry, bool keepSession, QString &err
     }
     const int index = AccountIndexOf(*entry);
     if (index < 0) {
-        errorText = QStringLiteral("Das E-Mail-Konto %1@%2 ist nicht mehr eingerichtet.")
-                        .arg(entry->UserName, entry->Host);
+        errorText = accountGoneText(*entry);
         return false;
     }
     if (m_worker->DeleteMessage(Accounts.at(index), entry->MsgNumber, *entry, keepSession))
@@ -1137,10 +1338,18 @@ bool TPOP3Checker::DeleteEntry(TMailEntry *entry, bool keepSession, QString &err
     return false;
 }
 
-void TPOP3Checker::EndDeleteSession()
+bool TPOP3Checker::EndDeleteSession(QString *errorText)
 {
-    if (m_worker)
-        m_worker->FreeClient();
+    if (errorText)
+        errorText->clear();
+    if (!m_worker)
+        return true;
+    QString error;
+    const bool committed = m_worker->CommitDeletions(error);
+    m_worker->FreeClient();
+    if (errorText)
+        *errorText = error;
+    return committed;
 }
 
 void TPOP3Checker::RemoveEntry(TMailEntry *&entry)
@@ -1170,17 +1379,18 @@ bool TPOP3Checker::FetchEntryText(TMailEntry *entry, bool keepSession, QString *
             *errorText = busyText();
         return false;
     }
-    // What the check found identifies the message on the server; the fetch makes sure it is still there.
-    const TMailEntry expected = *entry;
-    entry->Message.Clear();
+    // The entry keeps its header block until a text replaces it: a failed fetch loses nothing.
     const int index = AccountIndexOf(*entry);
-    if (index < 0)
+    if (index < 0) {
+        if (errorText)
+            *errorText = accountGoneText(*entry);
         return false;
+    }
     bool fatal = false;
     int code = 0;
     QString error;
-    const bool ok = m_worker->FetchText(Accounts.at(index), entry->MsgNumber, *entry, keepSession, fatal, code,
-                                        error, &expected);
+    const bool ok =
+        m_worker->FetchText(Accounts.at(index), entry->MsgNumber, *entry, keepSession, fatal, code, error);
     if (errorText)
         *errorText = error;
     return ok;

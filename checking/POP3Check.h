@@ -11,6 +11,8 @@
 #include "Pop3Client.h"
 #include "TypeDef.h"
 
+#include <QDeadlineTimer>
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QMutex>
@@ -33,6 +35,13 @@ class TSpamDetector;
 struct TPop3Options {
     LineSocketFactory SocketFactory;          // empty: plain TCP
     int TimeoutMs = Pop3Client::kDefaultTimeoutMs; // connect and read time-outs
+    int ReplyDeadlineMs = Pop3Client::kDefaultReplyDeadlineMs; // one command's whole reply
+    // One account's scan gives up after MaxTimeouts time-outs (connecting, a line, a whole reply), and at
+    // the latest after ScanDeadlineMs plus ScanMsPerMessage for each message STAT announces (an hour at
+    // most), so that a silent or dripping server cannot hold a check for long.
+    int MaxTimeouts = 2;
+    int ScanDeadlineMs = 180000;
+    int ScanMsPerMessage = 1000;
     int FirstWakeMs = 10000;                  // first wake-up of the idle loop after the thread starts
     int WakeMs = 60000;                       // every later wake-up
     std::function<int32_t()> Clock;           // seconds since midnight; empty: the local time of day
@@ -44,6 +53,26 @@ struct TPop3Options {
 // The text of a deletion refused because the message at that number is no longer the one the list shows.
 inline const QString kMailboxChangedText =
     QStringLiteral("Das Postfach hat sich seit der letzten Prüfung verändert. Bitte prüfen Sie es erneut.");
+// The text of deletions the server may not have carried out: their session ended without a QUIT that the
+// server answered with +OK, and a POP3 server deletes only then.
+inline const QString kDeletionNotCommittedText =
+    QStringLiteral("Der Server hat das Ende der Sitzung nicht bestätigt, daher wurden die E-Mails möglicherweise "
+                   "nicht gelöscht. Bitte prüfen Sie das Postfach erneut.");
+
+// TPop3Thread::AccountStatus, and the status of a progress line (ICheckerUI::ProgressLine).
+enum TAccountStatus : int32_t {
+    asBegun = 0,
+    asDone = 1,
+    asFailed = 2,
+    asCancelled = 3, // the user gave the account up; what was read of it stays
+};
+
+// What one account's scan may still spend: its deadline and the time-outs it has had.
+struct TScanBudget {
+    QDeadlineTimer Deadline;
+    int Timeouts = 0;
+    bool Extended = false; // the deadline has grown by the messages STAT announced
+};
 
 class TPop3Thread : public QThread {
     Q_OBJECT
@@ -62,11 +91,15 @@ public:
     int32_t Retries = 1;
     bool ReportProgress = false;
     TPOP3Checker *Checker;
-    int32_t AccountStatus = 0;                // 0 begun, 1 finished well, 2 failed
+    int32_t AccountStatus = asBegun;
     QString ProgressAccount;                  // "UserName@Host" of the account being checked
     QString LastErrorText;
     int32_t LastErrorCode = 0;
     int32_t TotalCount = 0;
+    bool AnyCancelled = false;                // the user cancelled an account of the last run
+    // The last run read every active account to the end: only then does what it found tell which known
+    // messages are gone from the servers.
+    bool RunComplete = false;
     int32_t WaitSeconds = -99;                // -99: no count-down window was shown
     bool CheckSucceeded = false;
 
@@ -98,22 +131,33 @@ public:
 
     // --- session operations (any thread, one at a time) ---
     bool Connect(const TPOP3AccountSettings &account, bool &fatal, int &code, QString &errorText);
+    // Connect and STAT. With a budget, its time-outs count there and its deadline caps every wait.
     bool CountMessages(const TPOP3AccountSettings &account, int &count, bool &fatal, int &code,
-                       QString &errorText);
+                       QString &errorText, TScanBudget *budget = nullptr);
     // Appends one entry per message read to target. An empty mailbox returns false without fatal. Gives up
     // on the account (false, fatal, and the entries of this call removed again) when a lost connection
-    // cannot be made again, on cancel, or when the server keeps failing message after message.
+    // cannot be made again, when the budget is spent (its own one without a budget), when the whole run
+    // is stopped, when the server keeps failing message after message, or when not one of the messages
+    // STAT announced could be read. When the user cancels the account, the entries read so far stay:
+    // false without fatal, with the cancel text.
     bool FetchHeaders(const TPOP3AccountSettings &account, QList<TMailEntry *> &target, bool &fatal, int &code,
-                      QString &errorText);
-    // Deletes message n after making sure it is still the message of expected (by its UIDL, else by size
-    // and header block). False with an empty LastErrorText: the message is gone already. False with
-    // kMailboxChangedText: another message now has that number, nothing was deleted.
+                      QString &errorText, TScanBudget *budget = nullptr);
+    // Deletes message n after making sure it is still the message the check saw (expected's ServerUIDL,
+    // else its Size and ScanDigest). False with an empty LastErrorText: the message is gone already. False
+    // with kMailboxChangedText: that cannot be proven, nothing was deleted. With keepSession the deletion
+    // is only accepted so far: the server carries it out when CommitDeletions succeeds. Without it, the
+    // session is ended here and a QUIT the server does not confirm makes the result false
+    // (kDeletionNotCommittedText).
     bool DeleteMessage(const TPOP3AccountSettings &account, int n, const TMailEntry &expected,
                        bool keepSession);
-    // RETR n, parsed into entry.Message (which the caller has cleared). With expected, the message at n
-    // must still be that one (as for a deletion); otherwise nothing is fetched and the error says why.
+    // Ends the session; true when every deletion accepted since the last call was carried out (each
+    // session that had one ended with a QUIT the server answered +OK). Otherwise false with
+    // kDeletionNotCommittedText.
+    bool CommitDeletions(QString &errorText);
+    // RETR n into a fresh message that replaces entry.Message only when it could be read, after making
+    // sure the number still names the message the check saw (as for a deletion); entry's scan fields stay.
     bool FetchText(const TPOP3AccountSettings &account, int n, TMailEntry &entry, bool keepSession, bool &fatal,
-                   int &code, QString &errorText, const TMailEntry *expected = nullptr);
+                   int &code, QString &errorText);
     bool TestAccount(const TPOP3AccountSettings &account, int &code, QString &errorText);
     // One check over the coordinator's accounts (accountIndex -1 = all).
     bool RunCheck(bool manual, bool countOnly, int accountIndex, bool &allFailed);
@@ -129,6 +173,10 @@ public:
     void AbortSession();
     // Seconds since midnight of the current local time (or the test clock).
     int32_t NowSeconds() const;
+    // What ScanDigest holds for a header block as TOP n 0 delivers it.
+    static QByteArray HeaderDigest(const QByteArray &headerBlock);
+    // A fresh budget for one account's scan.
+    TScanBudget NewScanBudget() const;
 
 Q_SIGNALS:
     // Emitted from the thread when a timed check has ended (WaitUntilIdle listens for it).
@@ -153,6 +201,15 @@ private:
     Identity CheckIdentity(int n, const TMailEntry &expected);
     void ClearSession();
     void WaitMs(int ms);
+    // The connect time-out, cut short by the client's deadline.
+    void CapConnectTimeout();
+    bool BudgetSpent(const TScanBudget &budget) const;
+    QString BudgetText(const TScanBudget &budget) const;
+    // Counts the client's last failure in the budget when it was a time-out.
+    void CountTimeout(TScanBudget &budget) const;
+    // Lets the scan's deadline grow by the messages STAT announced (once per budget), and caps the
+    // client's waits by it.
+    void ApplyBudget(TScanBudget &budget, int count) const;
 
     TPop3Options m_options;
     QList<TMailEntry *> m_entries;
@@ -160,10 +217,13 @@ private:
     mutable QMutex m_clientMutex;                 // guards m_client against AbortSession from another thread
     std::atomic<QThread *> m_sessionThread{nullptr}; // the thread that created the client
 
-    // The session's UIDL listing (message number -> unique id), read at most once per session.
+    // The session's UIDL listing (message number -> unique id), read at most once per session, and how
+    // many messages of it carry each id.
     QMap<int, QByteArray> m_sessionUidl;
+    QHash<QByteArray, int> m_sessionUidlCount;
     bool m_sessionUidlLoaded = false;
-    int m_sessionDeleted = 0; // DELE commands this session has sent successfully
+    int m_sessionDeleted = 0;     // DELE commands this session has sent successfully
+    bool m_deletionsLost = false; // since the last CommitDeletions, a session with DELEs ended unconfirmed
 
     mutable QMutex m_stateMutex;
     QWaitCondition m_wake;
@@ -218,8 +278,12 @@ public:
     static QString UIDOf(TMailEntry &entry);
     int NewMailDetect();
     bool TestAccount(const TPOP3AccountSettings &account, QString &errorText, int &code);
+    // With keepSession the deletion is only accepted so far; EndDeleteSession tells whether it was
+    // carried out.
     bool DeleteEntry(TMailEntry *entry, bool keepSession, QString &errorText);
-    void EndDeleteSession();
+    // Closes a session kept open by DeleteEntry; true when the server carried out every deletion accepted
+    // since the previous call, otherwise false with the reason in errorText.
+    bool EndDeleteSession(QString *errorText = nullptr);
     // Removes the entry from the result list and MailList, frees it when the worker owned it, and
     // clears the caller's pointer.
     void RemoveEntry(TMailEntry *&entry);

@@ -4,7 +4,9 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <limits>
 #include <utility>
 
 namespace {
@@ -18,6 +20,10 @@ bool hasLineBreak(const QByteArray &bytes)
 {
     return bytes.contains('\r') || bytes.contains('\n') || bytes.contains('\0');
 }
+
+constexpr qint64 kNoLimit = std::numeric_limits<qint64>::max();
+// "number uid" and its line end, at their longest.
+constexpr qint64 kMaxListingLine = 10 + 1 + Pop3Client::kMaxUidLength + 2;
 
 // Blank-separated words of a reply text (runs of blanks count as one separator).
 QByteArrayList words(const QByteArray &text)
@@ -147,6 +153,7 @@ void Pop3Client::resetReply()
 void Pop3Client::dropConnection()
 {
     m_loggedIn = false;
+    m_sessionCount = -1;
     m_socket->discardInput();
     m_socket->close();
 }
@@ -158,9 +165,27 @@ bool Pop3Client::socketFailure(LineSocket::Status status)
     return setError(socketErrorKind<Error>(status), text);
 }
 
+Pop3Client::ReplyLimit Pop3Client::limitFor(const QByteArray &line) const
+{
+    const QByteArrayList w = words(line);
+    const QByteArray command = w.isEmpty() ? QByteArray() : w.first().toUpper();
+    if (command == "CAPA")
+        return {kMaxCapabilityListing, kNoLimit};
+    if (command == "TOP" && w.size() > 2 && w.at(2) == "0")
+        return {m_maxHeaderSize, kNoLimit};
+    if ((command == "UIDL" || command == "LIST") && w.size() == 1) {
+        // One line per message: the server's own count bounds what it may list.
+        const qint64 messages = m_sessionCount >= 0 ? std::min(m_sessionCount, kMaxListedMessages)
+                                                    : kMaxListedMessages;
+        return {messages * kMaxListingLine, messages};
+    }
+    return {m_maxReplySize, kNoLimit};
+}
+
 bool Pop3Client::sendLine(const QByteArray &line)
 {
     resetReply();
+    m_replyLimit = limitFor(line);
     trace("C", line);
     const LineSocket::Status status = m_socket->write(line + "\r\n");
     if (status != LineSocket::Status::Ok)
@@ -168,14 +193,42 @@ bool Pop3Client::sendLine(const QByteArray &line)
     return true;
 }
 
+bool Pop3Client::readReplyLine(QByteArray *line)
+{
+    enum class Bound { Line, Reply, Overall } bound = Bound::Line;
+    qint64 wait = std::max(m_readTimeoutMs, 0);
+    const qint64 replyLeft = m_replyDeadline.remainingTime();
+    if (replyLeft >= 0 && replyLeft < wait) {
+        wait = replyLeft;
+        bound = Bound::Reply;
+    }
+    const qint64 left = m_deadline.remainingTime();
+    if (left >= 0 && left < wait) {
+        wait = left;
+        bound = Bound::Overall;
+    }
+    const LineSocket::Status status = m_socket->readLine(line, int(wait), m_maxLineLength);
+    if (status == LineSocket::Status::Ok) {
+        trace("S", *line);
+        return true;
+    }
+    socketFailure(status);
+    if (status == LineSocket::Status::TimedOut && bound == Bound::Reply)
+        m_lastErrorText = QStringLiteral(
+            "Zeitüberschreitung: Der Server hat seine Antwort nicht in der vorgesehenen Zeit vollständig gesendet.");
+    else if (status == LineSocket::Status::TimedOut && bound == Bound::Overall)
+        m_lastErrorText = QStringLiteral("Zeitüberschreitung: Die für diesen Server vorgesehene Zeit ist abgelaufen.");
+    return false;
+}
+
 bool Pop3Client::readStatus(Reply *reply)
 {
     resetReply();
+    // A status line begins every reply, the greeting included: the whole reply is measured from here.
+    m_replyDeadline = QDeadlineTimer(std::max(m_replyDeadlineMs, 0));
     QByteArray line;
-    const LineSocket::Status status = m_socket->readLine(&line, m_readTimeoutMs, m_maxLineLength);
-    if (status != LineSocket::Status::Ok)
-        return socketFailure(status);
-    trace("S", line);
+    if (!readReplyLine(&line))
+        return false;
     const qsizetype blank = line.indexOf(' ');
     const QByteArray word = blank < 0 ? line : line.left(blank);
     m_lastReply = line;
@@ -211,23 +264,29 @@ bool Pop3Client::simpleCommand(const QByteArray &line)
 
 bool Pop3Client::readMultiLine(const std::function<void(const QByteArray &line)> &sink)
 {
+    const ReplyLimit limit = m_replyLimit;
     qint64 total = 0;
+    qint64 lines = 0;
     QByteArray line;
     for (;;) {
-        const LineSocket::Status status = m_socket->readLine(&line, m_readTimeoutMs, m_maxLineLength);
-        if (status != LineSocket::Status::Ok)
-            return socketFailure(status);
-        trace("S", line);
+        if (!readReplyLine(&line))
+            return false;
         if (line == ".")
             return true;
         if (line.startsWith('.'))
             line.remove(0, 1);
         total += line.size() + 2;
-        if (total > m_maxReplySize) {
+        if (total > limit.octets) {
             dropConnection();
             return setError(Error::ReplyTooLarge,
                             QStringLiteral("Die Antwort des Servers ist zu groß (mehr als %1 Bytes).")
-                                .arg(m_maxReplySize));
+                                .arg(limit.octets));
+        }
+        if (++lines > limit.lines) {
+            dropConnection();
+            return setError(Error::ReplyTooLarge,
+                            QStringLiteral("Die Antwort des Servers ist zu lang (mehr als %1 Zeilen).")
+                                .arg(limit.lines));
         }
         sink(line);
     }
@@ -349,6 +408,7 @@ bool Pop3Client::stat(int *count, qint64 *octets)
     if (!ok || n < 0)
         return protocolError();
     *count = n;
+    m_sessionCount = std::max(m_sessionCount, n);
     if (octets) {
         const qint64 size = w.size() > 1 ? w.at(1).toLongLong(&ok) : -1;
         *octets = (w.size() > 1 && ok && size >= 0) ? size : -1;
@@ -407,11 +467,12 @@ bool Pop3Client::uidl(QMap<int, QByteArray> *uids)
     if (!busy || !requireSession() || !simpleCommand("UIDL"))
         return false;
     QMap<int, QByteArray> listing;
-    const bool ok = readMultiLine([&listing](const QByteArray &line) {
+    const int highest = m_sessionCount >= 0 ? m_sessionCount : kMaxListedMessages;
+    const bool ok = readMultiLine([&listing, highest](const QByteArray &line) {
         const QByteArrayList w = words(line);
         bool numeric = false;
         const int n = w.size() >= 2 ? w.first().toInt(&numeric) : 0;
-        if (numeric && n >= 1)
+        if (numeric && n >= 1 && n <= highest && w.at(1).size() <= kMaxUidLength)
             listing.insert(n, w.at(1));
     });
     if (ok)
@@ -456,11 +517,11 @@ bool Pop3Client::quit()
     return ok;
 }
 
-void Pop3Client::disconnect(bool sendQuit)
+bool Pop3Client::disconnect(bool sendQuit)
 {
     if (m_busy) {
         abort();
-        return;
+        return false;
     }
     const QByteArray reply = m_lastReply;
     const QByteArray rawText = m_lastReplyRawText;
@@ -468,8 +529,7 @@ void Pop3Client::disconnect(bool sendQuit)
     const int code = m_lastReplyCode;
     const Error error = m_lastError;
     const QString errorText = m_lastErrorText;
-    if (sendQuit && m_socket->isConnected())
-        quit();
+    const bool committed = sendQuit && m_socket->isConnected() && quit();
     dropConnection();
     m_lastReply = reply;
     m_lastReplyRawText = rawText;
@@ -477,6 +537,7 @@ void Pop3Client::disconnect(bool sendQuit)
     m_lastReplyCode = code;
     m_lastError = error;
     m_lastErrorText = errorText;
+    return committed;
 }
 
 void Pop3Client::forceClose()

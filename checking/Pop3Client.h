@@ -12,6 +12,11 @@
 // client drops the connection, so a late reply can never be taken for the answer to a later command.
 // A -ERR reply leaves the session open.
 //
+// Nothing a server sends can make the client wait or collect without end: every line has the read
+// time-out, every whole reply (status line and listing) the reply deadline, and every multi-line reply a
+// size that fits it (the capability listing a few KiB, a header block 4 MiB, a UIDL listing in proportion
+// to the session's STAT count, other replies maxReplySize()). setDeadline() caps all waits at once.
+//
 // Thread use: all calls come from one thread at a time (the one that connected, for the default
 // transport), except abort(), which any thread may call. A call made while another operation of the same
 // client is still waiting (from an event handler that runs during the wait) fails with Error::Busy;
@@ -23,6 +28,7 @@
 
 #include <QByteArray>
 #include <QByteArrayList>
+#include <QDeadlineTimer>
 #include <QMap>
 #include <QString>
 
@@ -38,8 +44,8 @@ public:
         ServerError,     // the server answered -ERR; lastErrorText() is its text
         ProtocolError,   // a reply that is neither +OK nor -ERR, or one that cannot be read as specified
         LineTooLong,     // a reply line longer than maxLineLength()
-        ReplyTooLarge,   // a multi-line reply larger than maxReplySize()
-        TimedOut,        // no (complete) reply within the time-out
+        ReplyTooLarge,   // a multi-line reply larger than its limit
+        TimedOut,        // no (complete) reply within the time-out, the reply deadline or the deadline
         ConnectionLost,  // could not connect, or the connection was closed or failed
         Aborted,         // abort() was called
         NotConnected,    // a command without a session
@@ -49,8 +55,17 @@ public:
     };
 
     static constexpr int kDefaultTimeoutMs = 60000;
+    static constexpr int kDefaultReplyDeadlineMs = 75000;
     static constexpr int kDefaultMaxLineLength = 65536;
     static constexpr qint64 kDefaultMaxReplySize = qint64(256) * 1024 * 1024;
+    // A header block larger than this is not a header block; it would only fill the memory.
+    static constexpr qint64 kDefaultMaxHeaderSize = qint64(4) * 1024 * 1024;
+    // Real capability listings are a few hundred octets.
+    static constexpr qint64 kMaxCapabilityListing = 8 * 1024;
+    // RFC 1939: a unique-id is 1 to 70 characters.
+    static constexpr int kMaxUidLength = 70;
+    // A UIDL listing is never read for more messages than this, whatever STAT said.
+    static constexpr int kMaxListedMessages = 1000000;
 
     // The socket comes from factory (the real TCP transport when it is empty) and is kept for the client's
     // whole life, so abort() always reaches the connection in use.
@@ -75,12 +90,23 @@ public:
     int connectTimeout() const { return m_connectTimeoutMs; }
     void setReadTimeout(int ms) { m_readTimeoutMs = ms; }
     int readTimeout() const { return m_readTimeoutMs; }
+    // The longest time a whole reply may take from the wait for its status line to its last line, so that
+    // a reply dripped in one line at a time still ends.
+    void setReplyDeadline(int ms) { m_replyDeadlineMs = ms; }
+    int replyDeadline() const { return m_replyDeadlineMs; }
+    // A point in time after which no wait of this client goes on (Forever: none). Waits that would reach
+    // beyond it are cut short and fail with Error::TimedOut.
+    void setDeadline(QDeadlineTimer deadline) { m_deadline = deadline; }
+    QDeadlineTimer deadline() const { return m_deadline; }
     // Longest reply line accepted, in octets without the line end.
     void setMaxLineLength(int octets) { m_maxLineLength = octets; }
     int maxLineLength() const { return m_maxLineLength; }
-    // Largest multi-line reply (TOP, RETR, UIDL, CAPA) accepted, in octets after unstuffing.
+    // Largest RETR reply, or TOP with body lines, accepted, in octets after unstuffing.
     void setMaxReplySize(qint64 octets) { m_maxReplySize = octets; }
     qint64 maxReplySize() const { return m_maxReplySize; }
+    // Largest header block (TOP n 0) accepted.
+    void setMaxHeaderSize(qint64 octets) { m_maxHeaderSize = octets; }
+    qint64 maxHeaderSize() const { return m_maxHeaderSize; }
 
     // Opens a session: any old one is dropped without QUIT; TCP connect; the greeting, which must be +OK
     // (a "<...>" in it is kept as the APOP timestamp); CAPA, where +OK and -ERR both do (the listing of a
@@ -94,6 +120,9 @@ public:
     // STAT: the number of messages (the reply's first word) and, when given, their total size (its
     // second word, -1 when missing).
     bool stat(int *count, qint64 *octets = nullptr);
+    // The highest message count STAT gave in this session (message numbers stay valid until QUIT, so it
+    // bounds them); -1 before the first STAT.
+    int sessionMessageCount() const { return m_sessionCount; }
     // TOP n lines: the header block and the first lines of the body, dot-unstuffed, each line ending in
     // CR LF (the empty line after the header block included). lines = 0 gives the header block only.
     bool top(int n, int lines, QByteArray *text);
@@ -104,7 +133,9 @@ public:
     bool dele(int n);
     bool noop();
     // UIDL: every message's unique-id listing, by message number; lines that do not read as
-    // "number uid" are left out.
+    // "number uid" with a number up to sessionMessageCount() and an id of at most kMaxUidLength octets are
+    // left out. The listing may have one line per message of the session's STAT count (kMaxListedMessages
+    // without a STAT); a longer one fails with Error::ReplyTooLarge.
     bool uidl(QMap<int, QByteArray> *uids);
     // UIDL n: that message's unique-id listing.
     bool uidl(int n, QByteArray *uid);
@@ -114,9 +145,10 @@ public:
     // QUIT expecting +OK (the server commits deletions only then), then closes. True when QUIT got +OK;
     // the connection is closed in every case.
     bool quit();
-    // Closes the session, sending QUIT first when asked. Errors are ignored, and the last reply and error
-    // stay as they were, so a caller can still read why the operation before failed.
-    void disconnect(bool sendQuit = true);
+    // Closes the session, sending QUIT first when asked; true when a QUIT was answered +OK. Errors are
+    // otherwise ignored, and the last reply and error stay as they were, so a caller can still read why
+    // the operation before failed.
+    bool disconnect(bool sendQuit = true);
     // Throws away unread input and drops the connection at once; last reply and error stay as well.
     void forceClose();
     // Thread-safe: makes the operation waiting now (or the next one, until a new connect) fail with
@@ -146,15 +178,24 @@ public:
 private:
     enum class Reply { Ok, Err, Invalid };
     class BusyGuard;
+    // What the multi-line reply now being read may hold.
+    struct ReplyLimit {
+        qint64 octets;
+        qint64 lines;
+    };
 
     bool login();
+    // Sends one command line; the limit of its multi-line reply follows from the command (see limitFor).
     bool sendLine(const QByteArray &line);
-    // Reads one status line into the last-reply fields.
+    ReplyLimit limitFor(const QByteArray &line) const;
+    // Reads one line of a reply within the read time-out, the reply deadline and the deadline.
+    bool readReplyLine(QByteArray *line);
+    // Reads one status line into the last-reply fields; it starts the reply deadline.
     bool readStatus(Reply *reply);
     // Sends a command and reads its status line; true on +OK. On -ERR or an invalid reply the error is set.
     bool simpleCommand(const QByteArray &line);
     // Reads the lines of a multi-line reply up to the terminating "." line and hands each one, unstuffed
-    // and without its line end, to sink.
+    // and without its line end, to sink; a reply beyond the current limit fails.
     bool readMultiLine(const std::function<void(const QByteArray &line)> &sink);
     // A command with a multi-line reply, collected into *data with CR LF after every line.
     bool multiLineCommand(const QByteArray &line, QByteArray *data);
@@ -180,11 +221,17 @@ private:
     AuthKind m_authKind = AuthKind::UserPass;
     int m_connectTimeoutMs = kDefaultTimeoutMs;
     int m_readTimeoutMs = kDefaultTimeoutMs;
+    int m_replyDeadlineMs = kDefaultReplyDeadlineMs;
+    QDeadlineTimer m_deadline{QDeadlineTimer::Forever};
     int m_maxLineLength = kDefaultMaxLineLength;
     qint64 m_maxReplySize = kDefaultMaxReplySize;
+    qint64 m_maxHeaderSize = kDefaultMaxHeaderSize;
 
     bool m_loggedIn = false;
     bool m_busy = false;
+    int m_sessionCount = -1;
+    QDeadlineTimer m_replyDeadline; // of the reply being read
+    ReplyLimit m_replyLimit{0, 0};  // of the multi-line reply being read
     bool m_trace = false;
     QByteArray m_greeting;
     QByteArray m_apopTimestamp;

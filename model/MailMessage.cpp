@@ -8,6 +8,7 @@
 #include <gmime/gmime.h>
 
 #include <algorithm>
+#include <cctype>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -190,30 +191,134 @@ QStringList rawHeaderValues(const QStringList &headers, const QString &name, boo
     return values;
 }
 
-// GMime 3.2.13 joins adjacent base64 encoded words of one charset before decoding them, and the padding
-// of a first word ("=?utf-8?B?SGVsbG8=?= =?utf-8?B?IHdvcmxk?=") then swallows the rest of the text (GMime
-// issue 133, fixed in later releases). The same bytes written as Q words are joined without harm.
-QString base64WordsAsQ(const QString &raw)
+// NUL bytes dropped: GMime hands header text over as C strings, which would end at the first of them and
+// lose the rest of the field.
+QByteArray withoutNul(QByteArray bytes)
 {
-    if (!raw.contains(QLatin1String("?b?"), Qt::CaseInsensitive))
+    if (bytes.contains('\0'))
+        bytes.removeIf([](char c) { return c == '\0'; });
+    return bytes;
+}
+
+bool startsWithOneOf(const QByteArray &name, std::initializer_list<const char *> prefixes)
+{
+    for (const char *prefix : prefixes)
+        if (name.startsWith(prefix))
+            return true;
+    return false;
+}
+
+// The decoder for text in a charset in which a NUL character is not the byte 0 (UTF-16, UTF-32, UTF-7);
+// an invalid one for every other charset. Without a byte order mark, UTF-16 and UTF-32 are big-endian
+// (RFC 2781), not the host's order Qt would take.
+QStringDecoder wideDecoder(const QByteArray &name, const QByteArray &bytes)
+{
+    const bool endianNamed = name.endsWith("le") || name.endsWith("be");
+    if (startsWithOneOf(name, {"utf-16", "utf16", "ucs-2", "ucs2"}))
+        return QStringDecoder(endianNamed ? name.constData()
+                              : bytes.startsWith("\xFF\xFE") ? "utf-16le"
+                                                               : "utf-16be");
+    if (startsWithOneOf(name, {"utf-32", "utf32", "ucs-4", "ucs4"}))
+        return QStringDecoder(endianNamed ? name.constData()
+                              : bytes.startsWith(QByteArray("\xFF\xFE\0\0", 4)) ? "utf-32le"
+                                                                                  : "utf-32be");
+    if (startsWithOneOf(name, {"utf-7", "utf7", "unicode-1-1-utf-7"}))
+        return QStringDecoder(name.constData());
+    return QStringDecoder();
+}
+
+// The bytes of a Q-encoded word: "_" is a blank, "=XX" a byte, anything else itself (so a broken "=ZZ"
+// stays as it stands, as GMime shows it).
+QByteArray decodeQ(const QByteArray &text)
+{
+    QByteArray out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text.at(i);
+        if (c == '_') {
+            out.append(' ');
+        } else if (c == '=' && i + 2 < text.size() && std::isxdigit(uchar(text.at(i + 1)))
+                   && std::isxdigit(uchar(text.at(i + 2)))) {
+            out.append(QByteArray::fromHex(text.mid(i + 1, 2)));
+            i += 2;
+        } else {
+            out.append(c);
+        }
+    }
+    return out;
+}
+
+QString encodedWordQ(const QByteArray &charset, const QByteArray &bytes)
+{
+    QString out = QStringLiteral("=?") + QString::fromLatin1(charset) + QStringLiteral("?Q?");
+    for (const char c : bytes) {
+        const uchar u = uchar(c);
+        if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9'))
+            out += QLatin1Char(c);
+        else
+            out += QString::asprintf("=%02X", unsigned(u));
+    }
+    return out + QStringLiteral("?=");
+}
+
+// Encoded words rewritten so that GMime decodes them whole:
+// - every run of adjacent words of one charset becomes one Q word with the run's bytes, as RFC 2047 reads
+//   them: a character split across two words stays whole, and GMime 3.2.13's joining of base64 words, whose
+//   padding then swallows the rest of the text (GMime issue 133), never happens;
+// - NUL characters are dropped: GMime hands its result over as a C string, which would end at the first of
+//   them and lose everything after it. In UTF-16, UTF-32 and UTF-7 a NUL is not a 0 byte, so runs in those
+//   are decoded here and passed on as UTF-8.
+// A word that does not decode (bad base64) is left as it is.
+QString normalizeEncodedWords(const QString &raw)
+{
+    if (!raw.contains(QLatin1String("=?")))
         return raw;
-    const QRegularExpression word(QStringLiteral(R"(=\?([^?\s]+)\?[bB]\?([A-Za-z0-9+/=]*)\?=)"));
-    QString out;
-    qsizetype last = 0;
+    static const QRegularExpression word(QStringLiteral(R"(=\?([^?\s]+)\?([bBqQ])\?([^?\s]*)\?=)"));
+    struct Run {
+        qsizetype start;
+        qsizetype end;
+        QByteArray charset; // as written, with any "*language"
+        QByteArray bytes;
+    };
+    QList<Run> runs;
     for (QRegularExpressionMatchIterator it = word.globalMatch(raw); it.hasNext();) {
         const QRegularExpressionMatch m = it.next();
-        out += QStringView(raw).mid(last, m.capturedStart() - last);
-        last = m.capturedEnd();
-        const QByteArray::FromBase64Result decoded =
-            QByteArray::fromBase64Encoding(m.captured(2).toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
-        if (!decoded) {
-            out += m.captured(0);
-            continue;
+        const QByteArray text = m.captured(3).toLatin1();
+        QByteArray bytes;
+        if (m.captured(2).compare(QLatin1String("b"), Qt::CaseInsensitive) == 0) {
+            const QByteArray::FromBase64Result decoded =
+                QByteArray::fromBase64Encoding(text, QByteArray::AbortOnBase64DecodingErrors);
+            if (!decoded)
+                continue;
+            bytes = *decoded;
+        } else {
+            bytes = decodeQ(text);
         }
-        out += QStringLiteral("=?") + m.captured(1) + QStringLiteral("?Q?");
-        for (const char c : *decoded)
-            out += QString::asprintf("=%02X", unsigned(static_cast<unsigned char>(c)));
-        out += QStringLiteral("?=");
+        const QByteArray charset = m.captured(1).toLatin1();
+        const bool joins = !runs.isEmpty() && runs.last().charset.compare(charset, Qt::CaseInsensitive) == 0
+                           && QStringView(raw).mid(runs.last().end, m.capturedStart() - runs.last().end).trimmed().isEmpty();
+        if (joins) {
+            runs.last().end = m.capturedEnd();
+            runs.last().bytes += bytes;
+        } else {
+            runs.append({m.capturedStart(), m.capturedEnd(), charset, bytes});
+        }
+    }
+    QString out;
+    qsizetype last = 0;
+    for (const Run &run : std::as_const(runs)) {
+        out += QStringView(raw).mid(last, run.start - last);
+        last = run.end;
+        const qsizetype star = run.charset.indexOf('*'); // a "*language" suffix (RFC 2231)
+        const QByteArray name = (star < 0 ? run.charset : run.charset.first(star)).toLower();
+        QStringDecoder wide = wideDecoder(name, run.bytes);
+        if (wide.isValid()) {
+            QString text = wide.decode(run.bytes);
+            text.remove(QChar(0));
+            out += encodedWordQ("UTF-8", text.toUtf8());
+        } else {
+            out += encodedWordQ(run.charset, withoutNul(run.bytes));
+        }
     }
     out += QStringView(raw).mid(last);
     return out;
@@ -223,7 +328,7 @@ QString decodeHeaderText(const QString &raw)
 {
     if (raw.isEmpty())
         return QString();
-    const QByteArray utf8 = base64WordsAsQ(raw).toUtf8();
+    const QByteArray utf8 = normalizeEncodedWords(raw).toUtf8();
     CharPtr decoded(g_mime_utils_header_decode_text(parserOptions(), utf8.constData()));
     return decoded ? QString::fromUtf8(decoded.get()).trimmed() : raw;
 }
@@ -285,6 +390,16 @@ void splitAtEmptyLine(const QByteArray &raw, QByteArray *header, QByteArray *bod
     body->clear();
 }
 
+// A raw message with the NUL bytes of its header block dropped; the body stays as it is.
+QByteArray headerWithoutNul(const QByteArray &raw)
+{
+    QByteArray header, body;
+    splitAtEmptyLine(raw, &header, &body);
+    if (!header.contains('\0'))
+        return raw;
+    return withoutNul(header) + raw.mid(header.size());
+}
+
 // ---- Addresses, dates, content types --------------------------------------------------------------
 
 void appendAddresses(InternetAddressList *list, QList<TMailAddress> *out, int depth = 0)
@@ -309,7 +424,7 @@ QList<TMailAddress> parseAddresses(const QStringList &rawValues)
 {
     QList<TMailAddress> out;
     for (const QString &raw : rawValues) {
-        const QByteArray utf8 = base64WordsAsQ(raw).toUtf8();
+        const QByteArray utf8 = normalizeEncodedWords(raw).toUtf8();
         GPtr<InternetAddressList> list(internet_address_list_parse(parserOptions(), utf8.constData()));
         appendAddresses(list.get(), &out);
     }
@@ -483,6 +598,24 @@ QList<TMailPart> flattenParts(GMimeMultipart *root, bool noDecode)
 
 // ---- Composing -------------------------------------------------------------------------------------
 
+// One header line, folded before blanks so that its lines stay within 78 octets where the words allow.
+QByteArray foldedLine(const QByteArray &line)
+{
+    constexpr qsizetype kWidth = 78;
+    QByteArray out;
+    qsizetype start = 0;
+    while (line.size() - start > kWidth) {
+        qsizetype cut = line.lastIndexOf(' ', start + kWidth);
+        if (cut <= start)
+            cut = line.indexOf(' ', start + kWidth); // one long word: the line is as long as it must be
+        if (cut < 0)
+            break;
+        out += line.mid(start, cut - start) + "\r\n";
+        start = cut; // the blank begins the continuation line
+    }
+    return out + line.mid(start) + "\r\n";
+}
+
 bool isFieldHeader(QStringView name)
 {
     static const char *const fields[] = {"From", "To", "Cc", "Subject", "Date", "Message-ID"};
@@ -604,6 +737,7 @@ bool MailMessage::FillFromHeader(const QByteArray &headerBlock)
     clearContent();
     QByteArray header, ignoredBody;
     splitAtEmptyLine(headerBlock, &header, &ignoredBody);
+    header = withoutNul(header);
     if (header.trimmed().isEmpty())
         return false;
     QByteArray text = header;
@@ -633,9 +767,10 @@ bool MailMessage::FillFromHeader(const QByteArray &headerBlock)
     return true;
 }
 
-bool MailMessage::FillFromRaw(const QByteArray &raw)
+bool MailMessage::FillFromRaw(const QByteArray &received)
 {
     clearContent();
+    const QByteArray raw = headerWithoutNul(received);
     GPtr<GMimeMessage> message = parseMessage(raw);
     if (!message)
         return false;
@@ -726,15 +861,18 @@ QByteArray MailMessage::WriteRaw() const
 
     // Every other header line of a parsed message travels on (Received, Reply-To, X-...) as it came,
     // beside GMime rather than through it: GMime's formatter for some fields (Received) never returns on
-    // a value as small as "from [a (b".
+    // a value as small as "from [a (b". Long lines are folded, as they were when they arrived.
     QByteArray passedOn;
+    QByteArray trace; // Received and Return-Path lines stay on top, where trace fields stand
     for (const QString &line : Headers) {
         QStringView name, value;
         if (!splitHeaderLine(line, &name, &value) || name.isEmpty() || isFieldHeader(name))
             continue;
         QByteArray text = name.toUtf8() + ": " + value.toUtf8();
         std::replace_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n' || c == '\0'; }, ' ');
-        passedOn += text + "\r\n";
+        const bool traceField = name.compare(QLatin1String("Received"), Qt::CaseInsensitive) == 0
+                                || name.compare(QLatin1String("Return-Path"), Qt::CaseInsensitive) == 0;
+        (traceField ? trace : passedOn) += foldedLine(text);
     }
 
     GMimeFormatOptions *format = g_mime_format_options_new();
@@ -757,7 +895,7 @@ QByteArray MailMessage::WriteRaw() const
         out = toCrlf(out);
         if (!out.endsWith("\r\n"))
             out.append("\r\n");
-        return out + "\r\n" + toCrlf(m_rawBody);
+        return trace + out + "\r\n" + toCrlf(m_rawBody);
     }
 
     if (Parts.isEmpty()) {
@@ -784,7 +922,7 @@ QByteArray MailMessage::WriteRaw() const
     g_mime_object_write_to_stream(g_mime_message_get_mime_part(message.get()), format, stream.get());
     g_mime_format_options_free(format);
     out += streamBytes(stream.get());
-    return toCrlf(out);
+    return trace + toCrlf(out);
 }
 
 QString MailMessage::HeaderValue(const QString &name) const

@@ -90,9 +90,13 @@ struct TMailEntry {
     int32_t State = msNormal;
     int32_t Row = -1;
     bool DeleteMark = false;
-    // The server's unique-id listing of the message when the server offers UIDL (empty otherwise);
-    // a deletion compares it to make sure the number still names the same message.
+    // What the check saw of the message on the server, kept apart from Message (which a text fetch
+    // replaces): a deletion or a text fetch compares it to make sure the number still names the same
+    // message. ServerUIDL is the message's unique-id listing when the server offers UIDL and no other
+    // message of the listing shares it (empty otherwise); ScanDigest is the SHA-256 of the header block
+    // exactly as TOP n 0 delivered it (empty for an entry no check filled); Size is from the same check.
     QString ServerUIDL;
+    QByteArray ScanDigest;
 };
 
 // Non-owning list of the entries the user sees.

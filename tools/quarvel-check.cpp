@@ -5,7 +5,8 @@
 // Prints one line per waiting message, fields separated by tabs:
 //   mailbox (user@host), message number, size in octets, sender, subject, "Spam" or "-"
 // Failed mailboxes and message boxes go to stderr. --delete-spam then deletes the messages marked as
-// spam, one session per mailbox, and prints a line "Gelöscht" per deleted message.
+// spam, one session per mailbox, and prints a line "Gelöscht" per deleted message: one whose session the
+// server ended with its consent (a POP3 server deletes nothing before that).
 // Exit code: 0 all went well, 1 a mailbox (or a deletion) failed, 2 wrong usage.
 // QUARVEL_PROFILE selects another profile; QUARVEL_POP3_TRACE prints the POP3 dialogue.
 #include "CheckerUI.h"

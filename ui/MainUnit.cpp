@@ -715,7 +715,7 @@ public:
             m_window->SetLineStatus(m_line, kDeleteSessionEndedText);
         }
     }
-    void EntryDeleted(const TMailEntry &entry) override
+    void EntrySent(const TMailEntry &entry) override
     {
         if (m_window && m_line >= 0)
             m_window->SetLineStatus(m_line, QString::number(entry.MsgNumber));

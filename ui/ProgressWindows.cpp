@@ -263,6 +263,9 @@ void TProgressWindow::Progress(const QString &account, int status, int code, con
             m_button->setEnabled(true);
     } else if (status == 1) {
         SetLine(line, piDone, QStringLiteral("Prüfung Konto %1 abgeschlossen.").arg(account));
+    } else if (status == 3) {
+        // The user's own choice: no error, and what was read of the account is listed.
+        SetLine(line, piDone, QStringLiteral("Prüfung Konto %1 abgebrochen.").arg(account));
     } else if (status != 0) {
         // One arg() call, so that a "%" in the account or the server's text is taken as it stands.
         SetLine(line, piFailed,

@@ -160,15 +160,20 @@ inline QByteArrayList HeaderLines(const QByteArray &subject, const QByteArray &i
     return lines;
 }
 
+// TOP n 0 of one message.
+inline Script Top(int n, const QByteArray &subject, const QByteArray &id)
+{
+    Script s{C("TOP " + QByteArray::number(n) + " 0"), S("+OK")};
+    for (const QByteArray &line : HeaderLines(subject, id))
+        s << S(line);
+    return s << S(".");
+}
+
 // TOP n 0 and LIST n of one message.
 inline Script Header(int n, const QByteArray &subject, const QByteArray &id, int size = 1000)
 {
     const QByteArray num = QByteArray::number(n);
-    Script s{C("TOP " + num + " 0"), S("+OK")};
-    for (const QByteArray &line : HeaderLines(subject, id))
-        s << S(line);
-    s << S(".") << C("LIST " + num) << S("+OK " + num + ' ' + QByteArray::number(size));
-    return s;
+    return Top(n, subject, id) << C("LIST " + num) << S("+OK " + num + ' ' + QByteArray::number(size));
 }
 
 inline Script Uidl(const QByteArrayList &uids)
@@ -180,6 +185,19 @@ inline Script Uidl(const QByteArrayList &uids)
     return s;
 }
 
+// STAT and the UIDL listing, as a session reads them before its first deletion or text fetch.
+inline Script Listing(const QByteArrayList &uids)
+{
+    const QByteArray n = QByteArray::number(uids.size());
+    return Script{C("STAT"), S("+OK " + n + ' ' + QByteArray::number(uids.size() * 1000))} << Uidl(uids);
+}
+
+// The header block of HeaderLines as TOP n 0 delivers it.
+inline QByteArray HeaderBlock(const QByteArray &subject, const QByteArray &id)
+{
+    return HeaderLines(subject, id).join("\r\n") + "\r\n";
+}
+
 // A mailbox as the worker scans it: login, STAT, UIDL, TOP/LIST for each, QUIT.
 struct ScriptMessage {
     QByteArray subject;
@@ -189,16 +207,17 @@ struct ScriptMessage {
 };
 
 inline Script Scan(const QList<ScriptMessage> &messages, const QByteArray &user = "bob",
-                   const QByteArray &password = "pw")
+                   const QByteArray &password = "pw", bool withUidl = true)
 {
-    Script s = Login(user, password);
+    Script s = Login(user, password, withUidl);
     s << C("STAT") << S("+OK " + QByteArray::number(messages.size()) + " 5000");
     if (messages.isEmpty())
         return s << Quit();
     QByteArrayList uids;
     for (const ScriptMessage &m : messages)
         uids << m.uidl;
-    s << Uidl(uids);
+    if (withUidl)
+        s << Uidl(uids);
     for (int i = 0; i < messages.size(); ++i)
         s << Header(i + 1, messages.at(i).subject, messages.at(i).id, messages.at(i).size);
     return s << Quit();
@@ -264,6 +283,8 @@ protected:
         o.TimeoutMs = 5000;
         o.Clock = [this] { return clock.load(); };
         o.Wait = [this](int ms) { waits << ms; };
+        if (adjustOptions)
+            adjustOptions(o);
         return o;
     }
 
@@ -297,4 +318,6 @@ protected:
     std::atomic<int32_t> clock{12 * 3600};
     QList<int> waits;
     std::unique_ptr<TPOP3Checker> checker;
+    // Changes the options of the next coordinator or worker (shorter deadlines, fewer time-outs).
+    std::function<void(TPop3Options &)> adjustOptions;
 };

@@ -107,6 +107,16 @@ TEST_F(CheckerTest, ManualCheckListsAllAccountsWithSpamMarked)
     expectScriptDone();
 }
 
+TEST_F(CheckerTest, RuleMatchesTheTextAfterAnEncodedNul)
+{
+    filters.AddFilter(SubjectRule(QStringLiteral("XYZ")));
+    makeChecker({Account()});
+    play(Scan({{"Cheap =?utf-16be?B?AAA=?= XYZ", "a1", 100, "u1"}}));
+    EXPECT_EQ(checker->CheckNow(), 1);
+    EXPECT_EQ(checker->MailList[0]->State, int(msSpam)) << checker->MailList[0]->Message.Subject.toStdString();
+    expectScriptDone();
+}
+
 TEST_F(CheckerTest, ManualCheckOfOneAccountByIndex)
 {
     makeChecker({Account(), Account(QStringLiteral("pop.other.test"), QStringLiteral("eve"))});
@@ -161,6 +171,24 @@ TEST_F(CheckerTest, NewMailDetectFindsEachMessageOnceIgnoringCaseAndForgetsWhatI
     EXPECT_EQ(checker->NewMailDetect(), 0);
     EXPECT_TRUE(announced.isEmpty());
     EXPECT_EQ(checker->KnownUIDs.size(), 3);
+}
+
+TEST_F(CheckerTest, ARunThatMissedAMailboxForgetsNoKnownMessage)
+{
+    // The second mailbox fails this time: its message is still on its server, not gone.
+    makeChecker({Account(), Account(QStringLiteral("pop.other.test"), QStringLiteral("eve"))});
+    play(Scan({{"one", "a1", 100, "u1"}}));
+    play({Refuse("Connection refused")});
+    checker->KnownUIDs = {QStringLiteral("<e1@example.test>")};
+    EXPECT_EQ(checker->CheckNow(), 1);
+    EXPECT_EQ(checker->KnownUIDs, QStringList({QStringLiteral("<e1@example.test>"), QStringLiteral("<a1@example.test>")}));
+    expectScriptDone();
+
+    // A check of one mailbox by its index says nothing about the others either.
+    play(Scan({{"one", "a1", 100, "u1"}}));
+    EXPECT_EQ(checker->CheckNow(0), 1);
+    EXPECT_EQ(checker->KnownUIDs.size(), 2);
+    expectScriptDone();
 }
 
 struct CountCase {
@@ -255,7 +283,7 @@ TEST_F(CheckerTest, AutoKillDeletesSpamWithoutAskingInOneSession)
                   check);
     checker->KnownUIDs.clear();
     ui.mailIcon = true; // mail was announced before this check
-    play(Login() << Uidl({"u1", "u2", "u3"}) << C("DELE 1") << S("+OK") << C("NOOP") << S("+OK") << C("DELE 3")
+    play(Login() << Listing({"u1", "u2", "u3"}) << C("DELE 1") << S("+OK") << C("NOOP") << S("+OK") << C("DELE 3")
                  << S("+OK") << Quit());
 
     checker->AutoKill();
@@ -340,7 +368,7 @@ TEST_F(CheckerTest, CheckedMessagesOfAnAccountGoInOneSessionAndTheRestIsRenumber
     checkMessages(six);
     checker->MailList[4]->Checked = true;
     checker->MailList[1]->Checked = true;
-    play(Login() << Uidl({"u1", "u2", "u3", "u4", "u5", "u6"}) << C("DELE 2") << S("+OK") << C("NOOP") << S("+OK")
+    play(Login() << Listing({"u1", "u2", "u3", "u4", "u5", "u6"}) << C("DELE 2") << S("+OK") << C("NOOP") << S("+OK")
                  << C("DELE 5") << S("+OK") << Quit());
 
     QList<TMailEntry *> rows;
@@ -368,7 +396,7 @@ TEST_F(CheckerTest, AFailedDeletionStopsTheRunAndKeepsTheRest)
         e->Checked = true;
     // Another program took bob's first message since the check: it is gone, and the second one now has
     // number 1, so number 2 must not be deleted.
-    play(Login() << Uidl({"ub2"}) << C("NOOP") << S("+OK") << Quit());
+    play(Login() << Listing({"ub2"}) << C("NOOP") << S("+OK") << Quit());
 
     QList<TMailEntry *> rows;
     for (TMailEntry *e : checker->MailList)
@@ -387,11 +415,140 @@ TEST_F(CheckerTest, AFailedDeletionStopsTheRunAndKeepsTheRest)
     expectScriptDone();
 }
 
+TEST_F(CheckerTest, MessagesThatShareAnIdAndSwapPlacesAreNotDeleted)
+{
+    filters.AddFilter(SubjectRule(QStringLiteral("viagra")));
+    checkMessages({{"viagra", "a1", 100, "dup"}, {"Hello", "a2", 100, "dup"}});
+    ASSERT_EQ(checker->MailList[0]->State, int(msSpam));
+    // The server now lists the good message first, under the same id and with the same size.
+    play(Login() << C("STAT") << S("+OK 2 200") << C("LIST 1") << S("+OK 1 100") << C("TOP 1 0") << S("+OK")
+                 << S("Subject: Hello") << S("Message-ID: <a2@example.test>") << S("") << S(".") << Quit());
+
+    const TDeletionResult result = DeleteMarkedEntries(*checker, QList<TMailEntry *>(ui.rows));
+    EXPECT_TRUE(result.Failed);
+    EXPECT_EQ(result.ErrorText, kMailboxChangedText);
+    EXPECT_TRUE(written("DELE").isEmpty());
+    EXPECT_EQ(checker->MailList.Count(), 2);
+    expectScriptDone();
+}
+
+// Records what a deletion run reports, in order.
+class RecordingDeletionObserver : public IDeletionObserver {
+public:
+    void AccountStarted(const QString &account) override { log << QStringLiteral("start ") + account; }
+    void AccountFinished(const QString &account) override { log << QStringLiteral("end ") + account; }
+    void EntrySent(const TMailEntry &e) override { log << QStringLiteral("sent %1").arg(e.MsgNumber); }
+    void EntryDeleted(const TMailEntry &e) override { log << QStringLiteral("deleted %1").arg(e.MsgNumber); }
+    void EntryFailed(const TMailEntry &e, const QString &errorText) override
+    {
+        log << QStringLiteral("failed %1: %2").arg(e.MsgNumber).arg(errorText);
+    }
+    QStringList log;
+};
+
+// A DELE is only a request: the server carries it out when the session ends with a QUIT it confirms.
+struct CommitCase {
+    const char *name;
+    Script session;     // the deletion session of messages 1 and 3 after its login
+    bool failed;
+    QList<int> numbersLeft;
+    QStringList log;
+};
+
+void PrintTo(const CommitCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class CommitTest : public CheckerTest, public ::testing::WithParamInterface<CommitCase> {};
+
+TEST_P(CommitTest, DeletionsCountOnlyOnceTheServerConfirmedTheEnd)
+{
+    const CommitCase &c = GetParam();
+    checkMessages({{"m1", "a1", 100, "u1"}, {"m2", "a2", 200, "u2"}, {"m3", "a3", 300, "u3"}});
+    checker->MailList[0]->Checked = true;
+    checker->MailList[1]->Checked = false;
+    checker->MailList[2]->Checked = true;
+    play(Login() << c.session);
+
+    RecordingDeletionObserver observer;
+    const TDeletionResult result = DeleteMarkedEntries(*checker, QList<TMailEntry *>(ui.rows), &observer);
+    EXPECT_EQ(result.Failed, c.failed);
+    EXPECT_EQ(numbers(), c.numbersLeft);
+    EXPECT_EQ(observer.log, c.log);
+    expectScriptDone();
+}
+
+const QString kBob = QStringLiteral("bob@pop.example.test");
+
+Script deleteOneAndThree()
+{
+    return Listing({"u1", "u2", "u3"}) << C("DELE 1") << S("+OK") << C("NOOP") << S("+OK") << C("DELE 3") << S("+OK");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Checker, CommitTest,
+    ::testing::Values(
+        CommitCase{"QuitConfirmed", deleteOneAndThree() << Quit(), false, {1},
+                   {"start " + kBob, "sent 1", "sent 3", "deleted 1", "deleted 3", "end " + kBob}},
+        CommitCase{"ConnectionDroppedAtQuit", deleteOneAndThree() << C("QUIT") << Drop(), true, {1, 2, 3},
+                   {"start " + kBob, "sent 1", "sent 3", "failed 1: " + kDeletionNotCommittedText, "end " + kBob}},
+        CommitCase{"QuitRefused", deleteOneAndThree() << C("QUIT") << S("-ERR some messages not removed"), true,
+                   {1, 2, 3},
+                   {"start " + kBob, "sent 1", "sent 3", "failed 1: " + kDeletionNotCommittedText, "end " + kBob}},
+        // The first DELE went with its session; the second is not sent in a new one.
+        CommitCase{"ConnectionLostBetweenTheDeletions",
+                   Listing({"u1", "u2", "u3"}) << C("DELE 1") << S("+OK") << C("NOOP") << Drop() << Login() << Quit(),
+                   true, {1, 2, 3},
+                   {"start " + kBob, "sent 1", "failed 3: " + kDeletionNotCommittedText, "end " + kBob}}),
+    [](const ::testing::TestParamInfo<CommitCase> &info) { return std::string(info.param.name); });
+
+// One message deleted from the list (session not kept): it leaves the list only when it is gone for sure.
+struct SingleCase {
+    const char *name;
+    bool serverHasUidl;
+    Script session; // after the login
+    bool deleted;
+    QString error;
+};
+
+void PrintTo(const SingleCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class SingleDeletionTest : public CheckerTest, public ::testing::WithParamInterface<SingleCase> {};
+
+TEST_P(SingleDeletionTest, ReportsWhatTheServerReallyDid)
+{
+    const SingleCase &c = GetParam();
+    makeChecker({Account()});
+    play(Scan({{"one", "a1", 100, "u1"}, {"two", "a2", 200, "u2"}}, "bob", "pw", c.serverHasUidl));
+    checker->CheckNow();
+    play(Login("bob", "pw", c.serverHasUidl) << c.session);
+    QString error;
+    EXPECT_EQ(checker->DeleteEntry(checker->MailList[1], false, error), c.deleted);
+    EXPECT_EQ(error, c.error);
+    expectScriptDone();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Checker, SingleDeletionTest,
+    ::testing::Values(
+        SingleCase{"DeletedAndConfirmed", true, Listing({"u1", "u2"}) << C("DELE 2") << S("+OK") << Quit(), true, ""},
+        SingleCase{"ConnectionDroppedAtQuit", true, Listing({"u1", "u2"}) << C("DELE 2") << S("+OK") << C("QUIT") << Drop(),
+                   false, kDeletionNotCommittedText},
+        SingleCase{"GoneByItsUniqueId", true, Listing({"u1"}) << Quit(), true, ""},
+        // Without an id, fewer messages than the number do not show that this one went.
+        SingleCase{"FewerMessagesWithoutUidl", false, Script{C("STAT"), S("+OK 1 100")} << Quit(), false,
+                   kMailboxChangedText}),
+    [](const ::testing::TestParamInfo<SingleCase> &info) { return std::string(info.param.name); });
+
 TEST_F(CheckerTest, DeleteEntryCountsAMessageThatIsGoneAsDeleted)
 {
     checkMessages({{"one", "a1", 100, "u1"}});
     TMailEntry *entry = checker->MailList[0];
-    play(Login() << Uidl({}) << Quit());
+    play(Login() << Listing({}) << Quit());
     QString error = QStringLiteral("x");
     EXPECT_TRUE(checker->DeleteEntry(entry, false, error));
     EXPECT_TRUE(error.isEmpty());
@@ -426,7 +583,7 @@ TEST_F(CheckerTest, FetchingTheSameTextTwiceAsksTheServerOnce)
 {
     checkMessages({{"one", "a1", 100, "u1"}});
     TMailEntry *entry = checker->MailList[0];
-    play(Login() << Uidl({"u1"}) << C("RETR 1") << S("+OK") << S("Subject: one") << S("Message-ID: <a1@example.test>") << S("")
+    play(Login() << Listing({"u1"}) << C("RETR 1") << S("+OK") << S("Subject: one") << S("Message-ID: <a1@example.test>") << S("")
                  << S("Hello there") << S("..dot") << S(".") << Quit());
     EXPECT_TRUE(checker->FetchEntryText(entry, false));
     EXPECT_TRUE(checker->FetchEntryText(entry, false));
@@ -440,7 +597,7 @@ TEST_F(CheckerTest, TextOfAMessageWhoseNumberNowNamesAnotherIsNotFetched)
 {
     checkMessages({{"one", "a1", 100, "u1"}, {"two", "a2", 100, "u2"}});
     TMailEntry *entry = checker->MailList[1];
-    play(Login() << Uidl({"u2"}) << Quit());
+    play(Login() << Listing({"u2"}) << Quit());
     QString error;
     EXPECT_FALSE(checker->FetchEntryText(entry, false, &error));
     EXPECT_EQ(error, kMailboxChangedText);
@@ -448,6 +605,50 @@ TEST_F(CheckerTest, TextOfAMessageWhoseNumberNowNamesAnotherIsNotFetched)
     EXPECT_TRUE(written("RETR").isEmpty());
     expectScriptDone();
 }
+
+// What a deletion compares with is what the check read, whatever a text fetch did to the message since.
+struct FetchThenDeleteCase {
+    const char *name;
+    Script retr;     // the answer to "RETR 1" and the end of the session
+    bool fetched;
+};
+
+void PrintTo(const FetchThenDeleteCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class FetchThenDeleteTest : public CheckerTest, public ::testing::WithParamInterface<FetchThenDeleteCase> {};
+
+TEST_P(FetchThenDeleteTest, TheHeaderBlockOfTheCheckStillIdentifiesTheMessage)
+{
+    const FetchThenDeleteCase &c = GetParam();
+    makeChecker({Account()});
+    play(Scan({{"one", "a1", 100, ""}}, "bob", "pw", false));
+    checker->CheckNow();
+    TMailEntry *entry = checker->MailList[0];
+    const Script sameMessage = Script{C("STAT"), S("+OK 1 100"), C("LIST 1"), S("+OK 1 100")} << Top(1, "one", "a1");
+    play(Login("bob", "pw", false) << sameMessage << C("RETR 1") << c.retr);
+    QString error;
+    EXPECT_EQ(checker->FetchEntryText(entry, false, &error), c.fetched) << error.toStdString();
+    EXPECT_EQ(entry->Message.Subject, QStringLiteral("one")) << "the header block is never lost";
+    EXPECT_EQ(entry->Message.HasText(), c.fetched);
+
+    play(Login("bob", "pw", false) << sameMessage << C("DELE 1") << S("+OK") << Quit());
+    EXPECT_TRUE(checker->DeleteEntry(entry, false, error)) << error.toStdString();
+    expectScriptDone();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Checker, FetchThenDeleteTest,
+    ::testing::Values(FetchThenDeleteCase{"FetchRefused", Script{S("-ERR message locked")} << Quit(), false},
+                      FetchThenDeleteCase{"FetchCutShort", {S("+OK"), S("Subject: one"), Drop()}, false},
+                      FetchThenDeleteCase{"Fetched",
+                                          Script{S("+OK"), S("Subject: one"), S("Message-ID: <a1@example.test>"),
+                                                 S(""), S("Body text"), S(".")}
+                                              << Quit(),
+                                          true}),
+    [](const ::testing::TestParamInfo<FetchThenDeleteCase> &info) { return std::string(info.param.name); });
 
 TEST_F(CheckerTest, TestAccountReportsTheServersRefusal)
 {

@@ -1,6 +1,7 @@
 // The check coordinator and quarvel-check against a private Dovecot on loopback: scans, logins, spam
 // marks, deletions, and a deletion refused because the mailbox changed after the check.
 #include "CheckerTestSupport.h"
+#include "CuttingRelay.h"
 #include "DovecotSuite.h"
 
 #include <QFile>
@@ -232,14 +233,14 @@ TEST_F(DovecotCheckerTest, DeletionIsRefusedWhenAnotherClientTookAMessageAfterTh
 class QuarvelCheckTest : public DovecotCheckerTest {
 protected:
     // One mailbox of the profile, set up as a user would with the registry tool.
-    void addMailbox(int index, const QString &name, const QString &secret)
+    void addMailbox(int index, const QString &name, const QString &secret, quint16 port = 0)
     {
         const QString key =
             QStringLiteral("HKCU\\Software\\Tessmar Software\\Quarvel\\POP3\\Settings\\%1").arg(index);
         reg({QStringLiteral("add"), key, QStringLiteral("/v"), QStringLiteral("POP3SERVERNAME"), QStringLiteral("/d"),
              server->host(), QStringLiteral("/f")});
         reg({QStringLiteral("add"), key, QStringLiteral("/v"), QStringLiteral("POP3PORT"), QStringLiteral("/d"),
-             QString::number(server->port()), QStringLiteral("/f")});
+             QString::number(port ? port : server->port()), QStringLiteral("/f")});
         reg({QStringLiteral("add"), key, QStringLiteral("/v"), QStringLiteral("POP3KONTONAME"), QStringLiteral("/d"),
              name, QStringLiteral("/f")});
         reg({QStringLiteral("add"), key, QStringLiteral("/v"), QStringLiteral("POP3PASSWORD"),
@@ -298,6 +299,26 @@ TEST_F(QuarvelCheckTest, ListsTheMessagesMarksSpamAndDeletesIt)
 
     ASSERT_EQ(check({}, &out, &err), 0);
     EXPECT_EQ(QString::fromUtf8(out).split(u'\n', Qt::SkipEmptyParts).size(), 1);
+}
+
+// The server deletes only on a QUIT it answers: a connection lost there deleted nothing, and nothing may
+// be reported as deleted.
+TEST_F(QuarvelCheckTest, DeletionWithoutAConfirmedQuitIsAFailure)
+{
+    server->deliver(user, mail("Hallo Bob"));
+    server->deliver(user, mail("Ihr Gewinnspiel wartet"));
+    CuttingRelay relay(server->port(), "QUIT");
+    QString error;
+    ASSERT_TRUE(relay.Start(&error)) << error.toStdString();
+    addMailbox(0, user, password(), relay.Port());
+    writeFilters({SubjectRule(QStringLiteral("gewinnspiel"))});
+
+    QByteArray out, err;
+    EXPECT_EQ(check({QStringLiteral("--delete-spam")}, &out, &err), 1) << out.toStdString() << err.toStdString();
+    EXPECT_FALSE(out.contains("Gelöscht")) << out.toStdString();
+    EXPECT_TRUE(err.contains(kDeletionNotCommittedText.toUtf8())) << err.toStdString();
+    EXPECT_EQ(relay.Cuts(), 2) << "the scan's QUIT and the deletion's";
+    EXPECT_EQ(server->messageIds(user).size(), 2);
 }
 
 TEST_F(QuarvelCheckTest, FailedMailboxAndWrongUsageGiveTheirExitCodes)

@@ -486,6 +486,195 @@ TEST_F(Pop3ClientTest, ReplyLargerThanAllowedFails)
     EXPECT_FALSE(client.isConnected());
 }
 
+// Every multi-line reply has a limit that fits it, so that no server can make the client collect without
+// end: the capability listing before the login too, and a UIDL listing by the session's STAT count.
+struct LimitCase {
+    const char *name;
+    QList<Step> script;                               // after the login
+    std::function<bool(Pop3Client &)> command;
+    bool ok;
+};
+
+void PrintTo(const LimitCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class ReplyLimitTest : public Pop3ClientTest, public ::testing::WithParamInterface<LimitCase> {};
+
+TEST_P(ReplyLimitTest, RefusesWhatDoesNotFit)
+{
+    const LimitCase &c = GetParam();
+    login();
+    client.setMaxHeaderSize(100);
+    client.setMaxReplySize(1000);
+    fake->play(c.script);
+    EXPECT_EQ(c.command(client), c.ok) << client.lastErrorText().toStdString();
+    if (!c.ok) {
+        EXPECT_EQ(client.lastError(), Error::ReplyTooLarge);
+        EXPECT_FALSE(client.isConnected()) << "the rest of the reply must never be read as the next answer";
+    }
+}
+
+QList<Step> linesOf(int count, const QByteArray &line)
+{
+    QList<Step> steps;
+    for (int i = 0; i < count; ++i)
+        steps << S(line);
+    return steps;
+}
+
+bool topHeader(Pop3Client &client)
+{
+    QByteArray text;
+    return client.top(1, 0, &text);
+}
+
+bool topWithBody(Pop3Client &client)
+{
+    QByteArray text;
+    return client.top(1, 5, &text);
+}
+
+bool listing(Pop3Client &client)
+{
+    QMap<int, QByteArray> uids;
+    return client.uidl(&uids);
+}
+
+bool statThenListing(Pop3Client &client)
+{
+    int count = 0;
+    return client.stat(&count) && listing(client);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pop3Client, ReplyLimitTest,
+    ::testing::Values(
+        LimitCase{"HeaderBlockWithinItsCap",
+                  QList<Step>{C("TOP 1 0"), S("+OK")} << linesOf(8, "Subject: 1") << S("."), topHeader, true},
+        LimitCase{"HeaderBlockOverItsCap",
+                  QList<Step>{C("TOP 1 0"), S("+OK")} << linesOf(9, "Subject: 1") << S("."), topHeader, false},
+        LimitCase{"TopWithBodyLinesHasTheReplyCap",
+                  QList<Step>{C("TOP 1 5"), S("+OK")} << linesOf(9, "Subject: 1") << S("."), topWithBody,
+                  true},
+        LimitCase{"ListingAsLongAsTheCount",
+                  QList<Step>{C("STAT"), S("+OK 2 20"), C("UIDL"), S("+OK"), S("1 a"), S("2 b"), S(".")},
+                  statThenListing, true},
+        LimitCase{"ListingLongerThanTheCount",
+                  QList<Step>{C("STAT"), S("+OK 2 20"), C("UIDL"), S("+OK"), S("1 a"), S("2 b"), S("2 c"),
+                              S(".")},
+                  statThenListing, false},
+        LimitCase{"EndlessListingOfAnEmptyMailbox",
+                  QList<Step>{C("STAT"), S("+OK 0 0"), C("UIDL"), S("+OK")} << linesOf(5, "1 a"),
+                  statThenListing, false}),
+    [](const ::testing::TestParamInfo<LimitCase> &info) { return std::string(info.param.name); });
+
+TEST_F(Pop3ClientTest, EndlessCapabilityListingFailsTheConnectEarly)
+{
+    // Far below the general reply limit: the listing comes before any login.
+    QList<Step> script{S("+OK ready"), C("CAPA"), S("+OK")};
+    script << linesOf(1000, "X-CAPABILITY-FILLER");
+    fake->play(script);
+    EXPECT_FALSE(client.connect());
+    EXPECT_EQ(client.lastError(), Error::ReplyTooLarge);
+    EXPECT_LE(fake->transcript().count(QStringLiteral("S: X-CAPABILITY-FILLER")),
+              int(Pop3Client::kMaxCapabilityListing / 20) + 1);
+    EXPECT_FALSE(fake->isConnected());
+    fake->play({Accept()});
+    fake->play(loginSteps());
+    EXPECT_TRUE(client.connect());
+}
+
+TEST_F(Pop3ClientTest, ListingLeavesOutNumbersBeyondTheCountAndOverlongIds)
+{
+    login();
+    const QByteArray longId(Pop3Client::kMaxUidLength + 1, 'u');
+    fake->play({C("STAT"), S("+OK 3 30"), C("UIDL"), S("+OK"), S("1 a"), S("7 b"), S("3 " + longId), S(".")});
+    int count = 0;
+    ASSERT_TRUE(client.stat(&count));
+    EXPECT_EQ(client.sessionMessageCount(), 3);
+    QMap<int, QByteArray> uids;
+    ASSERT_TRUE(client.uidl(&uids));
+    EXPECT_EQ(uids, (QMap<int, QByteArray>{{1, "a"}}));
+}
+
+// A reply that comes in a line at a time, each line within the read time-out, still has to end.
+struct DeadlineCase {
+    const char *name;
+    int replyDeadlineMs;
+    int deadlineMs;        // overall deadline from the command on; -1: none
+    QList<Step> reply;     // after "TOP 1 0"
+    bool ok;
+    QString errorText;
+};
+
+void PrintTo(const DeadlineCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class DeadlineTest : public Pop3ClientTest, public ::testing::WithParamInterface<DeadlineCase> {};
+
+TEST_P(DeadlineTest, EndsTheWaitForAReply)
+{
+    const DeadlineCase &c = GetParam();
+    login();
+    client.setReadTimeout(1000);
+    client.setReplyDeadline(c.replyDeadlineMs);
+    if (c.deadlineMs >= 0)
+        client.setDeadline(QDeadlineTimer(c.deadlineMs));
+    fake->play(QList<Step>{C("TOP 1 0")} << c.reply);
+    QByteArray text;
+    EXPECT_EQ(client.top(1, 0, &text), c.ok);
+    EXPECT_EQ(client.lastErrorText(), c.errorText);
+    if (!c.ok) {
+        EXPECT_EQ(client.lastError(), Error::TimedOut);
+        EXPECT_FALSE(client.isConnected());
+    }
+}
+
+QList<Step> dripped(int lines, int pauseMs)
+{
+    QList<Step> steps{S("+OK")};
+    for (int i = 0; i < lines; ++i)
+        steps << Pause(pauseMs) << S("X-Drip: " + QByteArray::number(i));
+    return steps << S(".");
+}
+
+const QString kReplyTooSlow =
+    QStringLiteral("Zeitüberschreitung: Der Server hat seine Antwort nicht in der vorgesehenen Zeit vollständig gesendet.");
+
+INSTANTIATE_TEST_SUITE_P(
+    Pop3Client, DeadlineTest,
+    ::testing::Values(DeadlineCase{"DrippedWithinTheReplyDeadline", 2000, -1, dripped(3, 10), true, ""},
+                      DeadlineCase{"DrippedBeyondTheReplyDeadline", 60, -1, dripped(50, 10), false, kReplyTooSlow},
+                      DeadlineCase{"SilentLongerThanTheReadTimeOut", 5000, -1, {Pause(1500), S("+OK")}, false,
+                                   QStringLiteral("fake: read timed out")},
+                      DeadlineCase{"OverallDeadlineCutsTheWait", 5000, 50, {Pause(500), S("+OK")}, false,
+                                   QStringLiteral("Zeitüberschreitung: Die für diesen Server vorgesehene Zeit ist "
+                                                  "abgelaufen.")}),
+    [](const ::testing::TestParamInfo<DeadlineCase> &info) { return std::string(info.param.name); });
+
+TEST_F(Pop3ClientTest, DisconnectTellsWhetherQuitWasConfirmed)
+{
+    struct Case {
+        QList<Step> quit;
+        bool confirmed;
+    };
+    for (const Case &c : {Case{{C("QUIT"), S("+OK bye")}, true}, Case{{C("QUIT"), S("-ERR not removed")}, false},
+                          Case{{C("QUIT"), Drop()}, false}}) {
+        fake->play({Accept()});
+        login();
+        fake->play(c.quit);
+        EXPECT_EQ(client.disconnect(true), c.confirmed);
+        EXPECT_FALSE(client.isConnected());
+    }
+    fake->play({Accept()});
+    login();
+    EXPECT_FALSE(client.disconnect(false)) << "no QUIT, nothing confirmed";
+}
+
 TEST_F(Pop3ClientTest, SilentServerTimesOutAndTheLateReplyIsNeverRead)
 {
     login();

@@ -36,7 +36,8 @@ protected:
     static TMailEntry entryFor(int n, const QByteArray &subject, const QByteArray &id, int size, const QByteArray &uidl)
     {
         TMailEntry e;
-        e.Message.FillFromHeader(HeaderLines(subject, id).join("\r\n") + "\r\n");
+        e.Message.FillFromHeader(HeaderBlock(subject, id));
+        e.ScanDigest = TPop3Thread::HeaderDigest(HeaderBlock(subject, id));
         e.Host = QStringLiteral("pop.example.test");
         e.UserName = QStringLiteral("bob");
         e.MsgNumber = n;
@@ -255,7 +256,7 @@ TEST_P(BrokenMessageTest, IsLeftOutAndTheScanGoesOnAfterReconnecting)
     TPop3Thread worker(nullptr, options());
     play(Login() << C("STAT") << S("+OK 3 3000") << Uidl({"u1", "u2", "u3"}) << Header(1, "one", "a1"));
     play(GetParam().brokenTop2);
-    play(Login() << Uidl({"u1", "u2", "u3"}) << Header(3, "three", "a3") << Quit());
+    play(Login() << Listing({"u1", "u2", "u3"}) << Header(3, "three", "a3") << Quit());
     QList<TMailEntry *> target;
     bool fatal = false;
     int code = 0;
@@ -323,6 +324,155 @@ INSTANTIATE_TEST_SUITE_P(
                                  QStringLiteral("Connection refused")}),
     [](const ::testing::TestParamInfo<GiveUpCase> &info) { return std::string(info.param.name); });
 
+TEST_F(WorkerTest, IdsSharedByTwoMessagesAreNotRecorded)
+{
+    TPop3Thread worker(nullptr, options());
+    play(Scan({{"one", "a1", 100, "dup"}, {"two", "a2", 100, "dup"}, {"three", "a3", 100, "u3"}}));
+    QList<TMailEntry *> target;
+    bool fatal = false;
+    int code = 0;
+    QString error;
+    ASSERT_TRUE(worker.FetchHeaders(Account(), target, fatal, code, error));
+    ASSERT_EQ(target.size(), 3);
+    EXPECT_EQ(target[0]->ServerUIDL, QString());
+    EXPECT_EQ(target[1]->ServerUIDL, QString());
+    EXPECT_EQ(target[2]->ServerUIDL, QStringLiteral("u3"));
+    EXPECT_EQ(target[1]->ScanDigest, TPop3Thread::HeaderDigest(HeaderBlock("two", "a2")));
+    qDeleteAll(target);
+    expectScriptDone();
+}
+
+TEST_F(WorkerTest, ListingOfIdsThatBreaksTheSessionIsLeftOutNotTheMessages)
+{
+    TPop3Thread worker(nullptr, options());
+    play(Login() << C("STAT") << S("+OK 2 2000") << C("UIDL") << S("hello?"));
+    play(Login() << Header(1, "one", "a1") << Header(2, "two", "a2") << Quit());
+    QList<TMailEntry *> target;
+    bool fatal = false;
+    int code = 0;
+    QString error;
+    ASSERT_TRUE(worker.FetchHeaders(Account(), target, fatal, code, error)) << error.toStdString();
+    ASSERT_EQ(target.size(), 2);
+    EXPECT_EQ(target[0]->ServerUIDL, QString());
+    EXPECT_EQ(target[1]->Message.Subject, QStringLiteral("two"));
+    EXPECT_EQ(written("UIDL").size(), 1) << "not asked again in the new session";
+    qDeleteAll(target);
+    expectScriptDone();
+}
+
+// A server that answers badly, slowly or not at all: the account's check ends soon, as a failure with a
+// German text, and lists nothing it could not read.
+struct HostileCase {
+    const char *name;
+    Script script;
+    int retries;
+    std::function<void(TPop3Options &)> adjust;
+    QString error;   // the account's progress line error
+    int connects;
+};
+
+void PrintTo(const HostileCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class HostileScanTest : public WorkerTest, public ::testing::WithParamInterface<HostileCase> {};
+
+TEST_P(HostileScanTest, EndsAsAFailureOfTheAccount)
+{
+    const HostileCase &c = GetParam();
+    adjustOptions = c.adjust;
+    TPOP3AccountSettings account = Account();
+    account.ServerRetries = c.retries;
+    makeChecker({account});
+    play(c.script);
+    TPop3Thread *worker = checker->EnsureWorker();
+    worker->ReportProgress = true;
+
+    bool allFailed = false;
+    EXPECT_FALSE(worker->RunCheck(true, false, -1, allFailed));
+    EXPECT_TRUE(allFailed);
+    EXPECT_TRUE(worker->Entries().isEmpty());
+    EXPECT_EQ(ui.progress.last(), QStringLiteral("bob@pop.example.test 2 0 ") + c.error);
+    EXPECT_EQ(fake->connectCount(), c.connects);
+    expectScriptDone();
+}
+
+Script noUidlLogin()
+{
+    return Login("bob", "pw", false);
+}
+
+Script everyTop(int count, const std::function<Script(int n)> &answer, bool reconnects)
+{
+    Script s = noUidlLogin() << C("STAT") << S("+OK " + QByteArray::number(count) + " 3000");
+    for (int n = 1; n <= count; ++n) {
+        if (n > 1 && reconnects)
+            s << noUidlLogin();
+        s << C("TOP " + QByteArray::number(n) + " 0") << answer(n);
+    }
+    return s;
+}
+
+Script drippedHeader(int)
+{
+    Script s{S("+OK")};
+    for (int i = 0; i < 30; ++i)
+        s << Pause(10) << S("X-Drip: " + QByteArray::number(i));
+    return s << S("") << S(".");
+}
+
+Script slowHeader(int n)
+{
+    Script s{Pause(100), S("+OK")};
+    for (const QByteArray &line : HeaderLines("slow", "s" + QByteArray::number(n)))
+        s << S(line);
+    s << S(".");
+    if (n < 3)
+        s << C("LIST " + QByteArray::number(n)) << S("+OK " + QByteArray::number(n) + " 100");
+    return s;
+}
+
+Script endlessCapabilities()
+{
+    Script s{Accept(), S("+OK ready"), C("CAPA"), S("+OK")};
+    for (int i = 0; i < 1000; ++i)
+        s << S("X-CAPABILITY-FILLER");
+    return s;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Worker, HostileScanTest,
+    ::testing::Values(
+        HostileCase{"EveryTopAnsweredWithGarbage",
+                    everyTop(3, [](int) { return Script{S("hello?")}; }, true), 1, {},
+                    QStringLiteral("Keine der Nachrichten konnte gelesen werden: Unerwartete Antwort des Servers: "
+                                   "hello?"),
+                    3},
+        HostileCase{"EveryTopRefused",
+                    everyTop(3, [](int) { return Script{S("-ERR message locked")}; }, false) << Quit(), 1, {},
+                    QStringLiteral("Keine der Nachrichten konnte gelesen werden: message locked"), 1},
+        HostileCase{"SilentAfterTheLogin", everyTop(2, [](int) { return Script{}; }, true), 3, {},
+                    QStringLiteral("Der Server hat wiederholt nicht rechtzeitig geantwortet. Die Prüfung des "
+                                   "Kontos wurde abgebrochen."),
+                    2},
+        HostileCase{"SilentGreetingIsNotTriedAgainAndAgain", {Accept(), Accept()}, 5, {},
+                    QStringLiteral("fake: read timed out"), 2},
+        HostileCase{"HeaderBlocksDrippedInLineByLine", everyTop(2, drippedHeader, true), 1,
+                    [](TPop3Options &o) { o.ReplyDeadlineMs = 50; },
+                    QStringLiteral("Der Server hat wiederholt nicht rechtzeitig geantwortet. Die Prüfung des "
+                                   "Kontos wurde abgebrochen."),
+                    2},
+        HostileCase{"SlowServerPastTheScanDeadline", everyTop(3, slowHeader, false), 1,
+                    [](TPop3Options &o) {
+                        o.ScanDeadlineMs = 250;
+                        o.ScanMsPerMessage = 0;
+                    },
+                    QStringLiteral("Die Prüfung des Kontos hat zu lange gedauert und wurde abgebrochen."), 1},
+        HostileCase{"EndlessCapabilityListing", endlessCapabilities(), 1, {},
+                    QStringLiteral("Die Antwort des Servers ist zu groß (mehr als 8192 Bytes)."), 1}),
+    [](const ::testing::TestParamInfo<HostileCase> &info) { return std::string(info.param.name); });
+
 // --- DeleteMessage --------------------------------------------------------------------------------------
 
 struct IdentityCase {
@@ -358,37 +508,40 @@ TEST_P(DeleteIdentityTest, DeletesOnlyTheMessageTheListShows)
     expectScriptDone();
 }
 
-Script topOf(int n, const QByteArray &subject, const QByteArray &id)
-{
-    Script s{C("TOP " + QByteArray::number(n) + " 0"), S("+OK")};
-    for (const QByteArray &line : HeaderLines(subject, id))
-        s << S(line);
-    return s << S(".");
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Worker, DeleteIdentityTest,
     ::testing::Values(
-        IdentityCase{"UidlStillAtItsNumber", true, "u2", Uidl({"u1", "u2", "u3"}) << C("DELE 2") << S("+OK"), true,
+        IdentityCase{"UidlStillAtItsNumber", true, "u2", Listing({"u1", "u2", "u3"}) << C("DELE 2") << S("+OK"), true,
                      ""},
-        IdentityCase{"UidlMovedToAnotherNumber", true, "u2", Uidl({"u2", "u3"}), false, kMailboxChangedText},
-        IdentityCase{"UidlNoLongerListed", true, "u2", Uidl({"u1", "u3"}), false, ""},
+        IdentityCase{"UidlMovedToAnotherNumber", true, "u2", Listing({"u2", "u3"}), false, kMailboxChangedText},
+        IdentityCase{"UidlNoLongerListed", true, "u2", Listing({"u1", "u3"}), false, ""},
         IdentityCase{"SizeAndHeaderStillTheSame", false, "",
-                     Script{C("STAT"), S("+OK 3 3000"), C("LIST 2"), S("+OK 2 1000")} << topOf(2, "two", "a2")
+                     Script{C("STAT"), S("+OK 3 3000"), C("LIST 2"), S("+OK 2 1000")} << Top(2, "two", "a2")
                                                                                       << C("DELE 2") << S("+OK"),
                      true, ""},
         IdentityCase{"SizeDiffers", false, "", {C("STAT"), S("+OK 3 3000"), C("LIST 2"), S("+OK 2 999")}, false,
                      kMailboxChangedText},
         IdentityCase{"HeaderDiffers", false, "",
-                     Script{C("STAT"), S("+OK 3 3000"), C("LIST 2"), S("+OK 2 1000")} << topOf(2, "three", "a3"),
+                     Script{C("STAT"), S("+OK 3 3000"), C("LIST 2"), S("+OK 2 1000")} << Top(2, "three", "a3"),
                      false, kMailboxChangedText},
-        IdentityCase{"FewerMessagesThanTheNumber", false, "", {C("STAT"), S("+OK 1 100")}, false, ""},
+        // Without a unique id a shorter mailbox may only mean that the message moved down.
+        IdentityCase{"FewerMessagesThanTheNumber", false, "", {C("STAT"), S("+OK 1 100")}, false,
+                     kMailboxChangedText},
         IdentityCase{"UidlRecordedButNotOffered", false, "u2",
-                     Script{C("STAT"), S("+OK 3 3000"), C("LIST 2"), S("+OK 2 1000")} << topOf(2, "two", "a2")
+                     Script{C("STAT"), S("+OK 3 3000"), C("LIST 2"), S("+OK 2 1000")} << Top(2, "two", "a2")
                                                                                       << C("DELE 2") << S("+OK"),
                      true, ""},
+        // An id two messages share proves nothing: size and header block decide.
+        IdentityCase{"SharedUidlButAnotherHeader", true, "dup",
+                     Listing({"dup", "dup", "u3"}) << C("STAT") << S("+OK 3 3000") << C("LIST 2") << S("+OK 2 1000")
+                                                   << Top(2, "one", "a1"),
+                     false, kMailboxChangedText},
+        IdentityCase{"SharedUidlAndTheSameHeader", true, "dup",
+                     Listing({"dup", "dup"}) << C("STAT") << S("+OK 2 2000") << C("LIST 2") << S("+OK 2 1000")
+                                             << Top(2, "two", "a2") << C("DELE 2") << S("+OK"),
+                     true, ""},
         IdentityCase{"NoSuchMessage", true, "u2",
-                     Uidl({"u1", "u2"}) << C("DELE 2") << S("-ERR no such message"), false, ""}),
+                     Listing({"u1", "u2"}) << C("DELE 2") << S("-ERR no such message"), false, ""}),
     [](const ::testing::TestParamInfo<IdentityCase> &info) { return std::string(info.param.name); });
 
 TEST_F(WorkerTest, WithoutUidlALaterNumberIsStillFoundAfterAnEarlierDeletionOfTheSession)
@@ -396,9 +549,9 @@ TEST_F(WorkerTest, WithoutUidlALaterNumberIsStillFoundAfterAnEarlierDeletionOfTh
     TPop3Thread worker(nullptr, options());
     // STAT leaves out the message this session deleted already; the numbers stay until QUIT.
     play(Login("bob", "pw", false) << C("STAT") << S("+OK 6 6000") << C("LIST 2") << S("+OK 2 1000")
-                                   << topOf(2, "two", "a2") << C("DELE 2") << S("+OK") << C("NOOP") << S("+OK")
+                                   << Top(2, "two", "a2") << C("DELE 2") << S("+OK") << C("NOOP") << S("+OK")
                                    << C("STAT") << S("+OK 5 5000") << C("LIST 6") << S("+OK 6 600")
-                                   << topOf(6, "six", "a6") << C("DELE 6") << S("+OK") << Quit());
+                                   << Top(6, "six", "a6") << C("DELE 6") << S("+OK") << Quit());
     EXPECT_TRUE(worker.DeleteMessage(Account(), 2, entryFor(2, "two", "a2", 1000, ""), true));
     EXPECT_TRUE(worker.DeleteMessage(Account(), 6, entryFor(6, "six", "a6", 600, ""), true));
     worker.FreeClient();
@@ -428,7 +581,7 @@ TEST_P(TooFrequentTest, WaitsOnceAndTriesAgain)
     const FrequentCase &c = GetParam();
     makeChecker({Account()});
     ui.mainVisible = c.mainVisible;
-    play(Login() << Uidl({"u1"}) << C("DELE 1") << S(kRefusal30) << c.afterFirstRefusal << Quit());
+    play(Login() << Listing({"u1"}) << C("DELE 1") << S(kRefusal30) << c.afterFirstRefusal << Quit());
     TPop3Thread *worker = checker->EnsureWorker();
     EXPECT_EQ(worker->DeleteMessage(Account(), 1, entryFor(1, "one", "a1", 1000, "u1"), false), c.result);
     EXPECT_EQ(waits, c.waits);
@@ -450,7 +603,7 @@ TEST_F(WorkerTest, TooFrequentWithAnUnusableWaitFailsAtOnce)
     for (const QByteArray &reply : {QByteArray("-ERR logged in too frequently, try again in 200s"),
                                     QByteArray("-ERR logged in too frequently, try again in a moment")}) {
         TPop3Thread worker(nullptr, options());
-        play(Login() << Uidl({"u1"}) << C("DELE 1") << S(reply) << Quit());
+        play(Login() << Listing({"u1"}) << C("DELE 1") << S(reply) << Quit());
         EXPECT_FALSE(worker.DeleteMessage(Account(), 1, entryFor(1, "one", "a1", 1000, "u1"), false));
         EXPECT_EQ(worker.LastErrorText, QString::fromLatin1(reply.mid(5)));
     }
@@ -460,7 +613,7 @@ TEST_F(WorkerTest, TooFrequentWithAnUnusableWaitFailsAtOnce)
 
 // --- Cancel ---------------------------------------------------------------------------------------------
 
-TEST_F(WorkerTest, CancellingTheAccountDuringTheScanEndsItsScanOnly)
+TEST_F(WorkerTest, CancellingTheAccountKeepsWhatWasReadAndIsNoFailure)
 {
     makeChecker({Account(), Account(QStringLiteral("pop.other.test"), QStringLiteral("eve"))});
     play(Login() << C("STAT") << S("+OK 3 3000") << Uidl({"u1", "u2", "u3"}) << Header(1, "one", "a1")
@@ -474,13 +627,18 @@ TEST_F(WorkerTest, CancellingTheAccountDuringTheScanEndsItsScanOnly)
             ui.cancelButton();
         }
     };
-    EXPECT_EQ(checker->CheckNow(), 1);
-    ASSERT_EQ(checker->Entries().size(), 1);
-    EXPECT_EQ(checker->Entries().at(0)->UserName, QStringLiteral("eve"));
-    EXPECT_TRUE(ui.progress.contains(
-        QStringLiteral("bob@pop.example.test 2 0 Die Prüfung des Kontos wurde abgebrochen.")))
-        << ui.progress.join(u'\n').toStdString();
-    EXPECT_TRUE(ui.progress.contains(QStringLiteral("eve@pop.other.test 1 0")));
+    EXPECT_EQ(checker->CheckNow(), 2);
+    QStringList listed;
+    for (const TMailEntry *e : checker->MailList)
+        listed << QStringLiteral("%1:%2").arg(e->UserName).arg(e->MsgNumber);
+    EXPECT_EQ(listed, QStringList({QStringLiteral("bob:1"), QStringLiteral("eve:1")}));
+    EXPECT_EQ(ui.progress, QStringList({QStringLiteral("bob@pop.example.test 0 0"),
+                                        QStringLiteral("bob@pop.example.test 3 0"),
+                                        QStringLiteral("eve@pop.other.test 0 0"),
+                                        QStringLiteral("eve@pop.other.test 1 0")}));
+    EXPECT_FALSE(checker->Accounts.at(0).CheckFailed);
+    EXPECT_TRUE(ui.calls.contains(QStringLiteral("CloseProgressWindow"))) << "no failed line keeps it open";
+    EXPECT_TRUE(boxes.shown.isEmpty());
     EXPECT_EQ(fake->connectCount(), 2) << "the cancelled account is not connected again";
     expectScriptDone();
 }

@@ -1,7 +1,9 @@
 // libFuzzer target: any bytes as everything a POP3 server says, one line per LF. A whole session (login
 // either way, STAT, TOP, LIST, UIDL, RETR, DELE, NOOP, QUIT) must end without a crash, a hang or an
-// unbounded allocation, whatever the replies are.
+// unbounded allocation, whatever the replies are; and so must the worker's scan of a mailbox, the text
+// fetch and the deletion of the first message read, with their identity checks, replayed from the start.
 #include "LineSocket.h"
+#include "POP3Check.h"
 #include "Pop3Client.h"
 
 #include <QMap>
@@ -84,5 +86,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     client.quit();
     (void)client.lastReplyCode();
     (void)client.capabilities();
+
+    TPop3Options options;
+    options.SocketFactory = [&input] { return std::make_unique<ReplaySocket>(&input); };
+    options.Wait = [](int) {};
+    TPop3Thread worker(nullptr, options);
+    TPOP3AccountSettings account;
+    account.ServerName = QStringLiteral("pop.example.test");
+    account.AccountName = QStringLiteral("user");
+    account.Password = QStringLiteral("secret");
+    account.UseAPOP = data[0] & 1;
+    QList<TMailEntry *> entries;
+    bool fatal = false;
+    int code = 0;
+    QString error;
+    worker.FetchHeaders(account, entries, fatal, code, error);
+    if (!entries.isEmpty()) {
+        TMailEntry &first = *entries.first();
+        worker.FetchText(account, first.MsgNumber, first, true, fatal, code, error);
+        worker.DeleteMessage(account, first.MsgNumber, first, true);
+        worker.CommitDeletions(error);
+    }
+    qDeleteAll(entries);
     return 0;
 }

@@ -416,6 +416,7 @@ TEST(MailMessage, ChangedHeaderKeepsBodyAndAttachmentsAsReceived)
     EXPECT_EQ(back.MsgId, "<keep@example.org>");
     EXPECT_EQ(back.Date, m.Date);
     EXPECT_EQ(back.HeaderValue("Received"), "from relay.example by mx.example");
+    EXPECT_EQ(back.Headers.first(), "Received: from relay.example by mx.example") << "trace fields stay on top";
     EXPECT_EQ(back.Parts, m.Parts) << "attachment and text parts survive";
 }
 
@@ -439,6 +440,23 @@ TEST(MailMessage, PassedOnHeaderLinesTravelAsReceived)
         EXPECT_EQ(back.Subject, "neu");
         EXPECT_EQ(back.Body, changeBody ? QStringList{"anders"} : QStringList{"body"});
     }
+}
+
+TEST(MailMessage, LongTraceFieldIsFoldedAndReadsBackTheSame)
+{
+    const QByteArray received = "from relay.example.org (relay.example.org [192.0.2.1]) by mx.example.net "
+                                "(Postfix) with ESMTPS id 4711ABCDEF for <bob@example.net>; "
+                                "Wed, 23 Jul 2003 23:30:00 +0200";
+    MailMessage m;
+    ASSERT_TRUE(m.FillFromRaw("Received: " + received + "\r\nSubject: s\r\n\r\nbody\r\n"));
+    m.Subject = "t";
+    const QByteArray written = m.WriteRaw();
+    for (const QByteArray &line : written.split('\n'))
+        EXPECT_LE(line.size(), 79) << line.toStdString();
+    MailMessage back;
+    ASSERT_TRUE(back.FillFromRaw(written));
+    EXPECT_EQ(back.HeaderValue("Received"), QString::fromLatin1(received));
+    EXPECT_EQ(back.Subject, "t");
 }
 
 TEST(MailMessage, ChangedBodyIsWrittenFromTheFields)
@@ -585,8 +603,65 @@ INSTANTIATE_TEST_SUITE_P(
                     "Content-Type: text/plain" + QByteArray("; a=\"b").repeated(5000) + "\r\n\r\nx\r\n"},
         HostileCase{"address_soup", "From: <<<@@@>>>,,,\"\"\"::;;\r\nTo: ;;;;,,,,<>\r\nCc: a@\r\n\r\n"},
         HostileCase{"date_nonsense", "Date: 99999999999999 Feb 2024 99:99:99 +9999\r\n\r\n"},
-        HostileCase{"unclosed_received_fields", "Received: from [a (b\r\nReceived: by x (y [z\r\nSubject: s\r\n\r\nbody\r\n"}),
+        HostileCase{"unclosed_received_fields", "Received: from [a (b\r\nReceived: by x (y [z\r\nSubject: s\r\n\r\nbody\r\n"},
+        // Once made GMime's formatter of the field loop for ever when a changed message was written.
+        HostileCase{"received_with_unterminated_literal_and_comment",
+                    "Received: from [ (\r\nReceived: by [x ( \\)\r\nSubject: s\r\n\r\nbody\r\n"}),
     [](const testing::TestParamInfo<HostileCase> &info) { return std::string(info.param.name); });
+
+// A NUL in a header field never ends its text: it is dropped and the rest stays, so that a spam rule on the
+// rest still matches. A malformed encoded word does not cut off the text after it either.
+struct NulCase {
+    const char *name;
+    QByteArray subject; // the raw field value
+    QString decoded;
+};
+
+void PrintTo(const NulCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class HeaderTextAfterNul : public testing::TestWithParam<NulCase> {};
+
+TEST_P(HeaderTextAfterNul, IsKept)
+{
+    const NulCase &c = GetParam();
+    const QByteArray header = "From: =?utf-16be?B?AEEAAABC?= <a@example.org>\r\nSubject: " + c.subject
+                              + "\r\nX-After: kept\r\n";
+    MailMessage fromTop, fromRetr;
+    ASSERT_TRUE(fromTop.FillFromHeader(header + "\r\n"));
+    ASSERT_TRUE(fromRetr.FillFromRaw(header + "\r\nbody\r\n"));
+    for (const MailMessage *m : {&fromTop, &fromRetr}) {
+        EXPECT_EQ(m->Subject, c.decoded);
+        EXPECT_EQ(m->HeaderValue(QStringLiteral("Subject")), c.decoded);
+        EXPECT_EQ(m->From.Name, QStringLiteral("AB"));
+        EXPECT_EQ(m->HeaderValue(QStringLiteral("X-After")), QStringLiteral("kept"));
+        EXPECT_FALSE(m->HeaderText().contains(QChar(0)));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    MailMessage, HeaderTextAfterNul,
+    testing::Values(
+        NulCase{"utf16_word_that_is_one_nul", "Cheap =?utf-16be?B?AAA=?= XYZ", "Cheap  XYZ"},
+        NulCase{"utf16_nul_inside_a_word", "=?utf-16be?B?AEEAAABC?= XYZ", "AB XYZ"},
+        NulCase{"utf16_without_bom_is_big_endian", "=?utf-16?B?AEEAQg==?= XYZ", "AB XYZ"},
+        NulCase{"utf16_with_little_endian_bom", "=?utf-16?B?//5BAEIA?= XYZ", "AB XYZ"},
+        NulCase{"utf16_split_across_words", "=?utf-16be?B?AA==?= =?utf-16be?B?QQBC?= XYZ", "AB XYZ"},
+        NulCase{"utf32_nul", "=?utf-32be?B?AAAAAAAAAEE=?= XYZ", "A XYZ"},
+        NulCase{"utf7_nul", "=?utf-7?Q?a+AAA-b?= XYZ", "ab XYZ"},
+        NulCase{"latin1_q_nul", "Cheap =?iso-8859-1?q?R=00olex?= XYZ", "Cheap Rolex XYZ"},
+        NulCase{"utf8_b_nul", "=?utf-8?B?YQBi?= XYZ", "ab XYZ"},
+        NulCase{"raw_nul_byte", QByteArray("Cheap \0Rolex XYZ", 16), "Cheap Rolex XYZ"},
+        NulCase{"base64_without_padding", "=?utf-8?B?SGVsbG8?= XYZ", "Hello XYZ"},
+        NulCase{"bad_base64", "Cheap =?utf-8?B?!!!?= XYZ", "Cheap  XYZ"},
+        NulCase{"unterminated_word", "Cheap =?utf-8?Q?abc XYZ", "Cheap =?utf-8?Q?abc XYZ"},
+        NulCase{"unknown_charset", "=?x-bogus?Q?abc?= XYZ", "abc XYZ"},
+        NulCase{"unknown_encoding", "=?utf-8?X?abc?= XYZ", "=?utf-8?X?abc?= XYZ"},
+        NulCase{"broken_q_escape", "=?utf-8?Q?a=ZZb?= XYZ", "a=ZZb XYZ"},
+        NulCase{"half_a_utf16_unit", "=?utf-16be?B?AEEA?= XYZ", "A XYZ"}),
+    [](const testing::TestParamInfo<NulCase> &info) { return std::string(info.param.name); });
 
 TEST(MailMessage, LongHeaderLineIsKeptWhole)
 {

@@ -1,5 +1,9 @@
 #include "FakeLineSocket.h"
 
+#include <QThread>
+
+#include <algorithm>
+
 namespace {
 
 QString describe(const FakeLineSocket::Step &step)
@@ -13,6 +17,8 @@ QString describe(const FakeLineSocket::Step &step)
         return QStringLiteral("-- drop");
     case FakeLineSocket::Step::LongLine:
         return QStringLiteral("S: <line of %1 octets>").arg(step.length);
+    case FakeLineSocket::Step::Pause:
+        return QStringLiteral("-- pause %1 ms").arg(step.length);
     case FakeLineSocket::Step::Refuse:
         return QStringLiteral("-- refuse: ") + QString::fromLatin1(step.text);
     case FakeLineSocket::Step::Accept:
@@ -55,7 +61,7 @@ void FakeLineSocket::endConnection(const QString &why)
     // What the server had still to say on this connection is lost with it.
     while (!m_script.isEmpty()
            && (m_script.first().kind == Step::Server || m_script.first().kind == Step::LongLine
-               || m_script.first().kind == Step::Drop))
+               || m_script.first().kind == Step::Drop || m_script.first().kind == Step::Pause))
         m_script.removeFirst();
 }
 
@@ -84,7 +90,7 @@ bool FakeLineSocket::canReadLine() const
         && (m_script.first().kind == Step::Server || m_script.first().kind == Step::LongLine);
 }
 
-LineSocket::Status FakeLineSocket::readLine(QByteArray *line, int, int maxLength)
+LineSocket::Status FakeLineSocket::readLine(QByteArray *line, int timeoutMs, int maxLength)
 {
     line->clear();
     if (duringRead)
@@ -93,6 +99,23 @@ LineSocket::Status FakeLineSocket::readLine(QByteArray *line, int, int maxLength
         return fail(Status::Aborted, QStringLiteral("fake: aborted"));
     if (!m_connected)
         return fail(Status::Closed, QStringLiteral("fake: not connected"));
+    int waited = 0;
+    while (!m_script.isEmpty() && m_script.first().kind == Step::Pause) {
+        Step &pause = m_script.first();
+        const int allowed = std::max(timeoutMs - waited, 0);
+        if (pause.length > allowed) {
+            // As a real wait, this one ends only once its time-out has passed.
+            QThread::msleep(ulong(allowed) + 1);
+            pause.length -= allowed;
+            m_transcript.append(QStringLiteral("-- paused %1 ms").arg(allowed));
+            m_transcript.append(QStringLiteral("-- timeout"));
+            return fail(Status::TimedOut, QStringLiteral("fake: read timed out"));
+        }
+        QThread::msleep(ulong(pause.length));
+        waited += pause.length;
+        m_transcript.append(QStringLiteral("-- paused %1 ms").arg(pause.length));
+        m_script.removeFirst();
+    }
     if (m_script.isEmpty() || m_script.first().kind == Step::Client || m_script.first().kind == Step::Refuse
         || m_script.first().kind == Step::Accept) {
         m_transcript.append(QStringLiteral("-- timeout"));

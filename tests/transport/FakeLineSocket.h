@@ -8,7 +8,9 @@
 // every written line against the script (mismatches() lists the differences) and records both sides in
 // transcript(). Where the script expects the client to write but the client reads, the server is silent:
 // the read times out at once (no real waiting). Drop() ends the connection, LongLine() sends a line of that
-// many octets, Refuse() makes the next connect fail, Accept() marks where a later connection begins. When
+// many octets, Pause() keeps the server silent for that many milliseconds of real time (a read whose
+// time-out is shorter waits out its time-out and fails; the rest of the pause is still to come), Refuse()
+// makes the next connect fail, Accept() marks where a later connection begins. When
 // the client closes or aborts, the server lines it has not read yet are gone with the connection, as on a
 // real one (up to the next Accept()).
 #include "LineSocket.h"
@@ -23,7 +25,7 @@
 class FakeLineSocket : public LineSocket {
 public:
     struct Step {
-        enum Kind { Server, Client, Drop, LongLine, Refuse, Accept } kind;
+        enum Kind { Server, Client, Drop, LongLine, Pause, Refuse, Accept } kind;
         QByteArray text;
         int length = 0;
     };
@@ -34,7 +36,7 @@ public:
     // Every line the client wrote, without CR LF.
     QByteArrayList written() const { return m_written; }
     // Both sides as they happened: "C: ...", "S: ...", and "-- connect", "-- close", "-- abort",
-    // "-- timeout", "-- dropped", "-- refused".
+    // "-- timeout", "-- dropped", "-- refused", "-- paused N ms".
     QStringList transcript() const { return m_transcript; }
     // Script violations: client lines that differ from the script or come where none is expected, and
     // data written without a line end.
@@ -85,6 +87,10 @@ inline FakeLineSocket::Step Drop()
 inline FakeLineSocket::Step LongLine(int octets)
 {
     return {FakeLineSocket::Step::LongLine, {}, octets};
+}
+inline FakeLineSocket::Step Pause(int ms)
+{
+    return {FakeLineSocket::Step::Pause, {}, ms};
 }
 inline FakeLineSocket::Step Accept()
 {
