@@ -53,6 +53,18 @@ int32_t clampToInt32(qint64 value)
     return int32_t(std::clamp<qint64>(value, INT32_MIN, INT32_MAX));
 }
 
+Pop3Client::Security pop3Security(const TPOP3AccountSettings &account)
+{
+    switch (account.POP3Security) {
+    case csStartTLS:
+        return Pop3Client::Security::StartTls;
+    case csSSLTLS:
+        return Pop3Client::Security::Tls;
+    default:
+        return Pop3Client::Security::None;
+    }
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------------
@@ -343,6 +355,8 @@ void TPop3Thread::LoadAccountIntoClient(const TPOP3AccountSettings &account)
     m_client->setPassword(account.Password);
     m_client->setPort(quint16(account.Port & 0xFFFF));
     m_client->setAuthKind(account.UseAPOP ? Pop3Client::AuthKind::Apop : Pop3Client::AuthKind::UserPass);
+    m_client->setSecurity(pop3Security(account));
+    m_client->setTrustedCertificate(account.POP3CertSHA256);
     m_client->setConnectTimeout(m_options.TimeoutMs);
     m_client->setReadTimeout(m_options.TimeoutMs);
 }
@@ -364,7 +378,7 @@ bool TPop3Thread::Connect(const TPOP3AccountSettings &account, bool &fatal, int 
     EnsureClient();
     Pop3Client &client = *m_client;
     if (client.isConnected() && client.host() == account.ServerName && client.userName() == account.AccountName
-        && client.password() == account.Password) {
+        && client.password() == account.Password && client.security() == pop3Security(account)) {
         if (client.noop())
             return true;
     }
@@ -373,7 +387,9 @@ bool TPop3Thread::Connect(const TPOP3AccountSettings &account, bool &fatal, int 
     ForceClose();
     LoadAccountIntoClient(account);
     bool ok = client.connect();
-    if (!ok && account.UseAPOP) {
+    const bool tlsFailed = client.lastError() == Pop3Client::Error::TlsFailed
+        || client.lastError() == Pop3Client::Error::TlsUnavailable;
+    if (!ok && account.UseAPOP && !tlsFailed) {
         // Servers without an APOP timestamp, or that refuse APOP, still take USER/PASS.
         ForceClose();
         client.setAuthKind(Pop3Client::AuthKind::UserPass);
@@ -696,6 +712,7 @@ bool TPop3Thread::RunCheck(bool manual, bool countOnly, int accountIndex, bool &
     TotalCount = 0;
     checker->AccountCancelled = false;
     FreeEntries();
+    RefusedCertificates.clear();
     EnsureClient();
 
     bool someWorked = false;
@@ -721,6 +738,7 @@ bool TPop3Thread::RunCheck(bool manual, bool countOnly, int accountIndex, bool &
 
         bool result = false;
         bool stopped = false;
+        CertificateProblem refused;
         for (int attempt = 0; attempt < Retries; ++attempt) {
             if (Cancel) {
                 stopped = true;
@@ -748,6 +766,8 @@ bool TPop3Thread::RunCheck(bool manual, bool countOnly, int accountIndex, bool &
                 ++failed;
                 LastErrorText = error;
                 LastErrorCode = code;
+                if (m_client && m_client->certificateProblem().CanBeTrusted())
+                    refused = m_client->certificateProblem();
             }
             // An empty mailbox is no failure, yet it gives no reason to stop trying either.
             if (!countOnly)
@@ -761,6 +781,8 @@ bool TPop3Thread::RunCheck(bool manual, bool countOnly, int accountIndex, bool &
             break;
         lastResult = result;
         account.CheckFailed = failed >= Retries;
+        if (!refused.IsNull() && (!result || account.CheckFailed))
+            RefusedCertificates.append({i, refused});
         AccountStatus = (!result || account.CheckFailed) ? 2 : 1;
         if (manual && ReportProgress)
             Notify(&TPOP3Checker::Progress);
@@ -933,11 +955,40 @@ int TPOP3Checker::CheckNow(int accountIndex)
     CheckDone();
     if (m_ui.ProgressWindowOpen())
         m_ui.BringProgressToFront();
+    OfferCertificateTrust();
     if (Enabled && m_worker) {
         m_worker->SetCancel(false);
         m_worker->Resume();
     }
     return shown;
+}
+
+void TPOP3Checker::OfferCertificateTrust()
+{
+    if (!m_worker)
+        return;
+    const QList<TRefusedCertificate> refused = m_worker->RefusedCertificates;
+    m_worker->RefusedCertificates.clear();
+    bool stored = false;
+    for (const TRefusedCertificate &r : refused) {
+        if (r.AccountIndex < 0 || r.AccountIndex >= Accounts.size())
+            continue;
+        const TPOP3AccountSettings account = Accounts.at(r.AccountIndex);
+        if (!m_ui.TrustCertificate(account.AccountName + QLatin1Char('@') + account.ServerName, r.Problem))
+            continue;
+        if (m_settings.StoreTrustedCertificate(account.ServerName, account.AccountName, false,
+                                               certificateFingerprint(r.Problem.Certificate))) {
+            stored = true;
+        } else {
+            m_ui.BringToForeground();
+            ErrorBox(QStringLiteral("Das Zertifikat konnte nicht als vertrauenswürdig gespeichert werden: Das "
+                                    "E-Mail-Konto %1@%2 ist nicht mehr eingerichtet, oder die Einstellungen "
+                                    "können nicht geschrieben werden.")
+                         .arg(account.AccountName, account.ServerName));
+        }
+    }
+    if (stored)
+        ReloadConfig();
 }
 
 int TPOP3Checker::BuildMailList()

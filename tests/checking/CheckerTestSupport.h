@@ -125,6 +125,17 @@ public:
     void close() override { m_fake->close(); }
     void abort() override { m_fake->abort(); }
     QString errorString() const override { return m_fake->errorString(); }
+    void setTrustedCertificate(const QString &sha256Fingerprint) override
+    {
+        m_fake->setTrustedCertificate(sha256Fingerprint);
+    }
+    Status connectToHostEncrypted(const QString &host, quint16 port, int timeoutMs) override
+    {
+        return m_fake->connectToHostEncrypted(host, port, timeoutMs);
+    }
+    Status startTls(int timeoutMs) override { return m_fake->startTls(timeoutMs); }
+    bool isEncrypted() const override { return m_fake->isEncrypted(); }
+    CertificateProblem certificateProblem() const override { return m_fake->certificateProblem(); }
 
 private:
     std::shared_ptr<FakeLineSocket> m_fake;
