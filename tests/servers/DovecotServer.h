@@ -17,8 +17,11 @@
 //   the mail processes run as the dovecot user too, because Dovecot refuses uid 0 for mail access, so the
 //   maildirs are handed to that user. Those users must traverse the temporary folder (mode 0711, which
 //   lists nothing) and read the password files.
-// - Login and anvil processes are not chrooted, the pop3s listener is off, auth failures are not delayed
-//   (auth_failure_delay, and the anvil-auth-penalty socket switched off).
+// - Login and anvil processes are not chrooted, auth failures are not delayed (auth_failure_delay, and the
+//   anvil-auth-penalty socket switched off).
+// - Without setTls() there is no TLS at all (ssl = no, the pop3s listener off). With it: ssl = required
+//   and disable_plaintext_auth = yes, so a login is taken only over TLS; the POP3 port offers STLS and a
+//   second port (tlsPort()) speaks TLS from the first byte.
 #include <QByteArray>
 #include <QMap>
 #include <QProcess>
@@ -37,6 +40,10 @@ public:
     // after start(); a user's password cannot be changed later.
     bool addUser(const QString &name, const QString &password);
 
+    // TLS with this certificate and key (PEM files, copied into the server's folder) from the next start()
+    // on. A running server takes a new certificate when it is stopped and started again.
+    bool setTls(const QString &certificateFile, const QString &keyFile);
+
     // Writes the configuration, starts Dovecot in the foreground and waits until it greets on its port.
     // On failure *error says why (with Dovecot's log).
     bool start(QString *error = nullptr);
@@ -45,6 +52,8 @@ public:
 
     QString host() const { return QStringLiteral("127.0.0.1"); }
     quint16 port() const { return m_port; }
+    // The port of TLS from the first byte; 0 without setTls().
+    quint16 tlsPort() const { return m_tlsPort; }
     QString folder() const { return m_dir.path(); }
     QString log() const;
 
@@ -66,6 +75,8 @@ private:
     QTemporaryDir m_dir;
     QProcess m_process;
     quint16 m_port = 0;
+    quint16 m_tlsPort = 0;
+    bool m_tls = false;
     QMap<QString, QString> m_users;
     int m_delivered = 0;
     bool m_root = false;
