@@ -94,6 +94,11 @@ public:
     }
     void BringProgressToFront() override { calls << QStringLiteral("BringProgressToFront"); }
     void ShowDeleteCountdown(int seconds) override { calls << QStringLiteral("ShowDeleteCountdown(%1)").arg(seconds); }
+    bool TrustCertificate(const QString &account, const CertificateProblem &problem) override
+    {
+        trustAsked << account + QLatin1Char(' ') + problem.Text();
+        return trustAnswer;
+    }
 
     QStringList calls;
     QStringList progress;      // "account status code error"
@@ -103,6 +108,8 @@ public:
     bool spamNotice = false;
     bool progressOpen = false;
     std::function<void()> cancelButton;
+    QStringList trustAsked;    // "account problem text", one per question
+    bool trustAnswer = false;
 };
 
 // Every socket it makes plays the one shared script, so a test can follow a conversation across the

@@ -2,6 +2,7 @@
 // marks, deletions, and a deletion refused because the mailbox changed after the check.
 #include "CheckerTestSupport.h"
 #include "DovecotSuite.h"
+#include "ToolSupport.h"
 
 #include <QFile>
 #include "MailDeletion.h"
@@ -234,29 +235,12 @@ protected:
     // One mailbox of the profile, set up as a user would with the registry tool.
     void addMailbox(int index, const QString &name, const QString &secret)
     {
-        const QString key =
-            QStringLiteral("HKCU\\Software\\Tessmar Software\\Quarvel\\POP3\\Settings\\%1").arg(index);
-        reg({QStringLiteral("add"), key, QStringLiteral("/v"), QStringLiteral("POP3SERVERNAME"), QStringLiteral("/d"),
-             server->host(), QStringLiteral("/f")});
-        reg({QStringLiteral("add"), key, QStringLiteral("/v"), QStringLiteral("POP3PORT"), QStringLiteral("/d"),
-             QString::number(server->port()), QStringLiteral("/f")});
-        reg({QStringLiteral("add"), key, QStringLiteral("/v"), QStringLiteral("POP3KONTONAME"), QStringLiteral("/d"),
-             name, QStringLiteral("/f")});
-        reg({QStringLiteral("add"), key, QStringLiteral("/v"), QStringLiteral("POP3PASSWORD"),
-             QStringLiteral("/password"), QStringLiteral("/d"), secret, QStringLiteral("/f")});
+        AddMailbox(index, server->host(), server->port(), name, secret);
     }
 
-    void reg(const QStringList &args)
-    {
-        QByteArray out, err;
-        ASSERT_EQ(runProcess(toolPath(QStringLiteral("quarvel-reg")), args, &out, &err), 0)
-            << args.join(u' ').toStdString() << "\n" << err.toStdString();
-    }
+    void reg(const QStringList &args) { Reg(args); }
 
-    int check(const QStringList &args, QByteArray *out, QByteArray *err)
-    {
-        return runProcess(toolPath(QStringLiteral("quarvel-check")), args, out, err);
-    }
+    int check(const QStringList &args, QByteArray *out, QByteArray *err) { return RunQuarvelCheck(args, out, err); }
 
     // The data folder with a filter file holding these rules.
     void writeFilters(const QList<TSimpleFilter> &rules)

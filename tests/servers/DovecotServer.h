@@ -20,8 +20,9 @@
 // - Login and anvil processes are not chrooted, auth failures are not delayed (auth_failure_delay, and the
 //   anvil-auth-penalty socket switched off).
 // - Without setTls() there is no TLS at all (ssl = no, the pop3s listener off). With it: ssl = required
-//   and disable_plaintext_auth = yes, so a login is taken only over TLS; the POP3 port offers STLS and a
-//   second port (tlsPort()) speaks TLS from the first byte.
+//   and disable_plaintext_auth = yes; the POP3 port offers STLS and a second port (tlsPort()) speaks TLS
+//   from the first byte. Dovecot counts a connection from its own address as secured, so on loopback it
+//   still takes a login in the clear; its log says for each login whether it came over TLS.
 #include <QByteArray>
 #include <QMap>
 #include <QProcess>
