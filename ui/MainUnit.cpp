@@ -1,5 +1,6 @@
 #include "MainUnit.h"
 
+#include "CertificateTrustDialog.h"
 #include "CheckBoxGrid.h"
 #include "ConnectionMonitorUnit.h"
 #include "QuarvelIcons.h"
@@ -963,4 +964,10 @@ void TMain::ShowDeleteCountdown(int seconds)
 {
     auto *w = new TWaitWindow();
     w->RunCountdown(seconds);
+}
+
+bool TMain::TrustCertificate(const QString &account, const CertificateProblem &problem)
+{
+    BringToForeground();
+    return AskTrustCertificate(this, account, problem);
 }
