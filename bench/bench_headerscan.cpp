@@ -1,9 +1,10 @@
 // A manual check of one mailbox of 1000 messages on a private Dovecot (127.0.0.1, a free port): the
 // whole header scan (log-in, listing, a header block per message, parsing, 500 spam rules, the list)
-// in messages per second, first straight to the server, then through a relay that holds every chunk
-// 10 ms in each direction, as a server some way off would answer.
+// in messages per second, first straight to the server, then over TLS from the first byte to the same
+// server, then through a relay that holds every chunk 10 ms in each direction, as a server some way off
+// would answer.
 //
-//   bench_headerscan [--messages N] [--rules N] [--runs N] [--proxy-runs N] [--delay-ms N]
+//   bench_headerscan [--messages N] [--rules N] [--runs N] [--tls-runs N] [--proxy-runs N] [--delay-ms N]
 //
 // Every run is a fresh coordinator without known identifiers, so every message is fetched and judged.
 #include "BenchSupport.h"
@@ -78,11 +79,12 @@ int main(int argc, char **argv)
     const int messages = std::max(1, bench::ArgValue(argc, argv, "--messages", 1000));
     const int ruleCount = bench::ArgValue(argc, argv, "--rules", 500);
     const int runs = std::max(1, bench::ArgValue(argc, argv, "--runs", 5));
+    const int tlsRuns = std::max(0, bench::ArgValue(argc, argv, "--tls-runs", runs));
     const int proxyRuns = std::max(0, bench::ArgValue(argc, argv, "--proxy-runs", 1));
     const int delayMs = std::max(0, bench::ArgValue(argc, argv, "--delay-ms", 10));
 
     bench::SampleDovecot dovecot;
-    if (!dovecot.Start(messages))
+    if (!dovecot.Start(messages, tlsRuns > 0))
         return 1;
     bench::TempProfile profile;
     if (!profile.IsValid() || !bench::WriteProfile({dovecot.Account(dovecot.Port())}, bench::SampleRules(ruleCount)))
@@ -94,6 +96,17 @@ int main(int argc, char **argv)
     std::vector<double> direct;
     if (!scanRuns("direkt", messages, runs, true, direct))
         return 1;
+
+    std::vector<double> encrypted;
+    if (tlsRuns > 0) {
+        // The same mailbox on the same server, over TLS from the first byte.
+        if (!bench::WriteProfile({dovecot.TlsAccount()}, bench::SampleRules(ruleCount)))
+            return 1;
+        std::printf("Derselbe Durchlauf über TLS (127.0.0.1:%u), %d Läufe nach einem ersten\n",
+                    unsigned(dovecot.TlsPort()), tlsRuns);
+        if (!scanRuns("TLS", messages, tlsRuns, true, encrypted))
+            return 1;
+    }
 
     std::vector<double> proxied;
     bench::DelayProxy::Figures relayed;
@@ -117,6 +130,12 @@ int main(int argc, char **argv)
 
     std::printf("Ergebnis (%d Nachrichten):\n", messages);
     printSummary("direkt", messages, direct);
+    if (!encrypted.empty()) {
+        printSummary("TLS", messages, encrypted);
+        // The cost of TLS: how much lower its median rate is than the plain one.
+        const double cost = 1.0 - bench::Median(direct) / bench::Median(encrypted);
+        std::printf("  TLS kostet %.1f %% der Nachrichten/s (Median gegen Median)\n", cost * 100.0);
+    }
     if (!proxied.empty()) {
         const std::string label = "über Proxy +" + std::to_string(delayMs) + " ms je Richtung";
         printSummary(label.c_str(), messages, proxied);
