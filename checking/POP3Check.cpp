@@ -1057,14 +1057,22 @@ bool TPOP3Checker::WorkerBusy() const
     return m_worker && m_worker->InCheck() && !InWorkerHandler();
 }
 
-bool TPOP3Checker::TestAccount(const TPOP3AccountSettings &account, QString &errorText, int &code)
+bool TPOP3Checker::TestAccount(const TPOP3AccountSettings &account, QString &errorText, int &code,
+                               CertificateProblem *refused)
 {
+    if (refused)
+        *refused = CertificateProblem();
     if (WorkerBusy()) {
         code = 0;
         errorText = busyText();
         return false;
     }
-    return EnsureWorker()->TestAccount(account, code, errorText);
+    TPop3Thread *worker = EnsureWorker();
+    const bool ok = worker->TestAccount(account, code, errorText);
+    // The socket keeps what it refused after the session is closed.
+    if (!ok && refused && worker->Client() && worker->Client()->certificateProblem().CanBeTrusted())
+        *refused = worker->Client()->certificateProblem();
+    return ok;
 }
 
 int TPOP3Checker::AccountIndexOf(const TMailEntry &entry) const

@@ -220,7 +220,10 @@ public:
     int BuildMailList();
     static QString UIDOf(TMailEntry &entry);
     int NewMailDetect();
-    bool TestAccount(const TPOP3AccountSettings &account, QString &errorText, int &code);
+    // The account editor's test. With refused, a server certificate the test refused and the user could
+    // choose to trust (TrustCertificate, then StoreTrustedCertificate) is handed back; null otherwise.
+    bool TestAccount(const TPOP3AccountSettings &account, QString &errorText, int &code,
+                     CertificateProblem *refused = nullptr);
     bool DeleteEntry(TMailEntry *entry, bool keepSession, QString &errorText);
     void EndDeleteSession();
     // Removes the entry from the result list and MailList, frees it when the worker owned it, and

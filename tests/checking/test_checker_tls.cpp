@@ -184,6 +184,25 @@ TEST_F(TlsCheckerTest, UntrustedCertificateIsOfferedAfterAManualCheckAndTrustedU
     EXPECT_EQ(checker->Accounts[0].POP3CertSHA256, first.Fingerprint);
 }
 
+// The account editor's test hands back the refused certificate for the same question.
+TEST_F(TlsCheckerTest, AccountTestHandsBackARefusedCertificate)
+{
+    TPOP3AccountSettings a = account(csStartTLS, user);
+    makeRealChecker({a});
+    QString error;
+    int code = 0;
+    CertificateProblem refused;
+    EXPECT_TRUE(checker->TestAccount(a, error, code, &refused)) << error.toStdString();
+    EXPECT_TRUE(refused.IsNull());
+
+    a.POP3CertSHA256.clear();
+    EXPECT_FALSE(checker->TestAccount(a, error, code, &refused));
+    EXPECT_TRUE(error.contains(certificate.Fingerprint)) << error.toStdString();
+    EXPECT_TRUE(refused.CanBeTrusted());
+    EXPECT_EQ(refused.Certificate, certificate.Certificate);
+    EXPECT_EQ(refused.Port, server->port());
+}
+
 TEST_F(TlsCheckerTest, TimedCheckNeverAsks)
 {
     server->deliver(user, mail("Hallo"));
