@@ -10,10 +10,7 @@ bool SampleDovecot::Start(int count, bool tls)
 {
     m_server.addUser(m_user, m_password);
     QString error;
-    if (tls
-        && (!m_certificates.selfSigned(QStringLiteral("Quarvel Bench"), {QStringLiteral("IP:127.0.0.1")}, &m_certificate,
-                                       &error)
-            || !m_server.setTls(m_certificate.CertificateFile, m_certificate.KeyFile))) {
+    if (tls && !m_server.setSelfSignedTls(m_certificates, QStringLiteral("Quarvel Bench"), &m_certificate, &error)) {
         std::fprintf(stderr, "Kein Zertifikat für TLS: %s\n", qPrintable(error));
         return false;
     }

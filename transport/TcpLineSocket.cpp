@@ -120,6 +120,20 @@ TcpLineSocketCore *TcpLineSocket::usableCore()
     return m_core;
 }
 
+TcpLineSocketCore *TcpLineSocket::openCore(Status *failure)
+{
+    TcpLineSocketCore *core = usableCore();
+    if (!core)
+        *failure = Status::Closed;
+    else if (m_abortRequested.load())
+        *failure = fail(Status::Aborted, QStringLiteral("Die Verbindung wurde abgebrochen."));
+    else if (core->socket->state() != QAbstractSocket::ConnectedState)
+        *failure = fail(Status::Closed, QStringLiteral("Der Server hat die Verbindung beendet."));
+    else
+        return core;
+    return nullptr;
+}
+
 LineSocket::Status TcpLineSocket::waitUntil(const std::function<std::optional<Status>()> &check,
                                             int timeoutMs)
 {
@@ -187,21 +201,31 @@ LineSocket::Status TcpLineSocket::open(const QString &host, quint16 port, int ti
         return finishHandshake(core, timeoutMs);
     }
     s->connectToHost(host, port);
-    const Status status = waitUntil(
-        [s]() -> std::optional<Status> {
-            if (s->state() == QAbstractSocket::ConnectedState)
-                return Status::Ok;
-            if (s->state() == QAbstractSocket::UnconnectedState)
-                return Status::Failed;
-            return std::nullopt;
-        },
-        timeoutMs);
+    const Status status = waitConnected(s, false, timeoutMs);
     if (status == Status::Ok)
         return status;
     if (status == Status::Failed && core == m_core)
         m_error = s->errorString();
     else if (status == Status::TimedOut)
         m_error = QStringLiteral("Zeitüberschreitung beim Verbindungsaufbau zu %1:%2.").arg(host).arg(port);
+    return dropKeepingError(status);
+}
+
+LineSocket::Status TcpLineSocket::waitConnected(QSslSocket *s, bool encrypted, int timeoutMs)
+{
+    return waitUntil(
+        [s, encrypted]() -> std::optional<Status> {
+            if (encrypted ? s->isEncrypted() : s->state() == QAbstractSocket::ConnectedState)
+                return Status::Ok;
+            if (s->state() == QAbstractSocket::UnconnectedState)
+                return Status::Failed;
+            return std::nullopt;
+        },
+        timeoutMs);
+}
+
+LineSocket::Status TcpLineSocket::dropKeepingError(Status status)
+{
     const QString error = m_error;
     dropCore();
     m_error = error;
@@ -211,15 +235,7 @@ LineSocket::Status TcpLineSocket::open(const QString &host, quint16 port, int ti
 LineSocket::Status TcpLineSocket::finishHandshake(TcpLineSocketCore *core, int timeoutMs)
 {
     QSslSocket *s = core->socket;
-    const Status status = waitUntil(
-        [s]() -> std::optional<Status> {
-            if (s->isEncrypted())
-                return Status::Ok;
-            if (s->state() == QAbstractSocket::UnconnectedState)
-                return Status::Failed;
-            return std::nullopt;
-        },
-        timeoutMs);
+    const Status status = waitConnected(s, true, timeoutMs);
     if (status == Status::Ok)
         return status;
     if (status == Status::Failed && core == m_core) {
@@ -239,22 +255,16 @@ LineSocket::Status TcpLineSocket::finishHandshake(TcpLineSocketCore *core, int t
                       .arg(m_host)
                       .arg(m_port);
     }
-    const QString error = m_error;
-    dropCore();
-    m_error = error;
-    return status;
+    return dropKeepingError(status);
 }
 
 LineSocket::Status TcpLineSocket::startTls(int timeoutMs)
 {
-    TcpLineSocketCore *core = usableCore();
+    Status failure = Status::Closed;
+    TcpLineSocketCore *core = openCore(&failure);
     if (!core)
-        return Status::Closed;
-    if (m_abortRequested.load())
-        return fail(Status::Aborted, QStringLiteral("Die Verbindung wurde abgebrochen."));
+        return failure;
     QSslSocket *s = core->socket;
-    if (s->state() != QAbstractSocket::ConnectedState)
-        return fail(Status::Closed, QStringLiteral("Der Server hat die Verbindung beendet."));
     if (s->isEncrypted())
         return Status::Ok;
     m_problem = CertificateProblem();
@@ -341,14 +351,11 @@ LineSocket::Status TcpLineSocket::readLine(QByteArray *line, int timeoutMs, int 
 
 LineSocket::Status TcpLineSocket::write(const QByteArray &data)
 {
-    TcpLineSocketCore *core = usableCore();
+    Status failure = Status::Closed;
+    TcpLineSocketCore *core = openCore(&failure);
     if (!core)
-        return Status::Closed;
-    if (m_abortRequested.load())
-        return fail(Status::Aborted, QStringLiteral("Die Verbindung wurde abgebrochen."));
+        return failure;
     QSslSocket *s = core->socket;
-    if (s->state() != QAbstractSocket::ConnectedState)
-        return fail(Status::Closed, QStringLiteral("Der Server hat die Verbindung beendet."));
     if (s->write(data) != data.size())
         return fail(Status::Failed, s->errorString());
     s->flush();

@@ -15,6 +15,7 @@
 #include <functional>
 #include <optional>
 
+class QSslSocket;
 class TcpLineSocketCore;
 
 class TcpLineSocket final : public LineSocket {
@@ -45,10 +46,17 @@ private:
     Status open(const QString &host, quint16 port, int timeoutMs, bool encrypted);
     // Waits for the handshake under way on core; on failure sets the error and drops the connection.
     Status finishHandshake(TcpLineSocketCore *core, int timeoutMs);
+    // Waits until the connection is up (and encrypted, when asked) or has failed.
+    Status waitConnected(QSslSocket *socket, bool encrypted, int timeoutMs);
+    // Drops the connection; the error text of the failure stays.
+    Status dropKeepingError(Status status);
     // Runs the local event loop until check() gives a result, the time-out passes or an abort is requested.
     Status waitUntil(const std::function<std::optional<Status>()> &check, int timeoutMs);
     // The current connection's core when the calling thread may use it; otherwise sets the error text.
     TcpLineSocketCore *usableCore();
+    // The same when the connection is also open and not aborted; otherwise null, with *failure (and the
+    // error text) telling why.
+    TcpLineSocketCore *openCore(Status *failure);
     void dropCore();
     Status fail(Status status, const QString &text);
 

@@ -1,7 +1,6 @@
 // The check coordinator and quarvel-check against a private Dovecot on loopback: scans, logins, spam
 // marks, deletions, and a deletion refused because the mailbox changed after the check.
-#include "CheckerTestSupport.h"
-#include "DovecotSuite.h"
+#include "DovecotCheckerSupport.h"
 #include "ToolSupport.h"
 
 #include <QFile>
@@ -23,43 +22,13 @@ const QByteArray kEvilReceived = "Received: from mx.example.test by pop.example.
                                  "\t(evil-relay.test [192.0.2.7])\r\n"
                                  "\tby mx.example.test; Mon, 1 Jan 2024 09:59:00 +0100\r\n";
 
-class DovecotCheckerTest : public WithDovecot<CheckerFixture> {
+class DovecotCheckerTest : public MailboxOnDovecot<WithDovecot<CheckerFixture>> {
 protected:
-    void SetUp() override
-    {
-        WithDovecot::SetUp();
-        if (HasFatalFailure())
-            return;
-        user = testUser();
-        ASSERT_TRUE(server->addUser(user, password()));
-    }
-
-    QString password() const { return QStringLiteral("pass-") + user; }
-
     TPOP3AccountSettings account() const
     {
         TPOP3AccountSettings a = Account(server->host(), user, password());
         a.Port = server->port();
         return a;
-    }
-
-    // The real transport, with time-outs short enough for a test that goes wrong.
-    void makeRealChecker(const TPOP3Accounts &accounts, TPOP3Check check = {})
-    {
-        checker.reset();
-        settings.Settings.Accounts = accounts;
-        ASSERT_TRUE(settings.SavePOP3Settings(check, accounts));
-        TPop3Options o;
-        o.TimeoutMs = 10000;
-        checker = std::make_unique<TPOP3Checker>(settings, detector, ui, o);
-    }
-
-    QList<TMailEntry *> rows() const
-    {
-        QList<TMailEntry *> out;
-        for (TMailEntry *e : checker->MailList)
-            out << e;
-        return out;
     }
 
     QStringList subjects() const
@@ -69,8 +38,6 @@ protected:
             out << QStringLiteral("%1:%2").arg(e->MsgNumber).arg(e->Message.Subject);
         return out;
     }
-
-    QString user;
 };
 
 TEST_F(DovecotCheckerTest, HeaderScanListsNumbersSizesAndDecodedSubjectsAndMarksSpam)

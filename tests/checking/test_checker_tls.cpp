@@ -1,8 +1,7 @@
 // Checking, deleting and reading mail on a private Dovecot over TLS (STLS on one port, TLS from the first
 // byte on another), the certificate the user trusts after a manual check, and quarvel-check on such a
 // mailbox.
-#include "CheckerTestSupport.h"
-#include "DovecotSuite.h"
+#include "DovecotCheckerSupport.h"
 #include "MailDeletion.h"
 #include "ToolSupport.h"
 
@@ -17,19 +16,8 @@ QByteArray mail(const QByteArray &subject)
         + subject.toHex() + "@example.test>\r\n\r\nHallo ueber TLS.\r\n";
 }
 
-class TlsCheckerTest : public WithTlsDovecot<CheckerFixture> {
+class TlsCheckerTest : public MailboxOnDovecot<WithTlsDovecot<CheckerFixture>> {
 protected:
-    void SetUp() override
-    {
-        WithTlsDovecot::SetUp();
-        if (HasFatalFailure())
-            return;
-        user = testUser();
-        ASSERT_TRUE(server->addUser(user, password()));
-    }
-
-    QString password() const { return QStringLiteral("pass-") + user; }
-
     // The suite's mailbox over STLS or TLS, with the server's certificate trusted.
     TPOP3AccountSettings account(int32_t security, const QString &name) const
     {
@@ -40,26 +28,7 @@ protected:
         return a;
     }
 
-    void makeRealChecker(const TPOP3Accounts &accounts, TPop3Options o = {})
-    {
-        checker.reset();
-        settings.Settings.Accounts = accounts;
-        ASSERT_TRUE(settings.SavePOP3Settings(settings.Settings.POP3Check, accounts));
-        o.TimeoutMs = 10000;
-        checker = std::make_unique<TPOP3Checker>(settings, detector, ui, o);
-    }
-
-    QList<TMailEntry *> rows() const
-    {
-        QList<TMailEntry *> out;
-        for (TMailEntry *e : checker->MailList)
-            out << e;
-        return out;
-    }
-
     QString progress() const { return ui.progress.join(u'\n'); }
-
-    QString user;
 };
 
 TEST_F(TlsCheckerTest, ScanTextAndDeletionOverStlsAndImplicitTlsWithEitherLogin)
@@ -208,12 +177,13 @@ TEST_F(TlsCheckerTest, TimedCheckNeverAsks)
     server->deliver(user, mail("Hallo"));
     TPOP3AccountSettings a = account(csSSLTLS, user);
     a.POP3CertSHA256.clear();
-    settings.Settings.POP3Check.EMailCheck = true;
+    TPOP3Check check;
+    check.EMailCheck = true;
     TPop3Options o;
     o.FirstWakeMs = 10;
     o.WakeMs = 10;
     o.Clock = [this] { return clock.load(); };
-    makeRealChecker({a}, o);
+    makeRealChecker({a}, check, o);
     int done = 0;
     checker->OnCheckDone = [&done](TPOP3Checker *, bool) { ++done; };
     checker->SetActive(true);

@@ -1,5 +1,7 @@
 #include "DovecotServer.h"
 
+#include "TestCertificates.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -153,6 +155,18 @@ bool DovecotServer::setTls(const QString &certificateFile, const QString &keyFil
     };
     m_tls = copy(certificateFile, QStringLiteral("tls-cert.pem")) && copy(keyFile, QStringLiteral("tls-key.pem"));
     return m_tls;
+}
+
+bool DovecotServer::setSelfSignedTls(TestCertificates &certificates, const QString &commonName,
+                                     TestCertificate *made, QString *error)
+{
+    if (!certificates.selfSigned(commonName, {QStringLiteral("IP:127.0.0.1")}, made, error))
+        return false;
+    if (setTls(made->CertificateFile, made->KeyFile))
+        return true;
+    if (error)
+        *error = QStringLiteral("cannot copy the certificate into ") + m_dir.path();
+    return false;
 }
 
 bool DovecotServer::writeConfig(QString *error)

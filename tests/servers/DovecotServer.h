@@ -30,6 +30,9 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+class TestCertificates;
+struct TestCertificate;
+
 class DovecotServer {
 public:
     DovecotServer();
@@ -44,6 +47,9 @@ public:
     // TLS with this certificate and key (PEM files, copied into the server's folder) from the next start()
     // on. A running server takes a new certificate when it is stopped and started again.
     bool setTls(const QString &certificateFile, const QString &keyFile);
+    // The same with a new self-signed certificate for 127.0.0.1, made in certificates; *made tells which.
+    bool setSelfSignedTls(TestCertificates &certificates, const QString &commonName, TestCertificate *made,
+                          QString *error = nullptr);
 
     // Writes the configuration, starts Dovecot in the foreground and waits until it greets on its port.
     // On failure *error says why (with Dovecot's log).

@@ -52,9 +52,8 @@ protected:
         certificates = new TestCertificates;
         Suite::server = new DovecotServer;
         QString error;
-        Suite::started = certificates->selfSigned(QStringLiteral("Quarvel Dovecot"), {QStringLiteral("IP:127.0.0.1")},
-                                                  &certificate, &error)
-            && Suite::server->setTls(certificate.CertificateFile, certificate.KeyFile)
+        Suite::started =
+            Suite::server->setSelfSignedTls(*certificates, QStringLiteral("Quarvel Dovecot"), &certificate, &error)
             && Suite::server->start(&error);
         Suite::startError = error.toStdString();
     }

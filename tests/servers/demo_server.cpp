@@ -38,10 +38,7 @@ int main(int argc, char **argv)
     QString error;
     TestCertificates certificates;
     TestCertificate certificate;
-    if (tls
-        && (!certificates.selfSigned(QStringLiteral("Quarvel Demo"), {QStringLiteral("IP:127.0.0.1")}, &certificate,
-                                     &error)
-            || !server.setTls(certificate.CertificateFile, certificate.KeyFile))) {
+    if (tls && !server.setSelfSignedTls(certificates, QStringLiteral("Quarvel Demo"), &certificate, &error)) {
         std::fprintf(stderr, "Kein Zertifikat für TLS: %s\n", qPrintable(error));
         return 1;
     }

@@ -1,7 +1,13 @@
 #pragma once
 // A peer for transport tests: accepts one connection on 127.0.0.1 (a free port) in a thread of its own
-// and runs a script on the accepted socket, misbehaving as the test wants.
+// and runs a script on the accepted socket, misbehaving as the test wants. PeerEnd is that socket as a
+// QSslSocket, for scripts that speak TLS.
+#include "TestCertificates.h"
+
 #include <QByteArray>
+#include <QFile>
+#include <QSslKey>
+#include <QSslSocket>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -61,4 +67,44 @@ private:
     int m_listener = -1;
     quint16 m_port = 0;
     std::thread m_thread;
+};
+
+// The server's end of an accepted connection, used with blocking waits in the peer's thread: plain until
+// encrypt() makes it TLS with the certificate.
+class PeerEnd {
+public:
+    PeerEnd(int fd, const TestCertificate &certificate)
+    {
+        // The socket closes what it is given; the peer closes its own descriptor.
+        m_socket.setSocketDescriptor(::dup(fd));
+        QFile key(certificate.KeyFile);
+        if (key.open(QIODevice::ReadOnly))
+            m_socket.setPrivateKey(QSslKey(key.readAll(), QSsl::Ec));
+        m_socket.setLocalCertificate(certificate.Certificate);
+    }
+    bool encrypt()
+    {
+        m_socket.startServerEncryption();
+        return m_socket.waitForEncrypted(10000);
+    }
+    void send(const QByteArray &data)
+    {
+        m_socket.write(data);
+        while (m_socket.bytesToWrite() > 0 && m_socket.waitForBytesWritten(10000)) {
+        }
+    }
+    QByteArray readLine()
+    {
+        while (!m_socket.canReadLine() && m_socket.waitForReadyRead(10000)) {
+        }
+        return m_socket.readLine().trimmed();
+    }
+    void waitForClose()
+    {
+        while (m_socket.state() == QAbstractSocket::ConnectedState && m_socket.waitForReadyRead(10000))
+            m_socket.readAll();
+    }
+
+private:
+    QSslSocket m_socket;
 };

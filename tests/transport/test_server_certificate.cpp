@@ -10,26 +10,17 @@ namespace {
 
 class ServerCertificateTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
+    void SetUp() override
     {
-        certificates = new TestCertificates;
         QString error;
-        ready = certificates->selfSigned(QStringLiteral("pop.example.test"),
-                                         {QStringLiteral("DNS:pop.example.test"), QStringLiteral("IP:127.0.0.1")}, &cert,
-                                         &error);
-        setupError = error.toStdString();
+        ASSERT_TRUE(certificates.selfSigned(QStringLiteral("pop.example.test"),
+                                            {QStringLiteral("DNS:pop.example.test"), QStringLiteral("IP:127.0.0.1")},
+                                            &cert, &error))
+            << error.toStdString();
     }
-    static void TearDownTestSuite()
-    {
-        delete certificates;
-        certificates = nullptr;
-    }
-    void SetUp() override { ASSERT_TRUE(ready) << setupError; }
 
-    static inline TestCertificates *certificates = nullptr;
-    static inline TestCertificate cert;
-    static inline bool ready = false;
-    static inline std::string setupError;
+    TestCertificates certificates;
+    TestCertificate cert;
 };
 
 TEST_F(ServerCertificateTest, FingerprintIsOpensslsSha256AndReadInEveryUsualForm)

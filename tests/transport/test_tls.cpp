@@ -1,6 +1,6 @@
 // TLS in the real transport against a loopback peer with certificates made by openssl at test time:
 // which certificates are refused and why, the one trusted certificate, the upgrade of a plain connection,
-// and the time-outs, line limit and abort over an encrypted connection.
+// and a handshake that never ends. (Limits, time-outs and abort over TLS: test_tcplinesocket.cpp.)
 #include "LoopbackPeer.h"
 #include "QtPrinters.h"
 #include "TcpLineSocket.h"
@@ -9,12 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QFile>
-#include <QSslKey>
 #include <QSslSocket>
 #include <QThread>
 
-#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -22,73 +19,24 @@ namespace {
 
 using Status = LineSocket::Status;
 
-// The server's end of one accepted connection, used with blocking waits in the peer's thread.
-class ServerEnd {
-public:
-    ServerEnd(int fd, const TestCertificate &certificate)
-    {
-        // The socket closes what it is given; the peer closes its own descriptor.
-        m_socket.setSocketDescriptor(::dup(fd));
-        QFile key(certificate.KeyFile);
-        if (key.open(QIODevice::ReadOnly))
-            m_socket.setPrivateKey(QSslKey(key.readAll(), QSsl::Ec));
-        m_socket.setLocalCertificate(certificate.Certificate);
-    }
-    bool encrypt()
-    {
-        m_socket.startServerEncryption();
-        return m_socket.waitForEncrypted(10000);
-    }
-    void send(const QByteArray &data)
-    {
-        m_socket.write(data);
-        while (m_socket.bytesToWrite() > 0 && m_socket.waitForBytesWritten(10000)) {
-        }
-    }
-    QByteArray readLine()
-    {
-        while (!m_socket.canReadLine() && m_socket.waitForReadyRead(10000)) {
-        }
-        return m_socket.readLine().trimmed();
-    }
-    void waitForClose()
-    {
-        while (m_socket.state() == QAbstractSocket::ConnectedState && m_socket.waitForReadyRead(10000))
-            m_socket.readAll();
-    }
-
-private:
-    QSslSocket m_socket;
-};
-
 class TlsTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        certificates = new TestCertificates;
-        QString error;
-        ready = certificates->selfSigned(QStringLiteral("Loopback"), {QStringLiteral("IP:127.0.0.1")}, &loopback, &error)
-            && certificates->selfSigned(QStringLiteral("Other"), {QStringLiteral("IP:127.0.0.1")}, &other, &error)
-            && certificates->authoritySigned(QStringLiteral("Signed"), {QStringLiteral("IP:127.0.0.1")}, &signedByTestCa,
-                                             &error);
-        setupError = error.toStdString();
-    }
-    static void TearDownTestSuite()
-    {
-        delete certificates;
-        certificates = nullptr;
-    }
     void SetUp() override
     {
         ASSERT_TRUE(QSslSocket::supportsSsl()) << "no TLS backend for Qt";
-        ASSERT_TRUE(ready) << setupError;
+        const QStringList loopbackAddress{QStringLiteral("IP:127.0.0.1")};
+        QString error;
+        ASSERT_TRUE(certificates.selfSigned(QStringLiteral("Loopback"), loopbackAddress, &loopback, &error)
+                    && certificates.selfSigned(QStringLiteral("Other"), loopbackAddress, &other, &error)
+                    && certificates.authoritySigned(QStringLiteral("Signed"), loopbackAddress, &signedByTestCa, &error))
+            << error.toStdString();
     }
 
     // A peer that speaks TLS from the first byte with certificate, greets and then echoes one line.
     static std::unique_ptr<LoopbackPeer> implicitTlsPeer(const TestCertificate &certificate)
     {
         return std::make_unique<LoopbackPeer>([certificate](int fd) {
-            ServerEnd end(fd, certificate);
+            PeerEnd end(fd, certificate);
             if (!end.encrypt())
                 return;
             end.send("+OK hello over TLS\r\n");
@@ -97,10 +45,8 @@ protected:
         });
     }
 
-    static inline TestCertificates *certificates = nullptr;
-    static inline TestCertificate loopback, other, signedByTestCa;
-    static inline bool ready = false;
-    static inline std::string setupError;
+    TestCertificates certificates;
+    TestCertificate loopback, other, signedByTestCa;
 };
 
 TEST_F(TlsTest, CertificatesThatDoNotVerifyAreRefusedWithReasonAndFingerprint)
@@ -181,8 +127,8 @@ TEST_F(TlsTest, TheTrustedCertificateAndOnlyItIsAccepted)
 
 TEST_F(TlsTest, PlainConnectionIsUpgradedAfterTheGoAhead)
 {
-    LoopbackPeer peer([](int fd) {
-        ServerEnd end(fd, loopback);
+    LoopbackPeer peer([this](int fd) {
+        PeerEnd end(fd, loopback);
         end.send("+OK plain greeting\r\n");
         if (end.readLine() != "STLS")
             return;
@@ -209,8 +155,8 @@ TEST_F(TlsTest, PlainConnectionIsUpgradedAfterTheGoAhead)
 
 TEST_F(TlsTest, UpgradeRefusesACertificateAsAnImplicitConnectDoes)
 {
-    LoopbackPeer peer([](int fd) {
-        ServerEnd end(fd, loopback);
+    LoopbackPeer peer([this](int fd) {
+        PeerEnd end(fd, loopback);
         end.send("+OK begin TLS\r\n");
         end.encrypt();
     });
@@ -248,34 +194,6 @@ TEST_F(TlsTest, UpgradeFailsWhenPlainInputIsWaiting)
     EXPECT_TRUE(socket.errorString().contains(QStringLiteral("vor Beginn der Verschlüsselung")));
 }
 
-TEST_F(TlsTest, LineLimitAndTimeOutHoldOverTls)
-{
-    LoopbackPeer peer([](int fd) {
-        ServerEnd end(fd, loopback);
-        if (!end.encrypt())
-            return;
-        end.send(QByteArray(65536, 'a') + "\r\n");
-        if (end.readLine() != "MORE")
-            return;
-        const QByteArray chunk(64 * 1024, 'x');
-        for (int i = 0; i < 16; ++i)
-            end.send(chunk);
-        end.waitForClose();
-    });
-    TcpLineSocket socket;
-    socket.setTrustedCertificate(loopback.Fingerprint);
-    ASSERT_EQ(socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), peer.port(), 10000), Status::Ok)
-        << socket.errorString().toStdString();
-    QByteArray line;
-    ASSERT_EQ(socket.readLine(&line, 30000, 65536), Status::Ok);
-    EXPECT_EQ(line.size(), 65536);
-    EXPECT_EQ(socket.readLine(&line, 100, 65536), Status::TimedOut);
-    ASSERT_EQ(socket.write("MORE\r\n"), Status::Ok);
-    EXPECT_EQ(socket.readLine(&line, 30000, 65536), Status::TooLong);
-    EXPECT_TRUE(line.isEmpty());
-    socket.close();
-}
-
 // A server that takes the connection and never answers the handshake.
 TEST_F(TlsTest, HandshakeTimesOutAndCanBeAbortedFromAnotherThread)
 {
@@ -296,36 +214,6 @@ TEST_F(TlsTest, HandshakeTimesOutAndCanBeAbortedFromAnotherThread)
     EXPECT_EQ(socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), peer.port(), 60000), Status::Aborted);
     canceller.join();
     EXPECT_FALSE(socket.isConnected());
-}
-
-TEST_F(TlsTest, AbortFromTheMainThreadReachesATlsReadInAWorkerThread)
-{
-    LoopbackPeer peer([](int fd) {
-        ServerEnd end(fd, loopback);
-        if (end.encrypt())
-            end.waitForClose();
-    });
-    TcpLineSocket socket;
-    socket.setTrustedCertificate(loopback.Fingerprint);
-    std::atomic<bool> reading{false};
-    Status status = Status::Ok;
-    QThread *worker = QThread::create([&] {
-        status = socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), peer.port(), 10000);
-        if (status == Status::Ok) {
-            reading = true;
-            QByteArray line;
-            status = socket.readLine(&line, 60000, 65536);
-        }
-        reading = true;
-    });
-    worker->start();
-    while (!reading)
-        QThread::msleep(10);
-    QThread::msleep(100);
-    socket.abort();
-    EXPECT_TRUE(worker->wait(30000));
-    delete worker;
-    EXPECT_EQ(status, Status::Aborted);
 }
 
 } // namespace
