@@ -951,11 +951,12 @@ int TPOP3Checker::CheckNow(int accountIndex)
             shown = BuildMailList();
         }
     }
+    // Still inside the check: its commands stay disabled while the user decides.
+    OfferCertificateTrust();
     CheckEnd();
     CheckDone();
     if (m_ui.ProgressWindowOpen())
         m_ui.BringProgressToFront();
-    OfferCertificateTrust();
     if (Enabled && m_worker) {
         m_worker->SetCancel(false);
         m_worker->Resume();

@@ -96,6 +96,7 @@ public:
     void ShowDeleteCountdown(int seconds) override { calls << QStringLiteral("ShowDeleteCountdown(%1)").arg(seconds); }
     bool TrustCertificate(const QString &account, const CertificateProblem &problem) override
     {
+        calls << QStringLiteral("TrustCertificate");
         trustAsked << account + QLatin1Char(' ') + problem.Text();
         return trustAnswer;
     }

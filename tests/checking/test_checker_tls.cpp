@@ -114,8 +114,11 @@ TEST_F(TlsCheckerTest, UntrustedCertificateIsOfferedAfterAManualCheckAndTrustedU
     a.Port = own.tlsPort();
     makeRealChecker({a});
 
-    // Refused and shown; the user says no, so nothing is stored.
+    // Refused and shown while the check still holds its commands; the user says no, so nothing is stored.
     EXPECT_EQ(checker->CheckNow(), 0);
+    const qsizetype asked = ui.calls.indexOf(QStringLiteral("TrustCertificate"));
+    EXPECT_GT(asked, ui.calls.indexOf(QStringLiteral("SetCheckCommandsEnabled(0)")));
+    EXPECT_LT(asked, ui.calls.indexOf(QStringLiteral("SetCheckCommandsEnabled(1)")));
     EXPECT_TRUE(ui.progress.last().contains(QStringLiteral("es ist selbst signiert")));
     EXPECT_TRUE(ui.progress.last().endsWith(QStringLiteral("SHA-256-Fingerabdruck: ") + first.Fingerprint))
         << progress().toStdString();
