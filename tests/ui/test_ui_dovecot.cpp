@@ -1,6 +1,5 @@
 // The main window against a private Dovecot: checking by hand, deleting from the list, the progress
 // window, and the spam notice after a timed check.
-#include "CertificateTrustDialog.h"
 #include "CheckBoxGrid.h"
 #include "DovecotSuite.h"
 #include "MainUnit.h"
@@ -14,7 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QPushButton>
@@ -28,23 +26,6 @@ QByteArray mail(const QByteArray &subject, const QByteArray &body = "Hallo.\r\n"
 {
     return "From: Absender <absender@example.test>\r\nTo: anna@example.test\r\nSubject: " + subject
            + "\r\nMessage-ID: <" + subject.toHex() + "@example.test>\r\n\r\n" + body;
-}
-
-// Short time-outs; wake-ups at once with a fast clock for timed checking, an hour away without it.
-TMainOptions mainOptions(bool timed)
-{
-    TMainOptions o;
-    o.AdjustPop3 = [timed](TPop3Options &p) {
-        p.TimeoutMs = 10000;
-        p.FirstWakeMs = timed ? 100 : 3600 * 1000;
-        p.WakeMs = timed ? 100 : 3600 * 1000;
-        if (timed) {
-            // Time runs fast for the worker, so the first wake-up already finds a check due.
-            auto t = std::make_shared<std::atomic<int32_t>>(0);
-            p.Clock = [t] { return t->fetch_add(1000) % 86400; };
-        }
-    };
-    return o;
 }
 
 class MainDovecotTest : public WithDovecot<> {
@@ -88,7 +69,21 @@ protected:
         }
     }
 
-    static TMainOptions options(bool timed) { return mainOptions(timed); }
+    static TMainOptions options(bool timed)
+    {
+        TMainOptions o;
+        o.AdjustPop3 = [timed](TPop3Options &p) {
+            p.TimeoutMs = 10000;
+            p.FirstWakeMs = timed ? 100 : 3600 * 1000;
+            p.WakeMs = timed ? 100 : 3600 * 1000;
+            if (timed) {
+                // Time runs fast for the worker, so the first wake-up already finds a check due.
+                auto t = std::make_shared<std::atomic<int32_t>>(0);
+                p.Clock = [t] { return t->fetch_add(1000) % 86400; };
+            }
+        };
+        return o;
+    }
 
     QStringList listed(TMain &main)
     {
@@ -237,66 +232,6 @@ TEST_F(MainDovecotTest, ATimedCheckOffersToDeleteTheSpamAndDeletesExactlyThat)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     EXPECT_EQ(server->messageIds(QStringLiteral("timed")).size(), 2);
     EXPECT_EQ(listed(main), (QStringList{QStringLiteral("1:Hallo"), QStringLiteral("2:Rechnung")}));
-}
-
-// --- A mailbox over TLS --------------------------------------------------------------------------------
-
-class MainTlsDovecotTest : public WithTlsDovecot<> {
-protected:
-    // Answers the certificate question as soon as it is asked, remembering what it showed.
-    void answerTrustQuestion(QObject *owner, bool trust)
-    {
-        auto *poll = new QTimer(owner);
-        QObject::connect(poll, &QTimer::timeout, poll, [this, poll, trust] {
-            auto *dialog = qobject_cast<TCertificateTrustDialog *>(QApplication::activeModalWidget());
-            if (!dialog)
-                return;
-            questions << dialog->Text();
-            (trust ? dialog->TrustButton() : dialog->CancelButton())->click();
-            poll->deleteLater();
-        });
-        poll->start(20);
-    }
-
-    TestProfile profile;
-    RecordingMessageBox box{IDOK};
-    QStringList questions;
-};
-
-TEST_F(MainTlsDovecotTest, ManualCheckAsksAboutTheRefusedCertificateAndChecksOnceItIsTrusted)
-{
-    ASSERT_TRUE(server->addUser(QStringLiteral("anna"), QStringLiteral("pw-anna")));
-    server->deliver(QStringLiteral("anna"), mail("t1"));
-    server->deliver(QStringLiteral("anna"), mail("t2"));
-    {
-        TRegistrySettings s;
-        s.Load();
-        s.Settings.FirstStart = false;
-        TPOP3AccountSettings a;
-        a.ServerName = server->host();
-        a.Port = server->tlsPort();
-        a.POP3Security = csSSLTLS;
-        a.AccountName = QStringLiteral("anna");
-        a.Password = QStringLiteral("pw-anna");
-        s.Settings.Accounts.append(a);
-        s.Save();
-    }
-    TMain main(mainOptions(false));
-    answerTrustQuestion(&main, true);
-    main.ManualCheck();
-    ASSERT_EQ(questions.size(), 1);
-    EXPECT_TRUE(questions.at(0).contains(QStringLiteral("anna@127.0.0.1"))) << questions.at(0).toStdString();
-    EXPECT_TRUE(questions.at(0).contains(QStringLiteral("Es ist selbst signiert.")));
-    EXPECT_TRUE(questions.at(0).contains(QStringLiteral("SHA-256-Fingerabdruck: ") + certificate.Fingerprint));
-    TProgressWindow *w = main.ProgressWindow();
-    ASSERT_NE(w, nullptr);
-    EXPECT_TRUE(w->LineText(0).contains(certificate.Fingerprint)) << w->LineText(0).toStdString();
-    EXPECT_EQ(main.Settings().Settings.Accounts.at(0).POP3CertSHA256, certificate.Fingerprint);
-    EXPECT_EQ(main.Checker().Accounts.at(0).POP3CertSHA256, certificate.Fingerprint);
-
-    main.ManualCheck();
-    EXPECT_EQ(main.MessageList().MessageRows(), 2);
-    EXPECT_EQ(questions.size(), 1) << "a trusted certificate is not asked about again";
 }
 
 } // namespace
