@@ -42,5 +42,8 @@ TPOP3AccountSettings AccountFromMailBox(const TOEMailBox &box)
     a.SMTPPassword.clear();
     a.SendSMS = false;
     a.SMSCellNum.clear();
+    // A secured source connection stays secured: never a password in clear where it was not before.
+    a.POP3Security = IncomingSecurity(box);
+    a.SMTPSecurity = OutgoingSecurity(box);
     return a;
 }

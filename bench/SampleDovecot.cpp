@@ -6,10 +6,14 @@
 
 namespace bench {
 
-bool SampleDovecot::Start(int count)
+bool SampleDovecot::Start(int count, bool tls)
 {
     m_server.addUser(m_user, m_password);
     QString error;
+    if (tls && !m_server.setSelfSignedTls(m_certificates, QStringLiteral("Quarvel Bench"), &m_certificate, &error)) {
+        std::fprintf(stderr, "Kein Zertifikat für TLS: %s\n", qPrintable(error));
+        return false;
+    }
     if (!m_server.start(&error)) {
         std::fprintf(stderr, "Dovecot startet nicht: %s\n", qPrintable(error));
         return false;
@@ -29,6 +33,14 @@ TPOP3AccountSettings SampleDovecot::Account(quint16 port) const
     TPOP3AccountSettings a = SampleAccounts(1, port).first();
     a.AccountName = m_user;
     a.Password = m_password;
+    return a;
+}
+
+TPOP3AccountSettings SampleDovecot::TlsAccount() const
+{
+    TPOP3AccountSettings a = Account(TlsPort());
+    a.POP3Security = csSSLTLS;
+    a.POP3CertSHA256 = m_certificate.Fingerprint;
     return a;
 }
 

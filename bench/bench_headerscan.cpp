@@ -1,9 +1,10 @@
 // A manual check of one mailbox of 1000 messages on a private Dovecot (127.0.0.1, a free port): the
 // whole header scan (log-in, listing, a header block per message, parsing, 500 spam rules, the list)
-// in messages per second, first straight to the server, then through a relay that holds every chunk
-// 10 ms in each direction, as a server some way off would answer.
+// in messages per second, straight to the server and over TLS from the first byte to the same server (in
+// turns), then through a relay that holds every chunk 10 ms in each direction, as a server some way off
+// would answer.
 //
-//   bench_headerscan [--messages N] [--rules N] [--runs N] [--proxy-runs N] [--delay-ms N]
+//   bench_headerscan [--messages N] [--rules N] [--runs N] [--tls 0|1] [--proxy-runs N] [--delay-ms N]
 //
 // Every run is a fresh coordinator without known identifiers, so every message is fetched and judged.
 #include "BenchSupport.h"
@@ -18,6 +19,8 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -25,49 +28,86 @@
 
 namespace {
 
-// Runs manual checks of the profile's mailbox and prints each. With warmUp, one more run comes first
-// and is shown apart: Dovecot builds its index of the maildir on the first access. The seconds of the
-// other runs go to seconds. False when a run did not read every message: its figure would describe
-// another path.
-bool scanRuns(const char *label, int messages, int runs, bool warmUp, std::vector<double> &seconds)
+// CPU seconds (user and system) this process has used so far: what the scan costs on our side, apart from
+// the server and from waiting.
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The figures of one way of reaching the mailbox, over its runs after the first.
+struct Series {
+    const char *Label;
+    int AccountIndex; // in the profile
+    std::vector<double> Seconds;
+    std::vector<double> CpuSeconds;
+};
+
+// One manual check of the series' mailbox with a fresh coordinator, printed. Run 0 is shown apart and not
+// counted: Dovecot builds its index of the maildir on the first access. False when the run did not read
+// every message: its figure would describe another path.
+bool scanRun(Series &series, int messages, int run)
 {
     bench::CountingMessageBox boxes;
-    for (int i = warmUp ? 0 : 1; i <= runs; ++i) {
-        TRegistrySettings settings;
-        settings.Load();
-        TSpamFilterClass filters(settings);
-        filters.LoadFilters();
-        TSpamDetector detector(settings.Settings);
-        THeadlessCheckerUI ui;
-        ui.OnFailure = [](const QString &account, int, const QString &errorText) {
-            std::fprintf(stderr, "Postfach %s: %s\n", qPrintable(account), qPrintable(errorText));
-        };
-        TPOP3Checker checker(settings, detector, ui);
-        QElapsedTimer t;
-        t.start();
-        checker.CheckNow(-1);
-        const double s = t.nsecsElapsed() / 1e9;
-        const int listed = checker.MailList.Count();
-        if (ui.Failures > 0 || boxes.Count > 0 || listed != messages) {
-            std::fprintf(stderr, "%s, Lauf %d hat nicht alle Nachrichten gelesen (%d von %d; %s)\n", label, i, listed,
-                         messages, qPrintable(boxes.First));
-            return false;
-        }
-        const QString name = i == 0 ? QStringLiteral("erster Lauf") : QStringLiteral("Lauf %1").arg(i);
-        std::printf("  %s, %s: %.3f s, %.0f Nachrichten/s, %d als Spam erkannt\n", label, qPrintable(name), s,
-                    messages / s, checker.MailList.CountByState(msSpam));
-        std::fflush(stdout);
-        if (i > 0)
-            seconds.push_back(s);
+    TRegistrySettings settings;
+    settings.Load();
+    TSpamFilterClass filters(settings);
+    filters.LoadFilters();
+    TSpamDetector detector(settings.Settings);
+    THeadlessCheckerUI ui;
+    ui.OnFailure = [](const QString &account, int, const QString &errorText) {
+        std::fprintf(stderr, "Postfach %s: %s\n", qPrintable(account), qPrintable(errorText));
+    };
+    TPOP3Checker checker(settings, detector, ui);
+    QElapsedTimer t;
+    const double cpuBefore = cpuSeconds();
+    t.start();
+    checker.CheckNow(series.AccountIndex);
+    const double s = t.nsecsElapsed() / 1e9;
+    const double cpu = cpuSeconds() - cpuBefore;
+    const int listed = checker.MailList.Count();
+    if (ui.Failures > 0 || boxes.Count > 0 || listed != messages) {
+        std::fprintf(stderr, "%s, Lauf %d hat nicht alle Nachrichten gelesen (%d von %d; %s)\n", series.Label, run,
+                     listed, messages, qPrintable(boxes.First));
+        return false;
+    }
+    const QString name = run == 0 ? QStringLiteral("erster Lauf") : QStringLiteral("Lauf %1").arg(run);
+    std::printf("  %s, %s: %.3f s, %.0f Nachrichten/s, CPU des Programms %.3f s, %d als Spam erkannt\n",
+                series.Label, qPrintable(name), s, messages / s, cpu, checker.MailList.CountByState(msSpam));
+    std::fflush(stdout);
+    if (run > 0) {
+        series.Seconds.push_back(s);
+        series.CpuSeconds.push_back(cpu);
     }
     return true;
 }
 
-void printSummary(const char *label, int messages, const std::vector<double> &seconds)
+// Runs 0..runs of each series taking turns, so that a machine that other work slows down for a while
+// slows each of them alike.
+bool scanInTurns(const std::vector<Series *> &all, int messages, int runs)
 {
-    const double median = bench::Median(seconds);
-    std::printf("  %s: Median %.0f Nachrichten/s (%.3f s), bester Lauf %.0f Nachrichten/s\n", label,
-                messages / median, median, messages / bench::Min(seconds));
+    for (int run = 0; run <= runs; ++run)
+        for (Series *series : all)
+            if (!scanRun(*series, messages, run))
+                return false;
+    return true;
+}
+
+void printSummary(const Series &series, int messages)
+{
+    const double median = bench::Median(series.Seconds);
+    std::printf("  %s: Median %.0f Nachrichten/s (%.3f s), bester Lauf %.0f Nachrichten/s, CPU des Programms im "
+                "Median %.3f s\n",
+                series.Label, messages / median, median, messages / bench::Min(series.Seconds),
+                bench::Median(series.CpuSeconds));
+}
+
+// The cost of TLS: how much lower its median rate is than the plain one, in per cent.
+double tlsCostPercent(const Series &plain, const Series &tls)
+{
+    return (1.0 - bench::Median(plain.Seconds) / bench::Median(tls.Seconds)) * 100.0;
 }
 
 } // namespace
@@ -78,48 +118,87 @@ int main(int argc, char **argv)
     const int messages = std::max(1, bench::ArgValue(argc, argv, "--messages", 1000));
     const int ruleCount = bench::ArgValue(argc, argv, "--rules", 500);
     const int runs = std::max(1, bench::ArgValue(argc, argv, "--runs", 5));
+    const bool tls = bench::ArgValue(argc, argv, "--tls", 1) != 0;
     const int proxyRuns = std::max(0, bench::ArgValue(argc, argv, "--proxy-runs", 1));
     const int delayMs = std::max(0, bench::ArgValue(argc, argv, "--delay-ms", 10));
 
     bench::SampleDovecot dovecot;
-    if (!dovecot.Start(messages))
+    if (!dovecot.Start(messages, tls))
         return 1;
     bench::TempProfile profile;
-    if (!profile.IsValid() || !bench::WriteProfile({dovecot.Account(dovecot.Port())}, bench::SampleRules(ruleCount)))
+    // One profile with the mailbox twice: straight, and over TLS from the first byte to the same server.
+    TPOP3Accounts accounts{dovecot.Account(dovecot.Port())};
+    if (tls)
+        accounts.append(dovecot.TlsAccount());
+    if (!profile.IsValid() || !bench::WriteProfile(accounts, bench::SampleRules(ruleCount)))
         return 1;
 
+    Series direct{"direkt", 0, {}, {}};
+    Series encrypted{"TLS", 1, {}, {}};
     std::printf("Kopfzeilen-Durchlauf: %d Nachrichten auf Dovecot 127.0.0.1:%u, %d Regeln, %d Läufe nach einem "
                 "ersten\n",
                 messages, unsigned(dovecot.Port()), ruleCount, runs);
-    std::vector<double> direct;
-    if (!scanRuns("direkt", messages, runs, true, direct))
+    if (tls)
+        std::printf("Abwechselnd mit demselben Durchlauf über TLS (127.0.0.1:%u)\n", unsigned(dovecot.TlsPort()));
+    if (!scanInTurns(tls ? std::vector<Series *>{&direct, &encrypted} : std::vector<Series *>{&direct},
+                     messages, runs))
         return 1;
 
-    std::vector<double> proxied;
+    Series proxied{"über Proxy", 0, {}, {}};
+    Series proxiedTls{"TLS über Proxy", 1, {}, {}};
     testservers::DelayProxy::Figures relayed;
     if (proxyRuns > 0) {
         testservers::DelayProxy proxy(dovecot.Port(), delayMs);
+        testservers::DelayProxy tlsProxy(dovecot.TlsPort(), delayMs);
         QString error;
-        if (!proxy.Start(&error)) {
+        if (!proxy.Start(&error) || (tls && !tlsProxy.Start(&error))) {
             std::fprintf(stderr, "Der Proxy startet nicht: %s\n", qPrintable(error));
             return 1;
         }
-        // The same mailbox, now reached through the relay.
-        if (!bench::WriteProfile({dovecot.Account(proxy.Port())}, bench::SampleRules(ruleCount)))
+        // The same mailbox, now reached through the relay (and, with TLS, through one in front of its TLS
+        // port: a server some way off, where TLS adds bytes and work but no round trips).
+        TPOP3Accounts relayedAccounts{dovecot.Account(proxy.Port())};
+        if (tls) {
+            relayedAccounts.append(dovecot.TlsAccount());
+            relayedAccounts.last().Port = tlsProxy.Port();
+        }
+        if (!bench::WriteProfile(relayedAccounts, bench::SampleRules(ruleCount)))
             return 1;
         std::printf("Derselbe Durchlauf über einen Proxy auf 127.0.0.1:%u, der jedes Stück %d ms je Richtung "
-                    "zurückhält, %d Läufe\n",
-                    unsigned(proxy.Port()), delayMs, proxyRuns);
-        if (!scanRuns("über Proxy", messages, proxyRuns, false, proxied))
-            return 1;
+                    "zurückhält, %d Läufe%s\n",
+                    unsigned(proxy.Port()), delayMs, proxyRuns, tls ? ", abwechselnd mit TLS" : "");
+        for (int run = 1; run <= proxyRuns; ++run)
+            for (Series *series : tls ? std::vector<Series *>{&proxied, &proxiedTls} : std::vector<Series *>{&proxied})
+                if (!scanRun(*series, messages, run))
+                    return 1;
         relayed = proxy.Measured();
+        if (tls) {
+            const bench::DelayProxy::Figures more = tlsProxy.Measured();
+            relayed.MeanDelayMs = (relayed.MeanDelayMs * relayed.Chunks + more.MeanDelayMs * more.Chunks)
+                / std::max<qint64>(1, relayed.Chunks + more.Chunks);
+            relayed.MaxDelayMs = std::max(relayed.MaxDelayMs, more.MaxDelayMs);
+            relayed.Connections += more.Connections;
+            relayed.Chunks += more.Chunks;
+            relayed.Bytes += more.Bytes;
+        }
     }
 
     std::printf("Ergebnis (%d Nachrichten):\n", messages);
-    printSummary("direkt", messages, direct);
-    if (!proxied.empty()) {
+    printSummary(direct, messages);
+    if (!encrypted.Seconds.empty()) {
+        printSummary(encrypted, messages);
+        std::printf("  TLS kostet %.1f %% der Nachrichten/s (Median gegen Median)\n", tlsCostPercent(direct, encrypted));
+    }
+    if (!proxied.Seconds.empty()) {
         const std::string label = "über Proxy +" + std::to_string(delayMs) + " ms je Richtung";
-        printSummary(label.c_str(), messages, proxied);
+        proxied.Label = label.c_str();
+        printSummary(proxied, messages);
+        if (!proxiedTls.Seconds.empty()) {
+            const std::string tlsLabel = "TLS " + label;
+            proxiedTls.Label = tlsLabel.c_str();
+            printSummary(proxiedTls, messages);
+            std::printf("  TLS kostet über den Proxy %.1f %% der Nachrichten/s\n", tlsCostPercent(proxied, proxiedTls));
+        }
         std::printf("  Proxy: %lld Verbindungen, %lld Stücke, %.1f MB; Verzögerung je Stück im Mittel %.2f ms, "
                     "höchstens %.2f ms\n",
                     (long long)relayed.Connections, (long long)relayed.Chunks, relayed.Bytes / 1e6,

@@ -4,6 +4,7 @@
 // the calls. Message boxes are not part of it: they go through ShowMsgBox (MsgBox.h).
 //
 // All calls come from the main thread.
+#include "ServerCertificate.h"
 #include "TypeDef.h"
 
 #include <QString>
@@ -68,6 +69,17 @@ public:
     // --- wait before a retried deletion ---
     // Shows the count-down window for that many seconds and returns when it has closed.
     virtual void ShowDeleteCountdown(int seconds) = 0;
+
+    // --- a server certificate a manual check refused ---
+    // Shows the certificate the server of account ("user@host") presented and why it was refused, and
+    // asks whether to trust exactly this certificate from now on. True: the user trusts it. A user
+    // interface that cannot ask (no window) never trusts.
+    virtual bool TrustCertificate(const QString &account, const CertificateProblem &problem)
+    {
+        (void)account;
+        (void)problem;
+        return false;
+    }
 };
 
 // The user's side of a check without a window (command-line tools, benchmarks): no tray, notices or

@@ -80,6 +80,18 @@ int32_t clampToInt32(qint64 value)
     return int32_t(std::clamp<qint64>(value, INT32_MIN, INT32_MAX));
 }
 
+Pop3Client::Security pop3Security(const TPOP3AccountSettings &account)
+{
+    switch (account.POP3Security) {
+    case csStartTLS:
+        return Pop3Client::Security::StartTls;
+    case csSSLTLS:
+        return Pop3Client::Security::Tls;
+    default:
+        return Pop3Client::Security::None;
+    }
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------------
@@ -388,6 +400,8 @@ void TPop3Thread::LoadAccountIntoClient(const TPOP3AccountSettings &account)
     m_client->setPassword(account.Password);
     m_client->setPort(quint16(account.Port & 0xFFFF));
     m_client->setAuthKind(account.UseAPOP ? Pop3Client::AuthKind::Apop : Pop3Client::AuthKind::UserPass);
+    m_client->setSecurity(pop3Security(account));
+    m_client->setTrustedCertificate(account.POP3CertSHA256);
     m_client->setConnectTimeout(m_options.TimeoutMs);
     m_client->setReadTimeout(m_options.TimeoutMs);
     m_client->setReplyDeadline(m_options.ReplyDeadlineMs);
@@ -456,7 +470,7 @@ bool TPop3Thread::Connect(const TPOP3AccountSettings &account, bool &fatal, int 
     EnsureClient();
     Pop3Client &client = *m_client;
     if (client.isConnected() && client.host() == account.ServerName && client.userName() == account.AccountName
-        && client.password() == account.Password) {
+        && client.password() == account.Password && client.security() == pop3Security(account)) {
         if (client.noop())
             return true;
     }
@@ -466,7 +480,9 @@ bool TPop3Thread::Connect(const TPOP3AccountSettings &account, bool &fatal, int 
     LoadAccountIntoClient(account);
     CapConnectTimeout();
     bool ok = client.connect();
-    if (!ok && account.UseAPOP) {
+    const bool tlsFailed = client.lastError() == Pop3Client::Error::TlsFailed
+        || client.lastError() == Pop3Client::Error::TlsUnavailable;
+    if (!ok && account.UseAPOP && !tlsFailed) {
         // Servers without an APOP timestamp, or that refuse APOP, still take USER/PASS.
         ForceClose();
         client.setAuthKind(Pop3Client::AuthKind::UserPass);
@@ -884,6 +900,7 @@ bool TPop3Thread::RunCheck(bool manual, bool countOnly, int accountIndex, bool &
     bool incomplete = accountIndex != -1;
     checker->AccountCancelled = false;
     FreeEntries();
+    RefusedCertificates.clear();
     EnsureClient();
 
     bool someWorked = false;
@@ -914,6 +931,7 @@ bool TPop3Thread::RunCheck(bool manual, bool countOnly, int accountIndex, bool &
         bool cancelled = false;
         // Shared by the attempts: a silent server costs its time-outs once, not once per attempt.
         TScanBudget budget = NewScanBudget();
+        CertificateProblem refused;
         for (int attempt = 0; attempt < Retries; ++attempt) {
             if (Cancel) {
                 stopped = true;
@@ -950,6 +968,8 @@ bool TPop3Thread::RunCheck(bool manual, bool countOnly, int accountIndex, bool &
                 ++failed;
                 LastErrorText = error;
                 LastErrorCode = code;
+                if (m_client && m_client->certificateProblem().CanBeTrusted())
+                    refused = m_client->certificateProblem();
             }
             // An empty mailbox is no failure, yet it gives no reason to stop trying either.
             if (!countOnly)
@@ -969,6 +989,8 @@ bool TPop3Thread::RunCheck(bool manual, bool countOnly, int accountIndex, bool &
         } else {
             lastResult = result;
             account.CheckFailed = failed >= Retries;
+            if (!refused.IsNull() && (!result || account.CheckFailed))
+                RefusedCertificates.append({i, refused});
             AccountStatus = (!result || account.CheckFailed) ? asFailed : asDone;
         }
         if (AccountStatus != asDone)
@@ -1150,12 +1172,42 @@ int TPOP3Checker::CheckNow(int accountIndex)
             shown = BuildMailList();
         }
     }
+    // Still inside the check: its commands stay disabled while the user decides.
+    OfferCertificateTrust();
     CheckEnd();
     CheckDone();
     if (m_ui.ProgressWindowOpen())
         m_ui.BringProgressToFront();
     // The end of the operation lets the worker go on when timed checking is on.
     return shown;
+}
+
+void TPOP3Checker::OfferCertificateTrust()
+{
+    if (!m_worker)
+        return;
+    const QList<TRefusedCertificate> refused = m_worker->RefusedCertificates;
+    m_worker->RefusedCertificates.clear();
+    bool stored = false;
+    for (const TRefusedCertificate &r : refused) {
+        if (r.AccountIndex < 0 || r.AccountIndex >= Accounts.size())
+            continue;
+        const TPOP3AccountSettings account = Accounts.at(r.AccountIndex);
+        if (!m_ui.TrustCertificate(account.AccountName + QLatin1Char('@') + account.ServerName, r.Problem))
+            continue;
+        if (m_settings.StoreTrustedCertificate(account.ServerName, account.AccountName, false,
+                                               certificateFingerprint(r.Problem.Certificate))) {
+            stored = true;
+        } else {
+            m_ui.BringToForeground();
+            ErrorBox(QStringLiteral("Das Zertifikat konnte nicht als vertrauenswürdig gespeichert werden: Das "
+                                    "E-Mail-Konto %1@%2 ist nicht mehr eingerichtet, oder die Einstellungen "
+                                    "können nicht geschrieben werden.")
+                         .arg(account.AccountName, account.ServerName));
+        }
+    }
+    if (stored)
+        ReloadConfig();
 }
 
 int TPOP3Checker::BuildMailList()
@@ -1226,15 +1278,23 @@ bool TPOP3Checker::WorkerBusy() const
     return m_worker && m_worker->InCheck() && !InWorkerHandler();
 }
 
-bool TPOP3Checker::TestAccount(const TPOP3AccountSettings &account, QString &errorText, int &code)
+bool TPOP3Checker::TestAccount(const TPOP3AccountSettings &account, QString &errorText, int &code,
+                               CertificateProblem *refused)
 {
+    if (refused)
+        *refused = CertificateProblem();
     TServerOperation operation(*this, TServerOperationKind::AccountTest);
     if (!operation) {
         code = 0;
         errorText = busyText();
         return false;
     }
-    return EnsureWorker()->TestAccount(account, code, errorText);
+    TPop3Thread *worker = EnsureWorker();
+    const bool ok = worker->TestAccount(account, code, errorText);
+    // The socket keeps what it refused after the session is closed.
+    if (!ok && refused && worker->Client() && worker->Client()->certificateProblem().CanBeTrusted())
+        *refused = worker->Client()->certificateProblem();
+    return ok;
 }
 
 bool TPOP3Checker::OperationRunning() const

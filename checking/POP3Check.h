@@ -50,6 +50,13 @@ struct TPop3Options {
     std::function<void(int ms)> Wait;
 };
 
+// A server certificate a check refused that the user could choose to trust: the account's index in the
+// coordinator's accounts, and why it was refused.
+struct TRefusedCertificate {
+    int AccountIndex = -1;
+    CertificateProblem Problem;
+};
+
 // The text of a deletion refused because the message at that number is no longer the one the list shows.
 inline const QString kMailboxChangedText =
     QStringLiteral("Das Postfach hat sich seit der letzten Prüfung verändert. Bitte prüfen Sie es erneut.");
@@ -102,6 +109,8 @@ public:
     bool RunComplete = false;
     int32_t WaitSeconds = -99;                // -99: no count-down window was shown
     bool CheckSucceeded = false;
+    // The certificates refused during the last run that trusting would let through, one per account.
+    QList<TRefusedCertificate> RefusedCertificates;
 
     // The result list of the last check: owned entries, account order, message-number order within.
     const QList<TMailEntry *> &Entries() const { return m_entries; }
@@ -277,7 +286,10 @@ public:
     int BuildMailList();
     static QString UIDOf(TMailEntry &entry);
     int NewMailDetect();
-    bool TestAccount(const TPOP3AccountSettings &account, QString &errorText, int &code);
+    // The account editor's test. With refused, a server certificate the test refused and the user could
+    // choose to trust (TrustCertificate, then StoreTrustedCertificate) is handed back; null otherwise.
+    bool TestAccount(const TPOP3AccountSettings &account, QString &errorText, int &code,
+                     CertificateProblem *refused = nullptr);
     // With keepSession the deletion is only accepted so far; EndDeleteSession tells whether it was
     // carried out.
     bool DeleteEntry(TMailEntry *entry, bool keepSession, QString &errorText);
@@ -291,6 +303,9 @@ public:
     // Deletes every checked entry of MailList without asking (the automatic spam removal and the spam
     // notice's "Spam-Mails löschen"), then refills the message list.
     void DeleteCheckedAutomatic();
+    // After a manual check: shows each certificate the check refused and the user could trust, and for
+    // each one the user trusts stores its fingerprint with the account; then reloads the accounts.
+    void OfferCertificateTrust();
 
     // True while a handler runs on behalf of the worker thread (which waits for it to return).
     bool InWorkerHandler() const { return m_workerHandlerDepth > 0; }

@@ -331,12 +331,22 @@ bool Pop3Client::connect()
     m_greeting.clear();
     m_apopTimestamp.clear();
     m_capabilities.clear();
+    m_capabilitiesListed = false;
 
+    const bool implicitTls = m_security == Security::Tls;
     if (m_trace)
-        std::fprintf(stderr, "POP3 connecting to %s:%u\n", qPrintable(m_host), unsigned(m_port));
-    const LineSocket::Status status = m_socket->connectToHost(m_host, m_port, m_connectTimeoutMs);
-    if (status != LineSocket::Status::Ok)
-        return socketFailure(status);
+        std::fprintf(stderr, "POP3 connecting to %s:%u%s\n", qPrintable(m_host), unsigned(m_port),
+                     implicitTls ? " (TLS)" : m_security == Security::StartTls ? " (STLS)" : "");
+    m_socket->setTrustedCertificate(m_trustedCertificate);
+    const LineSocket::Status status = implicitTls
+        ? m_socket->connectToHostEncrypted(m_host, m_port, m_connectTimeoutMs)
+        : m_socket->connectToHost(m_host, m_port, m_connectTimeoutMs);
+    if (status != LineSocket::Status::Ok) {
+        socketFailure(status);
+        if (implicitTls && !m_socket->certificateProblem().IsNull())
+            m_lastError = Error::TlsFailed;
+        return false;
+    }
 
     Reply reply = Reply::Invalid;
     if (!readStatus(&reply))
@@ -355,7 +365,24 @@ bool Pop3Client::connect()
             m_apopTimestamp = m_greeting.mid(open, close - open + 1);
     }
 
-    // Any answer to CAPA will do; only a +OK is followed by the listing.
+    if (!queryCapabilities())
+        return false;
+    if (m_security == Security::StartTls && !startTls())
+        return false;
+
+    if (!login()) {
+        dropConnection();
+        return false;
+    }
+    m_loggedIn = true;
+    return true;
+}
+
+bool Pop3Client::queryCapabilities()
+{
+    m_capabilities.clear();
+    m_capabilitiesListed = false;
+    Reply reply = Reply::Invalid;
     if (!sendLine("CAPA") || !readStatus(&reply))
         return false;
     if (reply == Reply::Invalid)
@@ -370,14 +397,45 @@ bool Pop3Client::connect()
         if (!listed)
             return false;
         m_capabilities = capabilities;
+        m_capabilitiesListed = true;
     }
+    return true;
+}
 
-    if (!login()) {
+bool Pop3Client::startTls()
+{
+    const QString notSent = QStringLiteral(" Benutzername und Passwort wurden nicht gesendet.");
+    // A server that lists its capabilities names STLS when it offers it; one that refused CAPA is asked.
+    if (m_capabilitiesListed && !hasCapability("STLS")) {
         dropConnection();
+        return setError(Error::TlsUnavailable,
+                        QStringLiteral("Der Server %1 bietet keine verschlüsselte Verbindung (STLS) an.").arg(m_host)
+                            + notSent);
+    }
+    Reply reply = Reply::Invalid;
+    if (!sendLine("STLS") || !readStatus(&reply))
+        return false;
+    if (reply == Reply::Invalid)
+        return protocolError();
+    if (reply == Reply::Err) {
+        const QString why = serverErrorText();
+        dropConnection();
+        return setError(Error::TlsUnavailable,
+                        QStringLiteral("Der Server %1 lehnt die verschlüsselte Verbindung (STLS) ab (\"%2\").")
+                                .arg(m_host, why)
+                            + notSent);
+    }
+    const LineSocket::Status status = m_socket->startTls(m_connectTimeoutMs);
+    if (status != LineSocket::Status::Ok) {
+        socketFailure(status);
+        if (status == LineSocket::Status::Failed)
+            m_lastError = Error::TlsFailed;
         return false;
     }
-    m_loggedIn = true;
-    return true;
+    if (m_trace)
+        std::fprintf(stderr, "POP3 TLS started\n");
+    // What was said before the handshake may have been changed on the way: ask again (RFC 2595).
+    return queryCapabilities();
 }
 
 bool Pop3Client::login()
@@ -388,6 +446,10 @@ bool Pop3Client::login()
     if (hasLineBreak(name) || hasLineBreak(secret))
         return setError(Error::InvalidArgument,
                         QStringLiteral("Benutzername oder Passwort enthält einen Zeilenumbruch."));
+    // The last guard: whatever went before, credentials meant for TLS never go out in the clear.
+    if (m_security != Security::None && !m_socket->isEncrypted())
+        return setError(Error::TlsFailed, QStringLiteral("Die Verbindung ist nicht verschlüsselt. Benutzername "
+                                                         "und Passwort wurden nicht gesendet."));
     if (m_authKind == AuthKind::Apop) {
         if (m_apopTimestamp.isEmpty())
             return setError(Error::NoApopTimestamp,

@@ -1,5 +1,7 @@
 #pragma once
-// A POP3 client (RFC 1939, plain TCP only) over a LineSocket.
+// A POP3 client (RFC 1939) over a LineSocket: plain, upgraded with STLS (RFC 2595), or TLS from the first
+// byte. With either kind of TLS the user name and password go out only over the encrypted connection: a
+// server that does not offer STLS, or a handshake that fails, ends the session before the login.
 //
 // One object holds one session at a time. Every operation blocks until the server's reply is complete or
 // a time-out passes; with the default transport the caller's thread keeps handling its events meanwhile
@@ -38,6 +40,9 @@
 class Pop3Client {
 public:
     enum class AuthKind { UserPass, Apop };
+    // None: plain TCP. StartTls: plain until the capabilities are read, then STLS. Tls: TLS from the
+    // first byte (the pop3s port).
+    enum class Security { None, StartTls, Tls };
 
     enum class Error {
         None,
@@ -52,6 +57,8 @@ public:
         NoApopTimestamp, // APOP asked for, but the greeting carries no timestamp
         InvalidArgument, // a message number below 1, or a line break in the user name or password
         Busy,            // another operation of this client is still waiting
+        TlsUnavailable,  // STLS asked for, but the server does not offer it or refused it
+        TlsFailed,       // the TLS handshake failed or the server's certificate was refused
     };
 
     static constexpr int kDefaultTimeoutMs = 60000;
@@ -86,6 +93,11 @@ public:
     QString password() const { return m_password; }
     void setAuthKind(AuthKind kind) { m_authKind = kind; }
     AuthKind authKind() const { return m_authKind; }
+    void setSecurity(Security security) { m_security = security; }
+    Security security() const { return m_security; }
+    // The one certificate accepted although its chain does not verify (LineSocket::setTrustedCertificate).
+    void setTrustedCertificate(const QString &sha256Fingerprint) { m_trustedCertificate = sha256Fingerprint; }
+    QString trustedCertificate() const { return m_trustedCertificate; }
     void setConnectTimeout(int ms) { m_connectTimeoutMs = ms; }
     int connectTimeout() const { return m_connectTimeoutMs; }
     void setReadTimeout(int ms) { m_readTimeoutMs = ms; }
@@ -108,14 +120,20 @@ public:
     void setMaxHeaderSize(qint64 octets) { m_maxHeaderSize = octets; }
     qint64 maxHeaderSize() const { return m_maxHeaderSize; }
 
-    // Opens a session: any old one is dropped without QUIT; TCP connect; the greeting, which must be +OK
-    // (a "<...>" in it is kept as the APOP timestamp); CAPA, where +OK and -ERR both do (the listing of a
-    // +OK is remembered); then login with USER/PASS, or APOP with the lowercase hexadecimal MD5 of
-    // timestamp + password. User name and password are sent as UTF-8. On failure the connection is closed
-    // and the error tells why (a refused login carries the server's text).
+    // Opens a session: any old one is dropped without QUIT; TCP connect (with the TLS handshake for
+    // Security::Tls); the greeting, which must be +OK (a "<...>" in it is kept as the APOP timestamp);
+    // CAPA, where +OK and -ERR both do (the listing of a +OK is remembered); for Security::StartTls then
+    // STLS, the handshake and CAPA again; then login with USER/PASS, or APOP with the lowercase hexadecimal
+    // MD5 of timestamp + password. User name and password are sent as UTF-8. On failure the connection is
+    // closed and the error tells why (a refused login carries the server's text; a refused certificate
+    // the reasons and its fingerprint, with the details in certificateProblem()).
     bool connect();
     // True while a logged-in session is open.
     bool isConnected() const;
+    // True while the connection is encrypted.
+    bool isEncrypted() const { return m_socket->isEncrypted(); }
+    // Why the last connect refused the server's certificate; null when it did not.
+    CertificateProblem certificateProblem() const { return m_socket->certificateProblem(); }
 
     // STAT: the number of messages (the reply's first word) and, when given, their total size (its
     // second word, -1 when missing).
@@ -185,6 +203,10 @@ private:
     };
 
     bool login();
+    // CAPA: any answer will do; the listing of a +OK is remembered.
+    bool queryCapabilities();
+    // STLS and the handshake; on any failure the connection is gone and nothing was sent in its clear.
+    bool startTls();
     // Sends one command line; the limit of its multi-line reply follows from the command (see limitFor).
     bool sendLine(const QByteArray &line);
     ReplyLimit limitFor(const QByteArray &line) const;
@@ -219,6 +241,8 @@ private:
     QString m_userName;
     QString m_password;
     AuthKind m_authKind = AuthKind::UserPass;
+    Security m_security = Security::None;
+    QString m_trustedCertificate;
     int m_connectTimeoutMs = kDefaultTimeoutMs;
     int m_readTimeoutMs = kDefaultTimeoutMs;
     int m_replyDeadlineMs = kDefaultReplyDeadlineMs;
@@ -236,6 +260,7 @@ private:
     QByteArray m_greeting;
     QByteArray m_apopTimestamp;
     QByteArrayList m_capabilities;
+    bool m_capabilitiesListed = false; // the server answered CAPA with +OK
     QByteArray m_lastReply;
     QByteArray m_lastReplyRawText; // the text after the status word, as sent
     QString m_lastReplyText;

@@ -2,7 +2,12 @@
 # The demo: a private POP3 server (Dovecot, unprivileged, on 127.0.0.1) with a mailbox of sample mail,
 # a separate Quarvel profile with that mailbox, a few spam rules and timed checking on, and Quarvel
 # started on it. Your real profile is not touched. The server stops when Quarvel ends.
+#   scripts/demo.sh [--tls]
+# With --tls the mailbox is reached over TLS (port of its own, a self-signed certificate): the first check
+# by hand shows the certificate and asks whether to trust it.
 set -euo pipefail
+tls=""
+[ "${1:-}" = "--tls" ] && tls="--tls"
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 build=${QUARVEL_DEMO_BUILD_DIR:-build-demo}
@@ -19,7 +24,7 @@ for sample in /usr/share/doc/spamassassin/examples/sample-spam.txt /usr/share/do
   [ -f "$sample" ] && messages+=("$sample")
 done
 
-"$build/tests/servers/quarvel-demo-server" "$user" "$password" "${messages[@]}" >"$profile/server.out" 2>"$profile/server.err" &
+"$build/tests/servers/quarvel-demo-server" $tls "$user" "$password" "${messages[@]}" >"$profile/server.out" 2>"$profile/server.err" &
 server=$!
 trap 'kill "$server" 2>/dev/null || true; wait "$server" 2>/dev/null || true' EXIT
 port=""
@@ -40,7 +45,14 @@ key='HKCU\Software\Tessmar Software\Quarvel'
 box="$key\\POP3\\Settings\\0"
 "$reg" add "$box" /v Active /d 1 /f
 "$reg" add "$box" /v POP3SERVERNAME /d 127.0.0.1 /f
-"$reg" add "$box" /v POP3PORT /d "$port" /f
+if [ -n "$tls" ]; then
+  tlsport=$(sed -n 's/^TLSPORT \([0-9]*\)$/\1/p' "$profile/server.out")
+  fingerprint=$(sed -n 's/^FINGERPRINT \(.*\)$/\1/p' "$profile/server.out")
+  "$reg" add "$box" /v POP3PORT /d "$tlsport" /f
+  "$reg" add "$box" /v POP3Security /d 2 /f
+else
+  "$reg" add "$box" /v POP3PORT /d "$port" /f
+fi
 "$reg" add "$box" /v POP3KONTONAME /d "$user" /f
 "$reg" add "$box" /v POP3PASSWORD /password /d "$password" /f
 "$reg" add "$key\\POP3\\Settings" /v POP3EMAILCHECK /d YES /f
@@ -60,10 +72,17 @@ rules="$build/tools/quarvel-rules"
 cat <<MSG
 Quarvel-Demo
   Profil:      $profile
-  Mailserver:  127.0.0.1:$port (Benutzer $user, Kennwort $password), ${#messages[@]} Nachrichten
+  Mailserver:  127.0.0.1:${tlsport:-$port}${tls:+ über TLS} (Benutzer $user, Kennwort $password), ${#messages[@]} Nachrichten
   Spam-Regeln: $("$rules" list | wc -l)
 Quarvel sitzt jetzt im Infobereich. Ein Klick auf das Symbol zeigt das Hauptfenster;
 "Auf neue E-Mails jetzt prüfen" zeigt die Nachrichten mit markiertem Spam. Im Infobereich
 prüft Quarvel von selbst (etwa zwei Minuten nach dem Start) und meldet den Spam.
 MSG
+if [ -n "$tls" ]; then
+  cat <<MSG
+Das Zertifikat des Servers ist selbst signiert (SHA-256: $fingerprint).
+Bei der ersten Prüfung von Hand zeigt Quarvel es und fragt, ob Sie ihm vertrauen; bis dahin
+meldet die Prüfung im Hintergrund das Postfach als fehlerhaft.
+MSG
+fi
 "$build/app/quarvel"

@@ -37,6 +37,18 @@ void writePassword(TTheRegIniFile &reg, const QString &name, const QString &pass
     reg.WriteBinary(name, s);
 }
 
+// A connection security value; anything but a known one reads as "Keine", as a missing one does.
+int32_t securityFrom(TTheRegIniFile &reg, const QString &name)
+{
+    const int32_t value = reg.ReadInteger(name, csNone);
+    if (reg.ErrorCode() != 0 || value < csNone || value > csSSLTLS)
+        return csNone;
+    return value;
+}
+
+const QString kPOP3CertValue = QStringLiteral("POP3CertSHA256");
+const QString kSMTPCertValue = QStringLiteral("SMTPCertSHA256");
+
 } // namespace
 
 QByteArray FixedPassPhrase()
@@ -181,19 +193,8 @@ void TRegistrySettings::LoadPOP3Settings(TPOP3Check &check, TPOP3Accounts &accou
     check.NewMailMsg = RegFile.ReadBool(QStringLiteral("NewMailMsg"), false);
     check.ShowOnlyNewMsgs = RegFile.ReadBool(QStringLiteral("ShowOnlyNewMsgs"), true);
 
-    QStringList subkeys;
-    RegFile.ReadSubKeyNames(subkeys);
-    // Numeric order, so that "10" follows "9".
-    std::stable_sort(subkeys.begin(), subkeys.end(), [](const QString &a, const QString &b) {
-        bool oka = false, okb = false;
-        const qlonglong na = a.toLongLong(&oka), nb = b.toLongLong(&okb);
-        if (oka != okb)
-            return oka;
-        return oka ? na < nb : a < b;
-    });
-
     const QByteArray phrase = FixedPassPhrase();
-    for (const QString &sub : subkeys) {
+    for (const QString &sub : accountKeys()) {
         use(HKEY::CURRENT_USER, kPOP3Settings + QLatin1Char('\\') + sub);
         TPOP3AccountSettings a;
         a.Active = RegFile.ReadBool(QStringLiteral("Active"), true);
@@ -218,6 +219,10 @@ void TRegistrySettings::LoadPOP3Settings(TPOP3Check &check, TPOP3Accounts &accou
         a.SMTPPassword = passwordFrom(RegFile, QStringLiteral("SMTPPassword"), phrase);
         a.SendSMS = RegFile.ReadBool(QStringLiteral("SendSMS"), false);
         a.SMSCellNum = RegFile.ReadString(QStringLiteral("SMSCellNum"), QString());
+        a.POP3Security = securityFrom(RegFile, QStringLiteral("POP3Security"));
+        a.SMTPSecurity = securityFrom(RegFile, QStringLiteral("SMTPSecurity"));
+        a.POP3CertSHA256 = RegFile.ReadString(kPOP3CertValue, QString());
+        a.SMTPCertSHA256 = RegFile.ReadString(kSMTPCertValue, QString());
         accounts.append(a);
     }
 }
@@ -256,7 +261,54 @@ void TRegistrySettings::writePOP3Values(const TPOP3Check &check, const TPOP3Acco
         writePassword(RegFile, QStringLiteral("SMTPPassword"), a.SMTPPassword, phrase);
         RegFile.WriteBool(QStringLiteral("SendSMS"), a.SendSMS);
         RegFile.WriteString(QStringLiteral("SMSCellNum"), a.SMSCellNum);
+        // Written only when set: an account without encryption is stored exactly as it always was.
+        if (a.POP3Security != csNone)
+            RegFile.WriteInteger(QStringLiteral("POP3Security"), a.POP3Security);
+        if (a.SMTPSecurity != csNone)
+            RegFile.WriteInteger(QStringLiteral("SMTPSecurity"), a.SMTPSecurity);
+        if (!a.POP3CertSHA256.isEmpty())
+            RegFile.WriteString(kPOP3CertValue, a.POP3CertSHA256);
+        if (!a.SMTPCertSHA256.isEmpty())
+            RegFile.WriteString(kSMTPCertValue, a.SMTPCertSHA256);
     }
+}
+
+QStringList TRegistrySettings::accountKeys()
+{
+    use(HKEY::CURRENT_USER, kPOP3Settings);
+    QStringList subkeys;
+    RegFile.ReadSubKeyNames(subkeys);
+    // Numeric order, so that "10" follows "9".
+    std::stable_sort(subkeys.begin(), subkeys.end(), [](const QString &a, const QString &b) {
+        bool oka = false, okb = false;
+        const qlonglong na = a.toLongLong(&oka), nb = b.toLongLong(&okb);
+        if (oka != okb)
+            return oka;
+        return oka ? na < nb : a < b;
+    });
+    return subkeys;
+}
+
+bool TRegistrySettings::StoreTrustedCertificate(const QString &serverName, const QString &accountName,
+                                                bool outgoing, const QString &fingerprint)
+{
+    TPOP3Check check;
+    TPOP3Accounts accounts;
+    LoadPOP3Settings(check, accounts);
+    const QStringList keys = accountKeys();
+    for (int i = 0; i < accounts.size() && i < keys.size(); ++i) {
+        if (accounts.at(i).ServerName != serverName || accounts.at(i).AccountName != accountName)
+            continue;
+        // Only this one value: the rest of the account stays exactly as stored.
+        use(HKEY::CURRENT_USER, kPOP3Settings + QLatin1Char('\\') + keys.at(i));
+        RegFile.ResetWriteFailures();
+        RegFile.WriteString(outgoing ? kSMTPCertValue : kPOP3CertValue, fingerprint);
+        if (RegFile.WriteFailures() != 0)
+            return false;
+        LoadPOP3Settings(Settings.POP3Check, Settings.Accounts);
+        return true;
+    }
+    return false;
 }
 
 bool TRegistrySettings::SavePOP3Settings(const TPOP3Check &check, const TPOP3Accounts &accounts)

@@ -36,6 +36,11 @@ public:
     bool SavePOP3Settings(const TPOP3Check &check, const TPOP3Accounts &accounts);
     int FindAccount(const QString &serverName, const QString &accountName) const;
     TPOP3AccountSettings GetAccount(const QString &serverName, const QString &accountName) const;
+    // Stores fingerprint as the certificate the user trusts for the incoming (or, with outgoing, the
+    // outgoing) server of the first stored account named (serverName, accountName), then reloads the
+    // mailboxes of Settings. False when there is no such account or the store cannot be written.
+    bool StoreTrustedCertificate(const QString &serverName, const QString &accountName, bool outgoing,
+                                 const QString &fingerprint);
     QString GetDataFolder();
     // The default of "DataPath": the application-data folder with the product name appended.
     QString DefaultDataPath() const;
@@ -43,4 +48,6 @@ public:
 private:
     void use(HKEY root, const QString &section);
     void writePOP3Values(const TPOP3Check &check, const TPOP3Accounts &accounts);
+    // The account subkeys of POP3\Settings in the order the accounts are loaded.
+    QStringList accountKeys();
 };

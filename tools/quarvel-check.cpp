@@ -8,7 +8,8 @@
 // spam, one session per mailbox, and prints a line "Gelöscht" per deleted message: one whose session the
 // server ended with its consent (a POP3 server deletes nothing before that).
 // Exit code: 0 all went well, 1 a mailbox (or a deletion) failed, 2 wrong usage.
-// QUARVEL_PROFILE selects another profile; QUARVEL_POP3_TRACE prints the POP3 dialogue.
+// QUARVEL_PROFILE selects another profile; QUARVEL_POP3_TRACE prints the POP3 dialogue. A refused server
+// certificate is reported with its fingerprint and never trusted here.
 #include "CheckerUI.h"
 #include "MailDeletion.h"
 #include "POP3Check.h"
@@ -30,7 +31,9 @@ const char *const kUsage =
     "Tabulatoren getrennt): Postfach, Nummer, Größe, Absender, Betreff, \"Spam\" oder \"-\".\n"
     "  --delete-spam  löscht danach die als Spam erkannten Nachrichten auf den Servern.\n"
     "Rückgabewert: 0 alles in Ordnung, 1 ein Postfach war nicht erreichbar oder eine Löschung\n"
-    "schlug fehl, 2 falscher Aufruf. QUARVEL_PROFILE wählt ein anderes Profil.\n";
+    "schlug fehl, 2 falscher Aufruf. QUARVEL_PROFILE wählt ein anderes Profil.\n"
+    "Ein abgelehntes Server-Zertifikat nimmt quarvel-check nicht an: Vertrauen Sie ihm im Fenster, oder\n"
+    "tragen Sie seinen SHA-256-Fingerabdruck mit quarvel-reg als POP3CertSHA256 des Postfachs ein.\n";
 
 // One field of an output line: tabs and line breaks would break the line apart.
 QString field(QString text)

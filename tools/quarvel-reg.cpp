@@ -2,6 +2,8 @@
 //   quarvel-reg query  KEY [/v NAME | /ve] [/s]
 //   quarvel-reg add    KEY [/v NAME | /ve] [/t REG_SZ|REG_DWORD|REG_BINARY] [/d DATA] [/f]
 //   quarvel-reg add    KEY /v NAME /password [/smsuser USER] /d CLEARTEXT [/f]
+//     (the trusted certificates "POP3CertSHA256" and "SMTPCertSHA256" must be SHA-256 fingerprints; they
+//     are stored as "AB:CD:…")
 //   quarvel-reg delete KEY [/v NAME | /ve | /va] [/f]
 //   quarvel-reg export KEY FILE [/y]
 //   quarvel-reg import FILE
@@ -11,6 +13,7 @@
 #include "RegFileFormat.h"
 #include "RegistryHive.h"
 #include "RegistrySettingsUnit.h"
+#include "ServerCertificate.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -37,7 +40,9 @@ int usage()
            "  quarvel-reg delete SCHLÜSSEL [/v NAME | /ve | /va] [/f]\n"
            "  quarvel-reg export SCHLÜSSEL DATEI [/y]\n"
            "  quarvel-reg import DATEI\n"
-           "SCHLÜSSEL beginnt mit HKCU oder HKLM. QUARVEL_PROFILE wählt ein anderes Profil.\n";
+           "SCHLÜSSEL beginnt mit HKCU oder HKLM. QUARVEL_PROFILE wählt ein anderes Profil.\n"
+           "POP3CertSHA256 und SMTPCertSHA256 nehmen den SHA-256-Fingerabdruck eines Zertifikats\n"
+           "(64 Hexadezimalziffern, mit oder ohne \":\").\n";
     err.flush();
     return 2;
 }
@@ -129,6 +134,12 @@ bool parseData(const QString &type, const QString &data, quint32 *t, QByteArray 
         return true;
     }
     return false;
+}
+
+bool isFingerprintValue(const QString &name)
+{
+    return name.compare(QLatin1String("POP3CertSHA256"), Qt::CaseInsensitive) == 0
+        || name.compare(QLatin1String("SMTPCertSHA256"), Qt::CaseInsensitive) == 0;
 }
 
 // A store that is no store is named as such, not reported as a missing key.
@@ -226,6 +237,15 @@ int run(const QStringList &argv)
         } else if (!parseData(a.get("/t"), a.get("/d"), &type, &bytes)) {
             err << "FEHLER: Ungültiger Typ oder ungültige Daten.\n";
             return 2;
+        } else if (isFingerprintValue(valueName) && !a.get("/d").isEmpty()) {
+            // A mistyped fingerprint would only show up as a refused certificate later.
+            const QString fingerprint = normalizedFingerprint(a.get("/d"));
+            if (type != RegSz || fingerprint.isEmpty()) {
+                err << "FEHLER: " << valueName << " braucht einen SHA-256-Fingerabdruck (64 Hexadezimalziffern, "
+                                                  "mit oder ohne \":\").\n";
+                return 2;
+            }
+            bytes = regSzBytes(fingerprint);
         }
         RegValue old;
         if (!a.has("/f") && hive.readValue(path, valueName, &old)) {

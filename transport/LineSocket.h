@@ -2,6 +2,8 @@
 // A line-oriented client connection, as text protocols (POP3, SMTP) see it. Protocol code talks only to
 // this interface, so tests drive it with a fake that plays a transcript, and the real TCP transport can be
 // swapped without touching the protocol.
+#include "ServerCertificate.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -44,6 +46,25 @@ public:
     virtual void abort() = 0;
     // Human-readable text of the last failure (the network layer's own words for network errors).
     virtual QString errorString() const = 0;
+
+    // --- encryption (TLS 1.2 or newer; the chain is checked against the system's store, and the name the
+    // connection was opened with against the certificate) ---
+    // The one certificate to accept although its chain does not verify, by its SHA-256 fingerprint (see
+    // ServerCertificate.h); empty: none. Holds for the connects and upgrades that follow.
+    virtual void setTrustedCertificate(const QString &sha256Fingerprint) = 0;
+    // As connectToHost, with a TLS handshake from the first byte. A refused certificate fails with Failed,
+    // errorString() giving the reasons and the fingerprint, and certificateProblem() the details.
+    virtual Status connectToHostEncrypted(const QString &host, quint16 port, int timeoutMs) = 0;
+    // Turns the open plain connection into a TLS one (after the protocol's STLS or STARTTLS was accepted),
+    // checked as connectToHostEncrypted does. Fails when unread input is waiting: the server cannot have
+    // sent it after its go-ahead, so it may have been slipped in by someone on the way. A failure drops
+    // the connection.
+    virtual Status startTls(int timeoutMs) = 0;
+    // True while the connection is encrypted.
+    virtual bool isEncrypted() const = 0;
+    // Why the last handshake refused the server's certificate; null when it did not. Kept until the next
+    // connect, so the caller can show it after the connection is gone.
+    virtual CertificateProblem certificateProblem() const = 0;
 };
 
 using LineSocketFactory = std::function<std::unique_ptr<LineSocket>()>;

@@ -7,26 +7,51 @@
 #include <QNetworkProxy>
 #include <QPointer>
 #include <QScopeGuard>
-#include <QTcpSocket>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QThread>
 #include <QTimer>
 
 #include <algorithm>
 
-// One connection: lives in the thread that opened it, together with its QTcpSocket. Socket signals wake
-// the wait loop of that thread.
+// One connection: lives in the thread that opened it, together with its socket. Socket signals wake the
+// wait loop of that thread.
 class TcpLineSocketCore : public QObject {
 public:
-    TcpLineSocketCore() : socket(new QTcpSocket(this))
+    TcpLineSocketCore() : socket(new QSslSocket(this))
     {
         const auto wake = [this] {
             if (loop)
                 loop->quit();
         };
-        connect(socket, &QTcpSocket::connected, this, wake);
-        connect(socket, &QTcpSocket::disconnected, this, wake);
-        connect(socket, &QTcpSocket::readyRead, this, wake);
-        connect(socket, &QTcpSocket::errorOccurred, this, wake);
+        connect(socket, &QSslSocket::connected, this, wake);
+        connect(socket, &QSslSocket::disconnected, this, wake);
+        connect(socket, &QSslSocket::readyRead, this, wake);
+        connect(socket, &QSslSocket::errorOccurred, this, wake);
+        connect(socket, &QSslSocket::encrypted, this, wake);
+        connect(socket, &QSslSocket::sslErrors, this, [this](const QList<QSslError> &errors) {
+            const QSslCertificate certificate = socket->peerCertificate();
+            if (trustCoversErrors(trusted, certificate, errors)) {
+                socket->ignoreSslErrors();
+                return;
+            }
+            // Not ignored: the socket ends the handshake and the connection.
+            refusedCertificate = certificate;
+            refusedErrors = errors;
+        });
+    }
+
+    // Sets up the TLS side for a handshake with host (the name the certificate must carry).
+    void prepareTls(const QString &host, const QString &trustedFingerprint)
+    {
+        QSslConfiguration configuration = socket->sslConfiguration();
+        configuration.setProtocol(QSsl::TlsV1_2OrLater);
+        configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
+        socket->setSslConfiguration(configuration);
+        socket->setPeerVerifyName(host);
+        trusted = trustedFingerprint;
+        refusedCertificate.clear();
+        refusedErrors.clear();
     }
 
     // Runs in this object's thread only.
@@ -37,8 +62,11 @@ public:
             loop->quit();
     }
 
-    QTcpSocket *socket;
+    QSslSocket *socket;
     QEventLoop *loop = nullptr; // the wait in progress, if any
+    QString trusted;
+    QSslCertificate refusedCertificate;
+    QList<QSslError> refusedErrors;
 };
 
 LineSocketFactory tcpLineSocketFactory()
@@ -92,6 +120,20 @@ TcpLineSocketCore *TcpLineSocket::usableCore()
     return m_core;
 }
 
+TcpLineSocketCore *TcpLineSocket::openCore(Status *failure)
+{
+    TcpLineSocketCore *core = usableCore();
+    if (!core)
+        *failure = Status::Closed;
+    else if (m_abortRequested.load())
+        *failure = fail(Status::Aborted, QStringLiteral("Die Verbindung wurde abgebrochen."));
+    else if (core->socket->state() != QAbstractSocket::ConnectedState)
+        *failure = fail(Status::Closed, QStringLiteral("Der Server hat die Verbindung beendet."));
+    else
+        return core;
+    return nullptr;
+}
+
 LineSocket::Status TcpLineSocket::waitUntil(const std::function<std::optional<Status>()> &check,
                                             int timeoutMs)
 {
@@ -130,36 +172,117 @@ LineSocket::Status TcpLineSocket::waitUntil(const std::function<std::optional<St
 
 LineSocket::Status TcpLineSocket::connectToHost(const QString &host, quint16 port, int timeoutMs)
 {
+    return open(host, port, timeoutMs, false);
+}
+
+LineSocket::Status TcpLineSocket::connectToHostEncrypted(const QString &host, quint16 port, int timeoutMs)
+{
+    return open(host, port, timeoutMs, true);
+}
+
+LineSocket::Status TcpLineSocket::open(const QString &host, quint16 port, int timeoutMs, bool encrypted)
+{
     dropCore();
     m_abortRequested.store(false);
     m_error.clear();
+    m_problem = CertificateProblem();
+    m_host = host;
+    m_port = port;
     auto *core = new TcpLineSocketCore;
     {
         QMutexLocker lock(&m_coreMutex);
         m_core = core;
     }
-    QTcpSocket *s = core->socket;
-    s->setProxy(QNetworkProxy::NoProxy); // POP3 goes straight to the server, never through a proxy
+    QSslSocket *s = core->socket;
+    s->setProxy(QNetworkProxy::NoProxy); // mail goes straight to the server, never through a proxy
+    if (encrypted) {
+        core->prepareTls(host, m_trusted);
+        s->connectToHostEncrypted(host, port);
+        return finishHandshake(core, timeoutMs);
+    }
     s->connectToHost(host, port);
-    const Status status = waitUntil(
-        [s]() -> std::optional<Status> {
-            if (s->state() == QAbstractSocket::ConnectedState)
-                return Status::Ok;
-            if (s->state() == QAbstractSocket::UnconnectedState)
-                return Status::Failed;
-            return std::nullopt;
-        },
-        timeoutMs);
+    const Status status = waitConnected(s, false, timeoutMs);
     if (status == Status::Ok)
         return status;
     if (status == Status::Failed && core == m_core)
         m_error = s->errorString();
     else if (status == Status::TimedOut)
         m_error = QStringLiteral("Zeitüberschreitung beim Verbindungsaufbau zu %1:%2.").arg(host).arg(port);
+    return dropKeepingError(status);
+}
+
+LineSocket::Status TcpLineSocket::waitConnected(QSslSocket *s, bool encrypted, int timeoutMs)
+{
+    return waitUntil(
+        [s, encrypted]() -> std::optional<Status> {
+            if (encrypted ? s->isEncrypted() : s->state() == QAbstractSocket::ConnectedState)
+                return Status::Ok;
+            if (s->state() == QAbstractSocket::UnconnectedState)
+                return Status::Failed;
+            return std::nullopt;
+        },
+        timeoutMs);
+}
+
+LineSocket::Status TcpLineSocket::dropKeepingError(Status status)
+{
     const QString error = m_error;
     dropCore();
     m_error = error;
     return status;
+}
+
+LineSocket::Status TcpLineSocket::finishHandshake(TcpLineSocketCore *core, int timeoutMs)
+{
+    QSslSocket *s = core->socket;
+    const Status status = waitConnected(s, true, timeoutMs);
+    if (status == Status::Ok)
+        return status;
+    if (status == Status::Failed && core == m_core) {
+        if (!core->refusedErrors.isEmpty()) {
+            m_problem = CertificateProblem{m_host, m_port, core->refusedCertificate, core->refusedErrors};
+            m_error = m_problem.Text();
+        } else if (s->error() == QAbstractSocket::SslHandshakeFailedError
+                   || s->error() == QAbstractSocket::SslInternalError
+                   || s->error() == QAbstractSocket::SslInvalidUserDataError) {
+            m_error = QStringLiteral("Die verschlüsselte Verbindung zu %1 kam nicht zustande: %2")
+                          .arg(m_host, s->errorString());
+        } else {
+            m_error = s->errorString();
+        }
+    } else if (status == Status::TimedOut) {
+        m_error = QStringLiteral("Zeitüberschreitung beim Aufbau der verschlüsselten Verbindung zu %1:%2.")
+                      .arg(m_host)
+                      .arg(m_port);
+    }
+    return dropKeepingError(status);
+}
+
+LineSocket::Status TcpLineSocket::startTls(int timeoutMs)
+{
+    Status failure = Status::Closed;
+    TcpLineSocketCore *core = openCore(&failure);
+    if (!core)
+        return failure;
+    QSslSocket *s = core->socket;
+    if (s->isEncrypted())
+        return Status::Ok;
+    m_problem = CertificateProblem();
+    if (s->bytesAvailable() > 0) {
+        dropCore();
+        return fail(Status::Failed, QStringLiteral("Der Server hat vor Beginn der Verschlüsselung weitere Daten "
+                                                   "gesendet. Die Verbindung wurde zur Sicherheit beendet."));
+    }
+    core->prepareTls(m_host, m_trusted);
+    s->startClientEncryption();
+    return finishHandshake(core, timeoutMs);
+}
+
+bool TcpLineSocket::isEncrypted() const
+{
+    QMutexLocker lock(&m_coreMutex);
+    return m_core && m_core->thread() == QThread::currentThread() && m_core->socket->isEncrypted()
+        && !m_abortRequested.load();
 }
 
 bool TcpLineSocket::isConnected() const
@@ -181,7 +304,7 @@ LineSocket::Status TcpLineSocket::readLine(QByteArray *line, int timeoutMs, int 
     TcpLineSocketCore *core = usableCore();
     if (!core)
         return Status::Closed;
-    QTcpSocket *s = core->socket;
+    QSslSocket *s = core->socket;
     const qint64 limit = std::max(maxLength, 0);
     // Room for the longest allowed line with its CR LF, so that either a line end or an over-long line can
     // always be seen; Qt stops reading from the network while the buffer is full.
@@ -228,14 +351,11 @@ LineSocket::Status TcpLineSocket::readLine(QByteArray *line, int timeoutMs, int 
 
 LineSocket::Status TcpLineSocket::write(const QByteArray &data)
 {
-    TcpLineSocketCore *core = usableCore();
+    Status failure = Status::Closed;
+    TcpLineSocketCore *core = openCore(&failure);
     if (!core)
-        return Status::Closed;
-    if (m_abortRequested.load())
-        return fail(Status::Aborted, QStringLiteral("Die Verbindung wurde abgebrochen."));
-    QTcpSocket *s = core->socket;
-    if (s->state() != QAbstractSocket::ConnectedState)
-        return fail(Status::Closed, QStringLiteral("Der Server hat die Verbindung beendet."));
+        return failure;
+    QSslSocket *s = core->socket;
     if (s->write(data) != data.size())
         return fail(Status::Failed, s->errorString());
     s->flush();

@@ -1,9 +1,10 @@
 #pragma once
-// The real LineSocket: plain TCP through QTcpSocket.
+// The real LineSocket: TCP through QSslSocket, plain or encrypted (TLS from the first byte, or an upgrade
+// of an open connection).
 //
 // Waiting runs a local event loop with a time-out timer instead of a blocking call, so a caller on the main
 // thread keeps its windows alive (repaint, a cancel button), and the same code works inside a worker
-// QThread. The QTcpSocket of a connection belongs to the thread that opened it; every call except abort()
+// QThread. The socket of a connection belongs to the thread that opened it; every call except abort()
 // must come from that thread (a call from another one fails). A later connectToHost() from another thread
 // is fine: each connection gets a socket of its own.
 #include "LineSocket.h"
@@ -14,6 +15,7 @@
 #include <functional>
 #include <optional>
 
+class QSslSocket;
 class TcpLineSocketCore;
 
 class TcpLineSocket final : public LineSocket {
@@ -33,11 +35,28 @@ public:
     void abort() override;
     QString errorString() const override { return m_error; }
 
+    void setTrustedCertificate(const QString &sha256Fingerprint) override { m_trusted = sha256Fingerprint; }
+    Status connectToHostEncrypted(const QString &host, quint16 port, int timeoutMs) override;
+    Status startTls(int timeoutMs) override;
+    bool isEncrypted() const override;
+    CertificateProblem certificateProblem() const override { return m_problem; }
+
 private:
+    // Opens the TCP connection, encrypted from the first byte when asked.
+    Status open(const QString &host, quint16 port, int timeoutMs, bool encrypted);
+    // Waits for the handshake under way on core; on failure sets the error and drops the connection.
+    Status finishHandshake(TcpLineSocketCore *core, int timeoutMs);
+    // Waits until the connection is up (and encrypted, when asked) or has failed.
+    Status waitConnected(QSslSocket *socket, bool encrypted, int timeoutMs);
+    // Drops the connection; the error text of the failure stays.
+    Status dropKeepingError(Status status);
     // Runs the local event loop until check() gives a result, the time-out passes or an abort is requested.
     Status waitUntil(const std::function<std::optional<Status>()> &check, int timeoutMs);
     // The current connection's core when the calling thread may use it; otherwise sets the error text.
     TcpLineSocketCore *usableCore();
+    // The same when the connection is also open and not aborted; otherwise null, with *failure (and the
+    // error text) telling why.
+    TcpLineSocketCore *openCore(Status *failure);
     void dropCore();
     Status fail(Status status, const QString &text);
 
@@ -45,4 +64,8 @@ private:
     TcpLineSocketCore *m_core = nullptr;
     std::atomic<bool> m_abortRequested{false};
     QString m_error;
+    QString m_host; // the name the connection was opened with: the certificate must name it
+    quint16 m_port = 0;
+    QString m_trusted;
+    CertificateProblem m_problem;
 };

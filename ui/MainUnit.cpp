@@ -3,6 +3,7 @@
 #include "AddToFilterDlgUnit.h"
 #include "CfgDlgUnit.h"
 #include "AnswerMailDlgUnit.h"
+#include "CertificateTrustDialog.h"
 #include "CheckBoxGrid.h"
 #include "ConnectionMonitorUnit.h"
 #include "QuarvelIcons.h"
@@ -1189,4 +1190,10 @@ void TMain::ShowDeleteCountdown(int seconds)
         return;
     m_countdown = new TWaitWindow();
     m_countdown->RunCountdown(seconds);
+}
+
+bool TMain::TrustCertificate(const QString &account, const CertificateProblem &problem)
+{
+    BringToForeground();
+    return AskTrustCertificate(this, account, problem);
 }

@@ -124,6 +124,7 @@ public:
     void CloseProgressWindow() override;
     void BringProgressToFront() override;
     void ShowDeleteCountdown(int seconds) override;
+    bool TrustCertificate(const QString &account, const CertificateProblem &problem) override;
 
 protected:
     void closeEvent(QCloseEvent *event) override;

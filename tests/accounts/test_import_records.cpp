@@ -28,6 +28,9 @@ TEST(ImportRecords, AnImportedAccountBecomesAMailbox)
     want.SMTPEMailAddress = QStringLiteral("anna@x.de");
     want.SMTPAuth = true;
     want.SMTPUsePOP3Data = true;
+    // The secured incoming connection stays secured; the outgoing one was plain.
+    want.POP3Security = csSSLTLS;
+    want.SMTPSecurity = csNone;
     EXPECT_EQ(AccountFromMailBox(box), want);
 
     box.SMTPServer.clear(); // no outgoing server: replies go straight to the recipient's exchanger

@@ -94,6 +94,12 @@ public:
     }
     void BringProgressToFront() override { calls << QStringLiteral("BringProgressToFront"); }
     void ShowDeleteCountdown(int seconds) override { calls << QStringLiteral("ShowDeleteCountdown(%1)").arg(seconds); }
+    bool TrustCertificate(const QString &account, const CertificateProblem &problem) override
+    {
+        calls << QStringLiteral("TrustCertificate");
+        trustAsked << account + QLatin1Char(' ') + problem.Text();
+        return trustAnswer;
+    }
 
     QStringList calls;
     QStringList progress;      // "account status code error"
@@ -103,6 +109,8 @@ public:
     bool spamNotice = false;
     bool progressOpen = false;
     std::function<void()> cancelButton;
+    QStringList trustAsked;    // "account problem text", one per question
+    bool trustAnswer = false;
 };
 
 // Every socket it makes plays the one shared script, so a test can follow a conversation across the
@@ -125,6 +133,17 @@ public:
     void close() override { m_fake->close(); }
     void abort() override { m_fake->abort(); }
     QString errorString() const override { return m_fake->errorString(); }
+    void setTrustedCertificate(const QString &sha256Fingerprint) override
+    {
+        m_fake->setTrustedCertificate(sha256Fingerprint);
+    }
+    Status connectToHostEncrypted(const QString &host, quint16 port, int timeoutMs) override
+    {
+        return m_fake->connectToHostEncrypted(host, port, timeoutMs);
+    }
+    Status startTls(int timeoutMs) override { return m_fake->startTls(timeoutMs); }
+    bool isEncrypted() const override { return m_fake->isEncrypted(); }
+    CertificateProblem certificateProblem() const override { return m_fake->certificateProblem(); }
 
 private:
     std::shared_ptr<FakeLineSocket> m_fake;

@@ -2,7 +2,9 @@
 // marks, deletions, and a deletion refused because the mailbox changed after the check.
 #include "CheckerTestSupport.h"
 #include "CuttingRelay.h"
+#include "DovecotCheckerSupport.h"
 #include "DovecotSuite.h"
+#include "ToolSupport.h"
 
 #include <QFile>
 #include "MailDeletion.h"
@@ -23,43 +25,13 @@ const QByteArray kEvilReceived = "Received: from mx.example.test by pop.example.
                                  "\t(evil-relay.test [192.0.2.7])\r\n"
                                  "\tby mx.example.test; Mon, 1 Jan 2024 09:59:00 +0100\r\n";
 
-class DovecotCheckerTest : public WithDovecot<CheckerFixture> {
+class DovecotCheckerTest : public MailboxOnDovecot<WithDovecot<CheckerFixture>> {
 protected:
-    void SetUp() override
-    {
-        WithDovecot::SetUp();
-        if (HasFatalFailure())
-            return;
-        user = testUser();
-        ASSERT_TRUE(server->addUser(user, password()));
-    }
-
-    QString password() const { return QStringLiteral("pass-") + user; }
-
     TPOP3AccountSettings account() const
     {
         TPOP3AccountSettings a = Account(server->host(), user, password());
         a.Port = server->port();
         return a;
-    }
-
-    // The real transport, with time-outs short enough for a test that goes wrong.
-    void makeRealChecker(const TPOP3Accounts &accounts, TPOP3Check check = {})
-    {
-        checker.reset();
-        settings.Settings.Accounts = accounts;
-        ASSERT_TRUE(settings.SavePOP3Settings(check, accounts));
-        TPop3Options o;
-        o.TimeoutMs = 10000;
-        checker = std::make_unique<TPOP3Checker>(settings, detector, ui, o);
-    }
-
-    QList<TMailEntry *> rows() const
-    {
-        QList<TMailEntry *> out;
-        for (TMailEntry *e : checker->MailList)
-            out << e;
-        return out;
     }
 
     QStringList subjects() const
@@ -69,8 +41,6 @@ protected:
             out << QStringLiteral("%1:%2").arg(e->MsgNumber).arg(e->Message.Subject);
         return out;
     }
-
-    QString user;
 };
 
 TEST_F(DovecotCheckerTest, HeaderScanListsNumbersSizesAndDecodedSubjectsAndMarksSpam)
@@ -235,29 +205,12 @@ protected:
     // One mailbox of the profile, set up as a user would with the registry tool.
     void addMailbox(int index, const QString &name, const QString &secret, quint16 port = 0)
     {
-        const QString key =
-            QStringLiteral("HKCU\\Software\\Tessmar Software\\Quarvel\\POP3\\Settings\\%1").arg(index);
-        reg({QStringLiteral("add"), key, QStringLiteral("/v"), QStringLiteral("POP3SERVERNAME"), QStringLiteral("/d"),
-             server->host(), QStringLiteral("/f")});
-        reg({QStringLiteral("add"), key, QStringLiteral("/v"), QStringLiteral("POP3PORT"), QStringLiteral("/d"),
-             QString::number(port ? port : server->port()), QStringLiteral("/f")});
-        reg({QStringLiteral("add"), key, QStringLiteral("/v"), QStringLiteral("POP3KONTONAME"), QStringLiteral("/d"),
-             name, QStringLiteral("/f")});
-        reg({QStringLiteral("add"), key, QStringLiteral("/v"), QStringLiteral("POP3PASSWORD"),
-             QStringLiteral("/password"), QStringLiteral("/d"), secret, QStringLiteral("/f")});
+        AddMailbox(index, server->host(), port ? port : server->port(), name, secret);
     }
 
-    void reg(const QStringList &args)
-    {
-        QByteArray out, err;
-        ASSERT_EQ(runProcess(toolPath(QStringLiteral("quarvel-reg")), args, &out, &err), 0)
-            << args.join(u' ').toStdString() << "\n" << err.toStdString();
-    }
+    void reg(const QStringList &args) { Reg(args); }
 
-    int check(const QStringList &args, QByteArray *out, QByteArray *err)
-    {
-        return runProcess(toolPath(QStringLiteral("quarvel-check")), args, out, err);
-    }
+    int check(const QStringList &args, QByteArray *out, QByteArray *err) { return RunQuarvelCheck(args, out, err); }
 
     // The data folder with a filter file holding these rules.
     void writeFilters(const QList<TSimpleFilter> &rules)

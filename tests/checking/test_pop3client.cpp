@@ -148,6 +148,111 @@ INSTANTIATE_TEST_SUITE_P(
                   false, Error::ConnectionLost, "fake: connection closed by the server", ""}),
     [](const ::testing::TestParamInfo<LoginCase> &info) { return std::string(info.param.name); });
 
+// --- Encrypted sessions ---------------------------------------------------------------------------------
+
+struct TlsCase {
+    const char *name;
+    Pop3Client::Security security;
+    Pop3Client::AuthKind kind;
+    QList<Step> script;
+    bool ok;
+    Error error;
+    QString errorText;
+};
+
+void PrintTo(const TlsCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class TlsLoginTest : public Pop3ClientTest, public ::testing::WithParamInterface<TlsCase> {};
+
+// Whatever happens, the credentials go out only after the connection is encrypted.
+TEST_P(TlsLoginTest, CredentialsOnlyOverTls)
+{
+    const TlsCase &c = GetParam();
+    client.setSecurity(c.security);
+    client.setAuthKind(c.kind);
+    client.setTrustedCertificate(QStringLiteral("AB:CD"));
+    fake->play(c.script);
+
+    EXPECT_EQ(client.connect(), c.ok);
+    EXPECT_EQ(client.isConnected(), c.ok);
+    EXPECT_EQ(client.isEncrypted(), c.ok);
+    EXPECT_EQ(client.lastError(), c.error);
+    EXPECT_EQ(client.lastErrorText(), c.errorText);
+    EXPECT_EQ(fake->trustedCertificate(), QStringLiteral("AB:CD"));
+    const QStringList transcript = fake->transcript();
+    qsizetype encryptedAt = transcript.indexOf(QStringLiteral("-- starttls"));
+    if (c.security == Pop3Client::Security::Tls)
+        encryptedAt = transcript.indexOf(QStringLiteral("-- connect tls pop.example.test:110"));
+    for (qsizetype i = 0; i < transcript.size(); ++i) {
+        const QString &line = transcript.at(i);
+        if (line.startsWith(QStringLiteral("C: USER")) || line.startsWith(QStringLiteral("C: PASS"))
+            || line.startsWith(QStringLiteral("C: APOP"))) {
+            EXPECT_TRUE(c.ok) << "credentials sent in a failed session: " << transcript.join(u'\n').toStdString();
+            EXPECT_TRUE(encryptedAt >= 0 && encryptedAt < i) << transcript.join(u'\n').toStdString();
+        }
+    }
+    if (!c.ok) {
+        EXPECT_FALSE(fake->isConnected());
+    }
+}
+
+const auto StartTls = Pop3Client::Security::StartTls;
+const auto ImplicitTls = Pop3Client::Security::Tls;
+const QString kNotSent = QStringLiteral(" Benutzername und Passwort wurden nicht gesendet.");
+
+INSTANTIATE_TEST_SUITE_P(
+    Pop3Client, TlsLoginTest,
+    ::testing::Values(
+        TlsCase{"StlsThenCapaAgainThenUserPass", StartTls, Pop3Client::AuthKind::UserPass,
+                {S("+OK ready"), C("CAPA"), S("+OK"), S("TOP"), S("STLS"), S("."), C("STLS"), S("+OK Begin TLS"),
+                 C("CAPA"), S("+OK"), S("TOP"), S("UIDL"), S("."), C("USER bob"), S("+OK"), C("PASS s3cret"),
+                 S("+OK")},
+                true, Error::None, ""},
+        TlsCase{"ApopTakesTheTimestampOfThePlainGreeting", StartTls, Pop3Client::AuthKind::Apop,
+                {S("+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>"), C("CAPA"), S("+OK"), S("STLS"), S("."),
+                 C("STLS"), S("+OK"), C("CAPA"), S("-ERR"),
+                 C("APOP bob " + Pop3Client::apopDigest("<1896.697170952@dbc.mtview.ca.us>", "s3cret")), S("+OK")},
+                true, Error::None, ""},
+        TlsCase{"ServerWithoutCapaIsAskedForStls", StartTls, Pop3Client::AuthKind::UserPass,
+                {S("+OK ready"), C("CAPA"), S("-ERR unknown"), C("STLS"), S("+OK"), C("CAPA"), S("-ERR unknown"),
+                 C("USER bob"), S("+OK"), C("PASS s3cret"), S("+OK")},
+                true, Error::None, ""},
+        TlsCase{"ImplicitTlsLogsInAsUsual", ImplicitTls, Pop3Client::AuthKind::UserPass,
+                {S("+OK ready"), C("CAPA"), S("-ERR"), C("USER bob"), S("+OK"), C("PASS s3cret"), S("+OK")},
+                true, Error::None, ""},
+        TlsCase{"StlsNotOfferedStopsBeforeTheLogin", StartTls, Pop3Client::AuthKind::UserPass,
+                {S("+OK ready"), C("CAPA"), S("+OK"), S("TOP"), S("UIDL"), S(".")},
+                false, Error::TlsUnavailable,
+                QStringLiteral("Der Server pop.example.test bietet keine verschlüsselte Verbindung (STLS) an.")
+                    + kNotSent},
+        TlsCase{"StlsRefused", StartTls, Pop3Client::AuthKind::Apop,
+                {S("+OK ready <1.2@x>"), C("CAPA"), S("-ERR"), C("STLS"), S("-ERR TLS support not configured")},
+                false, Error::TlsUnavailable,
+                QStringLiteral("Der Server pop.example.test lehnt die verschlüsselte Verbindung (STLS) ab "
+                               "(\"TLS support not configured\").")
+                    + kNotSent},
+        TlsCase{"HandshakeFails", StartTls, Pop3Client::AuthKind::UserPass,
+                {S("+OK ready"), C("CAPA"), S("+OK"), S("STLS"), S("."), C("STLS"), S("+OK"),
+                 Refuse("Das Zertifikat des Servers pop.example.test wurde abgelehnt: es ist selbst signiert.")},
+                false, Error::TlsFailed,
+                "Das Zertifikat des Servers pop.example.test wurde abgelehnt: es ist selbst signiert."},
+        TlsCase{"ConnectionDroppedInsteadOfTheGoAhead", StartTls, Pop3Client::AuthKind::UserPass,
+                {S("+OK ready"), C("CAPA"), S("+OK"), S("STLS"), S("."), C("STLS"), Drop()},
+                false, Error::ConnectionLost, "fake: connection closed by the server"}),
+    [](const ::testing::TestParamInfo<TlsCase> &info) { return std::string(info.param.name); });
+
+TEST_F(Pop3ClientTest, CapabilitiesFromBeforeTheHandshakeAreForgotten)
+{
+    client.setSecurity(Pop3Client::Security::StartTls);
+    fake->play({S("+OK ready"), C("CAPA"), S("+OK"), S("STLS"), S("SASL PLAIN"), S("."), C("STLS"), S("+OK"),
+                C("CAPA"), S("+OK"), S("UIDL"), S("."), C("USER bob"), S("+OK"), C("PASS s3cret"), S("+OK")});
+    ASSERT_TRUE(client.connect()) << client.lastErrorText().toStdString();
+    EXPECT_EQ(client.capabilities(), QByteArrayList({"UIDL"}));
+}
+
 TEST(Pop3ClientApop, DigestOfTheRfc1939Example)
 {
     EXPECT_EQ(Pop3Client::apopDigest(kRfcTimestamp, "tanstaaf"), QByteArray("c4c9334bac560ecc979e58001b3e22fb"));

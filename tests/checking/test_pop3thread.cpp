@@ -119,6 +119,48 @@ TEST_F(WorkerTest, WrongPasswordGivesTheServersText)
     expectScriptDone();
 }
 
+TEST_F(WorkerTest, AccountSecurityAndTrustedCertificateReachTheClient)
+{
+    TPop3Thread worker(nullptr, options());
+    TPOP3AccountSettings account = Account();
+    account.POP3Security = csSSLTLS;
+    account.Port = 995;
+    account.POP3CertSHA256 = QStringLiteral("12:34");
+    play(Login());
+    ASSERT_TRUE(connect(worker, account).ok);
+    EXPECT_TRUE(fake->transcript().contains(QStringLiteral("-- connect tls pop.example.test:995")));
+    EXPECT_EQ(fake->trustedCertificate(), QStringLiteral("12:34"));
+
+    // The open session is encrypted from the first byte, not upgraded: the same account with STARTTLS
+    // gets a session of its own.
+    account.POP3Security = csStartTLS;
+    play({Accept(), S("+OK ready"), C("CAPA"), S("+OK"), S("STLS"), S("."), C("STLS"), S("+OK"), C("CAPA"),
+          S("-ERR"), C("USER bob"), S("+OK"), C("PASS pw"), S("+OK")});
+    ASSERT_TRUE(connect(worker, account).ok);
+    EXPECT_EQ(fake->connectCount(), 2);
+    expectScriptDone();
+}
+
+// An APOP login that fails falls back to USER/PASS; a TLS failure must not make it try again.
+TEST_F(WorkerTest, StartTlsNotOfferedFailsWithoutAnyLoginOrFallback)
+{
+    TPop3Thread worker(nullptr, options());
+    TPOP3AccountSettings account = Account();
+    account.POP3Security = csStartTLS;
+    account.UseAPOP = true;
+    play({Accept(), S("+OK ready <1.2@pop.example.test>"), C("CAPA"), S("+OK"), S("TOP"), S("UIDL"), S(".")});
+    const Result r = connect(worker, account);
+    EXPECT_FALSE(r.ok);
+    EXPECT_TRUE(r.fatal);
+    EXPECT_EQ(r.error, QStringLiteral("Der Server pop.example.test bietet keine verschlüsselte Verbindung (STLS) an. "
+                                      "Benutzername und Passwort wurden nicht gesendet."));
+    EXPECT_EQ(fake->connectCount(), 1);
+    EXPECT_TRUE(written("USER").isEmpty());
+    EXPECT_TRUE(written("APOP").isEmpty());
+    EXPECT_TRUE(written("STLS").isEmpty());
+    expectScriptDone();
+}
+
 // --- RunCheck: retries, empty mailboxes, counting -------------------------------------------------------
 
 TEST_F(WorkerTest, UnreachableServerIsTriedServerRetriesTimesAndMarkedFailed)

@@ -1,7 +1,8 @@
 // libFuzzer target: any bytes as everything a POP3 server says, one line per LF. A whole session (login
-// either way, STAT, TOP, LIST, UIDL, RETR, DELE, NOOP, QUIT) must end without a crash, a hang or an
-// unbounded allocation, whatever the replies are; and so must the worker's scan of a mailbox, the text
-// fetch and the deletion of the first message read, with their identity checks, replayed from the start.
+// either way, with or without STLS, STAT, TOP, LIST, UIDL, RETR, DELE, NOOP, QUIT) must end without a
+// crash, a hang or an unbounded allocation, whatever the replies are; and so must the worker's scan of a
+// mailbox, the text fetch and the deletion of the first message read, with their identity checks, replayed
+// from the start.
 #include "LineSocket.h"
 #include "POP3Check.h"
 #include "Pop3Client.h"
@@ -21,8 +22,24 @@ public:
     Status connectToHost(const QString &, quint16, int) override
     {
         m_connected = m_position < m_input->size();
+        m_encrypted = false;
         return m_connected ? Status::Ok : Status::Failed;
     }
+    // Encryption is taken as given: what is fuzzed is the dialogue around it.
+    Status connectToHostEncrypted(const QString &host, quint16 port, int timeoutMs) override
+    {
+        const Status status = connectToHost(host, port, timeoutMs);
+        m_encrypted = m_connected;
+        return status;
+    }
+    Status startTls(int) override
+    {
+        m_encrypted = m_connected;
+        return m_connected ? Status::Ok : Status::Closed;
+    }
+    bool isEncrypted() const override { return m_connected && m_encrypted; }
+    void setTrustedCertificate(const QString &) override {}
+    CertificateProblem certificateProblem() const override { return CertificateProblem(); }
     bool isConnected() const override { return m_connected; }
     bool canReadLine() const override { return m_connected && m_input->indexOf('\n', m_position) >= 0; }
     Status readLine(QByteArray *line, int, int maxLength) override
@@ -54,6 +71,7 @@ private:
     const QByteArray *m_input;
     qsizetype m_position = 0;
     bool m_connected = false;
+    bool m_encrypted = false;
 };
 
 } // namespace
@@ -69,6 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     client.setPassword(QStringLiteral("secret"));
     client.setMaxLineLength(data[0] & 2 ? 64 : Pop3Client::kDefaultMaxLineLength);
     client.setMaxReplySize(1024 * 1024);
+    client.setSecurity(data[0] & 4 ? Pop3Client::Security::StartTls : Pop3Client::Security::None);
 
     client.connect();
     int count = 0;

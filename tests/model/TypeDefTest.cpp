@@ -43,6 +43,24 @@ TEST(TMailList, EmptyListCountsZero)
     EXPECT_EQ(list.CountByState(msNormal), 0);
 }
 
+// Switching the security moves a port that still holds the other choice's default, and only such a port.
+TEST(ConnectionSecurity, PortFollowsTheSecurityOnlyFromTheDefaults)
+{
+    const struct {
+        int32_t port, security, pop3, smtp;
+    } cases[] = {
+        {110, csSSLTLS, 995, 110},   {995, csNone, 110, 995},     {995, csStartTLS, 110, 995},
+        {25, csSSLTLS, 25, 465},     {465, csNone, 465, 25},      {465, csStartTLS, 465, 25},
+        {110, csStartTLS, 110, 110}, {995, csSSLTLS, 995, 995},   {465, csSSLTLS, 465, 465},
+        {587, csSSLTLS, 587, 587},   {587, csNone, 587, 587},     {1110, csSSLTLS, 1110, 1110},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.port << " security " << c.security);
+        EXPECT_EQ(POP3PortForSecurity(c.port, c.security), c.pop3);
+        EXPECT_EQ(SMTPPortForSecurity(c.port, c.security), c.smtp);
+    }
+}
+
 TEST(ShowMsgBox, EmptyCaptionGetsTheDefaultOfItsKind)
 {
     RecordingMessageBox box(IDYES);

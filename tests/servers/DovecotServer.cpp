@@ -1,6 +1,7 @@
 #include "DovecotServer.h"
 
 #include "ServerProcess.h"
+#include "TestCertificates.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -143,9 +144,40 @@ bool DovecotServer::writePasswd(const QString &name)
                          | QFileDevice::ReadOther);
 }
 
+bool DovecotServer::setTls(const QString &certificateFile, const QString &keyFile)
+{
+    const auto copy = [this](const QString &from, const QString &name) {
+        QFile source(from);
+        return source.open(QIODevice::ReadOnly)
+            && writeFile(m_dir.filePath(name), source.readAll(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    };
+    m_tls = copy(certificateFile, QStringLiteral("tls-cert.pem")) && copy(keyFile, QStringLiteral("tls-key.pem"));
+    return m_tls;
+}
+
+bool DovecotServer::setSelfSignedTls(TestCertificates &certificates, const QString &commonName,
+                                     TestCertificate *made, QString *error)
+{
+    if (!certificates.selfSigned(commonName, {QStringLiteral("IP:127.0.0.1")}, made, error))
+        return false;
+    if (setTls(made->CertificateFile, made->KeyFile))
+        return true;
+    if (error)
+        *error = QStringLiteral("cannot copy the certificate into ") + m_dir.path();
+    return false;
+}
+
 bool DovecotServer::writeConfig(QString *error)
 {
     const QString dir = m_dir.path();
+    const QString tls = m_tls ? QStringLiteral("ssl = required\n"
+                                               "ssl_cert = <%1/tls-cert.pem\n"
+                                               "ssl_key = <%1/tls-key.pem\n"
+                                               "ssl_min_protocol = TLSv1.2\n"
+                                               "disable_plaintext_auth = yes\n")
+                                    .arg(dir)
+                              : QStringLiteral("ssl = no\n"
+                                               "disable_plaintext_auth = no\n");
     const QString config = QStringLiteral(R"(# Private test instance, written by DovecotServer.
 base_dir = %1/run
 state_dir = %1/state
@@ -153,9 +185,7 @@ instance_name = quarvel-test-%2
 log_path = %1/dovecot.log
 listen = 127.0.0.1
 protocols = pop3
-ssl = no
-disable_plaintext_auth = no
-auth_mechanisms = plain apop
+%9auth_mechanisms = plain apop
 auth_failure_delay = 0
 auth_verbose = yes
 default_internal_user = %3
@@ -179,7 +209,8 @@ service pop3-login {
     port = %2
   }
   inet_listener pop3s {
-    port = 0
+    address = 127.0.0.1
+    port = %10
   }
 }
 service anvil {
@@ -198,7 +229,8 @@ service auth-worker {
                                .arg(m_internalUser, m_internalGroup, m_loginUser)
                                .arg(m_mailUid)
                                .arg(m_mailGid)
-                               .arg(m_root ? QStringLiteral("root") : m_internalUser);
+                               .arg(m_root ? QStringLiteral("root") : m_internalUser, tls)
+                               .arg(m_tlsPort);
     if (!writeFile(m_dir.filePath(QStringLiteral("dovecot.conf")), config.toUtf8(),
                    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
                        | QFileDevice::ReadOther)) {
@@ -226,7 +258,8 @@ bool DovecotServer::start(QString *error)
     for (int attempt = 0; why.isEmpty() && attempt < 3; ++attempt) {
         stop();
         m_port = freePort();
-        if (m_port == 0) {
+        m_tlsPort = m_tls ? freePort() : 0;
+        if (m_port == 0 || (m_tls && (m_tlsPort == 0 || m_tlsPort == m_port))) {
             why = QStringLiteral("no free port");
             break;
         }

@@ -17,14 +17,21 @@
 //   the mail processes run as the dovecot user too, because Dovecot refuses uid 0 for mail access, so the
 //   maildirs are handed to that user. Those users must traverse the temporary folder (mode 0711, which
 //   lists nothing) and read the password files.
-// - Login and anvil processes are not chrooted, the pop3s listener is off, auth failures are not delayed
-//   (auth_failure_delay, and the anvil-auth-penalty socket switched off).
+// - Login and anvil processes are not chrooted, auth failures are not delayed (auth_failure_delay, and the
+//   anvil-auth-penalty socket switched off).
+// - Without setTls() there is no TLS at all (ssl = no, the pop3s listener off). With it: ssl = required
+//   and disable_plaintext_auth = yes; the POP3 port offers STLS and a second port (tlsPort()) speaks TLS
+//   from the first byte. Dovecot counts a connection from its own address as secured, so on loopback it
+//   still takes a login in the clear; its log says for each login whether it came over TLS.
 #include <QByteArray>
 #include <QMap>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+
+class TestCertificates;
+struct TestCertificate;
 
 class DovecotServer {
 public:
@@ -37,6 +44,13 @@ public:
     // after start(); a user's password cannot be changed later.
     bool addUser(const QString &name, const QString &password);
 
+    // TLS with this certificate and key (PEM files, copied into the server's folder) from the next start()
+    // on. A running server takes a new certificate when it is stopped and started again.
+    bool setTls(const QString &certificateFile, const QString &keyFile);
+    // The same with a new self-signed certificate for 127.0.0.1, made in certificates; *made tells which.
+    bool setSelfSignedTls(TestCertificates &certificates, const QString &commonName, TestCertificate *made,
+                          QString *error = nullptr);
+
     // Writes the configuration, starts Dovecot in the foreground and waits until it greets on its port.
     // On failure *error says why (with Dovecot's log).
     bool start(QString *error = nullptr);
@@ -45,6 +59,8 @@ public:
 
     QString host() const { return QStringLiteral("127.0.0.1"); }
     quint16 port() const { return m_port; }
+    // The port of TLS from the first byte; 0 without setTls().
+    quint16 tlsPort() const { return m_tlsPort; }
     QString folder() const { return m_dir.path(); }
     QString log() const;
 
@@ -66,6 +82,8 @@ private:
     QTemporaryDir m_dir;
     QProcess m_process;
     quint16 m_port = 0;
+    quint16 m_tlsPort = 0;
+    bool m_tls = false;
     QMap<QString, QString> m_users;
     int m_delivered = 0;
     bool m_root = false;

@@ -1,7 +1,9 @@
 #pragma once
 // One private Dovecot for a whole test suite: started before its first test, stopped after its last.
-// Base is the fixture to extend (::testing::Test or a fixture of the test's own).
+// Base is the fixture to extend (::testing::Test or a fixture of the test's own). WithTlsDovecot: the same
+// server taking logins only over TLS, with a self-signed certificate for 127.0.0.1.
 #include "DovecotServer.h"
+#include "TestCertificates.h"
 
 #include <gtest/gtest.h>
 
@@ -38,4 +40,30 @@ protected:
     static inline DovecotServer *server = nullptr;
     static inline bool started = false;
     static inline std::string startError;
+};
+
+template <typename Base = ::testing::Test>
+class WithTlsDovecot : public WithDovecot<Base> {
+protected:
+    using Suite = WithDovecot<Base>;
+
+    static void SetUpTestSuite()
+    {
+        certificates = new TestCertificates;
+        Suite::server = new DovecotServer;
+        QString error;
+        Suite::started =
+            Suite::server->setSelfSignedTls(*certificates, QStringLiteral("Quarvel Dovecot"), &certificate, &error)
+            && Suite::server->start(&error);
+        Suite::startError = error.toStdString();
+    }
+    static void TearDownTestSuite()
+    {
+        Suite::TearDownTestSuite();
+        delete certificates;
+        certificates = nullptr;
+    }
+
+    static inline TestCertificates *certificates = nullptr;
+    static inline TestCertificate certificate; // the server's
 };

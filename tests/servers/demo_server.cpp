@@ -1,8 +1,11 @@
 // quarvel-demo-server: a private Dovecot POP3 server on 127.0.0.1 for the demo, with one user whose
 // mailbox holds the given messages. Prints "PORT <number>" when it is ready and runs until it gets
-// SIGINT or SIGTERM; then it stops Dovecot and removes its folder.
-//   quarvel-demo-server USER PASSWORD MESSAGE-FILE...
+// SIGINT or SIGTERM; then it stops Dovecot and removes its folder. With --tls the server also speaks TLS
+// with a self-signed certificate made by openssl; it then prints "TLSPORT <number>" and
+// "FINGERPRINT <SHA-256 of the certificate>" before "PORT".
+//   quarvel-demo-server [--tls] USER PASSWORD MESSAGE-FILE...
 #include "DovecotServer.h"
+#include "TestCertificates.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -22,14 +25,23 @@ void onSignal(int)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments().mid(1);
+    QStringList args = app.arguments().mid(1);
+    const bool tls = !args.isEmpty() && args.first() == QLatin1String("--tls");
+    if (tls)
+        args.removeFirst();
     if (args.size() < 2) {
-        std::fprintf(stderr, "Aufruf: quarvel-demo-server BENUTZER KENNWORT NACHRICHT...\n");
+        std::fprintf(stderr, "Aufruf: quarvel-demo-server [--tls] BENUTZER KENNWORT NACHRICHT...\n");
         return 2;
     }
     DovecotServer server;
     server.addUser(args.at(0), args.at(1));
     QString error;
+    TestCertificates certificates;
+    TestCertificate certificate;
+    if (tls && !server.setSelfSignedTls(certificates, QStringLiteral("Quarvel Demo"), &certificate, &error)) {
+        std::fprintf(stderr, "Kein Zertifikat für TLS: %s\n", qPrintable(error));
+        return 1;
+    }
     if (!server.start(&error)) {
         std::fprintf(stderr, "Dovecot startet nicht: %s\n", qPrintable(error));
         return 1;
@@ -41,6 +53,8 @@ int main(int argc, char **argv)
     }
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
+    if (tls)
+        std::printf("TLSPORT %u\nFINGERPRINT %s\n", unsigned(server.tlsPort()), qPrintable(certificate.Fingerprint));
     std::printf("PORT %u\n", unsigned(server.port()));
     std::fflush(stdout);
 

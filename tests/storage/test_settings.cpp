@@ -125,6 +125,12 @@ TEST_F(SettingsTest, SaveAndLoadRoundTripWithTwelveAccountsInOrder)
         a.UseAPOP = i % 3 == 0;
         a.Active = i != 4;
         a.SMSCellNum = QStringLiteral("0170123456%1").arg(i);
+        a.POP3Security = i % 3;
+        a.SMTPSecurity = (i + 1) % 3;
+        if (i % 4 == 1)
+            a.POP3CertSHA256 = QStringLiteral("AB:%1").arg(i);
+        if (i % 4 == 2)
+            a.SMTPCertSHA256 = QStringLiteral("cd%1").arg(i);
         s.Settings.Accounts.append(a);
     }
     s.Save();
@@ -152,6 +158,93 @@ TEST_F(SettingsTest, SaveAndLoadRoundTripWithTwelveAccountsInOrder)
     reg.Section.clear();
     reg.Area = kSettings;
     reg.Section = QStringLiteral("POP3EMAILCHECK");
+}
+
+// Profiles from before encrypted connections, and accounts that use none, keep exactly their values.
+TEST_F(SettingsTest, SecurityValuesAreWrittenOnlyWhenSetAndUnknownOnesReadAsNone)
+{
+    TRegistrySettings s(progDir);
+    TPOP3AccountSettings plain;
+    plain.ServerName = QStringLiteral("pop.example");
+    TPOP3AccountSettings secure = plain;
+    secure.POP3Security = csSSLTLS;
+    secure.SMTPSecurity = csStartTLS;
+    secure.POP3CertSHA256 = QStringLiteral("AB:CD");
+    secure.SMTPCertSHA256 = QStringLiteral("ef01");
+    ASSERT_TRUE(s.SavePOP3Settings(TPOP3Check{}, {plain, secure}));
+    platform::RegistryHive h(platform::RegRoot::CurrentUser);
+    const auto names = [&h](const QString &sub) {
+        QStringList out;
+        const auto values = h.values(kSettings + QLatin1Char('\\') + sub);
+        for (const platform::RegValue &v : values.value())
+            out << v.name;
+        return out;
+    };
+    const QStringList original{"Active",          "POP3SERVERNAME",   "POP3PORT",         "POP3SERVERRETRIES",
+                               "POP3KONTONAME",   "POP3PASSWORD",     "POP3APop",         "UseProviderSMTP",
+                               "SMTPServer",      "SMTPPort",         "SMTPEMailAddress", "SMTPAuth",
+                               "SMTPUsePOP3Data", "SMTPKontoName",    "SMTPPassword",     "SendSMS",
+                               "SMSCellNum"};
+    EXPECT_EQ(names(QStringLiteral("0")), original);
+    const QStringList added{"POP3Security", "SMTPSecurity", "POP3CertSHA256", "SMTPCertSHA256"};
+    EXPECT_EQ(names(QStringLiteral("1")), original + added);
+    TTheRegIniFile reg;
+    reg.Area = kSettings;
+    reg.Section = QStringLiteral("1");
+    EXPECT_EQ(reg.ReadString(QStringLiteral("POP3Security"), QString()), QStringLiteral("2"));
+
+    const struct {
+        const char *stored;
+        int32_t security;
+    } cases[] = {{"0", csNone}, {"1", csStartTLS}, {"2", csSSLTLS}, {"3", csNone},
+                 {"-1", csNone}, {"TLS", csNone}, {"", csNone}};
+    for (const auto &c : cases) {
+        put(kSettings + QStringLiteral("\\0"), QStringLiteral("POP3Security"), QString::fromLatin1(c.stored));
+        put(kSettings + QStringLiteral("\\0"), QStringLiteral("SMTPSecurity"), QString::fromLatin1(c.stored));
+        TPOP3Check check;
+        TPOP3Accounts back;
+        s.LoadPOP3Settings(check, back);
+        ASSERT_EQ(back.size(), 2);
+        EXPECT_EQ(back[0].POP3Security, c.security) << c.stored;
+        EXPECT_EQ(back[0].SMTPSecurity, c.security) << c.stored;
+        EXPECT_EQ(back[1], secure);
+    }
+}
+
+TEST_F(SettingsTest, TrustedCertificateIsStoredWithItsAccountAlone)
+{
+    TRegistrySettings s(progDir);
+    TPOP3Accounts accounts;
+    for (const char *user : {"anna", "xaver", "bert"}) {
+        TPOP3AccountSettings a;
+        a.ServerName = QStringLiteral("pop.example");
+        a.AccountName = QString::fromLatin1(user);
+        a.Password = QStringLiteral("pw");
+        a.POP3Security = csSSLTLS;
+        accounts << a;
+    }
+    ASSERT_TRUE(s.SavePOP3Settings(TPOP3Check{}, accounts));
+    // A gap in the numbering, as an edited store may have: the account is found by its place in the list.
+    platform::RegistryHive h(platform::RegRoot::CurrentUser);
+    ASSERT_TRUE(h.deleteTree(kSettings + QStringLiteral("\\1")));
+    accounts.removeAt(1);
+
+    EXPECT_TRUE(s.StoreTrustedCertificate(QStringLiteral("pop.example"), QStringLiteral("bert"), false,
+                                          QStringLiteral("AA:BB")));
+    EXPECT_TRUE(s.StoreTrustedCertificate(QStringLiteral("pop.example"), QStringLiteral("bert"), true,
+                                          QStringLiteral("CC:DD")));
+    EXPECT_FALSE(s.StoreTrustedCertificate(QStringLiteral("pop.example"), QStringLiteral("Bert"), false,
+                                           QStringLiteral("EE")))
+        << "accounts are named case-sensitively";
+    accounts[1].POP3CertSHA256 = QStringLiteral("AA:BB");
+    accounts[1].SMTPCertSHA256 = QStringLiteral("CC:DD");
+    EXPECT_EQ(s.Settings.Accounts, accounts) << "the program's copy is reloaded";
+    TPOP3Check check;
+    TPOP3Accounts back;
+    s.LoadPOP3Settings(check, back);
+    EXPECT_EQ(back, accounts);
+    EXPECT_EQ(h.subKeyNames(kSettings).value(), (QStringList{QStringLiteral("0"), QStringLiteral("2")}))
+        << "nothing else was rewritten";
 }
 
 TEST_F(SettingsTest, RemovingAnAccountLeavesExactlyTheRestRenumbered)

@@ -67,9 +67,20 @@ void FakeLineSocket::endConnection(const QString &why)
 
 LineSocket::Status FakeLineSocket::connectToHost(const QString &host, quint16 port, int)
 {
+    return open(host, port, false);
+}
+
+LineSocket::Status FakeLineSocket::connectToHostEncrypted(const QString &host, quint16 port, int)
+{
+    return open(host, port, true);
+}
+
+LineSocket::Status FakeLineSocket::open(const QString &host, quint16 port, bool encrypted)
+{
     if (m_connected)
         endConnection(QStringLiteral("-- close"));
     m_aborted = false;
+    m_encrypted = false;
     m_partial.clear();
     if (!m_script.isEmpty() && m_script.first().kind == Step::Refuse) {
         const QString error = QString::fromLatin1(m_script.takeFirst().text);
@@ -80,7 +91,24 @@ LineSocket::Status FakeLineSocket::connectToHost(const QString &host, quint16 po
         m_script.removeFirst();
     ++m_connects;
     m_connected = true;
-    m_transcript.append(QStringLiteral("-- connect %1:%2").arg(host).arg(port));
+    m_encrypted = encrypted;
+    m_transcript.append(QStringLiteral("-- connect %1%2:%3").arg(encrypted ? QStringLiteral("tls ") : QString(), host).arg(port));
+    return Status::Ok;
+}
+
+LineSocket::Status FakeLineSocket::startTls(int)
+{
+    if (m_aborted)
+        return fail(Status::Aborted, QStringLiteral("fake: aborted"));
+    if (!m_connected)
+        return fail(Status::Closed, QStringLiteral("fake: not connected"));
+    if (!m_script.isEmpty() && m_script.first().kind == Step::Refuse) {
+        const QString error = QString::fromLatin1(m_script.takeFirst().text);
+        endConnection(QStringLiteral("-- starttls refused"));
+        return fail(Status::Failed, error);
+    }
+    m_transcript.append(QStringLiteral("-- starttls"));
+    m_encrypted = true;
     return Status::Ok;
 }
 

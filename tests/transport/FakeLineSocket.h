@@ -10,7 +10,9 @@
 // the read times out at once (no real waiting). Drop() ends the connection, LongLine() sends a line of that
 // many octets, Pause() keeps the server silent for that many milliseconds of real time (a read whose
 // time-out is shorter waits out its time-out and fails; the rest of the pause is still to come), Refuse()
-// makes the next connect fail, Accept() marks where a later connection begins. When
+// makes the next connect (or TLS start) fail, Accept() marks where a later connection begins. A TLS start
+// is marked in the transcript and always succeeds otherwise: the fake has no certificates, so what the
+// client does after an encrypted connection is what it tests. When
 // the client closes or aborts, the server lines it has not read yet are gone with the connection, as on a
 // real one (up to the next Accept()).
 #include "LineSocket.h"
@@ -35,8 +37,9 @@ public:
 
     // Every line the client wrote, without CR LF.
     QByteArrayList written() const { return m_written; }
-    // Both sides as they happened: "C: ...", "S: ...", and "-- connect", "-- close", "-- abort",
-    // "-- timeout", "-- dropped", "-- refused", "-- paused N ms".
+    // Both sides as they happened: "C: ...", "S: ...", and "-- connect host:port", "-- connect tls
+    // host:port", "-- starttls", "-- starttls refused", "-- close", "-- abort", "-- timeout", "-- dropped",
+    // "-- refused", "-- paused N ms".
     QStringList transcript() const { return m_transcript; }
     // Script violations: client lines that differ from the script or come where none is expected, and
     // data written without a line end.
@@ -44,6 +47,8 @@ public:
     // Script steps not played yet, one per line (empty when the whole script was used).
     QStringList unplayed() const;
     int connectCount() const { return m_connects; }
+    // The fingerprint the client last gave setTrustedCertificate().
+    QString trustedCertificate() const { return m_trusted; }
     // Runs inside every readLine, as an event handler would during a real wait.
     std::function<void()> duringRead;
 
@@ -56,8 +61,14 @@ public:
     void close() override;
     void abort() override;
     QString errorString() const override { return m_error; }
+    void setTrustedCertificate(const QString &sha256Fingerprint) override { m_trusted = sha256Fingerprint; }
+    Status connectToHostEncrypted(const QString &host, quint16 port, int timeoutMs) override;
+    Status startTls(int timeoutMs) override;
+    bool isEncrypted() const override { return isConnected() && m_encrypted; }
+    CertificateProblem certificateProblem() const override { return CertificateProblem(); }
 
 private:
+    Status open(const QString &host, quint16 port, bool encrypted);
     void endConnection(const QString &why);
     Status fail(Status status, const QString &text);
 
@@ -67,7 +78,9 @@ private:
     QStringList m_mismatches;
     QByteArray m_partial; // written data without its line end yet
     QString m_error;
+    QString m_trusted;
     bool m_connected = false;
+    bool m_encrypted = false;
     bool m_aborted = false;
     int m_connects = 0;
 };

@@ -1,5 +1,7 @@
 // The real TCP transport against a loopback peer that misbehaves on purpose: split and over-long lines,
-// silence, a close right after the last line, and an abort from another thread while a read waits.
+// silence, a close right after the last line, and an abort from another thread while a read waits; the
+// limits, time-outs and abort the same over a plain and an encrypted connection.
+#include "LoopbackPeer.h"
 #include "QtPrinters.h"
 #include "TcpLineSocket.h"
 
@@ -7,72 +9,15 @@
 
 #include <QThread>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <thread>
 
 namespace {
 
 using Status = LineSocket::Status;
-
-// Accepts one connection on 127.0.0.1 (free port) in a thread of its own and runs script on it.
-class LoopbackPeer {
-public:
-    explicit LoopbackPeer(std::function<void(int fd)> script)
-    {
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (::bind(m_listener, reinterpret_cast<sockaddr *>(&address), length) != 0 || ::listen(m_listener, 1) != 0
-            || ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-            return;
-        m_port = ntohs(address.sin_port);
-        m_thread = std::thread([this, script = std::move(script)] {
-            pollfd p{m_listener, POLLIN, 0};
-            if (::poll(&p, 1, 10000) != 1)
-                return;
-            const int fd = ::accept(m_listener, nullptr, nullptr);
-            if (fd < 0)
-                return;
-            script(fd);
-            ::close(fd);
-        });
-    }
-    ~LoopbackPeer()
-    {
-        if (m_thread.joinable())
-            m_thread.join();
-        ::close(m_listener);
-    }
-    quint16 port() const { return m_port; }
-
-    static void send(int fd, const QByteArray &data)
-    {
-        (void)::send(fd, data.constData(), size_t(data.size()), MSG_NOSIGNAL);
-    }
-    // Waits until the client closes its end (10 s at most).
-    static void waitForClose(int fd)
-    {
-        char buffer[4096];
-        pollfd p{fd, POLLIN, 0};
-        while (::poll(&p, 1, 10000) == 1 && ::recv(fd, buffer, sizeof buffer, 0) > 0) {
-        }
-    }
-
-private:
-    int m_listener = -1;
-    quint16 m_port = 0;
-    std::thread m_thread;
-};
 
 TEST(TcpLineSocket, ReadsSplitLinesAndTheLinesBeforeTheServerClosed)
 {
@@ -96,36 +41,6 @@ TEST(TcpLineSocket, ReadsSplitLinesAndTheLinesBeforeTheServerClosed)
     EXPECT_EQ(lines, QByteArrayList({"+OK got NOOP", "+OK split", "bare LF", "", "last"}));
     EXPECT_EQ(status, Status::Closed);
     EXPECT_FALSE(socket.isConnected());
-}
-
-TEST(TcpLineSocket, EndlessLineFailsWithoutWaitingForItsEnd)
-{
-    LoopbackPeer peer([](int fd) {
-        LoopbackPeer::send(fd, QByteArray(65536, 'a') + "\r\n");
-        const QByteArray chunk(64 * 1024, 'x');
-        for (int i = 0; i < 16; ++i)
-            LoopbackPeer::send(fd, chunk);
-        LoopbackPeer::waitForClose(fd);
-    });
-    TcpLineSocket socket;
-    ASSERT_EQ(socket.connectToHost(QStringLiteral("127.0.0.1"), peer.port(), 10000), Status::Ok);
-    QByteArray line;
-    ASSERT_EQ(socket.readLine(&line, 30000, 65536), Status::Ok);
-    EXPECT_EQ(line.size(), 65536);
-    EXPECT_EQ(socket.readLine(&line, 30000, 65536), Status::TooLong);
-    EXPECT_TRUE(line.isEmpty());
-    socket.close();
-}
-
-TEST(TcpLineSocket, SilentServerTimesOut)
-{
-    LoopbackPeer peer([](int fd) { LoopbackPeer::waitForClose(fd); });
-    TcpLineSocket socket;
-    ASSERT_EQ(socket.connectToHost(QStringLiteral("127.0.0.1"), peer.port(), 10000), Status::Ok);
-    QByteArray line;
-    EXPECT_EQ(socket.readLine(&line, 100, 65536), Status::TimedOut);
-    EXPECT_FALSE(socket.errorString().isEmpty());
-    socket.close();
 }
 
 TEST(TcpLineSocket, RefusedConnectionGivesTheNetworkText)
@@ -160,24 +75,95 @@ TEST(TcpLineSocket, AbortFromAnotherThreadEndsAWaitOnTheMainThread)
     EXPECT_FALSE(socket.isConnected());
 }
 
-TEST(TcpLineSocket, AbortFromTheMainThreadReachesAWaitInAWorkerThread)
+// --- The same over plain TCP and over TLS ---------------------------------------------------------------
+
+class PlainOrTlsTest : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override
+    {
+        QString error;
+        ASSERT_TRUE(certificates.selfSigned(QStringLiteral("Loopback"), {QStringLiteral("IP:127.0.0.1")}, &certificate,
+                                            &error))
+            << error.toStdString();
+    }
+
+    static bool tls() { return GetParam(); }
+    // The peer's end, encrypted when the test is about TLS; null when the handshake failed.
+    std::unique_ptr<PeerEnd> accept(int fd) const
+    {
+        auto end = std::make_unique<PeerEnd>(fd, certificate);
+        return !tls() || end->encrypt() ? std::move(end) : nullptr;
+    }
+    // A peer that accepts (and encrypts) and then says nothing.
+    std::unique_ptr<LoopbackPeer> silentPeer() const
+    {
+        return std::make_unique<LoopbackPeer>([this](int fd) {
+            if (const auto end = accept(fd))
+                end->waitForClose();
+        });
+    }
+    Status open(TcpLineSocket &socket, quint16 port) const
+    {
+        socket.setTrustedCertificate(certificate.Fingerprint);
+        return tls() ? socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port, 10000)
+                     : socket.connectToHost(QStringLiteral("127.0.0.1"), port, 10000);
+    }
+
+    TestCertificates certificates;
+    TestCertificate certificate;
+};
+
+TEST_P(PlainOrTlsTest, EndlessLineFailsWithoutWaitingForItsEnd)
 {
-    LoopbackPeer peer([](int fd) { LoopbackPeer::waitForClose(fd); });
+    LoopbackPeer peer([this](int fd) {
+        const auto end = accept(fd);
+        if (!end)
+            return;
+        end->send(QByteArray(65536, 'a') + "\r\n");
+        const QByteArray chunk(64 * 1024, 'x');
+        for (int i = 0; i < 16; ++i)
+            end->send(chunk);
+        end->waitForClose();
+    });
     TcpLineSocket socket;
-    std::atomic<bool> connected{false};
+    ASSERT_EQ(open(socket, peer.port()), Status::Ok) << socket.errorString().toStdString();
+    EXPECT_EQ(socket.isEncrypted(), tls());
+    QByteArray line;
+    ASSERT_EQ(socket.readLine(&line, 30000, 65536), Status::Ok);
+    EXPECT_EQ(line.size(), 65536);
+    EXPECT_EQ(socket.readLine(&line, 30000, 65536), Status::TooLong);
+    EXPECT_TRUE(line.isEmpty());
+    socket.close();
+}
+
+TEST_P(PlainOrTlsTest, SilentServerTimesOut)
+{
+    const auto peer = silentPeer();
+    TcpLineSocket socket;
+    ASSERT_EQ(open(socket, peer->port()), Status::Ok) << socket.errorString().toStdString();
+    QByteArray line;
+    EXPECT_EQ(socket.readLine(&line, 100, 65536), Status::TimedOut);
+    EXPECT_FALSE(socket.errorString().isEmpty());
+    socket.close();
+}
+
+TEST_P(PlainOrTlsTest, AbortFromTheMainThreadReachesAWaitInAWorkerThread)
+{
+    const auto peer = silentPeer();
+    TcpLineSocket socket;
+    std::atomic<bool> reading{false};
     Status status = Status::Ok;
     QThread *worker = QThread::create([&] {
-        if (socket.connectToHost(QStringLiteral("127.0.0.1"), peer.port(), 10000) != Status::Ok) {
-            status = Status::Failed;
-            connected = true;
-            return;
+        status = open(socket, peer->port());
+        if (status == Status::Ok) {
+            reading = true;
+            QByteArray line;
+            status = socket.readLine(&line, 60000, 65536);
         }
-        connected = true;
-        QByteArray line;
-        status = socket.readLine(&line, 60000, 65536);
+        reading = true;
     });
     worker->start();
-    while (!connected)
+    while (!reading)
         QThread::msleep(10);
     QThread::msleep(100);
     socket.abort();
@@ -185,5 +171,8 @@ TEST(TcpLineSocket, AbortFromTheMainThreadReachesAWaitInAWorkerThread)
     delete worker;
     EXPECT_EQ(status, Status::Aborted);
 }
+
+INSTANTIATE_TEST_SUITE_P(TcpLineSocket, PlainOrTlsTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool> &info) { return info.param ? "Tls" : "Plain"; });
 
 } // namespace
