@@ -1,5 +1,8 @@
 #include "SpamDetectorUnit.h"
 
+#include "CaseFold.h"
+#include "PreparedRules.h"
+
 namespace {
 
 const QString kReceived = QStringLiteral("Received");
@@ -28,77 +31,31 @@ int PosIgnoreCase(const QString &subText, const QString &text)
 
 TSpamDetector::TSpamDetector(const TProgramSettings &settings) : m_settings(settings) {}
 
+TSpamDetector::~TSpamDetector() = default;
+
 bool TSpamDetector::IsSpam(const TMailEntry &entry) const
 {
     const TFilterList *rules = m_settings.Filters;
     if (!rules)
         return false;
-    for (const TSimpleFilter *rule : *rules) {
-        if (!rule || !rule->Active)
-            continue;
-        if (rule->Kind == fkSubject) {
-            if (TestSubject(*rule, entry.Message))
-                return true;
-        } else if (rule->Kind == fkHeaderField) {
-            if (TestHeaderField(*rule, entry.Message.Headers))
-                return true;
-        }
-    }
-    return false;
-}
-
-bool TSpamDetector::TestSubject(const TSimpleFilter &rule, const MailMessage &msg)
-{
-    // No upper-casing first: the comparison ignores case anyway, and a Unicode upper case can change
-    // the length of a text (ß becomes SS), which would shift the positions the comparison relies on.
-    return CompareText(rule.Operation, msg.Subject, rule.Text);
-}
-
-bool TSpamDetector::TestHeaderField(const TSimpleFilter &rule, const MailMessage &msg)
-{
-    return TestHeaderField(rule, msg.Headers);
-}
-
-bool TSpamDetector::TestHeaderField(const TSimpleFilter &rule, const QStringList &headerLines)
-{
-    if (rule.HeaderField == kReceived)
-        return CompareText(rule.Operation, ReceivedText(headerLines), rule.Text);
-    const QString value = FieldValue(headerLines, rule.HeaderField);
-    // A missing or empty field matches exactly the rules with an empty text.
-    if (value.isEmpty())
-        return rule.Text.isEmpty();
-    return CompareText(rule.Operation, value, rule.Text);
+    if (!m_prepared || !m_prepared->IsPreparedFrom(*rules))
+        m_prepared = std::make_unique<TPreparedRules>(*rules);
+    return m_prepared->FirstMatch(entry.Message) >= 0;
 }
 
 bool TSpamDetector::CompareText(uint8_t operation, const QString &value, const QString &pattern)
 {
-    const int p = PosIgnoreCase(pattern, value);
-    if (p == 0)
+    if (value.isEmpty() || pattern.isEmpty())
         return false;
-    const qsizetype n = value.size();
-    const qsizetype m = pattern.size();
-    switch (operation) {
-    case foEquals:
-        return p == 1 && n == m;
-    case foContains:
-        return true;
-    case foContainsWord: {
-        // Words are delimited by blanks only: at the start, between blanks, or at the very end (after
-        // the first blank-pattern pair). The pattern equal to the whole value counts as well.
-        if (PosIgnoreCase(pattern + kBlank, value) == 1)
-            return true;
-        if (PosIgnoreCase(kBlank + pattern + kBlank, value) > 0)
-            return true;
-        const int q = PosIgnoreCase(kBlank + pattern, value);
-        return n == q + m;
-    }
-    case foBeginsWith:
-        return p == 1;
-    case foEndsWith:
-        return p + m - 1 == n;
-    default:
-        return false;
-    }
+    const QString v = FoldCase(value);
+    const QString t = FoldCase(pattern);
+    TPatternSet patterns;
+    const int text = patterns.Add(t);
+    const int word = patterns.Add(kBlank + t);
+    patterns.Build();
+    std::vector<TPatternSet::Hit> hits;
+    patterns.Scan(v, hits);
+    return MatchesFolded(operation, v, t, hits[size_t(text)], hits[size_t(word)]);
 }
 
 QString TSpamDetector::ReceivedText(const QStringList &headerLines)
@@ -129,19 +86,22 @@ QString TSpamDetector::FieldValue(const QStringList &headerLines, const QString 
     for (qsizetype i = 0; i < headerLines.size(); ++i) {
         const QString &line = headerLines.at(i);
         const qsizetype colon = line.indexOf(QLatin1Char(':'));
-        if (colon < 0)
-            continue;
-        if (QStringView(line).left(colon).compare(fieldName, Qt::CaseInsensitive) != 0)
-            continue;
-        QString value = TrimControls(QStringView(line).mid(colon + 1));
-        for (qsizetype j = i + 1; j < headerLines.size(); ++j) {
-            const QString &cont = headerLines.at(j);
-            if (!cont.startsWith(kBlank) && !cont.startsWith(kTab))
-                break;
-            value += kBlank;
-            value += TrimControls(cont);
-        }
-        return TrimControls(value);
+        if (colon >= 0 && QStringView(line).left(colon).compare(fieldName, Qt::CaseInsensitive) == 0)
+            return FieldValueAt(headerLines, i);
     }
     return QString();
+}
+
+QString TSpamDetector::FieldValueAt(const QStringList &headerLines, qsizetype index)
+{
+    const QString &line = headerLines.at(index);
+    QString value = TrimControls(QStringView(line).mid(line.indexOf(QLatin1Char(':')) + 1));
+    for (qsizetype j = index + 1; j < headerLines.size(); ++j) {
+        const QString &cont = headerLines.at(j);
+        if (!cont.startsWith(kBlank) && !cont.startsWith(kTab))
+            break;
+        value += kBlank;
+        value += TrimControls(cont);
+    }
+    return TrimControls(value);
 }
