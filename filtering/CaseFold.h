@@ -8,9 +8,9 @@
 // Folding a high surrogate leaves it as it is; a folded pair keeps its high surrogate, so a pair folds to
 // a pair.
 //
-// One difference remains for searches: Qt never starts a match on the low half of a pair, so a pattern
-// that begins with a lone low surrogate does not occur right after a high surrogate. TPatternSet honours
-// that.
+// A plain search in folded text finds what Qt's case-blind search finds, except for a pattern that begins
+// with a lone low surrogate: Qt may or may not find that on the low half of a pair, depending on the
+// lengths of pattern and text. Leave such patterns to Qt's search.
 #include <QString>
 #include <QStringView>
 

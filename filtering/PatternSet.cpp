@@ -25,7 +25,6 @@ int TPatternSet::Add(QStringView pattern)
     if (m_nodes[node].Pattern < 0) {
         m_nodes[node].Pattern = int32_t(m_length.size());
         m_length.push_back(uint32_t(pattern.size()));
-        m_leadingLow.push_back(QChar::isLowSurrogate(pattern.front().unicode()));
     }
     return m_nodes[node].Pattern;
 }
@@ -149,12 +148,9 @@ void TPatternSet::Scan(QStringView text, std::vector<Hit> &hits) const
         state = dense ? m_dense[size_t(state) * m_symbols + symbol] : next(state, symbol);
         for (int32_t out = m_firstOut[state]; out >= 0; out = m_outLink[size_t(out)]) {
             const int32_t p = m_nodes[size_t(out)].Pattern;
-            const qsizetype start = i + 1 - m_length[size_t(p)];
-            if (m_leadingLow[size_t(p)] && start > 0 && QChar::isHighSurrogate(t[start - 1]))
-                continue;
             Hit &hit = hits[size_t(p)];
             if (hit.First < 0)
-                hit.First = start;
+                hit.First = i + 1 - m_length[size_t(p)];
             if (i + 1 < n && t[i + 1] == u' ')
                 hit.BeforeBlank = true;
         }

@@ -30,9 +30,7 @@ public:
     int Count() const { return int(m_length.size()); }
     bool IsDense() const { return !m_dense.empty(); }
 
-    // Fills hits (one per pattern, by number) from one pass over text. A pattern that begins with a low
-    // surrogate does not occur right after a high surrogate: a case-blind search never starts a match
-    // inside a pair.
+    // Fills hits (one per pattern, by number) from one pass over text.
     void Scan(QStringView text, std::vector<Hit> &hits) const;
 
 private:
@@ -51,7 +49,6 @@ private:
 
     std::vector<Node> m_nodes = std::vector<Node>(1); // 0 is the root
     std::vector<uint32_t> m_length;
-    std::vector<bool> m_leadingLow;
 
     // Units of the patterns as symbols 1..m_symbols-1; 0 stands for every other unit.
     uint32_t m_symbols = 1;

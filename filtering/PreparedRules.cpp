@@ -66,7 +66,9 @@ TPreparedRules::TPreparedRules(const TFilterList &rules)
         rule.Operation = r->Operation;
         rule.Folded = FoldCase(r->Text);
         TPatternSet &patterns = m_targets[size_t(rule.Target)].Patterns;
-        if (rule.Operation == foContains || rule.Operation == foEndsWith)
+        if (!r->Text.isEmpty() && r->Text.front().isLowSurrogate())
+            rule.QtSearched = r->Text;
+        else if (rule.Operation == foContains || rule.Operation == foEndsWith)
             rule.TextPattern = patterns.Add(rule.Folded);
         else if (rule.Operation == foContainsWord && !rule.Folded.isEmpty())
             rule.WordPattern = patterns.Add(QLatin1Char(' ') + rule.Folded);
@@ -140,6 +142,8 @@ bool TPreparedRules::matches(const Rule &rule, const MailMessage &msg) const
         return rule.Folded.isEmpty();
     if (rule.Folded.isEmpty() || text.Folded.isEmpty())
         return false;
+    if (!rule.QtSearched.isEmpty())
+        return TSpamDetector::CompareText(rule.Operation, text.Raw, rule.QtSearched);
     static const TPatternSet::Hit none;
     const TPatternSet::Hit &hit = rule.TextPattern >= 0 ? text.Hits[size_t(rule.TextPattern)] : none;
     const TPatternSet::Hit &word = rule.WordPattern >= 0 ? text.Hits[size_t(rule.WordPattern)] : none;
@@ -154,17 +158,18 @@ const TPreparedRules::Text &TPreparedRules::textOf(int target, const MailMessage
     const Target &t = m_targets[size_t(target)];
     switch (t.From) {
     case Source::Subject:
-        FoldCase(msg.Subject, text.Folded);
+        text.Raw = msg.Subject;
         break;
     case Source::Received:
-        FoldCase(TSpamDetector::ReceivedText(msg.Headers), text.Folded);
+        text.Raw = TSpamDetector::ReceivedText(msg.Headers);
         break;
     case Source::Field: {
         const qsizetype line = fieldLine(target, msg);
-        FoldCase(line < 0 ? QString() : TSpamDetector::FieldValueAt(msg.Headers, line), text.Folded);
+        text.Raw = line < 0 ? QString() : TSpamDetector::FieldValueAt(msg.Headers, line);
         break;
     }
     }
+    FoldCase(text.Raw, text.Folded);
     t.Patterns.Scan(text.Folded, text.Hits);
     text.Message = m_message;
     return text;

@@ -42,6 +42,7 @@ private:
         QString Folded; // the rule's text
         int TextPattern = -1; // the text, for foContains and foEndsWith
         int WordPattern = -1; // a blank and the text, for foContainsWord
+        QString QtSearched; // the rule's text when Qt's search must judge it (see CaseFold.h)
     };
     // What judging reads of a list entry, kept to notice changes.
     struct Snapshot {
@@ -55,6 +56,7 @@ private:
     // One target's text of the message being judged.
     struct Text {
         uint64_t Message = 0; // valid for this message
+        QString Raw;
         QString Folded;
         std::vector<TPatternSet::Hit> Hits;
     };

@@ -1,6 +1,5 @@
 #include "SpamDetectorUnit.h"
 
-#include "CaseFold.h"
 #include "PreparedRules.h"
 
 namespace {
@@ -45,17 +44,33 @@ bool TSpamDetector::IsSpam(const TMailEntry &entry) const
 
 bool TSpamDetector::CompareText(uint8_t operation, const QString &value, const QString &pattern)
 {
-    if (value.isEmpty() || pattern.isEmpty())
+    const int p = PosIgnoreCase(pattern, value);
+    if (p == 0)
         return false;
-    const QString v = FoldCase(value);
-    const QString t = FoldCase(pattern);
-    TPatternSet patterns;
-    const int text = patterns.Add(t);
-    const int word = patterns.Add(kBlank + t);
-    patterns.Build();
-    std::vector<TPatternSet::Hit> hits;
-    patterns.Scan(v, hits);
-    return MatchesFolded(operation, v, t, hits[size_t(text)], hits[size_t(word)]);
+    const qsizetype n = value.size();
+    const qsizetype m = pattern.size();
+    switch (operation) {
+    case foEquals:
+        return p == 1 && n == m;
+    case foContains:
+        return true;
+    case foContainsWord: {
+        // Words are delimited by blanks only: at the start, between blanks, or at the very end (after
+        // the first blank-pattern pair). The pattern equal to the whole value counts as well.
+        if (PosIgnoreCase(pattern + kBlank, value) == 1)
+            return true;
+        if (PosIgnoreCase(kBlank + pattern + kBlank, value) > 0)
+            return true;
+        const int q = PosIgnoreCase(kBlank + pattern, value);
+        return n == q + m;
+    }
+    case foBeginsWith:
+        return p == 1;
+    case foEndsWith:
+        return p + m - 1 == n;
+    default:
+        return false;
+    }
 }
 
 QString TSpamDetector::ReceivedText(const QStringList &headerLines)

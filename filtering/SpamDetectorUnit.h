@@ -33,7 +33,9 @@ public:
     bool IsSpam(const TMailEntry &entry) const;
     bool IsSpam(const TMailEntry *entry) const { return entry && IsSpam(*entry); }
 
-    // The operation table on its own: does value match pattern under that operation (case ignored)?
+    // The operation table on its own, with PosIgnoreCase: does value match pattern under that operation
+    // (case ignored)? The prepared rules give the same answers faster; they use this for a text that
+    // begins with a lone low surrogate, where the answer of Qt's search depends on the lengths involved.
     static bool CompareText(uint8_t operation, const QString &value, const QString &pattern);
 
     // The functions below take header lines "Name: value" in their order, as MailMessage::Headers holds
