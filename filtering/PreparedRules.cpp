@@ -4,6 +4,8 @@
 #include "MailMessage.h"
 #include "SpamDetectorUnit.h"
 
+#include <cstring>
+
 namespace {
 
 const QString kReceived = QStringLiteral("Received");
@@ -11,6 +13,18 @@ const QString kReceived = QStringLiteral("Received");
 bool judged(const TSimpleFilter &rule)
 {
     return rule.Active && (rule.Kind == fkSubject || rule.Kind == fkHeaderField);
+}
+
+// Folded texts compare unit by unit; plain memory comparison is all that takes.
+bool startsWith(QStringView text, QStringView prefix)
+{
+    return text.size() >= prefix.size() &&
+           std::memcmp(text.utf16(), prefix.utf16(), size_t(prefix.size()) * sizeof(char16_t)) == 0;
+}
+
+bool equal(QStringView a, QStringView b)
+{
+    return a.size() == b.size() && startsWith(a, b);
 }
 
 // Texts still shared with the prepared copy are equal without looking at their characters.
@@ -28,19 +42,19 @@ bool MatchesFolded(uint8_t operation, QStringView value, QStringView pattern, co
     const qsizetype m = pattern.size();
     switch (operation) {
     case foEquals:
-        return value == pattern;
+        return equal(value, pattern);
     case foContains:
         return hit.First >= 0;
     case foContainsWord:
         // The whole value; the word at the start; between blanks; or the first blank-word pair ending the
         // value. Words are delimited by blanks only.
         if (n <= m)
-            return value == pattern;
-        if (value.at(m) == u' ' && value.startsWith(pattern))
+            return equal(value, pattern);
+        if (value.at(m) == u' ' && startsWith(value, pattern))
             return true;
         return word.BeforeBlank || (word.First >= 0 && word.First + m + 1 == n);
     case foBeginsWith:
-        return value.startsWith(pattern);
+        return startsWith(value, pattern);
     case foEndsWith:
         // Only the first occurrence counts.
         return hit.First >= 0 && hit.First + m == n;
@@ -96,7 +110,8 @@ int TPreparedRules::targetFor(const TSimpleFilter &rule)
     Target &added = m_targets.emplace_back();
     added.From = from;
     added.FoldedName = name;
-    if (from == Source::Field)
+    // A name holding a colon never names a field: the name of a line ends at its first colon.
+    if (from == Source::Field && !name.contains(QLatin1Char(':')))
         m_fieldTargets.push_back(int(m_targets.size() - 1));
     return int(m_targets.size() - 1);
 }
@@ -184,14 +199,13 @@ qsizetype TPreparedRules::fieldLine(int target, const MailMessage &msg) const
             m_fieldLines[size_t(t)] = -1;
         size_t missing = m_fieldTargets.size();
         for (qsizetype i = 0; i < msg.Headers.size() && missing > 0; ++i) {
-            const QString &line = msg.Headers.at(i);
-            const qsizetype colon = line.indexOf(QLatin1Char(':'));
-            if (colon < 0)
-                continue;
-            const QStringView name = QStringView(line).left(colon);
+            const QStringView line = msg.Headers.at(i);
             for (const int t : m_fieldTargets) {
+                // The name before the line's first colon: a name holding no colon, followed by one.
+                const QString &name = m_targets[size_t(t)].FoldedName;
                 qsizetype &found = m_fieldLines[size_t(t)];
-                if (found < 0 && EqualsFolded(name, m_targets[size_t(t)].FoldedName)) {
+                if (found < 0 && line.size() > name.size() && line.at(name.size()) == u':' &&
+                    EqualsFolded(line.left(name.size()), name)) {
                     found = i;
                     --missing;
                 }

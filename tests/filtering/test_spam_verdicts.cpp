@@ -159,12 +159,13 @@ const QStringList kPieces = {
 };
 
 // Field names, spelled as rules and messages spell them: "Received" exactly and in other cases, names
-// that begin with it, names with non-ASCII letters, an empty name.
+// that begin with it, names with non-ASCII letters, an empty name, a name holding a colon.
 const QStringList kNames = {
     QStringLiteral("Received"), QStringLiteral("Received"), QStringLiteral("received"),
     QStringLiteral("Received-SPF"), QStringLiteral("X-Received"), QStringLiteral("From"),
     QStringLiteral("Subject"), QStringLiteral("X-Tag"), QStringLiteral("X-Ünïcode"),
     QStringLiteral("Straße-Id"), QStringLiteral("X-İd"), QStringLiteral("\U00010400-Id"), QString(),
+    QStringLiteral("X-Tag: a"),
 };
 
 class Generator {
