@@ -96,24 +96,33 @@ TPreparedRules::TPreparedRules(const TFilterList &rules)
 
 int TPreparedRules::targetFor(const TSimpleFilter &rule)
 {
-    Source from = Source::Subject;
-    QString name;
-    if (rule.Kind == fkHeaderField) {
-        // Exactly "Received" joins all Received lines; any other spelling is an ordinary field.
-        from = rule.HeaderField == kReceived ? Source::Received : Source::Field;
-        if (from == Source::Field)
-            name = FoldCase(rule.HeaderField);
+    const auto add = [this](Source from, const QString &name) {
+        Target &added = m_targets.emplace_back();
+        added.From = from;
+        added.FoldedName = name;
+        return int(m_targets.size() - 1);
+    };
+    if (rule.Kind != fkHeaderField) {
+        if (m_subject < 0)
+            m_subject = add(Source::Subject, QString());
+        return m_subject;
     }
-    for (size_t t = 0; t < m_targets.size(); ++t)
-        if (m_targets[t].From == from && m_targets[t].FoldedName == name)
-            return int(t);
-    Target &added = m_targets.emplace_back();
-    added.From = from;
-    added.FoldedName = name;
+    // Exactly "Received" joins all Received lines; any other spelling is an ordinary field.
+    if (rule.HeaderField == kReceived) {
+        if (m_received < 0)
+            m_received = add(Source::Received, QString());
+        return m_received;
+    }
+    const QString name = FoldCase(rule.HeaderField);
+    const auto known = m_fields.constFind(name);
+    if (known != m_fields.cend())
+        return *known;
+    const int t = add(Source::Field, name);
+    m_fields.insert(name, t);
     // A name holding a colon never names a field: the name of a line ends at its first colon.
-    if (from == Source::Field && !name.contains(QLatin1Char(':')))
-        m_fieldTargets.push_back(int(m_targets.size() - 1));
-    return int(m_targets.size() - 1);
+    if (!name.contains(QLatin1Char(':')))
+        m_fieldTargets.push_back(t);
+    return t;
 }
 
 bool TPreparedRules::IsPreparedFrom(const TFilterList &rules) const

@@ -6,6 +6,7 @@
 #include "PatternSet.h"
 #include "SpamFilterClassUnit.h"
 
+#include <QHash>
 #include <QString>
 #include <QStringView>
 
@@ -69,7 +70,10 @@ private:
     std::vector<Snapshot> m_source;
     std::vector<Rule> m_rules;
     std::vector<Target> m_targets;
-    std::vector<int> m_fieldTargets;
+    int m_subject = -1;
+    int m_received = -1;
+    QHash<QString, int> m_fields;    // targets by folded field name
+    std::vector<int> m_fieldTargets; // those whose lines are looked for
 
     mutable uint64_t m_message = 0;
     mutable std::vector<Text> m_texts;
