@@ -8,8 +8,6 @@
 
 namespace {
 
-const QString kReceived = QStringLiteral("Received");
-
 bool judged(const TSimpleFilter &rule)
 {
     return rule.Active && (rule.Kind == fkSubject || rule.Kind == fkHeaderField);
@@ -33,9 +31,9 @@ bool sameText(const QString &a, const QString &b)
     return a.size() == b.size() && (a.constData() == b.constData() || a == b);
 }
 
-} // namespace
-
-bool MatchesFolded(uint8_t operation, QStringView value, QStringView pattern, const TPatternSet::Hit &hit,
+// The operation table on folded texts. hit describes the occurrences of the pattern in the value, word
+// those of a blank followed by the pattern; both pattern and value are non-empty.
+bool matchesFolded(uint8_t operation, QStringView value, QStringView pattern, const TPatternSet::Hit &hit,
                    const TPatternSet::Hit &word)
 {
     const qsizetype n = value.size();
@@ -62,6 +60,8 @@ bool MatchesFolded(uint8_t operation, QStringView value, QStringView pattern, co
         return false;
     }
 }
+
+} // namespace
 
 TPreparedRules::TPreparedRules(const TFilterList &rules)
 {
@@ -108,7 +108,7 @@ int TPreparedRules::targetFor(const TSimpleFilter &rule)
         return m_subject;
     }
     // Exactly "Received" joins all Received lines; any other spelling is an ordinary field.
-    if (rule.HeaderField == kReceived) {
+    if (rule.HeaderField == kReceivedField) {
         if (m_received < 0)
             m_received = add(Source::Received, QString());
         return m_received;
@@ -171,7 +171,7 @@ bool TPreparedRules::matches(const Rule &rule, const MailMessage &msg) const
     static const TPatternSet::Hit none;
     const TPatternSet::Hit &hit = rule.TextPattern >= 0 ? text.Hits[size_t(rule.TextPattern)] : none;
     const TPatternSet::Hit &word = rule.WordPattern >= 0 ? text.Hits[size_t(rule.WordPattern)] : none;
-    return MatchesFolded(rule.Operation, text.Folded, rule.Folded, hit, word);
+    return matchesFolded(rule.Operation, text.Folded, rule.Folded, hit, word);
 }
 
 const TPreparedRules::Text &TPreparedRules::textOf(int target, const MailMessage &msg) const

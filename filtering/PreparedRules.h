@@ -8,7 +8,6 @@
 
 #include <QHash>
 #include <QString>
-#include <QStringView>
 
 #include <cstdint>
 #include <vector>
@@ -80,8 +79,3 @@ private:
     mutable uint64_t m_linesLocatedFor = 0;
     mutable std::vector<qsizetype> m_fieldLines; // by target: the first line of that field, or -1
 };
-
-// The operation table on folded texts. hit describes the occurrences of the pattern in the value,
-// word those of a blank followed by the pattern; both pattern and value are non-empty.
-bool MatchesFolded(uint8_t operation, QStringView value, QStringView pattern, const TPatternSet::Hit &hit,
-                   const TPatternSet::Hit &word);

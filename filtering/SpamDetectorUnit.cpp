@@ -4,7 +4,6 @@
 
 namespace {
 
-const QString kReceived = QStringLiteral("Received");
 const QChar kBlank = QLatin1Char(' ');
 const QChar kTab = QLatin1Char('\t');
 
@@ -78,7 +77,7 @@ QString TSpamDetector::ReceivedText(const QStringList &headerLines)
     QString v;
     bool inBlock = false;
     for (const QString &line : headerLines) {
-        if (line.startsWith(kReceived)) {
+        if (line.startsWith(kReceivedField)) {
             // Everything after the first colon, the blank that usually follows it included.
             const qsizetype colon = line.indexOf(QLatin1Char(':'));
             v += kBlank;

@@ -10,6 +10,9 @@
 
 class TPreparedRules;
 
+// A header-field rule on exactly this name looks at all Received lines joined.
+inline const QString kReceivedField = QStringLiteral("Received");
+
 // 1-based position of the first occurrence of subText in text, ignoring case (Unicode), or 0.
 // An empty subText never occurs, and nothing occurs in an empty text.
 int PosIgnoreCase(const QString &subText, const QString &text);

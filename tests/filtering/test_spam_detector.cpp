@@ -233,7 +233,8 @@ TEST(SpamDetectorRules, EveryChangeOfTheRuleListCountsAtTheNextCall)
 
     TSpamFilterClass store(settings);
     TFilterList other;
-    other.append(new TSimpleFilter(NewHeaderFieldFilter(QStringLiteral("FROM"), foEndsWith, QStringLiteral("B.EXAMPLE"))));
+    other.append(
+        new TSimpleFilter(NewHeaderFieldFilter(QStringLiteral("FROM"), foEndsWith, QStringLiteral("B.EXAMPLE"))));
     const auto first = [&]() -> TSimpleFilter & { return *store.Filters().first(); };
     struct Step {
         const char *name;
@@ -260,8 +261,9 @@ TEST(SpamDetectorRules, EveryChangeOfTheRuleListCountsAtTheNextCall)
          }, true},
         {"kind no rule has", [&] { first().Kind = 1; }, false},
         {"rule deleted", [&] { store.DeleteFilter(0); }, false},
-        {"list replaced", [&] { store.ReplaceFilters({NewSubjectFilter(foEquals, QStringLiteral("cheap watches"))}); }, true},
-        {"replaced by an equal rule of another operation",
+        {"list replaced",
+         [&] { store.ReplaceFilters({NewSubjectFilter(foEquals, QStringLiteral("cheap watches"))}); }, true},
+        {"replaced by a rule of another operation",
          [&] { store.ReplaceFilters({NewSubjectFilter(foBeginsWith, QStringLiteral("watches"))}); }, false},
         {"saved, emptied", [&] {
              store.ReplaceFilters({NewSubjectFilter(foContainsWord, QStringLiteral("CHEAP"))});

@@ -212,7 +212,11 @@ public:
         return out;
     }
 
-    QString Name() { return Chance(70) ? kNames.at(Below(int(kNames.size()))) : CaseVariant(kNames.at(Below(int(kNames.size())))); }
+    QString Name()
+    {
+        const QString &name = kNames.at(Below(int(kNames.size())));
+        return Chance(70) ? name : CaseVariant(name);
+    }
 
     MailMessage Message()
     {
