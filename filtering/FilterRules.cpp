@@ -11,7 +11,6 @@ namespace {
 const char *const kOperationNames[kFilterOperationCount] = {"gleich dem", "enthält den", "enthält als Wort im",
                                                             "beginnt mit dem", "endet mit dem"};
 
-const QString kReceived = QStringLiteral("Received");
 
 bool isLineBreak(QChar c)
 {
@@ -142,7 +141,7 @@ QStringList MessageHeaderFieldNames(const QStringList &headerLines)
 
 QString ProposedHeaderFieldText(const QStringList &headerLines, const QString &field)
 {
-    if (field == kReceived) {
+    if (field == kReceivedField) {
         const QString joined = TSpamDetector::ReceivedText(headerLines);
         if (!joined.isEmpty())
             return joined;

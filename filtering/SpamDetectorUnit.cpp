@@ -1,8 +1,9 @@
 #include "SpamDetectorUnit.h"
 
+#include "PreparedRules.h"
+
 namespace {
 
-const QString kReceived = QStringLiteral("Received");
 const QChar kBlank = QLatin1Char(' ');
 const QChar kTab = QLatin1Char('\t');
 
@@ -28,46 +29,16 @@ int PosIgnoreCase(const QString &subText, const QString &text)
 
 TSpamDetector::TSpamDetector(const TProgramSettings &settings) : m_settings(settings) {}
 
+TSpamDetector::~TSpamDetector() = default;
+
 bool TSpamDetector::IsSpam(const TMailEntry &entry) const
 {
     const TFilterList *rules = m_settings.Filters;
     if (!rules)
         return false;
-    for (const TSimpleFilter *rule : *rules) {
-        if (!rule || !rule->Active)
-            continue;
-        if (rule->Kind == fkSubject) {
-            if (TestSubject(*rule, entry.Message))
-                return true;
-        } else if (rule->Kind == fkHeaderField) {
-            if (TestHeaderField(*rule, entry.Message.Headers))
-                return true;
-        }
-    }
-    return false;
-}
-
-bool TSpamDetector::TestSubject(const TSimpleFilter &rule, const MailMessage &msg)
-{
-    // No upper-casing first: the comparison ignores case anyway, and a Unicode upper case can change
-    // the length of a text (ß becomes SS), which would shift the positions the comparison relies on.
-    return CompareText(rule.Operation, msg.Subject, rule.Text);
-}
-
-bool TSpamDetector::TestHeaderField(const TSimpleFilter &rule, const MailMessage &msg)
-{
-    return TestHeaderField(rule, msg.Headers);
-}
-
-bool TSpamDetector::TestHeaderField(const TSimpleFilter &rule, const QStringList &headerLines)
-{
-    if (rule.HeaderField == kReceived)
-        return CompareText(rule.Operation, ReceivedText(headerLines), rule.Text);
-    const QString value = FieldValue(headerLines, rule.HeaderField);
-    // A missing or empty field matches exactly the rules with an empty text.
-    if (value.isEmpty())
-        return rule.Text.isEmpty();
-    return CompareText(rule.Operation, value, rule.Text);
+    if (!m_prepared || !m_prepared->IsPreparedFrom(*rules))
+        m_prepared = std::make_unique<TPreparedRules>(*rules);
+    return m_prepared->FirstMatch(entry.Message) >= 0;
 }
 
 bool TSpamDetector::CompareText(uint8_t operation, const QString &value, const QString &pattern)
@@ -106,7 +77,7 @@ QString TSpamDetector::ReceivedText(const QStringList &headerLines)
     QString v;
     bool inBlock = false;
     for (const QString &line : headerLines) {
-        if (line.startsWith(kReceived)) {
+        if (line.startsWith(kReceivedField)) {
             // Everything after the first colon, the blank that usually follows it included.
             const qsizetype colon = line.indexOf(QLatin1Char(':'));
             v += kBlank;
@@ -129,19 +100,22 @@ QString TSpamDetector::FieldValue(const QStringList &headerLines, const QString 
     for (qsizetype i = 0; i < headerLines.size(); ++i) {
         const QString &line = headerLines.at(i);
         const qsizetype colon = line.indexOf(QLatin1Char(':'));
-        if (colon < 0)
-            continue;
-        if (QStringView(line).left(colon).compare(fieldName, Qt::CaseInsensitive) != 0)
-            continue;
-        QString value = TrimControls(QStringView(line).mid(colon + 1));
-        for (qsizetype j = i + 1; j < headerLines.size(); ++j) {
-            const QString &cont = headerLines.at(j);
-            if (!cont.startsWith(kBlank) && !cont.startsWith(kTab))
-                break;
-            value += kBlank;
-            value += TrimControls(cont);
-        }
-        return TrimControls(value);
+        if (colon >= 0 && QStringView(line).left(colon).compare(fieldName, Qt::CaseInsensitive) == 0)
+            return FieldValueAt(headerLines, i);
     }
     return QString();
+}
+
+QString TSpamDetector::FieldValueAt(const QStringList &headerLines, qsizetype index)
+{
+    const QString &line = headerLines.at(index);
+    QString value = TrimControls(QStringView(line).mid(line.indexOf(QLatin1Char(':')) + 1));
+    for (qsizetype j = index + 1; j < headerLines.size(); ++j) {
+        const QString &cont = headerLines.at(j);
+        if (!cont.startsWith(kBlank) && !cont.startsWith(kTab))
+            break;
+        value += kBlank;
+        value += TrimControls(cont);
+    }
+    return TrimControls(value);
 }

@@ -6,6 +6,13 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
+class TPreparedRules;
+
+// A header-field rule on exactly this name looks at all Received lines joined.
+inline const QString kReceivedField = QStringLiteral("Received");
+
 // 1-based position of the first occurrence of subText in text, ignoring case (Unicode), or 0.
 // An empty subText never occurs, and nothing occurs in an empty text.
 int PosIgnoreCase(const QString &subText, const QString &text);
@@ -14,18 +21,24 @@ QString TrimControls(QStringView text);
 
 class TSpamDetector {
 public:
-    // Reads settings.Filters at every call, so the rule store may refill the list in between.
+    // Reads settings.Filters at every call, so the rule store may refill or change the list in between.
     explicit TSpamDetector(const TProgramSettings &settings);
+    ~TSpamDetector();
+    TSpamDetector(const TSpamDetector &) = delete;
+    TSpamDetector &operator=(const TSpamDetector &) = delete;
 
     // True when an active subject or header-field rule matches the entry's message.
+    // The rules are prepared for fast matching once and kept while the list holds the same rules: every
+    // call first compares the list with what was prepared (count, order, and each rule's Active, Kind,
+    // Operation, Text and HeaderField) and prepares it anew when anything differs. A rule added or
+    // removed, a list replaced or a rule changed in place therefore counts from the next call on; nobody
+    // has to tell the detector. Main thread only (the prepared rules keep working buffers).
     bool IsSpam(const TMailEntry &entry) const;
     bool IsSpam(const TMailEntry *entry) const { return entry && IsSpam(*entry); }
 
-    // The rule tests on their own.
-    static bool TestSubject(const TSimpleFilter &rule, const MailMessage &msg);
-    static bool TestHeaderField(const TSimpleFilter &rule, const MailMessage &msg);
-    static bool TestHeaderField(const TSimpleFilter &rule, const QStringList &headerLines);
-    // The operation table: does value match pattern under that operation (case ignored)?
+    // The operation table on its own, with PosIgnoreCase: does value match pattern under that operation
+    // (case ignored)? The prepared rules give the same answers faster; they use this for a text that
+    // begins with a lone low surrogate, where the answer of Qt's search depends on the lengths involved.
     static bool CompareText(uint8_t operation, const QString &value, const QString &pattern);
 
     // The functions below take header lines "Name: value" in their order, as MailMessage::Headers holds
@@ -36,7 +49,10 @@ public:
     // The value of the first field of that name (case ignored), continuation lines unfolded, both ends
     // of each piece and of the whole trimmed. Empty when the field is missing.
     static QString FieldValue(const QStringList &headerLines, const QString &fieldName);
+    // The same for the field on the line at that index.
+    static QString FieldValueAt(const QStringList &headerLines, qsizetype index);
 
 private:
     const TProgramSettings &m_settings;
+    mutable std::unique_ptr<TPreparedRules> m_prepared;
 };

@@ -1,9 +1,14 @@
 // The spam detector: the case-blind search, the operation table, the Received assembly and the walk
 // over the rules of a real parsed header.
+#include "FilterRules.h"
 #include "FilterTestPrinters.h"
+#include "RegistrySettingsUnit.h"
 #include "SpamDetectorUnit.h"
+#include "TestProfile.h"
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace {
 
@@ -212,6 +217,101 @@ TEST_F(SpamDetectorTest, WalksTheRulesUntilOneMatches)
     // No rule list at all: nothing is spam.
     settings.Filters = nullptr;
     EXPECT_FALSE(detector.IsSpam(entry));
+}
+
+TEST(SpamDetectorRules, EveryChangeOfTheRuleListCountsAtTheNextCall)
+{
+    // The rule store as the dialogs change it, and changes made to a rule in place.
+    TestProfile profile;
+    TRegistrySettings settings;
+    TSpamDetector detector(settings.Settings);
+    TMailEntry entry;
+    ASSERT_TRUE(entry.Message.FillFromHeader("Received: from mx.spam.example\r\n"
+                                             "From: a@b.example\r\n"
+                                             "Subject: Cheap Watches\r\n\r\n"));
+    EXPECT_FALSE(detector.IsSpam(entry)); // no rule list yet
+
+    TSpamFilterClass store(settings);
+    TFilterList other;
+    other.append(
+        new TSimpleFilter(NewHeaderFieldFilter(QStringLiteral("FROM"), foEndsWith, QStringLiteral("B.EXAMPLE"))));
+    const auto first = [&]() -> TSimpleFilter & { return *store.Filters().first(); };
+    struct Step {
+        const char *name;
+        std::function<void()> change;
+        bool spam;
+    };
+    const Step steps[] = {
+        {"empty list", [] {}, false},
+        {"rule added", [&] { store.AddFilter(NewSubjectFilter(foContains, QStringLiteral("watch"))); }, true},
+        {"made inactive in place", [&] { first().Active = false; }, false},
+        {"active again", [&] { first().Active = true; }, true},
+        {"text replaced in place", [&] { first().Text = QStringLiteral("clock"); }, false},
+        {"text edited in place", [&] { first().Text.replace(QStringLiteral("clock"), QStringLiteral("CHEAP")); }, true},
+        {"operation changed", [&] { first().Operation = foEndsWith; }, false},
+        {"turned into a header-field rule", [&] {
+             first().Kind = fkHeaderField;
+             first().HeaderField = QStringLiteral("From");
+             first().Text = QStringLiteral("b.example");
+         }, true},
+        {"field name changed", [&] { first().HeaderField = QStringLiteral("Reply-To"); }, false},
+        {"field name now Received", [&] {
+             first().HeaderField = QStringLiteral("Received");
+             first().Text = QStringLiteral("spam.example");
+         }, true},
+        {"kind no rule has", [&] { first().Kind = 1; }, false},
+        {"rule deleted", [&] { store.DeleteFilter(0); }, false},
+        {"list replaced",
+         [&] { store.ReplaceFilters({NewSubjectFilter(foEquals, QStringLiteral("cheap watches"))}); }, true},
+        {"replaced by a rule of another operation",
+         [&] { store.ReplaceFilters({NewSubjectFilter(foBeginsWith, QStringLiteral("watches"))}); }, false},
+        {"saved, emptied", [&] {
+             store.ReplaceFilters({NewSubjectFilter(foContainsWord, QStringLiteral("CHEAP"))});
+             ASSERT_TRUE(store.SaveFilters());
+             store.ClearFilters();
+         }, false},
+        {"loaded from the file", [&] { store.LoadFilters(); }, true},
+        {"another list", [&] { settings.Settings.Filters = &other; }, true},
+        {"no list", [&] { settings.Settings.Filters = nullptr; }, false},
+        {"the store's list again", [&] { settings.Settings.Filters = &store.Filters(); }, true},
+    };
+    for (const Step &step : steps) {
+        step.change();
+        EXPECT_EQ(detector.IsSpam(entry), step.spam) << step.name;
+        EXPECT_EQ(detector.IsSpam(entry), step.spam) << step.name << ", asked again";
+    }
+    FreeFilterList(other);
+}
+
+TEST(SpamDetectorRules, ATextBeginningWithALoneLowSurrogateIsJudgedByQtsSearch)
+{
+    // Qt finds such a text on the low half of a pair when it is one unit long, not when it is longer:
+    // the detector gives the same answers.
+    const QString low(QChar(0xDC00));
+    const QString pair = QString(QChar(0xD801)) + low;
+    struct Case {
+        QString subject;
+        QString text;
+        bool spam;
+    };
+    const Case cases[] = {
+        {pair, low, true},
+        {pair + u'x', low + u'x', false},
+        {pair + low + u'X', low + u'x', true},
+    };
+    TFilterList rules;
+    TProgramSettings settings;
+    settings.Filters = &rules;
+    TSpamDetector detector(settings);
+    for (const Case &c : cases) {
+        FreeFilterList(rules);
+        rules.append(new TSimpleFilter(NewSubjectFilter(foContains, c.text)));
+        TMailEntry entry;
+        entry.Message.Subject = c.subject;
+        EXPECT_EQ(PosIgnoreCase(c.text, c.subject) > 0, c.spam);
+        EXPECT_EQ(detector.IsSpam(entry), c.spam) << c.text.size() << " units in " << c.subject.size();
+    }
+    FreeFilterList(rules);
 }
 
 } // namespace

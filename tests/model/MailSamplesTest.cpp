@@ -2,6 +2,7 @@
 // encodings, nested multiparts, broken headers. scripts/install-deps.sh installs both packages.
 #include "MailMessage.h"
 #include "MailTestUtil.h"
+#include "SampleMails.h"
 
 #include <gtest/gtest.h>
 
@@ -9,9 +10,6 @@
 #include <QFile>
 
 namespace {
-
-const char *const kSpamExamples = "/usr/share/doc/spamassassin/examples";
-const char *const kPythonData = "/usr/lib/python3.11/test/test_email/data";
 
 QByteArray readSample(const QString &path)
 {
@@ -22,16 +20,6 @@ QByteArray readSample(const QString &path)
         return QByteArray();
     }
     return f.readAll();
-}
-
-QStringList allSamples()
-{
-    QStringList files;
-    for (const QString &name : QDir(kPythonData).entryList({"msg_*.txt"}, QDir::Files, QDir::Name))
-        files.append(QString(kPythonData) + '/' + name);
-    files.append(QString(kSpamExamples) + "/sample-spam.txt");
-    files.append(QString(kSpamExamples) + "/sample-nonspam.txt");
-    return files;
 }
 
 MailMessage parsed(const QString &path, bool noDecode = false)
@@ -50,7 +38,7 @@ QString python(const char *name)
 TEST(MailSamples, AreInstalled)
 {
     // Fails loudly instead of passing on a machine without the packages.
-    const QStringList files = allSamples();
+    const QStringList files = SampleMailFiles();
     ASSERT_GE(files.size(), 45) << "expected Python's msg_*.txt in " << kPythonData;
     for (const QString &path : files)
         EXPECT_TRUE(QFile::exists(path)) << path.toStdString();
@@ -58,7 +46,7 @@ TEST(MailSamples, AreInstalled)
 
 TEST(MailSamples, EveryOneParsesWritesAndParsesAgain)
 {
-    for (const QString &path : allSamples()) {
+    for (const QString &path : SampleMailFiles()) {
         SCOPED_TRACE(path.toStdString());
         const QByteArray raw = readSample(path);
         ASSERT_FALSE(raw.isEmpty());
