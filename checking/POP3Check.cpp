@@ -38,11 +38,6 @@ QString shuttingDownText()
     return QStringLiteral("Die Verbindung wurde nicht aufgebaut, weil das Programm beendet wird.");
 }
 
-QString busyText()
-{
-    return QStringLiteral("Quarvel überprüft gerade Ihre Postfächer. Bitte versuchen Sie es gleich noch einmal.");
-}
-
 QString cancelledText()
 {
     return QStringLiteral("Die Prüfung des Kontos wurde abgebrochen.");
@@ -1029,7 +1024,7 @@ bool TPOP3Checker::TestAccount(const TPOP3AccountSettings &account, QString &err
     TServerOperation operation(*this, TServerOperationKind::AccountTest);
     if (!operation) {
         code = 0;
-        errorText = busyText();
+        errorText = kOperationBusyText;
         return false;
     }
     return EnsureWorker()->TestAccount(account, code, errorText);
@@ -1097,6 +1092,7 @@ void TPOP3Checker::OperationStateMayHaveChanged()
     m_reportedRunning = running;
     if (OnOperationChanged)
         OnOperationChanged(this, running);
+    Q_EMIT OperationRunningChanged(running);
 }
 
 int TPOP3Checker::AccountIndexOf(const TMailEntry &entry) const
@@ -1113,7 +1109,7 @@ bool TPOP3Checker::DeleteEntry(TMailEntry *entry, bool keepSession, QString &err
     if (!entry || !m_worker)
         return false;
     if (WorkerBusy()) {
-        errorText = busyText();
+        errorText = kOperationBusyText;
         return false;
     }
     const int index = AccountIndexOf(*entry);
@@ -1161,7 +1157,7 @@ bool TPOP3Checker::FetchEntryText(TMailEntry *entry, bool keepSession, QString *
         return true;
     if (WorkerBusy()) {
         if (errorText)
-            *errorText = busyText();
+            *errorText = kOperationBusyText;
         return false;
     }
     // What the check found identifies the message on the server; the fetch makes sure it is still there.

@@ -45,6 +45,10 @@ struct TPop3Options {
 inline const QString kMailboxChangedText =
     QStringLiteral("Das Postfach hat sich seit der letzten Prüfung verändert. Bitte prüfen Sie es erneut.");
 
+// The refusal of a session operation asked for while another one or a timed check runs.
+inline const QString kOperationBusyText =
+    QStringLiteral("Quarvel überprüft gerade Ihre Postfächer. Bitte versuchen Sie es gleich noch einmal.");
+
 class TPop3Thread : public QThread {
     Q_OBJECT
 public:
@@ -273,6 +277,8 @@ public:
 Q_SIGNALS:
     // The program is ending: waits in the middle of an operation return at once.
     void QuitRequestedSignal();
+    // OperationRunning() changed, right after OnOperationChanged: for dialogs that follow the owner too.
+    void OperationRunningChanged(bool running);
 
 private:
     friend class TPop3Thread;

@@ -24,6 +24,13 @@ struct TPOP3Check {
     bool ShowOnlyNewMsgs = true;
 };
 
+// How an account's connection to a server is secured; stored as these numbers.
+enum TConnectionSecurity : int32_t {
+    csNone = 0,     // "Keine": plain TCP
+    csStartTLS = 1, // "STARTTLS": plain, then upgraded (POP3 STLS, SMTP STARTTLS) before the login
+    csSSLTLS = 2,   // "SSL/TLS": TLS from the first byte
+};
+
 struct TPOP3AccountSettings {
     bool Active = true;
     QString ServerName;
@@ -42,12 +49,21 @@ struct TPOP3AccountSettings {
     QString SMTPPassword;
     bool SendSMS = false;
     QString SMSCellNum;
+    // Connection security of the incoming and outgoing server (TConnectionSecurity).
+    int32_t POP3Security = csNone;
+    int32_t SMTPSecurity = csNone;
     bool CheckFailed = false; // run-time only, never stored
 
     bool operator==(const TPOP3AccountSettings &) const = default;
 };
 
 using TPOP3Accounts = QList<TPOP3AccountSettings>;
+
+// The port after the security was changed to security: a port that still holds the plain default becomes
+// the TLS default when "SSL/TLS" is chosen, and the other way round for "Keine" and "STARTTLS"; any
+// other port is the user's own and stays. POP3: 110 and 995; SMTP: 25 and 465.
+int32_t POP3PortForSecurity(int32_t port, int32_t security);
+int32_t SMTPPortForSecurity(int32_t port, int32_t security);
 
 struct TProxySettings {
     QString ProxyServer;

@@ -12,6 +12,7 @@
 #include "MessageListUnit.h"
 #include "MsgBox.h"
 #include "NewMailSms.h"
+#include "POP3CfgUnit.h"
 #include "Notices.h"
 #include "ProgressWindows.h"
 #include "POP3Check.h"
@@ -231,8 +232,7 @@ void TMain::createActions()
     actListToFilter = makeAction(this, QStringLiteral("In Spam-Filter..."));
 
     // Dialogs and operations this program does not have yet.
-    for (QAction *a : {actAccounts, actTrayAccounts, actReply})
-        markAbsent(a);
+    markAbsent(actReply);
 
     for (QAction *a : {actExit, actTrayExit})
         connect(a, &QAction::triggered, this, &TMain::QuitProgram);
@@ -242,6 +242,11 @@ void TMain::createActions()
         connect(a, &QAction::triggered, this, &TMain::LaunchMailClient);
     for (QAction *a : {actConfig, actTrayConfig})
         connect(a, &QAction::triggered, this, &TMain::OpenConfigDialog);
+    for (QAction *a : {actAccounts, actTrayAccounts})
+        connect(a, &QAction::triggered, this, [this] {
+            if (!raiseOpenModal())
+                OpenAccountsDialog();
+        });
     connect(actHelp, &QAction::triggered, this, &TMain::OpenHelp);
     connect(actInfo, &QAction::triggered, this, &TMain::ShowInfo);
     connect(actShow, &QAction::triggered, this, &TMain::ShowMainWindow);
@@ -545,16 +550,35 @@ void TMain::LaunchMailClient()
     LaunchEMailClient(tools, m_settings->Settings.POP3Check.EMailClient);
 }
 
-void TMain::OpenConfigDialog()
+bool TMain::raiseOpenModal()
 {
     // The tray menu stays usable while a modal window is open: never stack a second one on it.
-    if (QWidget *modal = QApplication::activeModalWidget()) {
-        modal->raise();
-        modal->activateWindow();
+    QWidget *modal = QApplication::activeModalWidget();
+    if (!modal)
+        return false;
+    modal->raise();
+    modal->activateWindow();
+    return true;
+}
+
+void TMain::OpenConfigDialog()
+{
+    if (raiseOpenModal())
         return;
-    }
     TCfgDlg dialog(*m_settings, *m_filters, *m_monitor, this);
     dialog.exec();
+}
+
+void TMain::OpenAccountsDialog()
+{
+    TPOP3Cfg dialog(*m_settings, *m_checker, [this](const QString &file) { PlaySound(file); }, this);
+    dialog.exec();
+    if (!dialog.Saved || !dialog.ClosedBySave)
+        return;
+    // The store and the coordinator hold the same list again, so an account's index means the same in both.
+    m_settings->LoadPOP3Settings(m_settings->Settings.POP3Check, m_settings->Settings.Accounts);
+    m_checker->ReloadConfig();
+    updateTimedChecking();
 }
 
 void TMain::OpenHelp()
