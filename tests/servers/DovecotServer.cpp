@@ -39,16 +39,6 @@ QString folderTemplate()
     return base + QStringLiteral("/quarvel-dovecot-XXXXXX");
 }
 
-quint16 freePort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
-}
-
 bool writeFile(const QString &path, const QByteArray &data, QFileDevice::Permissions permissions)
 {
     QFile file(path);
@@ -59,6 +49,16 @@ bool writeFile(const QString &path, const QByteArray &data, QFileDevice::Permiss
 }
 
 } // namespace
+
+quint16 freeLoopbackPort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return port;
+}
 
 DovecotServer::DovecotServer() : m_dir(folderTemplate())
 {
@@ -226,7 +226,7 @@ bool DovecotServer::start(QString *error)
     // The free port may be taken by someone else before Dovecot binds it: then try another one.
     for (int attempt = 0; why.isEmpty() && attempt < 3; ++attempt) {
         stop();
-        m_port = freePort();
+        m_port = freeLoopbackPort();
         if (m_port == 0) {
             why = QStringLiteral("no free port");
             break;

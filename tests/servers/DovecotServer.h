@@ -26,6 +26,9 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+// A loopback port that nothing listens on at this moment.
+quint16 freeLoopbackPort();
+
 class DovecotServer {
 public:
     DovecotServer();

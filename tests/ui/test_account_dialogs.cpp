@@ -8,6 +8,7 @@
 #include "POP3Check.h"
 #include "Paths.h"
 #include "QtPrinters.h"
+#include "QuietMainOptions.h"
 #include "RegistrySettingsUnit.h"
 #include "TestProfile.h"
 
@@ -27,23 +28,10 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <functional>
 #include <memory>
 
 namespace {
-
-TMainOptions quietOptions()
-{
-    TMainOptions o;
-    // No timed check may run during these tests.
-    o.AdjustPop3 = [](TPop3Options &p) {
-        p.FirstWakeMs = 3600 * 1000;
-        p.WakeMs = 3600 * 1000;
-    };
-    return o;
-}
 
 TPOP3AccountSettings account(const QString &name, const QString &server, bool active = true)
 {
@@ -871,15 +859,7 @@ TEST_F(AccountDialogsTest, CancelLeavesTheStoreExactlyAsItWas)
 
 TEST_F(AccountDialogsTest, AStoreThatCannotBeWrittenKeepsTheDialogOpenWithEverythingAsTyped)
 {
-    if (geteuid() == 0) {
-        // Permissions do not bind root: the test runs again as an ordinary user.
-        QByteArray output;
-        const int rc = runCurrentTestUnprivileged(&output);
-        if (rc < 0)
-            GTEST_SKIP() << "cannot run as another user here";
-        EXPECT_EQ(rc, 0) << output.constData();
-        return;
-    }
+    RUN_UNPRIVILEGED_WHEN_ROOT();
     start({account(QStringLiteral("anna"), QStringLiteral("a.example.test"))});
     const TPOP3Accounts before = storedAccounts();
     const QString hive = platform::registryFile(platform::RegRoot::CurrentUser);

@@ -12,21 +12,9 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTcpServer>
 #include <QTimer>
 
 namespace {
-
-// A loopback port that nothing listens on.
-quint16 closedPort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
-}
 
 void fillIncoming(TPOP3AccountsCfg &dlg, const QString &host, quint16 port, const QString &user,
                   const QString &password)
@@ -43,7 +31,7 @@ TEST_F(MainDovecotTest, TheLoginTestReportsWhetherTheSettingsWork)
     mailbox(user, {"t1"});
     writeProfile({});
     TMain main(options(false));
-    const quint16 down = closedPort();
+    const quint16 down = freeLoopbackPort();
     ASSERT_NE(down, 0);
     const struct {
         const char *name;

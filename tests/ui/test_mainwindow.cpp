@@ -4,6 +4,7 @@
 #include "MainUnit.h"
 #include "MessageListUnit.h"
 #include "POP3Check.h"
+#include "QuietMainOptions.h"
 #include "RegistrySettingsUnit.h"
 #include "SingleInstance.h"
 #include "TestProfile.h"
@@ -39,17 +40,6 @@ void prepareProfile(bool firstStart = false)
     a.AccountName = QStringLiteral("anna");
     s.Settings.Accounts = {a};
     s.Save();
-}
-
-TMainOptions quietOptions()
-{
-    TMainOptions o;
-    // The worker must not wake during the test: no check is wanted here.
-    o.AdjustPop3 = [](TPop3Options &p) {
-        p.FirstWakeMs = 3600 * 1000;
-        p.WakeMs = 3600 * 1000;
-    };
-    return o;
 }
 
 // Starts the program on the test's profile; its message boxes go to a file.
