@@ -5,7 +5,7 @@
 #include "DialogWidgets.h"
 #include "MsgBox.h"
 #include "POP3AccountsCfgUnit.h"
-#include "QuarvelIcons.h"
+#include "ListGrid.h"
 #include "RegistrySettingsUnit.h"
 
 #include <QCheckBox>
@@ -85,16 +85,8 @@ TPOP3Cfg::TPOP3Cfg(TRegistrySettings &settings, TPOP3Checker &checker, std::func
     TPOP3Accounts stored;
     m_settings.LoadPOP3Settings(m_check, stored);
     showCheckOptions();
-    for (const TPOP3AccountSettings &account : stored) {
-        int row = 1;
-        if (!m_accounts.empty()) {
-            row = AccountsGrid->RowCount();
-            AccountsGrid->SetRowCount(row + 1);
-        }
-        m_accounts.push_back(std::make_unique<TPOP3AccountSettings>(account));
-        AccountsGrid->SetCellObject(0, row, m_accounts.back().get());
-        showAccount(row, account);
-    }
+    for (const TPOP3AccountSettings &account : stored)
+        addRow(account);
     AccountsGrid->SetRow(1);
     UpdateButtons();
     resize(460, 420);
@@ -113,18 +105,8 @@ QWidget *TPOP3Cfg::createAccountsPage()
         QStringLiteral("Geben Sie alle E-Mail-Konten an, die auf SPAM überprüft werden sollen."), page);
 
     AccountsGrid = new TCheckBoxGrid(page);
-    AccountsGrid->SetColCount(1);
-    AccountsGrid->SetRowCount(2);
-    AccountsGrid->SetCell(0, 0, QStringLiteral("Konto"));
-    AccountsGrid->SetCheckBoxes(true);
-    AccountsGrid->SetCheckedCol(0);
+    SetUpListGrid(AccountsGrid, {QStringLiteral("Konto")}, {400});
     AccountsGrid->SetColumnClick(true);
-    AccountsGrid->SetImageList(ListImages());
-    AccountsGrid->SetAscendingImageIndex(liSortAscending);
-    AccountsGrid->SetDescendingImageIndex(liSortDescending);
-    const qreal dpi = AccountsGrid->logicalDpiY() > 0 ? AccountsGrid->logicalDpiY() : 96;
-    AccountsGrid->SetDefaultRowHeight(qRound(18 * dpi / 96.0));
-    AccountsGrid->SetColWidth(0, 400);
     AccountsGrid->OnSetChecked = [this](TCheckBoxGrid *, int, int row, bool state) {
         if (TPOP3AccountSettings *account = AccountAt(row))
             account->Active = state;
@@ -298,17 +280,23 @@ void TPOP3Cfg::showAccount(int row, const TPOP3AccountSettings &account)
     AccountsGrid->SetChecked(0, row, account.Active);
 }
 
-void TPOP3Cfg::AppendAccount(const TPOP3AccountSettings &account)
+void TPOP3Cfg::addRow(const TPOP3AccountSettings &account)
 {
     int row = 1;
-    if (!AccountsGrid->IsEmpty()) {
+    if (!m_accounts.empty()) {
         row = AccountsGrid->RowCount();
         AccountsGrid->SetRowCount(row + 1);
     }
     m_accounts.push_back(std::make_unique<TPOP3AccountSettings>(account));
-    m_accounts.back()->Active = true;
     AccountsGrid->SetCellObject(0, row, m_accounts.back().get());
-    showAccount(row, *m_accounts.back());
+    showAccount(row, account);
+}
+
+void TPOP3Cfg::AppendAccount(const TPOP3AccountSettings &account)
+{
+    TPOP3AccountSettings active = account;
+    active.Active = true;
+    addRow(active);
     AccountsGrid->ClearSortMarkers();
     UpdateButtons();
 }

@@ -90,6 +90,8 @@ private:
     void showCheckOptions();
     // Shows the account in the row: its text, and its check box set to Active.
     void showAccount(int row, const TPOP3AccountSettings &account);
+    // A copy of the account in the blank row of an empty grid, or in a new last row.
+    void addRow(const TPOP3AccountSettings &account);
     // The account of a data row, or null (the blank row of an empty grid).
     TPOP3AccountSettings *AccountAt(int row) const;
     // The selected row when its text is not empty, else -1.
