@@ -22,6 +22,12 @@ public:
 
 } // namespace
 
+void SetEnabled(std::initializer_list<QWidget *> controls, bool on)
+{
+    for (QWidget *w : controls)
+        w->setEnabled(on);
+}
+
 void MaskWithStars(QLineEdit *edit)
 {
     edit->setEchoMode(QLineEdit::Password);

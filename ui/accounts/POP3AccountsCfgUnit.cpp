@@ -18,7 +18,6 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
-#include <QSignalBlocker>
 #include <QSlider>
 #include <QTabWidget>
 #include <QTimer>
@@ -41,14 +40,7 @@ QLineEdit *portField(QWidget *parent)
     return edit;
 }
 
-QComboBox *securityChoice(QWidget *parent)
-{
-    auto *combo = new QComboBox(parent);
-    combo->addItems(kSecurityItems);
-    return combo;
-}
-
-// A stored security outside the known values shows as "Keine", as the connection would be made.
+// A stored security value the program does not know shows as "Keine".
 int securityIndex(int32_t security)
 {
     return security >= csNone && security <= csSSLTLS ? security : csNone;
@@ -66,15 +58,6 @@ bool hasBlank(const QString &text)
 bool hasLineBreak(const QString &text)
 {
     return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n')) || text.contains(QChar(0));
-}
-
-// Follows a port field with the port rule of the security choice.
-void applyPortRule(QLineEdit *port, int security, int32_t (*rule)(int32_t, int32_t))
-{
-    bool ok = false;
-    const int value = port->text().trimmed().toInt(&ok);
-    if (ok)
-        port->setText(QString::number(rule(value, security)));
 }
 
 // Restores the normal cursor however the test ends.
@@ -132,6 +115,20 @@ TPOP3AccountsCfg::TPOP3AccountsCfg(TPOP3Checker &checker, QWidget *parent) : QDi
     updateTestButton();
 }
 
+QComboBox *TPOP3AccountsCfg::securityChoice(QWidget *parent, QLineEdit *port, int32_t (*portRule)(int32_t, int32_t))
+{
+    auto *combo = new QComboBox(parent);
+    combo->addItems(kSecurityItems);
+    // The user's choice moves a port that still holds a default along; a loaded record keeps its own.
+    connect(combo, &QComboBox::currentIndexChanged, this, [this, port, portRule](int security) {
+        bool ok = false;
+        const int value = port->text().trimmed().toInt(&ok);
+        if (ok && !m_loading)
+            port->setText(QString::number(portRule(value, security)));
+    });
+    return combo;
+}
+
 QWidget *TPOP3AccountsCfg::createIncomingPage()
 {
     auto *page = new QWidget(this);
@@ -145,11 +142,7 @@ QWidget *TPOP3AccountsCfg::createIncomingPage()
     serverForm->addRow(QStringLiteral("Posteingangsserver (POP3):"), POP3ServerAddressEdit);
     POP3PortEdit = portField(server);
     serverForm->addRow(QStringLiteral("Anschluss:"), POP3PortEdit);
-    POP3SecurityCB = securityChoice(server);
-    connect(POP3SecurityCB, &QComboBox::currentIndexChanged, this, [this](int index) {
-        if (!m_loading)
-            applyPortRule(POP3PortEdit, index, &POP3PortForSecurity);
-    });
+    POP3SecurityCB = securityChoice(server, POP3PortEdit, &POP3PortForSecurity);
     serverForm->addRow(QStringLiteral("Sicherheit:"), POP3SecurityCB);
     ServerRetriesSlider = new QSlider(Qt::Horizontal, server);
     ServerRetriesSlider->setRange(1, 10);
@@ -196,11 +189,7 @@ QWidget *TPOP3AccountsCfg::createOutgoingPage()
     SMTPPortEdit = portField(server);
     serverForm->addRow(SMTPPortLabel, SMTPPortEdit);
     SMTPSecurityLabel = new QLabel(QStringLiteral("Sicherheit:"), server);
-    SMTPSecurityCB = securityChoice(server);
-    connect(SMTPSecurityCB, &QComboBox::currentIndexChanged, this, [this](int index) {
-        if (!m_loading)
-            applyPortRule(SMTPPortEdit, index, &SMTPPortForSecurity);
-    });
+    SMTPSecurityCB = securityChoice(server, SMTPPortEdit, &SMTPPortForSecurity);
     serverForm->addRow(SMTPSecurityLabel, SMTPSecurityCB);
 
     SMTPLoginGroup = new QGroupBox(QStringLiteral(" Zugangsdaten des Postausgangsservers "), page);
@@ -303,10 +292,8 @@ void TPOP3AccountsCfg::UseProviderSMTPChkBoxClick()
     const bool on = UseProviderSMTPChkBox->isChecked();
     if (!on)
         SMTPAuthChkBox->setChecked(false);
-    for (QWidget *w : {static_cast<QWidget *>(SMTPServerLabel), static_cast<QWidget *>(SMTPServerAddressEdit),
-                       static_cast<QWidget *>(SMTPPortLabel), static_cast<QWidget *>(SMTPPortEdit),
-                       static_cast<QWidget *>(SMTPSecurityLabel), static_cast<QWidget *>(SMTPSecurityCB)})
-        w->setEnabled(on);
+    SetEnabled({SMTPServerLabel, SMTPServerAddressEdit, SMTPPortLabel, SMTPPortEdit, SMTPSecurityLabel, SMTPSecurityCB},
+               on);
     for (QWidget *w : SMTPLoginGroup->findChildren<QWidget *>())
         w->setEnabled(on);
     if (on)
@@ -318,9 +305,7 @@ void TPOP3AccountsCfg::SMTPAuthChkBoxClick()
     const bool auth = SMTPAuthChkBox->isChecked();
     UsePOP3ChkBox->setEnabled(auth);
     const bool own = UsePOP3ChkBox->isEnabled() && !UsePOP3ChkBox->isChecked() && auth;
-    for (QWidget *w : {static_cast<QWidget *>(SMTPKontoNameLabel), static_cast<QWidget *>(SMTPKontoNameEdit),
-                       static_cast<QWidget *>(SMTPPasswordLabel), static_cast<QWidget *>(SMTPPasswordEdit)})
-        w->setEnabled(own);
+    SetEnabled({SMTPKontoNameLabel, SMTPKontoNameEdit, SMTPPasswordLabel, SMTPPasswordEdit}, own);
 }
 
 void TPOP3AccountsCfg::UsePOP3ChkBoxClick()
@@ -331,9 +316,7 @@ void TPOP3AccountsCfg::UsePOP3ChkBoxClick()
         SMTPPasswordEdit->clear();
     }
     const bool own = !same && SMTPAuthChkBox->isEnabled();
-    for (QWidget *w : {static_cast<QWidget *>(SMTPKontoNameLabel), static_cast<QWidget *>(SMTPKontoNameEdit),
-                       static_cast<QWidget *>(SMTPPasswordLabel), static_cast<QWidget *>(SMTPPasswordEdit)})
-        w->setEnabled(own);
+    SetEnabled({SMTPKontoNameLabel, SMTPKontoNameEdit, SMTPPasswordLabel, SMTPPasswordEdit}, own);
 }
 
 void TPOP3AccountsCfg::AccountTypeCBChange()
@@ -346,8 +329,7 @@ void TPOP3AccountsCfg::AccountTypeCBChange()
 void TPOP3AccountsCfg::SMSChkBoxClick()
 {
     const bool on = SMSChkBox->isChecked();
-    CellPhoneNoEdit->setEnabled(on);
-    SmsHintLabel->setEnabled(on);
+    SetEnabled({CellPhoneNoEdit, SmsHintLabel}, on);
 }
 
 void TPOP3AccountsCfg::ServerRetriesSliderChange()
@@ -526,8 +508,7 @@ void TPOP3AccountsCfg::done(int result)
 void TPOP3AccountsCfg::setTesting(bool on)
 {
     m_testing = on;
-    for (QWidget *w : {static_cast<QWidget *>(Pages), static_cast<QWidget *>(OKBtn), static_cast<QWidget *>(CancelBtn)})
-        w->setEnabled(!on);
+    SetEnabled({Pages, OKBtn, CancelBtn}, !on);
     updateTestButton();
 }
 

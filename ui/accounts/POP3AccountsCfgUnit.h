@@ -113,6 +113,8 @@ private:
     QWidget *createIncomingPage();
     QWidget *createOutgoingPage();
     QWidget *createSmsPage();
+    // A security choice that moves the port field along by portRule when the user changes it.
+    QComboBox *securityChoice(QWidget *parent, QLineEdit *port, int32_t (*portRule)(int32_t, int32_t));
     // Error box, then the field's page and the focus to the field.
     void fieldError(const QString &text, QWidget *field);
     // The first fault of the data that would otherwise be saved as typed; false when there is none.

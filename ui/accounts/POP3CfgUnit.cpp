@@ -223,12 +223,9 @@ void TPOP3Cfg::showCheckOptions()
 void TPOP3Cfg::EmailCheckClick()
 {
     const bool on = EmailCheck->isChecked();
-    for (QWidget *w : {static_cast<QWidget *>(EmailCheckTitle), static_cast<QWidget *>(EmailCheckSlider),
-                       static_cast<QWidget *>(EmailCheckLabel), static_cast<QWidget *>(EMailSoundLabel),
-                       static_cast<QWidget *>(EMailSoundEdit), static_cast<QWidget *>(SndBtn),
-                       static_cast<QWidget *>(NewMailMsgChkBox), static_cast<QWidget *>(AutoKillSpamMails),
-                       static_cast<QWidget *>(ShowOnlyNewMsgsChkBox)})
-        w->setEnabled(on);
+    SetEnabled({EmailCheckTitle, EmailCheckSlider, EmailCheckLabel, EMailSoundLabel, EMailSoundEdit, SndBtn,
+                NewMailMsgChkBox, AutoKillSpamMails, ShowOnlyNewMsgsChkBox},
+               on);
     HearBtn->setEnabled(true);
     AutoKillSpamMailsConfirmChkBox->setEnabled(AutoKillSpamMails->isEnabled() && AutoKillSpamMails->isChecked());
 }
