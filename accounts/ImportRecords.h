@@ -43,8 +43,7 @@ using TOEAccountList = QList<TOEAccountItem>;
 // True when the list holds an account with exactly this server and login name (case-sensitive).
 bool ContainsAccount(const TOEAccountList &list, const QString &server, const QString &userName);
 
-// Connection security as an account stores it: 0 none, 1 STARTTLS, 2 SSL/TLS.
-enum TConnectionSecurity : int32_t { csNone = 0, csStartTLS = 1, csSSLTLS = 2 };
+// The connection security (TConnectionSecurity, TypeDef.h) of an imported account.
 // A secured incoming connection is TLS from the first byte, on the port the source gave.
 TConnectionSecurity IncomingSecurity(const TOEMailBox &box);
 // A secured outgoing connection on the plain submission ports (25, 587) is an upgrade, as the mail
