@@ -38,6 +38,11 @@ QString shuttingDownText()
     return QStringLiteral("Die Verbindung wurde nicht aufgebaut, weil das Programm beendet wird.");
 }
 
+QString busyText()
+{
+    return QStringLiteral("Quarvel überprüft gerade Ihre Postfächer. Bitte versuchen Sie es gleich noch einmal.");
+}
+
 QString cancelledText()
 {
     return QStringLiteral("Die Prüfung des Kontos wurde abgebrochen.");
@@ -1024,7 +1029,7 @@ bool TPOP3Checker::TestAccount(const TPOP3AccountSettings &account, QString &err
     TServerOperation operation(*this, TServerOperationKind::AccountTest);
     if (!operation) {
         code = 0;
-        errorText = kOperationBusyText;
+        errorText = busyText();
         return false;
     }
     return EnsureWorker()->TestAccount(account, code, errorText);
@@ -1092,7 +1097,12 @@ void TPOP3Checker::OperationStateMayHaveChanged()
     m_reportedRunning = running;
     if (OnOperationChanged)
         OnOperationChanged(this, running);
-    Q_EMIT OperationRunningChanged(running);
+    Q_EMIT OperationChanged(running);
+}
+
+QString TPOP3Checker::BusyText()
+{
+    return busyText();
 }
 
 int TPOP3Checker::AccountIndexOf(const TMailEntry &entry) const
@@ -1109,7 +1119,7 @@ bool TPOP3Checker::DeleteEntry(TMailEntry *entry, bool keepSession, QString &err
     if (!entry || !m_worker)
         return false;
     if (WorkerBusy()) {
-        errorText = kOperationBusyText;
+        errorText = busyText();
         return false;
     }
     const int index = AccountIndexOf(*entry);
@@ -1157,7 +1167,7 @@ bool TPOP3Checker::FetchEntryText(TMailEntry *entry, bool keepSession, QString *
         return true;
     if (WorkerBusy()) {
         if (errorText)
-            *errorText = kOperationBusyText;
+            *errorText = busyText();
         return false;
     }
     // What the check found identifies the message on the server; the fetch makes sure it is still there.

@@ -45,10 +45,6 @@ struct TPop3Options {
 inline const QString kMailboxChangedText =
     QStringLiteral("Das Postfach hat sich seit der letzten Prüfung verändert. Bitte prüfen Sie es erneut.");
 
-// The refusal of a session operation asked for while another one or a timed check runs.
-inline const QString kOperationBusyText =
-    QStringLiteral("Quarvel überprüft gerade Ihre Postfächer. Bitte versuchen Sie es gleich noch einmal.");
-
 class TPop3Thread : public QThread {
     Q_OBJECT
 public:
@@ -253,8 +249,10 @@ public:
     // is made any more. The operation still unwinds normally; OnOperationChanged(false) follows.
     void AbortForQuit();
     bool QuitRequested() const { return m_quitRequested; }
-    // Fired on the main thread whenever OperationRunning() changes.
+    // Fired on the main thread whenever OperationRunning() changes (before OperationChanged).
     std::function<void(TPOP3Checker *, bool running)> OnOperationChanged;
+    // The text of a refused operation: another one or a timed check runs.
+    static QString BusyText();
 
     // Index of the entry's account in Accounts, by (Host, UserName); -1 when there is none.
     int AccountIndexOf(const TMailEntry &entry) const;
@@ -277,8 +275,8 @@ public:
 Q_SIGNALS:
     // The program is ending: waits in the middle of an operation return at once.
     void QuitRequestedSignal();
-    // OperationRunning() changed, right after OnOperationChanged: for dialogs that follow the owner too.
-    void OperationRunningChanged(bool running);
+    // OperationRunning() changed (main thread); dialogs with server commands follow it.
+    void OperationChanged(bool running);
 
 private:
     friend class TPop3Thread;

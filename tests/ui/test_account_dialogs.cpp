@@ -587,7 +587,7 @@ TEST_F(AccountDialogsTest, TheLoginTestIsRefusedWhileAnotherServerOperationRuns)
     // A click that slipped through is refused by the coordinator and says why.
     dlg->TestBtnClick();
     ASSERT_EQ(box.shown.size(), 1);
-    EXPECT_EQ(box.shown.at(0).text, kOperationBusyText);
+    EXPECT_EQ(box.shown.at(0).text, TPOP3Checker::BusyText());
     EXPECT_EQ(box.shown.at(0).kind, MsgError);
     main->Checker().EndOperation();
     EXPECT_TRUE(dlg->TestBtn->isEnabled());

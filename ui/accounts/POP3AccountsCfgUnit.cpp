@@ -109,7 +109,7 @@ TPOP3AccountsCfg::TPOP3AccountsCfg(TPOP3Checker &checker, QWidget *parent) : QDi
                              SMTPKontoNameEdit, SMTPPasswordEdit});
     CellPhoneNoEdit->installEventFilter(this);
 
-    connect(&m_checker, &TPOP3Checker::OperationRunningChanged, this, [this] { updateTestButton(); });
+    connect(&m_checker, &TPOP3Checker::OperationChanged, this, [this] { updateTestButton(); });
     LoadAccount(TPOP3AccountSettings{});
     Pages->setCurrentWidget(IncomingPage);
     updateTestButton();
@@ -547,7 +547,7 @@ void TPOP3AccountsCfg::TestBtnClick()
         focus->setFocus(Qt::OtherFocusReason);
     if (passed)
         InfoBox(kTestPassedText);
-    else if (errorText == kOperationBusyText)
+    else if (errorText == TPOP3Checker::BusyText())
         ErrorBox(errorText); // refused, not tried: nothing is known about the settings
     else
         ErrorBox(kTestFailedText.arg(errorText.trimmed()).arg(code));
