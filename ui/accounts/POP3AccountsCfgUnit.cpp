@@ -395,7 +395,7 @@ int32_t TPOP3AccountsCfg::portOf(const QLineEdit *field, int32_t fallback)
 
 bool TPOP3AccountsCfg::inputFault()
 {
-    // What the Part's checks let through but the servers would refuse or misread.
+    // What the completeness checks of "OK" let through but the servers would refuse or misread.
     if (hasBlank(POP3ServerAddressEdit->text())) {
         fieldError(kServerBlanksText, POP3ServerAddressEdit);
         return true;
