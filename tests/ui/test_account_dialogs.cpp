@@ -745,12 +745,16 @@ TEST_F(AccountDialogsTest, AddChangeDeleteAndActivateReachTheStoreOnlyWithSpeich
     EXPECT_EQ(loadedName, QStringLiteral("bert"));
     EXPECT_EQ(grid->Cell(0, 2), QStringLiteral("berta@b.example.test"));
 
-    // A cancelled change leaves the row alone.
+    // A double click changes too; a cancelled change leaves the row alone.
+    dlg->show();
+    bool doubleClickOpened = false;
     onNextDialog<TPOP3AccountsCfg>([&](TPOP3AccountsCfg *ed) {
+        doubleClickOpened = ed->KontoNameEdit->text() == QLatin1String("berta");
         ed->KontoNameEdit->setText(QStringLiteral("niemand"));
         ed->reject();
     });
-    dlg->EditAccountBtnClick();
+    QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(grid->model()->index(1, 0)).center());
+    EXPECT_TRUE(doubleClickOpened);
     EXPECT_EQ(grid->Cell(0, 2), QStringLiteral("berta@b.example.test"));
 
     // Delete the third after the question; "No" keeps it.
