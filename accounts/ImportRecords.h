@@ -43,6 +43,7 @@ using TOEAccountList = QList<TOEAccountItem>;
 // True when the list holds an account with exactly this server and login name (case-sensitive).
 bool ContainsAccount(const TOEAccountList &list, const QString &server, const QString &userName);
 
+// The connection security (TConnectionSecurity, TypeDef.h) of an imported account.
 // A secured incoming connection is TLS from the first byte, on the port the source gave.
 TConnectionSecurity IncomingSecurity(const TOEMailBox &box);
 // A secured outgoing connection on the plain submission ports (25, 587) is an upgrade, as the mail

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QWidget>
 
 namespace {
 
@@ -33,4 +34,10 @@ void EnterMovesToNextControl(QWidget *root)
     auto *filter = new TEnterToTab(root);
     for (QLineEdit *edit : root->findChildren<QLineEdit *>())
         edit->installEventFilter(filter);
+}
+
+void EnterMovesToNextControl(const QList<QWidget *> &controls)
+{
+    for (QWidget *control : controls)
+        control->installEventFilter(new TEnterToTab(control));
 }

@@ -14,6 +14,7 @@
 #include "MessageListUnit.h"
 #include "MsgBox.h"
 #include "NewMailSms.h"
+#include "POP3CfgUnit.h"
 #include "Notices.h"
 #include "ProgressWindows.h"
 #include "POP3Check.h"
@@ -71,19 +72,6 @@ QAction *makeAction(QObject *owner, const QString &caption, const QString &hint 
     if (!keys.isEmpty())
         a->setShortcut(keys);
     return a;
-}
-
-// A command whose dialog this program does not have yet: shown, but never enabled.
-void markAbsent(QAction *a)
-{
-    a->setEnabled(false);
-    a->setProperty("absent", true);
-}
-
-void setEnabledIfPresent(QAction *a, bool on)
-{
-    if (!a->property("absent").toBool())
-        a->setEnabled(on);
 }
 
 } // namespace
@@ -232,10 +220,6 @@ void TMain::createActions()
     actListDelete = makeAction(this, QStringLiteral("E-Mail löschen"));
     actListToFilter = makeAction(this, QStringLiteral("In Spam-Filter..."));
 
-    // Dialogs and operations this program does not have yet.
-    for (QAction *a : {actAccounts, actTrayAccounts})
-        markAbsent(a);
-
     for (QAction *a : {actExit, actTrayExit})
         connect(a, &QAction::triggered, this, &TMain::QuitProgram);
     for (QAction *a : {actCheck, actTrayCheck, actMailTrayShow})
@@ -244,6 +228,11 @@ void TMain::createActions()
         connect(a, &QAction::triggered, this, &TMain::LaunchMailClient);
     for (QAction *a : {actConfig, actTrayConfig})
         connect(a, &QAction::triggered, this, &TMain::OpenConfigDialog);
+    for (QAction *a : {actAccounts, actTrayAccounts})
+        connect(a, &QAction::triggered, this, [this] {
+            if (!raiseOpenModal())
+                OpenAccountsDialog();
+        });
     connect(actHelp, &QAction::triggered, this, &TMain::OpenHelp);
     connect(actInfo, &QAction::triggered, this, &TMain::ShowInfo);
     connect(actShow, &QAction::triggered, this, &TMain::ShowMainWindow);
@@ -355,7 +344,7 @@ void TMain::createLayout()
     m_list->OnCurrentRowClicked = [this] { ShowHeader(); };
     m_list->OnCurrentRowChanged = [this] { currentRowChanged(); };
     m_list->OnCheckChanged = [this] {
-        setEnabledIfPresent(actDeleteChecked, serverCommandsFree() && m_list->AnyChecked());
+        actDeleteChecked->setEnabled(serverCommandsFree() && m_list->AnyChecked());
     };
     m_list->OnContextMenu = [this](int row, const QPoint &pos) { showListMenu(row, pos); };
     m_list->OnColumnWidthsChanged = [this](const QList<int32_t> &widths) {
@@ -548,16 +537,35 @@ void TMain::LaunchMailClient()
     LaunchEMailClient(tools, m_settings->Settings.POP3Check.EMailClient);
 }
 
-void TMain::OpenConfigDialog()
+bool TMain::raiseOpenModal()
 {
     // The tray menu stays usable while a modal window is open: never stack a second one on it.
-    if (QWidget *modal = QApplication::activeModalWidget()) {
-        modal->raise();
-        modal->activateWindow();
+    QWidget *modal = QApplication::activeModalWidget();
+    if (!modal)
+        return false;
+    modal->raise();
+    modal->activateWindow();
+    return true;
+}
+
+void TMain::OpenConfigDialog()
+{
+    if (raiseOpenModal())
         return;
-    }
     TCfgDlg dialog(*m_settings, *m_filters, *m_monitor, this);
     dialog.exec();
+}
+
+void TMain::OpenAccountsDialog()
+{
+    TPOP3Cfg dialog(*m_settings, *m_checker, [this](const QString &file) { PlaySound(file); }, this);
+    dialog.exec();
+    if (!dialog.Saved || !dialog.ClosedBySave)
+        return;
+    // The store and the coordinator hold the same list again, so an account's index means the same in both.
+    m_settings->LoadPOP3Settings(m_settings->Settings.POP3Check, m_settings->Settings.Accounts);
+    m_checker->ReloadConfig();
+    updateTimedChecking();
 }
 
 void TMain::OpenHelp()
@@ -620,7 +628,7 @@ void TMain::updateServerCommands()
 {
     const bool free = serverCommandsFree() && !m_quitRequested;
     for (QAction *a : {actCheck, actTrayCheck, actMailTrayShow, actAccounts, actTrayAccounts})
-        setEnabledIfPresent(a, free);
+        a->setEnabled(free);
     if (m_spamNotice)
         m_spamNotice->DeleteSpamButton()->setEnabled(free);
     if (m_newMailNotice && m_newMailNotice->ShowStartsCheck)
@@ -633,14 +641,14 @@ void TMain::RefreshCommands()
     const bool free = serverCommandsFree() && !m_quitRequested;
     const bool nonEmpty = !m_list->IsEmpty();
     const TMailEntry *current = nonEmpty ? m_list->CurrentEntry() : nullptr;
-    setEnabledIfPresent(actDeleteChecked, free && nonEmpty && m_list->AnyChecked());
-    setEnabledIfPresent(actSelectAll, nonEmpty);
-    setEnabledIfPresent(actSelectNone, nonEmpty);
+    actDeleteChecked->setEnabled(free && nonEmpty && m_list->AnyChecked());
+    actSelectAll->setEnabled(nonEmpty);
+    actSelectNone->setEnabled(nonEmpty);
     for (QAction *a : {actFetchText, actDelete, actListDelete, actReply})
-        setEnabledIfPresent(a, free && current);
+        a->setEnabled(free && current);
     // A rule is made from a message that is not spam already.
     for (QAction *a : {actToFilter, actListToFilter})
-        setEnabledIfPresent(a, free && current && current->State == msNormal);
+        a->setEnabled(free && current && current->State == msNormal);
     if (!current) {
         m_textPane->setPlainText(kHeaderHint);
         m_shownEntry = nullptr;
@@ -833,7 +841,7 @@ void TMain::DeleteChecked(bool interactive)
 void TMain::CheckAll(bool on)
 {
     m_list->SetAllChecked(on);
-    setEnabledIfPresent(actDeleteChecked, m_list->AnyChecked());
+    RefreshCommands();
 }
 
 void TMain::ShowMessageText()
@@ -927,9 +935,8 @@ void TMain::AnswerMail()
                            "Möchten Sie jetzt die Angaben vervollständigen?")
                 .arg(entry->UserName + QLatin1Char('@') + entry->Host),
             QString(), MsgConfirmation, BtnYesNo);
-        // The mailbox list opens here as from its menu item, once the program has it.
-        if (answer != IDNO && !actAccounts->property("absent").toBool())
-            actAccounts->trigger();
+        if (answer != IDNO)
+            OpenAccountsDialog();
         return;
     }
     // The text comes exactly as the text command fetches it; a failed fetch still leaves the header.
@@ -999,9 +1006,6 @@ void TMain::firstStartQuestions()
         {"Möchten Sie jetzt die eingerichteten Spam-Filter anschauen?", actFilters},
     };
     for (const auto &step : steps) {
-        // A dialog the program does not have yet is not offered.
-        if (step.command->property("absent").toBool())
-            continue;
         if (YesNoQuestion(QString::fromUtf8(step.question)))
             step.command->trigger();
     }

@@ -78,6 +78,9 @@ public:
     void ManualCheck();           // "  Auf neue E-Mails jetzt prüfen  "
     void LaunchMailClient();      // "  E-Mail-Programm öffnen  "
     void OpenConfigDialog();      // "Programm&konfiguration...", "Konfiguration öffnen..."
+    // "POP&3-Postfächer...", "POP3-Postfächer öffnen..."; also for other dialogs that send the user
+    // there. After "Speichern" the coordinator takes the accounts over.
+    void OpenAccountsDialog();
     void OpenHelp();              // "Hilfe"
     void ShowInfo();              // "Info..."
     void QuitProgram();           // "Beenden", "Quarvel beenden"
@@ -142,6 +145,8 @@ private:
     void onNewMails(const QList<TMailEntry *> &entries);
     void onCheckDone();
     void updateTimedChecking();
+    // Raises the modal window that is open, if any (true then).
+    bool raiseOpenModal();
     void firstStartQuestions();
     void showListMenu(int row, const QPoint &pos);
     void setPanelBusy(bool busy);

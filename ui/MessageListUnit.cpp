@@ -2,6 +2,7 @@
 
 #include "CheckBoxGrid.h"
 #include "DateFormat.h"
+#include "ListGrid.h"
 #include "QuarvelIcons.h"
 
 #include <QItemSelectionModel>
@@ -36,22 +37,12 @@ QString AddressText(const TMailAddress &a)
 
 TMessageListView::TMessageListView(QWidget *parent) : QObject(parent), m_grid(new TCheckBoxGrid(parent))
 {
-    m_grid->SetColCount(kColumns);
-    m_grid->SetRowCount(2);
-    for (int c = 0; c < kColumns; ++c)
-        m_grid->SetCell(c, 0, QString::fromUtf8(kTitles[c]));
-    m_grid->SetCheckBoxes(true);
-    m_grid->SetCheckedCol(0);
+    QStringList titles;
+    for (const char *title : kTitles)
+        titles << QString::fromUtf8(title);
+    SetUpListGrid(m_grid, titles, {180, 140, 240, 120, 60, 160});
     m_grid->SetColumnClick(true);
     m_grid->SetShowCellHints(true);
-    m_grid->SetImageList(ListImages());
-    m_grid->SetAscendingImageIndex(liSortAscending);
-    m_grid->SetDescendingImageIndex(liSortDescending);
-    const qreal dpi = m_grid->logicalDpiY() > 0 ? m_grid->logicalDpiY() : 96;
-    m_grid->SetDefaultRowHeight(qRound(18 * dpi / 96.0));
-    const int design[kColumns] = {180, 140, 240, 120, 60, 160};
-    for (int c = 0; c < kColumns; ++c)
-        m_grid->SetColWidth(c, design[c]);
 
     m_grid->OnSetChecked = [this](TCheckBoxGrid *, int, int, bool) {
         if (OnCheckChanged)

@@ -276,15 +276,7 @@ TEST_F(FilterFileTest, FailedWriteLeavesThePreviousFileWhole)
 
 TEST_F(FilterFileTest, ReadOnlyFolderWritesTheFileInPlaceWhereTheFileAllowsIt)
 {
-    if (geteuid() == 0) {
-        // Permissions do not bind root: the test runs again as an ordinary user.
-        QByteArray output;
-        const int rc = runCurrentTestUnprivileged(&output);
-        if (rc < 0)
-            GTEST_SKIP() << "cannot run as another user here";
-        EXPECT_EQ(rc, 0) << output.constData();
-        return;
-    }
+    RUN_UNPRIVILEGED_WHEN_ROOT();
     struct Case {
         const char *name;
         bool fileWritable;

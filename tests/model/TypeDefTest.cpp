@@ -85,3 +85,18 @@ TEST(ShowMsgBox, DefaultCaptions)
 }
 
 } // namespace
+
+TEST(SecurityPorts, OnlyAPortStillAtItsPlainOrTlsDefaultFollowsTheChoice)
+{
+    const struct {
+        int32_t port, security, pop3, smtp;
+    } cases[] = {
+        {110, csSSLTLS, 995, 110},   {995, csNone, 110, 995},    {995, csStartTLS, 110, 995},
+        {110, csStartTLS, 110, 110}, {25, csSSLTLS, 25, 465},    {465, csNone, 465, 25},
+        {2110, csSSLTLS, 2110, 2110}, {995, csSSLTLS, 995, 995}, {0, csSSLTLS, 0, 0},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(POP3PortForSecurity(c.port, c.security), c.pop3) << c.port << " " << c.security;
+        EXPECT_EQ(SMTPPortForSecurity(c.port, c.security), c.smtp) << c.port << " " << c.security;
+    }
+}

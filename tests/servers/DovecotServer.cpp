@@ -40,16 +40,6 @@ QString folderTemplate()
     return base + QStringLiteral("/quarvel-dovecot-XXXXXX");
 }
 
-quint16 freePort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
-}
-
 bool writeFile(const QString &path, const QByteArray &data, QFileDevice::Permissions permissions)
 {
     QFile file(path);
@@ -60,6 +50,16 @@ bool writeFile(const QString &path, const QByteArray &data, QFileDevice::Permiss
 }
 
 } // namespace
+
+quint16 freeLoopbackPort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return port;
+}
 
 DovecotServer::DovecotServer() : m_dir(folderTemplate())
 {
@@ -257,8 +257,8 @@ bool DovecotServer::start(QString *error)
     // The free port may be taken by someone else before Dovecot binds it: then try another one.
     for (int attempt = 0; why.isEmpty() && attempt < 3; ++attempt) {
         stop();
-        m_port = freePort();
-        m_tlsPort = m_tls ? freePort() : 0;
+        m_port = freeLoopbackPort();
+        m_tlsPort = m_tls ? freeLoopbackPort() : 0;
         if (m_port == 0 || (m_tls && (m_tlsPort == 0 || m_tlsPort == m_port))) {
             why = QStringLiteral("no free port");
             break;

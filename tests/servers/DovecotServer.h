@@ -32,6 +32,8 @@
 
 class TestCertificates;
 struct TestCertificate;
+// A loopback port that nothing listens on at this moment.
+quint16 freeLoopbackPort();
 
 class DovecotServer {
 public:

@@ -8,6 +8,8 @@
 
 #include <functional>
 
+#include <unistd.h>
+
 // A private profile folder for one test: QUARVEL_PROFILE points at it while the object lives.
 class TestProfile {
 public:
@@ -50,3 +52,17 @@ int runProcess(const QString &program, const QStringList &args, QByteArray *out 
 // when the child could not run (also when the program lies where others may not reach it); *output gets
 // what it printed.
 int runCurrentTestUnprivileged(QByteArray *output = nullptr);
+
+// At the start of a test body: permissions do not bind root, so as root the test runs again as the user
+// nobody and the body ends with that run's verdict (skipped where nobody cannot reach the test program).
+#define RUN_UNPRIVILEGED_WHEN_ROOT()                                                                   \
+    do {                                                                                               \
+        if (geteuid() == 0) {                                                                          \
+            QByteArray unprivilegedOutput;                                                             \
+            const int unprivilegedRc = runCurrentTestUnprivileged(&unprivilegedOutput);                \
+            if (unprivilegedRc < 0)                                                                    \
+                GTEST_SKIP() << "cannot run as another user here";                                     \
+            EXPECT_EQ(unprivilegedRc, 0) << unprivilegedOutput.constData();                            \
+            return;                                                                                    \
+        }                                                                                              \
+    } while (false)

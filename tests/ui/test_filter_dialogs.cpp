@@ -9,6 +9,7 @@
 #include "MessageListUnit.h"
 #include "ModalDriver.h"
 #include "POP3Check.h"
+#include "QuietMainOptions.h"
 #include "QuarvelIcons.h"
 #include "RegistrySettingsUnit.h"
 #include "SPAMFilterDlgUnit.h"
@@ -101,12 +102,7 @@ protected:
             ASSERT_TRUE(store.SaveFilters());
         }
         main.reset();
-        TMainOptions o;
-        o.AdjustPop3 = [](TPop3Options &p) {
-            p.FirstWakeMs = 3600 * 1000;
-            p.WakeMs = 3600 * 1000;
-        };
-        main = std::make_unique<TMain>(o);
+        main = std::make_unique<TMain>(quietOptions());
         main->ShowMainWindow();
     }
 

@@ -5,6 +5,8 @@
 #include "DovecotSuite.h"
 #include "MainUnit.h"
 #include "MessageListUnit.h"
+#include "ModalDriver.h"
+#include "POP3CfgUnit.h"
 #include "POP3Check.h"
 #include "QtPrinters.h"
 #include "RegistrySettingsUnit.h"
@@ -114,14 +116,20 @@ TEST_F(ReplyDovecotTest, AnsweredMessageArrivesWithTheQuotedText)
     EXPECT_FALSE(sent.HeaderText().contains("termin@example.com")) << "nothing of the received header travels";
 }
 
-TEST_F(ReplyDovecotTest, AccountWithoutSenderAddressAsksAndOpensNoDialog)
+TEST_F(ReplyDovecotTest, AccountWithoutSenderAddressAsksAndOpensTheMailboxListInsteadOfTheReply)
 {
     prepare(QStringLiteral("nosender"), QString(), nullptr);
     TMain main(options());
     main.ManualCheck();
     ASSERT_EQ(main.MessageList().MessageRows(), 1);
     main.MessageList().Grid()->SetRow(1);
+    bool listOpened = false;
+    onNextDialog<TPOP3Cfg>([&listOpened](TPOP3Cfg *dlg) {
+        listOpened = true;
+        dlg->reject();
+    });
     main.actReply->trigger();
+    EXPECT_TRUE(listOpened);
 
     ASSERT_EQ(box.shown.size(), 1);
     EXPECT_EQ(box.shown[0].caption, "Bestätigung");

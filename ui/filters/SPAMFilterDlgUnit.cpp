@@ -3,6 +3,7 @@
 #include "CheckBoxGrid.h"
 #include "FilterRuleDlgUnit.h"
 #include "FilterRules.h"
+#include "ListGrid.h"
 #include "MsgBox.h"
 #include "QuarvelIcons.h"
 
@@ -34,20 +35,7 @@ TFilterPage::TFilterPage(TPageKind kind, QWidget *parent)
                                                       QStringLiteral("Betreff der E-Mail/Teil des Betreffs")}
                                         : QStringList{QStringLiteral("Mailheader-Feld"),
                                                       QStringLiteral("Vergleichsoperation"), QStringLiteral("Inhalt")};
-    m_grid->SetColCount(int(titles.size()));
-    m_grid->SetRowCount(2);
-    for (int c = 0; c < titles.size(); ++c)
-        m_grid->SetCell(c, 0, titles.at(c));
-    m_grid->SetCheckBoxes(true);
-    m_grid->SetCheckedCol(0);
-    m_grid->SetImageList(ListImages());
-    m_grid->SetAscendingImageIndex(liSortAscending);
-    m_grid->SetDescendingImageIndex(liSortDescending);
-    const qreal dpi = m_grid->logicalDpiY() > 0 ? m_grid->logicalDpiY() : 96;
-    m_grid->SetDefaultRowHeight(qRound(18 * dpi / 96.0));
-    const QList<int> widths = subjects ? QList<int>{210, 300} : QList<int>{170, 190, 200};
-    for (int c = 0; c < widths.size(); ++c)
-        m_grid->SetColWidth(c, widths.at(c));
+    SetUpListGrid(m_grid, titles, subjects ? QList<int>{210, 300} : QList<int>{170, 190, 200});
 
     m_addBtn->setToolTip(subjects ? QStringLiteral("Betreff hinzufügen.") : QStringLiteral("Eintrag hinzufügen."));
     m_changeBtn->setToolTip(subjects ? QStringLiteral("Betreff bearbeiten.") : QStringLiteral("Eintrag bearbeiten."));

@@ -3,13 +3,13 @@
 #include "AutoStart.h"
 #include "ConnectionMonitorUnit.h"
 #include "DialogKeys.h"
+#include "DialogWidgets.h"
 #include "MailClientLaunch.h"
 #include "MsgBox.h"
 #include "Paths.h"
 #include "RadioGroup.h"
 #include "RegistrySettingsUnit.h"
 #include "SpamFilterClassUnit.h"
-#include "ZirpelSendClassUnit.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -22,7 +22,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSortFilterProxyModel>
@@ -32,18 +31,6 @@
 namespace {
 
 const QString kProduct = QString::fromLatin1(platform::kProductName);
-
-// The password field shows one "*" per character, whatever the style would draw.
-class TStarPasswordStyle : public QProxyStyle {
-public:
-    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
-                  QStyleHintReturn *returnData) const override
-    {
-        if (hint == SH_LineEdit_PasswordCharacter)
-            return '*';
-        return QProxyStyle::styleHint(hint, option, widget, returnData);
-    }
-};
 
 // Lets the mail program chooser list only what IsProgramChoice accepts.
 class TProgramFilterModel : public QSortFilterProxyModel {
@@ -57,28 +44,6 @@ protected:
         return !files || IsProgramChoice(files->fileInfo(files->index(row, 0, parent)));
     }
 };
-
-QLabel *wrappedLabel(const QString &text, QWidget *parent)
-{
-    auto *label = new QLabel(text, parent);
-    label->setWordWrap(true);
-    return label;
-}
-
-// A link label that opens its address; without an address it is only its text.
-QLabel *linkLabel(const QString &text, const QString &url, QWidget *parent)
-{
-    auto *label = new QLabel(parent);
-    if (url.isEmpty()) {
-        label->setText(text);
-        label->setEnabled(false);
-        return label;
-    }
-    label->setText(QStringLiteral("<a href=\"%1\">%2</a>").arg(url.toHtmlEscaped(), text.toHtmlEscaped()));
-    label->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    QObject::connect(label, &QLabel::linkActivated, label, [](const QString &link) { OpenWithShell(link); });
-    return label;
-}
 
 // A line with an edit field and its "..." chooser button.
 QWidget *fieldWithButton(QLineEdit *edit, QPushButton *button, QWidget *parent)
@@ -194,12 +159,12 @@ QWidget *TCfgDlg::createGeneralPage()
         layout->addWidget(rb);
     layout->addSpacing(8);
 
-    layout->addWidget(wrappedLabel(
+    layout->addWidget(WrappedLabel(
         QStringLiteral("Damit die Verbindungsaufbau über AVM FRITZ!web erkannt wird, muss entweder:"), page));
     // The call-charge recorder that writes the FRITZ!web call state the monitor watches; named only,
     // as it has no web address to link to.
     layout->addWidget(new QLabel(QStringLiteral(" Kalvo "), page));
-    layout->addWidget(wrappedLabel(
+    layout->addWidget(WrappedLabel(
         QStringLiteral("auf dem PC installiert und und im jeweiligen Überwachungsmodus ausgeführt werden."), page));
     layout->addStretch(1);
     return page;
@@ -209,7 +174,7 @@ QWidget *TCfgDlg::createMorePage()
 {
     auto *page = new QWidget(this);
     auto *layout = new QVBoxLayout(page);
-    DataFolderLabel = wrappedLabel(
+    DataFolderLabel = WrappedLabel(
         QStringLiteral("%1 muss einige Datendateien auf der Festplatte ablegen. Damit diese Dateien korrekt "
                        "gespeichert werden können, muss ein Ordner für die Ablage der Daten angegeben werden, in "
                        "dem %2 lesen, schreiben und löschen kann (Vollzugriff).")
@@ -222,7 +187,7 @@ QWidget *TCfgDlg::createMorePage()
     layout->addWidget(fieldWithButton(MailDataPathEdit, MailDataPathBtn, page));
     layout->addSpacing(8);
 
-    EMailClientLabel = wrappedLabel(
+    EMailClientLabel = WrappedLabel(
         QStringLiteral("%1 öffnet normalerweise immer das im System festgelegte Standard E-Mail-Programm, damit %2 "
                        "ein anderes öffnet, können Sie dies hier festlegen.")
             .arg(kProduct, kProduct),
@@ -240,16 +205,15 @@ QWidget *TCfgDlg::createSmsPage()
 {
     auto *page = new QWidget(this);
     auto *layout = new QVBoxLayout(page);
-    layout->addWidget(wrappedLabel(
+    layout->addWidget(WrappedLabel(
         QStringLiteral("Für den SMS-Versand ist eine Anmeldung beim Dienst Zirpel notwendig für den weitere Kosten "
                        "entstehen."),
         page));
     // The gateway is the one the user's SMS service names; its start page is where one signs up.
-    const QString host = TZirpelSendClass::GatewayHost();
-    const QString home = host.isEmpty() ? QString() : QStringLiteral("https://%1/").arg(host);
+    const QString home = SmsGatewayHomePage();
     auto *links = new QHBoxLayout();
-    SignUpLink = linkLabel(QStringLiteral(" Anmeldung bei Zirpel "), home, page);
-    HomePageLink = linkLabel(QStringLiteral(" Zirpel Webseite "), home, page);
+    SignUpLink = LinkLabel(QStringLiteral(" Anmeldung bei Zirpel "), home, page);
+    HomePageLink = LinkLabel(QStringLiteral(" Zirpel Webseite "), home, page);
     links->addWidget(SignUpLink);
     links->addWidget(HomePageLink);
     links->addStretch(1);
@@ -258,10 +222,7 @@ QWidget *TCfgDlg::createSmsPage()
     auto *form = new QFormLayout();
     UsernameEdit = new QLineEdit(page);
     PasswordEdit = new QLineEdit(page);
-    PasswordEdit->setEchoMode(QLineEdit::Password);
-    auto *stars = new TStarPasswordStyle();
-    stars->setParent(PasswordEdit);
-    PasswordEdit->setStyle(stars);
+    MaskWithStars(PasswordEdit);
     form->addRow(QStringLiteral("Zirpel Benutzername:"), UsernameEdit);
     form->addRow(QStringLiteral("Zirpel Passwort:"), PasswordEdit);
     layout->addLayout(form);
