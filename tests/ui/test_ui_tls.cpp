@@ -5,6 +5,7 @@
 #include "MainUnit.h"
 #include "MessageListUnit.h"
 #include "POP3Check.h"
+#include "POP3AccountsCfgUnit.h"
 #include "ProgressWindows.h"
 #include "RegistrySettingsUnit.h"
 #include "TestProfile.h"
@@ -12,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 
@@ -84,6 +87,38 @@ TEST_F(MainTlsDovecotTest, ManualCheckAsksAboutTheRefusedCertificateAndChecksOnc
     main.ManualCheck();
     EXPECT_EQ(main.MessageList().MessageRows(), 2);
     EXPECT_EQ(questions.size(), 1) << "a trusted certificate is not asked about again";
+}
+
+TEST_F(MainTlsDovecotTest, TheEditorsLoginTestAsksAboutTheCertificateAndKeepsTheTrustWithTheAccount)
+{
+    ASSERT_TRUE(server->addUser(QStringLiteral("bert"), QStringLiteral("pw-bert")));
+    TMain main(options());
+    for (bool trust : {false, true}) {
+        SCOPED_TRACE(trust ? "trusted" : "not trusted");
+        box.shown.clear();
+        questions.clear();
+        TPOP3AccountsCfg dlg(main.Checker());
+        dlg.show();
+        dlg.POP3ServerAddressEdit->setText(server->host());
+        dlg.POP3SecurityCB->setCurrentIndex(csSSLTLS);
+        dlg.POP3PortEdit->setText(QString::number(server->tlsPort()));
+        dlg.KontoNameEdit->setText(QStringLiteral("bert"));
+        dlg.PasswordEdit->setText(QStringLiteral("pw-bert"));
+        answerTrustQuestion(&dlg, trust);
+        dlg.TestBtnClick();
+
+        ASSERT_EQ(questions.size(), 1);
+        EXPECT_TRUE(questions.at(0).contains(certificate.Fingerprint));
+        ASSERT_EQ(box.shown.size(), 1);
+        if (trust) {
+            // Tested again with the trusted certificate, which the account keeps when it is saved.
+            EXPECT_EQ(box.shown.at(0).text, QStringLiteral("Die Angaben zum E-Mail-Konto sind korrekt."));
+            EXPECT_EQ(dlg.Account().POP3CertSHA256, certificate.Fingerprint);
+        } else {
+            EXPECT_EQ(box.shown.at(0).kind, MsgError);
+            EXPECT_TRUE(dlg.Account().POP3CertSHA256.isEmpty());
+        }
+    }
 }
 
 } // namespace

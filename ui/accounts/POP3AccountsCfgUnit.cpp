@@ -1,5 +1,7 @@
 #include "POP3AccountsCfgUnit.h"
 
+#include "CertificateTrustDialog.h"
+
 #include "DialogKeys.h"
 #include "DialogWidgets.h"
 #include "MsgBox.h"
@@ -530,21 +532,30 @@ void TPOP3AccountsCfg::TestBtnClick()
     account.AccountName = KontoNameEdit->text();
     account.Password = PasswordEdit->text();
     account.UseAPOP = APOPChkBox->isChecked();
+    account.POP3CertSHA256 = m_account.POP3CertSHA256;
 
     QString errorText;
     int code = 0;
     bool passed = false;
+    CertificateProblem refused;
     const QPointer<QWidget> focus = focusWidget();
     {
         TBusyCursor cursor;
         setTesting(true);
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         // The wait inside keeps the window painting.
-        passed = m_checker.TestAccount(account, errorText, code);
+        passed = m_checker.TestAccount(account, errorText, code, &refused);
         setTesting(false);
     }
     if (focus && focus->isEnabled())
         focus->setFocus(Qt::OtherFocusReason);
+    if (!passed && refused.CanBeTrusted()
+        && AskTrustCertificate(this, account.AccountName + QLatin1Char('@') + account.ServerName, refused)) {
+        // Kept with the account when it is saved; the test runs again with it.
+        m_account.POP3CertSHA256 = certificateFingerprint(refused.Certificate);
+        TestBtnClick();
+        return;
+    }
     if (passed)
         InfoBox(kTestPassedText);
     else if (errorText == TPOP3Checker::BusyText())
