@@ -4,8 +4,8 @@
 //
 // A session runs open() (connect, greeting, EHLO or HELO, and the TLS the security asks for),
 // authenticate() when wanted, sendMail() and quit(). With STARTTLS or implicit TLS chosen, a session is
-// either encrypted before anything but EHLO is said, or it does not open at all: there is no silent
-// fall-back to plain text, and credentials go out only over TLS.
+// either encrypted before anything but EHLO and STARTTLS is said, or it does not open at all: there is
+// no silent fall-back to plain text, and credentials go out only over TLS.
 //
 // Every reply is read whole (continuation lines "250-..." up to the last "250 ..."). A reply line that
 // does not start with a three-digit code is a protocol error: it never counts as a reply, and the
