@@ -1188,26 +1188,34 @@ void TPOP3Checker::OfferCertificateTrust()
         return;
     const QList<TRefusedCertificate> refused = m_worker->RefusedCertificates;
     m_worker->RefusedCertificates.clear();
-    bool stored = false;
     for (const TRefusedCertificate &r : refused) {
         if (r.AccountIndex < 0 || r.AccountIndex >= Accounts.size())
             continue;
         const TPOP3AccountSettings account = Accounts.at(r.AccountIndex);
         if (!m_ui.TrustCertificate(account.AccountName + QLatin1Char('@') + account.ServerName, r.Problem))
             continue;
-        if (m_settings.StoreTrustedCertificate(account.ServerName, account.AccountName, false,
-                                               certificateFingerprint(r.Problem.Certificate))) {
-            stored = true;
-        } else {
+        if (!StoreTrustedCertificate(account, false, r.Problem.Certificate)) {
             m_ui.BringToForeground();
-            ErrorBox(QStringLiteral("Das Zertifikat konnte nicht als vertrauenswürdig gespeichert werden: Das "
-                                    "E-Mail-Konto %1@%2 ist nicht mehr eingerichtet, oder die Einstellungen "
-                                    "können nicht geschrieben werden.")
-                         .arg(account.AccountName, account.ServerName));
+            ErrorBox(CertificateNotStoredText(account));
         }
     }
-    if (stored)
-        ReloadConfig();
+}
+
+bool TPOP3Checker::StoreTrustedCertificate(const TPOP3AccountSettings &account, bool outgoing,
+                                           const QSslCertificate &certificate)
+{
+    if (!m_settings.StoreTrustedCertificate(account.ServerName, account.AccountName, outgoing,
+                                            certificateFingerprint(certificate)))
+        return false;
+    ReloadConfig();
+    return true;
+}
+
+QString TPOP3Checker::CertificateNotStoredText(const TPOP3AccountSettings &account)
+{
+    return QStringLiteral("Das Zertifikat konnte nicht als vertrauenswürdig gespeichert werden: Das E-Mail-Konto "
+                          "%1@%2 ist nicht mehr eingerichtet, oder die Einstellungen können nicht geschrieben werden.")
+        .arg(account.AccountName, account.ServerName);
 }
 
 int TPOP3Checker::BuildMailList()

@@ -306,6 +306,13 @@ public:
     // After a manual check: shows each certificate the check refused and the user could trust, and for
     // each one the user trusts stores its fingerprint with the account; then reloads the accounts.
     void OfferCertificateTrust();
+    // Stores certificate as the one the user trusts for the account's incoming server (or, with
+    // outgoing, its outgoing server), and reloads the coordinator's accounts with it (at the end of the
+    // operation under way). False when the account is no longer set up or the settings cannot be
+    // written; CertificateNotStoredText() then tells the user.
+    bool StoreTrustedCertificate(const TPOP3AccountSettings &account, bool outgoing,
+                                 const QSslCertificate &certificate);
+    static QString CertificateNotStoredText(const TPOP3AccountSettings &account);
 
     // True while a handler runs on behalf of the worker thread (which waits for it to return).
     bool InWorkerHandler() const { return m_workerHandlerDepth > 0; }

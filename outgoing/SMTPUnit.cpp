@@ -48,6 +48,18 @@ bool expandEntry(const TMailAddress &entry, QList<TMailAddress> *out)
 
 const QString kAbortedText = QStringLiteral("0 Der Versand wurde abgebrochen.");
 
+SmtpClient::Security smtpSecurity(const TPOP3AccountSettings &account)
+{
+    switch (account.SMTPSecurity) {
+    case csStartTLS:
+        return SmtpClient::Security::StartTls;
+    case csSSLTLS:
+        return SmtpClient::Security::Tls;
+    default:
+        return SmtpClient::Security::None;
+    }
+}
+
 bool isMailerLine(const QString &line)
 {
     return line.section(QLatin1Char(':'), 0, 0).trimmed().compare(QLatin1String("X-Mailer"), Qt::CaseInsensitive) == 0;
@@ -178,6 +190,20 @@ QString TSMTPSendClass::clientError() const
     return QStringLiteral("%1 %2").arg(code).arg(text);
 }
 
+void TSMTPSendClass::secureFor(bool provider)
+{
+    if (provider) {
+        m_client.setSecurity(smtpSecurity(Account));
+        m_client.setTrustedCertificate(Account.SMTPCertSHA256);
+        m_client.setRequireEncryptedAuth(Account.SMTPSecurity != csNone);
+    } else {
+        // The account's trust is for its own server, never for an exchanger.
+        m_client.setSecurity(SmtpClient::Security::Opportunistic);
+        m_client.setTrustedCertificate(QString());
+        m_client.setRequireEncryptedAuth(true);
+    }
+}
+
 bool TSMTPSendClass::deliver(const QStringList &hosts, quint16 port, bool authenticate, const QByteArray &from,
                              const QByteArrayList &recipients, const QByteArray &data, QString &error)
 {
@@ -186,8 +212,12 @@ bool TSMTPSendClass::deliver(const QStringList &hosts, quint16 port, bool authen
     for (const QString &host : hosts) {
         if (m_aborted.load())
             break;
-        const bool sent = m_client.open(host, port)
-                          && (!authenticate || user.isEmpty() || m_client.authenticate(user, password))
+        const bool opened = m_client.open(host, port);
+        // Only the account's own server can be trusted; an exchanger's refusal has been got round.
+        if (!opened && m_client.lastError() == SmtpClient::Error::TlsFailed
+            && m_client.security() != SmtpClient::Security::Opportunistic)
+            m_refused = m_client.certificateProblem();
+        const bool sent = opened && (!authenticate || user.isEmpty() || m_client.authenticate(user, password))
                           && m_client.sendMail(from, recipients, data);
         m_client.quit();
         if (sent)
@@ -210,6 +240,7 @@ bool TSMTPSendClass::SendMail(const MailMessage &message, QString &error)
     const auto done = qScopeGuard([this] { m_busy = false; });
     m_aborted.store(false);
     m_resolver.resetAbort();
+    m_refused = CertificateProblem();
 
     MailMessage composed;
     if (!composeForSending(message, &composed, error))
@@ -219,6 +250,7 @@ bool TSMTPSendClass::SendMail(const MailMessage &message, QString &error)
     const QList<TMailAddress> everyone = composed.Recipients + composed.Cc;
 
     const QString server = Account.SMTPServer.trimmed();
+    secureFor(!server.isEmpty());
     if (server.isEmpty())
         return deliverDirect(from, everyone, data, error);
     if (Account.SMTPPort < 1 || Account.SMTPPort > 65535) {

@@ -2,6 +2,12 @@
 // Delivery of one composed message by SMTP: through the account's own outgoing server (provider mode,
 // when SMTPServer is set) or straight to the mail exchangers of the recipients' domains (direct mode,
 // port 25, found by an MX query to the DNS server the machine uses).
+//
+// Provider mode secures the connection as the account's SMTPSecurity says (plain, STARTTLS, TLS from the
+// first byte), accepts the account's SMTPCertSHA256 as the one trusted certificate, and logs in only
+// over TLS unless the account is plain. Direct mode never logs in and uses STARTTLS where an exchanger
+// offers it, going on in plain text when that fails, as mail servers do among themselves: it keeps the
+// reply from passive listeners wherever it can, and a reply is never lost for an exchanger's certificate.
 #include "DnsResolver.h"
 #include "LineSocket.h"
 #include "MailMessage.h"
@@ -69,12 +75,19 @@ public:
     // Thread-safe: ends the wait in progress and the delivery with it.
     void Abort();
 
+    // The outgoing server's certificate that the last SendMail refused (provider mode); null when none
+    // was. The user may choose to trust it (CanBeTrusted()) and send again.
+    CertificateProblem RefusedCertificate() const { return m_refused; }
+
     QByteArray HeloName() const { return m_client.heloName(); }
 
 private:
-    // Tries the hosts in order until one accepts the message; error is the last host's failure.
+    // Tries the hosts in order until one accepts the message; error is the last host's failure. Logs in
+    // when authenticate is set and there is a user name.
     bool deliver(const QStringList &hosts, quint16 port, bool authenticate, const QByteArray &from,
                  const QByteArrayList &recipients, const QByteArray &data, QString &error);
+    // Sets the client up for provider mode (the account's security) or direct mode.
+    void secureFor(bool provider);
     // Direct mode: each recipient domain's exchangers, found by LookupMX, get that domain's recipients.
     bool deliverDirect(const QByteArray &from, const QList<TMailAddress> &recipients, const QByteArray &data,
                        QString &error);
@@ -84,4 +97,5 @@ private:
     DnsResolver m_resolver;
     bool m_busy = false;
     std::atomic<bool> m_aborted{false};
+    CertificateProblem m_refused;
 };

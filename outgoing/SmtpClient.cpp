@@ -30,6 +30,11 @@ bool SmtpClient::isConnected() const
     return m_open && m_socket->isConnected();
 }
 
+bool SmtpClient::isEncrypted() const
+{
+    return isConnected() && m_socket->isEncrypted();
+}
+
 QByteArrayList SmtpClient::authMechanisms() const
 {
     QByteArrayList mechanisms;
@@ -92,7 +97,6 @@ void SmtpClient::resetReply()
 void SmtpClient::dropConnection()
 {
     m_open = false;
-    m_encrypted = false;
     if (m_socket->isConnected())
         m_socket->discardInput();
     m_socket->close();
@@ -181,6 +185,18 @@ bool SmtpClient::command(const QByteArray &line, std::initializer_list<int> expe
 
 bool SmtpClient::open(const QString &host, quint16 port)
 {
+    m_abortRequested.store(false);
+    if (openWith(host, port, m_security))
+        return true;
+    if (m_security != Security::Opportunistic || !m_handshakeFailed || m_abortRequested.load())
+        return false;
+    if (m_trace)
+        std::fprintf(stderr, "SMTP TLS handshake failed, connecting again without it\n");
+    return openWith(host, port, Security::None);
+}
+
+bool SmtpClient::openWith(const QString &host, quint16 port, Security security)
+{
     dropConnection();
     resetReply();
     m_lastError = Error::None;
@@ -188,16 +204,84 @@ bool SmtpClient::open(const QString &host, quint16 port)
     m_extended = false;
     m_capabilities.clear();
     m_authUsed.clear();
+    m_handshakeFailed = false;
 
+    const bool implicitTls = security == Security::Tls;
     if (m_trace)
-        std::fprintf(stderr, "SMTP connecting to %s:%u\n", qPrintable(host), unsigned(port));
-    const LineSocket::Status status = m_socket->connectToHost(host, port, m_connectTimeoutMs);
-    if (status != LineSocket::Status::Ok)
-        return socketFailure(status);
+        std::fprintf(stderr, "SMTP connecting to %s:%u%s\n", qPrintable(host), unsigned(port),
+                     implicitTls                          ? " (TLS)"
+                     : security == Security::StartTls      ? " (STARTTLS)"
+                     : security == Security::Opportunistic ? " (STARTTLS if offered)"
+                                                           : "");
+    m_socket->setTrustedCertificate(m_trustedCertificate);
+    const LineSocket::Status status = implicitTls ? m_socket->connectToHostEncrypted(host, port, m_connectTimeoutMs)
+                                                  : m_socket->connectToHost(host, port, m_connectTimeoutMs);
+    if (status != LineSocket::Status::Ok) {
+        socketFailure(status);
+        if (implicitTls && !m_socket->certificateProblem().IsNull())
+            m_lastError = Error::TlsFailed;
+        return false;
+    }
     m_open = true;
     if (!readReply())
         return false;
     if (!expect({220}) || !hello()) {
+        dropConnection();
+        return false;
+    }
+    if (security == Security::StartTls || security == Security::Opportunistic)
+        return startTls(host, security);
+    return true;
+}
+
+bool SmtpClient::endSession()
+{
+    quit();
+    return false;
+}
+
+bool SmtpClient::startTls(const QString &host, Security security)
+{
+    const bool opportunistic = security == Security::Opportunistic;
+    const QString notSent = QStringLiteral(" Es wurden weder Anmeldedaten noch die Nachricht gesendet.");
+    const bool offered = std::any_of(m_capabilities.cbegin(), m_capabilities.cend(), [](const QByteArray &line) {
+        return line.trimmed().toUpper() == "STARTTLS";
+    });
+    if (!offered) {
+        if (opportunistic)
+            return true;
+        resetReply();
+        setError(Error::TlsUnavailable,
+                 QStringLiteral("Der SMTP-Server %1 bietet keine verschlüsselte Verbindung (STARTTLS) an.").arg(host)
+                     + notSent);
+        return endSession();
+    }
+    resetReply();
+    if (!sendLine("STARTTLS") || !readReply())
+        return false;
+    if (m_lastReplyCode != 220) {
+        // The session may go on as it was (RFC 3207), but only where plain text was acceptable.
+        if (opportunistic)
+            return true;
+        const QString said = QStringLiteral("%1 %2").arg(m_lastReplyCode).arg(m_lastReplyText).trimmed();
+        setError(Error::TlsUnavailable,
+                 QStringLiteral("Der SMTP-Server %1 lehnt die verschlüsselte Verbindung (STARTTLS) ab (\"%2\").")
+                         .arg(host, said)
+                     + notSent);
+        return endSession();
+    }
+    const LineSocket::Status status = m_socket->startTls(m_connectTimeoutMs);
+    if (status != LineSocket::Status::Ok) {
+        m_handshakeFailed = status != LineSocket::Status::Aborted;
+        socketFailure(status);
+        if (status == LineSocket::Status::Failed)
+            m_lastError = Error::TlsFailed;
+        return false;
+    }
+    if (m_trace)
+        std::fprintf(stderr, "SMTP TLS started\n");
+    // What was said before the handshake may have been changed on the way: ask again.
+    if (!hello()) {
         dropConnection();
         return false;
     }
@@ -228,7 +312,9 @@ bool SmtpClient::authenticate(const QString &user, const QString &password)
     const bool plain = offered.contains("PLAIN");
     if (!plain && !offered.contains("LOGIN"))
         return true;
-    if (m_requireEncryptedAuth && !m_encrypted) {
+    // The last guard: whatever went before, credentials meant for TLS never go out in the clear.
+    const bool tlsChosen = m_security == Security::StartTls || m_security == Security::Tls;
+    if ((m_requireEncryptedAuth || tlsChosen) && !isEncrypted()) {
         resetReply();
         return setError(Error::AuthNeedsTls,
                         QStringLiteral("Die Verbindung zum SMTP-Server ist nicht verschlüsselt; Benutzername "
@@ -337,5 +423,6 @@ void SmtpClient::quit()
 
 void SmtpClient::abort()
 {
+    m_abortRequested.store(true);
     m_socket->abort();
 }

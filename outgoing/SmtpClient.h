@@ -2,10 +2,10 @@
 // An SMTP client (RFC 5321) over a LineSocket: one session at a time, one step per call, so the caller
 // decides the order and a test drives every step through a transcript.
 //
-// A session runs open() (connect, greeting, EHLO or HELO), authenticate() when wanted, sendMail() and
-// quit(). The connection stays plain TCP: an upgrade to TLS belongs between the first EHLO and a second
-// one (STARTTLS), or right after the connect (implicit TLS), and sets the encrypted flag that
-// authenticate() checks when setRequireEncryptedAuth(true) was asked for.
+// A session runs open() (connect, greeting, EHLO or HELO, and the TLS the security asks for),
+// authenticate() when wanted, sendMail() and quit(). With STARTTLS or implicit TLS chosen, a session is
+// either encrypted before anything but EHLO and STARTTLS is said, or it does not open at all: there is
+// no silent fall-back to plain text, and credentials go out only over TLS.
 //
 // Every reply is read whole (continuation lines "250-..." up to the last "250 ..."). A reply line that
 // does not start with a three-digit code is a protocol error: it never counts as a reply, and the
@@ -20,6 +20,7 @@
 #include <QByteArrayList>
 #include <QString>
 
+#include <atomic>
 #include <initializer_list>
 #include <memory>
 
@@ -36,7 +37,16 @@ public:
         NotConnected,    // a command without a session
         InvalidArgument, // a line break in an address, a NUL in the credentials
         AuthNeedsTls,    // authentication asked for over a connection that is not encrypted
+        TlsUnavailable,  // STARTTLS asked for, but the server does not offer it or refused it
+        TlsFailed,       // the TLS handshake failed or the server's certificate was refused
     };
+
+    // None: plain TCP. StartTls: plain up to the first EHLO, then STARTTLS (RFC 3207), the handshake and
+    // EHLO again; a server that does not offer it, or refuses it, ends the session. Tls: TLS from the
+    // first byte. Opportunistic: STARTTLS when the server offers it, plain otherwise; when the handshake
+    // fails, open() connects once more without it, so a server whose certificate cannot be checked still
+    // gets the message (what mail servers do among themselves).
+    enum class Security { None, StartTls, Tls, Opportunistic };
 
     static constexpr int kDefaultTimeoutMs = 60000;
     static constexpr int kMaxLineLength = 8192;
@@ -55,14 +65,24 @@ public:
     void setConnectTimeout(int ms) { m_connectTimeoutMs = ms; }
     void setReadTimeout(int ms) { m_readTimeoutMs = ms; }
     // Credentials only over an encrypted connection: authenticate() then fails without sending them.
+    // StartTls and Tls ask for that by themselves.
     void setRequireEncryptedAuth(bool on) { m_requireEncryptedAuth = on; }
+    void setSecurity(Security security) { m_security = security; }
+    Security security() const { return m_security; }
+    // The one certificate accepted although its chain does not verify (LineSocket::setTrustedCertificate).
+    void setTrustedCertificate(const QString &sha256Fingerprint) { m_trustedCertificate = sha256Fingerprint; }
 
-    // Connects, expects the greeting 220, then "EHLO name" expecting 250; any other reply to EHLO gets
-    // "HELO name", expecting 250. The lines of an EHLO reply after its first are the capabilities.
-    // On failure the connection is closed.
+    // Connects (with the TLS handshake for Security::Tls), expects the greeting 220, then "EHLO name"
+    // expecting 250; any other reply to EHLO gets "HELO name", expecting 250. The lines of an EHLO reply
+    // after its first are the capabilities. For StartTls and Opportunistic then "STARTTLS" expecting 220,
+    // the handshake, and EHLO (or HELO) again, whose capabilities replace the first ones.
+    // On failure the connection is closed; a refused certificate is in certificateProblem().
     bool open(const QString &host, quint16 port);
     bool isConnected() const;
-    bool isEncrypted() const { return m_encrypted; }
+    // True while the session runs over TLS.
+    bool isEncrypted() const;
+    // Why the last connect refused the server's certificate; null when it did not.
+    CertificateProblem certificateProblem() const { return m_socket->certificateProblem(); }
 
     // Logs in with the first mechanism of PLAIN and LOGIN that the server lists under AUTH: "AUTH PLAIN"
     // with the initial response, or "AUTH LOGIN", user name and password in Base64 each after a 334.
@@ -113,6 +133,13 @@ private:
     };
     Outcome outcome() const;
     void restore(const Outcome &saved);
+    // One attempt of open() with this security.
+    bool openWith(const QString &host, quint16 port, Security security);
+    // STARTTLS, the handshake and EHLO again (for Opportunistic only when offered). False when the session
+    // cannot go on: it is then closed.
+    bool startTls(const QString &host, Security security);
+    // Ends a session that must not go on, politely (QUIT), keeping the error that ended it.
+    bool endSession();
     bool hello();
     bool authPlain(const QByteArray &user, const QByteArray &password);
     bool authLogin(const QByteArray &user, const QByteArray &password);
@@ -137,10 +164,13 @@ private:
     int m_connectTimeoutMs = kDefaultTimeoutMs;
     int m_readTimeoutMs = kDefaultTimeoutMs;
     bool m_requireEncryptedAuth = false;
+    Security m_security = Security::None;
+    QString m_trustedCertificate;
     bool m_trace = false;
+    std::atomic<bool> m_abortRequested{false}; // holds across the second connect of Opportunistic
 
     bool m_open = false;
-    bool m_encrypted = false;
+    bool m_handshakeFailed = false; // the server agreed to STARTTLS and the handshake itself failed
     bool m_extended = false;
     QByteArrayList m_capabilities;
     QByteArray m_authUsed;

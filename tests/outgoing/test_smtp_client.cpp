@@ -224,6 +224,126 @@ TEST_F(SmtpClientTest, CredentialsStayHomeOverPlainTextWhenEncryptionWasAskedFor
     EXPECT_FALSE(client.lastErrorText().isEmpty());
 }
 
+// --- Encryption -------------------------------------------------------------------------------------
+
+TEST_F(SmtpClientTest, StartTlsUpgradesAndReadsTheCapabilitiesAgainBeforeTheLogin)
+{
+    client.setSecurity(SmtpClient::Security::StartTls);
+    client.setTrustedCertificate(QStringLiteral("AB:CD"));
+    // Before the handshake the server offers no AUTH; what it said then counts no more.
+    fake->play(greeting({"SIZE 10", "STARTTLS"}));
+    fake->play({C("STARTTLS"), S("220 go ahead"), C("EHLO pc-7"), S("250-mx.example.test"),
+                S("250 AUTH PLAIN LOGIN"), C("AUTH PLAIN AGJvYgB4"), S("235 ok")});
+    ASSERT_TRUE(client.open(QStringLiteral("mx.example.test"), 587)) << client.lastErrorText().toStdString();
+    EXPECT_TRUE(client.isEncrypted());
+    EXPECT_EQ(client.capabilities(), QByteArrayList({"AUTH PLAIN LOGIN"}));
+    EXPECT_EQ(fake->trustedCertificate(), "AB:CD");
+    EXPECT_TRUE(client.authenticate(QStringLiteral("bob"), QStringLiteral("x")));
+    EXPECT_EQ(fake->transcript().at(fake->transcript().indexOf("C: STARTTLS") + 2), "-- starttls") << transcript();
+}
+
+TEST_F(SmtpClientTest, ImplicitTlsConnectsEncryptedAndMayLogIn)
+{
+    client.setSecurity(SmtpClient::Security::Tls);
+    client.setRequireEncryptedAuth(true);
+    fake->play(greeting({"AUTH LOGIN"}));
+    fake->play({C("AUTH LOGIN"), S("334 VXNlcm5hbWU6"), C("Ym9i"), S("334 UGFzc3dvcmQ6"), C("eA=="), S("235 ok")});
+    ASSERT_TRUE(client.open(QStringLiteral("mx.example.test"), 465)) << client.lastErrorText().toStdString();
+    EXPECT_EQ(fake->transcript().first(), "-- connect tls mx.example.test:465");
+    EXPECT_TRUE(client.isEncrypted());
+    EXPECT_TRUE(client.authenticate(QStringLiteral("bob"), QStringLiteral("x")));
+    EXPECT_EQ(client.authMechanismUsed(), "LOGIN");
+}
+
+struct NoTlsCase {
+    const char *name;
+    QList<FakeLineSocket::Step> script; // after the greeting
+    Error error;
+    const char *text; // part of the error text
+};
+
+void PrintTo(const NoTlsCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class SmtpNoTls : public SmtpClientTest, public ::testing::WithParamInterface<NoTlsCase> {};
+
+// STARTTLS chosen: a session that cannot be encrypted ends before anything else is said.
+TEST_P(SmtpNoTls, StartTlsThatCannotHappenEndsTheSession)
+{
+    const NoTlsCase &c = GetParam();
+    client.setSecurity(SmtpClient::Security::StartTls);
+    fake->play({S("220 mx.example.test ESMTP")});
+    fake->play(c.script);
+    EXPECT_FALSE(client.open(QStringLiteral("mx.example.test"), 25));
+    EXPECT_EQ(client.lastError(), c.error);
+    EXPECT_TRUE(client.lastErrorText().contains(QString::fromUtf8(c.text))) << client.lastErrorText().toStdString();
+    EXPECT_FALSE(client.isConnected());
+    EXPECT_FALSE(client.authenticate(QStringLiteral("bob"), QStringLiteral("x")));
+    for (const QByteArray &line : fake->written())
+        EXPECT_FALSE(line.startsWith("AUTH") || line.startsWith("MAIL")) << transcript();
+    EXPECT_TRUE(closedLast() || fake->transcript().last() == "-- starttls refused") << transcript();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SmtpClient, SmtpNoTls,
+    ::testing::Values(
+        NoTlsCase{"not_offered",
+                  {C("EHLO pc-7"), S("250-mx.example.test"), S("250 AUTH PLAIN LOGIN"), C("QUIT"), S("221 bye")},
+                  Error::TlsUnavailable,
+                  "Der SMTP-Server mx.example.test bietet keine verschlüsselte Verbindung (STARTTLS) an."},
+        NoTlsCase{"helo_only_server",
+                  {C("EHLO pc-7"), S("500 unknown"), C("HELO pc-7"), S("250 hi"), C("QUIT"), S("221 bye")},
+                  Error::TlsUnavailable, "bietet keine verschlüsselte Verbindung"},
+        NoTlsCase{"refused",
+                  {C("EHLO pc-7"), S("250-mx.example.test"), S("250 STARTTLS"), C("STARTTLS"),
+                   S("454 4.7.0 TLS not available"), C("QUIT"), S("221 bye")},
+                  Error::TlsUnavailable,
+                  "lehnt die verschlüsselte Verbindung (STARTTLS) ab (\"454 4.7.0 TLS not available\")"},
+        NoTlsCase{"handshake_fails",
+                  {C("EHLO pc-7"), S("250-mx.example.test"), S("250 STARTTLS"), C("STARTTLS"), S("220 go ahead"),
+                   Refuse("Das Zertifikat des Servers mx.example.test wurde abgelehnt")},
+                  Error::TlsFailed, "Das Zertifikat des Servers mx.example.test wurde abgelehnt"}),
+    [](const ::testing::TestParamInfo<NoTlsCase> &info) { return std::string(info.param.name); });
+
+TEST_F(SmtpClientTest, OpportunisticTlsIsUsedWhereOfferedAndNeverStopsTheMessage)
+{
+    client.setSecurity(SmtpClient::Security::Opportunistic);
+    const QList<FakeLineSocket::Step> delivery{C("RSET"), S("250 ok"), C("MAIL FROM: <a@b.de>"), S("250 ok"),
+                                               C("RCPT TO:<c@d.de>"), S("250 ok"), C("DATA"), S("354 go"),
+                                               C("x"), C("."), S("250 queued"), C("QUIT"), S("221 bye")};
+    const struct {
+        const char *name;
+        QList<FakeLineSocket::Step> opening; // up to the session that delivers
+        bool encrypted;
+        int connects;
+    } cases[] = {
+        {"offered",
+         {S("220 mx"), C("EHLO pc-7"), S("250-mx"), S("250 STARTTLS"), C("STARTTLS"), S("220 go"), C("EHLO pc-7"),
+          S("250 mx")},
+         true, 1},
+        {"not offered", {S("220 mx"), C("EHLO pc-7"), S("250 mx")}, false, 1},
+        {"refused: goes on in plain text",
+         {S("220 mx"), C("EHLO pc-7"), S("250-mx"), S("250 STARTTLS"), C("STARTTLS"), S("454 not now")}, false, 1},
+        {"handshake fails: once more without it",
+         {S("220 mx"), C("EHLO pc-7"), S("250-mx"), S("250 STARTTLS"), C("STARTTLS"), S("220 go"),
+          Refuse("certificate refused"), Accept(), S("220 mx"), C("EHLO pc-7"), S("250-mx"), S("250 STARTTLS")},
+         false, 2},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const int connectsBefore = fake->connectCount();
+        fake->play(c.opening);
+        fake->play(delivery);
+        ASSERT_TRUE(client.open(QStringLiteral("mx.example.test"), 25)) << transcript();
+        EXPECT_EQ(client.isEncrypted(), c.encrypted);
+        EXPECT_TRUE(client.sendMail("a@b.de", {"c@d.de"}, "x")) << transcript();
+        EXPECT_EQ(fake->connectCount() - connectsBefore, c.connects);
+        client.quit();
+    }
+}
+
 // --- The mail transaction ---------------------------------------------------------------------------
 
 struct RefusalCase {

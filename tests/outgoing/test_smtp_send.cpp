@@ -100,6 +100,52 @@ INSTANTIATE_TEST_SUITE_P(
         AccountCase{"own_smtp_login", true, false, {C("AUTH PLAIN AHNtdHAtdXNlcgBzbXRwLXBhc3M="), S("235 ok")}}),
     [](const ::testing::TestParamInfo<AccountCase> &info) { return std::string(info.param.name); });
 
+TEST_F(SmtpSendTest, SecuredAccountsEncryptFirstAndPassTheTrustedCertificate)
+{
+    sender.Account.SMTPAuth = true;
+    sender.Account.SMTPCertSHA256 = QStringLiteral("00:11");
+    const QList<FakeLineSocket::Step> login{C("AUTH PLAIN AHBvcC11c2VyAHBvcC1wYXNz"), S("235 ok"), C("RSET"),
+                                            S("250 ok"), C("MAIL FROM: <me@example.org>"), S("550 no relay"),
+                                            C("RSET"), S("250 ok"), C("QUIT"), S("221 bye")};
+    const struct {
+        const char *name;
+        int security;
+        QList<FakeLineSocket::Step> opening;
+        const char *connect;
+    } cases[] = {
+        {"SSL/TLS", csSSLTLS, opening({"AUTH PLAIN"}), "-- connect tls smtp.example.org:587"},
+        {"STARTTLS", csStartTLS,
+         opening({"STARTTLS"}) + QList<FakeLineSocket::Step>{C("STARTTLS"), S("220 go ahead")}
+             + opening({"AUTH PLAIN"}).mid(1),
+         "-- connect smtp.example.org:587"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        sender.Account.SMTPSecurity = c.security;
+        fake->play(c.opening);
+        fake->play(login);
+        QString error;
+        EXPECT_FALSE(sender.SendMail(reply(QStringLiteral("you@example.net")), error));
+        EXPECT_EQ(error, "550 no relay");
+        EXPECT_TRUE(fake->transcript().contains(QString::fromLatin1(c.connect))) << transcript();
+        EXPECT_EQ(fake->trustedCertificate(), "00:11");
+        EXPECT_TRUE(sender.RefusedCertificate().IsNull());
+    }
+}
+
+TEST_F(SmtpSendTest, StartTlsAccountFailsBeforeAnyLoginWhereTheServerDoesNotOfferIt)
+{
+    sender.Account.SMTPSecurity = csStartTLS;
+    sender.Account.SMTPAuth = true;
+    fake->play(opening({"AUTH PLAIN LOGIN"}));
+    fake->play({C("QUIT"), S("221 bye")});
+    QString error;
+    EXPECT_FALSE(sender.SendMail(reply(QStringLiteral("you@example.net")), error));
+    EXPECT_EQ(error, QStringLiteral("0 Der SMTP-Server smtp.example.org bietet keine verschlüsselte Verbindung "
+                                    "(STARTTLS) an. Es wurden weder Anmeldedaten noch die Nachricht gesendet."));
+    EXPECT_EQ(fake->written(), QByteArrayList({"EHLO " + sender.HeloName(), "QUIT"}));
+}
+
 TEST_F(SmtpSendTest, NamedAndListedRecipientsBecomeOneEnvelopeAddressEach)
 {
     // The dialog fills Cc with "Name <address>" itself; several typed addresses are several recipients.

@@ -5,6 +5,7 @@
 #include "QtPrinters.h"
 #include "SMTPUnit.h"
 #include "SmtpTestServer.h"
+#include "TestCertificates.h"
 
 #include <gtest/gtest.h>
 
@@ -213,6 +214,180 @@ TEST(SmtpReceiver, RefusedRecipientGivesCodeAndTextAndResets)
     EXPECT_TRUE(server.messages().isEmpty());
 }
 
+// --- Encrypted provider servers ---------------------------------------------------------------------
+
+// aiosmtpd with STARTTLS required or TLS from the first byte, with certificates made by openssl now and
+// vouched for by nothing but the account's trust.
+class SmtpTls : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        QString error;
+        ASSERT_TRUE(certificates.selfSigned(QStringLiteral("Receiver"), {QStringLiteral("IP:127.0.0.1")}, &first, &error)
+                    && certificates.selfSigned(QStringLiteral("Replaced"), {QStringLiteral("IP:127.0.0.1")}, &second,
+                                               &error))
+            << error.toStdString();
+    }
+
+    static SmtpTestServer::Options tls(const QString &mode, const TestCertificate &certificate,
+                                       const QString &auth = QStringLiteral("both"))
+    {
+        SmtpTestServer::Options options = withAuth(auth);
+        options.tls = mode;
+        options.certificateFile = certificate.CertificateFile;
+        options.keyFile = certificate.KeyFile;
+        return options;
+    }
+
+    // An account that logs in to server with the security of mode, trusting certificate when given.
+    static TPOP3AccountSettings account(const SmtpTestServer &server, const QString &mode, const QString &trusted)
+    {
+        TPOP3AccountSettings a = providerAccount(server);
+        a.SMTPSecurity = mode == QStringLiteral("implicit") ? csSSLTLS : csStartTLS;
+        a.SMTPAuth = true;
+        a.SMTPCertSHA256 = trusted;
+        return a;
+    }
+
+    TestCertificates certificates;
+    TestCertificate first, second;
+};
+
+TEST_F(SmtpTls, MessageArrivesByteExactOverEitherKindOfTls)
+{
+    // Longer than one TLS record, with lines that need dot-stuffing and 8-bit text.
+    const QByteArray message = "Subject: =?utf-8?q?Gr=C3=BC=C3=9Fe?=\r\n\r\n.Punkt\r\n..\r\n.\r\n"
+                               "Gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac\r\n"
+                               + (QByteArray(900, 'x') + "\r\n").repeated(40);
+    for (const char *mode : {"starttls", "implicit"}) {
+        SCOPED_TRACE(mode);
+        SmtpTestServer server(tls(QString::fromLatin1(mode), first));
+        START(server);
+        SmtpClient client;
+        client.setSecurity(QByteArray(mode) == "implicit" ? SmtpClient::Security::Tls : SmtpClient::Security::StartTls);
+        client.setTrustedCertificate(first.Fingerprint);
+        ASSERT_TRUE(client.open(server.host(), server.port())) << client.lastErrorText().toStdString();
+        EXPECT_TRUE(client.isEncrypted());
+        EXPECT_EQ(client.authMechanisms(), QByteArrayList({"LOGIN", "PLAIN"})) << "read again over TLS";
+        ASSERT_TRUE(client.authenticate(QStringLiteral("jörg"), QStringLiteral("geheim äß")))
+            << client.lastErrorText().toStdString();
+        ASSERT_TRUE(client.sendMail("ich@example.org", {"anna@example.net"}, message))
+            << client.lastErrorText().toStdString();
+        client.quit();
+        const QList<SmtpTestServer::Message> got = server.messages();
+        ASSERT_EQ(got.size(), 1);
+        EXPECT_EQ(got[0].data, message);
+        EXPECT_TRUE(got[0].encrypted);
+    }
+}
+
+struct TlsLoginCase {
+    const char *name;
+    const char *mode;         // the receiver's TLS
+    const char *serverOffers; // its AUTH mechanisms
+    const char *mechanism;    // the one used
+};
+
+void PrintTo(const TlsLoginCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class SmtpTlsLogin : public SmtpTls, public ::testing::WithParamInterface<TlsLoginCase> {};
+
+TEST_P(SmtpTlsLogin, AccountLogsInOverTlsAndDelivers)
+{
+    const TlsLoginCase &c = GetParam();
+    SmtpTestServer server(tls(QString::fromLatin1(c.mode), first, QString::fromLatin1(c.serverOffers)));
+    START(server);
+    TSMTPSendClass sender;
+    sender.Account = account(server, QString::fromLatin1(c.mode), first.Fingerprint);
+    QString error;
+    ASSERT_TRUE(sender.SendMail(reply(QStringLiteral("anna@example.net")), error)) << error.toStdString();
+    const QList<QJsonObject> logins = server.logins();
+    ASSERT_EQ(logins.size(), 1);
+    EXPECT_EQ(logins[0].value("auth").toString(), c.mechanism);
+    EXPECT_EQ(logins[0].value("login").toString(), "jörg");
+    EXPECT_TRUE(logins[0].value("tls").toBool());
+    ASSERT_EQ(server.messages().size(), 1);
+    EXPECT_TRUE(server.messages()[0].encrypted);
+    MailMessage got;
+    ASSERT_TRUE(got.FillFromRaw(server.messages()[0].data));
+    EXPECT_EQ(got.Subject, "Re: Grüße aus Köln – 5 €");
+}
+
+INSTANTIATE_TEST_SUITE_P(SmtpReceiver, SmtpTlsLogin,
+                         ::testing::Values(TlsLoginCase{"starttls_plain", "starttls", "both", "PLAIN"},
+                                           TlsLoginCase{"starttls_login", "starttls", "login", "LOGIN"},
+                                           TlsLoginCase{"implicit_plain", "implicit", "plain", "PLAIN"},
+                                           TlsLoginCase{"implicit_login", "implicit", "login", "LOGIN"}),
+                         [](const ::testing::TestParamInfo<TlsLoginCase> &info) { return std::string(info.param.name); });
+
+TEST_F(SmtpTls, UntrustedCertificateFailsWithItsFingerprintUntilTrustedAndAgainWhenReplaced)
+{
+    for (const char *mode : {"starttls", "implicit"}) {
+        SCOPED_TRACE(mode);
+        const QString m = QString::fromLatin1(mode);
+        TSMTPSendClass sender;
+        QString error;
+
+        SmtpTestServer server(tls(m, first));
+        START(server);
+        sender.Account = account(server, m, QString());
+        EXPECT_FALSE(sender.SendMail(reply(QStringLiteral("anna@example.net")), error));
+        EXPECT_TRUE(error.startsWith(QStringLiteral("0 Das Zertifikat des Servers 127.0.0.1 wurde abgelehnt: es ist "
+                                                    "selbst signiert.")))
+            << error.toStdString();
+        EXPECT_TRUE(error.endsWith(QStringLiteral("SHA-256-Fingerabdruck: ") + first.Fingerprint)) << error.toStdString();
+        EXPECT_TRUE(sender.RefusedCertificate().CanBeTrusted());
+        EXPECT_EQ(sender.RefusedCertificate().Certificate, first.Certificate);
+        EXPECT_TRUE(server.logins().isEmpty());
+        EXPECT_TRUE(server.messages().isEmpty());
+
+        sender.Account.SMTPCertSHA256 = first.Fingerprint;
+        EXPECT_TRUE(sender.SendMail(reply(QStringLiteral("anna@example.net")), error)) << error.toStdString();
+        EXPECT_TRUE(sender.RefusedCertificate().IsNull());
+        EXPECT_EQ(server.messages().size(), 1);
+
+        SmtpTestServer replaced(tls(m, second));
+        START(replaced);
+        sender.Account.SMTPPort = replaced.port();
+        EXPECT_FALSE(sender.SendMail(reply(QStringLiteral("anna@example.net")), error));
+        EXPECT_TRUE(error.endsWith(QStringLiteral("SHA-256-Fingerabdruck: ") + second.Fingerprint)) << error.toStdString();
+        EXPECT_TRUE(replaced.logins().isEmpty());
+        EXPECT_TRUE(replaced.messages().isEmpty());
+    }
+}
+
+TEST_F(SmtpTls, CertificateForAnotherNameCannotBeTrusted)
+{
+    SmtpTestServer server(tls(QStringLiteral("starttls"), first));
+    START(server);
+    TSMTPSendClass sender;
+    sender.Account = account(server, QStringLiteral("starttls"), first.Fingerprint);
+    sender.Account.SMTPServer = QStringLiteral("localhost"); // the certificate names 127.0.0.1 only
+    QString error;
+    EXPECT_FALSE(sender.SendMail(reply(QStringLiteral("anna@example.net")), error));
+    EXPECT_TRUE(error.contains(QStringLiteral("es gilt nicht für den Servernamen \"localhost\""))) << error.toStdString();
+    EXPECT_FALSE(sender.RefusedCertificate().CanBeTrusted());
+    EXPECT_TRUE(server.logins().isEmpty());
+}
+
+TEST(SmtpReceiver, StartTlsAccountAgainstAPlainServerSendsNeitherLoginNorMessage)
+{
+    SmtpTestServer server(withAuth(QStringLiteral("both")));
+    START(server);
+    TSMTPSendClass sender;
+    sender.Account = providerAccount(server);
+    sender.Account.SMTPSecurity = csStartTLS;
+    sender.Account.SMTPAuth = true;
+    QString error;
+    EXPECT_FALSE(sender.SendMail(reply(QStringLiteral("anna@example.net")), error));
+    EXPECT_TRUE(error.startsWith(QStringLiteral("0 Der SMTP-Server 127.0.0.1 bietet keine verschlüsselte Verbindung"))) << error.toStdString();
+    EXPECT_EQ(commandVerbs(server), QStringList({"EHLO", "QUIT"}));
+    EXPECT_TRUE(server.logins().isEmpty());
+}
+
 // --- MX lookup against dnsmasq ---------------------------------------------------------------------
 
 class MxLookup : public ::testing::Test {
@@ -331,6 +506,32 @@ TEST_F(MxLookup, DirectModeTriesTheNextExchangerAfterADeadOne)
     QString error;
     ASSERT_TRUE(sender.SendMail(reply(QStringLiteral("carl@two.test")), error)) << error.toStdString();
     EXPECT_EQ(receiver.messages().size(), 1);
+}
+
+TEST_F(MxLookup, DirectModeFallsBackToPlainTextWhenTheExchangersHandshakeFails)
+{
+    TestCertificates certificates;
+    TestCertificate certificate;
+    QString why;
+    ASSERT_TRUE(certificates.selfSigned(QStringLiteral("Exchanger"), {QStringLiteral("IP:127.0.0.1")}, &certificate, &why))
+        << why.toStdString();
+    SmtpTestServer::Options options = withAuth(QStringLiteral("both"));
+    options.tls = QStringLiteral("starttls-optional");
+    options.certificateFile = certificate.CertificateFile;
+    options.keyFile = certificate.KeyFile;
+    SmtpTestServer receiver(options);
+    START(receiver);
+    sender.DirectPort = receiver.port();
+    sender.Account.SMTPAuth = true;
+    // Trust given to the account's own server is not trust in an exchanger.
+    sender.Account.SMTPCertSHA256 = certificate.Fingerprint;
+    QString error;
+    ASSERT_TRUE(sender.SendMail(reply(QStringLiteral("bert@direct.test")), error)) << error.toStdString();
+    EXPECT_EQ(commandVerbs(receiver), QStringList({"EHLO", "STARTTLS", "EHLO", "RSET", "MAIL", "RCPT", "DATA", "QUIT"}));
+    ASSERT_EQ(receiver.messages().size(), 1);
+    EXPECT_FALSE(receiver.messages()[0].encrypted);
+    EXPECT_TRUE(receiver.logins().isEmpty());
+    EXPECT_TRUE(sender.RefusedCertificate().IsNull());
 }
 
 TEST_F(MxLookup, FirstAnsweringServerSkipsDeadOnes)

@@ -33,6 +33,10 @@ bool SmtpTestServer::start(QString *error)
         args << QStringLiteral("--refuse-ehlo");
     for (const QString &address : m_options.rejectRecipients)
         args << QStringLiteral("--reject-rcpt") << address;
+    args << QStringLiteral("--tls-mode") << m_options.tls;
+    if (m_options.tls != QStringLiteral("none"))
+        args << QStringLiteral("--tls-cert") << m_options.certificateFile << QStringLiteral("--tls-key")
+             << m_options.keyFile;
     m_process.start(QString::fromLatin1(kPython), args);
     QString why;
     if (!m_dir.isValid()) {
@@ -96,6 +100,7 @@ QList<SmtpTestServer::Message> SmtpTestServer::messages() const
         for (const QJsonValue &to : r.value(QStringLiteral("rcpt_tos")).toArray())
             m.recipients.append(to.toString());
         m.data = QByteArray::fromBase64(r.value(QStringLiteral("data")).toString().toLatin1());
+        m.encrypted = r.value(QStringLiteral("tls")).toBool();
         result.append(m);
     }
     return result;

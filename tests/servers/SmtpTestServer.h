@@ -1,7 +1,8 @@
 #pragma once
 // A real SMTP receiver for integration tests: Debian's aiosmtpd (tests/servers/smtp_receiver.py) on
 // 127.0.0.1 at a free port, stopped when the object goes. It records every command, login and accepted
-// message, and can refuse EHLO, refuse recipients and offer AUTH PLAIN, LOGIN, both or none.
+// message, and can refuse EHLO, refuse recipients and offer AUTH PLAIN, LOGIN, both or none. With a
+// certificate it speaks TLS: STARTTLS required before anything else, or TLS from the first byte.
 #include <QByteArray>
 #include <QJsonObject>
 #include <QList>
@@ -18,11 +19,15 @@ public:
         QString password;
         bool refuseEhlo = false;               // EHLO gets 502, HELO works
         QStringList rejectRecipients;          // RCPT TO these gets 550
+        QString tls = QStringLiteral("none");  // "none", "starttls" (required), "starttls-optional", "implicit"
+        QString certificateFile;               // PEM, for tls other than "none"
+        QString keyFile;
     };
     struct Message {
         QString from;
         QStringList recipients;
         QByteArray data; // as received, dot-stuffing removed
+        bool encrypted = false;
     };
 
     explicit SmtpTestServer(const Options &options);
@@ -43,7 +48,7 @@ public:
     // Every command as "VERB argument" ("EHLO name", "RCPT TO:<a@b>", "DATA").
     QStringList commands() const;
     QList<Message> messages() const;
-    // The logins tried: {"auth": mechanism, "login": ..., "password": ...}.
+    // The logins tried: {"auth": mechanism, "login": ..., "password": ..., "tls": encrypted}.
     QList<QJsonObject> logins() const;
 
 private:

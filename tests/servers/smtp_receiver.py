@@ -3,14 +3,19 @@
 
 It prints the port it listens on as its first line, then serves until it is stopped. Everything it
 sees is appended to the record file as JSON lines: every command ({"command": "EHLO", "arg": ...}),
-every login ({"auth": "PLAIN", "login": ..., "password": ...}) and every accepted message
-({"mail_from": ..., "rcpt_tos": [...], "data": <base64 of the content as received, dot-stuffing
-removed>}).
+every login ({"auth": "PLAIN", "login": ..., "password": ..., "tls": whether the connection was
+encrypted}) and every accepted message ({"mail_from": ..., "rcpt_tos": [...], "data": <base64 of the
+content as received, dot-stuffing removed>, "tls": ...}).
+
+With --tls-cert and --tls-key it speaks TLS: --tls-mode starttls offers STARTTLS and accepts nothing
+but EHLO, NOOP, STARTTLS and QUIT before it; starttls-optional offers it and goes on in plain text
+without it; implicit speaks TLS from the first byte. AUTH is then offered only over TLS.
 """
 import argparse
 import asyncio
 import base64
 import json
+import ssl
 import sys
 
 from aiosmtpd.smtp import SMTP, AuthResult
@@ -24,11 +29,22 @@ def main():
     parser.add_argument("--password", default="")
     parser.add_argument("--refuse-ehlo", action="store_true")
     parser.add_argument("--reject-rcpt", action="append", default=[])
+    parser.add_argument("--tls-cert", default="")
+    parser.add_argument("--tls-key", default="")
+    parser.add_argument("--tls-mode", choices=["none", "starttls", "starttls-optional", "implicit"], default="none")
     options = parser.parse_args()
+
+    context = None
+    if options.tls_mode != "none":
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(options.tls_cert, options.tls_key)
 
     def record(entry):
         with open(options.record, "a", encoding="utf-8") as f:
             f.write(json.dumps(entry) + "\n")
+
+    def encrypted(server):
+        return server.transport is not None and server.transport.get_extra_info("ssl_object") is not None
 
     class Handler:
         async def handle_EHLO(self, server, session, envelope, hostname, responses):
@@ -48,17 +64,20 @@ def main():
                 "mail_from": envelope.mail_from,
                 "rcpt_tos": envelope.rcpt_tos,
                 "data": base64.b64encode(envelope.original_content).decode("ascii"),
+                "tls": encrypted(server),
             })
             return "250 Message accepted for delivery"
 
     def authenticator(server, session, envelope, mechanism, auth_data):
         login = auth_data.login.decode("utf-8", "replace")
         password = auth_data.password.decode("utf-8", "replace")
-        record({"auth": mechanism, "login": login, "password": password})
+        record({"auth": mechanism, "login": login, "password": password, "tls": encrypted(server)})
         ok = login == options.user and password == options.password
         return AuthResult(success=ok, handled=False)
 
     excluded = {"none": [], "plain": ["LOGIN"], "login": ["PLAIN"], "both": []}[options.auth]
+    if options.auth == "none" and options.tls_mode != "none":
+        excluded = ["PLAIN", "LOGIN"]
 
     class RecordingSMTP(SMTP):
         def __init__(self, *args, **kwargs):
@@ -77,14 +96,22 @@ def main():
     asyncio.set_event_loop(loop)
 
     def factory():
+        if options.tls_mode.startswith("starttls"):
+            tls = dict(tls_context=context, require_starttls=options.tls_mode == "starttls",
+                       auth_require_tls=True)
+        elif options.tls_mode == "implicit":
+            # The whole connection is encrypted: AUTH may be offered from the start.
+            tls = dict(auth_require_tls=False)
+        else:
+            # Without TLS, AUTH is offered only when allowed in plain text.
+            tls = dict(auth_require_tls=options.auth == "none")
         return RecordingSMTP(
             Handler(), hostname="receiver.test", loop=loop,
-            # Without TLS, AUTH is offered only when allowed in plain text.
-            auth_require_tls=options.auth == "none",
             auth_exclude_mechanism=excluded,
-            authenticator=authenticator)
+            authenticator=authenticator, **tls)
 
-    server = loop.run_until_complete(loop.create_server(factory, host="127.0.0.1", port=0))
+    server = loop.run_until_complete(loop.create_server(
+        factory, host="127.0.0.1", port=0, ssl=context if options.tls_mode == "implicit" else None))
     print(server.sockets[0].getsockname()[1], flush=True)
     try:
         loop.run_forever()

@@ -1,6 +1,7 @@
 // The reply dialog on the offscreen platform: how it prepares the reply, its controls, and what a send
 // shows, against a real SMTP receiver on loopback.
 #include "AnswerMailDlgUnit.h"
+#include "CertificateTrustDialog.h"
 #include "CheckerUI.h"
 #include "POP3Check.h"
 #include "QtPrinters.h"
@@ -9,6 +10,7 @@
 #include "SMTPUnit.h"
 #include "SpamDetectorUnit.h"
 #include "SmtpTestServer.h"
+#include "TestCertificates.h"
 #include "TestProfile.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +22,7 @@
 #include <QHostAddress>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTcpServer>
 #include <QTest>
@@ -400,6 +403,129 @@ TEST_F(ReplySending, NoSendingWhileAnotherServerOperationRunsAndTheEndOfTheProgr
     EXPECT_LT(clock.elapsed(), 10000);
     EXPECT_FALSE(dlg.isVisible());
     EXPECT_FALSE(checker.OperationRunning());
+}
+
+// --- A certificate the outgoing server's handshake refused ------------------------------------------
+
+class ReplyTls : public ReplySending {
+protected:
+    void SetUp() override
+    {
+        QString error;
+        ASSERT_TRUE(certificates.selfSigned(QStringLiteral("Outgoing"), {QStringLiteral("IP:127.0.0.1")}, &first, &error)
+                    && certificates.selfSigned(QStringLiteral("Replaced"), {QStringLiteral("IP:127.0.0.1")}, &second,
+                                               &error))
+            << error.toStdString();
+    }
+
+    // Every account sends through a receiver that demands STARTTLS with certificate; stored, as the
+    // program keeps them, so that a trust can be stored with the account.
+    void startTls(const TestCertificate &certificate)
+    {
+        SmtpTestServer::Options options;
+        options.tls = QStringLiteral("starttls");
+        options.certificateFile = certificate.CertificateFile;
+        options.keyFile = certificate.KeyFile;
+        start(options);
+        for (TPOP3AccountSettings &a : settings.Settings.Accounts)
+            a.SMTPSecurity = csStartTLS;
+        ASSERT_TRUE(settings.SavePOP3Settings(settings.Settings.POP3Check, settings.Settings.Accounts));
+        checker.ReloadConfig();
+    }
+
+    // Answers the certificate question whenever it is asked, remembering what it showed.
+    void answerTrustQuestions(QObject *owner, bool trust)
+    {
+        auto *poll = new QTimer(owner);
+        QObject::connect(poll, &QTimer::timeout, poll, [this, trust] {
+            if (auto *dialog = qobject_cast<TCertificateTrustDialog *>(QApplication::activeModalWidget())) {
+                questions << dialog->Text();
+                (trust ? dialog->TrustButton() : dialog->CancelButton())->click();
+            }
+        });
+        poll->start(20);
+    }
+
+    TestCertificates certificates;
+    TestCertificate first, second;
+    QStringList questions;
+};
+
+TEST_F(ReplyTls, DeclinedCertificateIsTheSendError)
+{
+    startTls(first);
+    TAnswerMailDlg dlg(settings, checker);
+    answerTrustQuestions(&dlg, false);
+    prepare(dlg);
+    dlg.SendBtn->trigger();
+
+    ASSERT_EQ(questions.size(), 1);
+    EXPECT_TRUE(questions[0].contains(QStringLiteral("des Kontos bert@pop.example.net"))) << questions[0].toStdString();
+    EXPECT_TRUE(questions[0].contains(first.Fingerprint));
+    ASSERT_EQ(box.shown.size(), 1);
+    EXPECT_EQ(box.shown[0].kind, MsgError);
+    EXPECT_TRUE(box.shown[0].text.startsWith(QStringLiteral(
+        "Beim Versenden der E-Mail ist ein Fehler 0 Das Zertifikat des Servers 127.0.0.1 wurde abgelehnt: es ist "
+        "selbst signiert.")))
+        << box.shown[0].text.toStdString();
+    EXPECT_TRUE(box.shown[0].text.contains(first.Fingerprint));
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_TRUE(dlg.SendBtn->isEnabled());
+    EXPECT_TRUE(server->messages().isEmpty());
+    TRegistrySettings reread;
+    reread.Load();
+    EXPECT_TRUE(reread.Settings.Accounts.at(2).SMTPCertSHA256.isEmpty());
+}
+
+TEST_F(ReplyTls, TrustedCertificateIsStoredWithTheAccountAndTheReplyGoesAtOnce)
+{
+    startTls(first);
+    {
+        TAnswerMailDlg dlg(settings, checker);
+        answerTrustQuestions(&dlg, true);
+        prepare(dlg);
+        dlg.SendBtn->trigger();
+
+        ASSERT_EQ(questions.size(), 1);
+        ASSERT_EQ(box.shown.size(), 1);
+        EXPECT_EQ(box.shown[0].text, "Die Nachricht wurde erfolgreich versendet.");
+        EXPECT_FALSE(dlg.isVisible());
+        ASSERT_EQ(server->messages().size(), 1);
+        EXPECT_TRUE(server->messages()[0].encrypted);
+    }
+    // Kept for this account's outgoing server, in the store and in both of the program's copies.
+    TRegistrySettings reread;
+    reread.Load();
+    EXPECT_EQ(reread.Settings.Accounts.at(2).SMTPCertSHA256, first.Fingerprint);
+    EXPECT_TRUE(reread.Settings.Accounts.at(2).POP3CertSHA256.isEmpty());
+    EXPECT_TRUE(reread.Settings.Accounts.at(0).SMTPCertSHA256.isEmpty()) << "only the sending account trusts it";
+    EXPECT_EQ(settings.Settings.Accounts.at(2).SMTPCertSHA256, first.Fingerprint);
+    EXPECT_EQ(checker.Accounts.at(2).SMTPCertSHA256, first.Fingerprint);
+
+    // The next reply asks nothing.
+    box.shown.clear();
+    {
+        TAnswerMailDlg dlg(settings, checker);
+        answerTrustQuestions(&dlg, false);
+        prepare(dlg);
+        dlg.SendBtn->trigger();
+        EXPECT_EQ(questions.size(), 1);
+        ASSERT_EQ(box.shown.size(), 1);
+        EXPECT_EQ(box.shown[0].text, "Die Nachricht wurde erfolgreich versendet.");
+    }
+    // A replaced certificate is refused and asked about again.
+    box.shown.clear();
+    startTls(second);
+    ASSERT_EQ(settings.Settings.Accounts.at(2).SMTPCertSHA256, first.Fingerprint);
+    TAnswerMailDlg dlg(settings, checker);
+    answerTrustQuestions(&dlg, false);
+    prepare(dlg);
+    dlg.SendBtn->trigger();
+    ASSERT_EQ(questions.size(), 2);
+    EXPECT_TRUE(questions[1].contains(second.Fingerprint));
+    ASSERT_EQ(box.shown.size(), 1);
+    EXPECT_TRUE(box.shown[0].text.contains(second.Fingerprint)) << box.shown[0].text.toStdString();
+    EXPECT_TRUE(server->messages().isEmpty());
 }
 
 } // namespace

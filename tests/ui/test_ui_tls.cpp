@@ -1,20 +1,28 @@
 // The main window with a mailbox on a private Dovecot over TLS whose certificate nothing vouches for: the
-// manual check shows the certificate, asks, and checks once the user trusts it.
+// manual check shows the certificate, asks, and checks once the user trusts it; a reply goes out through
+// an outgoing server that demands STARTTLS.
+#include "AnswerMailDlgUnit.h"
 #include "CertificateTrustDialog.h"
+#include "CheckBoxGrid.h"
 #include "DovecotSuite.h"
 #include "MainUnit.h"
 #include "MessageListUnit.h"
+#include "ModalDriver.h"
 #include "POP3Check.h"
 #include "POP3AccountsCfgUnit.h"
 #include "ProgressWindows.h"
 #include "RegistrySettingsUnit.h"
+#include "SmtpTestServer.h"
 #include "TestProfile.h"
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
 
@@ -119,6 +127,81 @@ TEST_F(MainTlsDovecotTest, TheEditorsLoginTestAsksAboutTheCertificateAndKeepsThe
             EXPECT_TRUE(dlg.Account().POP3CertSHA256.isEmpty());
         }
     }
+}
+
+TEST_F(MainTlsDovecotTest, AccountMadeInTheEditorChecksOverTlsAndAnswersOverStartTls)
+{
+    ASSERT_TRUE(server->addUser(QStringLiteral("carla"), QStringLiteral("pw-carla")));
+    server->deliver(QStringLiteral("carla"), "From: Dora <dora@example.com>\r\nSubject: Frage\r\n\r\nGeht es?\r\n");
+    SmtpTestServer::Options outgoing;
+    outgoing.auth = QStringLiteral("plain");
+    outgoing.user = QStringLiteral("carla");
+    outgoing.password = QStringLiteral("pw-carla");
+    outgoing.tls = QStringLiteral("starttls");
+    outgoing.certificateFile = certificate.CertificateFile;
+    outgoing.keyFile = certificate.KeyFile;
+    SmtpTestServer receiver(outgoing);
+    QString why;
+    ASSERT_TRUE(receiver.start(&why)) << why.toStdString();
+
+    TMain main(options());
+    {
+        // Made as the user makes it; stored as the mailbox list dialog stores it.
+        TPOP3AccountsCfg dlg(main.Checker());
+        dlg.show();
+        dlg.POP3ServerAddressEdit->setText(server->host());
+        dlg.POP3SecurityCB->setCurrentIndex(csSSLTLS);
+        dlg.POP3PortEdit->setText(QString::number(server->tlsPort()));
+        dlg.KontoNameEdit->setText(QStringLiteral("carla"));
+        dlg.PasswordEdit->setText(QStringLiteral("pw-carla"));
+        dlg.SMTPEMailAddressEdit->setText(QStringLiteral("carla@example.org"));
+        dlg.UseProviderSMTPChkBox->click();
+        dlg.SMTPServerAddressEdit->setText(receiver.host());
+        dlg.SMTPSecurityCB->setCurrentIndex(csStartTLS);
+        dlg.SMTPPortEdit->setText(QString::number(receiver.port()));
+        dlg.SMTPAuthChkBox->click();
+        dlg.OKBtnClick();
+        ASSERT_EQ(dlg.result(), QDialog::Accepted) << (box.shown.isEmpty() ? "" : box.shown.last().text.toStdString());
+        ASSERT_EQ(dlg.Account().SMTPSecurity, csStartTLS);
+        ASSERT_TRUE(main.Settings().SavePOP3Settings(main.Settings().Settings.POP3Check, {dlg.Account()}));
+        main.Settings().LoadPOP3Settings(main.Settings().Settings.POP3Check, main.Settings().Settings.Accounts);
+        main.Checker().ReloadConfig();
+    }
+
+    // The mailbox's certificate is asked about after a check, the outgoing server's when sending.
+    onNextDialog<TCertificateTrustDialog>([](TCertificateTrustDialog *d) { d->TrustButton()->click(); });
+    main.ManualCheck();
+    main.ManualCheck();
+    ASSERT_EQ(main.MessageList().MessageRows(), 1);
+    main.MessageList().Grid()->SetRow(1);
+    main.RefreshCommands();
+    box.shown.clear();
+    QString smtpQuestion;
+    onNextDialog<TAnswerMailDlg>([&smtpQuestion](TAnswerMailDlg *dlg) {
+        dlg->MailBodyMemo->appendPlainText(QStringLiteral("Ja."));
+        onNextDialog<TCertificateTrustDialog>([&smtpQuestion](TCertificateTrustDialog *d) {
+            smtpQuestion = d->Text();
+            d->TrustButton()->click();
+        });
+        dlg->SendBtn->trigger();
+    });
+    main.actReply->trigger();
+
+    EXPECT_TRUE(smtpQuestion.contains(QStringLiteral("Der Server 127.0.0.1 (Port %1)").arg(receiver.port())))
+        << smtpQuestion.toStdString();
+    ASSERT_FALSE(box.shown.isEmpty());
+    EXPECT_EQ(box.shown.last().text, "Die Nachricht wurde erfolgreich versendet.");
+    ASSERT_EQ(receiver.messages().size(), 1);
+    EXPECT_TRUE(receiver.messages()[0].encrypted);
+    EXPECT_EQ(receiver.messages()[0].recipients, QStringList({"dora@example.com"}));
+    ASSERT_EQ(receiver.logins().size(), 1);
+    EXPECT_TRUE(receiver.logins()[0].value("tls").toBool());
+    TRegistrySettings reread;
+    reread.Load();
+    ASSERT_EQ(reread.Settings.Accounts.size(), 1);
+    EXPECT_EQ(reread.Settings.Accounts[0].POP3CertSHA256, certificate.Fingerprint);
+    EXPECT_EQ(reread.Settings.Accounts[0].SMTPCertSHA256, certificate.Fingerprint);
+    EXPECT_EQ(reread.Settings.Accounts[0].SMTPSecurity, csStartTLS);
 }
 
 } // namespace

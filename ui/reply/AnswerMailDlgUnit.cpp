@@ -1,5 +1,6 @@
 #include "AnswerMailDlgUnit.h"
 
+#include "CertificateTrustDialog.h"
 #include "MsgBox.h"
 #include "POP3Check.h"
 #include "RegistrySettingsUnit.h"
@@ -278,43 +279,71 @@ bool TAnswerMailDlg::DeliverReply(const TPOP3AccountSettings &account, const Mai
     return m_sender->SendMail(message, error);
 }
 
+TAnswerMailDlg::SendResult TAnswerMailDlg::sendOnce(const TPOP3AccountSettings &account, QString &error)
+{
+    // The operation ends with the delivery, before any question or result box.
+    TServerOperation operation(m_operations, TServerOperationKind::SendMail);
+    if (!operation) {
+        error = TPOP3Checker::BusyText();
+        return SendResult::Busy;
+    }
+    m_sending = true;
+    m_cancelRequested = false;
+    updateSendButton();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    const bool sent = DeliverReply(account, composeReply(account), error);
+    QApplication::restoreOverrideCursor();
+    m_sending = false;
+    updateSendButton();
+    if (m_cancelRequested)
+        return SendResult::Cancelled;
+    return sent ? SendResult::Sent : SendResult::Failed;
+}
+
+bool TAnswerMailDlg::trustRefusedCertificate(TPOP3AccountSettings &account)
+{
+    const CertificateProblem refused = m_sender->RefusedCertificate();
+    if (!refused.CanBeTrusted()
+        || !AskTrustCertificate(this, account.AccountName + QLatin1Char('@') + account.ServerName, refused))
+        return false;
+    // This send uses the trust even when it cannot be kept for the next ones.
+    account.SMTPCertSHA256 = certificateFingerprint(refused.Certificate);
+    if (!m_operations.StoreTrustedCertificate(account, true, refused.Certificate))
+        ErrorBox(TPOP3Checker::CertificateNotStoredText(account));
+    return true;
+}
+
 void TAnswerMailDlg::SendBtnClick()
 {
     const TPOP3Accounts &accounts = m_settings.Settings.Accounts;
     const int index = FromCB->currentIndex() >= 0 ? FromCB->currentData().toInt() : -1;
     if (m_sending || index < 0 || index >= accounts.size())
         return;
-    const TPOP3AccountSettings account = accounts.at(index);
+    TPOP3AccountSettings account = accounts.at(index);
     QString error;
-    bool sent = false;
-    {
-        // The operation ends with the delivery, before the result box.
-        TServerOperation operation(m_operations, TServerOperationKind::SendMail);
-        if (!operation) {
-            ErrorBox(TPOP3Checker::BusyText());
-            return;
-        }
-        m_sending = true;
-        m_cancelRequested = false;
-        updateSendButton();
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        sent = DeliverReply(account, composeReply(account), error);
-        QApplication::restoreOverrideCursor();
-        m_sending = false;
-    }
-    updateSendButton();
-    if (m_cancelRequested) {
+    SendResult result = sendOnce(account, error);
+    // A certificate refused before anything was sent: once the user trusts it, the reply goes at once,
+    // as it was asked to. Asked once per click, so a server that shows a new certificate each time cannot
+    // keep the user in a loop of questions.
+    if (result == SendResult::Failed && trustRefusedCertificate(account))
+        result = sendOnce(account, error);
+    switch (result) {
+    case SendResult::Cancelled:
         QDialog::reject();
         return;
-    }
-    if (sent) {
+    case SendResult::Sent:
         InfoBox(QStringLiteral("Die Nachricht wurde erfolgreich versendet."));
         accept();
         return;
+    case SendResult::Busy:
+        ErrorBox(error);
+        return;
+    case SendResult::Failed:
+        // The dialog stays as it is, so the user can correct and send again.
+        ErrorBox(SendErrorText(error));
+        return;
     }
-    // The dialog stays as it is, so the user can correct and send again.
-    ErrorBox(SendErrorText(error));
 }
 
 void TAnswerMailDlg::CancelBtnClick()

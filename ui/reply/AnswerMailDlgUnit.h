@@ -81,6 +81,12 @@ private:
     MailMessage composeReply(const TPOP3AccountSettings &account) const;
     // The one place a reply is handed to SMTP; it waits for the servers with the window alive.
     bool DeliverReply(const TPOP3AccountSettings &account, const MailMessage &message, QString &error);
+    enum class SendResult { Sent, Failed, Busy, Cancelled };
+    // One delivery as a server operation, with the hourglass; error says why it failed.
+    SendResult sendOnce(const TPOP3AccountSettings &account, QString &error);
+    // After a send refused for the outgoing server's certificate: offers to trust exactly that
+    // certificate; when the user does, it is stored with the account (and set in account). True then.
+    bool trustRefusedCertificate(TPOP3AccountSettings &account);
     void updateSendButton();
     void limitBodyLength(int position, int added);
 
