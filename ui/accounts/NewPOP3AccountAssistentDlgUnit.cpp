@@ -3,6 +3,7 @@
 #include "DialogKeys.h"
 #include "DialogWidgets.h"
 #include "MsgBox.h"
+#include "Paths.h"
 #include "QuarvelIcons.h"
 
 #include <QCheckBox>
@@ -18,8 +19,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-const QString kProductName = QStringLiteral("Quarvel");
 
 // "Kontoname (E-Mail-Adresse):"; without the provider's own word only "Kontoname:".
 QString loginLabel(const QString &word, const QString &providersWord)
@@ -129,7 +128,7 @@ QWidget *TNewPOP3AccountAssistentDlg::createServersPage()
     layout->addSpacing(12);
     SMTPServerText = WrappedLabel(QStringLiteral("Ein SMTP-Server wird für den Postausgang benötigt. Lassen Sie die Angabe "
                                                  "leer damit %1 den eingebauten SMTP-Server verwendet.")
-                                      .arg(kProductName),
+                                      .arg(QLatin1String(platform::kProductName)),
                                   w);
     layout->addWidget(SMTPServerText);
     layout->addWidget(new QLabel(QStringLiteral("Postausgangsserver (SMTP):"), w));

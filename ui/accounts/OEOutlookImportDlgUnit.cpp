@@ -5,6 +5,7 @@
 #include "LinuxImportUnit.h"
 #include "MozImportUnit.h"
 #include "MsgBox.h"
+#include "Paths.h"
 #include "OEImportUnit.h"
 #include "WMImportUnit.h"
 
@@ -30,8 +31,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-const QString kProductName = QStringLiteral("Quarvel");
 
 QString chooseRegFileDialog(QWidget *parent, const QString &current)
 {
@@ -145,7 +144,7 @@ TOEOutlookImportDlg::TOEOutlookImportDlg(const QString &home, QWidget *parent)
         WizardHeader(QStringLiteral("Import aus Microsoft Outlook(Express), Windows Mail und Mozilla-Produkten"),
                      QStringLiteral("Dies ermöglicht den Import der E-Mail-Konten aus MS Outlook (Express), Windows Mail "
                                     "oder Mozilla-Produkten in %1.")
-                         .arg(kProductName),
+                         .arg(QLatin1String(platform::kProductName)),
                      QIcon(), this),
         NB);
     PrevBtn = buttons.Prev;
