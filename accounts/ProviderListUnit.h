@@ -2,6 +2,8 @@
 // The provider list of the new-account assistant: "EProv.ini" beside the program. Section
 // "ProviderIndex" names the providers' sections; each provider section gives its servers and what the
 // provider calls the login name and the password.
+#include "TypeDef.h"
+
 #include <QList>
 #include <QString>
 
@@ -42,3 +44,19 @@ QList<TProvider> ReadProviderFile(const QString &path);
 // (with secureIncoming, the caller sets up TLS accounts, and those are offered too), sorted by name
 // without regard to letter case.
 QList<TProvider> OfferedProviders(const QList<TProvider> &all, bool secureIncoming = false);
+
+// What the user typed into the new-account assistant.
+struct TAssistantEntries {
+    QString EMailAddress;
+    QString POP3Server;
+    QString SMTPServer;
+    QString AccountName;
+    QString Password;
+    bool SMTPAuth = false;
+};
+
+// The mailbox the assistant makes: port 110, one connection attempt, no APOP, the outgoing server only
+// when one was given, the SMTP login the same as the POP3 one. Where the chosen provider (may be null)
+// secures a connection and the field still names its server, that connection is secured with the
+// provider's port (else 995 and 465).
+TPOP3AccountSettings AccountFromAssistant(const TAssistantEntries &entries, const TProviderEntry *provider);

@@ -116,3 +116,75 @@ TEST(ProviderList, TheShippedFileOffersEveryProviderOnceTlsCanBeSetUp)
         EXPECT_TRUE(seen.contains(QString::fromUtf8(name).toLower())) << name;
     EXPECT_EQ(OfferedProviders(all, true).size(), all.size());
 }
+
+TEST(ProviderList, TheAssistantsAccountTakesTheProvidersSecurityForItsOwnServersOnly)
+{
+    TAssistantEntries typed;
+    typed.EMailAddress = QStringLiteral(" anna@alpha.de ");
+    typed.POP3Server = QStringLiteral("pop.alpha.de ");
+    typed.SMTPServer = QStringLiteral("smtp.alpha.de");
+    typed.AccountName = QStringLiteral("anna");
+    typed.Password = QStringLiteral(" geheim ");
+    typed.SMTPAuth = true;
+
+    // Without a provider: the plain account every entry of the assistant makes.
+    TPOP3AccountSettings plain;
+    plain.Active = true;
+    plain.ServerName = QStringLiteral("pop.alpha.de");
+    plain.Port = 110;
+    plain.ServerRetries = 1;
+    plain.AccountName = QStringLiteral("anna");
+    plain.Password = QStringLiteral(" geheim "); // a password is taken as typed
+    plain.UseAPOP = false;
+    plain.UseProviderSMTP = true;
+    plain.SMTPServer = QStringLiteral("smtp.alpha.de");
+    plain.SMTPPort = 25;
+    plain.SMTPEMailAddress = QStringLiteral("anna@alpha.de");
+    plain.SMTPAuth = true;
+    plain.SMTPUsePOP3Data = true;
+    plain.SMTPAccountName = QStringLiteral("anna");
+    plain.SMTPPassword = QStringLiteral(" geheim ");
+    EXPECT_EQ(AccountFromAssistant(typed, nullptr), plain);
+
+    TProviderEntry provider;
+    provider.POP3Server = QStringLiteral("POP.alpha.de");
+    provider.SMTPServer = QStringLiteral("smtp.alpha.de");
+    struct Case {
+        const char *name;
+        bool inboxSSL, outboxSSL;
+        int32_t pop3Port, smtpPort; // in the file; 0: none given
+        const char *pop3Server;     // as typed
+        int32_t wantPort, wantSecurity, wantSmtpPort, wantSmtpSecurity;
+    } cases[] = {
+        {"no secured connection", false, false, 995, 465, "pop.alpha.de", 110, csNone, 25, csNone},
+        {"secured without ports", true, true, 0, 0, "pop.alpha.de", 995, csSSLTLS, 465, csSSLTLS},
+        {"submission port", true, true, 995, 587, "pop.alpha.de", 995, csSSLTLS, 587, csStartTLS},
+        {"secured on the plain port", true, false, 110, 0, "pop.alpha.de", 110, csStartTLS, 25, csNone},
+        {"another incoming server typed", true, true, 995, 465, "pop.anders.de", 110, csNone, 465, csSSLTLS},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        provider.InboxSSL = c.inboxSSL;
+        provider.OutboxSSL = c.outboxSSL;
+        provider.POP3Port = c.pop3Port;
+        provider.SMTPPort = c.smtpPort;
+        TAssistantEntries entries = typed;
+        entries.POP3Server = QLatin1String(c.pop3Server);
+        const TPOP3AccountSettings a = AccountFromAssistant(entries, &provider);
+        EXPECT_EQ(a.ServerName, QLatin1String(c.pop3Server));
+        EXPECT_EQ(a.Port, c.wantPort);
+        EXPECT_EQ(a.POP3Security, c.wantSecurity);
+        EXPECT_EQ(a.SMTPPort, c.wantSmtpPort);
+        EXPECT_EQ(a.SMTPSecurity, c.wantSmtpSecurity);
+        EXPECT_EQ(a.ServerRetries, 1);
+        EXPECT_FALSE(a.UseAPOP);
+    }
+
+    // No outgoing server: none is used, and a provider's secured one does not apply.
+    provider.OutboxSSL = true;
+    typed.SMTPServer.clear();
+    const TPOP3AccountSettings noSmtp = AccountFromAssistant(typed, &provider);
+    EXPECT_FALSE(noSmtp.UseProviderSMTP);
+    EXPECT_EQ(noSmtp.SMTPPort, 25);
+    EXPECT_EQ(noSmtp.SMTPSecurity, csNone);
+}

@@ -1,5 +1,6 @@
 // The account editor and the mailbox list dialog on the offscreen platform: what they show, the enabling
 // rules, what "OK" refuses and what it hands back, and through "Speichern" what the settings store holds.
+#include "AccountDialogsFixture.h"
 #include "CheckBoxGrid.h"
 #include "MainUnit.h"
 #include "ModalDriver.h"
@@ -33,16 +34,6 @@
 
 namespace {
 
-TPOP3AccountSettings account(const QString &name, const QString &server, bool active = true)
-{
-    TPOP3AccountSettings a;
-    a.Active = active;
-    a.ServerName = server;
-    a.AccountName = name;
-    a.Password = QStringLiteral("pw-") + name;
-    return a;
-}
-
 // A full record with separate SMTP credentials, the SMS notice and the security choices set.
 TPOP3AccountSettings fullAccount()
 {
@@ -70,61 +61,6 @@ void leaveField(QWidget *w)
     QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
     QApplication::sendEvent(w, &out);
 }
-
-void showActive(QWidget *w)
-{
-    w->show();
-    QApplication::setActiveWindow(w);
-    ASSERT_TRUE(QTest::qWaitForWindowActive(w));
-}
-
-QStringList texts(const RecordingMessageBox &box)
-{
-    QStringList out;
-    for (const auto &s : box.shown)
-        out << s.text;
-    return out;
-}
-
-// A main window on a private profile, for the coordinator the dialogs work with.
-class AccountDialogsTest : public ::testing::Test {
-protected:
-    void start(const TPOP3Accounts &accounts = {}, const TPOP3Check &check = {})
-    {
-        TRegistrySettings s;
-        s.Load();
-        s.Settings.FirstStart = false;
-        s.Settings.POP3Check = check;
-        s.Settings.Accounts = accounts;
-        s.Save();
-        main = std::make_unique<TMain>(quietOptions());
-    }
-    std::unique_ptr<TPOP3AccountsCfg> editor()
-    {
-        return std::make_unique<TPOP3AccountsCfg>(main->Checker());
-    }
-    std::unique_ptr<TPOP3Cfg> listDialog()
-    {
-        return std::make_unique<TPOP3Cfg>(main->Settings(), main->Checker(),
-                                          [this](const QString &file) { played << file; });
-    }
-    // What the store holds now, read by a fresh store object.
-    static TPOP3Accounts storedAccounts(TPOP3Check *check = nullptr)
-    {
-        TRegistrySettings s;
-        TPOP3Check c;
-        TPOP3Accounts a;
-        s.LoadPOP3Settings(c, a);
-        if (check)
-            *check = c;
-        return a;
-    }
-
-    TestProfile profile;
-    RecordingMessageBox box{IDYES};
-    std::unique_ptr<TMain> main;
-    QStringList played;
-};
 
 // --- the editor ---
 
@@ -625,7 +561,8 @@ TEST_F(AccountDialogsTest, TheListShowsTheStoredAccountsAndCheckOptions)
     EXPECT_FALSE(grid->GetChecked(0, 2));
     EXPECT_TRUE(dlg->EditAccountBtn->isEnabled());
     EXPECT_TRUE(dlg->RemoveAccountBtn->isEnabled());
-    EXPECT_FALSE(dlg->OEImportBtn->isEnabled());
+    EXPECT_TRUE(dlg->OEImportBtn->isEnabled());
+    EXPECT_EQ(dlg->OEImportBtn->text(), QStringLiteral("Import von E-Mail-Konten..."));
     EXPECT_EQ(dlg->AddAccountBtn->toolTip(), QStringLiteral("E-Mail Konto hinzufügen."));
 
     EXPECT_TRUE(dlg->EmailCheck->isChecked());
@@ -716,8 +653,9 @@ TEST_F(AccountDialogsTest, AddChangeDeleteAndActivateReachTheStoreOnlyWithSpeich
     auto dlg = listDialog();
     TCheckBoxGrid *grid = dlg->AccountsGrid;
 
-    // Add: the editor opens blank as "Neues Postfach".
+    // Add, declining the assistant: the editor opens blank as "Neues Postfach".
     QString addCaption;
+    declineNextAssistant();
     onNextDialog<TPOP3AccountsCfg>([&](TPOP3AccountsCfg *ed) {
         addCaption = ed->windowTitle();
         ed->POP3ServerAddressEdit->setText(QStringLiteral("d.example.test"));

@@ -1,5 +1,6 @@
 // The account editor's login test and the mailbox list dialog against a private Dovecot, through the real
 // main window and its coordinator.
+#include "AccountDialogsFixture.h"
 #include "CheckBoxGrid.h"
 #include "DelayProxy.h"
 #include "MainDovecotFixture.h"
@@ -12,6 +13,8 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTimer>
 
 namespace {
@@ -137,6 +140,7 @@ TEST_F(MainDovecotTest, AMailboxAddedInTheDialogIsCheckedAtTheNextManualCheck)
     EXPECT_EQ(listed(main), (QStringList{QStringLiteral("1:alt1"), QStringLiteral("2:alt2")}));
 
     onNextDialog<TPOP3Cfg>([&](TPOP3Cfg *dlg) {
+        declineNextAssistant();
         onNextDialog<TPOP3AccountsCfg>([&](TPOP3AccountsCfg *ed) {
             fillIncoming(*ed, server->host(), server->port(), QStringLiteral("neu"), QStringLiteral("pw-neu"));
             ed->OKBtn->click();
@@ -157,6 +161,35 @@ TEST_F(MainDovecotTest, AMailboxAddedInTheDialogIsCheckedAtTheNextManualCheck)
     main.actAccounts->trigger();
     main.ManualCheck();
     EXPECT_EQ(listed(main), QStringList{QStringLiteral("1:neu1")});
+    EXPECT_TRUE(box.shown.isEmpty()) << box.shown.at(0).text.toStdString();
+}
+
+TEST_F(MainDovecotTest, AnAccountImportedFromThunderbirdIsCheckedAtTheNextManualCheck)
+{
+    mailbox(QStringLiteral("tb"), {"tb1", "tb2"});
+    writeProfile({});
+    QTemporaryDir home;
+    writeThunderbird(home.path(), {{QStringLiteral("default"), QStringLiteral("x.default"),
+                                    pop3Prefs(1, QStringLiteral("Vom Thunderbird"), server->host(), server->port(),
+                                              QStringLiteral("tb"))}});
+    TMain main(options(false));
+    onNextDialog<TPOP3Cfg>([&](TPOP3Cfg *dlg) {
+        dlg->ImportHome = home.path();
+        onNextDialog<TOEOutlookImportDlg>([](TOEOutlookImportDlg *w) {
+            w->mozRB->setChecked(true);
+            w->NextBtn->click(); // the profile page
+            w->NextBtn->click(); // its accounts, all ticked: on to the passwords
+            typePasswords(*w, {QStringLiteral("pw-tb")});
+            w->NextBtn->click();
+            w->NextBtn->click(); // "Fertig stellen"
+        });
+        dlg->OEImportBtn->click();
+        dlg->SaveBtn->click();
+    });
+    main.actAccounts->trigger();
+    ASSERT_EQ(main.Checker().Accounts.size(), 1);
+    main.ManualCheck();
+    EXPECT_EQ(listed(main), (QStringList{QStringLiteral("1:tb1"), QStringLiteral("2:tb2")}));
     EXPECT_TRUE(box.shown.isEmpty()) << box.shown.at(0).text.toStdString();
 }
 

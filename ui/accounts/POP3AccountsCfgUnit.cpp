@@ -8,9 +8,9 @@
 #include "POP3Check.h"
 #include "ZirpelSendClassUnit.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFocusEvent>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -61,14 +61,6 @@ bool hasLineBreak(const QString &text)
 {
     return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n')) || text.contains(QChar(0));
 }
-
-// Restores the normal cursor however the test ends.
-struct TBusyCursor {
-    TBusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~TBusyCursor() { QApplication::restoreOverrideCursor(); }
-    TBusyCursor(const TBusyCursor &) = delete;
-    TBusyCursor &operator=(const TBusyCursor &) = delete;
-};
 
 } // namespace
 

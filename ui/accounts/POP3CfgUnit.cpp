@@ -3,9 +3,13 @@
 #include "CheckBoxGrid.h"
 #include "DialogKeys.h"
 #include "DialogWidgets.h"
-#include "MsgBox.h"
-#include "POP3AccountsCfgUnit.h"
+#include "ImportRecords.h"
 #include "ListGrid.h"
+#include "MsgBox.h"
+#include "NewPOP3AccountAssistentDlgUnit.h"
+#include "OEOutlookImportDlgUnit.h"
+#include "POP3AccountsCfgUnit.h"
+#include "ProviderListUnit.h"
 #include "RegistrySettingsUnit.h"
 
 #include <QCheckBox>
@@ -48,7 +52,8 @@ QString AccountRowText(const TPOP3AccountSettings &account)
 
 TPOP3Cfg::TPOP3Cfg(TRegistrySettings &settings, TPOP3Checker &checker, std::function<void(const QString &)> playSound,
                    QWidget *parent)
-    : QDialog(parent), m_settings(settings), m_checker(checker), m_playSound(std::move(playSound))
+    : QDialog(parent), ProviderFile(ProviderFilePath()), m_settings(settings), m_checker(checker),
+      m_playSound(std::move(playSound))
 {
     setWindowTitle(kAccountsDialogCaption);
     setModal(true);
@@ -61,12 +66,11 @@ TPOP3Cfg::TPOP3Cfg(TRegistrySettings &settings, TPOP3Checker &checker, std::func
     Pages->addTab(CheckPage, QStringLiteral("Überprüfung"));
 
     OEImportBtn = new QPushButton(QStringLiteral("Import von E-Mail-Konten..."), this);
-    // The import wizard is not part of the program yet.
-    OEImportBtn->setEnabled(false);
     SaveBtn = new QPushButton(QStringLiteral("Speichern"), this);
     CancelBtn = new QPushButton(QStringLiteral("Abbrechen"), this);
     for (QPushButton *b : {OEImportBtn, SaveBtn, CancelBtn})
         b->setAutoDefault(false);
+    connect(OEImportBtn, &QPushButton::clicked, this, &TPOP3Cfg::OEImportBtnClick);
     connect(SaveBtn, &QPushButton::clicked, this, &TPOP3Cfg::SaveBtnClick);
     connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
 
@@ -311,15 +315,38 @@ TPOP3Accounts TPOP3Cfg::ListedAccounts() const
 
 void TPOP3Cfg::AddAccountBtnClick()
 {
-    // Until the new-account assistant is part of the program, a new account starts in the editor.
+    TNewPOP3AccountAssistentDlg assistant(ProviderFile, this);
+    if (assistant.exec() != QDialog::Accepted)
+        return;
+    if (!assistant.Declined()) {
+        AppendAccount(assistant.Account());
+        return;
+    }
+    // Declined: a blank account in the editor instead.
     TPOP3AccountsCfg editor(m_checker, this);
     editor.setWindowTitle(kNewAccountCaption);
     editor.exec();
     if (!editor.Accepted())
         return;
-    TPOP3AccountSettings account = editor.Account();
-    account.Active = true;
-    AppendAccount(account);
+    AppendAccount(editor.Account());
+}
+
+void TPOP3Cfg::OEImportBtnClick()
+{
+    TOEOutlookImportDlg wizard(ImportHome, this);
+    if (wizard.exec() == QDialog::Accepted) {
+        for (const TOEMailBox &box : wizard.ChosenAccounts()) {
+            const TPOP3AccountSettings account = AccountFromMailBox(box);
+            const QString text = AccountRowText(account);
+            if (AccountsGrid->FindRow(0, text, false) > 0) {
+                ErrorBox(kAccountExistsText.arg(text));
+                continue;
+            }
+            addRow(account);
+        }
+    }
+    AccountsGrid->ClearSortMarkers();
+    UpdateButtons();
 }
 
 void TPOP3Cfg::EditAccountBtnClick()

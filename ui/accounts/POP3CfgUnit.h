@@ -24,6 +24,9 @@ class TRegistrySettings;
 inline const QString kAccountsDialogCaption = QStringLiteral("POP3-Postfächer");
 // %1 the row's text.
 inline const QString kDeleteAccountQuestion = QStringLiteral("Möchten Sie das E-Mail-Konto \"%1\" wirklich löschen?");
+// %1 the row's text.
+inline const QString kAccountExistsText =
+    QStringLiteral("Das E-Mail-Konto %1 konnte nicht importiert werden, da es bereits vorhanden ist.");
 // %1 the settings file.
 inline const QString kAccountsNotSavedText = QStringLiteral(
     "Die POP3-Postfächer konnten nicht gespeichert werden, da die Einstellungsdatei \"%1\" nicht beschrieben "
@@ -43,6 +46,11 @@ public:
     bool Saved = false;
     bool ClosedBySave = false;
 
+    // Where the import looks for the mail programs of this system (empty: the user's home folder), and
+    // the provider list of the new-account assistant.
+    QString ImportHome;
+    QString ProviderFile;
+
     // The sound file chooser, given the current path; an empty answer means cancelled. It opens Qt's
     // file dialog; tests answer it instead.
     std::function<QString(const QString &current)> ChooseSoundFile;
@@ -56,6 +64,7 @@ public:
 
     // Handlers, named by their controls.
     void AddAccountBtnClick();
+    void OEImportBtnClick();
     void EditAccountBtnClick();
     void RemoveAccountBtnClick();
     void SaveBtnClick();

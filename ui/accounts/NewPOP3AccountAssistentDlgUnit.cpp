@@ -1,0 +1,302 @@
+#include "NewPOP3AccountAssistentDlgUnit.h"
+
+#include "DialogKeys.h"
+#include "DialogWidgets.h"
+#include "MsgBox.h"
+#include "Paths.h"
+#include "QuarvelIcons.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QSignalBlocker>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+// "Kontoname (E-Mail-Adresse):"; without the provider's own word only "Kontoname:".
+QString loginLabel(const QString &word, const QString &providersWord)
+{
+    if (providersWord.isEmpty())
+        return word + QLatin1Char(':');
+    return QStringLiteral("%1 (%2):").arg(word, providersWord);
+}
+
+} // namespace
+
+TNewPOP3AccountAssistentDlg::TNewPOP3AccountAssistentDlg(const QString &providerFile, QWidget *parent)
+    : QDialog(parent)
+{
+    setWindowTitle(kAssistantCaption);
+    setModal(true);
+
+    Notebook = new QStackedWidget(this);
+    Notebook->addWidget(createStartPage());
+    Notebook->addWidget(createProviderPage());
+    Notebook->addWidget(createServersPage());
+    Notebook->addWidget(createLoginPage());
+    Notebook->addWidget(createFinishPage());
+
+    const TWizardButtons buttons = LayOutWizard(
+        this,
+        WizardHeader(QStringLiteral("Ein neues Postfach einrichten"),
+                     QStringLiteral("Zur einfachen Einrichtung von E-Mail-Konten sollten Sie diesen Assistenten verwenden."),
+                     ProgramIcon(), this),
+        Notebook);
+    PrevBtn = buttons.Prev;
+    NextBtn = buttons.Next;
+    CancelBtn = buttons.Cancel;
+    connect(NextBtn, &QPushButton::clicked, this, &TNewPOP3AccountAssistentDlg::NextBtnClick);
+    connect(PrevBtn, &QPushButton::clicked, this, &TNewPOP3AccountAssistentDlg::PrevBtnClick);
+    EnterMovesToNextControl(this);
+
+    // Providers whose incoming server wants a secured connection become TLS accounts.
+    m_providers = OfferedProviders(ReadProviderFile(providerFile), true);
+    {
+        const QSignalBlocker quiet(ProvidersCB);
+        for (const TProvider &p : m_providers)
+            ProvidersCB->addItem(p.Name);
+        ProvidersCB->addItem(kOtherProvider);
+        ProvidersCB->setCurrentIndex(0);
+    }
+    connect(ProvidersCB, &QComboBox::currentIndexChanged, this, &TNewPOP3AccountAssistentDlg::ProvidersCBChange);
+    ProvidersCBChange();
+    Notebook->setCurrentIndex(pgStart);
+    NotebookPageChanged();
+    resize(500, 400);
+}
+
+QWidget *TNewPOP3AccountAssistentDlg::createStartPage()
+{
+    QVBoxLayout *layout = nullptr;
+    QWidget *w = WizardPage(this, &layout);
+    layout->addWidget(WrappedLabel(QStringLiteral("Dieser Assistent wird Ihnen helfen ein neues E-Mail-Konto einzurichten."), w));
+    layout->addSpacing(12);
+    layout->addWidget(WrappedLabel(QStringLiteral("Klicken Sie auf \"Weiter\", um die Einrichtung des Kontos zu beginnen "
+                                                  "oder auf \"Abbrechen\", um diesen Assistenten zu beenden."),
+                                   w));
+    layout->addStretch(1);
+    CheckBox2 = new QCheckBox(QStringLiteral(" Ich möchte diesen Assistenten nicht verwenden."), w);
+    connect(CheckBox2, &QCheckBox::toggled, this, &TNewPOP3AccountAssistentDlg::CheckBox2Click);
+    layout->addWidget(CheckBox2);
+    return w;
+}
+
+QWidget *TNewPOP3AccountAssistentDlg::createProviderPage()
+{
+    QVBoxLayout *layout = nullptr;
+    QWidget *w = WizardPage(this, &layout);
+    layout->addWidget(WrappedLabel(QStringLiteral("Bitte wählen Sie Ihren E-Mail-Provider aus untenstehender Liste."), w));
+    layout->addSpacing(8);
+    layout->addWidget(new QLabel(QStringLiteral("E-Mail-Provider:"), w));
+    ProvidersCB = new QComboBox(w);
+    layout->addWidget(ProvidersCB);
+    layout->addSpacing(8);
+    layout->addWidget(new QLabel(QStringLiteral("Ihre E-Mail-Adresse:"), w));
+    EMailAddressEdit = new QLineEdit(w);
+    layout->addWidget(EMailAddressEdit);
+    auto *example = new QLabel(QStringLiteral("(z. B. name@anbieter.de)"), w);
+    example->setEnabled(false);
+    layout->addWidget(example);
+    layout->addStretch(1);
+    return w;
+}
+
+QWidget *TNewPOP3AccountAssistentDlg::createServersPage()
+{
+    QVBoxLayout *layout = nullptr;
+    QWidget *w = WizardPage(this, &layout);
+    auto *type = new QHBoxLayout;
+    type->addWidget(new QLabel(QStringLiteral("Der Posteingangsserver ist ein "), w));
+    AccountTypeCB = new QComboBox(w);
+    AccountTypeCB->addItems({QStringLiteral("POP3"), QStringLiteral("AOL"), QStringLiteral("HTTP-Mail"), QStringLiteral("IMAP")});
+    connect(AccountTypeCB, &QComboBox::currentIndexChanged, this, &TNewPOP3AccountAssistentDlg::AccountTypeCBChange);
+    type->addWidget(AccountTypeCB);
+    type->addWidget(new QLabel(QStringLiteral("Server."), w));
+    type->addStretch(1);
+    layout->addLayout(type);
+    layout->addSpacing(8);
+    layout->addWidget(WrappedLabel(QStringLiteral("Posteingangsserver (POP3-Server, IMAP-Server, AOL, URL für HTTP-Mail):"), w));
+    POP3ServerEdit = new QLineEdit(w);
+    layout->addWidget(POP3ServerEdit);
+    layout->addSpacing(12);
+    SMTPServerText = WrappedLabel(QStringLiteral("Ein SMTP-Server wird für den Postausgang benötigt. Lassen Sie die Angabe "
+                                                 "leer damit %1 den eingebauten SMTP-Server verwendet.")
+                                      .arg(QLatin1String(platform::kProductName)),
+                                  w);
+    layout->addWidget(SMTPServerText);
+    layout->addWidget(new QLabel(QStringLiteral("Postausgangsserver (SMTP):"), w));
+    SMTPServerEdit = new QLineEdit(w);
+    layout->addWidget(SMTPServerEdit);
+    layout->addStretch(1);
+    return w;
+}
+
+QWidget *TNewPOP3AccountAssistentDlg::createLoginPage()
+{
+    QVBoxLayout *layout = nullptr;
+    QWidget *w = WizardPage(this, &layout);
+    layout->addWidget(WrappedLabel(QStringLiteral("Geben Sie den Kontonamen und das Kennwort ein, die Sie von Ihrem "
+                                                  "Internetdienstanbieter erhalten haben."),
+                                   w));
+    layout->addSpacing(8);
+    AccountNameLabel = new QLabel(w);
+    layout->addWidget(AccountNameLabel);
+    AccountNameEdit = new QLineEdit(w);
+    layout->addWidget(AccountNameEdit);
+    PasswordLabel = new QLabel(w);
+    layout->addWidget(PasswordLabel);
+    PasswordEdit = new QLineEdit(w);
+    MaskWithStars(PasswordEdit);
+    layout->addWidget(PasswordEdit);
+    layout->addSpacing(8);
+    SMTPAuthChkBox = new QCheckBox(QStringLiteral("SMTP-Authentifizierung notwendig."), w);
+    layout->addWidget(SMTPAuthChkBox);
+    layout->addStretch(1);
+    return w;
+}
+
+QWidget *TNewPOP3AccountAssistentDlg::createFinishPage()
+{
+    QVBoxLayout *layout = nullptr;
+    QWidget *w = WizardPage(this, &layout);
+    layout->addWidget(WrappedLabel(
+        QStringLiteral("Alle Informationen zur Einrichtung des gewünschten Kontos wurden vollständig eingegeben.\n\n\n"
+                       "Klicken Sie auf \"Fertig stellen\", um die Einstellungen zu speichern.\n\n\n"
+                       "Weitere Einstellungen zum Konto können Sie vornehmen, in dem Sie das angelegte Konto ändern."),
+        w));
+    layout->addStretch(1);
+    return w;
+}
+
+void TNewPOP3AccountAssistentDlg::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        ProvidersCBChange();
+}
+
+bool TNewPOP3AccountAssistentDlg::Declined() const
+{
+    return CheckBox2->isChecked();
+}
+
+int TNewPOP3AccountAssistentDlg::CurrentPage() const
+{
+    return Notebook->currentIndex();
+}
+
+const TProviderEntry *TNewPOP3AccountAssistentDlg::SelectedProvider() const
+{
+    const int index = ProvidersCB->currentIndex();
+    return index >= 0 && index < m_providers.size() ? &m_providers.at(index).Entry : nullptr;
+}
+
+TPOP3AccountSettings TNewPOP3AccountAssistentDlg::Account() const
+{
+    TAssistantEntries e;
+    e.EMailAddress = EMailAddressEdit->text();
+    e.POP3Server = POP3ServerEdit->text();
+    e.SMTPServer = SMTPServerEdit->text();
+    e.AccountName = AccountNameEdit->text();
+    e.Password = PasswordEdit->text();
+    e.SMTPAuth = SMTPAuthChkBox->isChecked();
+    return AccountFromAssistant(e, SelectedProvider());
+}
+
+void TNewPOP3AccountAssistentDlg::ProvidersCBChange()
+{
+    const TProviderEntry *p = SelectedProvider();
+    {
+        const QSignalBlocker quiet(AccountTypeCB);
+        const int type = p ? p->AccountType : 0;
+        AccountTypeCB->setCurrentIndex(type >= 0 && type < AccountTypeCB->count() ? type : 0);
+    }
+    POP3ServerEdit->setText(p ? p->POP3Server : QString());
+    SMTPServerEdit->setText(p ? p->SMTPServer : QString());
+    AccountNameLabel->setText(loginLabel(QStringLiteral("Kontoname"), p ? p->AccountNameLabel : QString()));
+    PasswordLabel->setText(loginLabel(QStringLiteral("Kennwort"), p ? p->PasswordLabel : QString()));
+    AccountNameEdit->clear();
+    PasswordEdit->clear();
+    SMTPAuthChkBox->setChecked(p && p->SMTPAuth);
+    AccountTypeCBChange();
+}
+
+void TNewPOP3AccountAssistentDlg::AccountTypeCBChange()
+{
+    if (AccountTypeCB->currentIndex() == 0)
+        return;
+    {
+        const QSignalBlocker quiet(AccountTypeCB);
+        AccountTypeCB->setCurrentIndex(0);
+    }
+    ErrorBox(kOnlyPop3Text);
+}
+
+bool TNewPOP3AccountAssistentDlg::fieldFault(const QString &text, QWidget *field)
+{
+    ErrorBox(text);
+    field->setFocus();
+    return false;
+}
+
+bool TNewPOP3AccountAssistentDlg::checkPage(int page)
+{
+    switch (page) {
+    case pgProvider:
+        if (EMailAddressEdit->text().trimmed().isEmpty())
+            return fieldFault(kNoAddressText, EMailAddressEdit);
+        break;
+    case pgServers:
+        if (POP3ServerEdit->text().trimmed().isEmpty())
+            return fieldFault(kNoIncomingServerText, POP3ServerEdit);
+        break;
+    case pgLogin:
+        if (AccountNameEdit->text().trimmed().isEmpty())
+            return fieldFault(kNoLoginNameText, AccountNameEdit);
+        if (PasswordEdit->text().isEmpty())
+            return fieldFault(kNoLoginPasswordText, PasswordEdit);
+        break;
+    default:
+        break;
+    }
+    return true;
+}
+
+void TNewPOP3AccountAssistentDlg::NextBtnClick()
+{
+    const int current = CurrentPage();
+    if (Declined() || current == pgFinish) {
+        accept();
+        return;
+    }
+    if (!checkPage(current))
+        return;
+    Notebook->setCurrentIndex(current + 1);
+    NotebookPageChanged();
+}
+
+void TNewPOP3AccountAssistentDlg::PrevBtnClick()
+{
+    if (CurrentPage() > pgStart)
+        Notebook->setCurrentIndex(CurrentPage() - 1);
+    NotebookPageChanged();
+}
+
+void TNewPOP3AccountAssistentDlg::NotebookPageChanged()
+{
+    PrevBtn->setEnabled(CurrentPage() > pgStart);
+    NextBtn->setText(CurrentPage() == pgFinish || Declined() ? kWizardFinishCaption : kWizardNextCaption);
+}
+
+void TNewPOP3AccountAssistentDlg::CheckBox2Click()
+{
+    NotebookPageChanged();
+    CancelBtn->setEnabled(!Declined());
+}

@@ -1,0 +1,78 @@
+#pragma once
+// "Assistent zum Einrichten von Postfächern": five pages that lead a new user through one POP3 account,
+// with the servers of known providers filled in from the provider file. It stores nothing; whoever opened
+// it takes Account() after a run that ended with OK, or opens the account editor when it was declined.
+#include "ProviderListUnit.h"
+#include "TypeDef.h"
+
+#include <QDialog>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QStackedWidget;
+
+inline const QString kAssistantCaption = QStringLiteral("Assistent zum Einrichten von Postfächern");
+inline const QString kOtherProvider = QStringLiteral("Anderer");
+inline const QString kOnlyPop3Text = QStringLiteral("Quarvel kann nur POP3-E-Mail-Konten prüfen.");
+inline const QString kNoAddressText = QStringLiteral("Bitte geben Sie Ihre E-Mail-Adresse ein!");
+inline const QString kNoIncomingServerText = QStringLiteral("Bitte geben Sie den Posteingangsserver ein!");
+inline const QString kNoLoginNameText = QStringLiteral("Bitte geben Sie den Kontonamen ein!");
+inline const QString kNoLoginPasswordText = QStringLiteral("Bitte geben Sie das Kennwort ein!");
+
+class TNewPOP3AccountAssistentDlg : public QDialog {
+    Q_OBJECT
+public:
+    enum TPage { pgStart = 0, pgProvider = 1, pgServers = 2, pgLogin = 3, pgFinish = 4 };
+
+    // Reads the providers of this file once (a missing or unreadable one offers only "Anderer").
+    explicit TNewPOP3AccountAssistentDlg(const QString &providerFile = ProviderFilePath(), QWidget *parent = nullptr);
+
+    // " Ich möchte diesen Assistenten nicht verwenden." was ticked.
+    bool Declined() const;
+    // The account the entries make.
+    TPOP3AccountSettings Account() const;
+    int CurrentPage() const;
+    // The provider chosen in the list; null for "Anderer".
+    const TProviderEntry *SelectedProvider() const;
+
+    // Handlers, named by their controls.
+    void ProvidersCBChange();
+    void AccountTypeCBChange();
+    void NextBtnClick();
+    void PrevBtnClick();
+    void NotebookPageChanged();
+    void CheckBox2Click();
+
+    // Controls, by their names.
+    QStackedWidget *Notebook = nullptr;
+    QCheckBox *CheckBox2 = nullptr;
+    QComboBox *ProvidersCB = nullptr;
+    QLineEdit *EMailAddressEdit = nullptr;
+    QComboBox *AccountTypeCB = nullptr;
+    QLineEdit *POP3ServerEdit = nullptr;
+    QLabel *SMTPServerText = nullptr;
+    QLineEdit *SMTPServerEdit = nullptr;
+    QLabel *AccountNameLabel = nullptr, *PasswordLabel = nullptr;
+    QLineEdit *AccountNameEdit = nullptr;
+    QLineEdit *PasswordEdit = nullptr;
+    QCheckBox *SMTPAuthChkBox = nullptr;
+    QPushButton *PrevBtn = nullptr, *NextBtn = nullptr, *CancelBtn = nullptr;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    QWidget *createStartPage();
+    QWidget *createProviderPage();
+    QWidget *createServersPage();
+    QWidget *createLoginPage();
+    QWidget *createFinishPage();
+    // The page's check; on a fault its box, and the focus to the field.
+    bool checkPage(int page);
+    bool fieldFault(const QString &text, QWidget *field);
+
+    QList<TProvider> m_providers; // the offered ones, in the list's order; "Anderer" follows them
+};
