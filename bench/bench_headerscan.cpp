@@ -173,7 +173,7 @@ int main(int argc, char **argv)
                     return 1;
         relayed = proxy.Measured();
         if (tls) {
-            const bench::DelayProxy::Figures more = tlsProxy.Measured();
+            const testservers::DelayProxy::Figures more = tlsProxy.Measured();
             relayed.MeanDelayMs = (relayed.MeanDelayMs * relayed.Chunks + more.MeanDelayMs * more.Chunks)
                 / std::max<qint64>(1, relayed.Chunks + more.Chunks);
             relayed.MaxDelayMs = std::max(relayed.MaxDelayMs, more.MaxDelayMs);
