@@ -641,7 +641,7 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
         }
     };
     // A server that offers PIPELINING and then stays silent may not take commands ahead after all: the
-    // rest of the scan waits for each reply.
+    // message it did not answer is read again, and the rest of the scan waits for each reply.
     bool ahead = m_options.Pipelining;
 
     loadListings();
@@ -757,16 +757,18 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
             return giveUp(errorText, code);
         if (inStep)
             continue;
-        // The session failed while message `next` was being read: that message is left out and the
-        // scan goes on with the following one in a new session.
+        // The session failed while message `next` was being read: that message is left out, as when it
+        // is read alone, and the scan goes on with the following one in a new session.
         bool ignored = false;
         TakeClientError(ignored, code, errorText);
         CountTimeout(spend);
-        if (m_client->lastError() == Pop3Client::Error::TimedOut && m_client->pipelining())
+        const bool readAgain = m_client->lastError() == Pop3Client::Error::TimedOut && m_client->pipelining();
+        if (readAgain)
             ahead = false;
         Disconnect();
         header.reset();
-        ++next;
+        if (!readAgain)
+            ++next;
         if (BudgetSpent(spend))
             return giveUp(BudgetText(spend), 0);
         if (++failuresInRow >= kMaxFailuresInRow)

@@ -19,7 +19,8 @@
 // By default the client must read every reply before it writes the next command. With readsAhead set,
 // the server takes commands ahead as a pipelining one does: a line written while server lines are still
 // due is matched against the next client line of the script after them (those server lines stay due, as
-// replies already on their way); one written while a Drop is due is lost with the connection. The
+// replies already on their way); one written while the connection's end is due (a Drop, or the Accept or
+// Refuse of the next connection) is lost with the connection. The
 // transcript keeps the real order, so a test sees how far the commands ran ahead of the replies.
 #include "LineSocket.h"
 
