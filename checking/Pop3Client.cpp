@@ -311,19 +311,28 @@ bool Pop3Client::multiLineCommand(const QByteArray &line, QByteArray *data)
     return simpleCommand(line) && collectMultiLine(data);
 }
 
-bool Pop3Client::listingCommand(const QByteArray &line,
-                                const std::function<void(int n, const QByteArray &word)> &add)
+template <typename T>
+bool Pop3Client::listingCommand(const QByteArray &line, QMap<int, T> *out,
+                                const std::function<std::optional<T>(const QByteArray &word)> &parse)
 {
-    if (!simpleCommand(line))
+    out->clear();
+    BusyGuard busy(this);
+    if (!busy || !requireSession() || !simpleCommand(line))
         return false;
     const int highest = m_sessionCount >= 0 ? m_sessionCount : kMaxListedMessages;
-    return readMultiLine([&add, highest](const QByteArray &l) {
+    QMap<int, T> listing;
+    const bool ok = readMultiLine([&](const QByteArray &l) {
         const QByteArrayList w = words(l);
         bool numeric = false;
         const int n = w.size() >= 2 ? w.first().toInt(&numeric) : 0;
-        if (numeric && n >= 1 && n <= highest)
-            add(n, w.at(1));
+        if (!numeric || n < 1 || n > highest)
+            return;
+        if (std::optional<T> value = parse(w.at(1)))
+            listing.insert(n, std::move(*value));
     });
+    if (ok)
+        *out = std::move(listing);
+    return ok;
 }
 
 bool Pop3Client::requireSession()
@@ -548,36 +557,22 @@ bool Pop3Client::noop()
 
 bool Pop3Client::uidl(QMap<int, QByteArray> *uids)
 {
-    uids->clear();
-    BusyGuard busy(this);
-    if (!busy || !requireSession())
-        return false;
-    QMap<int, QByteArray> listing;
-    const bool ok = listingCommand("UIDL", [&listing](int n, const QByteArray &uid) {
-        if (uid.size() <= kMaxUidLength)
-            listing.insert(n, uid);
+    return listingCommand<QByteArray>("UIDL", uids, [](const QByteArray &uid) -> std::optional<QByteArray> {
+        if (uid.size() > kMaxUidLength)
+            return std::nullopt;
+        return uid;
     });
-    if (ok)
-        *uids = std::move(listing);
-    return ok;
 }
 
 bool Pop3Client::list(QMap<int, qint64> *sizes)
 {
-    sizes->clear();
-    BusyGuard busy(this);
-    if (!busy || !requireSession())
-        return false;
-    QMap<int, qint64> listing;
-    const bool ok = listingCommand("LIST", [&listing](int n, const QByteArray &word) {
+    return listingCommand<qint64>("LIST", sizes, [](const QByteArray &word) -> std::optional<qint64> {
         bool numeric = false;
         const qint64 size = word.toLongLong(&numeric);
-        if (numeric && size >= 0)
-            listing.insert(n, size);
+        if (!numeric || size < 0)
+            return std::nullopt;
+        return size;
     });
-    if (ok)
-        *sizes = std::move(listing);
-    return ok;
 }
 
 bool Pop3Client::uidl(int n, QByteArray *uid)

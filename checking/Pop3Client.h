@@ -40,6 +40,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class Pop3Client {
 public:
@@ -272,9 +273,11 @@ private:
     bool multiLineCommand(const QByteArray &line, QByteArray *data);
     // Reads the rest of a multi-line reply into *data with CR LF after every line.
     bool collectMultiLine(QByteArray *data);
-    // A listing command (UIDL, LIST): each line that reads as "number word", with a number from 1 up to
-    // the session's count, goes to add.
-    bool listingCommand(const QByteArray &line, const std::function<void(int n, const QByteArray &word)> &add);
+    // A listing command (UIDL, LIST) into *out: each line that reads as "number word", with a number from
+    // 1 up to the session's count and a word that parse takes.
+    template <typename T>
+    bool listingCommand(const QByteArray &line, QMap<int, T> *out,
+                        const std::function<std::optional<T>(const QByteArray &word)> &parse);
     bool checkNumber(int n);
     bool requireSession();
     bool setError(Error error, const QString &text);
