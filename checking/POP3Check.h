@@ -247,8 +247,8 @@ private:
                    const std::optional<Pop3Client::BatchReply> &refusal);
     // DELE n was accepted: the session's listing and count of deletions follow.
     void NoteDeleted(int n);
-    // Takes back the deletions accepted in this session after the first `keep` of them (RSET, then DELE
-    // again for the first `keep`); false (the session dropped) when that fails.
+    // Takes back every deletion of this session (RSET) and deletes the numbers in keep again; false, with
+    // the session dropped and nothing of it carried out, when that fails.
     bool KeepOnlyDeletions(const QList<int> &keep);
     void ClearSession();
     void WaitMs(int ms);

@@ -20,8 +20,9 @@
 //
 // Nothing a server sends can make the client wait or collect without end: every line has the read
 // time-out, every whole reply (status line and listing) the reply deadline, and every multi-line reply a
-// size that fits it (the capability listing a few KiB, a header block 4 MiB, a UIDL listing in proportion
-// to the session's STAT count, other replies maxReplySize()). setDeadline() caps all waits at once.
+// size that fits it (the capability listing a few KiB, a header block 4 MiB, a UIDL or LIST listing in
+// proportion to the session's STAT count, other replies maxReplySize()). setDeadline() caps all waits at
+// once.
 //
 // Thread use: all calls come from one thread at a time (the one that connected, for the default
 // transport), except abort(), which any thread may call. A call made while another operation of the same
