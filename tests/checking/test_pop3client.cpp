@@ -882,6 +882,8 @@ TEST_P(BatchFailureTest, EndsTheSession)
     fake->play(pipeliningLoginSteps());
     ASSERT_TRUE(client.connect());
     client.setMaxHeaderSize(100);
+    client.setReadTimeout(200);
+    client.setReplyDeadline(250);
     fake->readsAhead = true;
     fake->play(QList<Step>{C("TOP 1 0"), C("RETR 2"), C("TOP 3 0"), S("+OK"), S("Subject: one"), S(".")}
                << c.afterFirstReply);
@@ -912,6 +914,12 @@ INSTANTIATE_TEST_SUITE_P(
         BatchFailureCase{"AnswerOutOfStep", {S("Subject: two"), S(".")}, 1, Error::ProtocolError,
                          "Unerwartete Antwort des Servers: Subject: two"},
         BatchFailureCase{"SilentAfterTheFirstReply", {}, 1, Error::TimedOut, "fake: read timed out"},
+        // Each reply has its deadline from the wait for its status line on.
+        BatchFailureCase{"ReplyDrippedPastItsDeadline",
+                         {S("+OK"), Pause(100), S("a"), Pause(100), S("b"), Pause(100), S("c"), S(".")}, 1,
+                         Error::TimedOut,
+                         "Zeitüberschreitung: Der Server hat seine Antwort nicht in der vorgesehenen Zeit "
+                         "vollständig gesendet."},
         // RETR 2 was sent after TOP 1 0, yet TOP 3 0 keeps the header block's own limit.
         BatchFailureCase{"ReplyBeyondItsOwnCommandsLimit",
                          QList<Step>{S("+OK"), S("Subject: two"), S(".")} << longHeader(), 2, Error::ReplyTooLarge,

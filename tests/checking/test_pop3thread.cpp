@@ -577,6 +577,10 @@ INSTANTIATE_TEST_SUITE_P(
                                {"1:m1:100", "3:m3:300", "4:m4:400", "5:m5:500"}},
                     DropCase{"BetweenTwoReplies", tops(1, 2) << C("TOP 3 0") << Drop(), 4,
                              {"1:m1:100", "2:m2:200", "4:m4:400", "5:m5:500"}},
+                    DropCase{"WithAHeaderBlockBeyondItsCap",
+                             tops(1, 1) << C("TOP 2 0") << C("TOP 3 0") << C("TOP 4 0") << C("TOP 5 0") << S("+OK")
+                                        << Script(Pop3Client::kDefaultMaxHeaderSize / 65000 + 1, LongLine(65000)),
+                             3, {"1:m1:100", "3:m3:300", "4:m4:400", "5:m5:500"}},
                     DropCase{"WithAReplyThatIsNoAnswer",
                              tops(1, 1) << C("TOP 2 0") << C("TOP 3 0") << C("TOP 4 0") << C("TOP 5 0")
                                         << S("Subject: m2"),
