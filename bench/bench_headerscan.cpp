@@ -5,6 +5,10 @@
 // would answer.
 //
 //   bench_headerscan [--messages N] [--rules N] [--runs N] [--tls 0|1] [--proxy-runs N] [--delay-ms N]
+//                    [--pipelining 0|1]
+//
+// --pipelining 0 sends one command at a time although the server offers PIPELINING (the sizes and ids
+// still come from one listing each), to compare.
 //
 // Every run is a fresh coordinator without known identifiers, so every message is fetched and judged.
 #include "BenchSupport.h"
@@ -48,7 +52,7 @@ struct Series {
 // One manual check of the series' mailbox with a fresh coordinator, printed. Run 0 is shown apart and not
 // counted: Dovecot builds its index of the maildir on the first access. False when the run did not read
 // every message: its figure would describe another path.
-bool scanRun(Series &series, int messages, int run)
+bool scanRun(Series &series, int messages, int run, const TPop3Options &options)
 {
     bench::CountingMessageBox boxes;
     TRegistrySettings settings;
@@ -60,7 +64,7 @@ bool scanRun(Series &series, int messages, int run)
     ui.OnFailure = [](const QString &account, int, const QString &errorText) {
         std::fprintf(stderr, "Postfach %s: %s\n", qPrintable(account), qPrintable(errorText));
     };
-    TPOP3Checker checker(settings, detector, ui);
+    TPOP3Checker checker(settings, detector, ui, options);
     QElapsedTimer t;
     const double cpuBefore = cpuSeconds();
     t.start();
@@ -86,11 +90,11 @@ bool scanRun(Series &series, int messages, int run)
 
 // Runs 0..runs of each series taking turns, so that a machine that other work slows down for a while
 // slows each of them alike.
-bool scanInTurns(const std::vector<Series *> &all, int messages, int runs)
+bool scanInTurns(const std::vector<Series *> &all, int messages, int runs, const TPop3Options &options)
 {
     for (int run = 0; run <= runs; ++run)
         for (Series *series : all)
-            if (!scanRun(*series, messages, run))
+            if (!scanRun(*series, messages, run, options))
                 return false;
     return true;
 }
@@ -121,6 +125,8 @@ int main(int argc, char **argv)
     const bool tls = bench::ArgValue(argc, argv, "--tls", 1) != 0;
     const int proxyRuns = std::max(0, bench::ArgValue(argc, argv, "--proxy-runs", 1));
     const int delayMs = std::max(0, bench::ArgValue(argc, argv, "--delay-ms", 10));
+    TPop3Options options;
+    options.Pipelining = bench::ArgValue(argc, argv, "--pipelining", 1) != 0;
 
     bench::SampleDovecot dovecot;
     if (!dovecot.Start(messages, tls))
@@ -138,10 +144,11 @@ int main(int argc, char **argv)
     std::printf("Kopfzeilen-Durchlauf: %d Nachrichten auf Dovecot 127.0.0.1:%u, %d Regeln, %d Läufe nach einem "
                 "ersten\n",
                 messages, unsigned(dovecot.Port()), ruleCount, runs);
+    std::printf("Befehle %s\n", options.Pipelining ? "im Voraus (PIPELINING)" : "einzeln, je nach Antwort");
     if (tls)
         std::printf("Abwechselnd mit demselben Durchlauf über TLS (127.0.0.1:%u)\n", unsigned(dovecot.TlsPort()));
     if (!scanInTurns(tls ? std::vector<Series *>{&direct, &encrypted} : std::vector<Series *>{&direct},
-                     messages, runs))
+                     messages, runs, options))
         return 1;
 
     Series proxied{"über Proxy", 0, {}, {}};
@@ -169,11 +176,11 @@ int main(int argc, char **argv)
                     unsigned(proxy.Port()), delayMs, proxyRuns, tls ? ", abwechselnd mit TLS" : "");
         for (int run = 1; run <= proxyRuns; ++run)
             for (Series *series : tls ? std::vector<Series *>{&proxied, &proxiedTls} : std::vector<Series *>{&proxied})
-                if (!scanRun(*series, messages, run))
+                if (!scanRun(*series, messages, run, options))
                     return 1;
         relayed = proxy.Measured();
         if (tls) {
-            const bench::DelayProxy::Figures more = tlsProxy.Measured();
+            const testservers::DelayProxy::Figures more = tlsProxy.Measured();
             relayed.MeanDelayMs = (relayed.MeanDelayMs * relayed.Chunks + more.MeanDelayMs * more.Chunks)
                 / std::max<qint64>(1, relayed.Chunks + more.Chunks);
             relayed.MaxDelayMs = std::max(relayed.MaxDelayMs, more.MaxDelayMs);

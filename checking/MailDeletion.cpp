@@ -107,32 +107,47 @@ TDeletionResult DeleteMarkedEntries(TPOP3Checker &checker, const QList<TMailEntr
             observer->AccountFinished(previous);
         sessionOpen = false;
     };
-    for (qsizetype i = 0; i < order.size() && !result.Failed; ++i) {
-        TMailEntry *e = order.at(i);
-        if (!e->DeleteMark)
+    for (qsizetype i = 0; i < order.size() && !result.Failed;) {
+        if (!order.at(i)->DeleteMark) {
+            ++i;
             continue;
-        const QString account = accountText(*e);
-        if (!sessionOpen || account != previous) {
-            endSession();
-            if (result.Failed)
-                break;
-            if (observer)
-                observer->AccountStarted(account);
-            previous = account;
-            sessionOpen = true;
         }
+        // The marked entries of this account up to the next account: one call, so that their DELE
+        // commands can go out together.
+        const QString account = accountText(*order.at(i));
+        QList<qsizetype> group;
+        QList<TMailEntry *> entries;
+        for (; i < order.size(); ++i) {
+            TMailEntry *e = order.at(i);
+            if (!e->DeleteMark)
+                continue;
+            if (accountText(*e) != account)
+                break;
+            group.append(i);
+            entries.append(e);
+        }
+        endSession();
+        if (result.Failed)
+            break;
+        if (observer)
+            observer->AccountStarted(account);
+        previous = account;
+        sessionOpen = true;
         QString error;
-        if (!checker.DeleteEntry(e, true, error)) {
+        const int done = checker.DeleteEntries(entries, true, error);
+        for (int k = 0; k < done; ++k) {
+            accepted.append(group.at(k));
+            if (observer)
+                observer->EntrySent(*entries.at(k));
+        }
+        if (done < entries.size()) {
+            TMailEntry *e = entries.at(done);
             result.Failed = true;
             result.FailedMsgNumber = e->MsgNumber;
             result.ErrorText = error;
             if (observer)
                 observer->EntryFailed(*e, error);
-            break;
         }
-        accepted.append(i);
-        if (observer)
-            observer->EntrySent(*e);
     }
     endSession();
 

@@ -325,6 +325,7 @@ void TPop3Thread::EnsureClient()
     client->setConnectTimeout(m_options.TimeoutMs);
     client->setReadTimeout(m_options.TimeoutMs);
     client->setReplyDeadline(m_options.ReplyDeadlineMs);
+    client->setPipelining(m_options.Pipelining);
     QMutexLocker lock(&m_clientMutex);
     m_client = std::move(client);
 }
@@ -334,7 +335,10 @@ void TPop3Thread::ClearSession()
     m_sessionUidl.clear();
     m_sessionUidlCount.clear();
     m_sessionUidlLoaded = false;
-    m_sessionDeleted = 0;
+    m_sessionUidlRefused = false;
+    m_sessionSizes.clear();
+    m_sessionSizesLoaded = false;
+    m_sessionDeleted.clear();
 }
 
 void TPop3Thread::AbortSession()
@@ -353,7 +357,7 @@ void TPop3Thread::Disconnect()
     }
     const bool committed = m_client && m_client->disconnect(true);
     // The server carries out the DELE commands of a session only on a QUIT it confirms.
-    if (m_sessionDeleted > 0 && !committed)
+    if (!m_sessionDeleted.isEmpty() && !committed)
         m_deletionsLost = true;
     ClearSession();
 }
@@ -366,7 +370,7 @@ void TPop3Thread::ForceClose()
     }
     if (m_client)
         m_client->forceClose();
-    if (m_sessionDeleted > 0)
+    if (!m_sessionDeleted.isEmpty())
         m_deletionsLost = true;
     ClearSession();
 }
@@ -496,24 +500,42 @@ bool TPop3Thread::Connect(const TPOP3AccountSettings &account, bool &fatal, int 
     return true;
 }
 
+bool TPop3Thread::EnsureSessionCount()
+{
+    int count = 0;
+    return m_client->sessionMessageCount() >= 0 || m_client->stat(&count);
+}
+
 bool TPop3Thread::LoadSessionUidl()
 {
     if (m_sessionUidlLoaded)
         return true;
-    if (!m_client || !m_client->hasCapability("UIDL"))
+    if (!m_client || !m_client->hasCapability("UIDL") || m_sessionUidlRefused)
         return false;
     // The listing may be as long as the session's message count, so that count comes first.
-    int count = 0;
-    if (m_client->sessionMessageCount() < 0 && !m_client->stat(&count))
-        return false;
     QMap<int, QByteArray> listing;
-    if (!m_client->uidl(&listing))
+    if (!EnsureSessionCount() || !m_client->uidl(&listing)) {
+        // A server that refused it once in this session is not asked again.
+        m_sessionUidlRefused = m_client->lastError() == Pop3Client::Error::ServerError;
         return false;
+    }
     m_sessionUidl = std::move(listing);
     m_sessionUidlCount.clear();
     for (const QByteArray &uid : std::as_const(m_sessionUidl))
         ++m_sessionUidlCount[uid];
     m_sessionUidlLoaded = true;
+    return true;
+}
+
+bool TPop3Thread::LoadSessionSizes()
+{
+    if (m_sessionSizesLoaded)
+        return true;
+    QMap<int, qint64> listing;
+    if (!m_client || !EnsureSessionCount() || !m_client->list(&listing))
+        return false;
+    m_sessionSizes = std::move(listing);
+    m_sessionSizesLoaded = true;
     return true;
 }
 
@@ -543,6 +565,26 @@ bool TPop3Thread::CountMessages(const TPOP3AccountSettings &account, int &count,
     return true;
 }
 
+TMailEntry *TPop3Thread::NewEntry(int n, const QByteArray &header, qint64 size) const
+{
+    auto *entry = new TMailEntry;
+    // A header block that cannot be parsed still names a message the user must be able to delete.
+    entry->Message.FillFromHeader(header);
+    entry->ScanDigest = HeaderDigest(header);
+    entry->Size = clampToInt32(size);
+    entry->Host = m_client->host();
+    entry->UserName = m_client->userName();
+    entry->MsgNumber = n;
+    entry->Checked = false;
+    entry->State = msNormal;
+    entry->DeleteMark = false;
+    // An id that several messages share proves nothing about any of them.
+    const QByteArray uid = m_sessionUidlLoaded ? m_sessionUidl.value(n) : QByteArray();
+    if (!uid.isEmpty() && m_sessionUidlCount.value(uid) == 1)
+        entry->ServerUIDL = QString::fromLatin1(uid);
+    return entry;
+}
+
 bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailEntry *> &target, bool &fatal,
                                int &code, QString &errorText, TScanBudget *budget)
 {
@@ -555,9 +597,11 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
     }
     // Every later wait of the scan, reconnecting included, ends with its deadline.
     ApplyBudget(spend, count);
-    const auto noDeadline = qScopeGuard([this] {
-        if (m_client)
+    const auto restore = qScopeGuard([this] {
+        if (m_client) {
             m_client->setDeadline(QDeadlineTimer(QDeadlineTimer::Forever));
+            m_client->setPipelining(m_options.Pipelining);
+        }
     });
 
     const qsizetype firstOwn = target.size();
@@ -582,29 +626,38 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
         return false;
     };
     const auto accountCancelled = [this] { return Checker && Checker->AccountCancelled; };
-    // The ids are a help, not a must: a server that cannot list them (or breaks the session doing so) is
-    // scanned without them, and not asked again.
+    // The listings are a help, not a must: one that the server refuses or that breaks the session is
+    // not asked for again; the sizes then come from LIST n, and the ids are left out.
+    bool useSizes = true;
     bool useUidl = true;
-    const auto loadUidl = [&] {
-        if (!useUidl || !m_client->hasCapability("UIDL") || LoadSessionUidl())
-            return;
-        CountTimeout(spend);
-        useUidl = false;
+    const auto loadListings = [&] {
+        if (useSizes && !LoadSessionSizes()) {
+            CountTimeout(spend);
+            useSizes = false;
+        }
+        if (useUidl && m_client->isConnected() && m_client->hasCapability("UIDL") && !LoadSessionUidl()) {
+            CountTimeout(spend);
+            useUidl = false;
+        }
     };
+    // A server that offers PIPELINING and then stays silent may not take commands ahead after all: the
+    // message it did not answer is read again, and the rest of the scan waits for each reply.
+    bool ahead = m_options.Pipelining;
 
-    loadUidl();
+    loadListings();
     int failuresInRow = 0;
+    int next = 1; // the first message not read yet
     // Entries exist only for messages actually read: the count drives no allocation.
-    for (int n = 1; n <= count; ++n) {
+    while (next <= count) {
         if (accountCancelled())
             return cancelled();
         if (Cancel)
             return giveUp(cancelledText(), 0);
         if (BudgetSpent(spend))
             return giveUp(BudgetText(spend), 0);
-        // A second try only when the listing of ids broke the first one.
+        // A listing that breaks a session gets no second chance, so this ends.
         for (int session = 0; !m_client->isConnected(); ++session) {
-            if (session == 2) {
+            if (session == 3) {
                 bool ignored = false;
                 TakeClientError(ignored, code, errorText);
                 return giveUp(errorText, code);
@@ -620,48 +673,106 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
                     return giveUp(BudgetText(spend), 0);
                 return giveUp(connectError.isEmpty() ? shuttingDownText() : connectError, connectCode);
             }
-            loadUidl();
+            loadListings();
             if (BudgetSpent(spend))
                 return giveUp(BudgetText(spend), 0);
         }
-        QByteArray header;
-        qint64 size = -1;
-        const bool read = m_client->top(n, 0, &header) && m_client->list(n, &size) && m_client->isConnected();
-        if (!read) {
-            if (accountCancelled())
-                return cancelled();
-            if (Cancel)
-                return giveUp(cancelledText(), 0);
-            // This message is left out. A refusal leaves the session usable; a lost connection is made
-            // again for the next message.
-            bool ignored = false;
-            TakeClientError(ignored, code, errorText);
-            CountTimeout(spend);
-            if (!m_client->isConnected())
-                Disconnect();
-            if (BudgetSpent(spend))
-                return giveUp(BudgetText(spend), 0);
+
+        // TOP n 0 for every message from `next` on, each followed by LIST n when the listing has no size
+        // for it; the replies come back in that order.
+        int issued = next;
+        bool sizePending = false;
+        const auto source = [&](Pop3Client::BatchCommand *command) {
+            if (sizePending) {
+                sizePending = false;
+                *command = {"LIST " + QByteArray::number(issued++), false};
+                return true;
+            }
+            if (issued > count)
+                return false;
+            sizePending = !m_sessionSizes.contains(issued);
+            *command = {"TOP " + QByteArray::number(issued) + " 0", true};
+            if (!sizePending)
+                ++issued;
+            return true;
+        };
+        // The header block of message `next` while its LIST n reply is still to come.
+        std::optional<QByteArray> header;
+        bool readFailed = false;
+        enum class Stop { None, Cancelled, GaveUp, Budget } stop = Stop::None;
+        const auto failed = [&](const QString &text) {
+            errorText = text;
+            code = 0;
+            ++next;
             if (++failuresInRow >= kMaxFailuresInRow)
-                return giveUp(errorText, code);
+                stop = Stop::GaveUp;
+        };
+        const auto read = [&](qint64 size) {
+            failuresInRow = 0;
+            target.append(NewEntry(next, *header, size));
+            header.reset();
+            ++next;
+        };
+        const auto sink = [&](const Pop3Client::BatchCommand &command, Pop3Client::BatchReply &reply) {
+            if (command.line.startsWith("TOP ")) {
+                if (!reply.ok) {
+                    // This message is left out. Its LIST n is not sent when it is still to go, and passed
+                    // over when it is on its way.
+                    if (!m_sessionSizes.contains(next)) {
+                        if (sizePending && issued == next) {
+                            sizePending = false;
+                            ++issued;
+                        } else {
+                            readFailed = true;
+                        }
+                    }
+                    failed(reply.errorText);
+                } else if (m_sessionSizes.contains(next)) {
+                    header = std::move(reply.data);
+                    read(m_sessionSizes.value(next));
+                } else {
+                    header = std::move(reply.data);
+                }
+            } else if (readFailed) {
+                readFailed = false;
+            } else if (!reply.ok) {
+                header.reset();
+                failed(reply.errorText);
+            } else {
+                read(Pop3Client::listedSize(reply.text));
+            }
+            if (accountCancelled() || Cancel)
+                stop = Stop::Cancelled;
+            else if (stop == Stop::None && BudgetSpent(spend))
+                stop = Stop::Budget;
+            return stop == Stop::None;
+        };
+        m_client->setPipelining(ahead);
+        const bool inStep = m_client->batch(source, sink);
+        if (stop == Stop::Cancelled || (!inStep && (accountCancelled() || Cancel)))
+            return accountCancelled() ? cancelled() : giveUp(cancelledText(), 0);
+        if (stop == Stop::Budget)
+            return giveUp(BudgetText(spend), 0);
+        if (stop == Stop::GaveUp)
+            return giveUp(errorText, code);
+        if (inStep)
             continue;
-        }
-        failuresInRow = 0;
-        auto *entry = new TMailEntry;
-        // A header block that cannot be parsed still names a message the user must be able to delete.
-        entry->Message.FillFromHeader(header);
-        entry->ScanDigest = HeaderDigest(header);
-        entry->Size = clampToInt32(size);
-        entry->Host = m_client->host();
-        entry->UserName = m_client->userName();
-        entry->MsgNumber = n;
-        entry->Checked = false;
-        entry->State = msNormal;
-        entry->DeleteMark = false;
-        // An id that several messages share proves nothing about any of them.
-        const QByteArray uid = m_sessionUidlLoaded ? m_sessionUidl.value(n) : QByteArray();
-        if (!uid.isEmpty() && m_sessionUidlCount.value(uid) == 1)
-            entry->ServerUIDL = QString::fromLatin1(uid);
-        target.append(entry);
+        // The session failed while message `next` was being read: that message is left out, as when it
+        // is read alone, and the scan goes on with the following one in a new session.
+        bool ignored = false;
+        TakeClientError(ignored, code, errorText);
+        CountTimeout(spend);
+        const bool readAgain = m_client->lastError() == Pop3Client::Error::TimedOut && m_client->pipelining();
+        if (readAgain)
+            ahead = false;
+        Disconnect();
+        header.reset();
+        if (!readAgain)
+            ++next;
+        if (BudgetSpent(spend))
+            return giveUp(BudgetText(spend), 0);
+        if (++failuresInRow >= kMaxFailuresInRow)
+            return giveUp(errorText, code);
     }
     // STAT said there was mail: a mailbox of which nothing could be read is no empty mailbox.
     if (target.size() == firstOwn)
@@ -673,19 +784,28 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
     return true;
 }
 
+std::optional<TPop3Thread::Identity> TPop3Thread::ListedIdentity(int n, const TMailEntry &expected) const
+{
+    if (!m_sessionUidlLoaded || expected.ServerUIDL.isEmpty())
+        return std::nullopt;
+    const QByteArray want = expected.ServerUIDL.toLatin1();
+    const int carriers = m_sessionUidlCount.value(want);
+    if (carriers == 0)
+        return Identity::Gone;
+    if (m_sessionUidl.value(n) != want)
+        return Identity::Changed;
+    if (carriers == 1)
+        return Identity::Same;
+    // Another message now carries the same id: only size and header block can tell them apart.
+    return std::nullopt;
+}
+
 TPop3Thread::Identity TPop3Thread::CheckIdentity(int n, const TMailEntry &expected)
 {
     if (!expected.ServerUIDL.isEmpty() && m_client->hasCapability("UIDL")) {
         if (LoadSessionUidl()) {
-            const QByteArray want = expected.ServerUIDL.toLatin1();
-            const int carriers = m_sessionUidlCount.value(want);
-            if (carriers == 0)
-                return Identity::Gone;
-            if (m_sessionUidl.value(n) != want)
-                return Identity::Changed;
-            if (carriers == 1)
-                return Identity::Same;
-            // Another message now carries the same id: only size and header block can tell them apart.
+            if (const std::optional<Identity> listed = ListedIdentity(n, expected))
+                return *listed;
         } else if (!m_client->isConnected()) {
             return Identity::Failed;
         }
@@ -697,7 +817,7 @@ TPop3Thread::Identity TPop3Thread::CheckIdentity(int n, const TMailEntry &expect
         return Identity::Failed;
     // Without a unique id, a shorter mailbox does not show that this message went: it may only have
     // moved down, and the number may now name another one.
-    if (qint64(count) + m_sessionDeleted < n || expected.ScanDigest.isEmpty())
+    if (qint64(count) + m_sessionDeleted.size() < n || expected.ScanDigest.isEmpty())
         return Identity::Changed;
     qint64 size = -1;
     if (!m_client->list(n, &size))
@@ -710,97 +830,259 @@ TPop3Thread::Identity TPop3Thread::CheckIdentity(int n, const TMailEntry &expect
     return HeaderDigest(header) == expected.ScanDigest ? Identity::Same : Identity::Changed;
 }
 
+void TPop3Thread::NoteDeleted(int n)
+{
+    const QByteArray uid = m_sessionUidl.take(n);
+    if (!uid.isEmpty() && --m_sessionUidlCount[uid] <= 0)
+        m_sessionUidlCount.remove(uid);
+    m_sessionDeleted.append(n);
+}
+
 bool TPop3Thread::DeleteMessage(const TPOP3AccountSettings &account, int n, const TMailEntry &expected,
                                 bool keepSession)
 {
+    int gone = 0;
+    const bool deleted = DeleteInSession(account, {{n, &expected}}, &gone) == 1 && gone == 0;
+    if (!keepSession) {
+        QString notCommitted;
+        if (!CommitDeletions(notCommitted) && deleted) {
+            LastErrorText = notCommitted;
+            return false;
+        }
+    }
+    return deleted;
+}
+
+int TPop3Thread::DeleteMessages(const TPOP3AccountSettings &account, const QList<TMailEntry *> &entries,
+                                bool keepSession)
+{
+    QList<TDeletion> items;
+    items.reserve(entries.size());
+    for (const TMailEntry *e : entries)
+        items.append({e->MsgNumber, e});
+    int gone = 0;
+    int done = DeleteInSession(account, items, &gone);
+    if (!keepSession) {
+        QString notCommitted;
+        if (!CommitDeletions(notCommitted) && done > gone) {
+            LastErrorText = notCommitted;
+            done = 0;
+        }
+    }
+    return done;
+}
+
+int TPop3Thread::DeleteInSession(const TPOP3AccountSettings &account, const QList<TDeletion> &items, int *gone)
+{
     LastErrorText.clear();
     LastErrorCode = 0;
+    *gone = 0;
     bool fatal = false;
     int code = 0;
     QString error;
     if (!Connect(account, fatal, code, error)) {
         LastErrorText = error.isEmpty() ? shuttingDownText() : error;
         LastErrorCode = code;
-        return false;
+        return 0;
     }
+    qsizetype done = 0;
+    while (done < items.size()) {
+        // The messages the session's listing proves, from here on, need no round trip of their own: their
+        // DELE commands go out together.
+        if (m_client->isConnected() && !m_deletionsLost && !items.at(done).second->ServerUIDL.isEmpty())
+            LoadSessionUidl();
+        qsizetype proven = done;
+        while (proven < items.size() && items.at(proven).first > 0 && m_client->isConnected() && !m_deletionsLost) {
+            const std::optional<Identity> listed = ListedIdentity(items.at(proven).first, *items.at(proven).second);
+            if (listed != Identity::Same && listed != Identity::Gone)
+                break;
+            ++proven;
+        }
+        std::optional<Pop3Client::BatchReply> refusal;
+        if (proven > done) {
+            done = DeleteProven(items, done, proven, gone, &refusal);
+            if (done == items.size() || (!refusal && !LastErrorText.isEmpty()))
+                break;
+        }
+        // One message with the checks that take round trips, or the one the server just refused.
+        if (!DeleteOne(account, items.at(done).first, *items.at(done).second, refusal)) {
+            if (!LastErrorText.isEmpty())
+                break;
+            ++*gone;
+        }
+        ++done;
+    }
+    return int(done);
+}
 
-    bool result = false;
+qsizetype TPop3Thread::DeleteProven(const QList<TDeletion> &items, qsizetype from, qsizetype to, int *gone,
+                                    std::optional<Pop3Client::BatchReply> *refusal)
+{
+    // What the listing says, before the deletions change it.
+    QList<bool> listedGone;
+    QList<int> numbers;
+    for (qsizetype i = from; i < to; ++i) {
+        listedGone.append(ListedIdentity(items.at(i).first, *items.at(i).second) == Identity::Gone);
+        if (!listedGone.last())
+            numbers.append(items.at(i).first);
+    }
+    QList<Pop3Client::BatchReply> replies;
+    qsizetype sent = 0;
+    // The replies tell how far the batch got.
+    if (!numbers.isEmpty())
+        m_client->batch(
+            [&](Pop3Client::BatchCommand *command) {
+                if (sent == numbers.size())
+                    return false;
+                *command = {"DELE " + QByteArray::number(numbers.at(sent++)), false};
+                return true;
+            },
+            [&](const Pop3Client::BatchCommand &, Pop3Client::BatchReply &reply) {
+                replies.append(std::move(reply));
+                return true;
+            });
+    const auto failedAt = [&](qsizetype i, const QString &text) {
+        LastErrorText = text.isEmpty() ? QStringLiteral("Keine Verbindung zum Server.") : text;
+        LastErrorCode = m_client->lastReplyCode();
+        return i;
+    };
+    qsizetype answered = 0;
+    for (qsizetype i = from; i < to; ++i) {
+        if (listedGone.at(i - from)) {
+            ++*gone;
+            continue;
+        }
+        const int n = items.at(i).first;
+        if (answered == replies.size()) {
+            // The session failed before this reply: what it accepted is not carried out without a QUIT.
+            return failedAt(i, m_sessionDeleted.isEmpty() ? m_client->lastErrorText() : kDeletionNotCommittedText);
+        }
+        const Pop3Client::BatchReply &reply = replies.at(answered++);
+        if (reply.ok) {
+            NoteDeleted(n);
+            continue;
+        }
+        if (reply.errorText.contains(QLatin1String("no such message"), Qt::CaseInsensitive)) {
+            ++*gone;
+            continue;
+        }
+        // Refused: the deletion stops here, so a later DELE the server accepted must be taken back.
+        const bool laterAccepted = std::any_of(replies.cbegin() + answered, replies.cend(),
+                                               [](const Pop3Client::BatchReply &r) { return r.ok; });
+        if (laterAccepted) {
+            const bool hadDeletions = !m_sessionDeleted.isEmpty();
+            if (!KeepOnlyDeletions(m_sessionDeleted))
+                return failedAt(i, hadDeletions ? kDeletionNotCommittedText : reply.errorText);
+        }
+        *refusal = reply;
+        return i;
+    }
+    return to;
+}
+
+bool TPop3Thread::KeepOnlyDeletions(const QList<int> &numbers)
+{
+    const QList<int> keep = numbers;
+    qsizetype sent = 0;
+    bool allAccepted = true;
+    const bool ok = m_client->command("RSET")
+        && m_client->batch(
+            [&](Pop3Client::BatchCommand *command) {
+                if (sent == keep.size())
+                    return false;
+                *command = {"DELE " + QByteArray::number(keep.at(sent++)), false};
+                return true;
+            },
+            [&](const Pop3Client::BatchCommand &, Pop3Client::BatchReply &reply) {
+                allAccepted = allAccepted && reply.ok;
+                return allAccepted;
+            });
+    if (ok && allAccepted)
+        return true;
+    // Without a QUIT the server carries out none of this session's deletions.
+    ForceClose();
+    return false;
+}
+
+bool TPop3Thread::DeleteOne(const TPOP3AccountSettings &account, int n, const TMailEntry &expected,
+                            const std::optional<Pop3Client::BatchReply> &refusal)
+{
+    bool fatal = false;
+    int code = 0;
+    QString error;
     int refusals = 0;
+    bool refused = refusal.has_value();
     for (;;) {
         QString failure;
-        bool failed = false;
-        if (!m_client->isConnected() && !Connect(account, fatal, code, error)) {
-            failed = true;
-            failure = error.isEmpty() ? shuttingDownText() : error;
-        }
-        if (!failed && m_deletionsLost) {
-            // Deletions accepted before were lost with their session: going on in a new one would report
-            // only part of the run as done.
-            LastErrorText = kDeletionNotCommittedText;
-            break;
-        }
-        if (!failed) {
-            if (n <= 0)
-                break;
-            // The list may be older than the mailbox: delete only when the number still names this
-            // message.
-            const Identity identity = CheckIdentity(n, expected);
-            if (identity == Identity::Gone)
-                break;
-            if (identity == Identity::Changed) {
-                LastErrorText = kMailboxChangedText;
-                break;
-            }
-            if (identity == Identity::Failed) {
+        QByteArray reply; // the server's status line of the failure
+        if (refused) {
+            refused = false;
+            failure = refusal->errorText;
+            reply = refusal->status;
+        } else {
+            bool failed = false;
+            if (!m_client->isConnected() && !Connect(account, fatal, code, error)) {
                 failed = true;
+                failure = error.isEmpty() ? shuttingDownText() : error;
+            }
+            if (!failed && m_deletionsLost) {
+                // Deletions accepted before were lost with their session: going on in a new one would
+                // report only part of the run as done.
+                LastErrorText = kDeletionNotCommittedText;
+                return false;
+            }
+            if (!failed) {
+                if (n <= 0)
+                    return false;
+                // The list may be older than the mailbox: delete only when the number still names this
+                // message.
+                const Identity identity = CheckIdentity(n, expected);
+                if (identity == Identity::Gone)
+                    return false;
+                if (identity == Identity::Changed) {
+                    LastErrorText = kMailboxChangedText;
+                    return false;
+                }
+                if (identity == Identity::Failed) {
+                    failed = true;
+                    failure = m_client->lastErrorText();
+                }
+            }
+            if (!failed) {
+                if (m_client->dele(n)) {
+                    NoteDeleted(n);
+                    return true;
+                }
                 failure = m_client->lastErrorText();
+                if (failure.contains(QLatin1String("no such message"), Qt::CaseInsensitive))
+                    return false;
             }
-        }
-        if (!failed) {
-            if (m_client->dele(n)) {
-                const QByteArray uid = m_sessionUidl.take(n);
-                if (!uid.isEmpty() && --m_sessionUidlCount[uid] <= 0)
-                    m_sessionUidlCount.remove(uid);
-                ++m_sessionDeleted;
-                result = true;
-                break;
-            }
-            failure = m_client->lastErrorText();
-            if (failure.contains(QLatin1String("no such message"), Qt::CaseInsensitive))
-                break;
+            reply = m_client->lastReply();
         }
 
         LastErrorText = failure.isEmpty() ? QStringLiteral("Keine Verbindung zum Server.") : failure;
         LastErrorCode = m_client->lastReplyCode();
-        const QString reply = platform::decode8bit(m_client->lastReply());
-        const qsizetype phrase = reply.indexOf(QLatin1String("logged in too frequently, try again"));
+        const QString text = platform::decode8bit(reply);
+        const qsizetype phrase = text.indexOf(QLatin1String("logged in too frequently, try again"));
         if (phrase < 0 || ++refusals >= 2)
-            break;
-        const qsizetype again = reply.indexOf(QLatin1String("again in"), phrase);
+            return false;
+        const qsizetype again = text.indexOf(QLatin1String("again in"), phrase);
         if (again < 0)
-            break;
-        QString waitText = reply.mid(again + 8).trimmed();
+            return false;
+        QString waitText = text.mid(again + 8).trimmed();
         waitText.chop(1); // the unit letter
         bool numeric = false;
         const int seconds = waitText.toInt(&numeric);
         if (!numeric || seconds < 0 || seconds > 120)
-            break;
+            return false;
         WaitSeconds = seconds;
         Notify(&TPOP3Checker::DeleteWait);
         if (WaitSeconds == -99)
             WaitMs((seconds + 1) * 1000);
         WaitSeconds = -99;
         if (ShuttingDown())
-            break;
+            return false;
     }
-    if (!keepSession) {
-        QString notCommitted;
-        if (!CommitDeletions(notCommitted) && result) {
-            result = false;
-            LastErrorText = notCommitted;
-        }
-    }
-    return result;
 }
 
 bool TPop3Thread::CommitDeletions(QString &errorText)
@@ -1386,24 +1668,28 @@ int TPOP3Checker::AccountIndexOf(const TMailEntry &entry) const
 bool TPOP3Checker::DeleteEntry(TMailEntry *entry, bool keepSession, QString &errorText)
 {
     errorText.clear();
-    if (!entry || !m_worker)
-        return false;
+    return entry && DeleteEntries({entry}, keepSession, errorText) == 1;
+}
+
+int TPOP3Checker::DeleteEntries(const QList<TMailEntry *> &entries, bool keepSession, QString &errorText)
+{
+    errorText.clear();
+    if (entries.isEmpty() || !m_worker)
+        return 0;
     if (WorkerBusy()) {
         errorText = busyText();
-        return false;
+        return 0;
     }
-    const int index = AccountIndexOf(*entry);
+    const int index = AccountIndexOf(*entries.first());
     if (index < 0) {
-        errorText = accountGoneText(*entry);
-        return false;
+        errorText = accountGoneText(*entries.first());
+        return 0;
     }
-    if (m_worker->DeleteMessage(Accounts.at(index), entry->MsgNumber, *entry, keepSession))
-        return true;
-    // No error text: the message is gone already, which is what the user wanted.
-    if (m_worker->LastErrorText.isEmpty())
-        return true;
-    errorText = m_worker->LastErrorText;
-    return false;
+    // A message found gone already counts: that is what the user wanted.
+    const int done = m_worker->DeleteMessages(Accounts.at(index), entries, keepSession);
+    if (done < entries.size())
+        errorText = m_worker->LastErrorText;
+    return done;
 }
 
 bool TPOP3Checker::EndDeleteSession(QString *errorText)

@@ -25,6 +25,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
 
 class TPOP3Checker;
 class TRegistrySettings;
@@ -42,6 +44,8 @@ struct TPop3Options {
     int MaxTimeouts = 2;
     int ScanDeadlineMs = 180000;
     int ScanMsPerMessage = 1000;
+    // Send header reads and deletions ahead of their replies where the server offers PIPELINING.
+    bool Pipelining = true;
     int FirstWakeMs = 10000;                  // first wake-up of the idle loop after the thread starts
     int WakeMs = 60000;                       // every later wake-up
     std::function<int32_t()> Clock;           // seconds since midnight; empty: the local time of day
@@ -143,7 +147,11 @@ public:
     // Connect and STAT. With a budget, its time-outs count there and its deadline caps every wait.
     bool CountMessages(const TPOP3AccountSettings &account, int &count, bool &fatal, int &code,
                        QString &errorText, TScanBudget *budget = nullptr);
-    // Appends one entry per message read to target. An empty mailbox returns false without fatal. Gives up
+    // Appends one entry per message read to target, in message-number order: the sizes and ids come from
+    // one LIST and one UIDL listing per session (LIST n for a message the listing leaves out), the
+    // header blocks from TOP n 0, sent ahead of their replies where the server allows it. A message
+    // that cannot be read is left out; after a lost connection the scan goes on in a new session with
+    // the next message. An empty mailbox returns false without fatal. Gives up
     // on the account (false, fatal, and the entries of this call removed again) when a lost connection
     // cannot be made again, when the budget is spent (its own one without a budget), when the whole run
     // is stopped, when the server keeps failing message after message, or when not one of the messages
@@ -159,6 +167,12 @@ public:
     // (kDeletionNotCommittedText).
     bool DeleteMessage(const TPOP3AccountSettings &account, int n, const TMailEntry &expected,
                        bool keepSession);
+    // Deletes the messages of one account, each by its MsgNumber and checked as DeleteMessage does, in
+    // order in one session; stops at the first failure (LastErrorText). Returns how many from the first
+    // on were deleted or found gone. Where the session's UIDL listing proves them, the DELE commands go
+    // out ahead of their replies when the server allows it; should the server refuse one of them and
+    // accept a later one, RSET takes the later ones back, so nothing after a failure is deleted.
+    int DeleteMessages(const TPOP3AccountSettings &account, const QList<TMailEntry *> &entries, bool keepSession);
     // Ends the session; true when every deletion accepted since the last call was carried out (each
     // session that had one ended with a QUIT the server answered +OK). Otherwise false with
     // kDeletionNotCommittedText.
@@ -196,6 +210,8 @@ protected:
 
 private:
     enum class Identity { Same, Gone, Changed, Failed };
+    // A message to delete: its number now, and what the check saw of it.
+    using TDeletion = std::pair<int, const TMailEntry *>;
 
     // Runs a coordinator handler on the main thread and waits for it.
     void Notify(void (TPOP3Checker::*handler)());
@@ -207,7 +223,33 @@ private:
     void TakeClientError(bool &fatal, int &code, QString &errorText) const;
     // Reads the session's UIDL listing once per session when the server offers it.
     bool LoadSessionUidl();
+    // Reads the session's LIST listing (every message's size) once per session.
+    bool LoadSessionSizes();
+    // STAT unless the session had one: the listings are bounded by its count.
+    bool EnsureSessionCount();
     Identity CheckIdentity(int n, const TMailEntry &expected);
+    // What the session's UIDL listing alone tells about message n (no round trip); nothing when it cannot
+    // tell (no listing, no id recorded, or an id that several messages carry).
+    std::optional<Identity> ListedIdentity(int n, const TMailEntry &expected) const;
+    // A new entry for message n of the session.
+    TMailEntry *NewEntry(int n, const QByteArray &header, qint64 size) const;
+    // Deletes items in order in the session; returns how many were deleted or found gone (*gone of them).
+    int DeleteInSession(const TPOP3AccountSettings &account, const QList<TDeletion> &items, int *gone);
+    // items[from, to), every one proven by the listing: their DELE commands in one batch. Returns the index
+    // of the first one not deleted (to when all were), counting those gone in *gone; when the server
+    // refused it, *refusal is its reply, otherwise LastErrorText says why.
+    qsizetype DeleteProven(const QList<TDeletion> &items, qsizetype from, qsizetype to, int *gone,
+                           std::optional<Pop3Client::BatchReply> *refusal);
+    // One deletion with the checks that need round trips, and the wait after a "too frequently" refusal;
+    // with refusal, its DELE was just refused so. True when deleted; false with an empty LastErrorText
+    // when the message is gone already.
+    bool DeleteOne(const TPOP3AccountSettings &account, int n, const TMailEntry &expected,
+                   const std::optional<Pop3Client::BatchReply> &refusal);
+    // DELE n was accepted: the session's listing and count of deletions follow.
+    void NoteDeleted(int n);
+    // Takes back every deletion of this session (RSET) and deletes the numbers in keep again; false, with
+    // the session dropped and nothing of it carried out, when that fails.
+    bool KeepOnlyDeletions(const QList<int> &keep);
     void ClearSession();
     void WaitMs(int ms);
     // The connect time-out, cut short by the client's deadline.
@@ -231,7 +273,11 @@ private:
     QMap<int, QByteArray> m_sessionUidl;
     QHash<QByteArray, int> m_sessionUidlCount;
     bool m_sessionUidlLoaded = false;
-    int m_sessionDeleted = 0;     // DELE commands this session has sent successfully
+    bool m_sessionUidlRefused = false;
+    // The session's LIST listing (message number -> size), read at most once per session.
+    QMap<int, qint64> m_sessionSizes;
+    bool m_sessionSizesLoaded = false;
+    QList<int> m_sessionDeleted;  // the numbers of the DELE commands this session's server accepted
     bool m_deletionsLost = false; // since the last CommitDeletions, a session with DELEs ended unconfirmed
 
     mutable QMutex m_stateMutex;
@@ -293,6 +339,10 @@ public:
     // With keepSession the deletion is only accepted so far; EndDeleteSession tells whether it was
     // carried out.
     bool DeleteEntry(TMailEntry *entry, bool keepSession, QString &errorText);
+    // Deletes entries of one account (in deletion order) in one session as DeleteEntry does each, their
+    // DELE commands sent together where the server allows it; stops at the first failure. Returns how
+    // many from the first on are deleted (or gone already); entries[returned] failed with errorText.
+    int DeleteEntries(const QList<TMailEntry *> &entries, bool keepSession, QString &errorText);
     // Closes a session kept open by DeleteEntry; true when the server carried out every deletion accepted
     // since the previous call, otherwise false with the reason in errorText.
     bool EndDeleteSession(QString *errorText = nullptr);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <limits>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -292,11 +293,8 @@ bool Pop3Client::readMultiLine(const std::function<void(const QByteArray &line)>
     }
 }
 
-bool Pop3Client::multiLineCommand(const QByteArray &line, QByteArray *data)
+bool Pop3Client::collectMultiLine(QByteArray *data)
 {
-    data->clear();
-    if (!simpleCommand(line))
-        return false;
     QByteArray collected;
     const bool ok = readMultiLine([&collected](const QByteArray &l) {
         collected.append(l);
@@ -304,6 +302,36 @@ bool Pop3Client::multiLineCommand(const QByteArray &line, QByteArray *data)
     });
     if (ok)
         *data = std::move(collected);
+    return ok;
+}
+
+bool Pop3Client::multiLineCommand(const QByteArray &line, QByteArray *data)
+{
+    data->clear();
+    return simpleCommand(line) && collectMultiLine(data);
+}
+
+template <typename T>
+bool Pop3Client::listingCommand(const QByteArray &line, QMap<int, T> *out,
+                                const std::function<std::optional<T>(const QByteArray &word)> &parse)
+{
+    out->clear();
+    BusyGuard busy(this);
+    if (!busy || !requireSession() || !simpleCommand(line))
+        return false;
+    const int highest = m_sessionCount >= 0 ? m_sessionCount : kMaxListedMessages;
+    QMap<int, T> listing;
+    const bool ok = readMultiLine([&](const QByteArray &l) {
+        const QByteArrayList w = words(l);
+        bool numeric = false;
+        const int n = w.size() >= 2 ? w.first().toInt(&numeric) : 0;
+        if (!numeric || n < 1 || n > highest)
+            return;
+        if (std::optional<T> value = parse(w.at(1)))
+            listing.insert(n, std::move(*value));
+    });
+    if (ok)
+        *out = std::move(listing);
     return ok;
 }
 
@@ -494,11 +522,16 @@ bool Pop3Client::list(int n, qint64 *size)
     BusyGuard busy(this);
     if (!busy || !checkNumber(n) || !requireSession() || !simpleCommand("LIST " + QByteArray::number(n)))
         return false;
-    const QByteArrayList w = words(m_lastReplyRawText);
+    *size = listedSize(m_lastReplyRawText);
+    return true;
+}
+
+qint64 Pop3Client::listedSize(const QByteArray &replyText)
+{
+    const QByteArrayList w = words(replyText);
     bool ok = false;
     const qint64 value = w.size() > 1 ? w.at(1).toLongLong(&ok) : -1;
-    *size = (ok && value >= 0) ? value : -1;
-    return true;
+    return (ok && value >= 0) ? value : -1;
 }
 
 bool Pop3Client::retr(int n, QByteArray *message)
@@ -524,22 +557,22 @@ bool Pop3Client::noop()
 
 bool Pop3Client::uidl(QMap<int, QByteArray> *uids)
 {
-    uids->clear();
-    BusyGuard busy(this);
-    if (!busy || !requireSession() || !simpleCommand("UIDL"))
-        return false;
-    QMap<int, QByteArray> listing;
-    const int highest = m_sessionCount >= 0 ? m_sessionCount : kMaxListedMessages;
-    const bool ok = readMultiLine([&listing, highest](const QByteArray &line) {
-        const QByteArrayList w = words(line);
-        bool numeric = false;
-        const int n = w.size() >= 2 ? w.first().toInt(&numeric) : 0;
-        if (numeric && n >= 1 && n <= highest && w.at(1).size() <= kMaxUidLength)
-            listing.insert(n, w.at(1));
+    return listingCommand<QByteArray>("UIDL", uids, [](const QByteArray &uid) -> std::optional<QByteArray> {
+        if (uid.size() > kMaxUidLength)
+            return std::nullopt;
+        return uid;
     });
-    if (ok)
-        *uids = std::move(listing);
-    return ok;
+}
+
+bool Pop3Client::list(QMap<int, qint64> *sizes)
+{
+    return listingCommand<qint64>("LIST", sizes, [](const QByteArray &word) -> std::optional<qint64> {
+        bool numeric = false;
+        const qint64 size = word.toLongLong(&numeric);
+        if (!numeric || size < 0)
+            return std::nullopt;
+        return size;
+    });
 }
 
 bool Pop3Client::uidl(int n, QByteArray *uid)
@@ -563,6 +596,85 @@ bool Pop3Client::command(const QByteArray &line)
     if (hasLineBreak(line))
         return setError(Error::InvalidArgument, QStringLiteral("Ungültiger Befehl."));
     return requireSession() && simpleCommand(line);
+}
+
+bool Pop3Client::batch(const BatchSource &source, const BatchSink &sink)
+{
+    BusyGuard busy(this);
+    if (!busy || !requireSession())
+        return false;
+    struct Sent {
+        BatchCommand command;
+        qint64 octets;
+    };
+    const int window = pipelining() ? kPipelineWindow : 1;
+    const int refillAt = std::max(1, window / 4);
+    QList<Sent> outstanding;
+    qint64 octetsOut = 0;
+    std::optional<BatchCommand> next; // taken from source, not sent yet
+    bool more = true;
+    for (;;) {
+        // Refill the window once a quarter of it is free, in one write.
+        if (more
+            && (outstanding.isEmpty()
+                || (outstanding.size() + refillAt <= window
+                    && octetsOut + kPipelineWindowBytes / 4 <= kPipelineWindowBytes))) {
+            QByteArray out;
+            while (outstanding.size() < window) {
+                if (!next) {
+                    BatchCommand command;
+                    if (!source(&command)) {
+                        more = false;
+                        break;
+                    }
+                    next = std::move(command);
+                }
+                const qint64 octets = next->line.size() + 2;
+                if (!outstanding.isEmpty() && octetsOut + octets > kPipelineWindowBytes)
+                    break;
+                if (hasLineBreak(next->line)) {
+                    if (!outstanding.isEmpty())
+                        dropConnection();
+                    return setError(Error::InvalidArgument, QStringLiteral("Ungültiger Befehl."));
+                }
+                trace("C", next->line);
+                out += next->line + "\r\n";
+                octetsOut += octets;
+                outstanding.append({std::move(*next), octets});
+                next.reset();
+            }
+            if (!out.isEmpty()) {
+                const LineSocket::Status status = m_socket->write(out);
+                if (status != LineSocket::Status::Ok)
+                    return socketFailure(status);
+            }
+        }
+        if (outstanding.isEmpty())
+            return true;
+
+        const Sent sent = outstanding.takeFirst();
+        octetsOut -= sent.octets;
+        // Each reply is read under the limit of its own command, not of the last one sent.
+        m_replyLimit = limitFor(sent.command.line);
+        Reply status = Reply::Invalid;
+        if (!readStatus(&status))
+            return false;
+        if (status == Reply::Invalid)
+            return protocolError();
+        BatchReply reply;
+        reply.ok = status == Reply::Ok;
+        reply.status = m_lastReply;
+        reply.text = m_lastReplyRawText;
+        if (!reply.ok)
+            reply.errorText = serverErrorText();
+        else if (sent.command.multiLine && !collectMultiLine(&reply.data))
+            return false;
+        if (!sink(sent.command, reply)) {
+            if (!outstanding.isEmpty())
+                dropConnection();
+            return true;
+        }
+    }
 }
 
 bool Pop3Client::quit()

@@ -14,10 +14,15 @@
 // client drops the connection, so a late reply can never be taken for the answer to a later command.
 // A -ERR reply leaves the session open.
 //
+// Commands of a batch (batch()) go out ahead of their replies when the server offers PIPELINING (RFC 2449),
+// within a window bounded by count and by bytes, so that the server's receive buffer is never overrun;
+// the replies are read in order, each one under its own command's limits and deadline.
+//
 // Nothing a server sends can make the client wait or collect without end: every line has the read
 // time-out, every whole reply (status line and listing) the reply deadline, and every multi-line reply a
-// size that fits it (the capability listing a few KiB, a header block 4 MiB, a UIDL listing in proportion
-// to the session's STAT count, other replies maxReplySize()). setDeadline() caps all waits at once.
+// size that fits it (the capability listing a few KiB, a header block 4 MiB, a UIDL or LIST listing in
+// proportion to the session's STAT count, other replies maxReplySize()). setDeadline() caps all waits at
+// once.
 //
 // Thread use: all calls come from one thread at a time (the one that connected, for the default
 // transport), except abort(), which any thread may call. A call made while another operation of the same
@@ -36,6 +41,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class Pop3Client {
 public:
@@ -71,8 +77,33 @@ public:
     static constexpr qint64 kMaxCapabilityListing = 8 * 1024;
     // RFC 1939: a unique-id is 1 to 70 characters.
     static constexpr int kMaxUidLength = 70;
-    // A UIDL listing is never read for more messages than this, whatever STAT said.
+    // A UIDL or LIST listing is never read for more messages than this, whatever STAT said.
     static constexpr int kMaxListedMessages = 1000000;
+    // At most this many commands of a batch, and this many octets of them, wait for their replies at any
+    // time; a window refills once a quarter of it is free, so that commands leave in few writes.
+    static constexpr int kPipelineWindow = 100;
+    static constexpr qint64 kPipelineWindowBytes = 2048;
+
+    // One command of a batch: its line without the line end, and whether a +OK reply carries a listing up
+    // to the terminating "." line.
+    struct BatchCommand {
+        QByteArray line;
+        bool multiLine = false;
+    };
+    // One reply of a batch. status: the whole status line; text: what follows the status word; data: the
+    // listing of a multi-line +OK, dot-unstuffed, each line ending in CR LF; errorText: the server's text
+    // of a -ERR (the whole line when it gave none).
+    struct BatchReply {
+        bool ok = false;
+        QByteArray status;
+        QByteArray text;
+        QByteArray data;
+        QString errorText;
+    };
+    // Gives the next command of a batch; false when there is none.
+    using BatchSource = std::function<bool(BatchCommand *command)>;
+    // Takes each reply, in the order of the commands; false stops the batch.
+    using BatchSink = std::function<bool(const BatchCommand &command, BatchReply &reply)>;
 
     // The socket comes from factory (the real TCP transport when it is empty) and is kept for the client's
     // whole life, so abort() always reaches the connection in use.
@@ -146,6 +177,9 @@ public:
     bool top(int n, int lines, QByteArray *text);
     // LIST n: the message's size, the reply's second word; -1 when it is missing or not a number.
     bool list(int n, qint64 *size);
+    // LIST: every message's size, by message number; lines that do not read as "number size" with a
+    // number up to sessionMessageCount() are left out. The listing is bounded as UIDL's is.
+    bool list(QMap<int, qint64> *sizes);
     // RETR n: the whole message, dot-unstuffed, each line ending in CR LF, otherwise as transmitted.
     bool retr(int n, QByteArray *message);
     bool dele(int n);
@@ -159,6 +193,19 @@ public:
     bool uidl(int n, QByteArray *uid);
     // Any single-line command, true on +OK. The command is one line without its line end.
     bool command(const QByteArray &line);
+
+    // Sends the commands source gives and hands their replies to sink in order: ahead of the replies when
+    // the server offers PIPELINING and setPipelining() allows it (see kPipelineWindow), otherwise one
+    // command at a time. A -ERR reply is handed on and the batch goes on. True when every command got
+    // its reply, or sink stopped the batch; when sink stops it while replies are still outstanding, the
+    // connection is dropped, as they would otherwise be taken for the answers of later commands. False
+    // on a failure of the session (the error says why; the connection is gone), e.g. a reply that is
+    // neither +OK nor -ERR, a time-out, or a reply beyond its command's limit.
+    bool batch(const BatchSource &source, const BatchSink &sink);
+    // Whether batches may go out ahead of their replies when the server offers it (the default).
+    void setPipelining(bool allowed) { m_pipeliningAllowed = allowed; }
+    // True when the next batch goes out ahead of its replies: allowed, and offered by the session's server.
+    bool pipelining() const { return m_pipeliningAllowed && hasCapability("PIPELINING"); }
 
     // QUIT expecting +OK (the server commits deletions only then), then closes. True when QUIT got +OK;
     // the connection is closed in every case.
@@ -189,6 +236,10 @@ public:
     QByteArray apopTimestamp() const { return m_apopTimestamp; }
     QByteArrayList capabilities() const { return m_capabilities; }
     bool hasCapability(const QByteArray &name) const;
+
+    // The size a LIST n reply gives (its text after "+OK": the second word); -1 when it is missing or not
+    // a number.
+    static qint64 listedSize(const QByteArray &replyText);
 
     // The lowercase hexadecimal MD5 digest that APOP sends for this timestamp and password.
     static QByteArray apopDigest(const QByteArray &timestamp, const QByteArray &secret);
@@ -221,6 +272,13 @@ private:
     bool readMultiLine(const std::function<void(const QByteArray &line)> &sink);
     // A command with a multi-line reply, collected into *data with CR LF after every line.
     bool multiLineCommand(const QByteArray &line, QByteArray *data);
+    // Reads the rest of a multi-line reply into *data with CR LF after every line.
+    bool collectMultiLine(QByteArray *data);
+    // A listing command (UIDL, LIST) into *out: each line that reads as "number word", with a number from
+    // 1 up to the session's count and a word that parse takes.
+    template <typename T>
+    bool listingCommand(const QByteArray &line, QMap<int, T> *out,
+                        const std::function<std::optional<T>(const QByteArray &word)> &parse);
     bool checkNumber(int n);
     bool requireSession();
     bool setError(Error error, const QString &text);
@@ -257,6 +315,7 @@ private:
     QDeadlineTimer m_replyDeadline; // of the reply being read
     ReplyLimit m_replyLimit{0, 0};  // of the multi-line reply being read
     bool m_trace = false;
+    bool m_pipeliningAllowed = true;
     QByteArray m_greeting;
     QByteArray m_apopTimestamp;
     QByteArrayList m_capabilities;

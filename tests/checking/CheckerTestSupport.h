@@ -153,12 +153,16 @@ private:
 
 using Script = QList<FakeLineSocket::Step>;
 
-// A new connection and a USER/PASS login; withUidl adds UIDL to the capability listing.
-inline Script Login(const QByteArray &user = "bob", const QByteArray &password = "pw", bool withUidl = true)
+// A new connection and a USER/PASS login; withUidl adds UIDL to the capability listing, pipelining
+// PIPELINING.
+inline Script Login(const QByteArray &user = "bob", const QByteArray &password = "pw", bool withUidl = true,
+                    bool pipelining = false)
 {
     Script s{Accept(), S("+OK POP3 ready"), C("CAPA"), S("+OK"), S("TOP")};
     if (withUidl)
         s << S("UIDL");
+    if (pipelining)
+        s << S("PIPELINING");
     s << S(".") << C("USER " + user) << S("+OK") << C("PASS " + password) << S("+OK logged in");
     return s;
 }
@@ -195,6 +199,16 @@ inline Script Header(int n, const QByteArray &subject, const QByteArray &id, int
     return Top(n, subject, id) << C("LIST " + num) << S("+OK " + num + ' ' + QByteArray::number(size));
 }
 
+// LIST: the size of every message, numbered from 1.
+inline Script Sizes(const QList<int> &sizes)
+{
+    Script s{C("LIST"), S("+OK")};
+    for (int i = 0; i < sizes.size(); ++i)
+        s << S(QByteArray::number(i + 1) + ' ' + QByteArray::number(sizes.at(i)));
+    s << S(".");
+    return s;
+}
+
 inline Script Uidl(const QByteArrayList &uids)
 {
     Script s{C("UIDL"), S("+OK")};
@@ -217,7 +231,7 @@ inline QByteArray HeaderBlock(const QByteArray &subject, const QByteArray &id)
     return HeaderLines(subject, id).join("\r\n") + "\r\n";
 }
 
-// A mailbox as the worker scans it: login, STAT, UIDL, TOP/LIST for each, QUIT.
+// A mailbox as the worker scans it: login, STAT, the LIST and UIDL listings, TOP n 0 for each, QUIT.
 struct ScriptMessage {
     QByteArray subject;
     QByteArray id;
@@ -226,19 +240,23 @@ struct ScriptMessage {
 };
 
 inline Script Scan(const QList<ScriptMessage> &messages, const QByteArray &user = "bob",
-                   const QByteArray &password = "pw", bool withUidl = true)
+                   const QByteArray &password = "pw", bool withUidl = true, bool pipelining = false)
 {
-    Script s = Login(user, password, withUidl);
+    Script s = Login(user, password, withUidl, pipelining);
     s << C("STAT") << S("+OK " + QByteArray::number(messages.size()) + " 5000");
     if (messages.isEmpty())
         return s << Quit();
     QByteArrayList uids;
-    for (const ScriptMessage &m : messages)
+    QList<int> sizes;
+    for (const ScriptMessage &m : messages) {
         uids << m.uidl;
+        sizes << m.size;
+    }
+    s << Sizes(sizes);
     if (withUidl)
         s << Uidl(uids);
     for (int i = 0; i < messages.size(); ++i)
-        s << Header(i + 1, messages.at(i).subject, messages.at(i).id, messages.at(i).size);
+        s << Top(i + 1, messages.at(i).subject, messages.at(i).id);
     return s << Quit();
 }
 

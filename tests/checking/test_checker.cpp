@@ -81,9 +81,8 @@ TEST_F(CheckerTest, ManualCheckListsAllAccountsWithSpamMarked)
     filters.AddFilter(HeaderRule(QStringLiteral("From"), QStringLiteral("spammer.test")));
     makeChecker({Account(), Account(QStringLiteral("pop.other.test"), QStringLiteral("eve"))});
     play(Scan({{"Hello", "a1", 100, "u1"}, {"Cheap VIAGRA now", "a2", 200, "u2"}}));
-    play(Login("eve") << C("STAT") << S("+OK 1 300") << Uidl({"e1"}) << C("TOP 1 0") << S("+OK")
-                      << S("From: Bad <x@spammer.test>") << S("Subject: hi") << S("") << S(".") << C("LIST 1")
-                      << S("+OK 1 300") << Quit());
+    play(Login("eve") << C("STAT") << S("+OK 1 300") << Sizes({300}) << Uidl({"e1"}) << C("TOP 1 0") << S("+OK")
+                      << S("From: Bad <x@spammer.test>") << S("Subject: hi") << S("") << S(".") << Quit());
 
     EXPECT_EQ(checker->CheckNow(), 3);
     ASSERT_EQ(checker->MailList.Count(), 3);
@@ -283,8 +282,7 @@ TEST_F(CheckerTest, AutoKillDeletesSpamWithoutAskingInOneSession)
                   check);
     checker->KnownUIDs.clear();
     ui.mailIcon = true; // mail was announced before this check
-    play(Login() << Listing({"u1", "u2", "u3"}) << C("DELE 1") << S("+OK") << C("NOOP") << S("+OK") << C("DELE 3")
-                 << S("+OK") << Quit());
+    play(Login() << Listing({"u1", "u2", "u3"}) << C("DELE 1") << S("+OK") << C("DELE 3") << S("+OK") << Quit());
 
     checker->AutoKill();
     ASSERT_EQ(checker->MailList.Count(), 1);
@@ -368,8 +366,8 @@ TEST_F(CheckerTest, CheckedMessagesOfAnAccountGoInOneSessionAndTheRestIsRenumber
     checkMessages(six);
     checker->MailList[4]->Checked = true;
     checker->MailList[1]->Checked = true;
-    play(Login() << Listing({"u1", "u2", "u3", "u4", "u5", "u6"}) << C("DELE 2") << S("+OK") << C("NOOP") << S("+OK")
-                 << C("DELE 5") << S("+OK") << Quit());
+    play(Login() << Listing({"u1", "u2", "u3", "u4", "u5", "u6"}) << C("DELE 2") << S("+OK") << C("DELE 5")
+                 << S("+OK") << Quit());
 
     QList<TMailEntry *> rows;
     for (TMailEntry *e : checker->MailList)
@@ -396,7 +394,7 @@ TEST_F(CheckerTest, AFailedDeletionStopsTheRunAndKeepsTheRest)
         e->Checked = true;
     // Another program took bob's first message since the check: it is gone, and the second one now has
     // number 1, so number 2 must not be deleted.
-    play(Login() << Listing({"ub2"}) << C("NOOP") << S("+OK") << Quit());
+    play(Login() << Listing({"ub2"}) << Quit());
 
     QList<TMailEntry *> rows;
     for (TMailEntry *e : checker->MailList)
@@ -483,7 +481,7 @@ const QString kBob = QStringLiteral("bob@pop.example.test");
 
 Script deleteOneAndThree()
 {
-    return Listing({"u1", "u2", "u3"}) << C("DELE 1") << S("+OK") << C("NOOP") << S("+OK") << C("DELE 3") << S("+OK");
+    return Listing({"u1", "u2", "u3"}) << C("DELE 1") << S("+OK") << C("DELE 3") << S("+OK");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -496,12 +494,136 @@ INSTANTIATE_TEST_SUITE_P(
         CommitCase{"QuitRefused", deleteOneAndThree() << C("QUIT") << S("-ERR some messages not removed"), true,
                    {1, 2, 3},
                    {"start " + kBob, "sent 1", "sent 3", "failed 1: " + kDeletionNotCommittedText, "end " + kBob}},
-        // The first DELE went with its session; the second is not sent in a new one.
+        // The first DELE went with its session, which ended before the second got its answer.
         CommitCase{"ConnectionLostBetweenTheDeletions",
-                   Listing({"u1", "u2", "u3"}) << C("DELE 1") << S("+OK") << C("NOOP") << Drop() << Login() << Quit(),
+                   Listing({"u1", "u2", "u3"}) << C("DELE 1") << S("+OK") << C("DELE 3") << Drop(),
                    true, {1, 2, 3},
                    {"start " + kBob, "sent 1", "failed 3: " + kDeletionNotCommittedText, "end " + kBob}}),
     [](const ::testing::TestParamInfo<CommitCase> &info) { return std::string(info.param.name); });
+
+// Deletions of one account sent together to a server that offers PIPELINING: the session's UIDL listing
+// proves each message, and the run still stops at the first refusal, with nothing after it deleted.
+struct PipelinedDeletionCase {
+    const char *name;
+    Script session;      // after the login and the listing; messages 2, 4 and 5 are checked
+    bool failed;
+    QStringList left;    // "subject:number" of the entries left, an asterisk for a check mark
+    QStringList log;
+    QList<int> waits = {}; // the waits after "too frequently" refusals
+};
+
+void PrintTo(const PipelinedDeletionCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class PipelinedDeletionTest : public CheckerTest, public ::testing::WithParamInterface<PipelinedDeletionCase> {
+protected:
+    void checkFive()
+    {
+        QList<ScriptMessage> five;
+        for (int i = 1; i <= 5; ++i)
+            five << ScriptMessage{"m" + QByteArray::number(i), "a" + QByteArray::number(i), 100 * i,
+                                  "u" + QByteArray::number(i)};
+        checkMessages(five);
+        for (const int i : {1, 3, 4})
+            checker->MailList[i]->Checked = true;
+        fake->readsAhead = true;
+    }
+
+    QStringList left() const
+    {
+        QStringList out;
+        for (const TMailEntry *e : checker->MailList)
+            out << QStringLiteral("%1:%2%3").arg(e->Message.Subject).arg(e->MsgNumber).arg(e->Checked ? "*" : "");
+        return out;
+    }
+
+    static Script session() { return Login("bob", "pw", true, true) << Listing({"u1", "u2", "u3", "u4", "u5"}); }
+};
+
+TEST_P(PipelinedDeletionTest, StopsAtTheFirstRefusal)
+{
+    const PipelinedDeletionCase &c = GetParam();
+    checkFive();
+    play(session() << c.session);
+    RecordingDeletionObserver observer;
+    const TDeletionResult result = DeleteMarkedEntries(*checker, QList<TMailEntry *>(ui.rows), &observer);
+    EXPECT_EQ(result.Failed, c.failed);
+    EXPECT_EQ(left(), c.left);
+    EXPECT_EQ(observer.log, c.log);
+    EXPECT_EQ(waits, c.waits);
+    expectScriptDone();
+}
+
+Script dele(int n, const QByteArray &reply)
+{
+    return {C("DELE " + QByteArray::number(n)), S(reply)};
+}
+
+const QByteArray kLocked = "-ERR message locked";
+const QByteArray kTooFrequent = "-ERR [IN-USE] logged in too frequently, try again in 30s";
+
+INSTANTIATE_TEST_SUITE_P(
+    Checker, PipelinedDeletionTest,
+    ::testing::Values(
+        PipelinedDeletionCase{"AllAccepted", dele(2, "+OK") << dele(4, "+OK") << dele(5, "+OK") << Quit(), false,
+                              {"m1:1", "m3:2"},
+                              {"start " + kBob, "sent 2", "sent 4", "sent 5", "deleted 2", "deleted 4", "deleted 5",
+                               "end " + kBob}},
+        PipelinedDeletionCase{"GoneAlreadyCounts",
+                              dele(2, "+OK") << dele(4, "-ERR no such message") << dele(5, "+OK") << Quit(), false,
+                              {"m1:1", "m3:2"},
+                              {"start " + kBob, "sent 2", "sent 4", "sent 5", "deleted 2", "deleted 4", "deleted 5",
+                               "end " + kBob}},
+        // The server accepted DELE 5 after refusing DELE 4: RSET takes it back, and DELE 2 goes again.
+        PipelinedDeletionCase{"RefusedInTheMiddleAndALaterOneTakenBack",
+                              dele(2, "+OK") << dele(4, kLocked) << dele(5, "+OK") << C("RSET") << S("+OK")
+                                             << dele(2, "+OK") << Quit(),
+                              true, {"m1:1", "m3:2", "m4:3*", "m5:4*"},
+                              {"start " + kBob, "sent 2", "failed 4: message locked", "deleted 2", "end " + kBob}},
+        PipelinedDeletionCase{"RefusedInTheMiddleAndTheRestToo",
+                              dele(2, "+OK") << dele(4, kLocked) << dele(5, kLocked) << Quit(), true,
+                              {"m1:1", "m3:2", "m4:3*", "m5:4*"},
+                              {"start " + kBob, "sent 2", "failed 4: message locked", "deleted 2", "end " + kBob}},
+        // What cannot be taken back goes with the session: nothing of it is deleted.
+        PipelinedDeletionCase{"TakingBackRefused",
+                              dele(2, "+OK") << dele(4, kLocked) << dele(5, "+OK") << C("RSET") << S("-ERR no"), true,
+                              {"m1:1", "m2:2*", "m3:3", "m4:4*", "m5:5*"},
+                              {"start " + kBob, "sent 2", "failed 4: " + kDeletionNotCommittedText, "end " + kBob}},
+        PipelinedDeletionCase{"DroppedWithRepliesOutstanding",
+                              dele(2, "+OK") << C("DELE 4") << C("DELE 5") << Drop(), true,
+                              {"m1:1", "m2:2*", "m3:3", "m4:4*", "m5:5*"},
+                              {"start " + kBob, "sent 2", "failed 4: " + kDeletionNotCommittedText, "end " + kBob}},
+        // A refusal for being too frequent is waited out once, as for a deletion sent alone.
+        PipelinedDeletionCase{"TooFrequentIsWaitedOut",
+                              dele(2, kTooFrequent) << dele(4, kTooFrequent) << dele(5, kTooFrequent) << dele(2, "+OK")
+                                                  << dele(4, "+OK") << dele(5, "+OK") << Quit(),
+                              false, {"m1:1", "m3:2"},
+                              {"start " + kBob, "sent 2", "sent 4", "sent 5", "deleted 2", "deleted 4", "deleted 5",
+                               "end " + kBob},
+                              {31000}}),
+    [](const ::testing::TestParamInfo<PipelinedDeletionCase> &info) { return std::string(info.param.name); });
+
+TEST_F(PipelinedDeletionTest, DeletionsLeaveTogetherWithoutARoundTripEach)
+{
+    checkFive();
+    play(session() << dele(2, "+OK") << dele(4, "+OK") << dele(5, "+OK") << Quit());
+    const qsizetype before = fake->transcript().size();
+    EXPECT_FALSE(DeleteMarkedEntries(*checker, QList<TMailEntry *>(ui.rows)).Failed);
+    const QStringList t = fake->transcript().mid(before);
+    const qsizetype first = t.indexOf(QStringLiteral("C: DELE 2"));
+    ASSERT_GE(first, 0);
+    EXPECT_EQ(t.mid(first, 4), QStringList({QStringLiteral("C: DELE 2"), QStringLiteral("C: DELE 4"),
+                                             QStringLiteral("C: DELE 5"), QStringLiteral("S: +OK")}));
+    QStringList commands;
+    for (const QString &line : t)
+        if (line.startsWith(QLatin1String("C: ")))
+            commands << line.mid(3);
+    EXPECT_EQ(commands, QStringList({"CAPA", "USER bob", "PASS pw", "STAT", "UIDL", "DELE 2", "DELE 4", "DELE 5",
+                                     "QUIT"}));
+    expectScriptDone();
+}
 
 // One message deleted from the list (session not kept): it leaves the list only when it is gone for sure.
 struct SingleCase {

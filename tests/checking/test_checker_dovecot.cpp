@@ -2,6 +2,7 @@
 // marks, deletions, and a deletion refused because the mailbox changed after the check.
 #include "CheckerTestSupport.h"
 #include "CuttingRelay.h"
+#include "DelayProxy.h"
 #include "DovecotCheckerSupport.h"
 #include "DovecotSuite.h"
 #include "ToolSupport.h"
@@ -126,6 +127,53 @@ TEST_F(DovecotCheckerTest, WrongPasswordReachesTheProgressLineAndTheUser)
         ASSERT_EQ(boxes.shown.size(), 1);
         EXPECT_TRUE(boxes.shown.at(0).text.startsWith(QStringLiteral("Quarvel konnte auf Ihre E-Mail-Server nicht")));
     }
+}
+
+// Dovecot offers PIPELINING: through a relay that holds every chunk a little, the header reads go out
+// ahead of their replies, and the list is the one a scan of one command at a time gives.
+TEST_F(DovecotCheckerTest, PipelinedScanOverASlowLinkListsWhatAScanOneAtATimeLists)
+{
+    constexpr int kMessages = 250; // more than one window of commands
+    for (int i = 1; i <= kMessages; ++i)
+        ASSERT_FALSE(server->deliver(user, mail("p" + QByteArray::number(i), {},
+                                                QByteArray(i % 7 * 40, 'x') + "\r\n"))
+                         .isEmpty());
+    testservers::DelayProxy relay(server->port(), 2);
+    QString error;
+    ASSERT_TRUE(relay.Start(&error)) << error.toStdString();
+    TPOP3AccountSettings far = account();
+    far.Port = relay.Port();
+
+    QStringList listed[2];
+    QStringList trace[2];
+    for (const bool pipelining : {false, true}) {
+        TPop3Options options;
+        options.Pipelining = pipelining;
+        qputenv("QUARVEL_POP3_TRACE", "1");
+        makeRealChecker({far}, {}, options);
+        ::testing::internal::CaptureStderr();
+        const int found = checker->CheckNow();
+        const QString log = QString::fromStdString(::testing::internal::GetCapturedStderr());
+        qunsetenv("QUARVEL_POP3_TRACE");
+        EXPECT_EQ(found, kMessages) << ui.progress.join(u'\n').toStdString();
+        for (const TMailEntry *e : checker->MailList)
+            listed[pipelining] << QStringLiteral("%1:%2:%3:%4:%5")
+                                      .arg(e->MsgNumber)
+                                      .arg(e->Size)
+                                      .arg(e->ServerUIDL, e->Message.Subject,
+                                           QString::fromLatin1(e->ScanDigest.toHex()));
+        for (const QString &line : log.split(u'\n'))
+            if (line.startsWith(QLatin1String("POP3 C: TOP")) || line.startsWith(QLatin1String("POP3 S: +OK")))
+                trace[pipelining] << line.mid(5, 6);
+    }
+    EXPECT_EQ(listed[1].size(), kMessages);
+    EXPECT_EQ(listed[1], listed[0]);
+    // One at a time, every header read waits for its reply; pipelined, a window of them leaves at once.
+    const qsizetype firstTop = trace[0].indexOf(QStringLiteral("C: TOP"));
+    ASSERT_GE(firstTop, 0);
+    EXPECT_EQ(trace[0].mid(firstTop, 4), QStringList({"C: TOP", "S: +OK", "C: TOP", "S: +OK"}));
+    EXPECT_EQ(trace[1].mid(trace[1].indexOf(QStringLiteral("C: TOP")), Pop3Client::kPipelineWindow + 1),
+              QStringList(Pop3Client::kPipelineWindow, QStringLiteral("C: TOP")) << QStringLiteral("S: +OK"));
 }
 
 TEST_F(DovecotCheckerTest, CountModeCountsWithoutFetchingHeaders)

@@ -653,6 +653,13 @@ bool statThenListing(Pop3Client &client)
     return client.stat(&count) && listing(client);
 }
 
+bool statThenSizes(Pop3Client &client)
+{
+    int count = 0;
+    QMap<int, qint64> sizes;
+    return client.stat(&count) && client.list(&sizes);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Pop3Client, ReplyLimitTest,
     ::testing::Values(
@@ -672,7 +679,10 @@ INSTANTIATE_TEST_SUITE_P(
                   statThenListing, false},
         LimitCase{"EndlessListingOfAnEmptyMailbox",
                   QList<Step>{C("STAT"), S("+OK 0 0"), C("UIDL"), S("+OK")} << linesOf(5, "1 a"),
-                  statThenListing, false}),
+                  statThenListing, false},
+        LimitCase{"SizeListingLongerThanTheCount",
+                  QList<Step>{C("STAT"), S("+OK 1 20"), C("LIST"), S("+OK"), S("1 20"), S("1 20"), S(".")},
+                  statThenSizes, false}),
     [](const ::testing::TestParamInfo<LimitCase> &info) { return std::string(info.param.name); });
 
 TEST_F(Pop3ClientTest, EndlessCapabilityListingFailsTheConnectEarly)
@@ -702,6 +712,242 @@ TEST_F(Pop3ClientTest, ListingLeavesOutNumbersBeyondTheCountAndOverlongIds)
     QMap<int, QByteArray> uids;
     ASSERT_TRUE(client.uidl(&uids));
     EXPECT_EQ(uids, (QMap<int, QByteArray>{{1, "a"}}));
+}
+
+TEST_F(Pop3ClientTest, SizeListingKeepsOnlyNumberedSizesWithinTheCount)
+{
+    login();
+    fake->play({C("STAT"), S("+OK 6 3000"), C("LIST"), S("+OK 6 messages"), S("1 100"), S("2 large"), S("3"),
+                S("9 50"), S("4  400"), S(".")});
+    int count = 0;
+    ASSERT_TRUE(client.stat(&count));
+    QMap<int, qint64> sizes;
+    ASSERT_TRUE(client.list(&sizes));
+    EXPECT_EQ(sizes, (QMap<int, qint64>{{1, 100}, {4, 400}}));
+}
+
+// --- Batches --------------------------------------------------------------------------------------------
+
+// A batch of commands and the replies it handed on, one line each: "+OK text", "+OK <n lines>" for a
+// listing, "-ERR text".
+struct BatchRun {
+    bool ok = false;
+    QStringList replies;
+};
+
+BatchRun runBatch(Pop3Client &client, const QList<Pop3Client::BatchCommand> &commands, int stopAfter = -1)
+{
+    BatchRun run;
+    qsizetype next = 0;
+    run.ok = client.batch(
+        [&](Pop3Client::BatchCommand *command) {
+            if (next == commands.size())
+                return false;
+            *command = commands.at(next++);
+            return true;
+        },
+        [&](const Pop3Client::BatchCommand &command, Pop3Client::BatchReply &reply) {
+            QString line = QString::fromLatin1(command.line) + QStringLiteral(": ");
+            if (!reply.ok)
+                line += QStringLiteral("-ERR ") + reply.errorText;
+            else if (command.multiLine)
+                line += QStringLiteral("+OK <%1 lines>").arg(reply.data.count("\r\n"));
+            else
+                line += QStringLiteral("+OK ") + QString::fromLatin1(reply.text);
+            run.replies << line;
+            return stopAfter < 0 || run.replies.size() < stopAfter;
+        });
+    return run;
+}
+
+QList<Pop3Client::BatchCommand> deletions(int count, int padding = 0)
+{
+    QList<Pop3Client::BatchCommand> commands;
+    for (int n = 1; n <= count; ++n)
+        commands.append({"DELE " + QByteArray::number(n) + QByteArray(padding, ' ') + 'x', false});
+    return commands;
+}
+
+// The most commands the transcript shows written and not yet answered by a status line.
+int mostInFlight(const QStringList &transcript)
+{
+    int inFlight = 0;
+    int most = 0;
+    for (const QString &line : transcript) {
+        if (line.startsWith(QLatin1String("C: ")))
+            most = std::max(most, ++inFlight);
+        else if (line.startsWith(QLatin1String("S: +OK")) || line.startsWith(QLatin1String("S: -ERR")))
+            --inFlight;
+    }
+    return most;
+}
+
+QList<Step> pipeliningLoginSteps()
+{
+    return {S("+OK POP3 ready"), C("CAPA"), S("+OK"), S("TOP"), S("UIDL"), S("PIPELINING"), S("."), C("USER bob"),
+            S("+OK"), C("PASS s3cret"), S("+OK logged in")};
+}
+
+struct WindowCase {
+    const char *name;
+    bool offered;        // CAPA lists PIPELINING
+    bool allowed;        // setPipelining()
+    int commands;
+    int padding;         // octets added to each command line
+    int mostInFlight;
+};
+
+void PrintTo(const WindowCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class BatchWindowTest : public Pop3ClientTest, public ::testing::WithParamInterface<WindowCase> {};
+
+TEST_P(BatchWindowTest, CommandsRunAheadOnlyWithinTheWindow)
+{
+    const WindowCase &c = GetParam();
+    fake->play(c.offered ? pipeliningLoginSteps() : loginSteps());
+    ASSERT_TRUE(client.connect());
+    client.setPipelining(c.allowed);
+    // A strict server for one command at a time: a command before the last reply was read is a mismatch.
+    fake->readsAhead = c.mostInFlight > 1;
+    QList<Step> script;
+    QStringList expected;
+    const QList<Pop3Client::BatchCommand> commands = deletions(c.commands, c.padding);
+    for (int n = 1; n <= c.commands; ++n) {
+        script << C(commands.at(n - 1).line) << S("+OK " + QByteArray::number(n) + " deleted");
+        expected << QStringLiteral("%1: +OK %2 deleted").arg(QString::fromLatin1(commands.at(n - 1).line)).arg(n);
+    }
+    fake->play(script);
+    const qsizetype loginLines = fake->transcript().size();
+
+    const BatchRun run = runBatch(client, commands);
+    EXPECT_TRUE(run.ok) << client.lastErrorText().toStdString();
+    EXPECT_EQ(run.replies, expected) << "every reply, in the order of the commands";
+    EXPECT_EQ(mostInFlight(fake->transcript().mid(loginLines)), c.mostInFlight);
+    EXPECT_TRUE(client.isConnected());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pop3Client, BatchWindowTest,
+    ::testing::Values(WindowCase{"OneAtATimeWithoutPipelining", false, true, 5, 0, 1},
+                      WindowCase{"OneAtATimeWhenNotAllowed", true, false, 5, 0, 1},
+                      WindowCase{"AheadUpToTheCountOfTheWindow", true, true, 250, 0, Pop3Client::kPipelineWindow},
+                      // Lines of 200 octets with their CR LF: ten fit into the window's octets.
+                      WindowCase{"AheadUpToTheOctetsOfTheWindow", true, true, 30, 191, 10}),
+    [](const ::testing::TestParamInfo<WindowCase> &info) { return std::string(info.param.name); });
+
+TEST_F(Pop3ClientTest, BatchSendsItsCommandsBeforeTheFirstReplyArrives)
+{
+    fake->play(pipeliningLoginSteps());
+    ASSERT_TRUE(client.connect());
+    fake->readsAhead = true;
+    fake->play({C("TOP 1 0"), S("+OK"), S("Subject: one"), S(""), S("."), C("TOP 2 0"), S("-ERR no such message"),
+                C("TOP 3 0"), S("+OK"), S("Subject: three"), S(".")});
+    const qsizetype loginLines = fake->transcript().size();
+    const BatchRun run = runBatch(client, {{"TOP 1 0", true}, {"TOP 2 0", true}, {"TOP 3 0", true}});
+    EXPECT_TRUE(run.ok);
+    // A -ERR in the middle of the window is that command's answer; the batch goes on.
+    EXPECT_EQ(run.replies, QStringList({QStringLiteral("TOP 1 0: +OK <2 lines>"),
+                                        QStringLiteral("TOP 2 0: -ERR no such message"),
+                                        QStringLiteral("TOP 3 0: +OK <1 lines>")}));
+    EXPECT_EQ(fake->transcript().mid(loginLines, 4),
+              QStringList({QStringLiteral("C: TOP 1 0"), QStringLiteral("C: TOP 2 0"), QStringLiteral("C: TOP 3 0"),
+                           QStringLiteral("S: +OK")}));
+    fake->play({C("NOOP"), S("+OK")});
+    EXPECT_TRUE(client.noop()) << "the session is still in step";
+}
+
+// However the session fails with replies outstanding, it goes, so that no late reply is read as the
+// answer to a later command.
+struct BatchFailureCase {
+    const char *name;
+    QList<Step> afterFirstReply; // the rest of the server's side
+    int handedOn;                // replies the batch handed on before it failed
+    Error error;
+    QString errorText;
+};
+
+void PrintTo(const BatchFailureCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class BatchFailureTest : public Pop3ClientTest, public ::testing::WithParamInterface<BatchFailureCase> {};
+
+TEST_P(BatchFailureTest, EndsTheSession)
+{
+    const BatchFailureCase &c = GetParam();
+    fake->play(pipeliningLoginSteps());
+    ASSERT_TRUE(client.connect());
+    client.setMaxHeaderSize(100);
+    client.setReadTimeout(200);
+    client.setReplyDeadline(250);
+    fake->readsAhead = true;
+    fake->play(QList<Step>{C("TOP 1 0"), C("RETR 2"), C("TOP 3 0"), S("+OK"), S("Subject: one"), S(".")}
+               << c.afterFirstReply);
+    const BatchRun run = runBatch(client, {{"TOP 1 0", true}, {"RETR 2", true}, {"TOP 3 0", true}});
+    EXPECT_FALSE(run.ok);
+    EXPECT_EQ(run.replies.size(), c.handedOn);
+    EXPECT_EQ(run.replies.first(), QStringLiteral("TOP 1 0: +OK <1 lines>"));
+    EXPECT_EQ(client.lastError(), c.error);
+    EXPECT_EQ(client.lastErrorText(), c.errorText);
+    EXPECT_FALSE(client.isConnected());
+    EXPECT_FALSE(client.noop());
+    EXPECT_EQ(client.lastError(), Error::NotConnected);
+}
+
+QList<Step> longHeader()
+{
+    QList<Step> steps{S("+OK")};
+    for (int i = 0; i < 9; ++i)
+        steps << S("Subject: 1");
+    return steps << S(".");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pop3Client, BatchFailureTest,
+    ::testing::Values(
+        BatchFailureCase{"DroppedWithRepliesOutstanding", {S("+OK"), S("Subject: two"), Drop()}, 1,
+                         Error::ConnectionLost, "fake: connection closed by the server"},
+        BatchFailureCase{"AnswerOutOfStep", {S("Subject: two"), S(".")}, 1, Error::ProtocolError,
+                         "Unerwartete Antwort des Servers: Subject: two"},
+        BatchFailureCase{"SilentAfterTheFirstReply", {}, 1, Error::TimedOut, "fake: read timed out"},
+        // Each reply has its deadline from the wait for its status line on.
+        BatchFailureCase{"ReplyDrippedPastItsDeadline",
+                         {S("+OK"), Pause(100), S("a"), Pause(100), S("b"), Pause(100), S("c"), S(".")}, 1,
+                         Error::TimedOut,
+                         "Zeitüberschreitung: Der Server hat seine Antwort nicht in der vorgesehenen Zeit "
+                         "vollständig gesendet."},
+        // RETR 2 was sent after TOP 1 0, yet TOP 3 0 keeps the header block's own limit.
+        BatchFailureCase{"ReplyBeyondItsOwnCommandsLimit",
+                         QList<Step>{S("+OK"), S("Subject: two"), S(".")} << longHeader(), 2, Error::ReplyTooLarge,
+                         "Die Antwort des Servers ist zu groß (mehr als 100 Bytes)."}),
+    [](const ::testing::TestParamInfo<BatchFailureCase> &info) { return std::string(info.param.name); });
+
+TEST_F(Pop3ClientTest, StoppingABatchDropsTheSessionOnlyWithRepliesOutstanding)
+{
+    for (const bool ahead : {true, false}) {
+        SCOPED_TRACE(ahead);
+        fake->play({Accept()});
+        fake->play(pipeliningLoginSteps());
+        ASSERT_TRUE(client.connect());
+        client.setPipelining(ahead);
+        fake->readsAhead = ahead;
+        fake->play({C("DELE 1"), S("+OK")});
+        // Waiting for each reply, the batch sends nothing after the one it stops at.
+        if (ahead)
+            fake->play({C("DELE 2"), S("+OK"), C("DELE 3"), S("+OK")});
+        const BatchRun run = runBatch(client, {{"DELE 1", false}, {"DELE 2", false}, {"DELE 3", false}}, 1);
+        EXPECT_TRUE(run.ok);
+        EXPECT_EQ(run.replies.size(), 1);
+        EXPECT_EQ(client.isConnected(), !ahead);
+        if (!ahead) {
+            fake->play({C("QUIT"), S("+OK")});
+            EXPECT_TRUE(client.quit());
+        }
+    }
 }
 
 // A reply that comes in a line at a time, each line within the read time-out, still has to end.

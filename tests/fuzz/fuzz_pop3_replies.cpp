@@ -1,8 +1,8 @@
 // libFuzzer target: any bytes as everything a POP3 server says, one line per LF. A whole session (login
-// either way, with or without STLS, STAT, TOP, LIST, UIDL, RETR, DELE, NOOP, QUIT) must end without a
-// crash, a hang or an unbounded allocation, whatever the replies are; and so must the worker's scan of a
-// mailbox, the text fetch and the deletion of the first message read, with their identity checks, replayed
-// from the start.
+// either way, with or without STLS, STAT, TOP, LIST, UIDL, RETR, DELE, NOOP, a batch of commands sent
+// ahead, QUIT) must end without a crash, a hang or an unbounded allocation, whatever the replies are; and
+// so must the worker's scan of a mailbox, the text fetch of the first message read and the deletion of
+// all of them, with their identity checks, replayed from the start.
 #include "LineSocket.h"
 #include "POP3Check.h"
 #include "Pop3Client.h"
@@ -98,6 +98,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     client.list(1, &octets);
     QMap<int, QByteArray> uids;
     client.uidl(&uids);
+    QMap<int, qint64> sizes;
+    client.list(&sizes);
+    int sent = 0;
+    client.batch(
+        [&sent](Pop3Client::BatchCommand *command) {
+            if (sent == 3)
+                return false;
+            *command = {sent % 2 ? "DELE " + QByteArray::number(sent) : "TOP " + QByteArray::number(sent) + " 0",
+                        sent % 2 == 0};
+            ++sent;
+            return true;
+        },
+        [](const Pop3Client::BatchCommand &, Pop3Client::BatchReply &) { return true; });
     client.uidl(1, &text);
     client.retr(1, &text);
     client.dele(1);
@@ -123,7 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!entries.isEmpty()) {
         TMailEntry &first = *entries.first();
         worker.FetchText(account, first.MsgNumber, first, true, fatal, code, error);
-        worker.DeleteMessage(account, first.MsgNumber, first, true);
+        worker.DeleteMessages(account, entries, true);
         worker.CommitDeletions(error);
     }
     qDeleteAll(entries);

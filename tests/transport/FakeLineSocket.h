@@ -15,6 +15,13 @@
 // client does after an encrypted connection is what it tests. When
 // the client closes or aborts, the server lines it has not read yet are gone with the connection, as on a
 // real one (up to the next Accept()).
+//
+// By default the client must read every reply before it writes the next command. With readsAhead set,
+// the server takes commands ahead as a pipelining one does: a line written while server lines are still
+// due is matched against the next client line of the script after them (those server lines stay due, as
+// replies already on their way); one written while the connection's end is due (a Drop, or the Accept or
+// Refuse of the next connection) is lost with the connection. The
+// transcript keeps the real order, so a test sees how far the commands ran ahead of the replies.
 #include "LineSocket.h"
 
 #include <QByteArrayList>
@@ -51,6 +58,8 @@ public:
     QString trustedCertificate() const { return m_trusted; }
     // Runs inside every readLine, as an event handler would during a real wait.
     std::function<void()> duringRead;
+    // Commands may come before the replies to earlier ones were read (see above).
+    bool readsAhead = false;
 
     Status connectToHost(const QString &host, quint16 port, int timeoutMs) override;
     bool isConnected() const override { return m_connected && !m_aborted; }
