@@ -1,6 +1,6 @@
 #include "MailDeletion.h"
 
-#include "POP3Check.h"
+#include "Pop3Worker.h"
 
 #include <algorithm>
 
@@ -64,102 +64,103 @@ void RenumberAfterDeletion(const QList<TMailEntry *> &list, int index)
     }
 }
 
-TDeletionResult DeleteMarkedEntries(TPOP3Checker &checker, const QList<TMailEntry *> &rows,
-                                    IDeletionObserver *observer)
+TDeletionPlan PlanDeletion(const QList<TMailEntry *> &rows, const QList<TMailEntry *> &marked,
+                           const std::function<const TPOP3AccountSettings *(const TMailEntry &)> &accountOf)
 {
-    TDeletionResult result;
-    QList<TMailEntry *> order;
+    TDeletionPlan plan;
     for (qsizetype i = 0; i < rows.size(); ++i) {
         TMailEntry *e = rows.at(i);
         if (!e)
             continue;
         e->Row = int(i) + 1;
-        e->DeleteMark = e->Checked;
-        order.append(e);
+        e->DeleteMark = marked.contains(e);
+        plan.Order.append(e);
     }
-    SortByDeletionOrder(order);
-
-    // All DELE commands of an account go to one session, with the numbers of the list: the server keeps
-    // them until QUIT, so the renumbering waits until every session is closed.
-    QList<bool> deleted(order.size(), false);
-    QList<qsizetype> accepted; // DELE accepted in the open session, not carried out yet
-    QString previous;
-    bool sessionOpen = false;
-    const auto endSession = [&] {
-        QString error;
-        const bool committed = checker.EndDeleteSession(&error);
-        if (committed) {
-            for (const qsizetype i : std::as_const(accepted)) {
-                deleted[i] = true;
-                if (observer)
-                    observer->EntryDeleted(*order.at(i));
+    SortByDeletionOrder(plan.Order);
+    plan.Deleted.fill(false, plan.Order.size());
+    for (qsizetype i = 0; i < plan.Order.size(); ++i) {
+        const TMailEntry &e = *plan.Order.at(i);
+        plan.Copies.append(e.DeleteMark ? e : TMailEntry());
+        if (!e.DeleteMark)
+            continue;
+        // All DELE commands of an account go to one session, with the numbers of the list: the server keeps
+        // them until QUIT, so the renumbering waits until every session is closed.
+        const QString account = accountText(e);
+        if (plan.Groups.isEmpty() || plan.Groups.last().Account != account) {
+            TDeletionPlan::Group group;
+            group.Account = account;
+            if (const TPOP3AccountSettings *settings = accountOf(e)) {
+                group.AccountKnown = true;
+                group.Settings = *settings;
             }
-        } else if (!accepted.isEmpty() && !result.Failed) {
-            const TMailEntry &first = *order.at(accepted.first());
-            result.Failed = true;
-            result.FailedMsgNumber = first.MsgNumber;
-            result.ErrorText = error;
-            if (observer)
-                observer->EntryFailed(first, error);
+            plan.Groups.append(group);
         }
-        accepted.clear();
-        if (sessionOpen && observer)
-            observer->AccountFinished(previous);
-        sessionOpen = false;
-    };
-    for (qsizetype i = 0; i < order.size() && !result.Failed;) {
-        if (!order.at(i)->DeleteMark) {
-            ++i;
-            continue;
-        }
-        // The marked entries of this account up to the next account: one call, so that their DELE
-        // commands can go out together.
-        const QString account = accountText(*order.at(i));
-        QList<qsizetype> group;
-        QList<TMailEntry *> entries;
-        for (; i < order.size(); ++i) {
-            TMailEntry *e = order.at(i);
-            if (!e->DeleteMark)
-                continue;
-            if (accountText(*e) != account)
-                break;
-            group.append(i);
-            entries.append(e);
-        }
-        endSession();
-        if (result.Failed)
-            break;
-        if (observer)
-            observer->AccountStarted(account);
-        previous = account;
-        sessionOpen = true;
-        QString error;
-        const int done = checker.DeleteEntries(entries, true, error);
-        for (int k = 0; k < done; ++k) {
-            accepted.append(group.at(k));
-            if (observer)
-                observer->EntrySent(*entries.at(k));
-        }
-        if (done < entries.size()) {
-            TMailEntry *e = entries.at(done);
-            result.Failed = true;
-            result.FailedMsgNumber = e->MsgNumber;
-            result.ErrorText = error;
-            if (observer)
-                observer->EntryFailed(*e, error);
-        }
+        plan.Groups.last().Items.append(int(i));
     }
-    endSession();
+    return plan;
+}
 
-    for (qsizetype i = 0; i < order.size(); ++i) {
-        if (!deleted.at(i))
+void RunDeletionPlan(TPop3Thread &worker, TDeletionPlan &plan, const std::shared_ptr<IDeletionObserver> &observer)
+{
+    const auto tell = [&worker, &observer](auto call) {
+        if (observer)
+            worker.Report([observer, call](TPOP3Checker &) { call(*observer); });
+    };
+    const auto fail = [&](const TMailEntry &entry, const QString &error) {
+        plan.Failed = true;
+        plan.FailedMsgNumber = entry.MsgNumber;
+        plan.ErrorText = error;
+        tell([entry, error](IDeletionObserver &o) { o.EntryFailed(entry, error); });
+    };
+    for (const TDeletionPlan::Group &group : std::as_const(plan.Groups)) {
+        if (plan.Failed)
+            break;
+        tell([account = group.Account](IDeletionObserver &o) { o.AccountStarted(account); });
+        QList<TMailEntry *> copies;
+        for (const int i : group.Items)
+            copies.append(&plan.Copies[i]);
+        // A message found gone already counts: that is what the user wanted.
+        int done = 0;
+        QString error;
+        if (!group.AccountKnown) {
+            error = QStringLiteral("Das E-Mail-Konto %1 ist nicht mehr eingerichtet.").arg(group.Account);
+        } else {
+            done = worker.DeleteMessages(group.Settings, copies, true);
+            if (done < copies.size())
+                error = worker.LastErrorText;
+        }
+        for (int k = 0; k < done; ++k)
+            tell([entry = *copies.at(k)](IDeletionObserver &o) { o.EntrySent(entry); });
+        if (done < copies.size())
+            fail(*copies.at(done), error);
+        // The server carries the accepted deletions out only now.
+        QString notCommitted;
+        const bool committed = worker.CommitDeletions(notCommitted);
+        worker.FreeClient();
+        if (committed) {
+            for (int k = 0; k < done; ++k) {
+                plan.Deleted[group.Items.at(k)] = true;
+                tell([entry = *copies.at(k)](IDeletionObserver &o) { o.EntryDeleted(entry); });
+            }
+        } else if (done > 0 && !plan.Failed) {
+            fail(*copies.first(), notCommitted);
+        }
+        tell([account = group.Account](IDeletionObserver &o) { o.AccountFinished(account); });
+    }
+}
+
+TDeletionResult ApplyDeletionPlan(const TDeletionPlan &plan)
+{
+    TDeletionResult result;
+    result.Failed = plan.Failed;
+    result.FailedMsgNumber = plan.FailedMsgNumber;
+    result.ErrorText = plan.ErrorText;
+    for (qsizetype i = 0; i < plan.Order.size(); ++i) {
+        if (!plan.Deleted.at(i))
             continue;
-        result.DeletedRows.append(order.at(i)->Row);
+        RenumberAfterDeletion(plan.Order, int(i));
+        result.DeletedEntries.append(plan.Order.at(i));
         ++result.Deleted;
-        RenumberAfterDeletion(order, int(i));
-        TMailEntry *gone = order.at(i);
-        checker.RemoveEntry(gone);
-        order[i] = nullptr;
     }
     return result;
 }

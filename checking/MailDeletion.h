@@ -2,14 +2,18 @@
 // Deleting checked messages on the servers: the order of a deletion run (grouped by account, ascending
 // message numbers), one POP3 session per account, a stop at the first failure, and the renumbering of the
 // remaining entries once all sessions are closed. A deletion counts only once its session has ended with a
-// QUIT the server confirmed: until then the server has deleted nothing. The automatic spam removal runs it without a window;
-// the interactive command of the main window runs the same core with its progress window as observer.
+// QUIT the server confirmed: until then the server has deleted nothing. The coordinator runs it as a job
+// (TPOP3Checker::DeleteEntries); the automatic spam removal without a window, the interactive command of
+// the main window with its progress window as observer.
 #include "TypeDef.h"
 
 #include <QList>
 #include <QString>
 
-class TPOP3Checker;
+#include <functional>
+#include <memory>
+
+class TPop3Thread;
 
 // UserName + "@" + Host + a tab + MsgNumber padded with "0" to at least 6 digits.
 QString DeletionOrderKey(const TMailEntry &entry);
@@ -21,7 +25,8 @@ void SortByDeletionOrder(QList<TMailEntry *> &list);
 // comparison; empty places skipped) gets its MsgNumber lowered by one.
 void RenumberAfterDeletion(const QList<TMailEntry *> &list, int index);
 
-// Follows a deletion run (the interactive progress window); every call is optional.
+// Follows a deletion run (the interactive progress window); every call is optional. The calls come on
+// the window's thread, in order, while the run goes on; the entries they name are the run's copies.
 class IDeletionObserver {
 public:
     virtual ~IDeletionObserver() = default;
@@ -32,7 +37,7 @@ public:
     // The server accepted the entry's DELE; it is carried out when the session ends well.
     virtual void EntrySent(const TMailEntry &entry) { Q_UNUSED(entry); }
     // The entry is gone from its server: its session ended with the server's consent (its number as
-    // sent; the entry is still valid here).
+    // sent).
     virtual void EntryDeleted(const TMailEntry &entry) { Q_UNUSED(entry); }
     // Deleting the entry failed; the run stops. Also called for the first entry of a session whose end
     // the server did not confirm: none of that session's entries counts as deleted then.
@@ -44,17 +49,43 @@ public:
 };
 
 struct TDeletionResult {
-    QList<int> DeletedRows;   // Row of every entry deleted (the entries themselves are freed)
+    // The entries deleted, in deletion order. They exist only until the run's done handler has returned.
+    QList<TMailEntry *> DeletedEntries;
     int Deleted = 0;
     bool Failed = false;
     int FailedMsgNumber = 0;  // MsgNumber of the entry that failed, as it was sent
     QString ErrorText;
 };
 
-// Deletes the entries of rows (the list's rows in order, row 1 first) that carry a check mark: each
-// gets Row := its row and DeleteMark := Checked, then the marked ones are deleted in deletion order,
-// one session per account, stopping at the first failure (a session whose end the server does not
-// confirm is a failure of all its entries). Afterwards every deleted entry has lowered the numbers of the
-// later entries of its account and left the coordinator's lists, and is freed.
-TDeletionResult DeleteMarkedEntries(TPOP3Checker &checker, const QList<TMailEntry *> &rows,
-                                    IDeletionObserver *observer = nullptr);
+// A deletion run as the worker carries it out: copies of the marked entries (what the check saw of each
+// message), grouped by account with that account's settings. Made and applied on the window's thread;
+// only its copies travel to the worker.
+struct TDeletionPlan {
+    struct Group {
+        QString Account;              // "UserName@Host"
+        bool AccountKnown = false;    // false: the account is no longer set up
+        TPOP3AccountSettings Settings;
+        QList<int> Items;             // indices into Copies, in deletion order
+    };
+    QList<TMailEntry *> Order;        // every row's entry, sorted by the deletion order key (window's thread)
+    QList<TMailEntry> Copies;         // the copy of Order[i] for a marked entry, parallel to Order
+    QList<Group> Groups;
+    // What the run did: Deleted[i] for Order[i]; the first failure.
+    QList<bool> Deleted;
+    bool Failed = false;
+    int FailedMsgNumber = 0;
+    QString ErrorText;
+};
+
+// Plans the deletion of marked among rows (the list in its row order): every entry gets Row := its row
+// and DeleteMark := whether it is marked; the marked ones are grouped by account in deletion order.
+// accountOf gives an entry's account settings, or nothing when it is not set up any more.
+TDeletionPlan PlanDeletion(const QList<TMailEntry *> &rows, const QList<TMailEntry *> &marked,
+                           const std::function<const TPOP3AccountSettings *(const TMailEntry &)> &accountOf);
+// Carries the plan out on the worker: one session per account, stopping at the first failure (a session
+// whose end the server does not confirm is a failure of all its entries). The observer's calls are
+// reported to the coordinator's thread as they happen.
+void RunDeletionPlan(TPop3Thread &worker, TDeletionPlan &plan, const std::shared_ptr<IDeletionObserver> &observer);
+// After the run, on the window's thread: every deleted entry, in deletion order, lowers the numbers of
+// the later entries of its account. Returns the result with the deleted entries.
+TDeletionResult ApplyDeletionPlan(const TDeletionPlan &plan);

@@ -1,5 +1,7 @@
 #include "DnsResolver.h"
 
+#include "WindowThread.h"
+
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QHostAddress>
@@ -146,6 +148,10 @@ DnsResolver::Status DnsResolver::run(const TDNSServerAddress &server, const QStr
     if (m_abort.load()) {
         m_error = QStringLiteral("Die DNS-Abfrage wurde abgebrochen.");
         return Status::Aborted;
+    }
+    if (platform::OnWindowThread()) {
+        m_error = platform::WindowThreadWaitText();
+        return Status::Failed;
     }
     if (!initLibrary()) {
         m_error = QStringLiteral("Die DNS-Bibliothek ließ sich nicht starten.");

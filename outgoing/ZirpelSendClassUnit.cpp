@@ -2,9 +2,12 @@
 
 #include "RegIni.h"
 #include "TextCodec.h"
+#include "WindowThread.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
@@ -13,6 +16,8 @@
 #include <QSslConfiguration>
 #include <QTimer>
 #include <QUrl>
+
+#include <atomic>
 
 namespace {
 
@@ -103,7 +108,20 @@ struct Attempt {
     QString error;
 };
 
-Attempt getOnce(const QUrl &url, const TProxySettings &proxy, int timeoutMs)
+} // namespace
+
+// The request under way, for Abort from another thread.
+struct TZirpelSendClass::AbortState {
+    QMutex mutex;
+    QNetworkReply *reply = nullptr; // lives on the requesting thread while set
+    std::atomic<bool> aborted{false};
+};
+
+namespace {
+
+const QString kAbortedText = QStringLiteral("Die Anfrage wurde abgebrochen.");
+
+Attempt getOnce(const QUrl &url, const TProxySettings &proxy, int timeoutMs, TZirpelSendClass::AbortState &abort)
 {
     Attempt result;
     QNetworkAccessManager nam;
@@ -112,6 +130,12 @@ Attempt getOnce(const QUrl &url, const TProxySettings &proxy, int timeoutMs)
     QNetworkRequest request(url);
     request.setSslConfiguration(sslConfiguration());
     QNetworkReply *reply = nam.get(request);
+    {
+        QMutexLocker lock(&abort.mutex);
+        abort.reply = reply;
+    }
+    if (abort.aborted)
+        reply->abort();
 
     QEventLoop loop;
     QTimer timer;
@@ -129,7 +153,9 @@ Attempt getOnce(const QUrl &url, const TProxySettings &proxy, int timeoutMs)
     timer.stop();
 
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (timedOut) {
+    if (abort.aborted) {
+        result.error = kAbortedText;
+    } else if (timedOut) {
         result.error = QStringLiteral("Zeitüberschreitung: Das SMS-Gateway hat nicht rechtzeitig geantwortet.");
     } else if (status != 0 && (status < 200 || status > 299)) {
         result.error = QStringLiteral("HTTP %1 %2")
@@ -144,12 +170,18 @@ Attempt getOnce(const QUrl &url, const TProxySettings &proxy, int timeoutMs)
         result.ok = true;
         result.body = reply->readAll();
     }
+    {
+        QMutexLocker lock(&abort.mutex);
+        abort.reply = nullptr;
+    }
     delete reply;
     return result;
 }
 
-void pause(int ms)
+void pause(int ms, const TZirpelSendClass::AbortState &abort)
 {
+    if (abort.aborted)
+        return;
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
@@ -264,6 +296,19 @@ bool NormalizeCellNumber(const QString &typed, QString &normalized, QString &err
     return error.isEmpty();
 }
 
+TZirpelSendClass::TZirpelSendClass() : m_abort(std::make_shared<AbortState>()) {}
+
+TZirpelSendClass::~TZirpelSendClass() = default;
+
+void TZirpelSendClass::Abort()
+{
+    QMutexLocker lock(&m_abort->mutex);
+    m_abort->aborted = true;
+    // Queued to the reply's own thread; a reply deleted before it runs takes the call with it.
+    if (QNetworkReply *reply = m_abort->reply)
+        QMetaObject::invokeMethod(reply, [reply] { reply->abort(); }, Qt::QueuedConnection);
+}
+
 QString TZirpelSendClass::GatewayHost()
 {
     TTheRegIniFile reg;
@@ -312,14 +357,18 @@ bool TZirpelSendClass::HTTPGetLines(const QString &url, const TProxySettings &pr
         lines << QStringLiteral("ERROR Keine Ereignisschleife für die Anfrage.");
         return false;
     }
+    if (platform::OnWindowThread()) {
+        lines << QStringLiteral("ERROR ") + platform::WindowThreadWaitText();
+        return false;
+    }
     // Copies: other work runs while the request waits, and must not change what this request does.
     const int timeoutMs = AttemptTimeoutMs;
     const int retryDelayMs = RetryDelayMs;
     const TProxySettings proxyCopy = proxy;
-    Attempt a = getOnce(target, proxyCopy, timeoutMs);
-    if (!a.ok) {
-        pause(retryDelayMs);
-        a = getOnce(target, proxyCopy, timeoutMs);
+    Attempt a = getOnce(target, proxyCopy, timeoutMs, *m_abort);
+    if (!a.ok && !m_abort->aborted) {
+        pause(retryDelayMs, *m_abort);
+        a = getOnce(target, proxyCopy, timeoutMs, *m_abort);
     }
     if (!a.ok) {
         lines << QStringLiteral("ERROR ") + a.error;

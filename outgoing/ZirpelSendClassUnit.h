@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 // Where the gateway's host (with an optional ":port") is configured, below HKEY_CURRENT_USER.
 inline const QString kZirpelHostArea = QStringLiteral("Software\\Tessmar Software\\Quarvel");
 inline const QString kZirpelHostSection = QStringLiteral("ZirpelSettings");
@@ -18,6 +20,11 @@ inline constexpr const char *kTestCaFileEnv = "QUARVEL_TEST_CA_FILE";
 
 class TZirpelSendClass {
 public:
+    TZirpelSendClass();
+    ~TZirpelSendClass();
+    TZirpelSendClass(const TZirpelSendClass &) = delete;
+    TZirpelSendClass &operator=(const TZirpelSendClass &) = delete;
+
     // Each attempt of a request is given up after this long; tests shorten it.
     int AttemptTimeoutMs = 30000;
     // The pause before the one retry.
@@ -29,11 +36,20 @@ public:
                           const TProxySettings &proxy, QString &reply);
 
     // GET of the URL, retried once after a pause. On success lines is the reply body split into lines;
-    // otherwise one line "ERROR " and the reason. The request keeps the owner thread's events flowing.
+    // otherwise one line "ERROR " and the reason. Blocks the calling thread, which must not be the
+    // window's: the request waits in an event loop of its own.
     bool HTTPGetLines(const QString &url, const TProxySettings &proxy, QStringList &lines);
 
     // The gateway host from the configuration; empty when none is set up.
     static QString GatewayHost();
+
+    // Thread-safe: the request under way, and every later one, ends at once as failed.
+    void Abort();
+
+    struct AbortState; // the request under way, as Abort reaches it
+
+private:
+    std::shared_ptr<AbortState> m_abort;
 };
 
 // The query encoding of the gateway, on the Windows-1252 bytes of the text: a blank becomes "+", letters,

@@ -113,20 +113,34 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    checker.CheckNow(-1);
-    for (const TMailEntry *e : checker.MailList) {
-        out << field(mailbox(*e)) << '\t' << e->MsgNumber << '\t' << e->Size << '\t' << field(sender(e->Message))
-            << '\t' << field(e->Message.Subject) << '\t' << (e->State == msSpam ? "Spam" : "-") << '\n';
-    }
-    out.flush();
-
+    // The check, and the deletion after it, run on the worker; this thread waits in its own event loop.
     bool deletionFailed = false;
-    if (deleteSpam && checker.MailList.CountByState(msSpam) > 0) {
+    checker.CheckNow(-1, [&](int) {
+        for (const TMailEntry *e : checker.MailList) {
+            out << field(mailbox(*e)) << '\t' << e->MsgNumber << '\t' << e->Size << '\t'
+                << field(sender(e->Message)) << '\t' << field(e->Message.Subject) << '\t'
+                << (e->State == msSpam ? "Spam" : "-") << '\n';
+        }
+        out.flush();
+        if (!deleteSpam || checker.MailList.CountByState(msSpam) == 0
+            || !checker.BeginOperation(TServerOperationKind::DeletionRun)) {
+            QCoreApplication::exit(0);
+            return;
+        }
         QList<TMailEntry *> rows;
-        for (TMailEntry *e : checker.MailList)
+        QList<TMailEntry *> spam;
+        for (TMailEntry *e : checker.MailList) {
             rows.append(e);
-        ConsoleDeletionObserver observer;
-        deletionFailed = DeleteMarkedEntries(checker, rows, &observer).Failed;
-    }
+            if (e->Checked)
+                spam.append(e);
+        }
+        checker.DeleteEntries(rows, spam, std::make_shared<ConsoleDeletionObserver>(),
+                              [&](const TDeletionResult &result) {
+                                  deletionFailed = result.Failed;
+                                  checker.EndOperation();
+                                  QCoreApplication::exit(0);
+                              });
+    });
+    app.exec();
     return (ui.Failures > 0 || deletionFailed) ? 1 : 0;
 }

@@ -1,5 +1,7 @@
 #include "TcpLineSocket.h"
 
+#include "WindowThread.h"
+
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QMetaObject>
@@ -142,6 +144,9 @@ LineSocket::Status TcpLineSocket::waitUntil(const std::function<std::optional<St
         return fail(Status::Aborted, QStringLiteral("Die Verbindung wurde abgebrochen."));
     if (const std::optional<Status> result = check())
         return *result;
+    // The loop below runs on the socket's own thread; on the window's it would let everything in.
+    if (platform::OnWindowThread())
+        return fail(Status::Failed, platform::WindowThreadWaitText());
 
     const QDeadlineTimer deadline(std::max(timeoutMs, 0));
     QEventLoop loop;

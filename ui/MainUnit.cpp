@@ -25,11 +25,13 @@
 #include "SpamFilterClassUnit.h"
 #include "TrayIcon.h"
 #include "ZirpelSendClassUnit.h"
+#include "JobThread.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QFileInfo>
 #include <QIcon>
 #include <QLabel>
@@ -42,6 +44,7 @@
 #include <QSysInfo>
 #include <QTextBrowser>
 #include <QTime>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
@@ -57,6 +60,8 @@ const QString kFirstStartInfo = QStringLiteral(
 const QString kNineBlanks = QStringLiteral("         ");
 constexpr int kSplitterMin = 50;
 constexpr int kMailIconStepMs = 800;
+// How long the end of the program waits for an operation to unwind.
+constexpr int kQuitGraceMs = 1000;
 
 QAction *makeAction(QObject *owner, const QString &caption, const QString &hint = QString(),
                     const QKeySequence &keys = QKeySequence())
@@ -102,6 +107,8 @@ TMain::TMain(TMainOptions options, QWidget *parent)
 
     // 4. SMS sender, detector, coordinator.
     m_sms = std::make_unique<TZirpelSendClass>();
+    m_smsThread = std::make_unique<TJobThread>();
+    m_smsThread->SetAbort([sms = m_sms.get()] { sms->Abort(); });
     m_detector = std::make_unique<TSpamDetector>(m_settings->Settings);
     TPop3Options pop3;
     if (m_options.AdjustPop3)
@@ -243,7 +250,7 @@ void TMain::createActions()
     connect(actDeleteChecked, &QAction::triggered, this, [this] { DeleteChecked(true); });
     connect(actSelectAll, &QAction::triggered, this, [this] { CheckAll(true); });
     connect(actSelectNone, &QAction::triggered, this, [this] { CheckAll(false); });
-    connect(actFetchText, &QAction::triggered, this, &TMain::ShowMessageText);
+    connect(actFetchText, &QAction::triggered, this, [this] { ShowMessageText(); });
     for (QAction *a : {actFilters, actTrayFilters})
         connect(a, &QAction::triggered, this, &TMain::OpenFilterDialog);
     for (QAction *a : {actToFilter, actListToFilter})
@@ -448,20 +455,24 @@ void TMain::onCheckDone()
         m_waitWindow->CloseWindow();
         m_waitWindow = nullptr;
         HideTaskbarButtonIfHidden();
-        ShowMainWindow();
+        // The user asked for the window while the timed check ran; it comes now that the check is over.
+        if (!m_quitRequested)
+            QMetaObject::invokeMethod(this, [this] { ShowMainWindow(); }, Qt::QueuedConnection);
     }
-    actTrayCheck->setEnabled(true);
+    actTrayCheck->setEnabled(serverCommandsFree() && !m_quitRequested);
 }
 
 void TMain::onNewMails(const QList<TMailEntry *> &entries)
 {
     const auto notices = NewMailSmsNotices(entries, *m_settings, m_settings->Settings.SMSGateway, isVisible(),
                                            [](const TMailEntry &e) { return ExtractPlainText(e.Message); });
-    TProxySettings proxy; // direct connection
-    for (const TSmsNotice &n : notices) {
-        QString reply;
-        m_sms->SendShortMessage(m_settings->Settings.SMSGateway, n.Text, n.CellNumber, proxy, reply);
-    }
+    // The requests go out on a thread of their own; nobody waits for their answers.
+    for (const TSmsNotice &n : notices)
+        m_smsThread->Post([sms = m_sms.get(), gateway = m_settings->Settings.SMSGateway, n] {
+            TProxySettings proxy; // direct connection
+            QString reply;
+            sms->SendShortMessage(gateway, n.Text, n.CellNumber, proxy, reply);
+        });
 }
 
 // --- commands ---
@@ -473,14 +484,11 @@ void TMain::ShowMainWindow()
         return;
     }
     HideMailIcon();
-    actShow->setEnabled(false);
     RestoreFromTray();
 }
 
 void TMain::MinimizeToTray()
 {
-    actShow->setEnabled(true);
-    actMinimize->setEnabled(false);
     // Hidden in its normal state, so that its placement can be saved at exit.
     if (isMinimized())
         setWindowState(windowState() & ~Qt::WindowMinimized);
@@ -488,10 +496,25 @@ void TMain::MinimizeToTray()
     Online ? updateTimedChecking() : m_checker->SetActive(false);
 }
 
+void TMain::updateVisibilityCommands()
+{
+    // The tray menu follows what the window really is, whoever showed or hid it.
+    const bool shown = isVisible() && !isMinimized();
+    actShow->setEnabled(!shown);
+    actMinimize->setEnabled(shown);
+}
+
 void TMain::RestoreFromTray()
 {
-    actShow->setEnabled(false);
-    actMinimize->setEnabled(true);
+    // A timed check is never cut short for the window: the user waits for it, and the window comes when
+    // it is over.
+    if (m_checker->TimedCheckRunning()) {
+        if (!m_waitWindow) {
+            m_waitWindow = new TWaitWindow();
+            m_waitWindow->show();
+        }
+        return;
+    }
     if (isMinimized())
         setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
@@ -502,13 +525,6 @@ void TMain::RestoreFromTray()
     SetMessageCount(-1);
     if (!m_list->IsEmpty())
         ShowHeader();
-    // A timed check is still filling the list: the user waits for it.
-    if (m_checker->TimedCheckRunning() && !m_waitWindow) {
-        m_waitWindow = new TWaitWindow();
-        m_waitWindow->show();
-        actShow->setEnabled(true);
-        actMinimize->setEnabled(false);
-    }
     CloseSpamNotice();
 }
 
@@ -516,19 +532,24 @@ void TMain::ManualCheck()
 {
     // Its commands are disabled while another operation runs; a click that slipped through is dropped
     // before it empties the list the operation works on.
-    if (m_checker->OperationRunning())
+    if (m_checker->OperationRunning() || m_quitRequested)
         return;
     if (!isVisible() || isMinimized())
         RestoreFromTray();
     ClearMessageList();
     SetMessageCount(0);
     m_textPane->setPlainText(kHeaderHint);
-    const int n = m_checker->CheckNow(-1);
-    RefreshCommands();
-    SetMessageCount(n);
-    if (!m_list->IsEmpty())
-        ShowHeader();
-    HideTaskbarButtonIfHidden();
+    const bool started = m_checker->CheckNow(-1, [this](int shown) {
+        RefreshCommands();
+        SetMessageCount(shown);
+        if (!m_list->IsEmpty())
+            ShowHeader();
+        HideTaskbarButtonIfHidden();
+    });
+    if (!started) {
+        RefreshCommands();
+        HideTaskbarButtonIfHidden();
+    }
 }
 
 void TMain::LaunchMailClient()
@@ -550,7 +571,8 @@ bool TMain::raiseOpenModal()
 
 void TMain::OpenConfigDialog()
 {
-    if (raiseOpenModal())
+    // What the options change, an operation may be using: not while one runs.
+    if (raiseOpenModal() || !serverCommandsFree() || m_quitRequested)
         return;
     TCfgDlg dialog(*m_settings, *m_filters, *m_monitor, this);
     dialog.exec();
@@ -558,9 +580,11 @@ void TMain::OpenConfigDialog()
 
 void TMain::OpenAccountsDialog()
 {
+    if (!serverCommandsFree() || m_quitRequested)
+        return;
     TPOP3Cfg dialog(*m_settings, *m_checker, [this](const QString &file) { PlaySound(file); }, this);
     dialog.exec();
-    if (!dialog.Saved || !dialog.ClosedBySave)
+    if (!dialog.Saved || !dialog.ClosedBySave || m_quitRequested)
         return;
     // The store and the coordinator hold the same list again, so an account's index means the same in both.
     m_settings->LoadPOP3Settings(m_settings->Settings.POP3Check, m_settings->Settings.Accounts);
@@ -586,30 +610,45 @@ void TMain::ShowInfo()
 
 void TMain::QuitProgram()
 {
-    if (m_quitRequested)
+    if (m_quitting)
         return;
-    if (m_checker->OperationRunning()) {
-        // The operation gives up at once (its connection is aborted, its waits end) and unwinds; the
-        // program ends when it has. Boxes it would still show are answered as if closed.
-        m_quitRequested = true;
-        SetMessageBoxesSuppressed(true);
-        m_checker->AbortForQuit();
-        if (m_countdown)
-            m_countdown->CloseWindow();
-        if (QWidget *modal = QApplication::activeModalWidget())
-            modal->close();
+    m_quitRequested = true;
+    // Boxes an operation would still show are answered as if closed.
+    SetMessageBoxesSuppressed(true);
+    updateServerCommands();
+    if (m_countdown)
+        m_countdown->CloseWindow();
+    // Every dialog, however many are stacked, gives up: none of them may hold the program open.
+    closeAllDialogs();
+    if (!m_checker->OperationRunning()) {
+        finishQuit();
         return;
     }
-    finishQuit();
+    // The operation gives up at once (its job's connection is aborted, its waits end) and unwinds; the
+    // program ends when it has, and at the latest after a second.
+    m_checker->AbortForQuit();
+    QTimer::singleShot(kQuitGraceMs, this, [this] { finishQuit(); });
+}
+
+void TMain::closeAllDialogs()
+{
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (auto *dialog = qobject_cast<QDialog *>(w); dialog && dialog->isVisible())
+            dialog->reject();
+    }
 }
 
 void TMain::finishQuit()
 {
+    if (m_quitting)
+        return;
     m_quitting = true;
     m_quitRequested = true;
     SetMessageBoxesSuppressed(true);
-    // exit(), not quit(): quit() asks every window, and a progress window left open would cancel it.
-    // The settings and "uids.dat" are saved when the window is destroyed after the event loop.
+    closeAllDialogs();
+    // exit(), not quit(): quit() asks every window, and a progress window left open would cancel it. exit()
+    // also ends every dialog's own loop. The settings and "uids.dat" are saved when the window is destroyed
+    // after the event loop; the worker's job, if any is left, is aborted and waited for then.
     hide();
     QCoreApplication::exit(0);
 }
@@ -627,12 +666,16 @@ bool TMain::serverCommandsFree() const
 void TMain::updateServerCommands()
 {
     const bool free = serverCommandsFree() && !m_quitRequested;
-    for (QAction *a : {actCheck, actTrayCheck, actMailTrayShow, actAccounts, actTrayAccounts})
+    // Server commands, and the dialogs that change what an operation uses.
+    for (QAction *a : {actCheck, actTrayCheck, actMailTrayShow, actAccounts, actTrayAccounts, actConfig,
+                       actTrayConfig, actFilters, actTrayFilters})
         a->setEnabled(free);
     if (m_spamNotice)
         m_spamNotice->DeleteSpamButton()->setEnabled(free);
     if (m_newMailNotice && m_newMailNotice->ShowStartsCheck)
         m_newMailNotice->ShowButton()->setEnabled(free);
+    // The list is the job's while one works on its messages: no sorting, refill or removal meanwhile.
+    m_list->SetReadOnly(!free && !m_checker->TimedCheckRunning());
     RefreshCommands();
 }
 
@@ -707,7 +750,7 @@ const QString kDeleteManyFailed = QStringLiteral(
     "Fehler beim Löschen der E-Mail %1. Der weitere Löschvorgang wird aus Sicherheitsgründen abgebrochen.\r\n"
     "Holen Sie die E-Mails erneut vom Server ab!");
 
-// Follows a deletion run in the progress window, and reports a failure while the run is still open.
+// Follows a deletion run in the progress window. The calls come while the run goes on, on this thread.
 class TDeletionView : public IDeletionObserver {
 public:
     explicit TDeletionView(TDeleteProgressWindow *window) : m_window(window) {}
@@ -715,7 +758,6 @@ public:
     {
         if (m_window)
             m_line = m_window->AddAccountLine(account);
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     }
     void AccountFinished(const QString &) override
     {
@@ -728,15 +770,12 @@ public:
     {
         if (m_window && m_line >= 0)
             m_window->SetLineStatus(m_line, QString::number(entry.MsgNumber));
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     }
-    void EntryFailed(const TMailEntry &entry, const QString &errorText) override
+    void EntryFailed(const TMailEntry &, const QString &) override
     {
-        if (!m_window)
-            return;
-        if (m_line >= 0)
+        // The error box follows when the run is over.
+        if (m_window && m_line >= 0)
             m_window->SetLineImage(m_line, liFinished);
-        ErrorBox(kDeleteManyFailed.arg(entry.MsgNumber) + QStringLiteral("\r\nAusnahmefehler: ") + errorText);
     }
 
 private:
@@ -750,8 +789,6 @@ void TMain::setPanelBusy(bool busy)
 {
     centralWidget()->setEnabled(!busy);
     SetBusyCursor(busy);
-    if (busy)
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 void TMain::afterListChange()
@@ -766,36 +803,31 @@ void TMain::afterListChange()
 
 void TMain::DeleteSelected()
 {
-    TServerOperation operation(*m_checker, TServerOperationKind::SingleDeletion);
-    if (!operation)
+    if (!m_checker->BeginOperation(TServerOperationKind::SingleDeletion))
         return;
     setPanelBusy(true);
+    // The operation ends, and the panel comes back, only after the job and the boxes.
+    const auto finish = [this] {
+        afterListChange();
+        m_status[0]->setText(kStatusReady);
+        setPanelBusy(false);
+        m_checker->EndOperation();
+    };
     TMailEntry *entry = m_list->CurrentEntry();
-    if (entry && YesNoQuestion(kDeleteOneQuestion)) {
-        m_status[0]->setText(QStringLiteral("Lösche E-Mail %1...").arg(entry->MsgNumber));
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        QString error;
-        if (m_checker->DeleteEntry(entry, false, error)) {
-            // Later messages of the same mailbox move up one number, as the server numbers them now.
-            QList<TMailEntry *> order;
-            for (TMailEntry *e : m_list->RowEntries())
-                if (e) {
-                    e->DeleteMark = e == entry;
-                    order.append(e);
-                }
-            SortByDeletionOrder(order);
-            RenumberAfterDeletion(order, int(order.indexOf(entry)));
-            const int row = entry->Row;
-            m_list->DeleteRows({row});
-            m_checker->RemoveEntry(entry);
+    if (!entry || !YesNoQuestion(kDeleteOneQuestion) || m_quitRequested)
+        return finish();
+    m_status[0]->setText(QStringLiteral("Lösche E-Mail %1...").arg(entry->MsgNumber));
+    // Later messages of the same mailbox move up one number, as the server numbers them now.
+    m_checker->DeleteEntries(m_list->RowEntries(), {entry}, nullptr, [this, finish](const TDeletionResult &result) {
+        if (result.Deleted > 0) {
+            m_list->DeleteEntryRows(result.DeletedEntries);
+            m_shownEntry = nullptr;
             InfoBox(QStringLiteral("Die E-Mail wurde gelöscht!"));
         } else {
-            ErrorBox(kDeleteOneFailed.arg(error));
+            ErrorBox(kDeleteOneFailed.arg(result.ErrorText));
         }
-    }
-    afterListChange();
-    m_status[0]->setText(kStatusReady);
-    setPanelBusy(false);
+        finish();
+    });
 }
 
 void TMain::DeleteChecked(bool interactive)
@@ -804,38 +836,49 @@ void TMain::DeleteChecked(bool interactive)
         ErrorBox(QStringLiteral("Schließen Sie zuerst das Fenster zum Löschen von E-Mails"));
         return;
     }
-    TServerOperation operation(*m_checker, TServerOperationKind::DeletionRun);
-    if (!operation)
+    if (!m_checker->BeginOperation(TServerOperationKind::DeletionRun))
         return;
     HideMailIcon();
-    if (m_list->IsEmpty())
+    if (m_list->IsEmpty() || (interactive && !YesNoQuestion(kDeleteManyQuestion.arg(m_list->CheckedCount())))
+        || m_quitRequested) {
+        m_checker->EndOperation();
         return;
+    }
     if (interactive) {
-        if (!YesNoQuestion(kDeleteManyQuestion.arg(m_list->CheckedCount())))
-            return;
         m_deleteProgress = new TDeleteProgressWindow(this);
         m_deleteProgress->show();
     }
-    SetBusyCursor(true);
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-
-    TDeletionView view(interactive ? m_deleteProgress.data() : nullptr);
+    // The list is the run's until it is over, also when the run came from the spam notice.
+    setPanelBusy(true);
     const QList<TMailEntry *> rows = m_list->RowEntries();
-    // The deleted entries are freed by the run; their rows go at once, before anything reads them.
-    const TDeletionResult result = DeleteMarkedEntries(*m_checker, rows, &view);
-    m_list->DeleteRows(result.DeletedRows);
-    RefreshCommands();
-    SetMessageCount(-1);
-
-    if (interactive && m_deleteProgress) {
-        m_deleteProgress->StopAnimation();
-        if (!result.Failed)
-            InfoBox(QStringLiteral("Es wurden alle gewählten E-Mails gelöscht!"));
-    }
-    if (m_deleteProgress)
-        m_deleteProgress->CloseWindow();
-    SetBusyCursor(false);
-    afterListChange();
+    QList<TMailEntry *> marked;
+    for (TMailEntry *e : rows)
+        if (e && e->Checked)
+            marked.append(e);
+    auto view = std::make_shared<TDeletionView>(interactive ? m_deleteProgress.data() : nullptr);
+    m_checker->DeleteEntries(rows, marked, view, [this, interactive](const TDeletionResult &result) {
+        // The deleted entries go right after this: their rows first, wherever a sort put them.
+        m_list->DeleteEntryRows(result.DeletedEntries);
+        m_shownEntry = nullptr;
+        RefreshCommands();
+        SetMessageCount(-1);
+        if (interactive && m_deleteProgress) {
+            m_deleteProgress->StopAnimation();
+            if (result.Failed)
+                ErrorBox(kDeleteManyFailed.arg(result.FailedMsgNumber) + QStringLiteral("\r\nAusnahmefehler: ")
+                         + result.ErrorText);
+            else
+                InfoBox(QStringLiteral("Es wurden alle gewählten E-Mails gelöscht!"));
+        }
+        if (m_deleteProgress)
+            m_deleteProgress->CloseWindow();
+        setPanelBusy(false);
+        // Out of the coordinator's handler: it frees the deleted entries next.
+        QMetaObject::invokeMethod(this, [this] {
+            afterListChange();
+            m_checker->EndOperation();
+        }, Qt::QueuedConnection);
+    });
 }
 
 void TMain::CheckAll(bool on)
@@ -846,25 +889,36 @@ void TMain::CheckAll(bool on)
 
 void TMain::ShowMessageText()
 {
-    if (m_list->IsEmpty())
-        return;
-    TServerOperation operation(*m_checker, TServerOperationKind::TextFetch);
-    if (!operation)
+    ShowMessageText(nullptr);
+}
+
+void TMain::ShowMessageText(std::function<void(TMailEntry *)> then)
+{
+    if (m_list->IsEmpty() || !m_checker->BeginOperation(TServerOperationKind::TextFetch))
         return;
     setPanelBusy(true);
     TMailEntry *entry = m_list->CurrentEntry();
-    if (entry) {
-        if (!m_checker->FetchEntryText(entry, false))
+    const auto shown = [this, entry, then](bool ok) {
+        if (!ok)
             ErrorBox(QStringLiteral("Der E-Mail-Text konnte nicht vom Server abgerufen werden, entweder ist die E-Mail "
                                     "bereits gelöscht, abgeholt oder ein anderes E-Mail-Programm greift gerade zu."));
-        // Plain text whose links can be clicked.
-        m_textPane->setHtml(LinkedHtml(MessagePaneText(entry->Message)));
-        m_textPane->moveCursor(QTextCursor::Start);
-        m_shownEntry = entry;
-    }
-    setPanelBusy(false);
-    if (isVisible())
-        m_textPane->setFocus();
+        // Nothing frees an entry while the operation runs.
+        if (entry) {
+            // Plain text whose links can be clicked.
+            m_textPane->setHtml(LinkedHtml(MessagePaneText(entry->Message)));
+            m_textPane->moveCursor(QTextCursor::Start);
+            m_shownEntry = entry;
+        }
+        setPanelBusy(false);
+        if (isVisible())
+            m_textPane->setFocus();
+        m_checker->EndOperation();
+        if (then)
+            then(entry);
+    };
+    if (!entry)
+        return shown(true);
+    m_checker->FetchEntryText(entry, [shown](bool ok, const QString &) { shown(ok); });
 }
 
 // --- spam rules ---
@@ -889,8 +943,11 @@ void TMain::OpenFilterDialog()
         open->activateWindow();
         return;
     }
+    // The rules are what a check judges by: not while an operation runs.
+    if (!serverCommandsFree() || m_quitRequested)
+        return;
     TSPAMFilterDlg dlg(m_filters->Filters(), this);
-    if (dlg.exec() != QDialog::Accepted)
+    if (dlg.exec() != QDialog::Accepted || m_quitRequested)
         return;
     SetBusyCursor(true);
     m_filters->ReplaceFilters(dlg.Rules());
@@ -926,7 +983,7 @@ void TMain::MakeFilterFromMessage()
 void TMain::AnswerMail()
 {
     TMailEntry *entry = m_list->IsEmpty() ? nullptr : m_list->CurrentEntry();
-    if (!entry)
+    if (!entry || !serverCommandsFree())
         return;
     const int account = m_settings->FindAccount(entry->Host, entry->UserName);
     if (account < 0 || m_settings->Settings.Accounts.at(account).SMTPEMailAddress.isEmpty()) {
@@ -940,13 +997,19 @@ void TMain::AnswerMail()
         return;
     }
     // The text comes exactly as the text command fetches it; a failed fetch still leaves the header.
-    ShowMessageText();
-    entry = m_list->IsEmpty() ? nullptr : m_list->CurrentEntry();
-    if (!entry || m_textPane->toPlainText().isEmpty())
-        return;
-    TAnswerMailDlg dialog(*m_settings, *m_checker, this);
-    dialog.Prepare(entry->Message, m_settings->FindAccount(entry->Host, entry->UserName));
-    dialog.exec();
+    ShowMessageText([this](TMailEntry *) {
+        TMailEntry *current = m_list->IsEmpty() ? nullptr : m_list->CurrentEntry();
+        if (!current || m_textPane->toPlainText().isEmpty() || m_quitRequested)
+            return;
+        // Out of the text fetch's handler, which ends with the operation.
+        QMetaObject::invokeMethod(this, [this, current] {
+            if (m_list->CurrentEntry() != current || !serverCommandsFree())
+                return;
+            TAnswerMailDlg dialog(*m_settings, *m_checker, this);
+            dialog.Prepare(current->Message, m_settings->FindAccount(current->Host, current->UserName));
+            dialog.exec();
+        }, Qt::QueuedConnection);
+    });
 }
 
 // --- window events ---
@@ -969,14 +1032,24 @@ void TMain::closeEvent(QCloseEvent *event)
 void TMain::changeEvent(QEvent *event)
 {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange && isMinimized() && !Creating)
+    if (event->type() != QEvent::WindowStateChange)
+        return;
+    updateVisibilityCommands();
+    if (isMinimized() && !Creating)
         QMetaObject::invokeMethod(this, [this] { MinimizeToTray(); }, Qt::QueuedConnection);
+}
+
+void TMain::hideEvent(QHideEvent *event)
+{
+    QMainWindow::hideEvent(event);
+    updateVisibilityCommands();
 }
 
 void TMain::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
     m_everShown = true;
+    updateVisibilityCommands();
     if (!m_splitterApplied) {
         // Now the splitter has its real height: the bottom panel gets the stored one, the list the rest.
         m_splitterApplied = true;
@@ -1054,7 +1127,6 @@ void TMain::SetMessageCount(int count)
 {
     const int n = count >= 0 ? count : m_list->MessageRows();
     m_status[1]->setText(QStringLiteral("%1 Nachricht(en) auf den E-Mail-Server(n)").arg(n));
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 void TMain::RefillMessageList(const TMailList &list)
@@ -1151,6 +1223,10 @@ void TMain::OpenProgressWindow(std::function<void()> cancel)
 {
     CloseProgressWindow();
     m_progress = new TProgressWindow(std::move(cancel));
+    // Over a modal dialog (a check from the tray menu while one is open) only a modal window takes
+    // clicks: the cancel button must.
+    if (QApplication::activeModalWidget())
+        m_progress->setWindowModality(Qt::ApplicationModal);
     m_progress->show();
 }
 
@@ -1192,8 +1268,12 @@ void TMain::ShowDeleteCountdown(int seconds)
 {
     if (m_quitRequested)
         return;
+    if (m_countdown)
+        m_countdown->CloseWindow();
+    // It counts down and closes itself; the worker waits on its own thread meanwhile.
     m_countdown = new TWaitWindow();
-    m_countdown->RunCountdown(seconds);
+    m_countdown->StartCountdown(seconds);
+    m_countdown->show();
 }
 
 bool TMain::TrustCertificate(const QString &account, const CertificateProblem &problem)

@@ -30,6 +30,7 @@ class TSpamNotice;
 class TTrayIcon;
 class TWaitWindow;
 class TZirpelSendClass;
+class TJobThread;
 class IRasApi;
 
 inline const QString kMainCaption = QStringLiteral("Quarvel Standard - Freeware");
@@ -91,6 +92,8 @@ public:
     void DeleteChecked(bool interactive);
     void CheckAll(bool on);       // " Alle E-Mails wählen  " / " Keine E-Mails wählen  "
     void ShowMessageText();       // " E-Mail-Text vom Server holen  "
+    // The same, then then(entry) once the text is shown (not called when the fetch cannot start).
+    void ShowMessageText(std::function<void(TMailEntry *)> then);
     void OpenFilterDialog();      // "Spam-&Filter...", "Spam-Filter..."
     void MakeFilterFromMessage(); // " In Spam-Filter...   ", "In Spam-Filter..."
     void AnswerMail();            // "Antworten..."
@@ -133,6 +136,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private:
     void createActions();
@@ -157,12 +161,16 @@ private:
     void updateServerCommands();
     // The user's quit, once no operation is under way any more.
     void finishQuit();
+    // Rejects every open dialog, however many are stacked.
+    void closeAllDialogs();
+    void updateVisibilityCommands();
     void currentRowChanged();
 
     TMainOptions m_options;
     std::unique_ptr<TRegistrySettings> m_settings;
     std::unique_ptr<TSpamFilterClass> m_filters;
     std::unique_ptr<TZirpelSendClass> m_sms;
+    std::unique_ptr<TJobThread> m_smsThread; // the SMS requests wait there, never in the window
     std::unique_ptr<TSpamDetector> m_detector;
     std::unique_ptr<TPOP3Checker> m_checker;
     std::unique_ptr<TConnectionMonitor> m_monitor;
@@ -191,7 +199,7 @@ private:
 
     bool m_everShown = false;
     bool m_quitting = false;
-    bool m_quitRequested = false; // "Quarvel beenden" during an operation: quit once it has unwound
+    bool m_quitRequested = false; // "Quarvel beenden": quit once the operation under way has unwound
     bool m_splitterApplied = false;
 
 public:

@@ -221,6 +221,22 @@ void TMessageListView::DeleteRows(QList<int> rows)
     CurrentRowMayHaveChanged();
 }
 
+void TMessageListView::DeleteEntryRows(const QList<TMailEntry *> &entries)
+{
+    QList<int> rows;
+    for (int r = 1; r < m_grid->RowCount(); ++r)
+        if (TMailEntry *e = EntryAt(r); e && entries.contains(e))
+            rows.append(r);
+    if (!rows.isEmpty())
+        DeleteRows(rows);
+}
+
+void TMessageListView::SetReadOnly(bool on)
+{
+    m_readOnly = on;
+    m_grid->SetColumnClick(!on);
+}
+
 void TMessageListView::MarkAsSpam(int row)
 {
     TMailEntry *e = EntryAt(row);

@@ -46,6 +46,11 @@ public:
     QList<TMailEntry *> RowEntries() const;
     // Removes the rows of these numbers (top to bottom); the last data row leaves the empty list.
     void DeleteRows(QList<int> rows);
+    // Removes the rows that show these entries, wherever they are now.
+    void DeleteEntryRows(const QList<TMailEntry *> &entries);
+    // While a job works on the listed messages: no sorting by a click on a column title.
+    void SetReadOnly(bool on);
+    bool ReadOnly() const { return m_readOnly; }
 
     // Marks a data row as spam: spam image and check mark, and its entry's State and Checked alike.
     void MarkAsSpam(int row);
@@ -75,5 +80,6 @@ private:
     TCheckBoxGrid *m_grid;
     bool m_currentChangePending = false;
     bool m_applyingWidths = false;
+    bool m_readOnly = false;
     quint64 m_generation = 0;
 };

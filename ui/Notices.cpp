@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QEventLoop>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -367,18 +366,6 @@ void TWaitWindow::StartCountdown(int seconds)
     m_text->setText(DisplayLineBreaks(kDeleteCountdownText.arg(m_remaining)));
     FitToText();
     m_timer.start();
-}
-
-void TWaitWindow::RunCountdown(int seconds)
-{
-    QPointer<TWaitWindow> self(this);
-    QEventLoop loop;
-    connect(this, &QObject::destroyed, &loop, &QEventLoop::quit);
-    connect(this, &TWaitWindow::WindowClosed, &loop, &QEventLoop::quit);
-    StartCountdown(seconds);
-    show();
-    if (self && isVisible())
-        loop.exec();
 }
 
 void TWaitWindow::CountdownTick()

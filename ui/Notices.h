@@ -122,8 +122,6 @@ public:
 
     // Counts down from seconds + 1, one per second; closes itself when the count would go below 0.
     void StartCountdown(int seconds);
-    // StartCountdown, show, and wait while processing events until the window has closed.
-    void RunCountdown(int seconds);
     // One second of the count-down; the timer's handler.
     void CountdownTick();
 

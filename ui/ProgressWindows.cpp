@@ -273,7 +273,6 @@ void TProgressWindow::Progress(const QString &account, int status, int code, con
                     .arg(account, errorText.trimmed(), QString::number(code)));
     }
     // A repeated "begun" for a line still being checked changes nothing.
-    QCoreApplication::processEvents();
 }
 
 bool TProgressWindow::HasFailedLines() const

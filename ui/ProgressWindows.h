@@ -60,8 +60,7 @@ public:
 
     // One account's report. The line "Prüfe Konto <account>." is added when the account has none yet;
     // otherwise it becomes finished (status 1), failed (status 2) with the trimmed error text and the
-    // code, or cancelled by the user (status 3, not an error). Pending events are processed afterwards,
-    // so the cancel button stays alive.
+    // code, or cancelled by the user (status 3, not an error).
     void Progress(const QString &account, int status, int code, const QString &errorText);
     // True when a line shows a failed account.
     bool HasFailedLines() const;

@@ -3,7 +3,9 @@
 // a socket factory whose sockets all play one script, POP3 script pieces, and a fixture with a private
 // profile, the settings store, the rule store and the coordinator.
 #include "CheckerUI.h"
+#include "EventWait.h"
 #include "FakeLineSocket.h"
+#include "MailDeletion.h"
 #include "POP3Check.h"
 #include "QtPrinters.h"
 #include "RegistrySettingsUnit.h"
@@ -326,6 +328,121 @@ protected:
     }
 
     void play(const Script &script) { fake->play(script); }
+
+    // --- the coordinator's operations, each waited for with the event loop running ---
+
+    // A manual check; the number of entries shown (0 when it did not start).
+    int checkNow(int accountIndex = -1)
+    {
+        int shown = -1;
+        if (!checker->CheckNow(accountIndex, [&shown](int n) { shown = n; }))
+            return 0;
+        EXPECT_TRUE(processEventsUntil([&] { return shown >= 0; }, kGuardMs)) << "the check never ended";
+        return std::max(shown, 0);
+    }
+
+    // Deletes the checked entries of rows as a deletion run does; deletedRows gets the Row of each deleted
+    // entry (the entries themselves are freed).
+    TDeletionResult deleteMarked(const QList<TMailEntry *> &rows,
+                                 std::shared_ptr<IDeletionObserver> observer = nullptr)
+    {
+        QList<TMailEntry *> marked;
+        for (TMailEntry *e : rows)
+            if (e && e->Checked)
+                marked.append(e);
+        return deleteEntries(rows, marked, std::move(observer));
+    }
+
+    TDeletionResult deleteEntries(const QList<TMailEntry *> &rows, const QList<TMailEntry *> &marked,
+                                  std::shared_ptr<IDeletionObserver> observer = nullptr)
+    {
+        TDeletionResult result;
+        deletedRows.clear();
+        bool done = false;
+        EXPECT_TRUE(checker->BeginOperation(TServerOperationKind::DeletionRun));
+        checker->DeleteEntries(rows, marked, std::move(observer), [&](const TDeletionResult &r) {
+            result = r;
+            for (const TMailEntry *e : r.DeletedEntries)
+                deletedRows << e->Row;
+            result.DeletedEntries.clear(); // freed right after this
+            done = true;
+        });
+        EXPECT_TRUE(processEventsUntil([&] { return done; }, kGuardMs)) << "the deletion never ended";
+        checker->EndOperation();
+        return result;
+    }
+
+    // The single deletion of the list's command: true when deleted (or found gone), else error says why.
+    bool deleteEntry(TMailEntry *entry, QString &error)
+    {
+        QList<TMailEntry *> rows;
+        for (TMailEntry *e : checker->MailList)
+            rows.append(e);
+        const TDeletionResult result = deleteEntries(rows.contains(entry) ? rows : QList<TMailEntry *>{entry}, {entry});
+        error = result.ErrorText;
+        return result.Deleted == 1;
+    }
+
+    bool fetchText(TMailEntry *entry, QString *error = nullptr)
+    {
+        bool ok = false;
+        bool done = false;
+        QString text;
+        EXPECT_TRUE(checker->BeginOperation(TServerOperationKind::TextFetch));
+        checker->FetchEntryText(entry, [&](bool fetched, const QString &why) {
+            ok = fetched;
+            text = why;
+            done = true;
+        });
+        EXPECT_TRUE(processEventsUntil([&] { return done; }, kGuardMs)) << "the fetch never ended";
+        checker->EndOperation();
+        if (error)
+            *error = text;
+        return ok;
+    }
+
+    // The login test; false with BusyText() when it did not start.
+    bool testAccount(const TPOP3AccountSettings &account, QString &error, int &code,
+                     CertificateProblem *refused = nullptr)
+    {
+        bool ok = false;
+        bool done = false;
+        const bool started = checker->TestAccount(
+            account, [&](bool passed, int replyCode, const QString &why, const CertificateProblem &problem) {
+                ok = passed;
+                code = replyCode;
+                error = why;
+                if (refused)
+                    *refused = problem;
+                done = true;
+            });
+        if (!started) {
+            error = TPOP3Checker::BusyText();
+            code = 0;
+            return false;
+        }
+        EXPECT_TRUE(processEventsUntil([&] { return done; }, kGuardMs)) << "the test never ended";
+        return ok;
+    }
+
+    // The automatic removal after a timed check, within an operation of its own.
+    void autoKill()
+    {
+        bool done = false;
+        EXPECT_TRUE(checker->BeginOperation(TServerOperationKind::TimedCheck));
+        checker->AutoKill([&done] { done = true; });
+        EXPECT_TRUE(processEventsUntil([&] { return done; }, kGuardMs)) << "the removal never ended";
+        checker->EndOperation();
+    }
+
+    // A run of the worker on this thread over the coordinator's accounts.
+    bool runCheck(bool manual, bool countOnly, bool &allFailed)
+    {
+        return checker->EnsureWorker()->RunCheck(manual, countOnly, -1, checker->Accounts, allFailed);
+    }
+
+    static constexpr int kGuardMs = 120000;
+    QList<int> deletedRows; // the Row of each entry the last deletion removed
 
     QString transcript() const { return fake->transcript().join(u'\n'); }
 

@@ -55,7 +55,7 @@ protected:
     {
         makeChecker({Account()}, check);
         play(Scan(messages));
-        checker->CheckNow();
+        checkNow();
         ui.calls.clear();
     }
 };
@@ -65,7 +65,7 @@ protected:
 TEST_F(CheckerTest, ManualCheckWithoutAccountsTellsTheUser)
 {
     makeChecker({});
-    EXPECT_EQ(checker->CheckNow(), 0);
+    EXPECT_EQ(checkNow(), 0);
     EXPECT_EQ(shownTexts(),
               QStringList(QStringLiteral(
                   "Quarvel kann die Posteingangsüberprüfung nicht starten, da kein E-Mail-Konto eingerichtet "
@@ -84,7 +84,7 @@ TEST_F(CheckerTest, ManualCheckListsAllAccountsWithSpamMarked)
     play(Login("eve") << C("STAT") << S("+OK 1 300") << Sizes({300}) << Uidl({"e1"}) << C("TOP 1 0") << S("+OK")
                       << S("From: Bad <x@spammer.test>") << S("Subject: hi") << S("") << S(".") << Quit());
 
-    EXPECT_EQ(checker->CheckNow(), 3);
+    EXPECT_EQ(checkNow(), 3);
     ASSERT_EQ(checker->MailList.Count(), 3);
     QList<int> states;
     for (const TMailEntry *e : checker->MailList)
@@ -111,7 +111,7 @@ TEST_F(CheckerTest, RuleMatchesTheTextAfterAnEncodedNul)
     filters.AddFilter(SubjectRule(QStringLiteral("XYZ")));
     makeChecker({Account()});
     play(Scan({{"Cheap =?utf-16be?B?AAA=?= XYZ", "a1", 100, "u1"}}));
-    EXPECT_EQ(checker->CheckNow(), 1);
+    EXPECT_EQ(checkNow(), 1);
     EXPECT_EQ(checker->MailList[0]->State, int(msSpam)) << checker->MailList[0]->Message.Subject.toStdString();
     expectScriptDone();
 }
@@ -120,7 +120,7 @@ TEST_F(CheckerTest, ManualCheckOfOneAccountByIndex)
 {
     makeChecker({Account(), Account(QStringLiteral("pop.other.test"), QStringLiteral("eve"))});
     play(Scan({{"eve's", "e1", 10, "e-1"}}, "eve"));
-    EXPECT_EQ(checker->CheckNow(1), 1);
+    EXPECT_EQ(checkNow(1), 1);
     EXPECT_EQ(checker->MailList[0]->UserName, QStringLiteral("eve"));
     expectScriptDone();
 }
@@ -129,7 +129,7 @@ TEST_F(CheckerTest, ManualCheckWhereEveryAccountFails)
 {
     makeChecker({Account()});
     play({Refuse("Connection refused")});
-    EXPECT_EQ(checker->CheckNow(), 0);
+    EXPECT_EQ(checkNow(), 0);
     EXPECT_EQ(shownTexts(), QStringList(kAllFailed));
     EXPECT_TRUE(ui.calls.contains(QStringLiteral("ProgressFinishedWithErrors")));
     EXPECT_TRUE(ui.calls.contains(QStringLiteral("BringProgressToFront")));
@@ -140,7 +140,7 @@ TEST_F(CheckerTest, ManualCheckOfEmptyMailboxes)
 {
     makeChecker({Account()});
     play(Scan({}));
-    EXPECT_EQ(checker->CheckNow(), 0);
+    EXPECT_EQ(checkNow(), 0);
     EXPECT_EQ(shownTexts(), QStringList(kNoMessages));
     EXPECT_EQ(boxes.shown.at(0).kind, MsgInformation);
     expectScriptDone();
@@ -179,13 +179,13 @@ TEST_F(CheckerTest, ARunThatMissedAMailboxForgetsNoKnownMessage)
     play(Scan({{"one", "a1", 100, "u1"}}));
     play({Refuse("Connection refused")});
     checker->KnownUIDs = {QStringLiteral("<e1@example.test>")};
-    EXPECT_EQ(checker->CheckNow(), 1);
+    EXPECT_EQ(checkNow(), 1);
     EXPECT_EQ(checker->KnownUIDs, QStringList({QStringLiteral("<e1@example.test>"), QStringLiteral("<a1@example.test>")}));
     expectScriptDone();
 
     // A check of one mailbox by its index says nothing about the others either.
     play(Scan({{"one", "a1", 100, "u1"}}));
-    EXPECT_EQ(checker->CheckNow(0), 1);
+    EXPECT_EQ(checkNow(0), 1);
     EXPECT_EQ(checker->KnownUIDs.size(), 2);
     expectScriptDone();
 }
@@ -220,7 +220,7 @@ INSTANTIATE_TEST_SUITE_P(Checker, NewMailCountTest,
                                            CountCase{"OnlyTheNewOnes", true, true, 2}),
                          [](const ::testing::TestParamInfo<CountCase> &info) { return std::string(info.param.name); });
 
-TEST_F(CheckerTest, CountOnlyCheckAnnouncesTheTotalAndEmptiesTheKnownList)
+TEST_F(CheckerTest, CountOnlyCheckAnnouncesTheTotalAndKeepsTheKnownList)
 {
     TPOP3Check check;
     check.AutoKillSpam = false;
@@ -230,10 +230,11 @@ TEST_F(CheckerTest, CountOnlyCheckAnnouncesTheTotalAndEmptiesTheKnownList)
     checker->KnownUIDs = {QStringLiteral("<a1@example.test>")};
     play(Login() << C("STAT") << S("+OK 3 3000") << Quit());
     bool allFailed = false;
-    ASSERT_TRUE(checker->EnsureWorker()->RunCheck(false, true, -1, allFailed));
+    ASSERT_TRUE(checker->EnsureWorker()->RunCheck(false, true, -1, checker->Accounts, allFailed));
 
     checker->TimedNotify();
-    EXPECT_TRUE(checker->KnownUIDs.isEmpty());
+    // A count sees no message's identity: it cannot tell which known messages are gone.
+    EXPECT_EQ(checker->KnownUIDs, QStringList({QStringLiteral("<a1@example.test>")}));
     EXPECT_EQ(ui.calls, QStringList({QStringLiteral("ShowMailIcon(animated)"), tooltip(3),
                                      QStringLiteral("CloseNewMailNotice"),
                                      QStringLiteral("OpenNewMailNotice(3, check)"),
@@ -248,7 +249,7 @@ TEST_F(CheckerTest, CountOnlyCheckOfEmptyMailboxesClearsTheList)
     makeChecker({Account()}, check);
     play(Login() << C("STAT") << S("+OK 0 0") << Quit());
     bool allFailed = false;
-    ASSERT_TRUE(checker->EnsureWorker()->RunCheck(false, true, -1, allFailed));
+    ASSERT_TRUE(checker->EnsureWorker()->RunCheck(false, true, -1, checker->Accounts, allFailed));
     checker->TimedNotify();
     EXPECT_EQ(ui.calls, QStringList({QStringLiteral("ClearMessageList"), QStringLiteral("HideMailIcon")}));
     expectScriptDone();
@@ -264,7 +265,7 @@ TEST_F(CheckerTest, AutoKillShowsTheSpamNoticeWhenAskedTo)
     check.EMailSoundFile = QStringLiteral("ding.wav");
     checkMessages({{"Hello", "a1", 100, "u1"}, {"viagra", "a2", 200, "u2"}}, check);
 
-    checker->AutoKill();
+    autoKill();
     EXPECT_EQ(ui.calls, QStringList({QStringLiteral("SetMessageCount(2)"), QStringLiteral("RefillMessageList(2)"),
                                      QStringLiteral("CloseNewMailNotice"), QStringLiteral("HideMailIcon"),
                                      QStringLiteral("CloseSpamNotice"), QStringLiteral("OpenSpamNotice(2, 1)"),
@@ -284,7 +285,7 @@ TEST_F(CheckerTest, AutoKillDeletesSpamWithoutAskingInOneSession)
     ui.mailIcon = true; // mail was announced before this check
     play(Login() << Listing({"u1", "u2", "u3"}) << C("DELE 1") << S("+OK") << C("DELE 3") << S("+OK") << Quit());
 
-    checker->AutoKill();
+    autoKill();
     ASSERT_EQ(checker->MailList.Count(), 1);
     EXPECT_EQ(checker->MailList[0]->Message.Subject, QStringLiteral("Hello"));
     EXPECT_EQ(checker->MailList[0]->MsgNumber, 1) << "lowered by the deletion of message 1";
@@ -302,7 +303,7 @@ TEST_F(CheckerTest, AutoKillWithoutSpamAnnouncesTheNewMail)
     checkMessages({{"one", "a1", 100, "u1"}, {"two", "a2", 200, "u2"}}, check);
     checker->KnownUIDs = {QStringLiteral("<a1@example.test>")};
 
-    checker->AutoKill();
+    autoKill();
     EXPECT_EQ(ui.calls, QStringList({QStringLiteral("SetMessageCount(2)"), QStringLiteral("RefillMessageList(2)"),
                                      QStringLiteral("ShowMailIcon(animated)"), tooltip(1),
                                      QStringLiteral("CloseNewMailNotice"),
@@ -311,7 +312,7 @@ TEST_F(CheckerTest, AutoKillWithoutSpamAnnouncesTheNewMail)
     // With the main window open there is no notice, and nothing new means no icon.
     ui.calls.clear();
     ui.mainVisible = true;
-    checker->AutoKill();
+    autoKill();
     EXPECT_EQ(ui.calls.mid(2), QStringList({QStringLiteral("HideMailIcon"), QStringLiteral("CloseNewMailNotice")}));
 }
 
@@ -372,9 +373,9 @@ TEST_F(CheckerTest, CheckedMessagesOfAnAccountGoInOneSessionAndTheRestIsRenumber
     QList<TMailEntry *> rows;
     for (TMailEntry *e : checker->MailList)
         rows << e;
-    const TDeletionResult result = DeleteMarkedEntries(*checker, rows);
+    const TDeletionResult result = deleteMarked(rows);
     EXPECT_FALSE(result.Failed);
-    EXPECT_EQ(result.DeletedRows, QList<int>({2, 5}));
+    EXPECT_EQ(deletedRows, QList<int>({2, 5}));
     EXPECT_EQ(numbers(), QList<int>({1, 2, 3, 4}));
     QStringList subjects;
     for (const TMailEntry *e : checker->MailList)
@@ -389,7 +390,7 @@ TEST_F(CheckerTest, AFailedDeletionStopsTheRunAndKeepsTheRest)
     makeChecker({Account(), Account(QStringLiteral("pop.other.test"), QStringLiteral("eve"))});
     play(Scan({{"b1", "b1", 100, "ub1"}, {"b2", "b2", 100, "ub2"}}));
     play(Scan({{"e1", "e1", 100, "ue1"}}, "eve"));
-    checker->CheckNow();
+    checkNow();
     for (TMailEntry *e : checker->MailList)
         e->Checked = true;
     // Another program took bob's first message since the check: it is gone, and the second one now has
@@ -399,7 +400,7 @@ TEST_F(CheckerTest, AFailedDeletionStopsTheRunAndKeepsTheRest)
     QList<TMailEntry *> rows;
     for (TMailEntry *e : checker->MailList)
         rows << e;
-    const TDeletionResult result = DeleteMarkedEntries(*checker, rows);
+    const TDeletionResult result = deleteMarked(rows);
     EXPECT_TRUE(result.Failed);
     EXPECT_EQ(result.FailedMsgNumber, 2);
     EXPECT_EQ(result.ErrorText, kMailboxChangedText);
@@ -422,7 +423,7 @@ TEST_F(CheckerTest, MessagesThatShareAnIdAndSwapPlacesAreNotDeleted)
     play(Login() << C("STAT") << S("+OK 2 200") << C("LIST 1") << S("+OK 1 100") << C("TOP 1 0") << S("+OK")
                  << S("Subject: Hello") << S("Message-ID: <a2@example.test>") << S("") << S(".") << Quit());
 
-    const TDeletionResult result = DeleteMarkedEntries(*checker, QList<TMailEntry *>(ui.rows));
+    const TDeletionResult result = deleteMarked(QList<TMailEntry *>(ui.rows));
     EXPECT_TRUE(result.Failed);
     EXPECT_EQ(result.ErrorText, kMailboxChangedText);
     EXPECT_TRUE(written("DELE").isEmpty());
@@ -469,11 +470,11 @@ TEST_P(CommitTest, DeletionsCountOnlyOnceTheServerConfirmedTheEnd)
     checker->MailList[2]->Checked = true;
     play(Login() << c.session);
 
-    RecordingDeletionObserver observer;
-    const TDeletionResult result = DeleteMarkedEntries(*checker, QList<TMailEntry *>(ui.rows), &observer);
+    auto observer = std::make_shared<RecordingDeletionObserver>();
+    const TDeletionResult result = deleteMarked(QList<TMailEntry *>(ui.rows), observer);
     EXPECT_EQ(result.Failed, c.failed);
     EXPECT_EQ(numbers(), c.numbersLeft);
-    EXPECT_EQ(observer.log, c.log);
+    EXPECT_EQ(observer->log, c.log);
     expectScriptDone();
 }
 
@@ -547,11 +548,11 @@ TEST_P(PipelinedDeletionTest, StopsAtTheFirstRefusal)
     const PipelinedDeletionCase &c = GetParam();
     checkFive();
     play(session() << c.session);
-    RecordingDeletionObserver observer;
-    const TDeletionResult result = DeleteMarkedEntries(*checker, QList<TMailEntry *>(ui.rows), &observer);
+    auto observer = std::make_shared<RecordingDeletionObserver>();
+    const TDeletionResult result = deleteMarked(QList<TMailEntry *>(ui.rows), observer);
     EXPECT_EQ(result.Failed, c.failed);
     EXPECT_EQ(left(), c.left);
-    EXPECT_EQ(observer.log, c.log);
+    EXPECT_EQ(observer->log, c.log);
     EXPECT_EQ(waits, c.waits);
     expectScriptDone();
 }
@@ -610,7 +611,7 @@ TEST_F(PipelinedDeletionTest, DeletionsLeaveTogetherWithoutARoundTripEach)
     checkFive();
     play(session() << dele(2, "+OK") << dele(4, "+OK") << dele(5, "+OK") << Quit());
     const qsizetype before = fake->transcript().size();
-    EXPECT_FALSE(DeleteMarkedEntries(*checker, QList<TMailEntry *>(ui.rows)).Failed);
+    EXPECT_FALSE(deleteMarked(QList<TMailEntry *>(ui.rows)).Failed);
     const QStringList t = fake->transcript().mid(before);
     const qsizetype first = t.indexOf(QStringLiteral("C: DELE 2"));
     ASSERT_GE(first, 0);
@@ -646,10 +647,10 @@ TEST_P(SingleDeletionTest, ReportsWhatTheServerReallyDid)
     const SingleCase &c = GetParam();
     makeChecker({Account()});
     play(Scan({{"one", "a1", 100, "u1"}, {"two", "a2", 200, "u2"}}, "bob", "pw", c.serverHasUidl));
-    checker->CheckNow();
+    checkNow();
     play(Login("bob", "pw", c.serverHasUidl) << c.session);
     QString error;
-    EXPECT_EQ(checker->DeleteEntry(checker->MailList[1], false, error), c.deleted);
+    EXPECT_EQ(deleteEntry(checker->MailList[1], error), c.deleted);
     EXPECT_EQ(error, c.error);
     expectScriptDone();
 }
@@ -672,7 +673,7 @@ TEST_F(CheckerTest, DeleteEntryCountsAMessageThatIsGoneAsDeleted)
     TMailEntry *entry = checker->MailList[0];
     play(Login() << Listing({}) << Quit());
     QString error = QStringLiteral("x");
-    EXPECT_TRUE(checker->DeleteEntry(entry, false, error));
+    EXPECT_TRUE(deleteEntry(entry, error));
     EXPECT_TRUE(error.isEmpty());
     expectScriptDone();
 
@@ -681,7 +682,7 @@ TEST_F(CheckerTest, DeleteEntryCountsAMessageThatIsGoneAsDeleted)
     stranger.Host = QStringLiteral("elsewhere.test");
     stranger.UserName = QStringLiteral("x");
     stranger.MsgNumber = 1;
-    EXPECT_FALSE(checker->DeleteEntry(&stranger, false, error));
+    EXPECT_FALSE(deleteEntry(&stranger, error));
     EXPECT_FALSE(error.isEmpty());
 }
 
@@ -707,8 +708,8 @@ TEST_F(CheckerTest, FetchingTheSameTextTwiceAsksTheServerOnce)
     TMailEntry *entry = checker->MailList[0];
     play(Login() << Listing({"u1"}) << C("RETR 1") << S("+OK") << S("Subject: one") << S("Message-ID: <a1@example.test>") << S("")
                  << S("Hello there") << S("..dot") << S(".") << Quit());
-    EXPECT_TRUE(checker->FetchEntryText(entry, false));
-    EXPECT_TRUE(checker->FetchEntryText(entry, false));
+    EXPECT_TRUE(fetchText(entry));
+    EXPECT_TRUE(fetchText(entry));
     EXPECT_TRUE(entry->Message.Body.join(u'\n').startsWith(QStringLiteral("Hello there\n.dot")))
         << entry->Message.Body.join(u'|').toStdString();
     EXPECT_EQ(written("RETR").size(), 1);
@@ -721,7 +722,7 @@ TEST_F(CheckerTest, TextOfAMessageWhoseNumberNowNamesAnotherIsNotFetched)
     TMailEntry *entry = checker->MailList[1];
     play(Login() << Listing({"u2"}) << Quit());
     QString error;
-    EXPECT_FALSE(checker->FetchEntryText(entry, false, &error));
+    EXPECT_FALSE(fetchText(entry, &error));
     EXPECT_EQ(error, kMailboxChangedText);
     EXPECT_FALSE(entry->Message.HasText());
     EXPECT_TRUE(written("RETR").isEmpty());
@@ -747,17 +748,17 @@ TEST_P(FetchThenDeleteTest, TheHeaderBlockOfTheCheckStillIdentifiesTheMessage)
     const FetchThenDeleteCase &c = GetParam();
     makeChecker({Account()});
     play(Scan({{"one", "a1", 100, ""}}, "bob", "pw", false));
-    checker->CheckNow();
+    checkNow();
     TMailEntry *entry = checker->MailList[0];
     const Script sameMessage = Script{C("STAT"), S("+OK 1 100"), C("LIST 1"), S("+OK 1 100")} << Top(1, "one", "a1");
     play(Login("bob", "pw", false) << sameMessage << C("RETR 1") << c.retr);
     QString error;
-    EXPECT_EQ(checker->FetchEntryText(entry, false, &error), c.fetched) << error.toStdString();
+    EXPECT_EQ(fetchText(entry, &error), c.fetched) << error.toStdString();
     EXPECT_EQ(entry->Message.Subject, QStringLiteral("one")) << "the header block is never lost";
     EXPECT_EQ(entry->Message.HasText(), c.fetched);
 
     play(Login("bob", "pw", false) << sameMessage << C("DELE 1") << S("+OK") << Quit());
-    EXPECT_TRUE(checker->DeleteEntry(entry, false, error)) << error.toStdString();
+    EXPECT_TRUE(deleteEntry(entry, error)) << error.toStdString();
     expectScriptDone();
 }
 
@@ -780,8 +781,8 @@ TEST_F(CheckerTest, TestAccountReportsTheServersRefusal)
           S("-ERR [AUTH] Authentication failed.")});
     QString error;
     int code = -1;
-    EXPECT_TRUE(checker->TestAccount(Account(), error, code));
-    EXPECT_FALSE(checker->TestAccount(Account(QStringLiteral("pop.example.test"), QStringLiteral("bob"),
+    EXPECT_TRUE(testAccount(Account(), error, code));
+    EXPECT_FALSE(testAccount(Account(QStringLiteral("pop.example.test"), QStringLiteral("bob"),
                                               QStringLiteral("wrong")),
                                       error, code));
     EXPECT_EQ(error, QStringLiteral("[AUTH] Authentication failed."));

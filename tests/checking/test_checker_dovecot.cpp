@@ -54,7 +54,7 @@ TEST_F(DovecotCheckerTest, HeaderScanListsNumbersSizesAndDecodedSubjectsAndMarks
         ASSERT_FALSE(server->deliver(user, m).isEmpty());
     makeRealChecker({account()});
 
-    EXPECT_EQ(checker->CheckNow(), 4) << ui.progress.join(u'\n').toStdString() << server->log().toStdString();
+    EXPECT_EQ(checkNow(), 4) << ui.progress.join(u'\n').toStdString() << server->log().toStdString();
     ASSERT_EQ(checker->MailList.Count(), 4);
     EXPECT_EQ(subjects(), QStringList({QStringLiteral("1:Hallo Bob"), QStringLiteral("2:Grüße aus Köln"),
                                        QStringLiteral("3:Ihr GEWINNSPIEL wartet"), QStringLiteral("4:Rechnung")}));
@@ -85,7 +85,7 @@ TEST_F(DovecotCheckerTest, SampleSpamAndNonSpamAreScannedAndJudged)
         ASSERT_FALSE(server->deliver(user, f.readAll()).isEmpty());
     }
     makeRealChecker({account()});
-    ASSERT_EQ(checker->CheckNow(), 2) << ui.progress.join(u'\n').toStdString();
+    ASSERT_EQ(checkNow(), 2) << ui.progress.join(u'\n').toStdString();
     EXPECT_EQ(checker->MailList[0]->Message.Subject, QStringLiteral("TBTF ping for 2001-04-20: Reviving"));
     EXPECT_EQ(checker->MailList[0]->State, int(msNormal));
     EXPECT_EQ(checker->MailList[1]->Message.Subject, QStringLiteral("Test spam mail (GTUBE)"));
@@ -106,7 +106,7 @@ TEST_F(DovecotCheckerTest, ApopLoginIsUsedWhenTheServerOffersIt)
     ASSERT_TRUE(worker->Connect(a, fatal, code, error)) << error.toStdString();
     EXPECT_EQ(worker->Client()->authKind(), Pop3Client::AuthKind::Apop) << "no fallback was needed";
     worker->FreeClient();
-    EXPECT_EQ(checker->CheckNow(), 1);
+    EXPECT_EQ(checkNow(), 1);
 }
 
 TEST_F(DovecotCheckerTest, WrongPasswordReachesTheProgressLineAndTheUser)
@@ -119,7 +119,7 @@ TEST_F(DovecotCheckerTest, WrongPasswordReachesTheProgressLineAndTheUser)
         makeRealChecker({a});
         ui.progress.clear();
         boxes.shown.clear();
-        EXPECT_EQ(checker->CheckNow(), 0);
+        EXPECT_EQ(checkNow(), 0);
         ASSERT_EQ(ui.progress.size(), 2);
         EXPECT_TRUE(ui.progress.last().startsWith(QStringLiteral("%1@127.0.0.1 2 0 ").arg(user)));
         EXPECT_TRUE(ui.progress.last().contains(QStringLiteral("Authentication failed")))
@@ -152,7 +152,7 @@ TEST_F(DovecotCheckerTest, PipelinedScanOverASlowLinkListsWhatAScanOneAtATimeLis
         qputenv("QUARVEL_POP3_TRACE", "1");
         makeRealChecker({far}, {}, options);
         ::testing::internal::CaptureStderr();
-        const int found = checker->CheckNow();
+        const int found = checkNow();
         const QString log = QString::fromStdString(::testing::internal::GetCapturedStderr());
         qunsetenv("QUARVEL_POP3_TRACE");
         EXPECT_EQ(found, kMessages) << ui.progress.join(u'\n').toStdString();
@@ -183,7 +183,7 @@ TEST_F(DovecotCheckerTest, CountModeCountsWithoutFetchingHeaders)
     makeRealChecker({account()});
     bool allFailed = true;
     TPop3Thread *worker = checker->EnsureWorker();
-    EXPECT_TRUE(worker->RunCheck(true, true, -1, allFailed));
+    EXPECT_TRUE(worker->RunCheck(true, true, -1, checker->Accounts, allFailed));
     EXPECT_FALSE(allFailed);
     EXPECT_EQ(worker->TotalCount, 3);
     EXPECT_TRUE(worker->Entries().isEmpty());
@@ -195,11 +195,11 @@ TEST_F(DovecotCheckerTest, CheckedMessagesAreDeletedInOneRunAndTheNumbersLowered
     for (int i = 1; i <= 6; ++i)
         files << server->deliver(user, mail("m" + QByteArray::number(i)));
     makeRealChecker({account()});
-    ASSERT_EQ(checker->CheckNow(), 6);
+    ASSERT_EQ(checkNow(), 6);
     checker->MailList[1]->Checked = true;
     checker->MailList[4]->Checked = true;
 
-    const TDeletionResult result = DeleteMarkedEntries(*checker, rows());
+    const TDeletionResult result = deleteMarked(rows());
     EXPECT_FALSE(result.Failed) << result.ErrorText.toStdString();
     EXPECT_EQ(result.Deleted, 2);
     EXPECT_EQ(subjects(), QStringList({QStringLiteral("1:m1"), QStringLiteral("2:m3"), QStringLiteral("3:m4"),
@@ -215,7 +215,7 @@ TEST_F(DovecotCheckerTest, CheckedMessagesAreDeletedInOneRunAndTheNumbersLowered
 
     // The lowered numbers are the server's numbers now.
     const QStringList expected = subjects();
-    ASSERT_EQ(checker->CheckNow(), 4);
+    ASSERT_EQ(checkNow(), 4);
     EXPECT_EQ(subjects(), expected);
 }
 
@@ -225,12 +225,12 @@ TEST_F(DovecotCheckerTest, DeletionIsRefusedWhenAnotherClientTookAMessageAfterTh
     server->deliver(user, mail("two"));
     server->deliver(user, mail("three", {}, "Hallo!\r\n")); // another size than "two"
     makeRealChecker({account()});
-    ASSERT_EQ(checker->CheckNow(), 3);
+    ASSERT_EQ(checkNow(), 3);
     ASSERT_TRUE(server->remove(user, first));
 
     // By its UIDL: message 3 of the list is number 2 on the server now.
     checker->MailList[2]->Checked = true;
-    TDeletionResult result = DeleteMarkedEntries(*checker, rows());
+    TDeletionResult result = deleteMarked(rows());
     EXPECT_TRUE(result.Failed);
     EXPECT_EQ(result.ErrorText, kMailboxChangedText);
     EXPECT_EQ(server->messageIds(user).size(), 2);
@@ -240,7 +240,7 @@ TEST_F(DovecotCheckerTest, DeletionIsRefusedWhenAnotherClientTookAMessageAfterTh
     checker->MailList[1]->Checked = true;
     checker->MailList[1]->ServerUIDL.clear();
     QString error;
-    EXPECT_FALSE(checker->DeleteEntry(checker->MailList[1], false, error));
+    EXPECT_FALSE(deleteEntry(checker->MailList[1], error));
     EXPECT_EQ(error, kMailboxChangedText);
     EXPECT_EQ(server->messageIds(user).size(), 2);
     EXPECT_EQ(checker->MailList.Count(), 3) << "nothing left the list";

@@ -62,13 +62,13 @@ TEST_F(TlsCheckerTest, ScanTextAndDeletionOverStlsAndImplicitTlsWithEitherLogin)
         EXPECT_EQ(worker->Client()->authKind(), c.apop ? Pop3Client::AuthKind::Apop : Pop3Client::AuthKind::UserPass);
         worker->FreeClient();
 
-        ASSERT_EQ(checker->CheckNow(), 3) << progress().toStdString();
+        ASSERT_EQ(checkNow(), 3) << progress().toStdString();
         EXPECT_EQ(checker->MailList[1]->State, int(msSpam));
         QString textError;
-        ASSERT_TRUE(checker->FetchEntryText(checker->MailList[0], false, &textError)) << textError.toStdString();
+        ASSERT_TRUE(fetchText(checker->MailList[0], &textError)) << textError.toStdString();
         EXPECT_TRUE(checker->MailList[0]->Message.Body.contains(QStringLiteral("Hallo ueber TLS.")));
 
-        const TDeletionResult result = DeleteMarkedEntries(*checker, rows());
+        const TDeletionResult result = deleteMarked(rows());
         EXPECT_FALSE(result.Failed) << result.ErrorText.toStdString();
         EXPECT_EQ(result.Deleted, 1);
         EXPECT_EQ(server->messageIds(name).size(), 2);
@@ -89,7 +89,7 @@ TEST_F(TlsCheckerTest, WrongHostNameFailsEvenWithTheCertificateTrustedAndIsNotOf
     TPOP3AccountSettings a = account(csSSLTLS, user);
     a.ServerName = QStringLiteral("localhost"); // the certificate names 127.0.0.1 only
     makeRealChecker({a});
-    EXPECT_EQ(checker->CheckNow(), 0);
+    EXPECT_EQ(checkNow(), 0);
     EXPECT_TRUE(progress().contains(QStringLiteral("es gilt nicht für den Servernamen \"localhost\"")))
         << progress().toStdString();
     EXPECT_TRUE(progress().contains(certificate.Fingerprint));
@@ -115,7 +115,7 @@ TEST_F(TlsCheckerTest, UntrustedCertificateIsOfferedAfterAManualCheckAndTrustedU
     makeRealChecker({a});
 
     // Refused and shown while the check still holds its commands; the user says no, so nothing is stored.
-    EXPECT_EQ(checker->CheckNow(), 0);
+    EXPECT_EQ(checkNow(), 0);
     const qsizetype asked = ui.calls.indexOf(QStringLiteral("TrustCertificate"));
     EXPECT_GT(asked, ui.calls.indexOf(QStringLiteral("SetCheckCommandsEnabled(0)")));
     EXPECT_LT(asked, ui.calls.indexOf(QStringLiteral("SetCheckCommandsEnabled(1)")));
@@ -129,7 +129,7 @@ TEST_F(TlsCheckerTest, UntrustedCertificateIsOfferedAfterAManualCheckAndTrustedU
 
     // Trusted: stored with the account, in the program's copies too, and the next check goes through.
     ui.trustAnswer = true;
-    EXPECT_EQ(checker->CheckNow(), 0);
+    EXPECT_EQ(checkNow(), 0);
     ASSERT_EQ(ui.trustAsked.size(), 2);
     EXPECT_EQ(checker->Accounts[0].POP3CertSHA256, first.Fingerprint);
     EXPECT_EQ(settings.Settings.Accounts[0].POP3CertSHA256, first.Fingerprint);
@@ -137,7 +137,7 @@ TEST_F(TlsCheckerTest, UntrustedCertificateIsOfferedAfterAManualCheckAndTrustedU
     reread.Load();
     ASSERT_EQ(reread.Settings.Accounts.size(), 1);
     EXPECT_EQ(reread.Settings.Accounts[0].POP3CertSHA256, first.Fingerprint);
-    EXPECT_EQ(checker->CheckNow(), 1) << progress().toStdString();
+    EXPECT_EQ(checkNow(), 1) << progress().toStdString();
     EXPECT_EQ(ui.trustAsked.size(), 2);
 
     // Another certificate on the same server is refused again, with its own fingerprint.
@@ -149,7 +149,7 @@ TEST_F(TlsCheckerTest, UntrustedCertificateIsOfferedAfterAManualCheckAndTrustedU
     ASSERT_TRUE(settings.SavePOP3Settings(checker->POP3Check, {moved}));
     checker->ReloadConfig();
     ui.trustAnswer = false;
-    EXPECT_EQ(checker->CheckNow(), 0);
+    EXPECT_EQ(checkNow(), 0);
     EXPECT_TRUE(ui.progress.last().endsWith(second.Fingerprint)) << progress().toStdString();
     ASSERT_EQ(ui.trustAsked.size(), 3);
     EXPECT_TRUE(ui.trustAsked.last().contains(second.Fingerprint));
@@ -164,11 +164,11 @@ TEST_F(TlsCheckerTest, AccountTestHandsBackARefusedCertificate)
     QString error;
     int code = 0;
     CertificateProblem refused;
-    EXPECT_TRUE(checker->TestAccount(a, error, code, &refused)) << error.toStdString();
+    EXPECT_TRUE(testAccount(a, error, code, &refused)) << error.toStdString();
     EXPECT_TRUE(refused.IsNull());
 
     a.POP3CertSHA256.clear();
-    EXPECT_FALSE(checker->TestAccount(a, error, code, &refused));
+    EXPECT_FALSE(testAccount(a, error, code, &refused));
     EXPECT_TRUE(error.contains(certificate.Fingerprint)) << error.toStdString();
     EXPECT_TRUE(refused.CanBeTrusted());
     EXPECT_EQ(refused.Certificate, certificate.Certificate);

@@ -22,6 +22,15 @@ inline QByteArray mail(const QByteArray &subject, const QByteArray &body = "Hall
            + "\r\nMessage-ID: <" + subject.toHex() + "@example.test>\r\n\r\n" + body;
 }
 
+// Waits until the operation a command started has ended (at once when none runs), and for what its end
+// queued.
+inline void settle(TMain &main)
+{
+    EXPECT_TRUE(processEventsUntil([&] { return !main.Checker().OperationRunning(); }, 120000))
+        << "the operation never ended";
+    QCoreApplication::processEvents();
+}
+
 class MainDovecotTest : public WithDovecot<> {
 protected:
     // A fresh mailbox for this test, holding these messages; returns their maildir names.

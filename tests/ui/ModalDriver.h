@@ -11,7 +11,7 @@
 #include <functional>
 #include <memory>
 
-// Runs act on the next visible modal dialog of type T. When none shows within 10 s, or another dialog
+// Runs act on the next visible modal dialog of type T. When none shows within a minute, or another dialog
 // waits on top instead, the test fails and that dialog is rejected so that the call returns.
 template <typename T>
 void onNextDialog(std::function<void(T *)> act)
@@ -27,7 +27,7 @@ void onNextDialog(std::function<void(T *)> act)
             act(dlg);
             return;
         }
-        if (clock->elapsed() < 10000)
+        if (clock->elapsed() < 60000)
             return;
         timer->stop();
         timer->deleteLater();

@@ -3,6 +3,7 @@
 #include "AccountDialogsFixture.h"
 #include "CheckBoxGrid.h"
 #include "DelayProxy.h"
+#include "JobWaitDialog.h"
 #include "MainDovecotFixture.h"
 #include "ModalDriver.h"
 #include "POP3AccountsCfgUnit.h"
@@ -11,10 +12,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
+#include <QTcpServer>
 #include <QTimer>
 
 namespace {
@@ -58,6 +61,7 @@ TEST_F(MainDovecotTest, TheLoginTestReportsWhetherTheSettingsWork)
                      c.rightPassword ? QStringLiteral("pw-") + user : QStringLiteral("falsch"));
         dlg.APOPChkBox->setChecked(c.apop);
         dlg.TestBtn->click();
+        settle(main);
 
         ASSERT_EQ(box.shown.size(), 1);
         const auto &shown = box.shown.at(0);
@@ -84,7 +88,13 @@ TEST_F(MainDovecotTest, TheLoginTestReportsWhetherTheSettingsWork)
     EXPECT_EQ(server->messageIds(user).size(), 1);
 }
 
-TEST_F(MainDovecotTest, WhileTheLoginTestWaitsTheEditorRepaintsButTakesNoOtherCommand)
+// The wait window of the login test over the editor, or null.
+TJobWaitDialog *testWaitWindow(const TPOP3AccountsCfg &dlg)
+{
+    return dlg.findChild<TJobWaitDialog *>();
+}
+
+TEST_F(MainDovecotTest, WhileTheLoginTestWaitsTheEditorTakesNoOtherCommand)
 {
     const QString user = testUser();
     mailbox(user, {"w1"});
@@ -97,37 +107,57 @@ TEST_F(MainDovecotTest, WhileTheLoginTestWaitsTheEditorRepaintsButTakesNoOtherCo
     dlg.show();
     fillIncoming(dlg, server->host(), proxy.Port(), user, QStringLiteral("pw-") + user);
 
-    bool sampled = false, testBtn = true, okBtn = true, checkCmd = true, accountsCmd = true, closed = true, busyCursor = false;
-    int ticks = 0;
-    QTimer ticker;
-    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
-    ticker.start(20);
-    QTimer::singleShot(300, &dlg, [&] {
-        sampled = main.Checker().OperationRunning();
-        testBtn = dlg.TestBtn->isEnabled();
-        okBtn = dlg.OKBtn->isEnabled();
-        checkCmd = main.actCheck->isEnabled();
-        accountsCmd = main.actAccounts->isEnabled();
-        busyCursor = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
-        dlg.reject();
-        dlg.OKBtnClick();
-        closed = !dlg.isVisible();
-    });
     dlg.TestBtnClick();
+    ASSERT_TRUE(main.Checker().OperationRunning());
+    TJobWaitDialog *wait = testWaitWindow(dlg);
+    ASSERT_NE(wait, nullptr);
+    EXPECT_TRUE(wait->isVisible());
+    EXPECT_EQ(wait->Text(), kTestWaitText);
+    EXPECT_TRUE(wait->CancelButton()->isEnabled());
+    EXPECT_FALSE(dlg.TestBtn->isEnabled());
+    EXPECT_FALSE(dlg.OKBtn->isEnabled());
+    EXPECT_FALSE(main.actCheck->isEnabled());
+    EXPECT_FALSE(main.actAccounts->isEnabled());
+    // Neither closing nor OK pull the editor from under its test.
+    dlg.reject();
+    dlg.OKBtnClick();
+    EXPECT_TRUE(dlg.isVisible());
+    settle(main);
 
-    ASSERT_TRUE(sampled) << "the test was over before the timer";
-    EXPECT_GT(ticks, 5) << "the window's events ran meanwhile";
-    EXPECT_FALSE(testBtn);
-    EXPECT_FALSE(okBtn);
-    EXPECT_FALSE(checkCmd);
-    EXPECT_FALSE(accountsCmd);
-    EXPECT_TRUE(busyCursor);
-    EXPECT_FALSE(closed);
     EXPECT_FALSE(dlg.Accepted());
     ASSERT_EQ(box.shown.size(), 1);
     EXPECT_EQ(box.shown.at(0).text, QStringLiteral("Die Angaben zum E-Mail-Konto sind korrekt."));
     EXPECT_TRUE(dlg.TestBtn->isEnabled());
     EXPECT_TRUE(main.actCheck->isEnabled());
+    EXPECT_TRUE(processEventsUntil([&] { return testWaitWindow(dlg) == nullptr; }));
+}
+
+TEST_F(MainDovecotTest, AbbrechenEndsALoginTestAgainstASilentServerAtOnce)
+{
+    writeProfile({});
+    TMain main(options(false)); // a connect or a reply may take 10 s
+    // Accepts the connection and never says a word.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+    TPOP3AccountsCfg dlg(main.Checker());
+    dlg.show();
+    fillIncoming(dlg, QStringLiteral("127.0.0.1"), silent.serverPort(), QStringLiteral("niemand"), QStringLiteral("pw"));
+
+    dlg.TestBtnClick();
+    TJobWaitDialog *wait = testWaitWindow(dlg);
+    ASSERT_NE(wait, nullptr);
+    ASSERT_TRUE(processEventsUntil([&] { return silent.hasPendingConnections(); }));
+    QElapsedTimer took;
+    took.start();
+    wait->CancelButton()->click();
+    settle(main);
+
+    // Well before the server's time-out: the job gave up when asked.
+    EXPECT_LT(took.elapsed(), 5000);
+    EXPECT_TRUE(box.shown.isEmpty()) << box.shown.value(0).text.toStdString();
+    EXPECT_TRUE(dlg.TestBtn->isEnabled());
+    EXPECT_TRUE(dlg.OKBtn->isEnabled());
+    EXPECT_TRUE(processEventsUntil([&] { return testWaitWindow(dlg) == nullptr; }));
 }
 
 TEST_F(MainDovecotTest, AMailboxAddedInTheDialogIsCheckedAtTheNextManualCheck)
@@ -137,6 +167,7 @@ TEST_F(MainDovecotTest, AMailboxAddedInTheDialogIsCheckedAtTheNextManualCheck)
     writeProfile({QStringLiteral("alt")});
     TMain main(options(false));
     main.ManualCheck();
+    settle(main);
     EXPECT_EQ(listed(main), (QStringList{QStringLiteral("1:alt1"), QStringLiteral("2:alt2")}));
 
     onNextDialog<TPOP3Cfg>([&](TPOP3Cfg *dlg) {
@@ -151,6 +182,7 @@ TEST_F(MainDovecotTest, AMailboxAddedInTheDialogIsCheckedAtTheNextManualCheck)
     main.actAccounts->trigger();
     ASSERT_EQ(main.Checker().Accounts.size(), 2);
     main.ManualCheck();
+    settle(main);
     EXPECT_EQ(listed(main), (QStringList{QStringLiteral("1:alt1"), QStringLiteral("2:alt2"), QStringLiteral("1:neu1")}));
 
     // A mailbox switched off in the list is left out of the next check.
@@ -160,6 +192,7 @@ TEST_F(MainDovecotTest, AMailboxAddedInTheDialogIsCheckedAtTheNextManualCheck)
     });
     main.actAccounts->trigger();
     main.ManualCheck();
+    settle(main);
     EXPECT_EQ(listed(main), QStringList{QStringLiteral("1:neu1")});
     EXPECT_TRUE(box.shown.isEmpty()) << box.shown.at(0).text.toStdString();
 }
@@ -189,6 +222,7 @@ TEST_F(MainDovecotTest, AnAccountImportedFromThunderbirdIsCheckedAtTheNextManual
     main.actAccounts->trigger();
     ASSERT_EQ(main.Checker().Accounts.size(), 1);
     main.ManualCheck();
+    settle(main);
     EXPECT_EQ(listed(main), (QStringList{QStringLiteral("1:tb1"), QStringLiteral("2:tb2")}));
     EXPECT_TRUE(box.shown.isEmpty()) << box.shown.at(0).text.toStdString();
 }

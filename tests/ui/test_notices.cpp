@@ -343,23 +343,6 @@ TEST_F(NoticeWindows, CountdownStartsOneHigherAndClosesItselfBelowZero)
     EXPECT_TRUE(w.isNull());
 }
 
-TEST_F(NoticeWindows, RunCountdownReturnsWhenTheWindowHasClosed)
-{
-    QPointer<TWaitWindow> w = new TWaitWindow;
-    int ticks = 0;
-    // Steps the count-down from inside the wait, far quicker than its one-second timer.
-    QTimer::singleShot(0, [&] {
-        while (w && w->isVisible() && ticks < 10) {
-            w->CountdownTick();
-            ++ticks;
-        }
-    });
-    w->RunCountdown(2);
-    EXPECT_EQ(ticks, 4) << "3, 2, 1, 0, then closed";
-    FlushDeletes();
-    EXPECT_TRUE(w.isNull());
-}
-
 TEST_F(NoticeWindows, WaitingForACheckClosesOnlyWhenFinished)
 {
     QPointer<TWaitWindow> w = new TWaitWindow;

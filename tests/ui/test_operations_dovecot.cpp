@@ -1,16 +1,21 @@
 // One server operation at a time, through the real main window on a private Dovecot. A relay in front of
-// the server makes every wait long enough for a timer to fire a second command in the middle of it, as a
-// click would: the program's own waits process events, which is exactly what lets such a command in.
+// the server makes every job long enough for a timer to fire a second command in the middle of it, as a
+// click would: the window's thread goes on handling events while the job runs on the worker.
 #include "CheckBoxGrid.h"
+#include "ModalDriver.h"
+#include "POP3AccountsCfgUnit.h"
+#include "POP3CfgUnit.h"
 #include "DelayProxy.h"
 #include "MainDovecotFixture.h"
 #include "Notices.h"
 #include "ProgressWindows.h"
+#include "TrayIcon.h"
 #include "UIDStore.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHeaderView>
 #include <QPushButton>
 #include <QTest>
 #include <QTextBrowser>
@@ -29,16 +34,39 @@ protected:
         accountPort = proxy->Port();
     }
 
-    // Runs what, while the operation started next is waiting on the server (a timer fires it from the
-    // operation's own wait). Fails the test when the operation never waited that long.
-    void during(TMain &main, std::function<void()> what, int afterMs = 150)
+    // Runs what while the operation that begins next waits on the server: right after its start, in the
+    // next turn of the event loop, as a click would come. Its job cannot have ended by then: its result
+    // is queued behind this call. Fails the test when what never ran.
+    void during(TMain &main, std::function<void()> what)
     {
         fired = std::make_shared<bool>(false);
-        QTimer::singleShot(afterMs, &main, [&main, what = std::move(what), fired = fired] {
-            EXPECT_TRUE(main.Checker().OperationRunning()) << "the timer came after the operation";
-            *fired = true;
-            what();
-        });
+        auto connection = std::make_shared<QMetaObject::Connection>();
+        *connection = QObject::connect(
+            &main.Checker(), &TPOP3Checker::OperationChanged, &main,
+            [&main, what = std::move(what), fired = fired, connection](bool running) {
+                if (!running)
+                    return;
+                QObject::disconnect(*connection);
+                QMetaObject::invokeMethod(
+                    &main,
+                    [&main, what, fired] {
+                        EXPECT_TRUE(main.Checker().OperationRunning()) << "the operation was over";
+                        *fired = true;
+                        what();
+                    },
+                    Qt::QueuedConnection);
+            });
+    }
+
+    // Clicks the spam notice's "Spam-Mails löschen" once nothing else runs: a timed check may come between
+    // the notice and the click. True once the deletion has begun.
+    static bool clickDeleteSpam(TMain &main)
+    {
+        return processEventsUntil([&] {
+            if (TSpamNotice *notice = main.SpamNotice(); notice && notice->DeleteSpamButton()->isEnabled())
+                notice->DeleteSpamButton()->click();
+            return main.Checker().CurrentOperation() == TServerOperationKind::DeletionRun;
+        }, 60000);
     }
 
     void TearDown() override
@@ -79,6 +107,7 @@ TEST_F(OperationsTest, DuringADeletionRunEveryServerCommandIsDisabledAndAClickTh
     writeProfile({QStringLiteral("busy")});
     TMain main(options(false));
     main.ManualCheck();
+    settle(main);
     ASSERT_EQ(main.MessageList().MessageRows(), 4);
     main.MessageList().Grid()->SetChecked(0, 1, true);
     main.MessageList().Grid()->SetChecked(0, 3, true);
@@ -87,12 +116,13 @@ TEST_F(OperationsTest, DuringADeletionRunEveryServerCommandIsDisabledAndAClickTh
     CommandStates during_{};
     during(main, [&] {
         during_ = states(main);
-        // Each of these, started here, freed what the run resumes with.
+        // Each of these, started here, would work on what the run works on.
         main.ManualCheck();
         main.ShowMessageText();
         main.DeleteSelected();
     });
     main.DeleteChecked(true);
+    settle(main);
 
     EXPECT_FALSE(anyEnabled(during_));
     EXPECT_EQ(listed(main), (QStringList{QStringLiteral("1:b2"), QStringLiteral("2:b4")}));
@@ -111,6 +141,7 @@ TEST_F(OperationsTest, ACheckOrDeletionAskedForDuringATextFetchDoesNotRun)
     writeProfile({QStringLiteral("reading")});
     TMain main(options(false));
     main.ManualCheck();
+    settle(main);
     ASSERT_EQ(main.MessageList().MessageRows(), 2);
     main.MessageList().Grid()->SetRow(1);
     main.CheckAll(true);
@@ -122,6 +153,7 @@ TEST_F(OperationsTest, ACheckOrDeletionAskedForDuringATextFetchDoesNotRun)
         main.DeleteChecked(false);
     });
     main.ShowMessageText();
+    settle(main);
 
     EXPECT_TRUE(main.TextPane().toPlainText().contains(QStringLiteral("Text von r1")));
     EXPECT_TRUE(box.shown.isEmpty());
@@ -152,8 +184,9 @@ TEST_F(OperationsTest, SpamDeletedFromTheNoticeKeepsTheTimedCheckWaitingUntilItH
         ++samples;
         checkStarted = checkStarted || main.Checker().TimedCheckRunning() || !main.Checker().Worker()->IsPaused();
     });
-    during(main, [&] { sampler.start(20); }, 1);
-    main.SpamNotice()->DeleteSpamButton()->click();
+    ASSERT_TRUE(clickDeleteSpam(main));
+    sampler.start(20);
+    settle(main);
     sampler.stop();
 
     EXPECT_GT(samples, 3);
@@ -204,6 +237,7 @@ void OperationsTest::hideDuringCheck(bool showAgain)
         pausedWhileRunning = pausedWhileRunning && main.Checker().Worker()->IsPaused();
     });
     main.ManualCheck();
+    settle(main);
 
     EXPECT_TRUE(pausedWhileRunning);
     // Both mailboxes were checked to the end: the second was not skipped by an aborted connection.
@@ -240,6 +274,7 @@ void OperationsTest::quitDuringOperation(bool deletion)
         auto main = std::make_unique<TMain>(options(false));
         if (deletion) {
             main->ManualCheck();
+            settle(*main);
             ASSERT_EQ(main->MessageList().MessageRows(), 3);
             main->CheckAll(true);
         }
@@ -281,6 +316,7 @@ TEST_F(OperationsTest, TheHeaderPaneFollowsTheCurrentRowAndTheDeletionTakesThatR
     writeProfile({QStringLiteral("keys")});
     TMain main(options(false));
     main.ManualCheck();
+    settle(main);
     ASSERT_EQ(main.MessageList().MessageRows(), 3);
     TCheckBoxGrid *grid = main.MessageList().Grid();
     const auto paneShows = [&main](const QString &subject) {
@@ -297,12 +333,233 @@ TEST_F(OperationsTest, TheHeaderPaneFollowsTheCurrentRowAndTheDeletionTakesThatR
     EXPECT_TRUE(paneShows(current)) << current.toStdString();
 
     main.DeleteSelected();
+
+    settle(main);
     QStringList left;
     for (const QString &line : listed(main))
         left << line.section(u':', 1);
     EXPECT_FALSE(left.contains(current));
     EXPECT_EQ(left.size(), 2);
     EXPECT_EQ(server->messageIds(QStringLiteral("keys")).size(), 2);
+}
+
+// Clicks a column title of the list, as the user sorts it.
+void clickTitle(TCheckBoxGrid *grid, int col)
+{
+    QHeaderView *titles = grid->horizontalHeader();
+    const int x = titles->sectionViewportPosition(col) + titles->sectionSize(col) / 2;
+    QTest::mouseClick(titles->viewport(), Qt::LeftButton, {}, QPoint(x, titles->height() / 2));
+}
+
+QStringList subjects(const QStringList &listedLines)
+{
+    QStringList out;
+    for (const QString &line : listedLines)
+        out << line.section(u':', 1);
+    return out;
+}
+
+// Every row's header in the pane names that row's message.
+void expectPaneFollowsEveryRow(TMain &main)
+{
+    for (int row = 1; row <= main.MessageList().MessageRows(); ++row) {
+        main.MessageList().Grid()->SetRow(row);
+        main.ShowHeader();
+        const TMailEntry *e = main.MessageList().CurrentEntry();
+        ASSERT_NE(e, nullptr);
+        EXPECT_TRUE(main.TextPane().toPlainText().contains(QStringLiteral("Subject: ") + e->Message.Subject)) << row;
+    }
+}
+
+TEST_F(OperationsTest, SortingAndShowingTheWindowDuringADeletionRunDeleteExactlyTheCheckedMessages)
+{
+    const QString user = testUser();
+    mailbox(user, {"s1 A", "s2 Z", "s3 B", "s4 Y", "s5 C", "s6 X"});
+    relay(40);
+    writeProfile({user});
+    TMain main(options(false));
+    main.ManualCheck();
+    settle(main);
+    ASSERT_EQ(main.MessageList().MessageRows(), 6);
+    for (int row : {2, 4, 6})
+        main.MessageList().Grid()->SetChecked(0, row, true);
+
+    during(main, [&] {
+        // A click on the subject's title would put other messages in the rows the run started from.
+        clickTitle(main.MessageList().Grid(), 2);
+        main.ShowMainWindow();
+    });
+    main.DeleteChecked(true);
+    settle(main);
+
+    EXPECT_EQ(listed(main), (QStringList{QStringLiteral("1:s1 A"), QStringLiteral("2:s3 B"), QStringLiteral("3:s5 C")}));
+    ASSERT_EQ(box.shown.size(), 2);
+    EXPECT_EQ(box.shown.at(1).text, QStringLiteral("Es wurden alle gewählten E-Mails gelöscht!"));
+    expectPaneFollowsEveryRow(main);
+    // What is left on the server is what the list shows; sorting works again.
+    main.ManualCheck();
+    settle(main);
+    EXPECT_EQ(subjects(listed(main)), (QStringList{QStringLiteral("s1 A"), QStringLiteral("s3 B"), QStringLiteral("s5 C")}));
+    clickTitle(main.MessageList().Grid(), 2);
+    EXPECT_EQ(main.MessageList().Grid()->GetSortState(2), 1);
+}
+
+TEST_F(OperationsTest, SpamDeletedFromTheNoticeWhileTheWindowIsShownAndSortedIsExactlyTheSpam)
+{
+    const QString user = testUser();
+    mailbox(user, {"Hallo", "GEWONNEN 1", "Rechnung", "GEWONNEN 2", "Termin"});
+    relay(40);
+    writeProfile({user}, true, QStringLiteral("gewonnen"));
+    TMain main(options(true));
+    ASSERT_TRUE(processEventsUntil([&] {
+        return main.SpamNotice() && main.SpamNotice()->DeleteSpamButton()->isEnabled();
+    }, 60000));
+
+    ASSERT_TRUE(clickDeleteSpam(main));
+    // The run waits on the server now.
+    main.ShowMainWindow();
+    clickTitle(main.MessageList().Grid(), 2);
+    settle(main);
+
+    EXPECT_EQ(server->messageIds(user).size(), 3);
+    QStringList left = subjects(listed(main));
+    left.sort();
+    EXPECT_EQ(left, (QStringList{QStringLiteral("Hallo"), QStringLiteral("Rechnung"), QStringLiteral("Termin")}));
+    expectPaneFollowsEveryRow(main);
+}
+
+TEST_F(OperationsTest, TheDialogsThatChangeWhatACheckUsesDoNotOpenWhileItRunsAndTheCheckGoesOn)
+{
+    const QString user = testUser();
+    mailbox(user, {"o1", "o2", "o3"});
+    relay(40);
+    writeProfile({user});
+    TMain main(options(false));
+    // Any dialog that opens is recorded and closed again, so that nothing waits on it.
+    QStringList opened;
+    QTimer watchdog;
+    QObject::connect(&watchdog, &QTimer::timeout, [&] {
+        if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+            opened << QString::fromLatin1(dialog->metaObject()->className());
+            dialog->reject();
+        }
+    });
+    watchdog.start(10);
+    QStringList enabled;
+    during(main, [&] {
+        for (QAction *a : {main.actConfig, main.actTrayConfig, main.actFilters, main.actTrayFilters, main.actAccounts,
+                           main.actTrayAccounts})
+            if (a->isEnabled())
+                enabled << a->text();
+        // Even asked for directly, as a shortcut that slipped through would.
+        main.OpenConfigDialog();
+        main.OpenFilterDialog();
+        main.OpenAccountsDialog();
+    });
+    main.ManualCheck();
+    settle(main);
+    watchdog.stop();
+
+    EXPECT_TRUE(enabled.isEmpty()) << enabled.join(u' ').toStdString();
+    EXPECT_TRUE(opened.isEmpty()) << opened.join(u' ').toStdString();
+    EXPECT_EQ(listed(main).size(), 3);
+    EXPECT_TRUE(main.actConfig->isEnabled());
+    EXPECT_TRUE(main.actFilters->isEnabled());
+}
+
+TEST_F(OperationsTest, QuitWithTwoDialogsOverARunningCheckEndsTheProgram)
+{
+    const QString user = testUser();
+    mailbox(user, {"d1"});
+    // The server is far away: no reply comes while the test runs.
+    relay(30000);
+    writeProfile({user});
+    auto main = std::make_unique<TMain>(options(false));
+    bool editorShown = false;
+    QElapsedTimer took;
+    // The mailbox list is open, a check starts from the tray, and the account editor opens over the list.
+    onNextDialog<TPOP3Cfg>([&](TPOP3Cfg *list) {
+        main->actTrayCheck->trigger();
+        EXPECT_TRUE(main->Checker().OperationRunning());
+        onNextDialog<TPOP3AccountsCfg>([&](TPOP3AccountsCfg *) {
+            editorShown = true;
+            took.start();
+            main->QuitProgram();
+        });
+        list->AccountsGrid->SetRow(1);
+        list->EditAccountBtnClick();
+    });
+    QTimer::singleShot(0, main.get(), [&] { main->OpenAccountsDialog(); });
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    guard.start(60000);
+    const int rc = QApplication::exec();
+
+    EXPECT_EQ(rc, 0);
+    EXPECT_TRUE(editorShown);
+    // Far less than one reply of the server would take.
+    EXPECT_LT(took.elapsed(), 10000);
+    main.reset();
+    EXPECT_EQ(server->messageIds(user).size(), 1);
+}
+
+TEST_F(OperationsTest, ACountOnlyTimedCheckKeepsEveryKnownIdentity)
+{
+    const QString user = testUser();
+    mailbox(user, {"k1", "k2", "k3"});
+    writeProfile({user}, true);
+    {
+        TRegistrySettings s;
+        s.Load();
+        s.Settings.POP3Check.AutoKillSpam = false; // timed checks only count
+        ASSERT_TRUE(s.SavePOP3Settings(s.Settings.POP3Check, s.Settings.Accounts));
+    }
+    // What a check by hand had found.
+    QStringList known;
+    for (const QByteArray subject : {"k1", "k2", "k3"})
+        known << QStringLiteral("<%1@example.test>").arg(QString::fromLatin1(subject.toHex()));
+    QString uidFile;
+    {
+        TMain main(options(true));
+        ASSERT_TRUE(main.Checker().Enabled);
+        main.Checker().KnownUIDs = known;
+        uidFile = main.Checker().UIDFile;
+        ASSERT_TRUE(processEventsUntil([&] {
+            return main.MailIcon().Tooltip() == TPOP3Checker::MailIconTooltip(3) && !main.Checker().OperationRunning();
+        }, 60000)) << main.MailIcon().Tooltip().toStdString();
+        main.Checker().SetActive(false);
+        EXPECT_EQ(main.Checker().KnownUIDs, known);
+    }
+    EXPECT_EQ(ReadUIDFile(uidFile), known);
+}
+
+TEST_F(OperationsTest, ShowingTheWindowDuringATimedCheckLetsItFinishAndShowsItsList)
+{
+    const QString user = testUser();
+    mailbox(user, {"v1", "v2", "v3", "v4"});
+    relay(60);
+    writeProfile({user}, true);
+    TMain main(options(true));
+    ASSERT_TRUE(processEventsUntil([&] { return main.Checker().TimedCheckRunning(); }, 60000));
+    main.ShowMainWindow();
+    // The user waits for the check instead of cutting it short.
+    EXPECT_TRUE(main.Checker().TimedCheckRunning());
+    EXPECT_FALSE(main.isVisible());
+    bool waitShown = false;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        waitShown = waitShown || (qobject_cast<TWaitWindow *>(w) && w->isVisible());
+    EXPECT_TRUE(waitShown);
+
+    ASSERT_TRUE(processEventsUntil([&] { return main.isVisible(); }, 60000));
+    settle(main);
+    EXPECT_EQ(main.MessageList().MessageRows(), 4);
+    EXPECT_EQ(main.StatusField(2).text(), QStringLiteral("4 Nachricht(en) auf den E-Mail-Server(n)"));
+    EXPECT_EQ(main.Checker().KnownUIDs.size(), 4);
+    // Shown, the window keeps timed checking off, and the tray menu says what it is.
+    EXPECT_FALSE(main.Checker().Enabled);
+    EXPECT_TRUE(main.actMinimize->isEnabled());
+    EXPECT_FALSE(main.actShow->isEnabled());
 }
 
 } // namespace

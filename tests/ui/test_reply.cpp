@@ -1,6 +1,7 @@
 // The reply dialog on the offscreen platform: how it prepares the reply, its controls, and what a send
 // shows, against a real SMTP receiver on loopback.
 #include "AnswerMailDlgUnit.h"
+#include "EventWait.h"
 #include "CertificateTrustDialog.h"
 #include "CheckerUI.h"
 #include "POP3Check.h"
@@ -135,6 +136,13 @@ protected:
     TSpamDetector detector{settings.Settings};
     THeadlessCheckerUI checkerUI;
     TPOP3Checker checker{settings, detector, checkerUI};
+
+    // A click on "Absenden", and the wait for the delivery (and any second one after a trust question).
+    void send(TAnswerMailDlg &dlg)
+    {
+        dlg.SendBtn->trigger();
+        EXPECT_TRUE(processEventsUntil([&] { return !checker.OperationRunning(); }, 120000));
+    }
 };
 
 TEST_F(ReplyDialog, CaptionsAndSenderItems)
@@ -206,7 +214,7 @@ TEST_F(ReplyDialog, NoSenderNoSending)
     dlg.show();
     EXPECT_EQ(dlg.FromCB->count(), 0);
     EXPECT_FALSE(dlg.SendBtn->isEnabled());
-    dlg.SendBtn->trigger();
+    send(dlg);
     EXPECT_TRUE(box.shown.isEmpty());
 }
 
@@ -287,7 +295,7 @@ TEST_F(ReplySending, SentReplyCarriesQuoteAndSignatureAndClosesTheDialog)
     TAnswerMailDlg dlg(settings, checker);
     prepare(dlg);
     dlg.MailBodyMemo->appendPlainText(QStringLiteral("Gut, danke – bis Dienstag."));
-    dlg.SendBtn->trigger();
+    send(dlg);
 
     ASSERT_EQ(box.shown.size(), 1);
     EXPECT_EQ(box.shown[0].text, "Die Nachricht wurde erfolgreich versendet.");
@@ -314,7 +322,7 @@ TEST_F(ReplySending, RefusalShowsTheErrorAndKeepsEverything)
     start(options);
     TAnswerMailDlg dlg(settings, checker);
     prepare(dlg);
-    dlg.SendBtn->trigger();
+    send(dlg);
 
     ASSERT_EQ(box.shown.size(), 1);
     EXPECT_EQ(box.shown[0].kind, MsgError);
@@ -328,7 +336,7 @@ TEST_F(ReplySending, RefusalShowsTheErrorAndKeepsEverything)
 
     // Corrected, the same dialog sends.
     dlg.ToEdit->setText(QStringLiteral("Carla <carla@example.net>"));
-    dlg.SendBtn->trigger();
+    send(dlg);
     EXPECT_EQ(box.shown.last().text, "Die Nachricht wurde erfolgreich versendet.");
     ASSERT_EQ(server->messages().size(), 1);
     EXPECT_EQ(server->messages()[0].recipients, QStringList({"carla@example.net"}));
@@ -339,7 +347,7 @@ TEST_F(ReplySending, DirectModeWithoutExchangerIsError600)
     TAnswerMailDlg dlg(settings, checker); // no SMTP server: direct mode
     dlg.Sender().DNSServers = [] { return QList<TDNSServerAddress>(); };
     prepare(dlg);
-    dlg.SendBtn->trigger();
+    send(dlg);
     ASSERT_EQ(box.shown.size(), 1);
     EXPECT_EQ(box.shown[0].text, "Beim Versenden der E-Mail ist ein Fehler 600  No MX-entry found.  aufgetreten.");
     EXPECT_TRUE(dlg.isVisible());
@@ -365,7 +373,7 @@ TEST_F(ReplySending, CancelDuringTheWaitEndsTheDeliveryAndTheDialog)
     });
     QElapsedTimer clock;
     clock.start();
-    dlg.SendBtn->trigger();
+    send(dlg);
     EXPECT_LT(clock.elapsed(), 10000);
     EXPECT_FALSE(dlg.isVisible());
     EXPECT_EQ(dlg.result(), QDialog::Rejected);
@@ -399,7 +407,7 @@ TEST_F(ReplySending, NoSendingWhileAnotherServerOperationRunsAndTheEndOfTheProgr
     });
     QElapsedTimer clock;
     clock.start();
-    dlg.SendBtn->trigger();
+    send(dlg);
     EXPECT_LT(clock.elapsed(), 10000);
     EXPECT_FALSE(dlg.isVisible());
     EXPECT_FALSE(checker.OperationRunning());
@@ -457,7 +465,7 @@ TEST_F(ReplyTls, DeclinedCertificateIsTheSendError)
     TAnswerMailDlg dlg(settings, checker);
     answerTrustQuestions(&dlg, false);
     prepare(dlg);
-    dlg.SendBtn->trigger();
+    send(dlg);
 
     ASSERT_EQ(questions.size(), 1);
     EXPECT_TRUE(questions[0].contains(QStringLiteral("des Kontos bert@pop.example.net"))) << questions[0].toStdString();
@@ -484,7 +492,7 @@ TEST_F(ReplyTls, TrustedCertificateIsStoredWithTheAccountAndTheReplyGoesAtOnce)
         TAnswerMailDlg dlg(settings, checker);
         answerTrustQuestions(&dlg, true);
         prepare(dlg);
-        dlg.SendBtn->trigger();
+        send(dlg);
 
         ASSERT_EQ(questions.size(), 1);
         ASSERT_EQ(box.shown.size(), 1);
@@ -508,7 +516,7 @@ TEST_F(ReplyTls, TrustedCertificateIsStoredWithTheAccountAndTheReplyGoesAtOnce)
         TAnswerMailDlg dlg(settings, checker);
         answerTrustQuestions(&dlg, false);
         prepare(dlg);
-        dlg.SendBtn->trigger();
+        send(dlg);
         EXPECT_EQ(questions.size(), 1);
         ASSERT_EQ(box.shown.size(), 1);
         EXPECT_EQ(box.shown[0].text, "Die Nachricht wurde erfolgreich versendet.");
@@ -520,7 +528,7 @@ TEST_F(ReplyTls, TrustedCertificateIsStoredWithTheAccountAndTheReplyGoesAtOnce)
     TAnswerMailDlg dlg(settings, checker);
     answerTrustQuestions(&dlg, false);
     prepare(dlg);
-    dlg.SendBtn->trigger();
+    send(dlg);
     ASSERT_EQ(questions.size(), 2);
     EXPECT_TRUE(questions[1].contains(second.Fingerprint));
     ASSERT_EQ(box.shown.size(), 1);

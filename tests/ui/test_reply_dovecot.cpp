@@ -3,6 +3,7 @@
 #include "AnswerMailDlgUnit.h"
 #include "CheckBoxGrid.h"
 #include "DovecotSuite.h"
+#include "MainDovecotFixture.h"
 #include "MainUnit.h"
 #include "MessageListUnit.h"
 #include "ModalDriver.h"
@@ -75,6 +76,7 @@ TEST_F(ReplyDovecotTest, AnsweredMessageArrivesWithTheQuotedText)
     prepare(QStringLiteral("answer"), QStringLiteral("answer@example.org"), &receiver);
     TMain main(options());
     main.ManualCheck();
+    settle(main);
     ASSERT_EQ(main.MessageList().MessageRows(), 1);
     main.MessageList().Grid()->SetRow(1);
     main.RefreshCommands();
@@ -101,6 +103,10 @@ TEST_F(ReplyDovecotTest, AnsweredMessageArrivesWithTheQuotedText)
             w->close();
     });
     main.actReply->trigger();
+    // The text is fetched first; the dialog follows, and its delivery runs on the worker.
+    EXPECT_TRUE(processEventsUntil([&] {
+        return dialogSeen && !QApplication::activeModalWidget() && !main.Checker().OperationRunning();
+    }, 60000));
     poll.stop();
 
     ASSERT_TRUE(dialogSeen);
@@ -121,6 +127,7 @@ TEST_F(ReplyDovecotTest, AccountWithoutSenderAddressAsksAndOpensTheMailboxListIn
     prepare(QStringLiteral("nosender"), QString(), nullptr);
     TMain main(options());
     main.ManualCheck();
+    settle(main);
     ASSERT_EQ(main.MessageList().MessageRows(), 1);
     main.MessageList().Grid()->SetRow(1);
     bool listOpened = false;

@@ -32,11 +32,13 @@ TEST_F(MainDovecotTest, CheckedRowsAreDeletedInOneSessionAndTheRestRenumbered)
     writeProfile({QStringLiteral("six")});
     TMain main(options(false));
     main.ManualCheck();
+    settle(main);
     ASSERT_EQ(main.MessageList().MessageRows(), 6);
     main.MessageList().Grid()->SetChecked(0, 2, true);
     main.MessageList().Grid()->SetChecked(0, 5, true);
     EXPECT_TRUE(main.actDeleteChecked->isEnabled());
     main.DeleteChecked(true);
+    settle(main);
 
     EXPECT_EQ(listed(main), (QStringList{QStringLiteral("1:m1"), QStringLiteral("2:m3"), QStringLiteral("3:m4"),
                                          QStringLiteral("4:m6")}));
@@ -47,6 +49,7 @@ TEST_F(MainDovecotTest, CheckedRowsAreDeletedInOneSessionAndTheRestRenumbered)
 
     // A fresh check sees the same four.
     main.ManualCheck();
+    settle(main);
     EXPECT_EQ(listed(main), (QStringList{QStringLiteral("1:m1"), QStringLiteral("2:m3"), QStringLiteral("3:m4"),
                                          QStringLiteral("4:m6")}));
 }
@@ -57,12 +60,14 @@ TEST_F(MainDovecotTest, ARunStopsAtAMessageAnotherClientMovedAndDeletesNothingIn
     writeProfile({QStringLiteral("moved")});
     TMain main(options(false));
     main.ManualCheck();
+    settle(main);
     ASSERT_EQ(main.MessageList().MessageRows(), 5);
     for (int row : {1, 3, 5})
         main.MessageList().Grid()->SetChecked(0, row, true);
     // Another mail program takes message 2: message 3 of the list is number 2 on the server now.
     ASSERT_TRUE(server->remove(QStringLiteral("moved"), ids.at(1)));
     main.DeleteChecked(true);
+    settle(main);
 
     ASSERT_EQ(box.shown.size(), 2);
     EXPECT_TRUE(box.shown.at(1).text.startsWith(QStringLiteral("Fehler beim Löschen der E-Mail 3.")));
@@ -83,10 +88,12 @@ TEST_F(MainDovecotTest, CheckedMessagesOfTwoMailboxesAndTheLastRowDeletedAlone)
     writeProfile({QStringLiteral("first"), QStringLiteral("second")});
     TMain main(options(false));
     main.ManualCheck();
+    settle(main);
     ASSERT_EQ(main.MessageList().MessageRows(), 3);
     main.CheckAll(true);
     main.MessageList().Grid()->SetChecked(0, 1, false);
     main.DeleteChecked(true);
+    settle(main);
     EXPECT_EQ(listed(main), QStringList{QStringLiteral("1:f1")});
     EXPECT_EQ(server->messageIds(QStringLiteral("first")).size(), 1);
     EXPECT_TRUE(server->messageIds(QStringLiteral("second")).isEmpty());
@@ -94,6 +101,7 @@ TEST_F(MainDovecotTest, CheckedMessagesOfTwoMailboxesAndTheLastRowDeletedAlone)
     // The last row, deleted on its own, leaves the empty list with its titles.
     main.MessageList().Grid()->SetRow(1);
     main.DeleteSelected();
+    settle(main);
     EXPECT_TRUE(main.MessageList().IsEmpty());
     EXPECT_EQ(main.MessageList().Grid()->Cell(0, 0), QStringLiteral("Von"));
     EXPECT_EQ(box.shown.last().text, QStringLiteral("Die E-Mail wurde gelöscht!"));
@@ -108,6 +116,7 @@ TEST_F(MainDovecotTest, AFailingMailboxLeavesTheProgressWindowOpenWithItsError)
     writeProfile({QStringLiteral("good"), QStringLiteral("wrongpw")});
     TMain main(options(false));
     main.ManualCheck();
+    settle(main);
     TProgressWindow *w = main.ProgressWindow();
     ASSERT_NE(w, nullptr);
     EXPECT_TRUE(w->FinishedWithErrors());
@@ -127,12 +136,15 @@ TEST_F(MainDovecotTest, FetchingTheTextTwiceAsksTheServerOnce)
     writeProfile({QStringLiteral("reader")});
     TMain main(options(false));
     main.ManualCheck();
+    settle(main);
     main.MessageList().Grid()->SetRow(1);
     main.ShowMessageText();
+    settle(main);
     EXPECT_TRUE(main.TextPane().toPlainText().contains(QStringLiteral("Text von r1")));
     // Gone from the server now: a second request must not need it.
     ASSERT_TRUE(server->remove(QStringLiteral("reader"), ids.at(0)));
     main.ShowMessageText();
+    settle(main);
     EXPECT_TRUE(main.TextPane().toPlainText().contains(QStringLiteral("Text von r1")));
     EXPECT_TRUE(box.shown.isEmpty());
 }
@@ -160,6 +172,7 @@ TEST_F(MainDovecotTest, ATimedCheckOffersToDeleteTheSpamAndDeletesExactlyThat)
     while (server->messageIds(QStringLiteral("timed")).size() != 2 && t.elapsed() < 10000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     EXPECT_EQ(server->messageIds(QStringLiteral("timed")).size(), 2);
+    settle(main);
     EXPECT_EQ(listed(main), (QStringList{QStringLiteral("1:Hallo"), QStringLiteral("2:Rechnung")}));
 }
 
@@ -169,6 +182,7 @@ TEST_F(MainDovecotTest, ARuleMadeFromAHamMessageMarksTheListAndTheRulesToolSeesI
     writeProfile({QStringLiteral("rulemaker")});
     TMain main(options(false));
     main.ManualCheck();
+    settle(main);
     ASSERT_EQ(main.MessageList().MessageRows(), 3);
     TCheckBoxGrid &grid = *main.MessageList().Grid();
     for (int row = 1; row <= 3; ++row)
@@ -200,6 +214,7 @@ TEST_F(MainDovecotTest, ARuleMadeFromAHamMessageMarksTheListAndTheRulesToolSeesI
 
     // The next check finds the same two by the rule.
     main.ManualCheck();
+    settle(main);
     QStringList spam;
     for (TMailEntry *e : main.MessageList().RowEntries())
         if (e->State == msSpam)

@@ -5,6 +5,7 @@
 #include "CertificateTrustDialog.h"
 #include "CheckBoxGrid.h"
 #include "DovecotSuite.h"
+#include "MainDovecotFixture.h"
 #include "MainUnit.h"
 #include "MessageListUnit.h"
 #include "ModalDriver.h"
@@ -82,6 +83,7 @@ TEST_F(MainTlsDovecotTest, ManualCheckAsksAboutTheRefusedCertificateAndChecksOnc
     TMain main(options());
     answerTrustQuestion(&main, true);
     main.ManualCheck();
+    settle(main);
     ASSERT_EQ(questions.size(), 1);
     EXPECT_TRUE(questions.at(0).contains(QStringLiteral("anna@127.0.0.1"))) << questions.at(0).toStdString();
     EXPECT_TRUE(questions.at(0).contains(QStringLiteral("Es ist selbst signiert.")));
@@ -93,6 +95,8 @@ TEST_F(MainTlsDovecotTest, ManualCheckAsksAboutTheRefusedCertificateAndChecksOnc
     EXPECT_EQ(main.Checker().Accounts.at(0).POP3CertSHA256, certificate.Fingerprint);
 
     main.ManualCheck();
+
+    settle(main);
     EXPECT_EQ(main.MessageList().MessageRows(), 2);
     EXPECT_EQ(questions.size(), 1) << "a trusted certificate is not asked about again";
 }
@@ -114,6 +118,7 @@ TEST_F(MainTlsDovecotTest, TheEditorsLoginTestAsksAboutTheCertificateAndKeepsThe
         dlg.PasswordEdit->setText(QStringLiteral("pw-bert"));
         answerTrustQuestion(&dlg, trust);
         dlg.TestBtnClick();
+        settle(main);
 
         ASSERT_EQ(questions.size(), 1);
         EXPECT_TRUE(questions.at(0).contains(certificate.Fingerprint));
@@ -171,7 +176,9 @@ TEST_F(MainTlsDovecotTest, AccountMadeInTheEditorChecksOverTlsAndAnswersOverStar
     // The mailbox's certificate is asked about after a check, the outgoing server's when sending.
     onNextDialog<TCertificateTrustDialog>([](TCertificateTrustDialog *d) { d->TrustButton()->click(); });
     main.ManualCheck();
+    settle(main);
     main.ManualCheck();
+    settle(main);
     ASSERT_EQ(main.MessageList().MessageRows(), 1);
     main.MessageList().Grid()->SetRow(1);
     main.RefreshCommands();
@@ -186,6 +193,8 @@ TEST_F(MainTlsDovecotTest, AccountMadeInTheEditorChecksOverTlsAndAnswersOverStar
         dlg->SendBtn->trigger();
     });
     main.actReply->trigger();
+    EXPECT_TRUE(processEventsUntil([&] { return !box.shown.isEmpty() && !QApplication::activeModalWidget(); }, 60000));
+    settle(main);
 
     EXPECT_TRUE(smtpQuestion.contains(QStringLiteral("Der Server 127.0.0.1 (Port %1)").arg(receiver.port())))
         << smtpQuestion.toStdString();

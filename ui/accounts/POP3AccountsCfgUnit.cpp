@@ -1,5 +1,7 @@
 #include "POP3AccountsCfgUnit.h"
 
+#include "JobWaitDialog.h"
+
 #include "CertificateTrustDialog.h"
 
 #include "DialogKeys.h"
@@ -526,21 +528,41 @@ void TPOP3AccountsCfg::TestBtnClick()
     account.UseAPOP = APOPChkBox->isChecked();
     account.POP3CertSHA256 = m_account.POP3CertSHA256;
 
-    QString errorText;
-    int code = 0;
-    bool passed = false;
-    CertificateProblem refused;
+    const QPointer<TPOP3AccountsCfg> self(this);
     const QPointer<QWidget> focus = focusWidget();
-    {
-        TBusyCursor cursor;
-        setTesting(true);
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        // The wait inside keeps the window painting.
-        passed = m_checker.TestAccount(account, errorText, code, &refused);
-        setTesting(false);
+    // Filled once the test has started; the outcome always comes later.
+    auto wait = std::make_shared<QPointer<TJobWaitDialog>>();
+    const bool started = m_checker.TestAccount(
+        account, [self, focus, account, wait](bool passed, int code, const QString &errorText,
+                                              const CertificateProblem &refused) {
+            // A test the user gave up tells nothing about the settings: no box then.
+            const bool cancelled = *wait && (*wait)->Cancelled();
+            if (*wait)
+                (*wait)->Finish();
+            if (!self)
+                return;
+            self->setTesting(false);
+            if (focus && focus->isEnabled())
+                focus->setFocus(Qt::OtherFocusReason);
+            if (!cancelled)
+                self->testFinished(account, passed, code, errorText, refused);
+        });
+    if (!started) {
+        // Refused, not tried: nothing is known about the settings.
+        ErrorBox(TPOP3Checker::BusyText());
+        return;
     }
-    if (focus && focus->isEnabled())
-        focus->setFocus(Qt::OtherFocusReason);
+    setTesting(true);
+    // The test runs on the worker; its window only offers to give it up.
+    *wait = new TJobWaitDialog(kTestWaitText, this);
+    (*wait)->OnCancel = [this] { m_checker.CancelOperation(); };
+}
+
+void TPOP3AccountsCfg::testFinished(const TPOP3AccountSettings &account, bool passed, int code,
+                                    const QString &errorText, const CertificateProblem &refused)
+{
+    if (m_checker.QuitRequested())
+        return;
     if (!passed && refused.CanBeTrusted()
         && AskTrustCertificate(this, account.AccountName + QLatin1Char('@') + account.ServerName, refused)) {
         // Kept with the account when it is saved; the test runs again with it.
@@ -550,8 +572,6 @@ void TPOP3AccountsCfg::TestBtnClick()
     }
     if (passed)
         InfoBox(kTestPassedText);
-    else if (errorText == TPOP3Checker::BusyText())
-        ErrorBox(errorText); // refused, not tried: nothing is known about the settings
     else
         ErrorBox(kTestFailedText.arg(errorText.trimmed()).arg(code));
 }

@@ -2,6 +2,7 @@
 // The editor of one mailbox ("Neues Postfach", "Postfach %s bearbeiten"): incoming server and login,
 // outgoing server and its login, the SMS notice, and a button that tries the login at once. It works on a
 // copy that the caller takes back only when Accepted() is set.
+#include "ServerCertificate.h"
 #include "TypeDef.h"
 
 #include <QDialog>
@@ -40,6 +41,8 @@ inline const QString kLineBreakText =
     QStringLiteral("Kontoname und Kennwort dürfen keinen Zeilenumbruch enthalten.");
 inline const QString kBadCellNumberText = QStringLiteral("Fehlerhafte Mobilfunknummer: ");
 inline const QString kTestPassedText = QStringLiteral("Die Angaben zum E-Mail-Konto sind korrekt.");
+// The wait window of the login test.
+inline const QString kTestWaitText = QStringLiteral("Die Einstellungen werden getestet. Bitte warten...");
 inline const QString kTestFailedText =
     QStringLiteral("Die Angaben zum E-Mail-Konto sind NICHT korrekt. Fehler %1 Fehlercode %2");
 
@@ -122,8 +125,11 @@ private:
     // "Gleiche Daten" can be switched off and is: the SMTP login has fields of its own.
     bool separateSmtpLogin() const;
     void collect();
-    // While the login test runs, the editor waits for it: nothing but repainting.
+    // While the login test runs, the editor waits for it behind its wait window.
     void setTesting(bool on);
+    // The login test's outcome: the trust question for a refused certificate, or its box.
+    void testFinished(const TPOP3AccountSettings &account, bool passed, int code, const QString &errorText,
+                      const CertificateProblem &refused);
     void updateTestButton();
     // The port field's number when it holds one from 1 to 65535, otherwise fallback.
     static int32_t portOf(const QLineEdit *field, int32_t fallback);

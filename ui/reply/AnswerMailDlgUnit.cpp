@@ -131,7 +131,7 @@ QString SendErrorText(const QString &error)
 }
 
 TAnswerMailDlg::TAnswerMailDlg(TRegistrySettings &settings, TPOP3Checker &operations, QWidget *parent)
-    : QDialog(parent), m_settings(settings), m_operations(operations), m_sender(std::make_unique<TSMTPSendClass>()),
+    : QDialog(parent), m_settings(settings), m_operations(operations), m_sender(std::make_shared<TSMTPSendClass>()),
       m_placement(this)
 {
     // No sending while another server operation runs; the end of the program ends a delivery at once.
@@ -198,6 +198,9 @@ TAnswerMailDlg::TAnswerMailDlg(TRegistrySettings &settings, TPOP3Checker &operat
 
 TAnswerMailDlg::~TAnswerMailDlg()
 {
+    // A delivery still under way (the program is ending) gives up; its job keeps the sender alive.
+    if (m_sending)
+        m_sender->Abort();
     m_placement.SavePlacement();
 }
 
@@ -273,32 +276,57 @@ MailMessage TAnswerMailDlg::composeReply(const TPOP3AccountSettings &account) co
     return reply;
 }
 
-bool TAnswerMailDlg::DeliverReply(const TPOP3AccountSettings &account, const MailMessage &message, QString &error)
-{
-    m_sender->Account = account;
-    return m_sender->SendMail(message, error);
-}
-
-TAnswerMailDlg::SendResult TAnswerMailDlg::sendOnce(const TPOP3AccountSettings &account, QString &error)
+bool TAnswerMailDlg::startSend(const TPOP3AccountSettings &account, bool afterTrust)
 {
     // The operation ends with the delivery, before any question or result box.
-    TServerOperation operation(m_operations, TServerOperationKind::SendMail);
-    if (!operation) {
-        error = TPOP3Checker::BusyText();
-        return SendResult::Busy;
-    }
+    if (!m_operations.BeginOperation(TServerOperationKind::SendMail))
+        return false;
     m_sending = true;
     m_cancelRequested = false;
     updateSendButton();
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    const bool sent = DeliverReply(account, composeReply(account), error);
+    struct Outcome {
+        bool Sent = false;
+        QString Error;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    std::shared_ptr<TSMTPSendClass> sender = m_sender;
+    sender->Account = account;
+    // The delivery and its name lookups wait on the worker's thread, never in this window.
+    m_operations.RunJob(
+        [sender, message = composeReply(account), outcome](TPop3Thread &worker) {
+            worker.SetJobAbort([sender] { sender->Abort(); });
+            outcome->Sent = sender->SendMail(message, outcome->Error);
+        },
+        [self = QPointer<TAnswerMailDlg>(this), operations = &m_operations, outcome, account, afterTrust] {
+            operations->EndOperation();
+            if (self)
+                self->sendFinished(account, afterTrust, outcome->Sent, outcome->Error);
+        });
+    return true;
+}
+
+void TAnswerMailDlg::sendFinished(TPOP3AccountSettings account, bool afterTrust, bool sent, const QString &error)
+{
     QApplication::restoreOverrideCursor();
     m_sending = false;
     updateSendButton();
-    if (m_cancelRequested)
-        return SendResult::Cancelled;
-    return sent ? SendResult::Sent : SendResult::Failed;
+    if (m_cancelRequested || m_operations.QuitRequested()) {
+        QDialog::reject();
+        return;
+    }
+    if (sent) {
+        InfoBox(QStringLiteral("Die Nachricht wurde erfolgreich versendet."));
+        accept();
+        return;
+    }
+    // A certificate refused before anything was sent: once the user trusts it, the reply goes at once,
+    // as it was asked to. Asked once per click, so a server that shows a new certificate each time cannot
+    // keep the user in a loop of questions.
+    if (!afterTrust && trustRefusedCertificate(account) && startSend(account, true))
+        return;
+    // The dialog stays as it is, so the user can correct and send again.
+    ErrorBox(SendErrorText(error));
 }
 
 bool TAnswerMailDlg::trustRefusedCertificate(TPOP3AccountSettings &account)
@@ -320,38 +348,16 @@ void TAnswerMailDlg::SendBtnClick()
     const int index = FromCB->currentIndex() >= 0 ? FromCB->currentData().toInt() : -1;
     if (m_sending || index < 0 || index >= accounts.size())
         return;
-    TPOP3AccountSettings account = accounts.at(index);
-    QString error;
-    SendResult result = sendOnce(account, error);
-    // A certificate refused before anything was sent: once the user trusts it, the reply goes at once,
-    // as it was asked to. Asked once per click, so a server that shows a new certificate each time cannot
-    // keep the user in a loop of questions.
-    if (result == SendResult::Failed && trustRefusedCertificate(account))
-        result = sendOnce(account, error);
-    switch (result) {
-    case SendResult::Cancelled:
-        QDialog::reject();
-        return;
-    case SendResult::Sent:
-        InfoBox(QStringLiteral("Die Nachricht wurde erfolgreich versendet."));
-        accept();
-        return;
-    case SendResult::Busy:
-        ErrorBox(error);
-        return;
-    case SendResult::Failed:
-        // The dialog stays as it is, so the user can correct and send again.
-        ErrorBox(SendErrorText(error));
-        return;
-    }
+    if (!startSend(accounts.at(index), false))
+        ErrorBox(TPOP3Checker::BusyText());
 }
 
 void TAnswerMailDlg::CancelBtnClick()
 {
     if (m_sending) {
-        // The delivery waits in an event loop below SendBtnClick: it ends there, and the dialog with it.
+        // The delivery gives up on the worker; the dialog closes when it has.
         m_cancelRequested = true;
-        m_sender->Abort();
+        m_operations.CancelOperation();
         return;
     }
     QDialog::reject();

@@ -79,11 +79,10 @@ protected:
 private:
     // The reply as it goes out, from the fields and the chosen account.
     MailMessage composeReply(const TPOP3AccountSettings &account) const;
-    // The one place a reply is handed to SMTP; it waits for the servers with the window alive.
-    bool DeliverReply(const TPOP3AccountSettings &account, const MailMessage &message, QString &error);
-    enum class SendResult { Sent, Failed, Busy, Cancelled };
-    // One delivery as a server operation, with the hourglass; error says why it failed.
-    SendResult sendOnce(const TPOP3AccountSettings &account, QString &error);
+    // One delivery as a server operation on the worker, with the hourglass; false when another operation
+    // runs. sendFinished follows.
+    bool startSend(const TPOP3AccountSettings &account, bool afterTrust);
+    void sendFinished(TPOP3AccountSettings account, bool afterTrust, bool sent, const QString &error);
     // After a send refused for the outgoing server's certificate: offers to trust exactly that
     // certificate; when the user does, it is stored with the account (and set in account). True then.
     bool trustRefusedCertificate(TPOP3AccountSettings &account);
@@ -92,7 +91,7 @@ private:
 
     TRegistrySettings &m_settings;
     TPOP3Checker &m_operations;
-    std::unique_ptr<TSMTPSendClass> m_sender;
+    std::shared_ptr<TSMTPSendClass> m_sender; // shared with the job that delivers
     TRePosApp m_placement;
     bool m_quoted = false;
     bool m_sending = false;
