@@ -41,6 +41,8 @@ int TQtMessageBox::Show(const QString &text, const QString &caption, TMsgKind ki
     QString body = text;
     body.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
     QMessageBox box(icon, caption, body, set, QApplication::activeWindow());
+    // The text may quote a server or a file: markup in it is shown as written, never rendered.
+    box.setTextFormat(Qt::PlainText);
     // The program speaks German whatever translations the system has installed.
     const std::pair<QMessageBox::StandardButton, const char *> captions[] = {
         {QMessageBox::Ok, "OK"},          {QMessageBox::Cancel, "Abbrechen"}, {QMessageBox::Yes, "&Ja"},
