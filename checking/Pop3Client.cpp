@@ -115,7 +115,7 @@ void Pop3Client::trace(const char *who, const QByteArray &line) const
         const qsizetype lastBlank = shown.lastIndexOf(' ');
         shown = shown.left(lastBlank + 1) + "********";
     }
-    std::fprintf(stderr, "POP3 %s: %s\n", who, shown.constData());
+    std::fprintf(stderr, "POP3 %s: %s\n", who, platform::terminalSafe(shown).constData());
     std::fflush(stderr);
 }
 
@@ -363,8 +363,8 @@ bool Pop3Client::connect()
 
     const bool implicitTls = m_security == Security::Tls;
     if (m_trace)
-        std::fprintf(stderr, "POP3 connecting to %s:%u%s\n", qPrintable(m_host), unsigned(m_port),
-                     implicitTls ? " (TLS)" : m_security == Security::StartTls ? " (STLS)" : "");
+        std::fprintf(stderr, "POP3 connecting to %s:%u%s\n", qPrintable(platform::terminalSafe(m_host)),
+                     unsigned(m_port), implicitTls ? " (TLS)" : m_security == Security::StartTls ? " (STLS)" : "");
     m_socket->setTrustedCertificate(m_trustedCertificate);
     const LineSocket::Status status = implicitTls
         ? m_socket->connectToHostEncrypted(m_host, m_port, m_connectTimeoutMs)

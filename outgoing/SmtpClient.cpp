@@ -76,7 +76,7 @@ void SmtpClient::trace(const char *who, const QByteArray &line) const
 {
     if (!m_trace)
         return;
-    std::fprintf(stderr, "SMTP %s: %s\n", who, line.constData());
+    std::fprintf(stderr, "SMTP %s: %s\n", who, platform::terminalSafe(line).constData());
     std::fflush(stderr);
 }
 
@@ -208,7 +208,8 @@ bool SmtpClient::openWith(const QString &host, quint16 port, Security security)
 
     const bool implicitTls = security == Security::Tls;
     if (m_trace)
-        std::fprintf(stderr, "SMTP connecting to %s:%u%s\n", qPrintable(host), unsigned(port),
+        std::fprintf(stderr, "SMTP connecting to %s:%u%s\n", qPrintable(platform::terminalSafe(host)),
+                     unsigned(port),
                      implicitTls                          ? " (TLS)"
                      : security == Security::StartTls      ? " (STARTTLS)"
                      : security == Security::Opportunistic ? " (STARTTLS if offered)"
