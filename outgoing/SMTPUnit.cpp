@@ -55,8 +55,10 @@ SmtpClient::Security smtpSecurity(const TPOP3AccountSettings &account)
         return SmtpClient::Security::StartTls;
     case csSSLTLS:
         return SmtpClient::Security::Tls;
-    default:
+    case csNone:
         return SmtpClient::Security::None;
+    default:
+        return SmtpClient::Security::Unknown;
     }
 }
 

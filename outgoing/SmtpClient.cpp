@@ -205,6 +205,8 @@ bool SmtpClient::openWith(const QString &host, quint16 port, Security security)
     m_capabilities.clear();
     m_authUsed.clear();
     m_handshakeFailed = false;
+    if (security == Security::Unknown)
+        return setError(Error::InvalidArgument, unknownSecurityText(host));
 
     const bool implicitTls = security == Security::Tls;
     if (m_trace)

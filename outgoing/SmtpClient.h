@@ -35,7 +35,7 @@ public:
         ConnectionLost,  // could not connect, or the connection was closed or failed
         Aborted,         // abort() was called
         NotConnected,    // a command without a session
-        InvalidArgument, // a line break in an address, a NUL in the credentials
+        InvalidArgument, // a line break in an address, a NUL in the credentials, an unknown security
         AuthNeedsTls,    // authentication asked for over a connection that is not encrypted
         TlsUnavailable,  // STARTTLS asked for, but the server does not offer it or refused it
         TlsFailed,       // the TLS handshake failed or the server's certificate was refused
@@ -45,10 +45,12 @@ public:
     // EHLO again; a server that does not offer it, or refuses it, ends the session. Tls: TLS from the
     // first byte. Opportunistic: STARTTLS when the server offers it, plain otherwise; when the handshake
     // fails, open() connects once more without it, so a server whose certificate cannot be checked still
-    // gets the message (what mail servers do among themselves).
-    enum class Security { None, StartTls, Tls, Opportunistic };
+    // gets the message (what mail servers do among themselves). Unknown: a stored choice this version does
+    // not know; open() refuses it before anything goes out.
+    enum class Security { None, StartTls, Tls, Opportunistic, Unknown };
 
     static constexpr int kDefaultTimeoutMs = 60000;
+    static constexpr int kDefaultReplyDeadlineMs = 75000;
     static constexpr int kMaxLineLength = 8192;
     static constexpr int kMaxReplyLines = 1000;
 

@@ -37,13 +37,14 @@ void writePassword(TTheRegIniFile &reg, const QString &name, const QString &pass
     reg.WriteBinary(name, s);
 }
 
-// A connection security value; anything but a known one reads as "Keine", as a missing one does.
+// A connection security value; a missing one is "Keine". Any other value is kept as it stands, also one
+// this version does not know: read as "Keine" it would send the password in clear.
 int32_t securityFrom(TTheRegIniFile &reg, const QString &name)
 {
     const int32_t value = reg.ReadInteger(name, csNone);
-    if (reg.ErrorCode() != 0 || value < csNone || value > csSSLTLS)
-        return csNone;
-    return value;
+    if (reg.ErrorCode() == TTheRegIniFile::ErrNotInteger)
+        return csUnknown;
+    return reg.ErrorCode() == TTheRegIniFile::ErrOK ? value : csNone;
 }
 
 const QString kPOP3CertValue = QStringLiteral("POP3CertSHA256");

@@ -133,6 +133,22 @@ TEST_F(SmtpSendTest, SecuredAccountsEncryptFirstAndPassTheTrustedCertificate)
     }
 }
 
+// A stored security this version does not know (a later version's, a typing error) is no reason to send
+// the login in clear: no connection is made at all.
+TEST_F(SmtpSendTest, UnknownSecurityRefusesToConnect)
+{
+    sender.Account.SMTPAuth = true;
+    for (const int32_t security : {3, -1}) {
+        SCOPED_TRACE(security);
+        sender.Account.SMTPSecurity = security;
+        QString error;
+        EXPECT_FALSE(sender.SendMail(reply(QStringLiteral("you@example.net")), error));
+        EXPECT_EQ(error, QStringLiteral("0 ") + unknownSecurityText(QStringLiteral("smtp.example.org")));
+        EXPECT_EQ(fake->connectCount(), 0);
+        EXPECT_TRUE(fake->written().isEmpty());
+    }
+}
+
 TEST_F(SmtpSendTest, StartTlsAccountFailsBeforeAnyLoginWhereTheServerDoesNotOfferIt)
 {
     sender.Account.SMTPSecurity = csStartTLS;

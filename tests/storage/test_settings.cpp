@@ -161,7 +161,7 @@ TEST_F(SettingsTest, SaveAndLoadRoundTripWithTwelveAccountsInOrder)
 }
 
 // Profiles from before encrypted connections, and accounts that use none, keep exactly their values.
-TEST_F(SettingsTest, SecurityValuesAreWrittenOnlyWhenSetAndUnknownOnesReadAsNone)
+TEST_F(SettingsTest, SecurityValuesAreWrittenOnlyWhenSetAndUnknownOnesAreKept)
 {
     TRegistrySettings s(progDir);
     TPOP3AccountSettings plain;
@@ -193,21 +193,33 @@ TEST_F(SettingsTest, SecurityValuesAreWrittenOnlyWhenSetAndUnknownOnesReadAsNone
     reg.Section = QStringLiteral("1");
     EXPECT_EQ(reg.ReadString(QStringLiteral("POP3Security"), QString()), QStringLiteral("2"));
 
+    // A value this version does not know must not turn into "Keine" (the password in clear): it is kept,
+    // and written back as it was read.
     const struct {
         const char *stored;
         int32_t security;
-    } cases[] = {{"0", csNone}, {"1", csStartTLS}, {"2", csSSLTLS}, {"3", csNone},
-                 {"-1", csNone}, {"TLS", csNone}, {"", csNone}};
+        const char *writtenBack;
+    } cases[] = {{"0", csNone, nullptr},        {"1", csStartTLS, "1"},  {"2", csSSLTLS, "2"}, {"3", 3, "3"},
+                 {"-1", csUnknown, "-1"},       {"TLS", csUnknown, "-1"}, {"", csNone, nullptr}};
     for (const auto &c : cases) {
+        SCOPED_TRACE(c.stored);
         put(kSettings + QStringLiteral("\\0"), QStringLiteral("POP3Security"), QString::fromLatin1(c.stored));
         put(kSettings + QStringLiteral("\\0"), QStringLiteral("SMTPSecurity"), QString::fromLatin1(c.stored));
         TPOP3Check check;
         TPOP3Accounts back;
         s.LoadPOP3Settings(check, back);
         ASSERT_EQ(back.size(), 2);
-        EXPECT_EQ(back[0].POP3Security, c.security) << c.stored;
-        EXPECT_EQ(back[0].SMTPSecurity, c.security) << c.stored;
+        EXPECT_EQ(back[0].POP3Security, c.security);
+        EXPECT_EQ(back[0].SMTPSecurity, c.security);
         EXPECT_EQ(back[1], secure);
+
+        ASSERT_TRUE(s.SavePOP3Settings(check, back));
+        TTheRegIniFile first;
+        first.Area = kSettings;
+        first.Section = QStringLiteral("0");
+        for (const char *name : {"POP3Security", "SMTPSecurity"})
+            EXPECT_EQ(first.ReadString(QLatin1String(name), QStringLiteral("<none>")),
+                      c.writtenBack ? QLatin1String(c.writtenBack) : QLatin1String("<none>"));
     }
 }
 
