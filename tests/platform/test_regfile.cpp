@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <functional>
 #include <memory>
@@ -202,4 +203,68 @@ TEST(RegFile, TheToolRoundTripsAKeyWithAllThreeTypes)
     ASSERT_EQ(runProcess(tool, {QStringLiteral("import"), bad.fileName()}, nullptr, &err), 1);
     EXPECT_TRUE(err.contains("Zeile 5")) << err.constData();
     EXPECT_EQ(runProcess(tool, {QStringLiteral("query"), QStringLiteral("HKCU\\Neu")}), 1);
+}
+
+// An export holds whatever the key holds (enciphered passwords too): it is made for its owner alone, is
+// never written through a symbolic link, and replaces an existing file only with /y.
+TEST(RegFile, TheToolsExportIsPrivateAndFollowsNoLink)
+{
+    TestProfile p;
+    const QString tool = toolPath(QStringLiteral("quarvel-reg"));
+    const QString key = QStringLiteral("HKCU\\Software\\Tessmar Software\\Quarvel\\Probe");
+    ASSERT_EQ(runProcess(tool, {QStringLiteral("add"), key, QStringLiteral("/v"), QStringLiteral("Text"),
+                                QStringLiteral("/d"), QStringLiteral("x"), QStringLiteral("/f")}),
+              0);
+    const QString victim = p.file(QStringLiteral("victim.txt"));
+    const auto writeVictim = [&] {
+        QFile f(victim);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write("keep me");
+        f.close();
+        QFile::setPermissions(victim, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    };
+    const auto readAll = [](const QString &path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    };
+    const QFile::Permissions ownerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser;
+    const struct {
+        const char *name;
+        const char *existing; // "file", "link" (to victim.txt), "dangling" or nullptr
+        bool overwrite;
+        int rc;
+    } cases[] = {
+        {"a new file", nullptr, false, 0},
+        {"an existing file without /y", "file", false, 1},
+        {"an existing file with /y", "file", true, 0},
+        {"a link without /y", "link", false, 1},
+        {"a link with /y", "link", true, 1},
+        {"a dangling link", "dangling", false, 1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        writeVictim();
+        const QString out = p.file(QStringLiteral("export.reg"));
+        QFile::remove(out);
+        const QString existing = c.existing ? QString::fromLatin1(c.existing) : QString();
+        if (existing == QLatin1String("file")) {
+            QFile::copy(victim, out);
+            QFile::setPermissions(out, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+        } else if (existing == QLatin1String("link")) {
+            ASSERT_TRUE(QFile::link(victim, out));
+        } else if (existing == QLatin1String("dangling")) {
+            ASSERT_TRUE(QFile::link(p.file(QStringLiteral("nowhere.reg")), out));
+        }
+        QStringList args{QStringLiteral("export"), key, out};
+        if (c.overwrite)
+            args << QStringLiteral("/y");
+        QByteArray err;
+        EXPECT_EQ(runProcess(tool, args, nullptr, &err), c.rc) << err.constData();
+        EXPECT_EQ(readAll(victim), QByteArray("keep me"));
+        EXPECT_FALSE(QFileInfo::exists(p.file(QStringLiteral("nowhere.reg"))));
+        if (c.rc == 0) {
+            EXPECT_TRUE(readAll(out).startsWith("Windows Registry Editor Version 5.00"));
+            EXPECT_EQ(QFileInfo(out).permissions(), ownerOnly);
+        }
+    }
 }

@@ -419,6 +419,76 @@ TEST_F(SettingsTest, RegistryToolWritesAMailboxTheStoreReads)
     EXPECT_EQ(runProcess(toolPath(QStringLiteral("quarvel-reg")), {QStringLiteral("query"), QStringLiteral("HKCU\\No\\Such")}), 1);
 }
 
+// Without /d a password need not stand on the command line, where every user of the machine can read
+// it: the tool takes one line of standard input (at a terminal, typed without echo).
+TEST_F(SettingsTest, RegistryToolTakesAPasswordFromStandardInput)
+{
+    const QString key = QStringLiteral("HKCU\\") + kSettings + QStringLiteral("\\0");
+    const QString sms = QStringLiteral("HKCU\\") + kProgramKey + QStringLiteral("\\ZirpelSettings");
+    const auto reg = [](const QStringList &args, const QByteArray &input, QByteArray *err) {
+        QProcess p;
+        p.start(toolPath(QStringLiteral("quarvel-reg")), args);
+        if (!p.waitForStarted(10000))
+            return -1;
+        p.write(input);
+        p.closeWriteChannel();
+        if (!p.waitForFinished(60000)) {
+            p.kill();
+            p.waitForFinished(5000);
+            return -1;
+        }
+        *err = p.readAllStandardError();
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    };
+    QByteArray err;
+    ASSERT_EQ(reg({QStringLiteral("add"), key, QStringLiteral("/v"), QStringLiteral("POP3SERVERNAME"),
+                   QStringLiteral("/d"), QStringLiteral("pop.example"), QStringLiteral("/f")},
+                  {}, &err),
+              0)
+        << err.constData();
+    const struct {
+        const char *name;
+        QStringList args;
+        QByteArray input;
+    } calls[] = {
+        {"a line ended by LF",
+         {QStringLiteral("add"), key, QStringLiteral("/v"), QStringLiteral("POP3PASSWORD"), QStringLiteral("/password"),
+          QStringLiteral("/f")},
+         "Geheim \xC3\xBC mit Blank\nnicht mehr\n"},
+        {"a line ended by CR LF, for the SMS user",
+         {QStringLiteral("add"), sms, QStringLiteral("/v"), QStringLiteral("Password"), QStringLiteral("/password"),
+          QStringLiteral("/smsuser"), QStringLiteral("anna"), QStringLiteral("/f")},
+         "sms-pw\r\n"},
+        {"the last line without its end",
+         {QStringLiteral("add"), key, QStringLiteral("/v"), QStringLiteral("SMTPPassword"), QStringLiteral("/password"),
+          QStringLiteral("/f")},
+         "smtp-pw"},
+    };
+    for (const auto &c : calls) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(reg(c.args, c.input, &err), 0) << err.constData();
+    }
+    ASSERT_EQ(reg({QStringLiteral("add"), sms, QStringLiteral("/v"), QStringLiteral("Username"), QStringLiteral("/d"),
+                   QStringLiteral("anna"), QStringLiteral("/f")},
+                  {}, &err),
+              0);
+    TRegistrySettings s(progDir);
+    s.Load();
+    ASSERT_EQ(s.Settings.Accounts.size(), 1);
+    EXPECT_EQ(s.Settings.Accounts[0].Password, QStringLiteral("Geheim ü mit Blank"));
+    EXPECT_EQ(s.Settings.Accounts[0].SMTPPassword, QStringLiteral("smtp-pw"));
+    EXPECT_EQ(s.Settings.SMSGateway.Password, QStringLiteral("sms-pw"));
+
+    // Nothing at all to read: nothing is written.
+    EXPECT_EQ(reg({QStringLiteral("add"), key, QStringLiteral("/v"), QStringLiteral("POP3PASSWORD"),
+                   QStringLiteral("/password"), QStringLiteral("/f")},
+                  {}, &err),
+              1);
+    EXPECT_TRUE(err.contains("Kein Kennwort")) << err.constData();
+    s.Load();
+    EXPECT_EQ(s.Settings.Accounts[0].Password, QStringLiteral("Geheim ü mit Blank"));
+}
+
 } // namespace
 
 namespace {
