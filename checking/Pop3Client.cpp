@@ -223,8 +223,7 @@ bool Pop3Client::readReplyLine(QByteArray *line)
     }
     socketFailure(status);
     if (status == LineSocket::Status::TimedOut && bound == Bound::Reply)
-        m_lastErrorText = QStringLiteral(
-            "Zeitüberschreitung: Der Server hat seine Antwort nicht in der vorgesehenen Zeit vollständig gesendet.");
+        m_lastErrorText = replyTooSlowText();
     else if (status == LineSocket::Status::TimedOut && bound == Bound::Overall)
         m_lastErrorText = QStringLiteral("Zeitüberschreitung: Die für diesen Server vorgesehene Zeit ist abgelaufen.");
     return false;

@@ -251,6 +251,9 @@ bool TSMTPSendClass::SendMail(const MailMessage &message, QString &error)
     const QByteArray from = composed.From.Address.toUtf8();
     const QList<TMailAddress> everyone = composed.Recipients + composed.Cc;
 
+    m_client.setConnectTimeout(ConnectTimeoutMs);
+    m_client.setReadTimeout(ReadTimeoutMs);
+    m_client.setReplyDeadline(ReplyDeadlineMs);
     const QString server = Account.SMTPServer.trimmed();
     secureFor(!server.isEmpty());
     if (server.isEmpty())

@@ -52,6 +52,7 @@ public:
     // Waits and the direct-mode port; tests shorten and move them.
     int ConnectTimeoutMs = 60000;
     int ReadTimeoutMs = 60000;
+    int ReplyDeadlineMs = SmtpClient::kDefaultReplyDeadlineMs;
     int DNSTimeoutMs = 15000;
     quint16 DirectPort = 25;
     // The DNS servers LookupMX asks, in order. Unset: the one server DiscoverDNSServers finds.

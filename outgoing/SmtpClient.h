@@ -7,7 +7,8 @@
 // either encrypted before anything but EHLO and STARTTLS is said, or it does not open at all: there is
 // no silent fall-back to plain text, and credentials go out only over TLS.
 //
-// Every reply is read whole (continuation lines "250-..." up to the last "250 ..."). A reply line that
+// Every reply is read whole (continuation lines "250-..." up to the last "250 ...") within the read time-out
+// per line and the reply deadline for all of its lines. A reply line that
 // does not start with a three-digit code is a protocol error: it never counts as a reply, and the
 // connection is dropped, as after a time-out or an over-long line, so a late reply can never be taken
 // for the answer to a later command. A reply with another code than expected is a server error and
@@ -66,6 +67,9 @@ public:
     QByteArray heloName() const { return m_heloName; }
     void setConnectTimeout(int ms) { m_connectTimeoutMs = ms; }
     void setReadTimeout(int ms) { m_readTimeoutMs = ms; }
+    // The longest time a whole reply may take, so that one dripped in a line at a time (up to
+    // kMaxReplyLines, each within the read time-out) still ends.
+    void setReplyDeadline(int ms) { m_replyDeadlineMs = ms; }
     // Credentials only over an encrypted connection: authenticate() then fails without sending them.
     // StartTls and Tls ask for that by themselves.
     void setRequireEncryptedAuth(bool on) { m_requireEncryptedAuth = on; }
@@ -165,6 +169,7 @@ private:
     QByteArray m_heloName = "localhost";
     int m_connectTimeoutMs = kDefaultTimeoutMs;
     int m_readTimeoutMs = kDefaultTimeoutMs;
+    int m_replyDeadlineMs = kDefaultReplyDeadlineMs;
     bool m_requireEncryptedAuth = false;
     Security m_security = Security::None;
     QString m_trustedCertificate;
