@@ -20,5 +20,5 @@ QStringList ParseUIDFile(const QByteArray &data);
 // Reads the file; a missing or unreadable file gives an empty list.
 QStringList ReadUIDFile(const QString &path);
 // Replaces the file as a whole through a temporary file and a rename: a failed or interrupted save
-// leaves the previous file whole. False on failure.
+// leaves the previous file whole. The file is for its owner alone (0600). False on failure.
 bool WriteUIDFile(const QString &path, const QStringList &ids);

@@ -3,7 +3,6 @@
 #include "BlowfishCryptUnit.h"
 #include "Paths.h"
 
-#include <QDir>
 #include <QFile>
 
 #include <algorithm>
@@ -120,7 +119,7 @@ void TRegistrySettings::Load()
     // 6. Seed the data folder with the installed filter file, never overwriting one.
     if (!Settings.DataPath.isEmpty()) {
         const QString data = platform::withTrailingSlash(Settings.DataPath);
-        QDir().mkpath(data);
+        platform::makePrivateFolder(data);
         const QString installed = ProgramFolder + kFilterFileName;
         if (data != ProgramFolder && QFile::exists(installed) && !QFile::exists(data + kFilterFileName))
             QFile::copy(installed, data + kFilterFileName);
@@ -347,6 +346,6 @@ TPOP3AccountSettings TRegistrySettings::GetAccount(const QString &serverName, co
 QString TRegistrySettings::GetDataFolder()
 {
     const QString dir = Settings.DataPath.isEmpty() ? ProgramFolder : platform::withTrailingSlash(Settings.DataPath);
-    QDir().mkpath(dir);
+    platform::makePrivateFolder(dir);
     return dir;
 }

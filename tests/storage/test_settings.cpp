@@ -333,6 +333,29 @@ TEST_F(SettingsTest, EmptyStoredDataPathMeansTheProgramFolderAndNoCopy)
     EXPECT_TRUE(QDir(profile.file(QStringLiteral("new/deep/folder"))).exists());
 }
 
+// The data folder holds mail data (headers of known messages, rescue copies): one the program creates is
+// its owner's alone. One that exists (the user may have chosen a shared one) keeps its mode.
+TEST_F(SettingsTest, ADataFolderThatIsCreatedIsTheOwnersAlone)
+{
+    const QFile::Permissions ownerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadUser
+                                         | QFile::WriteUser | QFile::ExeUser;
+    TRegistrySettings s(progDir);
+    s.Load();
+    const QString byLoad = s.GetDataFolder();
+    EXPECT_EQ(QFileInfo(byLoad).permissions(), ownerOnly) << byLoad.toStdString();
+
+    s.Settings.DataPath = profile.file(QStringLiteral("neu/tief/daten"));
+    EXPECT_EQ(QFileInfo(s.GetDataFolder()).permissions(), ownerOnly);
+
+    const QString shared = profile.file(QStringLiteral("geteilt"));
+    ASSERT_TRUE(QDir().mkpath(shared));
+    const QFile::Permissions open = ownerOnly | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
+    ASSERT_TRUE(QFile::setPermissions(shared, open));
+    s.Settings.DataPath = shared;
+    EXPECT_EQ(s.GetDataFolder(), shared + QLatin1Char('/'));
+    EXPECT_EQ(QFileInfo(shared).permissions(), open);
+}
+
 TEST_F(SettingsTest, ColumnWidthsAreRewrittenInColumnOrder)
 {
     TRegistrySettings s(progDir);
