@@ -9,6 +9,9 @@
 #include <QString>
 #include <QStringList>
 
+// The file's name in the data folder.
+inline const QString kUIDFileName = QStringLiteral("uids.dat");
+
 QByteArray EscapeUIDLine(const QString &id);
 QString UnescapeUIDLine(const QByteArray &line);
 

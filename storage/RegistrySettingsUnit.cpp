@@ -139,8 +139,9 @@ void TRegistrySettings::Load()
     tx.commit();
 }
 
-void TRegistrySettings::Save()
+bool TRegistrySettings::Save()
 {
+    RegFile.ResetWriteFailures();
     use(HKEY::CURRENT_USER, QStringLiteral("Main"));
     RegFile.WriteInteger(QStringLiteral("ConnectionType"), Settings.ConnectionType);
     RegFile.WriteString(QStringLiteral("DataPath"), Settings.DataPath);
@@ -157,7 +158,8 @@ void TRegistrySettings::Save()
     RegFile.WriteBool(QStringLiteral("EMail2SMSOnlySubject"), z.EMail2SMSOnlySubject);
     writePassword(RegFile, QStringLiteral("Password"), z.Password, SMSPassPhrase(z.Username));
 
-    SavePOP3Settings(Settings.POP3Check, Settings.Accounts);
+    const bool written = RegFile.WriteFailures() == 0;
+    return SavePOP3Settings(Settings.POP3Check, Settings.Accounts) && written;
 }
 
 void TRegistrySettings::SaveSplitterPosition()
