@@ -24,17 +24,6 @@ void appendUtf8(QByteArray &out, char32_t cp)
     out.append(QString::fromUcs4(&cp, 1).toUtf8());
 }
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // One pass over the file. A statement that does not parse spoils only the rest of its line, so a
 // damaged file still gives the preferences around the damage, and every step moves forward.
 class PrefsScanner {
@@ -99,7 +88,7 @@ private:
             return false;
         char32_t v = 0;
         for (int k = 0; k < digits; ++k) {
-            const int d = hexDigit(m_p[m_i + k]);
+            const int d = platform::hexDigitValue(static_cast<unsigned char>(m_p[m_i + k]));
             if (d < 0)
                 return false;
             v = v * 16 + char32_t(d);

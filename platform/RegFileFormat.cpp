@@ -47,18 +47,6 @@ bool readQuoted(const QString &s, qsizetype &i, QString *out)
     return false;
 }
 
-int hexDigit(QChar c)
-{
-    const char16_t u = c.unicode();
-    if (u >= '0' && u <= '9')
-        return u - '0';
-    if (u >= 'a' && u <= 'f')
-        return u - 'a' + 10;
-    if (u >= 'A' && u <= 'F')
-        return u - 'A' + 10;
-    return -1;
-}
-
 // "00,ff, 1a": bytes of one or two hex digits separated by commas, blanks anywhere. Read in one pass, as a
 // list can be megabytes long.
 bool parseHexBytes(QStringView list, QByteArray *out)
@@ -78,7 +66,7 @@ bool parseHexBytes(QStringView list, QByteArray *out)
             digits = value = 0;
             continue;
         }
-        const int d = hexDigit(c);
+        const int d = hexDigitValue(c.unicode());
         if (d < 0 || ++digits > 2)
             return false;
         value = value * 16 + d;

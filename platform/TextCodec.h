@@ -7,6 +7,17 @@
 namespace platform {
 
 QString decode8bit(const QByteArray &bytes);
+// The value of a hexadecimal digit (0-9, a-f, A-F); -1 for any other character.
+constexpr int hexDigitValue(char32_t c)
+{
+    if (c >= '0' && c <= '9')
+        return int(c - '0');
+    if (c >= 'a' && c <= 'f')
+        return int(c - 'a' + 10);
+    if (c >= 'A' && c <= 'F')
+        return int(c - 'A' + 10);
+    return -1;
+}
 bool isValidUtf8(const QByteArray &bytes);
 // Characters without a Windows-1252 form become '?'.
 QByteArray encodeCp1252(const QString &text);

@@ -413,6 +413,16 @@ protected:
         sender.DNSServers = [] { return QList<TDNSServerAddress>{{dns->host(), dns->port()}}; };
     }
 
+    // The sender asks only server, started with these records.
+    void useOwnDns(DnsmasqServer &server, const QStringList &records)
+    {
+        for (const QString &record : records)
+            server.addConfig(record);
+        QString why;
+        ASSERT_TRUE(server.start(&why)) << why.toStdString();
+        sender.DNSServers = [&server] { return QList<TDNSServerAddress>{{server.host(), server.port()}}; };
+    }
+
     static inline DnsmasqServer *dns = nullptr;
     static inline bool started = false;
     static inline QString startError;
@@ -495,14 +505,11 @@ TEST_F(MxLookup, DirectModeDeliversToTheExchanger)
 TEST_F(MxLookup, DirectModeTriesTheNextExchangerAfterADeadOne)
 {
     DnsmasqServer two;
-    two.addConfig(QStringLiteral("mx-host=two.test,127.0.0.2,10"));
-    two.addConfig(QStringLiteral("mx-host=two.test,127.0.0.1,20"));
-    QString why;
-    ASSERT_TRUE(two.start(&why)) << why.toStdString();
+    ASSERT_NO_FATAL_FAILURE(useOwnDns(two, {QStringLiteral("mx-host=two.test,127.0.0.2,10"),
+                                            QStringLiteral("mx-host=two.test,127.0.0.1,20")}));
     SmtpTestServer receiver; // listens on 127.0.0.1 only: 127.0.0.2 refuses the connection
     START(receiver);
     sender.DirectPort = receiver.port();
-    sender.DNSServers = [&] { return QList<TDNSServerAddress>{{two.host(), two.port()}}; };
     QString error;
     ASSERT_TRUE(sender.SendMail(reply(QStringLiteral("carl@two.test")), error)) << error.toStdString();
     EXPECT_EQ(receiver.messages().size(), 1);
@@ -513,14 +520,11 @@ TEST_F(MxLookup, DirectModeTriesTheNextExchangerAfterADeadOne)
 TEST_F(MxLookup, DirectModeNamesTheRecipientsReachedBeforeALaterDomainFailed)
 {
     DnsmasqServer both;
-    both.addConfig(QStringLiteral("mx-host=direct.test,127.0.0.1,10"));
-    both.addConfig(QStringLiteral("mx-host=dead.test,127.0.0.2,10"));
-    QString why;
-    ASSERT_TRUE(both.start(&why)) << why.toStdString();
+    ASSERT_NO_FATAL_FAILURE(useOwnDns(both, {QStringLiteral("mx-host=direct.test,127.0.0.1,10"),
+                                             QStringLiteral("mx-host=dead.test,127.0.0.2,10")}));
     SmtpTestServer receiver; // listens on 127.0.0.1 only: 127.0.0.2 refuses the connection
     START(receiver);
     sender.DirectPort = receiver.port();
-    sender.DNSServers = [&] { return QList<TDNSServerAddress>{{both.host(), both.port()}}; };
     const struct {
         const char *name;
         QString to, cc;
