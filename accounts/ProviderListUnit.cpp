@@ -78,9 +78,6 @@ QList<TProvider> OfferedProviders(const QList<TProvider> &all, bool secureIncomi
 
 TPOP3AccountSettings AccountFromAssistant(const TAssistantEntries &entries, const TProviderEntry *provider)
 {
-    const auto sameHost = [](const QString &typed, const QString &providers) {
-        return !typed.isEmpty() && typed.compare(providers, Qt::CaseInsensitive) == 0;
-    };
     // The security rules of imported accounts serve here too: the provider file is one more source.
     TOEMailBox box;
     box.POP3Server = entries.POP3Server.trimmed();
@@ -89,12 +86,12 @@ TPOP3AccountSettings AccountFromAssistant(const TAssistantEntries &entries, cons
     box.SMTPServer = entries.SMTPServer.trimmed();
     box.SMTPEMailAddress = entries.EMailAddress.trimmed();
     box.SMTPAuth = entries.SMTPAuth;
-    if (provider && provider->InboxSSL && sameHost(box.POP3Server, provider->POP3Server)) {
+    if (provider && provider->InboxSSL && !box.POP3Server.isEmpty()) {
         box.POP3Port = provider->POP3Port > 0 ? provider->POP3Port : 995;
         // On the plain port a secured connection can only be an upgrade.
         (box.POP3Port == 110 ? box.POP3StartTLS : box.POP3Secure) = true;
     }
-    if (provider && provider->OutboxSSL && sameHost(box.SMTPServer, provider->SMTPServer)) {
+    if (provider && provider->OutboxSSL && !box.SMTPServer.isEmpty()) {
         box.SMTPPort = provider->SMTPPort > 0 ? provider->SMTPPort : 465;
         box.SMTPSecure = true;
     }

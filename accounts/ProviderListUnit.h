@@ -57,6 +57,7 @@ struct TAssistantEntries {
 
 // The mailbox the assistant makes: port 110, one connection attempt, no APOP, the outgoing server only
 // when one was given, the SMTP login the same as the POP3 one. Where the chosen provider (may be null)
-// secures a connection and the field still names its server, that connection is secured with the
-// provider's port (else 995 and 465).
+// secures a connection, that connection is secured with the provider's port (else 995 and 465), also
+// when the user typed another server name over the provider's: a name edited to "pop3." or a server of
+// the same provider must not send the password in clear.
 TPOP3AccountSettings AccountFromAssistant(const TAssistantEntries &entries, const TProviderEntry *provider);

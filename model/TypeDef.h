@@ -29,6 +29,9 @@ enum TConnectionSecurity : int32_t {
     csNone = 0,     // "Keine": plain TCP
     csStartTLS = 1, // "STARTTLS": plain, then upgraded (POP3 STLS, SMTP STARTTLS) before the login
     csSSLTLS = 2,   // "SSL/TLS": TLS from the first byte
+    // Stored text that is no number. It and every other value not listed here (a later version's, a typing
+    // error) is kept as it is, and no connection is made with it.
+    csUnknown = -1,
 };
 
 struct TPOP3AccountSettings {

@@ -2,6 +2,8 @@
 
 #include "TextCodec.h"
 
+#include <QDeadlineTimer>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -76,7 +78,7 @@ void SmtpClient::trace(const char *who, const QByteArray &line) const
 {
     if (!m_trace)
         return;
-    std::fprintf(stderr, "SMTP %s: %s\n", who, line.constData());
+    std::fprintf(stderr, "SMTP %s: %s\n", who, platform::terminalSafe(line).constData());
     std::fflush(stderr);
 }
 
@@ -135,16 +137,24 @@ bool SmtpClient::sendLine(const QByteArray &line, bool secret)
 bool SmtpClient::readReply()
 {
     resetReply();
+    const QDeadlineTimer replyDeadline(std::max(m_replyDeadlineMs, 0));
     QByteArrayList lines;
     int code = 0;
     for (;;) {
         if (lines.size() == kMaxReplyLines)
             return protocolError(
                 QStringLiteral("Die Antwort des Servers ist zu lang (mehr als %1 Zeilen).").arg(kMaxReplyLines));
+        const qint64 replyLeft = replyDeadline.remainingTime();
+        const bool replyBound = replyLeft < m_readTimeoutMs;
         QByteArray line;
-        const LineSocket::Status status = m_socket->readLine(&line, m_readTimeoutMs, kMaxLineLength);
-        if (status != LineSocket::Status::Ok)
-            return socketFailure(status);
+        const LineSocket::Status status =
+            m_socket->readLine(&line, int(replyBound ? replyLeft : m_readTimeoutMs), kMaxLineLength);
+        if (status != LineSocket::Status::Ok) {
+            socketFailure(status);
+            if (status == LineSocket::Status::TimedOut && replyBound)
+                m_lastErrorText = replyTooSlowText();
+            return false;
+        }
         trace("S", line);
         const bool valid = line.size() >= 3 && line.at(0) >= '1' && line.at(0) <= '5' && isDigit(line.at(1))
                            && isDigit(line.at(2)) && (line.size() == 3 || line.at(3) == ' ' || line.at(3) == '-');
@@ -205,10 +215,13 @@ bool SmtpClient::openWith(const QString &host, quint16 port, Security security)
     m_capabilities.clear();
     m_authUsed.clear();
     m_handshakeFailed = false;
+    if (security == Security::Unknown)
+        return setError(Error::InvalidArgument, unknownSecurityText(host));
 
     const bool implicitTls = security == Security::Tls;
     if (m_trace)
-        std::fprintf(stderr, "SMTP connecting to %s:%u%s\n", qPrintable(host), unsigned(port),
+        std::fprintf(stderr, "SMTP connecting to %s:%u%s\n", qPrintable(platform::terminalSafe(host)),
+                     unsigned(port),
                      implicitTls                          ? " (TLS)"
                      : security == Security::StartTls      ? " (STARTTLS)"
                      : security == Security::Opportunistic ? " (STARTTLS if offered)"

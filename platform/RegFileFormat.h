@@ -27,7 +27,8 @@ using HiveForRoot = std::function<RegistryHive &(RegRoot)>;
 using KeyFilter = std::function<bool(RegRoot, const QString &path)>;
 // Applies a .reg file (UTF-16 with BOM, UTF-8 or Windows-1252). Writes go in one transaction per
 // hive; on a syntax error nothing is written and *error names the line. With a filter, keys it
-// refuses (and their values) are left out.
+// refuses (and their values, which are not read) are left out, and so are keys under roots that are not
+// kept here (HKEY_CLASSES_ROOT, HKEY_USERS, ...); without a filter such a key refuses the file.
 bool importRegText(const QByteArray &bytes, const HiveForRoot &hives, QString *error,
                    const KeyFilter &keep = {});
 

@@ -3,7 +3,6 @@
 #include "BlowfishCryptUnit.h"
 #include "Paths.h"
 
-#include <QDir>
 #include <QFile>
 
 #include <algorithm>
@@ -37,13 +36,14 @@ void writePassword(TTheRegIniFile &reg, const QString &name, const QString &pass
     reg.WriteBinary(name, s);
 }
 
-// A connection security value; anything but a known one reads as "Keine", as a missing one does.
+// A connection security value; a missing one is "Keine". Any other value is kept as it stands, also one
+// this version does not know: read as "Keine" it would send the password in clear.
 int32_t securityFrom(TTheRegIniFile &reg, const QString &name)
 {
     const int32_t value = reg.ReadInteger(name, csNone);
-    if (reg.ErrorCode() != 0 || value < csNone || value > csSSLTLS)
-        return csNone;
-    return value;
+    if (reg.ErrorCode() == TTheRegIniFile::ErrNotInteger)
+        return csUnknown;
+    return reg.ErrorCode() == TTheRegIniFile::ErrOK ? value : csNone;
 }
 
 const QString kPOP3CertValue = QStringLiteral("POP3CertSHA256");
@@ -119,7 +119,7 @@ void TRegistrySettings::Load()
     // 6. Seed the data folder with the installed filter file, never overwriting one.
     if (!Settings.DataPath.isEmpty()) {
         const QString data = platform::withTrailingSlash(Settings.DataPath);
-        QDir().mkpath(data);
+        platform::makePrivateFolder(data);
         const QString installed = ProgramFolder + kFilterFileName;
         if (data != ProgramFolder && QFile::exists(installed) && !QFile::exists(data + kFilterFileName))
             QFile::copy(installed, data + kFilterFileName);
@@ -139,8 +139,9 @@ void TRegistrySettings::Load()
     tx.commit();
 }
 
-void TRegistrySettings::Save()
+bool TRegistrySettings::Save()
 {
+    RegFile.ResetWriteFailures();
     use(HKEY::CURRENT_USER, QStringLiteral("Main"));
     RegFile.WriteInteger(QStringLiteral("ConnectionType"), Settings.ConnectionType);
     RegFile.WriteString(QStringLiteral("DataPath"), Settings.DataPath);
@@ -157,7 +158,8 @@ void TRegistrySettings::Save()
     RegFile.WriteBool(QStringLiteral("EMail2SMSOnlySubject"), z.EMail2SMSOnlySubject);
     writePassword(RegFile, QStringLiteral("Password"), z.Password, SMSPassPhrase(z.Username));
 
-    SavePOP3Settings(Settings.POP3Check, Settings.Accounts);
+    const bool written = RegFile.WriteFailures() == 0;
+    return SavePOP3Settings(Settings.POP3Check, Settings.Accounts) && written;
 }
 
 void TRegistrySettings::SaveSplitterPosition()
@@ -346,6 +348,6 @@ TPOP3AccountSettings TRegistrySettings::GetAccount(const QString &serverName, co
 QString TRegistrySettings::GetDataFolder()
 {
     const QString dir = Settings.DataPath.isEmpty() ? ProgramFolder : platform::withTrailingSlash(Settings.DataPath);
-    QDir().mkpath(dir);
+    platform::makePrivateFolder(dir);
     return dir;
 }

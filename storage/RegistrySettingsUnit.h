@@ -27,7 +27,8 @@ public:
     QString ProgramFolder;
 
     void Load();
-    void Save();
+    // False when a value could not be written (a store that is read-only, damaged or locked).
+    bool Save();
     void SaveSplitterPosition();
     void SaveColWidths();
     void LoadPOP3Settings(TPOP3Check &check, TPOP3Accounts &accounts);

@@ -1,11 +1,14 @@
 // quarvel-reg: the settings store on the command line, in the manner of reg.exe.
 //   quarvel-reg query  KEY [/v NAME | /ve] [/s]
 //   quarvel-reg add    KEY [/v NAME | /ve] [/t REG_SZ|REG_DWORD|REG_BINARY] [/d DATA] [/f]
-//   quarvel-reg add    KEY /v NAME /password [/smsuser USER] /d CLEARTEXT [/f]
-//     (the trusted certificates "POP3CertSHA256" and "SMTPCertSHA256" must be SHA-256 fingerprints; they
+//   quarvel-reg add    KEY /v NAME /password [/smsuser USER] [/d CLEARTEXT] [/f]
+//     (without /d the password is typed at the terminal, not echoed, or read as one line of standard input,
+//     so that it need not stand on the command line where every user of the machine can read it; the trusted certificates "POP3CertSHA256" and "SMTPCertSHA256" must be SHA-256 fingerprints; they
 //     are stored as "AB:CD:…")
 //   quarvel-reg delete KEY [/v NAME | /ve | /va] [/f]
 //   quarvel-reg export KEY FILE [/y]
+//     (the file is made for its owner alone (0600) and never through a symbolic link; an existing file is
+//     replaced only with /y)
 //   quarvel-reg import FILE
 // KEY starts with HKCU, HKEY_CURRENT_USER, HKLM or HKEY_LOCAL_MACHINE. QUARVEL_PROFILE selects the profile.
 #include "BlowfishCryptUnit.h"
@@ -17,12 +20,20 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QTextStream>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
 
 using namespace platform;
 
@@ -36,11 +47,13 @@ int usage()
     err << "Aufruf:\n"
            "  quarvel-reg query  SCHLÜSSEL [/v NAME | /ve] [/s]\n"
            "  quarvel-reg add    SCHLÜSSEL [/v NAME | /ve] [/t REG_SZ|REG_DWORD|REG_BINARY] [/d DATEN] [/f]\n"
-           "  quarvel-reg add    SCHLÜSSEL /v NAME /password [/smsuser BENUTZER] /d KLARTEXT [/f]\n"
+           "  quarvel-reg add    SCHLÜSSEL /v NAME /password [/smsuser BENUTZER] [/d KLARTEXT] [/f]\n"
            "  quarvel-reg delete SCHLÜSSEL [/v NAME | /ve | /va] [/f]\n"
            "  quarvel-reg export SCHLÜSSEL DATEI [/y]\n"
            "  quarvel-reg import DATEI\n"
            "SCHLÜSSEL beginnt mit HKCU oder HKLM. QUARVEL_PROFILE wählt ein anderes Profil.\n"
+           "Ohne /d liest /password das Kennwort vom Terminal (ohne Anzeige) oder als eine Zeile der\n"
+           "Standardeingabe.\n"
            "POP3CertSHA256 und SMTPCertSHA256 nehmen den SHA-256-Fingerabdruck eines Zertifikats\n"
            "(64 Hexadezimalziffern, mit oder ohne \":\").\n";
     err.flush();
@@ -142,6 +155,79 @@ bool isFingerprintValue(const QString &name)
         || name.compare(QLatin1String("SMTPCertSHA256"), Qt::CaseInsensitive) == 0;
 }
 
+// One line of standard input, without its line end; false at its end before any character.
+bool readLine(QByteArray *line)
+{
+    line->clear();
+    int c = 0;
+    bool any = false;
+    while ((c = std::fgetc(stdin)) != EOF) {
+        any = true;
+        if (c == '\n')
+            break;
+        line->append(char(c));
+    }
+    if (line->endsWith('\r'))
+        line->chop(1);
+    return any;
+}
+
+// The password of "add /password" without /d: typed at the terminal, which does not show it, or one line
+// of standard input (a pipe, a file).
+bool readPassword(QString *password)
+{
+    const bool terminal = ::isatty(STDIN_FILENO);
+    termios saved{};
+    const bool quiet = terminal && ::tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (terminal) {
+        err << "Kennwort: ";
+        err.flush();
+    }
+    if (quiet) {
+        termios silent = saved;
+        silent.c_lflag &= ~tcflag_t(ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent);
+    }
+    QByteArray line;
+    const bool ok = readLine(&line);
+    if (quiet) {
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        err << "\n";
+        err.flush();
+    }
+    *password = QString::fromLocal8Bit(line);
+    return ok;
+}
+
+// Writes an export for its owner alone: created anew (an existing file only with overwrite), never
+// through a symbolic link, which could point at a file of the user's elsewhere.
+bool writePrivateFile(const QString &path, const QByteArray &data, bool overwrite, QString *why)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (overwrite ? O_TRUNC : O_EXCL);
+    const int fd = ::open(name.constData(), flags, S_IRUSR | S_IWUSR);
+    if (fd < 0) {
+        *why = errno == EEXIST ? QStringLiteral("Die Datei existiert bereits (mit /y überschreiben).")
+             : errno == ELOOP  ? QStringLiteral("Die Datei ist ein symbolischer Link: %1").arg(path)
+                               : QStringLiteral("Datei kann nicht geschrieben werden: %1 (%2)")
+                                     .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    // A file that was there keeps no wider access than a new one gets.
+    bool ok = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0;
+    for (qsizetype done = 0; ok && done < data.size();) {
+        const ssize_t n = ::write(fd, data.constData() + done, size_t(data.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        done += n > 0 ? n : 0;
+    }
+    ok = ::close(fd) == 0 && ok;
+    if (!ok)
+        *why = QStringLiteral("Datei kann nicht geschrieben werden: %1").arg(path);
+    return ok;
+}
+
 // A store that is no store is named as such, not reported as a missing key.
 int damaged(RegistryHive &hive)
 {
@@ -230,10 +316,15 @@ int run(const QStringList &argv)
         quint32 type = RegSz;
         QByteArray bytes;
         if (a.has("/password")) {
+            QString password = a.get("/d");
+            if (!a.has("/d") && !readPassword(&password)) {
+                err << "FEHLER: Kein Kennwort eingegeben.\n";
+                return 1;
+            }
             // Enciphered exactly as the settings store keeps passwords.
             const QByteArray phrase = a.has("/smsuser") ? SMSPassPhrase(a.get("/smsuser")) : FixedPassPhrase();
             type = RegBinary;
-            bytes = EncryptPassword(a.get("/d"), phrase);
+            bytes = EncryptPassword(password, phrase);
         } else if (!parseData(a.get("/t"), a.get("/d"), &type, &bytes)) {
             err << "FEHLER: Ungültiger Typ oder ungültige Daten.\n";
             return 2;
@@ -286,8 +377,8 @@ int run(const QStringList &argv)
     if (cmd == QLatin1String("export")) {
         if (a.positional.size() != 2)
             return usage();
-        QFile f(a.positional.at(1));
-        if (f.exists() && !a.has("/y")) {
+        const QString file = a.positional.at(1);
+        if (QFileInfo::exists(file) && !a.has("/y")) {
             err << "FEHLER: Die Datei existiert bereits (mit /y überschreiben).\n";
             return 1;
         }
@@ -298,8 +389,9 @@ int run(const QStringList &argv)
             err << "FEHLER: Der angegebene Registrierungsschlüssel bzw. Wert wurde nicht gefunden.\n";
             return 1;
         }
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(text) != text.size()) {
-            err << "FEHLER: Datei kann nicht geschrieben werden: " << f.fileName() << "\n";
+        QString why;
+        if (!writePrivateFile(file, text, a.has("/y"), &why)) {
+            err << "FEHLER: " << why << "\n";
             return 1;
         }
         return 0;

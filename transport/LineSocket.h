@@ -91,5 +91,24 @@ inline QString socketErrorText(const LineSocket &socket)
     return text.isEmpty() ? QStringLiteral("Keine Verbindung zum Server.") : text;
 }
 
+// A reply that kept coming a line at a time, each within the read time-out, but did not end within the
+// time a whole reply may take.
+inline QString replyTooSlowText()
+{
+    return QStringLiteral(
+        "Zeitüberschreitung: Der Server hat seine Antwort nicht in der vorgesehenen Zeit vollständig gesendet.");
+}
+
+// Why a connection with a stored security choice that this version does not know (a later version's
+// value, a typing error) is not even attempted: it cannot tell whether the password would go in clear.
+inline QString unknownSecurityText(const QString &host)
+{
+    return QStringLiteral("Die für den Server %1 gespeicherte Verbindungssicherheit ist unbekannt (ein Wert einer "
+                          "neueren Version oder ein Tippfehler). Damit das Passwort nicht unverschlüsselt gesendet "
+                          "wird, wird keine Verbindung aufgebaut. Bitte wählen Sie die Sicherheit in den "
+                          "Einstellungen des Postfachs neu.")
+        .arg(host);
+}
+
 // The factory of the real transport: a TcpLineSocket (TcpLineSocket.h).
 LineSocketFactory tcpLineSocketFactory();

@@ -576,6 +576,7 @@ void TMain::OpenConfigDialog()
         return;
     TCfgDlg dialog(*m_settings, *m_filters, *m_monitor, this);
     dialog.exec();
+    FollowDataFolder(*m_checker, *m_settings);
 }
 
 void TMain::OpenAccountsDialog()

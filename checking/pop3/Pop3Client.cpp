@@ -22,6 +22,14 @@ bool hasLineBreak(const QByteArray &bytes)
     return bytes.contains('\r') || bytes.contains('\n') || bytes.contains('\0');
 }
 
+QString noApopOnPlainConnectionText()
+{
+    return QStringLiteral("Der Server bietet kein APOP mehr an (seine Begrüßung enthält keinen Zeitstempel). Das "
+                          "Passwort wurde nicht gesendet: Auf einer unverschlüsselten Verbindung kann jemand auf dem "
+                          "Weg den Zeitstempel entfernt haben, um es mitzulesen. Wählen Sie eine verschlüsselte "
+                          "Verbindung, oder schalten Sie APOP ab.");
+}
+
 constexpr qint64 kNoLimit = std::numeric_limits<qint64>::max();
 // "number uid" and its line end, at their longest.
 constexpr qint64 kMaxListingLine = 10 + 1 + Pop3Client::kMaxUidLength + 2;
@@ -115,7 +123,7 @@ void Pop3Client::trace(const char *who, const QByteArray &line) const
         const qsizetype lastBlank = shown.lastIndexOf(' ');
         shown = shown.left(lastBlank + 1) + "********";
     }
-    std::fprintf(stderr, "POP3 %s: %s\n", who, shown.constData());
+    std::fprintf(stderr, "POP3 %s: %s\n", who, platform::terminalSafe(shown).constData());
     std::fflush(stderr);
 }
 
@@ -215,8 +223,7 @@ bool Pop3Client::readReplyLine(QByteArray *line)
     }
     socketFailure(status);
     if (status == LineSocket::Status::TimedOut && bound == Bound::Reply)
-        m_lastErrorText = QStringLiteral(
-            "Zeitüberschreitung: Der Server hat seine Antwort nicht in der vorgesehenen Zeit vollständig gesendet.");
+        m_lastErrorText = replyTooSlowText();
     else if (status == LineSocket::Status::TimedOut && bound == Bound::Overall)
         m_lastErrorText = QStringLiteral("Zeitüberschreitung: Die für diesen Server vorgesehene Zeit ist abgelaufen.");
     return false;
@@ -360,11 +367,14 @@ bool Pop3Client::connect()
     m_apopTimestamp.clear();
     m_capabilities.clear();
     m_capabilitiesListed = false;
+    m_apopFallbackAllowed = false;
+    if (m_security == Security::Unknown)
+        return setError(Error::InvalidArgument, unknownSecurityText(m_host));
 
     const bool implicitTls = m_security == Security::Tls;
     if (m_trace)
-        std::fprintf(stderr, "POP3 connecting to %s:%u%s\n", qPrintable(m_host), unsigned(m_port),
-                     implicitTls ? " (TLS)" : m_security == Security::StartTls ? " (STLS)" : "");
+        std::fprintf(stderr, "POP3 connecting to %s:%u%s\n", qPrintable(platform::terminalSafe(m_host)),
+                     unsigned(m_port), implicitTls ? " (TLS)" : m_security == Security::StartTls ? " (STLS)" : "");
     m_socket->setTrustedCertificate(m_trustedCertificate);
     const LineSocket::Status status = implicitTls
         ? m_socket->connectToHostEncrypted(m_host, m_port, m_connectTimeoutMs)
@@ -479,10 +489,13 @@ bool Pop3Client::login()
         return setError(Error::TlsFailed, QStringLiteral("Die Verbindung ist nicht verschlüsselt. Benutzername "
                                                          "und Passwort wurden nicht gesendet."));
     if (m_authKind == AuthKind::Apop) {
-        if (m_apopTimestamp.isEmpty())
-            return setError(Error::NoApopTimestamp,
-                            QStringLiteral("Server do not support APOP (no timestamp)"));
-        return simpleCommand("APOP " + name + ' ' + apopDigest(m_apopTimestamp, secret));
+        const bool encrypted = m_socket->isEncrypted();
+        const bool ok = m_apopTimestamp.isEmpty()
+            ? setError(Error::NoApopTimestamp, encrypted ? QStringLiteral("Server do not support APOP (no timestamp)")
+                                                         : noApopOnPlainConnectionText())
+            : simpleCommand("APOP " + name + ' ' + apopDigest(m_apopTimestamp, secret));
+        m_apopFallbackAllowed = !ok && encrypted;
+        return ok;
     }
     return simpleCommand("USER " + name) && simpleCommand("PASS " + secret);
 }

@@ -47,8 +47,9 @@ class Pop3Client {
 public:
     enum class AuthKind { UserPass, Apop };
     // None: plain TCP. StartTls: plain until the capabilities are read, then STLS. Tls: TLS from the
-    // first byte (the pop3s port).
-    enum class Security { None, StartTls, Tls };
+    // first byte (the pop3s port). Unknown: a stored choice this version does not know; connect() refuses
+    // it before anything goes out, as it cannot tell whether the password may travel in clear.
+    enum class Security { None, StartTls, Tls, Unknown };
 
     enum class Error {
         None,
@@ -61,7 +62,8 @@ public:
         Aborted,         // abort() was called
         NotConnected,    // a command without a session
         NoApopTimestamp, // APOP asked for, but the greeting carries no timestamp
-        InvalidArgument, // a message number below 1, or a line break in the user name or password
+        InvalidArgument, // a message number below 1, a line break in the user name or password, or an
+                         // unknown security
         Busy,            // another operation of this client is still waiting
         TlsUnavailable,  // STLS asked for, but the server does not offer it or refused it
         TlsFailed,       // the TLS handshake failed or the server's certificate was refused
@@ -159,6 +161,10 @@ public:
     // closed and the error tells why (a refused login carries the server's text; a refused certificate
     // the reasons and its fingerprint, with the details in certificateProblem()).
     bool connect();
+    // True when the last connect() failed at an APOP login made over an encrypted connection: only then may
+    // the caller try USER/PASS instead. On a plain connection anyone on the way could have removed the
+    // greeting's timestamp, or answered the APOP command, to have the password sent in clear.
+    bool apopFallbackAllowed() const { return m_apopFallbackAllowed; }
     // True while a logged-in session is open.
     bool isConnected() const;
     // True while the connection is encrypted.
@@ -310,6 +316,7 @@ private:
     qint64 m_maxHeaderSize = kDefaultMaxHeaderSize;
 
     bool m_loggedIn = false;
+    bool m_apopFallbackAllowed = false;
     bool m_busy = false;
     int m_sessionCount = -1;
     QDeadlineTimer m_replyDeadline; // of the reply being read

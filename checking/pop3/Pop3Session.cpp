@@ -62,8 +62,10 @@ Pop3Client::Security pop3Security(const TPOP3AccountSettings &account)
         return Pop3Client::Security::StartTls;
     case csSSLTLS:
         return Pop3Client::Security::Tls;
-    default:
+    case csNone:
         return Pop3Client::Security::None;
+    default:
+        return Pop3Client::Security::Unknown;
     }
 }
 
@@ -239,10 +241,8 @@ bool TPop3Thread::Connect(const TPOP3AccountSettings &account, bool &fatal, int 
     LoadAccountIntoClient(account);
     CapConnectTimeout();
     bool ok = client.connect();
-    const bool tlsFailed = client.lastError() == Pop3Client::Error::TlsFailed
-        || client.lastError() == Pop3Client::Error::TlsUnavailable;
-    if (!ok && account.UseAPOP && !tlsFailed) {
-        // Servers without an APOP timestamp, or that refuse APOP, still take USER/PASS.
+    if (!ok && account.UseAPOP && client.apopFallbackAllowed()) {
+        // Servers without an APOP timestamp, or that refuse APOP, still take USER/PASS inside TLS.
         ForceClose();
         client.setAuthKind(Pop3Client::AuthKind::UserPass);
         CapConnectTimeout();

@@ -117,7 +117,7 @@ TEST(ProviderList, TheShippedFileOffersEveryProviderOnceTlsCanBeSetUp)
     EXPECT_EQ(OfferedProviders(all, true).size(), all.size());
 }
 
-TEST(ProviderList, TheAssistantsAccountTakesTheProvidersSecurityForItsOwnServersOnly)
+TEST(ProviderList, TheAssistantsAccountKeepsTheProvidersSecurityWhateverServerNameIsTyped)
 {
     TAssistantEntries typed;
     typed.EMailAddress = QStringLiteral(" anna@alpha.de ");
@@ -160,7 +160,10 @@ TEST(ProviderList, TheAssistantsAccountTakesTheProvidersSecurityForItsOwnServers
         {"secured without ports", true, true, 0, 0, "pop.alpha.de", 995, csSSLTLS, 465, csSSLTLS},
         {"submission port", true, true, 995, 587, "pop.alpha.de", 995, csSSLTLS, 587, csStartTLS},
         {"secured on the plain port", true, false, 110, 0, "pop.alpha.de", 110, csStartTLS, 25, csNone},
-        {"another incoming server typed", true, true, 995, 465, "pop.anders.de", 110, csNone, 465, csSSLTLS},
+        // An edited server name keeps the provider's security: the password never goes in clear.
+        {"another incoming server typed", true, true, 995, 465, "pop3.alpha.de", 995, csSSLTLS, 465, csSSLTLS},
+        {"another server, secured on the plain port", true, false, 110, 0, "pop.anders.de", 110, csStartTLS, 25,
+         csNone},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

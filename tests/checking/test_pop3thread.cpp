@@ -49,9 +49,14 @@ protected:
 
 // --- Connect --------------------------------------------------------------------------------------------
 
+// An APOP login that fails (no timestamp in the greeting, or APOP refused) is tried again with USER/PASS
+// only inside TLS: on a plain connection whoever strips the timestamp, or answers the APOP command, would
+// get the password in clear.
 struct ApopCase {
     const char *name;
+    bool tls;
     Script firstAttempt;
+    QString error; // empty: the fallback logs in
 };
 
 void PrintTo(const ApopCase &c, std::ostream *os)
@@ -61,29 +66,67 @@ void PrintTo(const ApopCase &c, std::ostream *os)
 
 class ApopFallbackTest : public WorkerTest, public ::testing::WithParamInterface<ApopCase> {};
 
-TEST_P(ApopFallbackTest, FallsBackToUserPassInTheSameConnect)
+TEST_P(ApopFallbackTest, FallsBackToUserPassOnlyInsideTls)
 {
+    const ApopCase &c = GetParam();
     TPop3Thread worker(nullptr, options());
     TPOP3AccountSettings account = Account();
     account.UseAPOP = true;
-    play(GetParam().firstAttempt);
-    play(Login());
+    account.POP3Security = c.tls ? csSSLTLS : csNone;
+    play(c.firstAttempt);
+    const bool fallback = c.error.isEmpty();
+    if (fallback)
+        play(Login());
 
     const Result r = connect(worker, account);
-    EXPECT_TRUE(r.ok) << r.error.toStdString();
-    EXPECT_EQ(fake->connectCount(), 2);
-    EXPECT_EQ(worker.Client()->authKind(), Pop3Client::AuthKind::UserPass);
+    EXPECT_EQ(r.ok, fallback) << r.error.toStdString();
+    EXPECT_EQ(fake->connectCount(), fallback ? 2 : 1);
+    if (fallback) {
+        EXPECT_EQ(worker.Client()->authKind(), Pop3Client::AuthKind::UserPass);
+    } else {
+        EXPECT_TRUE(r.fatal);
+        EXPECT_EQ(r.error, c.error);
+        EXPECT_TRUE(written("USER").isEmpty());
+        EXPECT_TRUE(written("PASS").isEmpty());
+    }
     expectScriptDone();
 }
 
+const Script kNoTimestamp{Accept(), S("+OK POP3 ready"), C("CAPA"), S("-ERR")};
+const Script kApopRefused{Accept(), S("+OK POP3 ready <1.2@pop.example.test>"), C("CAPA"), S("-ERR"),
+                          C("APOP bob " + Pop3Client::apopDigest("<1.2@pop.example.test>", "pw")),
+                          S("-ERR [AUTH] Authentication failed.")};
+const QString kNoApopText = QStringLiteral(
+    "Der Server bietet kein APOP mehr an (seine Begrüßung enthält keinen Zeitstempel). Das Passwort wurde nicht "
+    "gesendet: Auf einer unverschlüsselten Verbindung kann jemand auf dem Weg den Zeitstempel entfernt haben, um "
+    "es mitzulesen. Wählen Sie eine verschlüsselte Verbindung, oder schalten Sie APOP ab.");
+
 INSTANTIATE_TEST_SUITE_P(
     Worker, ApopFallbackTest,
-    ::testing::Values(ApopCase{"GreetingWithoutTimestamp", {Accept(), S("+OK POP3 ready"), C("CAPA"), S("-ERR")}},
-                      ApopCase{"ApopRefused",
-                               {Accept(), S("+OK POP3 ready <1.2@pop.example.test>"), C("CAPA"), S("-ERR"),
-                                C("APOP bob " + Pop3Client::apopDigest("<1.2@pop.example.test>", "pw")),
-                                S("-ERR [AUTH] Authentication failed.")}}),
+    ::testing::Values(ApopCase{"GreetingWithoutTimestampInsideTls", true, kNoTimestamp, {}},
+                      ApopCase{"ApopRefusedInsideTls", true, kApopRefused, {}},
+                      ApopCase{"GreetingWithoutTimestampOnAPlainConnection", false, kNoTimestamp, kNoApopText},
+                      ApopCase{"ApopRefusedOnAPlainConnection", false, kApopRefused,
+                               QStringLiteral("[AUTH] Authentication failed.")}),
     [](const ::testing::TestParamInfo<ApopCase> &info) { return std::string(info.param.name); });
+
+// A stored security this version does not know (a later version's, a typing error) is no reason to send
+// the password in clear: no connection is made at all.
+TEST_F(WorkerTest, UnknownSecurityRefusesToConnect)
+{
+    for (const int32_t security : {3, -1}) {
+        SCOPED_TRACE(security);
+        TPop3Thread worker(nullptr, options());
+        TPOP3AccountSettings account = Account();
+        account.POP3Security = security;
+        const Result r = connect(worker, account);
+        EXPECT_FALSE(r.ok);
+        EXPECT_TRUE(r.fatal);
+        EXPECT_EQ(r.error, unknownSecurityText(QStringLiteral("pop.example.test")));
+        EXPECT_EQ(fake->connectCount(), 0);
+        EXPECT_TRUE(fake->written().isEmpty());
+    }
+}
 
 TEST_F(WorkerTest, SecondConnectForTheSameAccountReusesTheSessionAfterNoop)
 {

@@ -267,9 +267,9 @@ TEST_F(AssistantTest, EachPageChecksItsFieldsBeforeTheNextAndTheLastOneFinishes)
     EXPECT_EQ(a.AccountName, QStringLiteral("ich"));
     EXPECT_EQ(a.Password, QStringLiteral("geheim"));
     EXPECT_FALSE(a.UseProviderSMTP);
-    // The provider's security belongs to its own server, not to the one typed over it.
-    EXPECT_EQ(a.Port, 110);
-    EXPECT_EQ(a.POP3Security, csNone);
+    // The provider's security stays with the server name typed over its own: no password in clear.
+    EXPECT_EQ(a.Port, 995);
+    EXPECT_EQ(a.POP3Security, csSSLTLS);
 }
 
 TEST_F(AssistantTest, DecliningItEndsAtOnceWithOkAndWithoutChecks)

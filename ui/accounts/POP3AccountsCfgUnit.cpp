@@ -292,8 +292,10 @@ void TPOP3AccountsCfg::UseProviderSMTPChkBoxClick()
                on);
     for (QWidget *w : SMTPLoginGroup->findChildren<QWidget *>())
         w->setEnabled(on);
-    if (on)
+    if (on) {
+        SMTPAuthChkBoxClick();
         UsePOP3ChkBoxClick();
+    }
 }
 
 void TPOP3AccountsCfg::SMTPAuthChkBoxClick()
@@ -311,13 +313,14 @@ void TPOP3AccountsCfg::UsePOP3ChkBoxClick()
         SMTPKontoNameEdit->clear();
         SMTPPasswordEdit->clear();
     }
-    const bool own = !same && SMTPAuthChkBox->isEnabled();
+    const bool own = !same && UsePOP3ChkBox->isEnabled();
     SetEnabled({SMTPKontoNameLabel, SMTPKontoNameEdit, SMTPPasswordLabel, SMTPPasswordEdit}, own);
 }
 
 void TPOP3AccountsCfg::AccountTypeCBChange()
 {
-    UsePOP3ChkBox->setEnabled(true);
+    // "Gleiche Daten" follows the authentication box: without a login there are no data to share.
+    UsePOP3ChkBox->setEnabled(SMTPAuthChkBox->isChecked());
     APOPChkBox->setEnabled(true);
     UsePOP3ChkBoxClick();
 }
@@ -412,6 +415,13 @@ bool TPOP3AccountsCfg::inputFault()
             return true;
         }
     }
+    // With complete incoming data too: a separate SMTP login without name or password cannot send.
+    for (const auto &[field, text] :
+         {std::pair{SMTPKontoNameEdit, kNoSmtpNameText}, std::pair{SMTPPasswordEdit, kNoSmtpPasswordText}})
+        if (separateSmtpLogin() && field->text().isEmpty()) {
+            fieldError(text, field);
+            return true;
+        }
     if (separateSmtpLogin())
         for (QLineEdit *field : {SMTPKontoNameEdit, SMTPPasswordEdit})
             if (hasLineBreak(field->text())) {
@@ -452,7 +462,7 @@ void TPOP3AccountsCfg::OKBtnClick()
     if (incompleteField) {
         m_accepted = false;
         fieldError(incompleteText, incompleteField);
-        // Only with incomplete incoming data: an empty SMTP login alone never keeps the editor open.
+        // With it, an empty separate SMTP login; inputFault() finds one alone.
         if (separateSmtpLogin() && SMTPKontoNameEdit->text().isEmpty())
             fieldError(kNoSmtpNameText, SMTPKontoNameEdit);
         if (separateSmtpLogin() && SMTPPasswordEdit->text().isEmpty())

@@ -6,10 +6,12 @@
 #include "DialogWidgets.h"
 #include "MailClientLaunch.h"
 #include "MsgBox.h"
+#include "POP3Check.h"
 #include "Paths.h"
 #include "RadioGroup.h"
 #include "RegistrySettingsUnit.h"
 #include "SpamFilterClassUnit.h"
+#include "UIDStore.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -106,6 +108,15 @@ QString MailProgramFromChoice(const QString &chosenFile)
         return chosenFile;
     const QString command = DesktopExecCommand(ReadDesktopExec(chosenFile));
     return command.isEmpty() ? chosenFile : command;
+}
+
+void FollowDataFolder(TPOP3Checker &checker, TRegistrySettings &settings)
+{
+    const QString file = settings.GetDataFolder() + kUIDFileName;
+    if (file == checker.UIDFile)
+        return;
+    checker.UIDFile = file;
+    checker.SaveKnownUIDs();
 }
 
 TCfgDlg::TCfgDlg(TRegistrySettings &settings, TSpamFilterClass &filters, TConnectionMonitor &monitor,
@@ -301,7 +312,11 @@ void TCfgDlg::OKBtnClick()
     s.SMSGateway.EMail2SMSOnlySubject = EMail2SMSRG->ItemIndex() == 0;
     s.SMSGateway.WithSenderAddress = SMSSendOptionsRG->ItemIndex() == 1;
 
-    m_settings.Save();
+    // A store that cannot be written keeps the dialog open, with everything as chosen, to try again.
+    if (!m_settings.Save()) {
+        ErrorBox(kSettingsNotSavedText.arg(m_settings.RegFile.Hive().fileName()));
+        return;
+    }
     m_monitor.SetConnectionType(s.ConnectionType);
     accept();
 }
