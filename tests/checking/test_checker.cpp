@@ -839,8 +839,9 @@ TEST(UIDFile, IsWrittenForItsOwnerAlone)
     const QFile::Permissions ownerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser;
     for (const bool existing : {false, true}) {
         SCOPED_TRACE(existing);
-        if (existing)
+        if (existing) {
             ASSERT_TRUE(QFile::setPermissions(path, ownerOnly | QFile::ReadGroup | QFile::ReadOther));
+        }
         ASSERT_TRUE(WriteUIDFile(path, {QStringLiteral("Size: 120\r\nSubject: privat")}));
         EXPECT_EQ(QFileInfo(path).permissions(), ownerOnly);
     }
