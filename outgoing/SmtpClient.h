@@ -18,6 +18,7 @@
 
 #include <QByteArray>
 #include <QByteArrayList>
+#include <QDeadlineTimer>
 #include <QString>
 
 #include <atomic>
@@ -64,6 +65,9 @@ public:
     QByteArray heloName() const { return m_heloName; }
     void setConnectTimeout(int ms) { m_connectTimeoutMs = ms; }
     void setReadTimeout(int ms) { m_readTimeoutMs = ms; }
+    // A point in time after which no wait of this client goes on (Forever: none): waits that would reach
+    // beyond it are cut short and fail with Error::TimedOut.
+    void setDeadline(QDeadlineTimer deadline) { m_deadline = deadline; }
     // Credentials only over an encrypted connection: authenticate() then fails without sending them.
     // StartTls and Tls ask for that by themselves.
     void setRequireEncryptedAuth(bool on) { m_requireEncryptedAuth = on; }
@@ -111,6 +115,9 @@ public:
     QString lastReplyText() const { return m_lastReplyText; }
     Error lastError() const { return m_lastError; }
     QString lastErrorText() const { return m_lastErrorText; }
+    // What the last failure means for the user (ConnectionFailure.h): 535 is a refused login; a refused
+    // connection, an unknown host, a time-out or TLS on a plain-text port come from the connection.
+    TFailureKind failureKind() const;
 
     // What the last open() learnt: whether EHLO was accepted, and the capability lines it listed.
     bool extendedHello() const { return m_extended; }
@@ -155,6 +162,8 @@ private:
     bool setError(Error error, const QString &text);
     bool protocolError(const QString &text);
     bool socketFailure(LineSocket::Status status);
+    // A wait of timeoutMs, cut short by the deadline.
+    int waitMs(int timeoutMs) const;
     void dropConnection();
     void resetReply();
     void trace(const char *who, const QByteArray &line) const;
@@ -179,4 +188,6 @@ private:
     QByteArrayList m_replyLines; // the last reply's lines after their codes, as sent
     Error m_lastError = Error::None;
     QString m_lastErrorText;
+    TFailureKind m_socketFailure = TFailureKind::Other; // of the connection's last failure
+    QDeadlineTimer m_deadline{QDeadlineTimer::Forever};
 };
