@@ -18,6 +18,7 @@ TProbeResult ProbeInOrder(const QList<TProbeCandidate> &order,
         if (tried.Encrypted) {
             result.Found = true;
             result.Where = candidate;
+            result.PlainText = false;
             result.ErrorText.clear();
             return result;
         }

@@ -579,8 +579,9 @@ TEST(SmtpSearch, TlsFromTheFirstByteThenStarttlsAndAPlainServerIsFoundPlain)
             TServerRole::Outgoing);
         EXPECT_EQ(r.Found, c.found);
         EXPECT_EQ(r.PlainText, c.plain);
-        if (c.found)
+        if (c.found) {
             EXPECT_EQ(r.Where, (TProbeCandidate{receiver.port(), c.implicitTls}));
+        }
         // Nothing was sent: no login, no message.
         EXPECT_TRUE(receiver.logins().isEmpty());
         EXPECT_TRUE(receiver.messages().isEmpty());

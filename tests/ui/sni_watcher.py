@@ -58,6 +58,24 @@ def read_item(service):
     return False
 
 
+INTROSPECTION = """<node>
+ <interface name="org.kde.StatusNotifierWatcher">
+  <method name="RegisterStatusNotifierItem"><arg type="s" direction="in"/></method>
+  <method name="RegisterStatusNotifierHost"><arg type="s" direction="in"/></method>
+  <property name="RegisteredStatusNotifierItems" type="as" access="read"/>
+  <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
+  <property name="ProtocolVersion" type="i" access="read"/>
+ </interface>
+ <interface name="org.freedesktop.DBus.Properties">
+  <method name="Get"><arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="v" direction="out"/></method>
+  <method name="GetAll"><arg type="s" direction="in"/><arg type="a{sv}" direction="out"/></method>
+ </interface>
+ <interface name="org.freedesktop.DBus.Introspectable">
+  <method name="Introspect"><arg type="s" direction="out"/></method>
+ </interface>
+</node>"""
+
+
 class Watcher(dbus.service.Object):
     def __init__(self):
         dbus.service.Object.__init__(self, bus, "/StatusNotifierWatcher")
@@ -74,6 +92,11 @@ class Watcher(dbus.service.Object):
     @dbus.service.method(WATCHER, in_signature="s", out_signature="")
     def RegisterStatusNotifierHost(self, service):
         pass
+
+    # Qt reads IsStatusNotifierHostRegistered as a property, which its introspection must declare.
+    @dbus.service.method("org.freedesktop.DBus.Introspectable", in_signature="", out_signature="s")
+    def Introspect(self):
+        return INTROSPECTION
 
     @dbus.service.method("org.freedesktop.DBus.Properties", in_signature="ss", out_signature="v")
     def Get(self, interface, prop):

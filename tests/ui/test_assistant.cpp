@@ -335,6 +335,7 @@ TEST_F(AssistantTest, HinzufuegenAppendsTheAccountItMakesAndSpeichernStoresIt)
         a->NextBtn->click();
         a->POP3ServerEdit->setText(QStringLiteral("pop.eigen.de"));
         a->NextBtn->click();
+        ASSERT_TRUE(processEventsUntil([a] { return !a->Searching(); }));
         a->AccountNameEdit->setText(QStringLiteral("ich"));
         a->PasswordEdit->setText(QStringLiteral("pw-ich"));
         a->SMTPAuthChkBox->setChecked(true);

@@ -128,12 +128,15 @@ TEST(FirstSize, EveryColumnAndEveryToolbarCommandFitOnA1280By800Screen)
     EXPECT_LE(columns, grid->viewport()->width());
     for (QToolBar *bar : main.findChildren<QToolBar *>()) {
         // The overflow button ("»") shows only when commands do not fit.
-        if (auto *more = bar->findChild<QToolButton *>(QStringLiteral("qt_toolbar_ext_button")))
+        if (auto *more = bar->findChild<QToolButton *>(QStringLiteral("qt_toolbar_ext_button"))) {
             EXPECT_FALSE(more->isVisible()) << bar->windowTitle().toStdString();
-        for (QAction *a : bar->actions())
-            if (!a->isSeparator())
+        }
+        for (QAction *a : bar->actions()) {
+            if (!a->isSeparator()) {
                 EXPECT_TRUE(bar->widgetForAction(a) && bar->widgetForAction(a)->isVisible())
                     << a->text().toStdString();
+            }
+        }
     }
     // Each toolbar command has a picture, from the desktop's theme or the program's own.
     for (QAction *a : {main.actExit, main.actCheck, main.actMailClient, main.actHelp, main.actDeleteChecked,
