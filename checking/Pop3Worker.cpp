@@ -128,6 +128,9 @@ void TPop3Thread::RunJob(TJob &job)
         QMutexLocker lock(&m_stateMutex);
         m_inJob = false;
         m_jobAbort = nullptr;
+        // An abort that came while the job was still waiting in the queue holds for it; the next one
+        // starts unaborted.
+        m_jobAborted = false;
         --m_jobsPending;
     }
     // Posted after everything the job reported, so the coordinator sees its end last.
@@ -181,7 +184,6 @@ TPop3Thread::Wake TPop3Thread::WaitForWork(TJob &job)
         if (!m_jobs.isEmpty()) {
             job = m_jobs.dequeue();
             m_inJob = true;
-            m_jobAborted = false;
             return Wake::Job;
         }
         if (Cancel && !m_paused) {

@@ -204,7 +204,10 @@ public:
     // sure the number still names the message the check saw (as for a deletion); entry's scan fields stay.
     bool FetchText(const TPOP3AccountSettings &account, int n, TMailEntry &entry, bool keepSession, bool &fatal,
                    int &code, QString &errorText);
+    // The editor's login test: connect (with the time-outs cut to kLoginTestTimeoutMs), STAT, QUIT. A
+    // failure's text starts with what it means for the user (ConnectionFailure.h).
     bool TestAccount(const TPOP3AccountSettings &account, int &code, QString &errorText);
+    static constexpr int kLoginTestTimeoutMs = 15000;
     // One check over accounts (accountIndex -1 = all): the coordinator's copy, whose CheckFailed flags it
     // sets. A timed run (not manual) checks only when CheckInterval has passed since LastCheckTime.
     bool RunCheck(bool manual, bool countOnly, int accountIndex, TPOP3Accounts &accounts, bool &allFailed);
@@ -280,6 +283,8 @@ private:
     void WaitMs(int ms);
     // The connect time-out, cut short by the client's deadline.
     void CapConnectTimeout();
+    // The connect and read time-out of the session now opened.
+    int sessionTimeoutMs() const;
     bool BudgetSpent(const TScanBudget &budget) const;
     QString BudgetText(const TScanBudget &budget) const;
     // Counts the client's last failure in the budget when it was a time-out.
@@ -307,6 +312,7 @@ private:
     bool m_sessionSizesLoaded = false;
     QList<int> m_sessionDeleted;  // the numbers of the DELE commands this session's server accepted
     bool m_deletionsLost = false; // since the last CommitDeletions, a session with DELEs ended unconfirmed
+    int m_testTimeoutMs = 0;      // while a login test runs: its shorter time-out
 
     mutable QMutex m_stateMutex;  // guards everything below, and the waits on m_wake
     QWaitCondition m_wake;

@@ -86,6 +86,7 @@ bool SmtpClient::setError(Error error, const QString &text)
 {
     m_lastError = error;
     m_lastErrorText = text;
+    m_socketFailure = TFailureKind::Other;
     return false;
 }
 
@@ -114,9 +115,32 @@ bool SmtpClient::protocolError(const QString &text)
 bool SmtpClient::socketFailure(LineSocket::Status status)
 {
     const QString text = socketErrorText(*m_socket);
+    const TFailureKind kind = m_socket->failureKind();
     dropConnection();
     resetReply();
-    return setError(socketErrorKind<Error>(status), text);
+    setError(socketErrorKind<Error>(status), text);
+    m_socketFailure = kind;
+    return false;
+}
+
+TFailureKind SmtpClient::failureKind() const
+{
+    switch (m_lastError) {
+    case Error::None:
+        return TFailureKind::Other;
+    case Error::TimedOut:
+        return TFailureKind::TimedOut;
+    case Error::ServerError:
+        return m_lastReplyCode == 535 ? TFailureKind::LoginRefused : TFailureKind::Other;
+    default:
+        return m_socketFailure;
+    }
+}
+
+int SmtpClient::waitMs(int timeoutMs) const
+{
+    const qint64 left = m_deadline.remainingTime();
+    return left < 0 ? timeoutMs : int(std::clamp<qint64>(left, 0, timeoutMs));
 }
 
 bool SmtpClient::requireSession()
@@ -144,11 +168,13 @@ bool SmtpClient::readReply()
         if (lines.size() == kMaxReplyLines)
             return protocolError(
                 QStringLiteral("Die Antwort des Servers ist zu lang (mehr als %1 Zeilen).").arg(kMaxReplyLines));
+        // The line's own time-out, cut short by the client's deadline and by the whole reply's.
+        const int lineWaitMs = waitMs(m_readTimeoutMs);
         const qint64 replyLeft = replyDeadline.remainingTime();
-        const bool replyBound = replyLeft < m_readTimeoutMs;
+        const bool replyBound = replyLeft < lineWaitMs;
         QByteArray line;
         const LineSocket::Status status =
-            m_socket->readLine(&line, int(replyBound ? replyLeft : m_readTimeoutMs), kMaxLineLength);
+            m_socket->readLine(&line, int(replyBound ? replyLeft : lineWaitMs), kMaxLineLength);
         if (status != LineSocket::Status::Ok) {
             socketFailure(status);
             if (status == LineSocket::Status::TimedOut && replyBound)
@@ -227,8 +253,9 @@ bool SmtpClient::openWith(const QString &host, quint16 port, Security security)
                      : security == Security::Opportunistic ? " (STARTTLS if offered)"
                                                            : "");
     m_socket->setTrustedCertificate(m_trustedCertificate);
-    const LineSocket::Status status = implicitTls ? m_socket->connectToHostEncrypted(host, port, m_connectTimeoutMs)
-                                                  : m_socket->connectToHost(host, port, m_connectTimeoutMs);
+    const int connectMs = waitMs(m_connectTimeoutMs);
+    const LineSocket::Status status = implicitTls ? m_socket->connectToHostEncrypted(host, port, connectMs)
+                                                  : m_socket->connectToHost(host, port, connectMs);
     if (status != LineSocket::Status::Ok) {
         socketFailure(status);
         if (implicitTls && !m_socket->certificateProblem().IsNull())
@@ -283,7 +310,7 @@ bool SmtpClient::startTls(const QString &host, Security security)
                      + notSent);
         return endSession();
     }
-    const LineSocket::Status status = m_socket->startTls(m_connectTimeoutMs);
+    const LineSocket::Status status = m_socket->startTls(waitMs(m_connectTimeoutMs));
     if (status != LineSocket::Status::Ok) {
         m_handshakeFailed = status != LineSocket::Status::Aborted;
         socketFailure(status);

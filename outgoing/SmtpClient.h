@@ -19,6 +19,7 @@
 
 #include <QByteArray>
 #include <QByteArrayList>
+#include <QDeadlineTimer>
 #include <QString>
 
 #include <atomic>
@@ -70,6 +71,9 @@ public:
     // The longest time a whole reply may take, so that one dripped in a line at a time (up to
     // kMaxReplyLines, each within the read time-out) still ends.
     void setReplyDeadline(int ms) { m_replyDeadlineMs = ms; }
+    // A point in time after which no wait of this client goes on (Forever: none): waits that would reach
+    // beyond it are cut short and fail with Error::TimedOut.
+    void setDeadline(QDeadlineTimer deadline) { m_deadline = deadline; }
     // Credentials only over an encrypted connection: authenticate() then fails without sending them.
     // StartTls and Tls ask for that by themselves.
     void setRequireEncryptedAuth(bool on) { m_requireEncryptedAuth = on; }
@@ -117,6 +121,9 @@ public:
     QString lastReplyText() const { return m_lastReplyText; }
     Error lastError() const { return m_lastError; }
     QString lastErrorText() const { return m_lastErrorText; }
+    // What the last failure means for the user (ConnectionFailure.h): 535 is a refused login; a refused
+    // connection, an unknown host, a time-out or TLS on a plain-text port come from the connection.
+    TFailureKind failureKind() const;
 
     // What the last open() learnt: whether EHLO was accepted, and the capability lines it listed.
     bool extendedHello() const { return m_extended; }
@@ -161,6 +168,8 @@ private:
     bool setError(Error error, const QString &text);
     bool protocolError(const QString &text);
     bool socketFailure(LineSocket::Status status);
+    // A wait of timeoutMs, cut short by the deadline.
+    int waitMs(int timeoutMs) const;
     void dropConnection();
     void resetReply();
     void trace(const char *who, const QByteArray &line) const;
@@ -186,4 +195,6 @@ private:
     QByteArrayList m_replyLines; // the last reply's lines after their codes, as sent
     Error m_lastError = Error::None;
     QString m_lastErrorText;
+    TFailureKind m_socketFailure = TFailureKind::Other; // of the connection's last failure
+    QDeadlineTimer m_deadline{QDeadlineTimer::Forever};
 };

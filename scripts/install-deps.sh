@@ -18,6 +18,9 @@ packages=(
   dpkg-dev file gzip groff-base desktop-file-utils appstream
   # seeing the real program: a virtual display, a tray host, screenshots
   xvfb trayer imagemagick x11-utils
+  # the desktop tests: a window manager with a task bar list, closing a window as a user does, a private
+  # session bus with a StatusNotifier watcher in Python, clicks of the newcomer walk
+  openbox wmctrl xdotool dbus-daemon python3-dbus python3-gi
 )
 
 missing=()

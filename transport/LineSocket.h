@@ -2,6 +2,7 @@
 // A line-oriented client connection, as text protocols (POP3, SMTP) see it. Protocol code talks only to
 // this interface, so tests drive it with a fake that plays a transcript, and the real TCP transport can be
 // swapped without touching the protocol.
+#include "ConnectionFailure.h"
 #include "ServerCertificate.h"
 
 #include <QByteArray>
@@ -46,6 +47,9 @@ public:
     virtual void abort() = 0;
     // Human-readable text of the last failure (the network layer's own words for network errors).
     virtual QString errorString() const = 0;
+    // What the last failure was, as far as it can be told (a refused connection, an unknown host, a
+    // time-out, a TLS handshake that met plain text); Other when it cannot.
+    virtual TFailureKind failureKind() const { return TFailureKind::Other; }
 
     // --- encryption (TLS 1.2 or newer; the chain is checked against the system's store, and the name the
     // connection was opened with against the certificate) ---

@@ -41,7 +41,10 @@
 #include <QSoundEffect>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSysInfo>
+#include <QSystemTrayIcon>
 #include <QTextBrowser>
 #include <QTime>
 #include <QTimer>
@@ -99,7 +102,9 @@ TMain::TMain(TMainOptions options, QWidget *parent)
     createLayout();
     // 2. Tray icons.
     createTrayIcons();
-    // 3. Placement.
+    // 3. Placement. Without a stored one the window comes centred in its first size.
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        resize(FirstSize(screen->availableGeometry()));
     m_placement.InifileName = kProgramKey;
     m_placement.SectionName = QStringLiteral("WindowPosition");
     m_placement.AllowMaximized = true;
@@ -118,7 +123,13 @@ TMain::TMain(TMainOptions options, QWidget *parent)
     m_checker->UIDFile = m_settings->GetDataFolder() + QStringLiteral("uids.dat");
     m_checker->LoadKnownUIDs();
 
-    // 5./6. Start hidden; program icon; commands and widths.
+    // 5./6. Start hidden; program icon; commands and widths. Whether there is a tray area to start hidden
+    // in is asked now and again later: a panel may start after the program.
+    m_trayAvailable = m_options.TrayAvailable ? m_options.TrayAvailable() : QSystemTrayIcon::isSystemTrayAvailable();
+    m_trayWatch = new QTimer(this);
+    m_trayWatch->setInterval(std::max(m_options.TrayWatchMs, 100));
+    connect(m_trayWatch, &QTimer::timeout, this, &TMain::CheckTrayArea);
+    m_trayWatch->start();
     m_programIcon->SetActive(true);
     RefreshCommands();
     m_list->ApplyColumnWidths(m_settings->Settings.ColWidths);
@@ -147,6 +158,22 @@ TMain::TMain(TMainOptions options, QWidget *parent)
     SetMessageCount(-1);
     m_status[0]->setText(kStatusReady);
     Creating = false;
+}
+
+QSize TMain::FirstSize(const QRect &available) const
+{
+    // Every column of the list without a horizontal scroll bar, and every command of the toolbars'
+    // row without the overflow button; as high as a list of a few dozen messages wants.
+    int toolbars = 0;
+    for (QToolBar *bar : findChildren<QToolBar *>(QString(), Qt::FindDirectChildrenOnly))
+        if (toolBarArea(bar) == Qt::TopToolBarArea)
+            toolbars += bar->sizeHint().width();
+    const int list = m_list->FullWidth();
+    const QMargins frame = contentsMargins();
+    const QSize wanted(std::max(list, toolbars) + frame.left() + frame.right() + 8, 640);
+    // The window's frame takes a little of the screen too.
+    const QSize room = (available.size() - QSize(16, 48)).expandedTo(minimumSize());
+    return wanted.boundedTo(room).expandedTo(minimumSize());
 }
 
 TMain::~TMain()
@@ -227,6 +254,27 @@ void TMain::createActions()
     actListDelete = makeAction(this, QStringLiteral("E-Mail löschen"));
     actListToFilter = makeAction(this, QStringLiteral("In Spam-Filter..."));
 
+    // The toolbars' pictures: the desktop's theme first, the program's own where it has none.
+    const struct {
+        QAction *action;
+        const char *theme;
+        const char *own;
+    } pictures[] = {
+        {actExit, "application-exit", "exit"},
+        {actCheck, "mail-receive", "check"},
+        {actMailClient, "internet-mail", "mailclient"},
+        {actHelp, "help-contents", "help"},
+        {actDeleteChecked, "edit-delete", "delete-checked"},
+        {actSelectAll, "edit-select-all", "select-all"},
+        {actSelectNone, "edit-select-none", "select-none"},
+        {actFetchText, "mail-read", "fetch-text"},
+        {actDelete, "edit-delete", "delete"},
+        {actToFilter, "mail-mark-junk", "to-filter"},
+        {actReply, "mail-reply-sender", "reply"},
+    };
+    for (const auto &p : pictures)
+        p.action->setIcon(ToolIcon(QLatin1String(p.theme), QLatin1String(p.own)));
+
     for (QAction *a : {actExit, actTrayExit})
         connect(a, &QAction::triggered, this, &TMain::QuitProgram);
     for (QAction *a : {actCheck, actTrayCheck, actMailTrayShow})
@@ -282,9 +330,10 @@ void TMain::createLayout()
     listBar->addAction(actDeleteChecked);
     listBar->addAction(actSelectAll);
     listBar->addAction(actSelectNone);
-    // Toolbar buttons show the command's caption text only, as the commands are words.
+    // Toolbar buttons show their picture and the command's caption beside it.
     for (QToolBar *bar : {main, listBar}) {
-        bar->setToolButtonStyle(Qt::ToolButtonTextOnly);
+        bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+        bar->setIconSize(QSize(16, 16));
         bar->setMovable(false);
     }
     // The menu entry reads "Be&enden"; the toolbar button "  Beenden  ".
@@ -305,7 +354,8 @@ void TMain::createLayout()
     auto *bottom = new QVBoxLayout(m_bottomPanel);
     bottom->setContentsMargins(0, 0, 0, 0);
     auto *textBar = new QToolBar(m_bottomPanel);
-    textBar->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    textBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    textBar->setIconSize(QSize(16, 16));
     textBar->addAction(actFetchText);
     textBar->addAction(actDelete);
     textBar->addAction(actToFilter);
@@ -430,9 +480,38 @@ void TMain::setOnlineLamp(bool online)
     m_status[3]->setText(kNineBlanks + text);
 }
 
+bool TMain::inBackground() const
+{
+    return !isVisible() || isMinimized();
+}
+
 void TMain::updateTimedChecking()
 {
-    m_checker->SetActive(Online && !isVisible());
+    m_checker->SetActive(Online && inBackground());
+}
+
+void TMain::CheckTrayArea()
+{
+    const bool available = m_options.TrayAvailable ? m_options.TrayAvailable() : QSystemTrayIcon::isSystemTrayAvailable();
+    if (available == m_trayAvailable)
+        return;
+    m_trayAvailable = available;
+    if (available) {
+        m_programIcon->Reinstall();
+        m_mailIcon->Reinstall();
+        return;
+    }
+    // The tray went away with the program in it: back to the task bar.
+    if (!isVisible() && !m_quitRequested && !Creating)
+        showMinimized();
+}
+
+void TMain::ShowAtStart()
+{
+    if (m_settings->Settings.FirstStart)
+        ShowMainWindow();
+    else if (!m_trayAvailable)
+        showMinimized();
 }
 
 void TMain::onOnline()
@@ -464,7 +543,7 @@ void TMain::onCheckDone()
 
 void TMain::onNewMails(const QList<TMailEntry *> &entries)
 {
-    const auto notices = NewMailSmsNotices(entries, *m_settings, m_settings->Settings.SMSGateway, isVisible(),
+    const auto notices = NewMailSmsNotices(entries, *m_settings, m_settings->Settings.SMSGateway, !inBackground(),
                                            [](const TMailEntry &e) { return ExtractPlainText(e.Message); });
     // The requests go out on a thread of their own; nobody waits for their answers.
     for (const TSmsNotice &n : notices)
@@ -489,6 +568,13 @@ void TMain::ShowMainWindow()
 
 void TMain::MinimizeToTray()
 {
+    if (!m_trayAvailable) {
+        // Nowhere to hide: the task bar keeps the program reachable.
+        if (!isMinimized())
+            showMinimized();
+        updateTimedChecking();
+        return;
+    }
     // Hidden in its normal state, so that its placement can be saved at exit.
     if (isMinimized())
         setWindowState(windowState() & ~Qt::WindowMinimized);
@@ -1038,6 +1124,8 @@ void TMain::changeEvent(QEvent *event)
     updateVisibilityCommands();
     if (isMinimized() && !Creating)
         QMetaObject::invokeMethod(this, [this] { MinimizeToTray(); }, Qt::QueuedConnection);
+    else if (!Creating)
+        updateTimedChecking();
 }
 
 void TMain::hideEvent(QHideEvent *event)
@@ -1089,7 +1177,8 @@ void TMain::firstStartQuestions()
 
 bool TMain::MainWindowVisible()
 {
-    return isVisible();
+    // Minimized to the task bar counts as away: the notices are how the user hears of new mail then.
+    return !inBackground();
 }
 
 void TMain::BringToForeground()
@@ -1102,8 +1191,9 @@ void TMain::BringToForeground()
 
 void TMain::HideTaskbarButtonIfHidden()
 {
-    // A hidden or minimized window has no taskbar entry here: the tray is the program's only face.
-    if (isMinimized())
+    // A hidden or minimized window has no taskbar entry here: the tray is the program's only face. Without
+    // a tray area the task bar is its face, and the window stays there.
+    if (isMinimized() && m_trayAvailable)
         hide();
 }
 

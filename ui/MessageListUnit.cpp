@@ -2,6 +2,8 @@
 
 #include "CheckBoxGrid.h"
 #include "DateFormat.h"
+
+#include <QScrollBar>
 #include "ListGrid.h"
 #include "QuarvelIcons.h"
 
@@ -40,7 +42,7 @@ TMessageListView::TMessageListView(QWidget *parent) : QObject(parent), m_grid(ne
     QStringList titles;
     for (const char *title : kTitles)
         titles << QString::fromUtf8(title);
-    SetUpListGrid(m_grid, titles, {180, 140, 240, 120, 60, 160});
+    SetUpListGrid(m_grid, titles, {180, 140, 240, 130, 60, 160});
     m_grid->SetColumnClick(true);
     m_grid->SetShowCellHints(true);
 
@@ -265,6 +267,15 @@ int TMessageListView::RowOf(const TMailEntry *entry) const
         if (EntryAt(r) == entry)
             return r;
     return -1;
+}
+
+int TMessageListView::FullWidth() const
+{
+    int width = 0;
+    for (int c = 0; c < kColumns; ++c)
+        width += m_grid->ColWidth(c);
+    // The frame, the lines between the columns, and room for the vertical scroll bar of a long list.
+    return width + 2 * m_grid->frameWidth() + kColumns + m_grid->verticalScrollBar()->sizeHint().width();
 }
 
 QList<int32_t> TMessageListView::ColumnWidths() const

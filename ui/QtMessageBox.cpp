@@ -6,6 +6,7 @@
 
 #include <utility>
 #include <QMessageBox>
+#include <QPushButton>
 
 int TQtMessageBox::Show(const QString &text, const QString &caption, TMsgKind kind, int buttons)
 {
@@ -54,6 +55,14 @@ int TQtMessageBox::Show(const QString &text, const QString &caption, TMsgKind ki
     for (const auto &[button, text] : captions)
         if (QAbstractButton *b = box.button(button))
             b->setText(QString::fromUtf8(text));
+    if (buttons & BtnDefaultSecond) {
+        const QList<QAbstractButton *> order = box.buttons();
+        for (QMessageBox::StandardButton second : {QMessageBox::No, QMessageBox::Cancel, QMessageBox::Retry})
+            if (QAbstractButton *b = box.button(second); b && order.size() > 1) {
+                box.setDefaultButton(static_cast<QPushButton *>(b));
+                break;
+            }
+    }
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
     box.raise();
     box.activateWindow();

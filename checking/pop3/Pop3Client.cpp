@@ -56,6 +56,7 @@ public:
             client->m_busy = true;
             client->m_lastError = Error::None;
             client->m_lastErrorText.clear();
+            client->m_failureKind = TFailureKind::Other;
         } else {
             client->m_lastError = Error::Busy;
             client->m_lastErrorText = QStringLiteral("Eine andere Anfrage an diesen Server läuft noch.");
@@ -148,6 +149,7 @@ bool Pop3Client::setError(Error error, const QString &text)
 {
     m_lastError = error;
     m_lastErrorText = text;
+    m_failureKind = TFailureKind::Other;
     return false;
 }
 
@@ -170,8 +172,20 @@ void Pop3Client::dropConnection()
 bool Pop3Client::socketFailure(LineSocket::Status status)
 {
     const QString text = socketErrorText(*m_socket);
+    const TFailureKind kind = m_socket->failureKind();
     dropConnection();
-    return setError(socketErrorKind<Error>(status), text);
+    setError(socketErrorKind<Error>(status), text);
+    m_failureKind = kind;
+    return false;
+}
+
+TFailureKind Pop3Client::failureKind() const
+{
+    if (m_lastError == Error::None)
+        return TFailureKind::Other;
+    if (m_lastError == Error::TimedOut)
+        return TFailureKind::TimedOut;
+    return m_failureKind;
 }
 
 Pop3Client::ReplyLimit Pop3Client::limitFor(const QByteArray &line) const
@@ -359,8 +373,31 @@ bool Pop3Client::checkNumber(int n)
 bool Pop3Client::connect()
 {
     BusyGuard busy(this);
-    if (!busy)
+    if (!busy || !openConnection())
         return false;
+    if (!login()) {
+        if (m_lastError == Error::ServerError)
+            m_failureKind = TFailureKind::LoginRefused;
+        dropConnection();
+        return false;
+    }
+    m_loggedIn = true;
+    return true;
+}
+
+bool Pop3Client::probe()
+{
+    BusyGuard busy(this);
+    if (!busy || !openConnection())
+        return false;
+    // The session ends here: nothing of the login goes out.
+    simpleCommand("QUIT");
+    dropConnection();
+    return true;
+}
+
+bool Pop3Client::openConnection()
+{
     dropConnection();
     resetReply();
     m_greeting.clear();
@@ -405,15 +442,7 @@ bool Pop3Client::connect()
 
     if (!queryCapabilities())
         return false;
-    if (m_security == Security::StartTls && !startTls())
-        return false;
-
-    if (!login()) {
-        dropConnection();
-        return false;
-    }
-    m_loggedIn = true;
-    return true;
+    return m_security != Security::StartTls || startTls();
 }
 
 bool Pop3Client::queryCapabilities()

@@ -165,6 +165,10 @@ public:
     // the caller try USER/PASS instead. On a plain connection anyone on the way could have removed the
     // greeting's timestamp, or answered the APOP command, to have the password sent in clear.
     bool apopFallbackAllowed() const { return m_apopFallbackAllowed; }
+    // Opens the connection as connect() does, up to the TLS the security asks for, and ends it with QUIT
+    // without logging in: true when the server greeted with +OK (and, for StartTls, the handshake
+    // succeeded). What the server offers can be told without sending it any credentials.
+    bool probe();
     // True while a logged-in session is open.
     bool isConnected() const;
     // True while the connection is encrypted.
@@ -234,6 +238,10 @@ public:
     int lastReplyCode() const { return m_lastReplyCode; }
     Error lastError() const { return m_lastError; }
     QString lastErrorText() const { return m_lastErrorText; }
+    // What the last failure means for the user (ConnectionFailure.h): the server refused the login
+    // (-ERR after PASS or APOP), the connection was refused, the host is unknown, a time-out, or TLS met a
+    // port that speaks plain text; Other for anything else and after a success.
+    TFailureKind failureKind() const;
 
     // What the last connect() learnt: the greeting line, the APOP timestamp with its angle brackets (empty
     // when there is none), and the capability names of a +OK CAPA listing, in upper case (empty when the
@@ -259,6 +267,8 @@ private:
         qint64 lines;
     };
 
+    // connect() up to the login: TCP (and TLS), greeting, capabilities, STLS when asked.
+    bool openConnection();
     bool login();
     // CAPA: any answer will do; the listing of a +OK is remembered.
     bool queryCapabilities();
@@ -333,4 +343,5 @@ private:
     int m_lastReplyCode = 0;
     Error m_lastError = Error::None;
     QString m_lastErrorText;
+    TFailureKind m_failureKind = TFailureKind::Other;
 };

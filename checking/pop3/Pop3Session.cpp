@@ -163,15 +163,15 @@ void TPop3Thread::LoadAccountIntoClient(const TPOP3AccountSettings &account)
     m_client->setAuthKind(account.UseAPOP ? Pop3Client::AuthKind::Apop : Pop3Client::AuthKind::UserPass);
     m_client->setSecurity(pop3Security(account));
     m_client->setTrustedCertificate(account.POP3CertSHA256);
-    m_client->setConnectTimeout(m_options.TimeoutMs);
-    m_client->setReadTimeout(m_options.TimeoutMs);
+    m_client->setConnectTimeout(sessionTimeoutMs());
+    m_client->setReadTimeout(sessionTimeoutMs());
     m_client->setReplyDeadline(m_options.ReplyDeadlineMs);
 }
 
 void TPop3Thread::CapConnectTimeout()
 {
     const qint64 left = m_client->deadline().remainingTime();
-    m_client->setConnectTimeout(left < 0 ? m_options.TimeoutMs : int(std::min<qint64>(m_options.TimeoutMs, left)));
+    m_client->setConnectTimeout(left < 0 ? sessionTimeoutMs() : int(std::min<qint64>(sessionTimeoutMs(), left)));
 }
 
 QByteArray TPop3Thread::HeaderDigest(const QByteArray &headerBlock)
@@ -221,6 +221,9 @@ void TPop3Thread::TakeClientError(bool &fatal, int &code, QString &errorText) co
     errorText = m_client ? m_client->lastErrorText() : QString();
     if (errorText.isEmpty())
         errorText = QStringLiteral("Keine Verbindung zum Server.");
+    // What the user can do about it comes first; the server's or the network's own words follow.
+    if (m_client)
+        errorText = ExplainedFailureText(m_client->failureKind(), errorText);
 }
 
 bool TPop3Thread::Connect(const TPOP3AccountSettings &account, bool &fatal, int &code, QString &errorText)
@@ -901,10 +904,18 @@ bool TPop3Thread::FetchText(const TPOP3AccountSettings &account, int n, TMailEnt
     return true;
 }
 
+int TPop3Thread::sessionTimeoutMs() const
+{
+    return m_testTimeoutMs > 0 ? std::min(m_options.TimeoutMs, m_testTimeoutMs) : m_options.TimeoutMs;
+}
+
 bool TPop3Thread::TestAccount(const TPOP3AccountSettings &account, int &code, QString &errorText)
 {
     EnsureClient();
     Disconnect();
+    // The user waits for the answer: a silent server is given up sooner than in a check.
+    m_testTimeoutMs = kLoginTestTimeoutMs;
+    const auto restore = qScopeGuard([this] { m_testTimeoutMs = 0; });
     bool fatal = false;
     const bool ok = Connect(account, fatal, code, errorText);
     if (ok) {

@@ -786,7 +786,7 @@ TEST_F(CheckerTest, TestAccountReportsTheServersRefusal)
     EXPECT_FALSE(testAccount(Account(QStringLiteral("pop.example.test"), QStringLiteral("bob"),
                                               QStringLiteral("wrong")),
                                       error, code));
-    EXPECT_EQ(error, QStringLiteral("[AUTH] Authentication failed."));
+    EXPECT_EQ(error, QStringLiteral("Kontoname oder Kennwort falsch. Meldung: [AUTH] Authentication failed."));
     expectScriptDone();
 }
 

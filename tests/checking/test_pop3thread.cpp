@@ -107,7 +107,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ApopCase{"ApopRefusedInsideTls", true, kApopRefused, {}},
                       ApopCase{"GreetingWithoutTimestampOnAPlainConnection", false, kNoTimestamp, kNoApopText},
                       ApopCase{"ApopRefusedOnAPlainConnection", false, kApopRefused,
-                               QStringLiteral("[AUTH] Authentication failed.")}),
+                               QStringLiteral("Kontoname oder Kennwort falsch. Meldung: [AUTH] Authentication failed.")}),
     [](const ::testing::TestParamInfo<ApopCase> &info) { return std::string(info.param.name); });
 
 // A stored security this version does not know (a later version's, a typing error) is no reason to send
@@ -158,7 +158,8 @@ TEST_F(WorkerTest, WrongPasswordGivesTheServersText)
     const Result r = connect(worker, Account());
     EXPECT_FALSE(r.ok);
     EXPECT_TRUE(r.fatal);
-    EXPECT_EQ(r.error, QStringLiteral("[AUTH] Authentication failed."));
+    // What it means comes first; the server's words follow.
+    EXPECT_EQ(r.error, QStringLiteral("Kontoname oder Kennwort falsch. Meldung: [AUTH] Authentication failed."));
     expectScriptDone();
 }
 
@@ -814,7 +815,7 @@ INSTANTIATE_TEST_SUITE_P(
                                    "Kontos wurde abgebrochen."),
                     2},
         HostileCase{"SilentGreetingIsNotTriedAgainAndAgain", {Accept(), Accept()}, 5, {},
-                    QStringLiteral("fake: read timed out"), 2},
+                    FailureExplanation(TFailureKind::TimedOut) + QStringLiteral(" Meldung: fake: read timed out"), 2},
         HostileCase{"HeaderBlocksDrippedInLineByLine", everyTop(2, drippedHeader, true), 1,
                     [](TPop3Options &o) { o.ReplyDeadlineMs = 50; },
                     QStringLiteral("Der Server hat wiederholt nicht rechtzeitig geantwortet. Die Prüfung des "

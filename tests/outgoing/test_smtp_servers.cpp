@@ -4,6 +4,7 @@
 #include "DnsmasqServer.h"
 #include "QtPrinters.h"
 #include "SMTPUnit.h"
+#include "SmtpProbe.h"
 #include "SmtpTestServer.h"
 #include "TestCertificates.h"
 
@@ -585,6 +586,61 @@ TEST_F(MxLookup, FirstAnsweringServerSkipsDeadOnes)
               (TDNSServerAddress{dns->host(), dns->port()}));
     // A server that answers without an address record is dropped as well.
     EXPECT_TRUE(FirstAnsweringServer(servers, resolver, QStringLiteral("nothing.test"), 2000).Host.isEmpty());
+}
+
+TEST(SmtpSearch, TlsFromTheFirstByteThenStarttlsAndAPlainServerIsFoundPlain)
+{
+    TestCertificates certificates;
+    TestCertificate certificate;
+    QString why;
+    ASSERT_TRUE(certificates.selfSigned(QStringLiteral("Ausgang"), {QStringLiteral("IP:127.0.0.1")}, &certificate, &why))
+        << why.toStdString();
+    const struct {
+        const char *tls;
+        bool found;
+        bool implicitTls;
+        bool plain;
+    } cases[] = {
+        // The self-signed certificate is not trusted, and still counts as found.
+        {"implicit", true, true, false},
+        // TLS from the first byte meets the plain greeting; the upgrade is found.
+        {"starttls", true, false, false},
+        {"none", false, false, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.tls);
+        SmtpTestServer::Options options;
+        options.tls = QString::fromLatin1(c.tls);
+        options.certificateFile = certificate.CertificateFile;
+        options.keyFile = certificate.KeyFile;
+        SmtpTestServer receiver(options);
+        START(receiver);
+        const TProbeResult r = ProbeInOrder(
+            {{receiver.port(), true}, {receiver.port(), false}},
+            [&](const TProbeCandidate &where) { return ProbeSmtp(receiver.host(), where, 10000, "probe"); }, {},
+            TServerRole::Outgoing);
+        EXPECT_EQ(r.Found, c.found);
+        EXPECT_EQ(r.PlainText, c.plain);
+        if (c.found) {
+            EXPECT_EQ(r.Where, (TProbeCandidate{receiver.port(), c.implicitTls}));
+        }
+        // Nothing was sent: no login, no message.
+        EXPECT_TRUE(receiver.logins().isEmpty());
+        EXPECT_TRUE(receiver.messages().isEmpty());
+    }
+}
+
+TEST(SmtpSearch, ARefusedLoginIsExplained)
+{
+    SmtpTestServer receiver(withAuth(QStringLiteral("plain")));
+    START(receiver);
+    SmtpClient client;
+    ASSERT_TRUE(client.open(receiver.host(), receiver.port()));
+    EXPECT_FALSE(client.authenticate(QStringLiteral("jörg"), QStringLiteral("falsch")));
+    EXPECT_EQ(client.lastReplyCode(), 535);
+    EXPECT_EQ(client.failureKind(), TFailureKind::LoginRefused);
+    EXPECT_TRUE(ExplainedFailureText(client.failureKind(), client.lastErrorText(), TServerRole::Outgoing)
+                    .startsWith(QStringLiteral("Kontoname oder Kennwort falsch. Meldung: ")));
 }
 
 } // namespace

@@ -437,6 +437,7 @@ TEST(OptionsFromTheMainWindow, BothCommandsOpenTheDialogAndOkSwitchesTheMonitor)
         s.Save();
     }
     TMainOptions options;
+    options.TrayAvailable = [] { return true; };
     options.AdjustPop3 = [](TPop3Options &p) { p.FirstWakeMs = p.WakeMs = 3600 * 1000; };
     TMain main(options);
     EXPECT_EQ(main.actConfig->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));

@@ -50,6 +50,7 @@ protected:
     static TMainOptions options()
     {
         TMainOptions o;
+        o.TrayAvailable = [] { return true; };
         o.AdjustPop3 = [](TPop3Options &p) {
             p.TimeoutMs = 10000;
             p.FirstWakeMs = p.WakeMs = 3600 * 1000;

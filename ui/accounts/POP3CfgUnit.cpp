@@ -316,6 +316,7 @@ TPOP3Accounts TPOP3Cfg::ListedAccounts() const
 void TPOP3Cfg::AddAccountBtnClick()
 {
     TNewPOP3AccountAssistentDlg assistant(ProviderFile, this);
+    assistant.SetServerSearch(&m_checker, SearchPlan);
     if (assistant.exec() != QDialog::Accepted)
         return;
     if (!assistant.Declined()) {
