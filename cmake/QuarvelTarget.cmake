@@ -22,6 +22,10 @@ function(quarvel_library name)
   quarvel_target(${name})
 endfunction()
 
+# Tests never reach the user's session bus (and keyring): they get an address where no bus listens, and
+# the keyring tests start a private one.
+set(QUARVEL_NO_SESSION_BUS "unix:path=/nonexistent/quarvel-no-session-bus")
+
 # quarvel_test(name SOURCES ... LINKS ...): one GoogleTest executable registered with CTest.
 function(quarvel_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LINKS;LABELS" ${ARGN})
@@ -30,6 +34,6 @@ function(quarvel_test name)
   quarvel_target(${name})
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;G_SLICE=always-malloc;QUARVEL_BUILD_DIR=${CMAKE_BINARY_DIR};QUARVEL_SOURCE_DIR=${CMAKE_SOURCE_DIR};LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0"
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;G_SLICE=always-malloc;QUARVEL_BUILD_DIR=${CMAKE_BINARY_DIR};QUARVEL_SOURCE_DIR=${CMAKE_SOURCE_DIR};LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0;DBUS_SESSION_BUS_ADDRESS=${QUARVEL_NO_SESSION_BUS}"
                LABELS "${ARG_LABELS}")
 endfunction()
