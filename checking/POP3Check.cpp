@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "KeyringPasswords.h"
 #include "MailDeletion.h"
 #include "MsgBox.h"
 #include "RegistrySettingsUnit.h"
@@ -473,8 +474,14 @@ bool TPop3Thread::Connect(const TPOP3AccountSettings &account, bool &fatal, int 
     errorText.clear();
     EnsureClient();
     Pop3Client &client = *m_client;
+    QString password;
+    if (!ResolvePassword(account, TPasswordKind::Incoming, &password, &errorText)) {
+        fatal = true;
+        code = kPasswordUnavailableCode;
+        return false;
+    }
     if (client.isConnected() && client.host() == account.ServerName && client.userName() == account.AccountName
-        && client.password() == account.Password && client.security() == pop3Security(account)) {
+        && client.password() == password && client.security() == pop3Security(account)) {
         if (client.noop())
             return true;
     }
@@ -482,6 +489,7 @@ bool TPop3Thread::Connect(const TPOP3AccountSettings &account, bool &fatal, int 
         return false;
     ForceClose();
     LoadAccountIntoClient(account);
+    client.setPassword(password);
     CapConnectTimeout();
     bool ok = client.connect();
     const bool tlsFailed = client.lastError() == Pop3Client::Error::TlsFailed
