@@ -1,6 +1,7 @@
 #include "KeyringSession.h"
 
 #include "ServerProcess.h"
+#include "TestProfile.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -105,23 +106,7 @@ QString KeyringSession::address() const
 int KeyringSession::runOnBus(const QString &program, const QStringList &args, const QByteArray &input,
                              QByteArray *out, QByteArray *err) const
 {
-    QProcess p;
-    p.setProcessEnvironment(m_keyring.processEnvironment());
-    p.start(program, args);
-    if (!p.waitForStarted(10000))
-        return -1;
-    p.write(input);
-    p.closeWriteChannel();
-    if (!p.waitForFinished(60000)) {
-        p.kill();
-        p.waitForFinished(5000);
-        return -1;
-    }
-    if (out)
-        *out = p.readAllStandardOutput();
-    if (err)
-        *err = p.readAllStandardError();
-    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    return runProcess(program, args, out, err, input, m_keyring.processEnvironment());
 }
 
 bool KeyringSession::start(QString *error)

@@ -27,6 +27,23 @@ QByteArray rawValue(const QString &section, const QString &name)
     return h.readValue(kProgramKey + QLatin1Char('\\') + section, name, &v) ? v.data : QByteArray("(missing)");
 }
 
+TPOP3AccountSettings mailbox(const QString &name, const QString &password = QString())
+{
+    TPOP3AccountSettings a;
+    a.ServerName = QStringLiteral("pop.example.test");
+    a.AccountName = name;
+    a.Password = password;
+    return a;
+}
+
+// A mailbox whose settings say that its password is in the keyring.
+TPOP3AccountSettings inKeyring(const QString &name)
+{
+    TPOP3AccountSettings a = mailbox(name);
+    a.PasswordInKeyring = true;
+    return a;
+}
+
 class KeyringTest : public WithKeyring<::testing::Test> {
 protected:
     void SetUp() override
@@ -102,16 +119,10 @@ TEST_F(KeyringTest, AProfilesPasswordsMoveIntoTheKeyringAndTheSettingsKeepOnlyTh
 {
     TRegistrySettings s(progDir);
     s.Load();
-    TPOP3AccountSettings anna;
-    anna.ServerName = QStringLiteral("pop.example.test");
-    anna.AccountName = QStringLiteral("anna");
-    anna.Password = QStringLiteral("pop3-geheim");
+    TPOP3AccountSettings anna = mailbox(QStringLiteral("anna"), QStringLiteral("pop3-geheim"));
     anna.SMTPUsePOP3Data = false;
     anna.SMTPPassword = QStringLiteral("smtp-geheim");
-    TPOP3AccountSettings empty;
-    empty.ServerName = QStringLiteral("pop.example.test");
-    empty.AccountName = QStringLiteral("ohne");
-    s.Settings.Accounts = {anna, empty};
+    s.Settings.Accounts = {anna, mailbox(QStringLiteral("ohne"))};
     s.Settings.SMSGateway.Username = QStringLiteral("sms-user");
     s.Settings.SMSGateway.Password = QStringLiteral("sms-geheim");
     s.Save();
@@ -162,10 +173,7 @@ TEST_F(KeyringTest, AProfilesPasswordsMoveIntoTheKeyringAndTheSettingsKeepOnlyTh
 TEST_F(KeyringTest, TheWindowsMoveRunsInTheBackgroundAndReportsWhenDone)
 {
     TRegistrySettings s(progDir);
-    TPOP3AccountSettings bob;
-    bob.ServerName = QStringLiteral("pop.example.test");
-    bob.AccountName = QStringLiteral("bob");
-    bob.Password = QStringLiteral("bob-geheim");
+    const TPOP3AccountSettings bob = mailbox(QStringLiteral("bob"), QStringLiteral("bob-geheim"));
     ASSERT_TRUE(s.SavePOP3Settings(TPOP3Check{}, {bob}));
 
     TPasswordMigration migration;
@@ -183,12 +191,8 @@ TEST_F(KeyringTest, TheWindowsMoveRunsInTheBackgroundAndReportsWhenDone)
 TEST_F(KeyringTest, EntriesTheSavedMailboxesNoLongerNeedAreRemoved)
 {
     TRegistrySettings s(progDir);
-    TPOP3AccountSettings anna, bob;
-    anna.ServerName = bob.ServerName = QStringLiteral("pop.example.test");
-    anna.AccountName = QStringLiteral("anna");
-    bob.AccountName = QStringLiteral("bob");
-    anna.Password = QStringLiteral("a");
-    bob.Password = QStringLiteral("b");
+    const TPOP3AccountSettings anna = mailbox(QStringLiteral("anna"), QStringLiteral("a"));
+    const TPOP3AccountSettings bob = mailbox(QStringLiteral("bob"), QStringLiteral("b"));
     ASSERT_TRUE(s.SavePOP3Settings(TPOP3Check{}, {anna, bob}));
     ASSERT_EQ(MovePasswordsToKeyring().Moved, 2);
     TPOP3Check check;
@@ -217,12 +221,8 @@ TEST_F(KeyringTest, AKeyringThatDoesNotAnswerCountsAsUnavailableAndIsNotWaitedFo
     // While that call is still open, the next is answered at once, without queueing behind it.
     const TSecretResult next = secrets::Read(key);
     EXPECT_EQ(next.Status, TSecretStatus::Unavailable);
-    TPOP3AccountSettings a;
-    a.ServerName = QStringLiteral("pop.example.test");
-    a.AccountName = QStringLiteral("paused");
-    a.PasswordInKeyring = true;
     QString password, error;
-    EXPECT_FALSE(ResolvePassword(a, TPasswordKind::Incoming, &password, &error));
+    EXPECT_FALSE(ResolvePassword(inKeyring(QStringLiteral("paused")), TPasswordKind::Incoming, &password, &error));
     EXPECT_TRUE(error.contains(QStringLiteral("paused@pop.example.test"))) << error.toStdString();
 
     secrets::SetTimeoutMs(normal);
@@ -236,24 +236,16 @@ TEST_F(KeyringTest, AKeyringThatDoesNotAnswerCountsAsUnavailableAndIsNotWaitedFo
 // Locks the keyring for good: last in this file, for a run of all of them in one process.
 TEST_F(KeyringTest, ALockedKeyringGivesNoPasswordAndTakesNoneAndTheSettingsKeepTheirs)
 {
-    const QString key = SecretKey(TPasswordKind::Incoming, QStringLiteral("pop.example.test"), QStringLiteral("locked"));
+    const QString key = SecretKey(inKeyring(QStringLiteral("locked")), TPasswordKind::Incoming);
     ASSERT_TRUE(secrets::Write(key, QStringLiteral("x")).ok());
     TRegistrySettings s(progDir);
-    TPOP3AccountSettings moved;
-    moved.ServerName = QStringLiteral("pop.example.test");
-    moved.AccountName = QStringLiteral("waiting");
-    moved.Password = QStringLiteral("w");
-    ASSERT_TRUE(s.SavePOP3Settings(TPOP3Check{}, {moved}));
+    ASSERT_TRUE(s.SavePOP3Settings(TPOP3Check{}, {mailbox(QStringLiteral("waiting"), QStringLiteral("w"))}));
     const QByteArray stored = rawValue(QStringLiteral("POP3\\Settings\\0"), kPOP3PasswordValue);
     ASSERT_TRUE(keyring->lock());
 
     EXPECT_EQ(secrets::Read(key).Status, TSecretStatus::NotFound);
-    TPOP3AccountSettings a;
-    a.ServerName = QStringLiteral("pop.example.test");
-    a.AccountName = QStringLiteral("locked");
-    a.PasswordInKeyring = true;
     QString password, error;
-    EXPECT_FALSE(ResolvePassword(a, TPasswordKind::Incoming, &password, &error));
+    EXPECT_FALSE(ResolvePassword(inKeyring(QStringLiteral("locked")), TPasswordKind::Incoming, &password, &error));
     EXPECT_TRUE(error.contains(QStringLiteral("gesperrt"))) << error.toStdString();
     // The write is refused, so the enciphered password stays where it is.
     const TPasswordMove move = MovePasswordsToKeyring();
