@@ -58,6 +58,10 @@ struct TPOP3AccountSettings {
     int32_t SMTPSecurity = csNone;
     QString POP3CertSHA256;
     QString SMTPCertSHA256;
+    // The password (or the SMTP password) lives in the desktop's keyring: the field above is empty and
+    // the login asks the keyring for it (KeyringPasswords.h). Stored as the registry value's marker.
+    bool PasswordInKeyring = false;
+    bool SMTPPasswordInKeyring = false;
     bool CheckFailed = false; // run-time only, never stored
 
     bool operator==(const TPOP3AccountSettings &) const = default;
@@ -84,6 +88,7 @@ struct TZirpelSettings {
     bool HTTPS = false;
     bool WithSenderAddress = false;
     bool EMail2SMSOnlySubject = true;
+    bool PasswordInKeyring = false; // as for an account's password
 };
 
 using TFilterList = QList<TSimpleFilter *>;

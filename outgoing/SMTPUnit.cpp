@@ -1,6 +1,7 @@
 #include "SMTPUnit.h"
 
 #include "DNSServerDiscovery.h"
+#include "KeyringPasswords.h"
 
 #include <QScopeGuard>
 #include <QSysInfo>
@@ -213,7 +214,11 @@ bool TSMTPSendClass::deliver(const QStringList &hosts, quint16 port, bool authen
                              const QByteArrayList &recipients, const QByteArray &data, QString &error)
 {
     const QString user = Account.SMTPUsePOP3Data ? Account.AccountName : Account.SMTPAccountName;
-    const QString password = Account.SMTPUsePOP3Data ? Account.Password : Account.SMTPPassword;
+    QString password;
+    if (authenticate && !user.isEmpty() && !ResolvePassword(Account, TPasswordKind::Outgoing, &password, &error)) {
+        error = QStringLiteral("0 ") + error;
+        return false;
+    }
     for (const QString &host : hosts) {
         if (m_aborted.load())
             break;

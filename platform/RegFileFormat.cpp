@@ -164,25 +164,33 @@ QString formatRegValue(const RegValue &v)
     return name + QLatin1Char('=') + data;
 }
 
-static void exportRecursive(RegistryHive &hive, RegRoot root, const QString &path, QString &out)
+static bool exportRecursive(RegistryHive &hive, RegRoot root, const QString &path, QString &out,
+                            const ExportValueFilter &filter)
 {
     out += QLatin1Char('[') + rootName(root) + (path.isEmpty() ? QString() : QLatin1Char('\\') + path)
            + QStringLiteral("]\r\n");
-    if (const auto vals = hive.values(path))
-        for (const RegValue &v : *vals)
+    if (auto vals = hive.values(path))
+        for (RegValue &v : *vals) {
+            if (filter && !filter(path, v))
+                return false;
             out += formatRegValue(v) + QStringLiteral("\r\n");
+        }
     out += QStringLiteral("\r\n");
     if (const auto subs = hive.subKeyNames(path))
         for (const QString &s : *subs)
-            exportRecursive(hive, root, path.isEmpty() ? s : path + QLatin1Char('\\') + s, out);
+            if (!exportRecursive(hive, root, path.isEmpty() ? s : path + QLatin1Char('\\') + s, out, filter))
+                return false;
+    return true;
 }
 
-bool exportKey(RegistryHive &hive, RegRoot root, const QString &path, QByteArray *out)
+bool exportKey(RegistryHive &hive, RegRoot root, const QString &path, QByteArray *out,
+               const ExportValueFilter &filter)
 {
     if (!hive.keyExists(path))
         return false;
     QString text = QLatin1String(kHeader) + QStringLiteral("\r\n\r\n");
-    exportRecursive(hive, root, path, text);
+    if (!exportRecursive(hive, root, path, text, filter))
+        return false;
     *out = text.toUtf8();
     return true;
 }

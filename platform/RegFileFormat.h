@@ -20,8 +20,12 @@ QString formatRegValue(const RegValue &v);
 QString typeName(quint32 type);
 QString displayData(const RegValue &v);
 
-// The key and all keys below it, as .reg text (UTF-8, CR LF). False when the key does not exist.
-bool exportKey(RegistryHive &hive, RegRoot root, const QString &path, QByteArray *out);
+// May change a value before it is written (given the path of its key); false stops the export.
+using ExportValueFilter = std::function<bool(const QString &path, RegValue &value)>;
+// The key and all keys below it, as .reg text (UTF-8, CR LF). False when the key does not exist or the
+// filter stopped the export.
+bool exportKey(RegistryHive &hive, RegRoot root, const QString &path, QByteArray *out,
+               const ExportValueFilter &filter = {});
 
 using HiveForRoot = std::function<RegistryHive &(RegRoot)>;
 using KeyFilter = std::function<bool(RegRoot, const QString &path)>;

@@ -10,7 +10,8 @@
 // server ended with its consent (a POP3 server deletes nothing before that).
 // Exit code: 0 all went well, 1 a mailbox (or a deletion) failed, 2 wrong usage.
 // QUARVEL_PROFILE selects another profile; QUARVEL_POP3_TRACE prints the POP3 dialogue. A refused server
-// certificate is reported with its fingerprint and never trusted here.
+// certificate is reported with its fingerprint and never trusted here. Passwords that live in the
+// desktop's keyring are read from there; where it cannot be reached, such a mailbox fails with error 990.
 #include "CheckerUI.h"
 #include "MailDeletion.h"
 #include "POP3Check.h"

@@ -11,7 +11,11 @@
 //     replaced only with /y)
 //   quarvel-reg import FILE
 // KEY starts with HKCU, HKEY_CURRENT_USER, HKLM or HKEY_LOCAL_MACHINE. QUARVEL_PROFILE selects the profile.
+// Where the desktop's keyring answers, "add … /password" and "import" leave the program's passwords
+// there (KeyringPasswords.h); "export" writes them enciphered as the settings file would hold them, so a
+// .reg file reads anywhere, and says so on standard error.
 #include "BlowfishCryptUnit.h"
+#include "KeyringPasswords.h"
 #include "Paths.h"
 #include "RegFileFormat.h"
 #include "RegistryHive.h"
@@ -54,6 +58,8 @@ int usage()
            "SCHLÜSSEL beginnt mit HKCU oder HKLM. QUARVEL_PROFILE wählt ein anderes Profil.\n"
            "Ohne /d liest /password das Kennwort vom Terminal (ohne Anzeige) oder als eine Zeile der\n"
            "Standardeingabe.\n"
+           "Kennwörter des Programms kommen in den Schlüsselbund der Arbeitsumgebung, wenn er erreichbar ist;\n"
+           "export schreibt sie verschlüsselt wie die Einstellungsdatei.\n"
            "POP3CertSHA256 und SMTPCertSHA256 nehmen den SHA-256-Fingerabdruck eines Zertifikats\n"
            "(64 Hexadezimalziffern, mit oder ohne \":\").\n";
     err.flush();
@@ -236,6 +242,33 @@ int damaged(RegistryHive &hive)
     return 1;
 }
 
+// After passwords were written enciphered: moves them into the keyring when there is one, and tells.
+void movePasswordsToKeyring()
+{
+    const TPasswordMove moved = MovePasswordsToKeyring();
+    if (moved.Moved > 0)
+        err << "Hinweis: " << moved.Moved << (moved.Moved == 1 ? " Kennwort liegt" : " Kennwörter liegen")
+            << " jetzt im Schlüsselbund.\n";
+    if (!moved.ErrorText.isEmpty())
+        err << "Hinweis: Kennwörter bleiben verschlüsselt in der Einstellungsdatei. " << moved.ErrorText << "\n";
+}
+
+// An export of the current user's keys: each password that lives in the keyring is written in its
+// enciphered form, as the settings file would hold it.
+bool exportWithPasswords(RegistryHive &hive, const QString &path, QByteArray *text, QString *why, int *passwords)
+{
+    TTheRegIniFile reg;
+    return exportKey(hive, RegRoot::CurrentUser, path, text, [&](const QString &keyPath, RegValue &v) {
+        if (v.type == RegBinary && v.data == kKeyringMarker
+            && !EncipheredFromKeyring(reg, keyPath, v.name, &v.data, why))
+            return false;
+        // Longer than the cipher's check block: a password that is not empty.
+        if (v.type == RegBinary && v.data.size() > 32 && PasswordPlaceOf(reg, keyPath, v.name))
+            ++*passwords;
+        return true;
+    });
+}
+
 int run(const QStringList &argv)
 {
     if (argv.isEmpty())
@@ -266,6 +299,8 @@ int run(const QStringList &argv)
             return 1;
         }
         out << "Der Vorgang wurde erfolgreich beendet.\n";
+        out.flush();
+        movePasswordsToKeyring();
         return 0;
     }
 
@@ -347,6 +382,8 @@ int run(const QStringList &argv)
             err << "FEHLER: Wert kann nicht geschrieben werden: " << hive.lastError() << "\n";
             return 1;
         }
+        if (a.has("/password") && root == RegRoot::CurrentUser)
+            movePasswordsToKeyring();
         return 0;
     }
 
@@ -383,17 +420,28 @@ int run(const QStringList &argv)
             return 1;
         }
         QByteArray text;
-        if (!exportKey(hive, root, path, &text)) {
+        QString why;
+        int passwords = 0;
+        const bool exported = root == RegRoot::CurrentUser ? exportWithPasswords(hive, path, &text, &why, &passwords)
+                                                           : exportKey(hive, root, path, &text);
+        if (!exported) {
             if (hive.isDamaged())
                 return damaged(hive);
-            err << "FEHLER: Der angegebene Registrierungsschlüssel bzw. Wert wurde nicht gefunden.\n";
+            if (!why.isEmpty())
+                err << "FEHLER: " << why << " Es wurde nichts exportiert.\n";
+            else
+                err << "FEHLER: Der angegebene Registrierungsschlüssel bzw. Wert wurde nicht gefunden.\n";
             return 1;
         }
-        QString why;
         if (!writePrivateFile(file, text, a.has("/y"), &why)) {
             err << "FEHLER: " << why << "\n";
             return 1;
         }
+        if (passwords > 0)
+            err << "Hinweis: Die Datei " << file << " enthält " << passwords
+                << (passwords == 1 ? " Kennwort" : " Kennwörter")
+                << ", verschlüsselt wie in der Einstellungsdatei. Jeder mit dem Programm kann sie lesen: Geben "
+                   "Sie die Datei nicht weiter.\n";
         return 0;
     }
     return usage();

@@ -8,6 +8,7 @@
 #include "ConnectionMonitorUnit.h"
 #include "QuarvelIcons.h"
 #include "DateFormat.h"
+#include "KeyringPasswords.h"
 #include "MailClientLaunch.h"
 #include "MailDeletion.h"
 #include "MessageText.h"
@@ -16,6 +17,7 @@
 #include "NewMailSms.h"
 #include "POP3CfgUnit.h"
 #include "Notices.h"
+#include "PasswordPromptDialog.h"
 #include "ProgressWindows.h"
 #include "POP3Check.h"
 #include "Paths.h"
@@ -122,6 +124,15 @@ TMain::TMain(TMainOptions options, QWidget *parent)
     wireCoordinator();
     m_checker->UIDFile = m_settings->GetDataFolder() + QStringLiteral("uids.dat");
     m_checker->LoadKnownUIDs();
+    // Enciphered passwords move into the keyring in the background; once there, the accounts are read anew.
+    m_missingPasswords = std::make_unique<TMissingPasswords>();
+    m_missingPasswords->OnStoreFailed = [this](const QString &text) { m_status[0]->setText(text); };
+    m_passwordMigration = new TPasswordMigration(this);
+    connect(m_passwordMigration, &TPasswordMigration::Finished, this, [this](const TPasswordMove &moved) {
+        if (moved.Moved > 0)
+            reloadAccounts();
+    });
+    m_passwordMigration->Start();
 
     // 5./6. Start hidden; program icon; commands and widths. Whether there is a tray area to start hidden
     // in is asked now and again later: a panel may start after the program.
@@ -631,6 +642,9 @@ void TMain::ManualCheck()
         if (!m_list->IsEmpty())
             ShowHeader();
         HideTaskbarButtonIfHidden();
+        // Passwords the keyring could not give are asked for once; with one given, the check runs again.
+        if (!m_quitRequested && m_missingPasswords->AskPending(m_settings->Settings.Accounts, this) > 0)
+            QMetaObject::invokeMethod(this, &TMain::ManualCheck, Qt::QueuedConnection);
     });
     if (!started) {
         RefreshCommands();
@@ -663,6 +677,7 @@ void TMain::OpenConfigDialog()
     TCfgDlg dialog(*m_settings, *m_filters, *m_monitor, this);
     dialog.exec();
     FollowDataFolder(*m_checker, *m_settings);
+    m_passwordMigration->Start();
 }
 
 void TMain::OpenAccountsDialog()
@@ -673,6 +688,12 @@ void TMain::OpenAccountsDialog()
     dialog.exec();
     if (!dialog.Saved || !dialog.ClosedBySave || m_quitRequested)
         return;
+    reloadAccounts();
+    m_passwordMigration->Start();
+}
+
+void TMain::reloadAccounts()
+{
     // The store and the coordinator hold the same list again, so an account's index means the same in both.
     m_settings->LoadPOP3Settings(m_settings->Settings.POP3Check, m_settings->Settings.Accounts);
     m_checker->ReloadConfig();
@@ -1328,6 +1349,7 @@ bool TMain::ProgressWindowOpen()
 
 void TMain::ProgressLine(const QString &account, int status, int code, const QString &errorText)
 {
+    m_missingPasswords->Note(account, status, code, errorText);
     if (m_progress)
         m_progress->Progress(account, status, code, errorText);
 }

@@ -20,6 +20,8 @@ class QToolBar;
 class QSoundEffect;
 class TConnectionMonitor;
 class TDeleteProgressWindow;
+class TMissingPasswords;
+class TPasswordMigration;
 class TMessageListView;
 class TNewMailNotice;
 class TPOP3Checker;
@@ -184,6 +186,8 @@ private:
     // Rejects every open dialog, however many are stacked.
     void closeAllDialogs();
     void updateVisibilityCommands();
+    // The mailboxes read again from the store by the window and the coordinator.
+    void reloadAccounts();
     void currentRowChanged();
 
     TMainOptions m_options;
@@ -194,6 +198,8 @@ private:
     std::unique_ptr<TSpamDetector> m_detector;
     std::unique_ptr<TPOP3Checker> m_checker;
     std::unique_ptr<TConnectionMonitor> m_monitor;
+    std::unique_ptr<TMissingPasswords> m_missingPasswords;
+    TPasswordMigration *m_passwordMigration = nullptr; // passwords into the keyring, in the background
     TRePosApp m_placement;
 
     TMessageListView *m_list = nullptr;

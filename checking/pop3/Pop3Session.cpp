@@ -4,6 +4,7 @@
 #include "Pop3Worker.h"
 
 #include "CheckCoordinator.h"
+#include "KeyringPasswords.h"
 #include "TextCodec.h"
 
 #include <QCryptographicHash>
@@ -233,8 +234,14 @@ bool TPop3Thread::Connect(const TPOP3AccountSettings &account, bool &fatal, int 
     errorText.clear();
     EnsureClient();
     Pop3Client &client = *m_client;
+    QString password;
+    if (!ResolvePassword(account, TPasswordKind::Incoming, &password, &errorText)) {
+        fatal = true;
+        code = kPasswordUnavailableCode;
+        return false;
+    }
     if (client.isConnected() && client.host() == account.ServerName && client.userName() == account.AccountName
-        && client.password() == account.Password && client.security() == pop3Security(account)) {
+        && client.password() == password && client.security() == pop3Security(account)) {
         if (client.noop())
             return true;
     }
@@ -242,6 +249,7 @@ bool TPop3Thread::Connect(const TPOP3AccountSettings &account, bool &fatal, int 
         return false;
     ForceClose();
     LoadAccountIntoClient(account);
+    client.setPassword(password);
     CapConnectTimeout();
     bool ok = client.connect();
     if (!ok && account.UseAPOP && client.apopFallbackAllowed()) {

@@ -57,27 +57,24 @@ class VirtualDesktop {
 public:
     bool start(bool windowManager, QString *error)
     {
-        for (int n = 90; n < 250 && m_display.isEmpty(); ++n) {
-            if (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) || QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
-                continue;
-            const QString display = QStringLiteral(":%1").arg(n);
-            m_xvfb.start(QStringLiteral("Xvfb"), {display, QStringLiteral("-screen"), QStringLiteral("0"),
-                                                  QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
-                                                  QStringLiteral("tcp")});
-            bool ended = !m_xvfb.waitForStarted(10000);
-            // Another server may have taken the number meanwhile: this one then ends at once.
-            if (!ended && waitFor([&] {
-                    ended = ended || m_xvfb.waitForFinished(50);
-                    return ended || QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n));
-                }, 10000) && !ended)
-                m_display = display;
-            else
-                stopProcess(m_xvfb);
-        }
-        if (m_display.isEmpty()) {
-            *error = QStringLiteral("no free display for Xvfb");
+        // Xvfb picks a free display number itself and writes it to our pipe: no race with a test
+        // starting another display at the same moment.
+        m_xvfb.setProcessChannelMode(QProcess::SeparateChannels);
+        m_xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                                              QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
+                                              QStringLiteral("tcp")});
+        QByteArray number;
+        if (m_xvfb.waitForStarted(10000))
+            waitFor([&] {
+                m_xvfb.waitForReadyRead(100);
+                number += m_xvfb.readAllStandardOutput();
+                return number.contains('\n') || m_xvfb.state() == QProcess::NotRunning;
+            }, 30000);
+        if (!number.contains('\n')) {
+            *error = QStringLiteral("Xvfb did not start: ") + QString::fromUtf8(m_xvfb.readAllStandardError());
             return false;
         }
+        m_display = QLatin1Char(':') + QString::fromLatin1(number.trimmed());
         m_bus.setProcessChannelMode(QProcess::SeparateChannels);
         m_bus.start(QStringLiteral("dbus-daemon"),
                     {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--nopidfile"),

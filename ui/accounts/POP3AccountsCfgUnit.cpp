@@ -243,6 +243,7 @@ void TPOP3AccountsCfg::LoadAccount(const TPOP3AccountSettings &account)
     ServerRetriesSliderChange();
     KontoNameEdit->setText(account.AccountName);
     PasswordEdit->setText(account.Password);
+    PasswordEdit->setPlaceholderText(account.PasswordInKeyring ? kKeyringPlaceholder : QString());
     APOPChkBox->setChecked(account.UseAPOP);
     // The provider box before the authentication box: clearing the provider box clears that one too.
     UseProviderSMTPChkBox->setChecked(account.UseProviderSMTP);
@@ -254,6 +255,7 @@ void TPOP3AccountsCfg::LoadAccount(const TPOP3AccountSettings &account)
     UsePOP3ChkBox->setChecked(account.SMTPUsePOP3Data);
     SMTPKontoNameEdit->setText(account.SMTPUsePOP3Data ? QString() : account.SMTPAccountName);
     SMTPPasswordEdit->setText(account.SMTPUsePOP3Data ? QString() : account.SMTPPassword);
+    SMTPPasswordEdit->setPlaceholderText(account.SMTPPasswordInKeyring ? kKeyringPlaceholder : QString());
     UsePOP3ChkBoxClick();
     SMSChkBox->setChecked(account.SendSMS);
     CellPhoneNoEdit->setText(account.SMSCellNum);
@@ -455,7 +457,7 @@ void TPOP3AccountsCfg::OKBtnClick()
     } else if (KontoNameEdit->text().isEmpty()) {
         incompleteText = kNoAccountNameText;
         incompleteField = KontoNameEdit;
-    } else if (PasswordEdit->text().isEmpty()) {
+    } else if (PasswordEdit->text().isEmpty() && !keepsKeyringPassword(false)) {
         incompleteText = kNoPasswordText;
         incompleteField = PasswordEdit;
     }
@@ -465,7 +467,7 @@ void TPOP3AccountsCfg::OKBtnClick()
         // With it, an empty separate SMTP login; inputFault() finds one alone.
         if (separateSmtpLogin() && SMTPKontoNameEdit->text().isEmpty())
             fieldError(kNoSmtpNameText, SMTPKontoNameEdit);
-        if (separateSmtpLogin() && SMTPPasswordEdit->text().isEmpty())
+        if (separateSmtpLogin() && SMTPPasswordEdit->text().isEmpty() && !keepsKeyringPassword(true))
             fieldError(kNoSmtpPasswordText, SMTPPasswordEdit);
         return;
     }
@@ -477,9 +479,18 @@ void TPOP3AccountsCfg::OKBtnClick()
     done(QDialog::Accepted);
 }
 
+bool TPOP3AccountsCfg::keepsKeyringPassword(bool smtp) const
+{
+    return (smtp ? SMTPPasswordEdit : PasswordEdit)->text().isEmpty()
+           && (smtp ? m_account.SMTPPasswordInKeyring : m_account.PasswordInKeyring)
+           && POP3ServerAddressEdit->text() == m_account.ServerName && KontoNameEdit->text() == m_account.AccountName;
+}
+
 void TPOP3AccountsCfg::collect()
 {
     TPOP3AccountSettings &a = m_account;
+    a.PasswordInKeyring = keepsKeyringPassword(false);
+    a.SMTPPasswordInKeyring = !UsePOP3ChkBox->isChecked() && keepsKeyringPassword(true);
     a.ServerName = POP3ServerAddressEdit->text();
     a.Port = portOf(POP3PortEdit, 110);
     a.POP3Security = POP3SecurityCB->currentIndex();
@@ -535,6 +546,7 @@ void TPOP3AccountsCfg::TestBtnClick()
     account.ServerRetries = ServerRetriesSlider->value();
     account.AccountName = KontoNameEdit->text();
     account.Password = PasswordEdit->text();
+    account.PasswordInKeyring = keepsKeyringPassword(false);
     account.UseAPOP = APOPChkBox->isChecked();
     account.POP3CertSHA256 = m_account.POP3CertSHA256;
 

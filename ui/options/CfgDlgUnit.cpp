@@ -270,6 +270,7 @@ void TCfgDlg::showSettings()
 
     UsernameEdit->setText(s.SMSGateway.Username);
     PasswordEdit->setText(s.SMSGateway.Password);
+    PasswordEdit->setPlaceholderText(s.SMSGateway.PasswordInKeyring ? kKeyringPlaceholder : QString());
     HTTPSChkBox->setChecked(s.SMSGateway.HTTPS);
     SMSSendOptionsRG->SetItemIndex(s.SMSGateway.WithSenderAddress ? 1 : 0);
     EMail2SMSRG->SetItemIndex(s.SMSGateway.EMail2SMSOnlySubject ? 0 : 1);
@@ -308,6 +309,8 @@ void TCfgDlg::OKBtnClick()
     s.POP3Check.EMailClient = EMailClientEdit->text();
     s.SMSGateway.Username = UsernameEdit->text();
     s.SMSGateway.Password = PasswordEdit->text();
+    // An empty field leaves the password in the keyring; a new one is stored and moved there anew.
+    s.SMSGateway.PasswordInKeyring = s.SMSGateway.PasswordInKeyring && PasswordEdit->text().isEmpty();
     s.SMSGateway.HTTPS = HTTPSChkBox->isChecked();
     s.SMSGateway.EMail2SMSOnlySubject = EMail2SMSRG->ItemIndex() == 0;
     s.SMSGateway.WithSenderAddress = SMSSendOptionsRG->ItemIndex() == 1;
