@@ -2,7 +2,9 @@
 
 #include "MailDeletion.h"
 #include "MsgBox.h"
+#include "Paths.h"
 #include "RegistrySettingsUnit.h"
+#include "RescueCopies.h"
 #include "SpamDetectorUnit.h"
 #include "UIDStore.h"
 
@@ -11,6 +13,7 @@
 namespace {
 
 const QString kProductName = QStringLiteral("Quarvel");
+constexpr int kHousekeepingMs = 24 * 3600 * 1000;
 
 QString accountGoneText(const TMailEntry &entry)
 {
@@ -36,7 +39,33 @@ TPOP3Checker::TPOP3Checker(TRegistrySettings &settings, const TSpamDetector &det
     : QObject(parent), m_settings(settings), m_detector(detector), m_ui(ui), m_options(std::move(options))
 {
     UIDFile = m_settings.GetDataFolder() + QStringLiteral("uids.dat");
+    UseDeletionLogOf(m_settings.GetDataFolder());
     ReloadConfig();
+    m_housekeeping.setInterval(kHousekeepingMs);
+    connect(&m_housekeeping, &QTimer::timeout, this, &TPOP3Checker::Housekeeping);
+    m_housekeeping.start();
+}
+
+void TPOP3Checker::UseDeletionLogOf(const QString &dataFolder)
+{
+    const QString folder = platform::withTrailingSlash(dataFolder);
+    if (m_log && m_logFolder == folder)
+        return;
+    m_logFolder = folder;
+    m_log = std::make_shared<TDeletionLog>(folder + kDeletionLogFileName);
+    Housekeeping();
+}
+
+QString TPOP3Checker::RescueCopyFolder() const
+{
+    return RescueFolder(m_logFolder);
+}
+
+void TPOP3Checker::Housekeeping()
+{
+    m_log->ResolveAbandoned();
+    m_log->Prune();
+    ExpireRescueCopies(RescueCopyFolder());
 }
 
 TPOP3Checker::~TPOP3Checker()
@@ -390,16 +419,27 @@ int TPOP3Checker::AccountIndexOf(const TMailEntry &entry) const
 }
 
 void TPOP3Checker::DeleteEntries(const QList<TMailEntry *> &rows, const QList<TMailEntry *> &marked,
-                                 std::shared_ptr<IDeletionObserver> observer,
+                                 TDeletionHow how, std::shared_ptr<IDeletionObserver> observer,
                                  std::function<void(const TDeletionResult &)> done)
 {
     auto plan = std::make_shared<TDeletionPlan>(PlanDeletion(rows, marked, [this](const TMailEntry &e) {
         const int index = AccountIndexOf(e);
         return index < 0 ? nullptr : &Accounts.at(index);
     }));
+    // What caught each message is known here, where the rules are judged.
+    for (qsizetype i = 0; i < plan->Order.size(); ++i) {
+        const TMailEntry &e = *plan->Order.at(i);
+        if (!e.DeleteMark)
+            continue;
+        const bool byRule = how != TDeletionHow::ByHand || e.State == msSpam;
+        plan->Records[i] = DeletionRecordOf(e, how, byRule ? m_detector.SpamRule(e) : nullptr);
+    }
+    plan->Log = m_log;
+    plan->Rescue = RescuePolicyFor(m_settings.Settings, m_logFolder);
     RunJob([plan, observer](TPop3Thread &worker) { RunDeletionPlan(worker, *plan, observer); },
            [this, plan, done = std::move(done)] {
                const TDeletionResult result = ApplyDeletionPlan(*plan);
+               Q_EMIT DeletionLogged();
                if (done)
                    done(result);
                for (TMailEntry *e : result.DeletedEntries)
@@ -473,7 +513,7 @@ void TPOP3Checker::DeleteCheckedAutomatic(std::function<void()> then)
             then();
         return;
     }
-    DeleteEntries(rows, marked, nullptr, [this, then = std::move(then)](const TDeletionResult &) {
+    DeleteEntries(rows, marked, TDeletionHow::Automatic, nullptr, [this, then = std::move(then)](const TDeletionResult &) {
         // Refilled once the deleted entries are gone, which follows this handler at once.
         QMetaObject::invokeMethod(
             this,

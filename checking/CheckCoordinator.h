@@ -11,6 +11,7 @@
 // result comes back as a queued call and is applied here. Entries are created by the worker, owned here
 // from the end of their check on, and freed only here, after the window has let go of them.
 #include "CheckerUI.h"
+#include "DeletionLog.h"
 #include "Pop3Worker.h"
 #include "ServerOperations.h"
 #include "TypeDef.h"
@@ -18,6 +19,7 @@
 #include <QList>
 #include <QObject>
 #include <QStringList>
+#include <QTimer>
 
 #include <atomic>
 #include <functional>
@@ -86,10 +88,13 @@ public:
     void RunJob(TPop3Thread::JobWork work, std::function<void()> done);
     // Deletes the entries of marked from their servers, in deletion order, one session per account,
     // stopping at the first failure. rows is the list in its row order: each entry gets Row := its row and
-    // DeleteMark := whether it is marked, and the renumbering follows it. The observer, when set, hears of
-    // the run's steps as they happen. done gets the result while the deleted entries still exist (so the
-    // window can drop their rows); right after it, they leave MailList and the entries and are freed.
-    void DeleteEntries(const QList<TMailEntry *> &rows, const QList<TMailEntry *> &marked,
+    // DeleteMark := whether it is marked, and the renumbering follows it. Every marked entry is recorded
+    // in the deletion log as deleted `how`, with the spam rule that caught it (for a deletion by hand
+    // only when the entry is marked as spam), and rescue copies are kept as the program settings say.
+    // The observer, when set, hears of the run's steps as they happen. done gets the result while the
+    // deleted entries still exist (so the window can drop their rows); right after it, they leave
+    // MailList and the entries and are freed.
+    void DeleteEntries(const QList<TMailEntry *> &rows, const QList<TMailEntry *> &marked, TDeletionHow how,
                        std::shared_ptr<IDeletionObserver> observer,
                        std::function<void(const TDeletionResult &)> done);
     // Fetches the entry's text unless it has it already; done(ok, error text) follows. A failed fetch
@@ -154,11 +159,23 @@ public:
     // The tooltip of the mail icon for n messages.
     static QString MailIconTooltip(int n);
 
+    // --- the deletion log and the rescue copies ---
+    TDeletionLog &DeletionLog() const { return *m_log; }
+    // The log (and the rescue copies) of another data folder from now on, as after a change in the
+    // options; the records of the old one stay where they are.
+    void UseDeletionLogOf(const QString &dataFolder);
+    // Where the copies the log's records name are kept.
+    QString RescueCopyFolder() const;
+    // What the start does and a timer repeats daily: records of ended processes resolved, old records and
+    // copies removed.
+    void Housekeeping();
 Q_SIGNALS:
     // The program is ending: operations give up.
     void QuitRequestedSignal();
     // OperationRunning() changed (main thread); dialogs with server commands follow it.
     void OperationChanged(bool running);
+    // A deletion run has completed its records in the deletion log.
+    void DeletionLogged();
 
 private:
     struct TRunResult;
@@ -181,6 +198,9 @@ private:
     TPop3Options m_options;
     std::unique_ptr<TPop3Thread> m_worker;
     QList<TMailEntry *> m_entries; // the last check's entries, owned
+    std::shared_ptr<TDeletionLog> m_log; // shared with the deletion jobs
+    QString m_logFolder;                 // the data folder of the log and its copies
+    QTimer m_housekeeping;
 
     TServerOperationKind m_operation = TServerOperationKind::None;
     bool m_startTimedAfterOperation = false; // timed checking was switched on during the operation

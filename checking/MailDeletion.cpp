@@ -1,6 +1,9 @@
 #include "MailDeletion.h"
 
+#include "FilterRules.h"
 #include "Pop3Worker.h"
+
+#include <QFile>
 
 #include <algorithm>
 
@@ -16,7 +19,69 @@ QString accountText(const TMailEntry &entry)
     return entry.UserName + QLatin1Char('@') + entry.Host;
 }
 
+// The rescue copies of one account's session: named after their log records, kept in the rescue folder.
+class TSessionCopies : public IRemovalCopies {
+public:
+    TSessionCopies(const TRescuePolicy &policy, QList<TDeletionRecord> &records, const QList<TMailEntry *> &entries)
+        : m_policy(policy), m_records(records), m_entries(entries)
+    {
+    }
+    bool Wanted(int index) const override
+    {
+        return m_policy.Enabled && m_records.at(index).CopyFile.isEmpty()
+               && m_entries.at(index)->Size <= m_policy.MaxBytes;
+    }
+    bool Keep(int index, const QByteArray &raw, QString *error) override
+    {
+        TDeletionRecord &record = m_records[index];
+        const QString name = RescueCopyName(record.Id, record.Time);
+        if (!WriteRescueCopy(m_policy.Folder, name, raw, error))
+            return false;
+        record.CopyFile = name;
+        return true;
+    }
+    // A copy of a message that surely is still on the server would claim a deletion that did not happen.
+    void Drop(int index)
+    {
+        TDeletionRecord &record = m_records[index];
+        if (!record.CopyFile.isEmpty())
+            QFile::remove(m_policy.Folder + record.CopyFile);
+        record.CopyFile.clear();
+    }
+
+private:
+    const TRescuePolicy &m_policy;
+    QList<TDeletionRecord> &m_records;
+    const QList<TMailEntry *> &m_entries;
+};
+
+void failRecord(TDeletionRecord &record, const QString &reason)
+{
+    record.Outcome = TDeletionOutcome::Failed;
+    record.Reason = reason;
+}
+
 } // namespace
+
+TDeletionRecord DeletionRecordOf(const TMailEntry &entry, TDeletionHow how, const TSimpleFilter *rule)
+{
+    TDeletionRecord r;
+    r.Account = accountText(entry);
+    r.SenderName = entry.Message.From.Name;
+    r.SenderAddress = entry.Message.From.Address;
+    r.Subject = entry.Message.Subject;
+    r.Date = entry.Message.Date;
+    r.Size = entry.Size;
+    r.How = how;
+    if (rule) {
+        r.RuleKind = rule->Kind;
+        r.RuleOperation = rule->Operation;
+        r.RuleField = rule->HeaderField;
+        r.RuleText = rule->Text;
+        r.RuleShown = FilterRuleText(*rule);
+    }
+    return r;
+}
 
 QString DeletionOrderKey(const TMailEntry &entry)
 {
@@ -78,6 +143,7 @@ TDeletionPlan PlanDeletion(const QList<TMailEntry *> &rows, const QList<TMailEnt
     }
     SortByDeletionOrder(plan.Order);
     plan.Deleted.fill(false, plan.Order.size());
+    plan.Records.resize(plan.Order.size());
     for (qsizetype i = 0; i < plan.Order.size(); ++i) {
         const TMailEntry &e = *plan.Order.at(i);
         plan.Copies.append(e.DeleteMark ? e : TMailEntry());
@@ -113,30 +179,88 @@ void RunDeletionPlan(TPop3Thread &worker, TDeletionPlan &plan, const std::shared
         tell([entry, error](IDeletionObserver &o) { o.EntryFailed(entry, error); });
     };
     for (const TDeletionPlan::Group &group : std::as_const(plan.Groups)) {
-        if (plan.Failed)
-            break;
-        tell([account = group.Account](IDeletionObserver &o) { o.AccountStarted(account); });
+        QList<TDeletionRecord> records;
         QList<TMailEntry *> copies;
-        for (const int i : group.Items)
+        for (const int i : group.Items) {
+            TDeletionRecord record = plan.Records.at(i);
+            if (!plan.Rescue.Enabled)
+                record.CopyNote = kCopiesOffText;
+            else if (plan.Copies.at(i).Size > plan.Rescue.MaxBytes)
+                record.CopyNote = RescueTooLargeNote(plan.Rescue.MaxBytes);
+            records.append(record);
             copies.append(&plan.Copies[i]);
+        }
+        // Written before anything is deleted: a program that dies during the session leaves them pending.
+        const bool logged = !plan.Log || plan.Log->Begin(records);
+        const auto finish = [&] {
+            if (plan.Log && logged)
+                plan.Log->Finish(records);
+        };
+        if (plan.Failed) {
+            for (TDeletionRecord &r : records)
+                failRecord(r, kDeletionNotTriedText);
+            finish();
+            continue;
+        }
+        tell([account = group.Account](IDeletionObserver &o) { o.AccountStarted(account); });
         // A message found gone already counts: that is what the user wanted.
+        QList<TRemovalOutcome> outcomes(copies.size());
+        TSessionCopies keeper(plan.Rescue, records, copies);
         int done = 0;
         QString error;
-        if (!group.AccountKnown) {
+        if (!logged) {
+            error = kDeletionLogUnwritableText.arg(plan.Log->LastError());
+        } else if (!group.AccountKnown) {
             error = QStringLiteral("Das E-Mail-Konto %1 ist nicht mehr eingerichtet.").arg(group.Account);
         } else {
-            done = worker.DeleteMessages(group.Settings, copies, true);
+            done = worker.DeleteMessages(group.Settings, copies, true, &keeper, &outcomes);
             if (done < copies.size())
                 error = worker.LastErrorText;
         }
+        if (done < copies.size())
+            outcomes[done] = {TRemovalOutcome::Failed, error};
         for (int k = 0; k < done; ++k)
             tell([entry = *copies.at(k)](IDeletionObserver &o) { o.EntrySent(entry); });
         if (done < copies.size())
             fail(*copies.at(done), error);
         // The server carries the accepted deletions out only now.
         QString notCommitted;
-        const bool committed = worker.CommitDeletions(notCommitted);
+        bool unconfirmed = false;
+        const bool committed = worker.CommitDeletions(notCommitted, &unconfirmed);
         worker.FreeClient();
+        for (int k = 0; k < copies.size(); ++k) {
+            TDeletionRecord &record = records[k];
+            const TRemovalOutcome &outcome = outcomes.at(k);
+            switch (outcome.What) {
+            case TRemovalOutcome::AlreadyGone:
+                // Gone whatever became of the session.
+                record.Outcome = TDeletionOutcome::Deleted;
+                record.Reason = kAlreadyGoneText;
+                break;
+            case TRemovalOutcome::Removed:
+            case TRemovalOutcome::Moved:
+                if (committed) {
+                    record.Outcome =
+                        outcome.What == TRemovalOutcome::Moved ? TDeletionOutcome::Moved : TDeletionOutcome::Deleted;
+                } else if (unconfirmed) {
+                    // The server may have deleted it after all: its copy stays, the record says it is not sure.
+                    failRecord(record, notCommitted);
+                } else {
+                    failRecord(record, kDeletionSessionLostText);
+                    keeper.Drop(k);
+                }
+                break;
+            case TRemovalOutcome::Failed:
+                failRecord(record, outcome.Reason);
+                keeper.Drop(k);
+                break;
+            case TRemovalOutcome::NotTried:
+                failRecord(record, kDeletionNotTriedText);
+                keeper.Drop(k);
+                break;
+            }
+        }
+        finish();
         if (committed) {
             for (int k = 0; k < done; ++k) {
                 plan.Deleted[group.Items.at(k)] = true;

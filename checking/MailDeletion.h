@@ -5,6 +5,12 @@
 // QUIT the server confirmed: until then the server has deleted nothing. The coordinator runs it as a job
 // (TPOP3Checker::DeleteEntries); the automatic spam removal without a window, the interactive command of
 // the main window with its progress window as observer.
+//
+// Every message of a run is recorded in the deletion log before its session is committed, and its record
+// completed after; with rescue copies on, a message is fetched whole in its session before its DELE and
+// kept in the rescue folder (RescueCopies.h). Nothing is deleted that the log cannot record.
+#include "DeletionLog.h"
+#include "RescueCopies.h"
 #include "TypeDef.h"
 
 #include <QList>
@@ -14,6 +20,7 @@
 #include <memory>
 
 class TPop3Thread;
+struct TSimpleFilter;
 
 // UserName + "@" + Host + a tab + MsgNumber padded with "0" to at least 6 digits.
 QString DeletionOrderKey(const TMailEntry &entry);
@@ -48,6 +55,20 @@ public:
     }
 };
 
+// The record of an entry about to be deleted: its mailbox and message, how the deletion came about, and
+// the spam rule that caught it (none: null).
+TDeletionRecord DeletionRecordOf(const TMailEntry &entry, TDeletionHow how, const TSimpleFilter *rule);
+
+// The reasons the log gives for messages that were not deleted.
+inline const QString kDeletionNotTriedText =
+    QStringLiteral("Nicht versucht: Der Löschvorgang wurde nach einem Fehler abgebrochen.");
+inline const QString kDeletionSessionLostText = QStringLiteral(
+    "Die Verbindung zum Server endete vor dem Ende der Sitzung; der Server hat die E-Mail daher nicht gelöscht.");
+inline const QString kDeletionLogUnwritableText =
+    QStringLiteral("Das Löschprotokoll kann nicht geschrieben werden, daher wurde nichts gelöscht: %1");
+inline const QString kAlreadyGoneText = QStringLiteral("Die E-Mail war bereits nicht mehr auf dem Server.");
+inline const QString kCopiesOffText = QStringLiteral("keine Kopie: in den Optionen abgeschaltet");
+
 struct TDeletionResult {
     // The entries deleted, in deletion order. They exist only until the run's done handler has returned.
     QList<TMailEntry *> DeletedEntries;
@@ -70,6 +91,11 @@ struct TDeletionPlan {
     QList<TMailEntry *> Order;        // every row's entry, sorted by the deletion order key (window's thread)
     QList<TMailEntry> Copies;         // the copy of Order[i] for a marked entry, parallel to Order
     QList<Group> Groups;
+    // The log record of Order[i] for a marked entry, parallel to Order; the log that keeps them (none:
+    // nothing is recorded), and what to do about copies.
+    QList<TDeletionRecord> Records;
+    std::shared_ptr<TDeletionLog> Log;
+    TRescuePolicy Rescue;
     // What the run did: Deleted[i] for Order[i]; the first failure.
     QList<bool> Deleted;
     bool Failed = false;
@@ -83,8 +109,9 @@ struct TDeletionPlan {
 TDeletionPlan PlanDeletion(const QList<TMailEntry *> &rows, const QList<TMailEntry *> &marked,
                            const std::function<const TPOP3AccountSettings *(const TMailEntry &)> &accountOf);
 // Carries the plan out on the worker: one session per account, stopping at the first failure (a session
-// whose end the server does not confirm is a failure of all its entries). The observer's calls are
-// reported to the coordinator's thread as they happen.
+// whose end the server does not confirm is a failure of all its entries). Each account's records are
+// written before its session and completed after it; those of accounts after a failure say that they
+// were not tried. The observer's calls are reported to the coordinator's thread as they happen.
 void RunDeletionPlan(TPop3Thread &worker, TDeletionPlan &plan, const std::shared_ptr<IDeletionObserver> &observer);
 // After the run, on the window's thread: every deleted entry, in deletion order, lowers the numbers of
 // the later entries of its account. Returns the result with the deleted entries.

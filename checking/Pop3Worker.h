@@ -9,6 +9,7 @@
 // waiting. The session operations below are plain blocking calls on the thread that makes them; tests
 // call them directly with a scripted server.
 #include "LineSocket.h"
+#include "MessageRemoval.h"
 #include "Pop3Client.h"
 #include "TypeDef.h"
 
@@ -195,11 +196,17 @@ public:
     // on were deleted or found gone. Where the session's UIDL listing proves them, the DELE commands go
     // out ahead of their replies when the server allows it; should the server refuse one of them and
     // accept a later one, RSET takes the later ones back, so nothing after a failure is deleted.
-    int DeleteMessages(const TPOP3AccountSettings &account, const QList<TMailEntry *> &entries, bool keepSession);
+    // With copies, every message it wants is fetched whole (RETR) in the same session before its DELE
+    // and handed to it; one that cannot be fetched or kept is a failure, and it is not deleted. With
+    // outcomes, one outcome per entry: Removed or AlreadyGone up to the returned count, then Failed with
+    // the reason for the entry that failed, NotTried for the rest.
+    int DeleteMessages(const TPOP3AccountSettings &account, const QList<TMailEntry *> &entries, bool keepSession,
+                       IRemovalCopies *copies = nullptr, QList<TRemovalOutcome> *outcomes = nullptr);
     // Ends the session; true when every deletion accepted since the last call was carried out (each
     // session that had one ended with a QUIT the server answered +OK). Otherwise false with
-    // kDeletionNotCommittedText.
-    bool CommitDeletions(QString &errorText);
+    // kDeletionNotCommittedText; *unconfirmed then tells whether a QUIT went out without an answer, so
+    // that the server may have carried the deletions out after all (false: it surely did not).
+    bool CommitDeletions(QString &errorText, bool *unconfirmed = nullptr);
     // RETR n into a fresh message that replaces entry.Message only when it could be read, after making
     // sure the number still names the message the check saw (as for a deletion); entry's scan fields stay.
     bool FetchText(const TPOP3AccountSettings &account, int n, TMailEntry &entry, bool keepSession, bool &fatal,
@@ -261,18 +268,29 @@ private:
     std::optional<Identity> ListedIdentity(int n, const TMailEntry &expected) const;
     // A new entry for message n of the session.
     TMailEntry *NewEntry(int n, const QByteArray &header, qint64 size) const;
-    // Deletes items in order in the session; returns how many were deleted or found gone (*gone of them).
-    int DeleteInSession(const TPOP3AccountSettings &account, const QList<TDeletion> &items, int *gone);
-    // items[from, to), every one proven by the listing: their DELE commands in one batch. Returns the index
-    // of the first one not deleted (to when all were), counting those gone in *gone; when the server
-    // refused it, *refusal is its reply, otherwise LastErrorText says why.
-    qsizetype DeleteProven(const QList<TDeletion> &items, qsizetype from, qsizetype to, int *gone,
+    // Deletes items in order in the session; returns how many were deleted or found gone (gone[i] set for
+    // those found gone; gone has one place per item).
+    int DeleteInSession(const TPOP3AccountSettings &account, const QList<TDeletion> &items, QList<bool> &gone);
+    // items[from, to), every one proven by the listing: the copies m_copies wants (fetched in one batch),
+    // then their DELE commands in one batch. Returns the index of the first one not deleted (to when all
+    // were), marking those gone; when the server refused it, *refusal is its reply, otherwise
+    // LastErrorText says why.
+    qsizetype DeleteProven(const QList<TDeletion> &items, qsizetype from, qsizetype to, QList<bool> &gone,
                            std::optional<Pop3Client::BatchReply> *refusal);
-    // One deletion with the checks that need round trips, and the wait after a "too frequently" refusal;
-    // with refusal, its DELE was just refused so. True when deleted; false with an empty LastErrorText
-    // when the message is gone already.
-    bool DeleteOne(const TPOP3AccountSettings &account, int n, const TMailEntry &expected,
+    // The copies m_copies wants of items[from, to) but those listed gone, in one batch of RETR commands.
+    // Returns the index of the first item whose copy failed (to when none did), with LastErrorText.
+    qsizetype CopyProven(const QList<TDeletion> &items, qsizetype from, qsizetype to, const QList<bool> &listedGone);
+    // The copy m_copies wants of message n (item index) before its deletion; false with LastErrorText when
+    // it cannot be had.
+    bool CopyOne(int index, int n, const TMailEntry &expected);
+    // One deletion (item index) with the checks that need round trips, and the wait after a "too
+    // frequently" refusal; with refusal, its DELE was just refused so. True when deleted; false with an
+    // empty LastErrorText when the message is gone already.
+    bool DeleteOne(const TPOP3AccountSettings &account, int index, int n, const TMailEntry &expected,
                    const std::optional<Pop3Client::BatchReply> &refusal);
+    // The reply deadline of a whole message of that size: the session's, longer for a large message on a
+    // slow line, but never without end.
+    int TextReplyDeadlineMs(qint64 size) const;
     // DELE n was accepted: the session's listing and count of deletions follow.
     void NoteDeleted(int n);
     // Takes back every deletion of this session (RSET) and deletes the numbers in keep again; false, with
@@ -312,6 +330,8 @@ private:
     bool m_sessionSizesLoaded = false;
     QList<int> m_sessionDeleted;  // the numbers of the DELE commands this session's server accepted
     bool m_deletionsLost = false; // since the last CommitDeletions, a session with DELEs ended unconfirmed
+    bool m_deletionsUnconfirmed = false; // ... and its QUIT went out: the server may have carried them out
+    IRemovalCopies *m_copies = nullptr; // of the DeleteMessages call under way
     int m_testTimeoutMs = 0;      // while a login test runs: its shorter time-out
 
     mutable QMutex m_stateMutex;  // guards everything below, and the waits on m_wake

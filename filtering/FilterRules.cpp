@@ -48,25 +48,44 @@ QString HeaderOperationText(int operation)
     return name.isEmpty() ? name : name + QStringLiteral(" Text");
 }
 
-TSimpleFilter NewSubjectFilter(int operation, const QString &text)
+QString FilterRuleText(const TSimpleFilter &rule)
+{
+    const QString quoted = QLatin1Char('"') + rule.Text + QLatin1Char('"');
+    if (RuleTarget(rule.Kind) == fkHeaderField)
+        return rule.HeaderField + QLatin1Char(' ') + HeaderOperationText(rule.Operation) + QLatin1Char(' ') + quoted;
+    return SubjectOperationText(rule.Operation) + QLatin1Char(' ') + quoted;
+}
+
+TSimpleFilter NewSubjectFilter(int operation, const QString &text, bool allow)
 {
     TSimpleFilter rule;
     rule.Active = true;
-    rule.Kind = fkSubject;
+    rule.Kind = allow ? fkAllowSubject : fkSubject;
     rule.Operation = uint8_t(operation);
     rule.Text = text;
     return rule;
 }
 
-TSimpleFilter NewHeaderFieldFilter(const QString &field, int operation, const QString &text)
+TSimpleFilter NewHeaderFieldFilter(const QString &field, int operation, const QString &text, bool allow)
 {
     TSimpleFilter rule;
     rule.Active = true;
-    rule.Kind = fkHeaderField;
+    rule.Kind = allow ? fkAllowHeaderField : fkHeaderField;
     rule.HeaderField = field;
     rule.Operation = uint8_t(operation);
     rule.Text = text;
     return rule;
+}
+
+TSimpleFilter NeverSpamSenderFilter(const QString &address)
+{
+    return NewHeaderFieldFilter(QStringLiteral("From"), foContains, address, true);
+}
+
+bool IsSameRule(const TSimpleFilter &a, const TSimpleFilter &b)
+{
+    return a.Kind == b.Kind && a.Operation == b.Operation && a.Text == b.Text &&
+           (RuleTarget(a.Kind) != fkHeaderField || a.HeaderField == b.HeaderField);
 }
 
 bool IsDuplicateSubjectFilter(const QList<const TSimpleFilter *> &rules, int operation, const QString &text)

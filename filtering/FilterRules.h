@@ -23,9 +23,17 @@ QStringList FilterOperationChoices(bool lastWithoutDots);
 QString SubjectOperationText(int operation);
 QString HeaderOperationText(int operation);
 
-// Zero-filled rules with Active set, as the dialogs create them.
-TSimpleFilter NewSubjectFilter(int operation, const QString &text);
-TSimpleFilter NewHeaderFieldFilter(const QString &field, int operation, const QString &text);
+// A rule as the filter editor shows it in its row: the operation phrase and the text in quotes, after
+// the field name for a header-field rule. For spam and allow rules alike.
+QString FilterRuleText(const TSimpleFilter &rule);
+
+// Zero-filled rules with Active set, as the dialogs create them; with allow, the allow rule of the kind.
+TSimpleFilter NewSubjectFilter(int operation, const QString &text, bool allow = false);
+TSimpleFilter NewHeaderFieldFilter(const QString &field, int operation, const QString &text, bool allow = false);
+// "Absender nie als Spam": the allow rule on the field From that contains the address.
+TSimpleFilter NeverSpamSenderFilter(const QString &address);
+// The same rule as far as judging goes: kind, operation, text and (for header-field kinds) field name.
+bool IsSameRule(const TSimpleFilter &a, const TSimpleFilter &b);
 
 // Whether the editor refuses a new rule as a copy of one it lists: a subject rule with the same text
 // (case ignored) and operation; a header-field rule with the same field name (case ignored), operation

@@ -10,7 +10,7 @@ namespace {
 
 bool judged(const TSimpleFilter &rule)
 {
-    return rule.Active && (rule.Kind == fkSubject || rule.Kind == fkHeaderField);
+    return rule.Active && (IsSpamRuleKind(rule.Kind) || IsAllowRuleKind(rule.Kind));
 }
 
 // Folded texts compare unit by unit; plain memory comparison is all that takes.
@@ -86,7 +86,7 @@ TPreparedRules::TPreparedRules(const TFilterList &rules)
             rule.TextPattern = patterns.Add(rule.Folded);
         else if (rule.Operation == foContainsWord && !rule.Folded.isEmpty())
             rule.WordPattern = patterns.Add(QLatin1Char(' ') + rule.Folded);
-        m_rules.push_back(rule);
+        (IsAllowRuleKind(r->Kind) ? m_allow : m_rules).push_back(rule);
     }
     for (Target &t : m_targets)
         t.Patterns.Build();
@@ -102,7 +102,7 @@ int TPreparedRules::targetFor(const TSimpleFilter &rule)
         added.FoldedName = name;
         return int(m_targets.size() - 1);
     };
-    if (rule.Kind != fkHeaderField) {
+    if (RuleTarget(rule.Kind) != fkHeaderField) {
         if (m_subject < 0)
             m_subject = add(Source::Subject, QString());
         return m_subject;
@@ -143,19 +143,39 @@ bool TPreparedRules::IsPreparedFrom(const TFilterList &rules) const
             continue; // the rest of a rule that takes no part does not matter
         if (r->Operation != s.Operation || !sameText(r->Text, s.Text))
             return false;
-        if (r->Kind == fkHeaderField && !sameText(r->HeaderField, s.HeaderField))
+        if (RuleTarget(r->Kind) == fkHeaderField && !sameText(r->HeaderField, s.HeaderField))
             return false;
     }
     return true;
 }
 
-int TPreparedRules::FirstMatch(const MailMessage &msg) const
+int TPreparedRules::firstOf(const std::vector<Rule> &rules, const MailMessage &msg) const
 {
-    ++m_message;
-    for (const Rule &rule : m_rules)
+    for (const Rule &rule : rules)
         if (matches(rule, msg))
             return rule.Index;
     return -1;
+}
+
+int TPreparedRules::FirstMatch(const MailMessage &msg) const
+{
+    ++m_message;
+    return firstOf(m_rules, msg);
+}
+
+int TPreparedRules::FirstAllowMatch(const MailMessage &msg) const
+{
+    ++m_message;
+    return firstOf(m_allow, msg);
+}
+
+int TPreparedRules::Verdict(const MailMessage &msg) const
+{
+    // One message: the texts the allow rules fold and scan serve the spam rules too.
+    ++m_message;
+    if (firstOf(m_allow, msg) >= 0)
+        return -1;
+    return firstOf(m_rules, msg);
 }
 
 bool TPreparedRules::matches(const Rule &rule, const MailMessage &msg) const

@@ -1,8 +1,9 @@
 #pragma once
-// The spam rules made ready for judging many messages: texts folded once, and the rules grouped by what
-// they look at (the decoded subject, all Received lines joined, one named header field), each group with
-// one automaton for all its texts. A message is then folded and scanned once per group, not once per
-// rule; the verdicts are those of the operation table applied rule by rule.
+// The spam and allow rules made ready for judging many messages: texts folded once, and the rules grouped
+// by what they look at (the decoded subject, all Received lines joined, one named header field), each
+// group with one automaton for all its texts, allow rules and spam rules alike. A message is then folded
+// and scanned once per group, not once per rule; the verdicts are those of the operation table applied
+// rule by rule.
 #include "PatternSet.h"
 #include "SpamFilterClassUnit.h"
 
@@ -16,7 +17,7 @@ class MailMessage;
 
 class TPreparedRules {
 public:
-    // Prepares the active subject and header-field rules of the list; other entries take no part.
+    // Prepares the active spam and allow rules of the list; other entries take no part.
     explicit TPreparedRules(const TFilterList &rules);
 
     // Whether the list holds the rules this was prepared from: the same count and, rule by rule, the same
@@ -24,9 +25,14 @@ public:
     // shared with the prepared copy are not compared character by character.
     bool IsPreparedFrom(const TFilterList &rules) const;
 
-    // The index in the list of the first rule that matches the message, or -1. Keeps its working buffers
-    // between calls: one thread at a time.
+    // The index in the list of the first spam rule that matches the message, or -1; allow rules are not
+    // asked. Keeps its working buffers between calls: one thread at a time.
     int FirstMatch(const MailMessage &msg) const;
+    // The index of the first allow rule that matches, or -1.
+    int FirstAllowMatch(const MailMessage &msg) const;
+    // What makes the message spam: -1 when an allow rule matches (they are asked first) or no spam rule
+    // does, else the index of the first spam rule that matches.
+    int Verdict(const MailMessage &msg) const;
 
 private:
     enum class Source : uint8_t { Subject, Received, Field };
@@ -65,9 +71,12 @@ private:
     const Text &textOf(int target, const MailMessage &msg) const;
     qsizetype fieldLine(int target, const MailMessage &msg) const;
     bool matches(const Rule &rule, const MailMessage &msg) const;
+    // The index of the first of the rules that matches the message being judged, or -1.
+    int firstOf(const std::vector<Rule> &rules, const MailMessage &msg) const;
 
     std::vector<Snapshot> m_source;
-    std::vector<Rule> m_rules;
+    std::vector<Rule> m_rules; // spam rules
+    std::vector<Rule> m_allow; // allow rules
     std::vector<Target> m_targets;
     int m_subject = -1;
     int m_received = -1;

@@ -31,14 +31,27 @@ TSpamDetector::TSpamDetector(const TProgramSettings &settings) : m_settings(sett
 
 TSpamDetector::~TSpamDetector() = default;
 
-bool TSpamDetector::IsSpam(const TMailEntry &entry) const
+const TPreparedRules *TSpamDetector::prepared() const
 {
     const TFilterList *rules = m_settings.Filters;
     if (!rules)
-        return false;
+        return nullptr;
     if (!m_prepared || !m_prepared->IsPreparedFrom(*rules))
         m_prepared = std::make_unique<TPreparedRules>(*rules);
-    return m_prepared->FirstMatch(entry.Message) >= 0;
+    return m_prepared.get();
+}
+
+bool TSpamDetector::IsSpam(const TMailEntry &entry) const
+{
+    const TPreparedRules *rules = prepared();
+    return rules && rules->Verdict(entry.Message) >= 0;
+}
+
+const TSimpleFilter *TSpamDetector::SpamRule(const TMailEntry &entry) const
+{
+    const TPreparedRules *rules = prepared();
+    const int index = rules ? rules->Verdict(entry.Message) : -1;
+    return index >= 0 ? m_settings.Filters->at(index) : nullptr;
 }
 
 bool TSpamDetector::CompareText(uint8_t operation, const QString &value, const QString &pattern)

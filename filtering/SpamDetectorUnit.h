@@ -27,7 +27,8 @@ public:
     TSpamDetector(const TSpamDetector &) = delete;
     TSpamDetector &operator=(const TSpamDetector &) = delete;
 
-    // True when an active subject or header-field rule matches the entry's message.
+    // True when an active spam rule (subject or header field) matches the entry's message and no active
+    // allow rule does: allow rules are asked first.
     // The rules are prepared for fast matching once and kept while the list holds the same rules: every
     // call first compares the list with what was prepared (count, order, and each rule's Active, Kind,
     // Operation, Text and HeaderField) and prepares it anew when anything differs. A rule added or
@@ -35,6 +36,9 @@ public:
     // has to tell the detector. Main thread only (the prepared rules keep working buffers).
     bool IsSpam(const TMailEntry &entry) const;
     bool IsSpam(const TMailEntry *entry) const { return entry && IsSpam(*entry); }
+    // The spam rule that makes the entry spam (the first one that matches), or null when it is no spam.
+    // Valid until the rule list changes.
+    const TSimpleFilter *SpamRule(const TMailEntry &entry) const;
 
     // The operation table on its own, with PosIgnoreCase: does value match pattern under that operation
     // (case ignored)? The prepared rules give the same answers faster; they use this for a text that
@@ -53,6 +57,9 @@ public:
     static QString FieldValueAt(const QStringList &headerLines, qsizetype index);
 
 private:
+    // The rules prepared from the list as it is now; null without a list.
+    const TPreparedRules *prepared() const;
+
     const TProgramSettings &m_settings;
     mutable std::unique_ptr<TPreparedRules> m_prepared;
 };

@@ -13,7 +13,26 @@ class QIODevice;
 class TRegistrySettings;
 
 // What a rule looks at. Other values read from a file are kept but never evaluated or shown.
-enum TFilterKind : uint8_t { fkSubject = 0, fkHeaderField = 3 };
+// The allow rules ("never spam") look at what the spam rule kind kAllowKindOffset below looks at; an
+// active allow rule that matches keeps a message from being spam whatever spam rule matches. Their kinds
+// are ones that versions without them skip, so those never take an allow rule for a spam rule.
+enum TFilterKind : uint8_t { fkSubject = 0, fkHeaderField = 3, fkAllowSubject = 16, fkAllowHeaderField = 19 };
+inline constexpr uint8_t kAllowKindOffset = 16;
+
+inline bool IsSpamRuleKind(uint8_t kind)
+{
+    return kind == fkSubject || kind == fkHeaderField;
+}
+inline bool IsAllowRuleKind(uint8_t kind)
+{
+    return kind == fkAllowSubject || kind == fkAllowHeaderField;
+}
+// What a rule of this kind looks at: fkSubject or fkHeaderField for the spam and the allow kinds alike,
+// any other kind as it is.
+inline uint8_t RuleTarget(uint8_t kind)
+{
+    return IsAllowRuleKind(kind) ? uint8_t(kind - kAllowKindOffset) : kind;
+}
 
 // How a rule compares its text; any other value never matches.
 enum TFilterOperation : uint8_t {

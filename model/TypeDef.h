@@ -93,6 +93,8 @@ struct TZirpelSettings {
 
 using TFilterList = QList<TSimpleFilter *>;
 
+inline constexpr int32_t kDefaultDeletedCopyLimitKB = 512;
+
 struct TProgramSettings {
     uint8_t ConnectionType = 0;
     QString DataPath;
@@ -103,6 +105,9 @@ struct TProgramSettings {
     TFilterList *Filters = nullptr; // owned by the filter store
     bool FirstStart = true;
     TZirpelSettings SMSGateway;
+    // A copy of each message deleted from a POP3 server is kept for 14 days, up to this size.
+    bool KeepDeletedCopies = true;
+    int32_t DeletedCopyLimitKB = kDefaultDeletedCopyLimitKB;
 };
 
 enum TMailState : int32_t { msNormal = 0, msSpam = 8 };

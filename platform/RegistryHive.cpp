@@ -1,56 +1,21 @@
 #include "RegistryHive.h"
+#include "SqlStatement.h"
 #include "TextCodec.h"
 
 #include <QDateTime>
-#include <QDir>
+#include <QFile>
 #include <QFileInfo>
-
-#include <sqlite3.h>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace platform {
 
 namespace {
-
-constexpr int kBusyTimeoutMs = 10000;
 
 QString fold(const QString &name)
 {
     return name.toUpper();
 }
 
-struct Stmt {
-    sqlite3_stmt *s = nullptr;
-    Stmt(sqlite3 *db, const char *sql) { sqlite3_prepare_v2(db, sql, -1, &s, nullptr); }
-    ~Stmt() { sqlite3_finalize(s); }
-    bool ok() const { return s != nullptr; }
-    void bind(int i, const QString &v)
-    {
-        const QByteArray b = v.toUtf8();
-        sqlite3_bind_text(s, i, b.constData(), int(b.size()), SQLITE_TRANSIENT);
-    }
-    void bind(int i, qint64 v) { sqlite3_bind_int64(s, i, v); }
-    void bindBlob(int i, const QByteArray &b)
-    {
-        // A zero-length blob must still be a blob, not NULL.
-        sqlite3_bind_blob(s, i, b.isEmpty() ? "" : b.constData(), int(b.size()), SQLITE_TRANSIENT);
-    }
-    int step() { return sqlite3_step(s); }
-    QString text(int col) const
-    {
-        return QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(s, col)),
-                                 sqlite3_column_bytes(s, col));
-    }
-    QByteArray blob(int col) const
-    {
-        const void *p = sqlite3_column_blob(s, col);
-        return QByteArray(static_cast<const char *>(p), sqlite3_column_bytes(s, col));
-    }
-    qint64 integer(int col) const { return sqlite3_column_int64(s, col); }
-};
+using Stmt = SqlStatement;
 
 const char *kSchema =
     "CREATE TABLE IF NOT EXISTS keys("
@@ -102,13 +67,7 @@ QStringList RegistryHive::splitPath(const QString &path)
 
 bool RegistryHive::exec(const char *sql)
 {
-    char *err = nullptr;
-    if (sqlite3_exec(m_db, sql, nullptr, nullptr, &err) != SQLITE_OK) {
-        m_error = QString::fromUtf8(err ? err : "sqlite error");
-        sqlite3_free(err);
-        return false;
-    }
-    return true;
+    return sqlExec(m_db, sql, &m_error);
 }
 
 bool RegistryHive::open(bool forWrite)
@@ -140,27 +99,14 @@ bool RegistryHive::openFile(bool forWrite)
         sqlite3_close(m_db);
         m_db = nullptr;
     }
-    const QFileInfo fi(m_file);
-    if (!fi.exists()) {
+    if (!QFileInfo::exists(m_file)) {
         if (!forWrite) {
             m_error = QStringLiteral("no such hive");
             return false;
         }
         // Settings hold enciphered passwords: folder 0700, file 0600 from the start.
-        const QString dir = fi.absolutePath();
-        if (!QDir(dir).exists()) {
-            if (!QDir().mkpath(dir)) {
-                m_error = QStringLiteral("cannot create ") + dir;
-                return false;
-            }
-            ::chmod(QFile::encodeName(dir).constData(), 0700);
-        }
-        const int fd = ::open(QFile::encodeName(m_file).constData(), O_CREAT | O_WRONLY, 0600);
-        if (fd < 0) {
-            m_error = QStringLiteral("cannot create ") + m_file;
+        if (!createPrivateFile(m_file, &m_error))
             return false;
-        }
-        ::close(fd);
     }
     // A hive we may write is always opened for writing: WAL readers need to create the shared-memory file.
     if (QFileInfo(m_file).isWritable())
@@ -177,7 +123,7 @@ bool RegistryHive::openFile(bool forWrite)
     if (sqlite3_open_v2(QFile::encodeName(m_file).constData(), &m_db, flags | SQLITE_OPEN_FULLMUTEX, nullptr)
         != SQLITE_OK)
         return fail();
-    sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+    sqlite3_busy_timeout(m_db, kStoreBusyTimeoutMs);
     m_writable = forWrite;
     if (forWrite) {
         // WAL lets a second process read while this one writes.

@@ -112,6 +112,10 @@ void TRegistrySettings::Load()
     use(HKEY::CURRENT_USER, QStringLiteral("Main"));
     Settings.ConnectionType = uint8_t(RegFile.ReadInteger(QStringLiteral("ConnectionType"), 0));
     Settings.DataPath = RegFile.ReadString(QStringLiteral("DataPath"), DefaultDataPath());
+    Settings.KeepDeletedCopies = RegFile.ReadBool(QStringLiteral("KeepDeletedCopies"), true);
+    Settings.DeletedCopyLimitKB = RegFile.ReadInteger(QStringLiteral("DeletedCopyLimitKB"), kDefaultDeletedCopyLimitKB);
+    if (RegFile.ErrorCode() != 0 || Settings.DeletedCopyLimitKB < 1)
+        Settings.DeletedCopyLimitKB = kDefaultDeletedCopyLimitKB;
 
     // 4. Column widths, in the order the names enumerate.
     use(HKEY::CURRENT_USER, QStringLiteral("ColWidths"));
@@ -155,6 +159,8 @@ bool TRegistrySettings::Save()
     use(HKEY::CURRENT_USER, QStringLiteral("Main"));
     RegFile.WriteInteger(QStringLiteral("ConnectionType"), Settings.ConnectionType);
     RegFile.WriteString(QStringLiteral("DataPath"), Settings.DataPath);
+    RegFile.WriteBool(QStringLiteral("KeepDeletedCopies"), Settings.KeepDeletedCopies);
+    RegFile.WriteInteger(QStringLiteral("DeletedCopyLimitKB"), Settings.DeletedCopyLimitKB);
 
     use(HKEY::CURRENT_USER, QStringLiteral("View"));
     RegFile.WriteInteger(QStringLiteral("SplitterPosition"), Settings.SplitterPosition);

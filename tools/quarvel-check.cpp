@@ -7,7 +7,8 @@
 // Failed mailboxes and message boxes go to stderr. Control characters from mail or servers are printed as
 // "?", so that no escape sequence reaches the terminal. --delete-spam then deletes the messages marked as
 // spam, one session per mailbox, and prints a line "Gelöscht" per deleted message: one whose session the
-// server ended with its consent (a POP3 server deletes nothing before that).
+// server ended with its consent (a POP3 server deletes nothing before that). Its deletions go into the
+// deletion log of the data folder, as "automatisch", with rescue copies as the program options say.
 // Exit code: 0 all went well, 1 a mailbox (or a deletion) failed, 2 wrong usage.
 // QUARVEL_PROFILE selects another profile; QUARVEL_POP3_TRACE prints the POP3 dialogue. A refused server
 // certificate is reported with its fingerprint and never trusted here. Passwords that live in the
@@ -138,7 +139,7 @@ int main(int argc, char **argv)
             if (e->Checked)
                 spam.append(e);
         }
-        checker.DeleteEntries(rows, spam, std::make_shared<ConsoleDeletionObserver>(),
+        checker.DeleteEntries(rows, spam, TDeletionHow::Automatic, std::make_shared<ConsoleDeletionObserver>(),
                               [&](const TDeletionResult &result) {
                                   deletionFailed = result.Failed;
                                   checker.EndOperation();

@@ -2,8 +2,12 @@
 //   quarvel-rules list
 //   quarvel-rules add subject  OPERATION TEXT
 //   quarvel-rules add header   FIELD OPERATION TEXT
+//   quarvel-rules add allow-subject OPERATION TEXT
+//   quarvel-rules add allow-header  FIELD OPERATION TEXT
 //   quarvel-rules delete NUMBER
-// OPERATION is one of: equals, contains, word, begins, ends. QUARVEL_PROFILE selects the profile.
+// OPERATION is one of: equals, contains, word, begins, ends. The allow kinds are the exceptions ("never
+// spam"): a message one of them matches is no spam whatever rule matches. QUARVEL_PROFILE selects the
+// profile.
 #include "RegistrySettingsUnit.h"
 #include "SpamFilterClassUnit.h"
 
@@ -23,6 +27,8 @@ int usage()
            "  quarvel-rules list\n"
            "  quarvel-rules add subject OPERATION TEXT\n"
            "  quarvel-rules add header FELD OPERATION TEXT\n"
+           "  quarvel-rules add allow-subject OPERATION TEXT\n"
+           "  quarvel-rules add allow-header FELD OPERATION TEXT\n"
            "  quarvel-rules delete NUMMER\n"
            "OPERATION: equals, contains, word, begins, ends\n";
     err.flush();
@@ -35,6 +41,23 @@ int operationOf(const QString &name)
         if (name == QLatin1String(kOperations[i]))
             return i;
     return -1;
+}
+
+// What a rule looks at, as list shows it; "allow " before an exception.
+QString targetText(const TSimpleFilter &f)
+{
+    QString target;
+    switch (RuleTarget(f.Kind)) {
+    case fkSubject:
+        target = QStringLiteral("subject");
+        break;
+    case fkHeaderField:
+        target = QStringLiteral("header ") + f.HeaderField;
+        break;
+    default:
+        target = QStringLiteral("kind %1").arg(f.Kind);
+    }
+    return IsAllowRuleKind(f.Kind) ? QStringLiteral("allow ") + target : target;
 }
 
 int run(const QStringList &args)
@@ -52,7 +75,7 @@ int run(const QStringList &args)
         for (const TSimpleFilter *f : store.Filters()) {
             const QString op = f->Operation < 5 ? QLatin1String(kOperations[f->Operation]) : QStringLiteral("?");
             out << ++n << '\t' << (f->Active ? "aktiv" : "aus") << '\t'
-                << (f->Kind == fkSubject ? QStringLiteral("subject") : QStringLiteral("header ") + f->HeaderField) << '\t'
+                << targetText(*f) << '\t'
                 << op << '\t' << f->Text << '\n';
         }
         return 0;
@@ -61,12 +84,16 @@ int run(const QStringList &args)
         TSimpleFilter rule;
         rule.Active = true;
         int op = -1;
-        if (args.size() == 4 && args.at(1) == QLatin1String("subject")) {
-            rule.Kind = fkSubject;
+        QString kind = args.value(1);
+        const bool allow = kind.startsWith(QLatin1String("allow-"));
+        if (allow)
+            kind.remove(0, 6);
+        if (args.size() == 4 && kind == QLatin1String("subject")) {
+            rule.Kind = allow ? fkAllowSubject : fkSubject;
             op = operationOf(args.at(2));
             rule.Text = args.at(3);
-        } else if (args.size() == 5 && args.at(1) == QLatin1String("header")) {
-            rule.Kind = fkHeaderField;
+        } else if (args.size() == 5 && kind == QLatin1String("header")) {
+            rule.Kind = allow ? fkAllowHeaderField : fkHeaderField;
             rule.HeaderField = args.at(2);
             op = operationOf(args.at(3));
             rule.Text = args.at(4);

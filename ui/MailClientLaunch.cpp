@@ -170,6 +170,13 @@ bool OpenWithShell(const QString &target)
     return url.isValid() && QDesktopServices::openUrl(url);
 }
 
+bool OpenMessageFile(TMyTools &tools, const QString &configuredClient, const QString &file)
+{
+    if (!configuredClient.isEmpty())
+        return tools.RunProcess(configuredClient, QLatin1Char('"') + file + QLatin1Char('"'));
+    return OpenWithShell(file);
+}
+
 bool LaunchEMailClient(TMyTools &tools, const QString &configuredClient)
 {
     QString path = configuredClient;

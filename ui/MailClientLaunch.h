@@ -43,3 +43,7 @@ bool OpenWithShell(const QString &target);
 // The launch of the mail program: the configured path when set, else the default mail client; an
 // error box when it cannot be started.
 bool LaunchEMailClient(TMyTools &tools, const QString &configuredClient);
+
+// Hands a message file (.eml) to the user's mail program: the configured one with the file as its
+// argument, else the desktop's handler for messages. False when neither starts.
+bool OpenMessageFile(TMyTools &tools, const QString &configuredClient, const QString &file);

@@ -6,6 +6,8 @@
 #include "CertificateTrustDialog.h"
 #include "CheckBoxGrid.h"
 #include "ConnectionMonitorUnit.h"
+#include "DeletionLogWindow.h"
+#include "FilterRules.h"
 #include "QuarvelIcons.h"
 #include "DateFormat.h"
 #include "KeyringPasswords.h"
@@ -202,6 +204,8 @@ TMain::~TMain()
     m_placement.SavePlacement();
     m_checker->SaveKnownUIDs();
     // The coordinator ends the worker thread; its handlers may still reach the windows until then.
+    // The log window reads the coordinator's log: it goes first.
+    delete m_logWindow.data();
     m_checker.reset();
     for (QWidget *w : {static_cast<QWidget *>(m_progress.data()), static_cast<QWidget *>(m_newMailNotice.data()),
                        static_cast<QWidget *>(m_spamNotice.data()), static_cast<QWidget *>(m_waitWindow.data())})
@@ -221,6 +225,11 @@ TSpamNotice *TMain::SpamNotice() const
 TNewMailNotice *TMain::NewMailNotice() const
 {
     return m_newMailNotice.data();
+}
+
+TDeletionLogWindow *TMain::DeletionLogWindow() const
+{
+    return m_logWindow.data();
 }
 
 QLabel &TMain::StatusField(int n)
@@ -264,6 +273,9 @@ void TMain::createActions()
     actTrayExit = makeAction(this, QStringLiteral("Quarvel beenden"));
     actListDelete = makeAction(this, QStringLiteral("E-Mail löschen"));
     actListToFilter = makeAction(this, QStringLiteral("In Spam-Filter..."));
+    actDeletionLog = makeAction(this, QStringLiteral("&Gelöschte E-Mails..."), QString(), QKeySequence(Qt::CTRL | Qt::Key_L));
+    actTrayDeletionLog = makeAction(this, QStringLiteral("Gelöschte E-Mails..."));
+    actListNeverSpam = makeAction(this, QStringLiteral("Absender nie als Spam"));
 
     // The toolbars' pictures: the desktop's theme first, the program's own where it has none.
     const struct {
@@ -315,6 +327,9 @@ void TMain::createActions()
     for (QAction *a : {actToFilter, actListToFilter})
         connect(a, &QAction::triggered, this, &TMain::MakeFilterFromMessage);
     connect(actReply, &QAction::triggered, this, &TMain::AnswerMail);
+    for (QAction *a : {actDeletionLog, actTrayDeletionLog})
+        connect(a, &QAction::triggered, this, &TMain::OpenDeletionLog);
+    connect(actListNeverSpam, &QAction::triggered, this, &TMain::NeverSpamFromMessage);
     actMinimize->setEnabled(false);
 }
 
@@ -322,6 +337,8 @@ void TMain::createLayout()
 {
     QMenu *file = menuBar()->addMenu(QStringLiteral("&Datei"));
     file->addAction(actExit);
+    QMenu *view = menuBar()->addMenu(QStringLiteral("&Ansicht"));
+    view->addAction(actDeletionLog);
     QMenu *config = menuBar()->addMenu(QStringLiteral("&Konfiguration"));
     config->addAction(actConfig);
     config->addAction(actAccounts);
@@ -398,6 +415,7 @@ void TMain::createLayout()
     m_listMenu = new QMenu(this);
     m_listMenu->addAction(actListDelete);
     m_listMenu->addAction(actListToFilter);
+    m_listMenu->addAction(actListNeverSpam);
 
     const int widths[4] = {150, 250, 150, 13};
     for (int i = 0; i < 4; ++i) {
@@ -430,6 +448,7 @@ void TMain::createTrayIcons()
     m_programMenu->addAction(actTrayConfig);
     m_programMenu->addAction(actTrayAccounts);
     m_programMenu->addAction(actTrayFilters);
+    m_programMenu->addAction(actTrayDeletionLog);
     m_programMenu->addSeparator();
     m_programMenu->addAction(actTrayCheck);
     m_programMenu->addSeparator();
@@ -479,6 +498,10 @@ void TMain::wireCoordinator()
             QMetaObject::invokeMethod(this, [this] { finishQuit(); }, Qt::QueuedConnection);
     };
     m_checker->OnCheckDone = [this](TPOP3Checker *, bool) { onCheckDone(); };
+    connect(m_checker.get(), &TPOP3Checker::DeletionLogged, this, [this] {
+        if (m_logWindow)
+            m_logWindow->Reload();
+    });
     m_checker->OnNewMails = [this](TPOP3Checker *, const QList<TMailEntry *> &entries) { onNewMails(entries); };
 }
 
@@ -677,6 +700,8 @@ void TMain::OpenConfigDialog()
     TCfgDlg dialog(*m_settings, *m_filters, *m_monitor, this);
     dialog.exec();
     FollowDataFolder(*m_checker, *m_settings);
+    if (m_logWindow)
+        m_logWindow->SetLog(m_checker->DeletionLog(), m_checker->RescueCopyFolder());
     m_passwordMigration->Start();
 }
 
@@ -780,6 +805,8 @@ void TMain::updateServerCommands()
         a->setEnabled(free);
     if (m_spamNotice)
         m_spamNotice->DeleteSpamButton()->setEnabled(free);
+    if (m_logWindow)
+        m_logWindow->SetRuleCommandsEnabled(free);
     if (m_newMailNotice && m_newMailNotice->ShowStartsCheck)
         m_newMailNotice->ShowButton()->setEnabled(free);
     // The list is the job's while one works on its messages: no sorting, refill or removal meanwhile.
@@ -800,6 +827,7 @@ void TMain::RefreshCommands()
     // A rule is made from a message that is not spam already.
     for (QAction *a : {actToFilter, actListToFilter})
         a->setEnabled(free && current && current->State == msNormal);
+    actListNeverSpam->setEnabled(free && current && !current->Message.From.Address.isEmpty());
     if (!current) {
         m_textPane->setPlainText(kHeaderHint);
         m_shownEntry = nullptr;
@@ -926,7 +954,8 @@ void TMain::DeleteSelected()
         return finish();
     m_status[0]->setText(QStringLiteral("Lösche E-Mail %1...").arg(entry->MsgNumber));
     // Later messages of the same mailbox move up one number, as the server numbers them now.
-    m_checker->DeleteEntries(m_list->RowEntries(), {entry}, nullptr, [this, finish](const TDeletionResult &result) {
+    m_checker->DeleteEntries(m_list->RowEntries(), {entry}, TDeletionHow::ByHand, nullptr,
+                             [this, finish](const TDeletionResult &result) {
         if (result.Deleted > 0) {
             m_list->DeleteEntryRows(result.DeletedEntries);
             m_shownEntry = nullptr;
@@ -964,7 +993,8 @@ void TMain::DeleteChecked(bool interactive)
         if (e && e->Checked)
             marked.append(e);
     auto view = std::make_shared<TDeletionView>(interactive ? m_deleteProgress.data() : nullptr);
-    m_checker->DeleteEntries(rows, marked, view, [this, interactive](const TDeletionResult &result) {
+    const TDeletionHow how = interactive ? TDeletionHow::ByHand : TDeletionHow::AfterNotice;
+    m_checker->DeleteEntries(rows, marked, how, view, [this, interactive](const TDeletionResult &result) {
         // The deleted entries go right after this: their rows first, wherever a sort put them.
         m_list->DeleteEntryRows(result.DeletedEntries);
         m_shownEntry = nullptr;
@@ -1046,6 +1076,16 @@ QDialog *openRuleDialog(const QObject *owner)
 
 void TMain::OpenFilterDialog()
 {
+    openFilterEditor(nullptr);
+}
+
+void TMain::OpenFilterDialogOn(const TSimpleFilter &rule)
+{
+    openFilterEditor(&rule);
+}
+
+void TMain::openFilterEditor(const TSimpleFilter *focus)
+{
     if (QDialog *open = openRuleDialog(this)) {
         open->raise();
         open->activateWindow();
@@ -1055,6 +1095,10 @@ void TMain::OpenFilterDialog()
     if (!serverCommandsFree() || m_quitRequested)
         return;
     TSPAMFilterDlg dlg(m_filters->Filters(), this);
+    if (focus && !dlg.SelectRule(*focus)) {
+        InfoBox(QStringLiteral("Die Regel %1 gibt es im Spam-Filter nicht mehr.").arg(FilterRuleText(*focus)));
+        return;
+    }
     if (dlg.exec() != QDialog::Accepted || m_quitRequested)
         return;
     SetBusyCursor(true);
@@ -1086,6 +1130,66 @@ void TMain::MakeFilterFromMessage()
     m_list->MarkSpamRows([this](const TMailEntry &e) { return m_detector->IsSpam(e); });
     setPanelBusy(false);
     RefreshCommands();
+}
+
+void TMain::NeverSpamFromMessage()
+{
+    const TMailEntry *entry = m_list->IsEmpty() ? nullptr : m_list->CurrentEntry();
+    if (entry)
+        NeverSpamSender(entry->Message.From.Address);
+}
+
+void TMain::NeverSpamSender(const QString &address)
+{
+    // The rules change under the list's marks: not while an operation works on them.
+    if (address.isEmpty() || !serverCommandsFree() || m_quitRequested || !centralWidget()->isEnabled() ||
+        openRuleDialog(this))
+        return;
+    const TSimpleFilter allow = NeverSpamSenderFilter(address);
+    TSimpleFilter *known = nullptr;
+    for (TSimpleFilter *r : m_filters->Filters())
+        if (r && IsSameRule(*r, allow))
+            known = r;
+    if (known) {
+        known->Active = true;
+    } else {
+        m_filters->AddFilter(allow);
+    }
+    // A failed save has told the user; the rule holds until the program ends, as one made from a message.
+    m_filters->SaveFilters();
+    m_list->UnmarkSpamRows([this](const TMailEntry &e) { return m_detector->IsSpam(e); });
+    RefreshCommands();
+    InfoBox(QStringLiteral("E-Mails von %1 gelten von jetzt an nie als Spam. Sie finden diese Ausnahme im "
+                           "Spam-Filter unter \"Ausnahmen\".")
+                .arg(address));
+}
+
+void TMain::OpenDeletionLog()
+{
+    if (!m_logWindow) {
+        m_logWindow = new TDeletionLogWindow(m_checker->DeletionLog(), m_checker->RescueCopyFolder());
+        m_logWindow->setAttribute(Qt::WA_DeleteOnClose);
+        m_logWindow->setWindowIcon(windowIcon());
+        m_logWindow->OpenInMailProgram = [this](const QString &file) {
+            TMyTools tools;
+            return OpenMessageFile(tools, m_settings->Settings.POP3Check.EMailClient, file);
+        };
+        m_logWindow->OnEditRule = [this](const TDeletionRecord &r) {
+            TSimpleFilter rule;
+            rule.Kind = uint8_t(r.RuleKind);
+            rule.Operation = uint8_t(r.RuleOperation);
+            rule.HeaderField = r.RuleField;
+            rule.Text = r.RuleText;
+            OpenFilterDialogOn(rule);
+        };
+        m_logWindow->OnNeverSpam = [this](const TDeletionRecord &r) { NeverSpamSender(r.SenderAddress); };
+        m_logWindow->SetRuleCommandsEnabled(serverCommandsFree() && !m_quitRequested);
+    } else {
+        m_logWindow->Reload();
+    }
+    m_logWindow->show();
+    m_logWindow->raise();
+    m_logWindow->activateWindow();
 }
 
 void TMain::AnswerMail()
@@ -1307,6 +1411,8 @@ void TMain::OpenSpamNotice(int total, int spam)
     m_spamNotice->OnShowMails = [this] { ShowMainWindow(); };
     m_spamNotice->OnDeleteSpam = [this] { DeleteChecked(false); };
     m_spamNotice->OnClosed = [this] { HideTaskbarButtonIfHidden(); };
+    m_spamNotice->LogHint()->SetCount(m_checker->DeletionLog().UnseenCount());
+    m_spamNotice->LogHint()->OnOpenLog = [this] { OpenDeletionLog(); };
     // It opens while its timed check still ends: deleting waits for that.
     m_spamNotice->DeleteSpamButton()->setEnabled(serverCommandsFree() && !m_quitRequested);
     m_spamNotice->show();
@@ -1335,6 +1441,8 @@ void TMain::OpenProgressWindow(std::function<void()> cancel)
 {
     CloseProgressWindow();
     m_progress = new TProgressWindow(std::move(cancel));
+    m_progress->LogHint()->SetCount(m_checker->DeletionLog().UnseenCount());
+    m_progress->LogHint()->OnOpenLog = [this] { OpenDeletionLog(); };
     // Over a modal dialog (a check from the tray menu while one is open) only a modal window takes
     // clicks: the cancel button must.
     if (QApplication::activeModalWidget())

@@ -20,6 +20,7 @@ class QToolBar;
 class QSoundEffect;
 class TConnectionMonitor;
 class TDeleteProgressWindow;
+class TDeletionLogWindow;
 class TMissingPasswords;
 class TPasswordMigration;
 class TMessageListView;
@@ -35,6 +36,7 @@ class TWaitWindow;
 class TZirpelSendClass;
 class TJobThread;
 class IRasApi;
+struct TSimpleFilter;
 
 inline const QString kMainCaption = QStringLiteral("Quarvel Standard - Freeware");
 inline const QString kHeaderHint = QStringLiteral("Klicken Sie auf eine E-Mail, um den E-Mail-Header zu sehen.");
@@ -75,6 +77,7 @@ public:
     TProgressWindow *ProgressWindow() const;
     TSpamNotice *SpamNotice() const;
     TNewMailNotice *NewMailNotice() const;
+    TDeletionLogWindow *DeletionLogWindow() const;
 
     // The window shown (by the start for a first start, or by the user) at least once.
     bool WasEverShown() const { return m_everShown; }
@@ -115,7 +118,16 @@ public:
     // The same, then then(entry) once the text is shown (not called when the fetch cannot start).
     void ShowMessageText(std::function<void(TMailEntry *)> then);
     void OpenFilterDialog();      // "Spam-&Filter...", "Spam-Filter..."
+    // The filter editor on the page and row of that rule; the user is told when the list no longer has it.
+    void OpenFilterDialogOn(const TSimpleFilter &rule);
     void MakeFilterFromMessage(); // " In Spam-Filter...   ", "In Spam-Filter..."
+    // "Absender nie als Spam" of the list's menu: an allow rule for the current message's sender.
+    void NeverSpamFromMessage();
+    // An allow rule (From contains the address) added and saved, and the list's spam marks that no rule
+    // holds any more taken off.
+    void NeverSpamSender(const QString &address);
+    // "Gelöschte E-Mails..." (menu "Ansicht", tray menu, the notices): the deletion log's window.
+    void OpenDeletionLog();
     void AnswerMail();            // "Antworten..."
 
     // The enabled state of the commands that depend on the list, and the header hint.
@@ -176,6 +188,8 @@ private:
     void firstStartQuestions();
     void showListMenu(int row, const QPoint &pos);
     void setPanelBusy(bool busy);
+    // The filter editor; with focus, on that rule (none: the user is told, and nothing opens).
+    void openFilterEditor(const TSimpleFilter *focus);
     void afterListChange();
     // True unless a server operation or a timed check runs: then every command that talks to a server
     // is disabled, wherever it appears.
@@ -220,6 +234,7 @@ private:
     QPointer<TSpamNotice> m_spamNotice;
     QPointer<TWaitWindow> m_waitWindow;
     QPointer<TDeleteProgressWindow> m_deleteProgress;
+    QPointer<TDeletionLogWindow> m_logWindow;
     QPointer<TWaitWindow> m_countdown;
     const TMailEntry *m_shownEntry = nullptr; // whose header or text the pane shows
 
@@ -239,5 +254,6 @@ public:
             *actToFilter = nullptr, *actReply = nullptr, *actCopy = nullptr, *actSelectText = nullptr,
             *actTrayCheck = nullptr, *actMailTrayShow = nullptr, *actMailTrayClient = nullptr,
             *actTrayConfig = nullptr, *actTrayAccounts = nullptr, *actTrayFilters = nullptr,
-            *actTrayExit = nullptr, *actListDelete = nullptr, *actListToFilter = nullptr;
+            *actTrayExit = nullptr, *actListDelete = nullptr, *actListToFilter = nullptr,
+            *actDeletionLog = nullptr, *actTrayDeletionLog = nullptr, *actListNeverSpam = nullptr;
 };

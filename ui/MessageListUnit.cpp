@@ -259,6 +259,22 @@ void TMessageListView::MarkSpamRows(const std::function<bool(const TMailEntry &)
     }
 }
 
+int TMessageListView::UnmarkSpamRows(const std::function<bool(const TMailEntry &)> &isSpam)
+{
+    int unmarked = 0;
+    for (int r = 1; r < m_grid->RowCount(); ++r) {
+        TMailEntry *e = EntryAt(r);
+        if (!e || e->State != msSpam || isSpam(*e))
+            continue;
+        e->State = msNormal;
+        e->Checked = false;
+        m_grid->SetImageIndex(0, r, msNormal);
+        m_grid->SetChecked(0, r, false);
+        ++unmarked;
+    }
+    return unmarked;
+}
+
 int TMessageListView::RowOf(const TMailEntry *entry) const
 {
     if (!entry)

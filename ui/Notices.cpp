@@ -126,6 +126,33 @@ void Call(const std::function<void()> &callback)
 
 } // namespace
 
+// --- the deletion log's line ---
+
+TDeletionLogHint::TDeletionLogHint(QWidget *parent)
+    : QWidget(parent), m_text(new QLabel(this)),
+      m_open(new QPushButton(QStringLiteral("Gelöschte E-Mails..."), this))
+{
+    m_text->setWordWrap(true);
+    m_open->setAutoDefault(false);
+    connect(m_open, &QPushButton::clicked, this, [this] { Call(OnOpenLog); });
+    auto *layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_text, 1);
+    layout->addWidget(m_open);
+    SetCount(0);
+}
+
+void TDeletionLogHint::SetCount(int records)
+{
+    m_text->setText(QStringLiteral("Neu im Protokoll der gelöschten E-Mails: %1").arg(records));
+    setVisible(records > 0);
+}
+
+QString TDeletionLogHint::Text() const
+{
+    return m_text->text();
+}
+
 // --- new-mail notice ---
 
 TNewMailNotice::TNewMailNotice(int count, bool showStartsCheck)
@@ -246,8 +273,10 @@ TSpamNotice::TSpamNotice(int total, int spam) : QDialog(nullptr, kNoticeFlags)
     buttons->addWidget(m_deleteBtn);
     buttons->addWidget(m_closeBtn);
 
+    m_logHint = new TDeletionLogHint(this);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(top);
+    layout->addWidget(m_logHint);
     layout->addLayout(buttons);
     setMinimumWidth(380);
 

@@ -3,7 +3,9 @@
 // - TNewMailNotice: "Sie haben Post!" with the number of messages;
 // - TSpamNotice: the counts of a check that found spam, with the choice to delete it;
 // - TWaitWindow: "Einen Moment..." while a timed check finishes, or a count-down before a deletion
-//   is tried again.
+//   is tried again;
+// - TDeletionLogHint: the line in the spam notice and the progress window that tells how many records
+//   the deletion log has got since the user last looked, with the button that opens it.
 // Each is a top-level window of its own that deletes itself when closed; the owner keeps a QPointer.
 // What the buttons do beyond closing is given by the owner as callbacks.
 #include <QDialog>
@@ -31,6 +33,22 @@ QIcon ListImage(int index);
 
 // Our texts carry Windows line ends: CR LF and a lone CR each become one line break.
 QString DisplayLineBreaks(const QString &text);
+
+// Hidden while there is nothing new in the log.
+class TDeletionLogHint : public QWidget {
+    Q_OBJECT
+public:
+    explicit TDeletionLogHint(QWidget *parent = nullptr);
+    void SetCount(int records);
+    QString Text() const;
+    QPushButton *OpenButton() const { return m_open; }
+
+    std::function<void()> OnOpenLog; // opens the window "Gelöschte E-Mails"
+
+private:
+    QLabel *m_text;
+    QPushButton *m_open;
+};
 
 class TNewMailNotice : public QDialog {
     Q_OBJECT
@@ -81,6 +99,7 @@ public:
     QPushButton *ShowMailsButton() const { return m_showBtn; }
     QPushButton *DeleteSpamButton() const { return m_deleteBtn; }
     QPushButton *CloseButton() const { return m_closeBtn; }
+    TDeletionLogHint *LogHint() const { return m_logHint; }
 
     void ShowMailsBtnClick();
     void DeleteSpamBtnClick();
@@ -99,6 +118,7 @@ private:
     QPushButton *m_showBtn;
     QPushButton *m_deleteBtn;
     QPushButton *m_closeBtn;
+    TDeletionLogHint *m_logHint;
     bool m_closedReported = false;
 };
 

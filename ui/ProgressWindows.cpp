@@ -222,12 +222,14 @@ TProgressWindow::TProgressWindow(std::function<void()> cancelAccount, QWidget *p
     m_button = new QPushButton(kCancelAccountText, this);
     m_button->setCursor(Qt::ArrowCursor);
 
+    m_logHint = new TDeletionLogHint(this);
     auto *buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(m_button);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(m_animation, 0, Qt::AlignHCenter);
     layout->addWidget(m_list, 1);
+    layout->addWidget(m_logHint);
     layout->addLayout(buttons);
 
     connect(m_button, &QPushButton::clicked, this, &TProgressWindow::ButtonClick);

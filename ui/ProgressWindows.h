@@ -17,6 +17,7 @@
 #include <functional>
 
 class QPushButton;
+class TDeletionLogHint;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -82,6 +83,8 @@ public:
     QTreeWidget *List() const { return m_list; }
     QPushButton *Button() const { return m_button; }
     TAnimationView *Animation() const { return m_animation; }
+    // What the deletion log got since the user last looked there.
+    TDeletionLogHint *LogHint() const { return m_logHint; }
 
     // The button: gives up the current account, or closes the finished-with-errors form.
     void ButtonClick();
@@ -99,6 +102,7 @@ private:
     TAnimationView *m_animation;
     QTreeWidget *m_list;
     QPushButton *m_button;
+    TDeletionLogHint *m_logHint;
     TRePosApp m_placement;
     bool m_finished = false;
     bool m_errorsForm = false;

@@ -113,10 +113,14 @@ void TPop3Thread::Disconnect()
         AbortSession();
         return;
     }
+    const bool quitSent = m_client && m_client->isConnected();
     const bool committed = m_client && m_client->disconnect(true);
-    // The server carries out the DELE commands of a session only on a QUIT it confirms.
-    if (!m_sessionDeleted.isEmpty() && !committed)
+    // The server carries out the DELE commands of a session only on a QUIT it confirms; one that went out
+    // unanswered may still have reached it.
+    if (!m_sessionDeleted.isEmpty() && !committed) {
         m_deletionsLost = true;
+        m_deletionsUnconfirmed = m_deletionsUnconfirmed || quitSent;
+    }
     ClearSession();
 }
 
@@ -607,8 +611,8 @@ void TPop3Thread::NoteDeleted(int n)
 bool TPop3Thread::DeleteMessage(const TPOP3AccountSettings &account, int n, const TMailEntry &expected,
                                 bool keepSession)
 {
-    int gone = 0;
-    const bool deleted = DeleteInSession(account, {{n, &expected}}, &gone) == 1 && gone == 0;
+    QList<bool> gone(1, false);
+    const bool deleted = DeleteInSession(account, {{n, &expected}}, gone) == 1 && !gone.first();
     if (!keepSession) {
         QString notCommitted;
         if (!CommitDeletions(notCommitted) && deleted) {
@@ -620,29 +624,42 @@ bool TPop3Thread::DeleteMessage(const TPOP3AccountSettings &account, int n, cons
 }
 
 int TPop3Thread::DeleteMessages(const TPOP3AccountSettings &account, const QList<TMailEntry *> &entries,
-                                bool keepSession)
+                                bool keepSession, IRemovalCopies *copies, QList<TRemovalOutcome> *outcomes)
 {
     QList<TDeletion> items;
     items.reserve(entries.size());
     for (const TMailEntry *e : entries)
         items.append({e->MsgNumber, e});
-    int gone = 0;
-    int done = DeleteInSession(account, items, &gone);
+    QList<bool> gone(items.size(), false);
+    m_copies = copies;
+    int done = DeleteInSession(account, items, gone);
+    m_copies = nullptr;
     if (!keepSession) {
         QString notCommitted;
-        if (!CommitDeletions(notCommitted) && done > gone) {
+        if (!CommitDeletions(notCommitted) && done > gone.count(true)) {
             LastErrorText = notCommitted;
             done = 0;
+        }
+    }
+    if (outcomes) {
+        outcomes->resize(items.size());
+        for (qsizetype i = 0; i < items.size(); ++i) {
+            TRemovalOutcome &o = (*outcomes)[i];
+            o = {};
+            if (i < done)
+                o.What = gone.at(i) ? TRemovalOutcome::AlreadyGone : TRemovalOutcome::Removed;
+            else if (i == done)
+                o = {TRemovalOutcome::Failed, LastErrorText};
         }
     }
     return done;
 }
 
-int TPop3Thread::DeleteInSession(const TPOP3AccountSettings &account, const QList<TDeletion> &items, int *gone)
+int TPop3Thread::DeleteInSession(const TPOP3AccountSettings &account, const QList<TDeletion> &items,
+                                 QList<bool> &gone)
 {
     LastErrorText.clear();
     LastErrorCode = 0;
-    *gone = 0;
     bool fatal = false;
     int code = 0;
     QString error;
@@ -671,27 +688,31 @@ int TPop3Thread::DeleteInSession(const TPOP3AccountSettings &account, const QLis
                 break;
         }
         // One message with the checks that take round trips, or the one the server just refused.
-        if (!DeleteOne(account, items.at(done).first, *items.at(done).second, refusal)) {
+        if (!DeleteOne(account, int(done), items.at(done).first, *items.at(done).second, refusal)) {
             if (!LastErrorText.isEmpty())
                 break;
-            ++*gone;
+            gone[done] = true;
         }
         ++done;
     }
     return int(done);
 }
 
-qsizetype TPop3Thread::DeleteProven(const QList<TDeletion> &items, qsizetype from, qsizetype to, int *gone,
+qsizetype TPop3Thread::DeleteProven(const QList<TDeletion> &items, qsizetype from, qsizetype to, QList<bool> &gone,
                                     std::optional<Pop3Client::BatchReply> *refusal)
 {
     // What the listing says, before the deletions change it.
     QList<bool> listedGone;
-    QList<int> numbers;
-    for (qsizetype i = from; i < to; ++i) {
+    for (qsizetype i = from; i < to; ++i)
         listedGone.append(ListedIdentity(items.at(i).first, *items.at(i).second) == Identity::Gone);
-        if (!listedGone.last())
+    // A message whose copy failed is not deleted, nor is any after it.
+    const qsizetype copied = CopyProven(items, from, to, listedGone);
+    const QString copyFailure = copied < to ? LastErrorText : QString();
+    to = copied;
+    QList<int> numbers;
+    for (qsizetype i = from; i < to; ++i)
+        if (!listedGone.at(i - from))
             numbers.append(items.at(i).first);
-    }
     QList<Pop3Client::BatchReply> replies;
     qsizetype sent = 0;
     // The replies tell how far the batch got.
@@ -715,7 +736,7 @@ qsizetype TPop3Thread::DeleteProven(const QList<TDeletion> &items, qsizetype fro
     qsizetype answered = 0;
     for (qsizetype i = from; i < to; ++i) {
         if (listedGone.at(i - from)) {
-            ++*gone;
+            gone[i] = true;
             continue;
         }
         const int n = items.at(i).first;
@@ -729,7 +750,7 @@ qsizetype TPop3Thread::DeleteProven(const QList<TDeletion> &items, qsizetype fro
             continue;
         }
         if (reply.errorText.contains(QLatin1String("no such message"), Qt::CaseInsensitive)) {
-            ++*gone;
+            gone[i] = true;
             continue;
         }
         // Refused: the deletion stops here, so a later DELE the server accepted must be taken back.
@@ -743,7 +764,84 @@ qsizetype TPop3Thread::DeleteProven(const QList<TDeletion> &items, qsizetype fro
         *refusal = reply;
         return i;
     }
+    if (!copyFailure.isEmpty())
+        LastErrorText = copyFailure;
     return to;
+}
+
+qsizetype TPop3Thread::CopyProven(const QList<TDeletion> &items, qsizetype from, qsizetype to,
+                                  const QList<bool> &listedGone)
+{
+    if (!m_copies)
+        return to;
+    QList<qsizetype> wanted;
+    qint64 largest = 0;
+    for (qsizetype i = from; i < to; ++i) {
+        if (!listedGone.at(i - from) && m_copies->Wanted(int(i))) {
+            wanted.append(i);
+            largest = std::max<qint64>(largest, items.at(i).second->Size);
+        }
+    }
+    if (wanted.isEmpty())
+        return to;
+    m_client->setReplyDeadline(TextReplyDeadlineMs(largest));
+    const auto restore = qScopeGuard([this] { m_client->setReplyDeadline(m_options.ReplyDeadlineMs); });
+    qsizetype failed = to;
+    qsizetype sent = 0;
+    qsizetype answered = 0;
+    // Every reply is read, so the session stays in step; after a failure nothing more is kept.
+    const bool inStep = m_client->batch(
+        [&](Pop3Client::BatchCommand *command) {
+            if (sent == wanted.size())
+                return false;
+            *command = {"RETR " + QByteArray::number(items.at(wanted.at(sent++)).first), true};
+            return true;
+        },
+        [&](const Pop3Client::BatchCommand &, Pop3Client::BatchReply &reply) {
+            const qsizetype i = wanted.at(answered++);
+            if (failed < to)
+                return true;
+            QString error;
+            if (!reply.ok)
+                error = reply.errorText;
+            else if (!m_copies->Keep(int(i), reply.data, &error) && error.isEmpty())
+                error = QStringLiteral("Die Sicherungskopie der E-Mail konnte nicht gespeichert werden.");
+            if (!error.isEmpty()) {
+                failed = i;
+                LastErrorText = error;
+                LastErrorCode = m_client->lastReplyCode();
+            }
+            return true;
+        });
+    if (!inStep && failed == to && answered < wanted.size()) {
+        failed = wanted.at(answered);
+        LastErrorText = m_client->lastErrorText().isEmpty() ? QStringLiteral("Keine Verbindung zum Server.")
+                                                             : m_client->lastErrorText();
+        LastErrorCode = m_client->lastReplyCode();
+    }
+    return failed;
+}
+
+bool TPop3Thread::CopyOne(int index, int n, const TMailEntry &expected)
+{
+    if (!m_copies || !m_copies->Wanted(index))
+        return true;
+    m_client->setReplyDeadline(TextReplyDeadlineMs(expected.Size));
+    const auto restore = qScopeGuard([this] { m_client->setReplyDeadline(m_options.ReplyDeadlineMs); });
+    QByteArray raw;
+    if (!m_client->retr(n, &raw)) {
+        LastErrorText = m_client->lastErrorText().isEmpty() ? QStringLiteral("Keine Verbindung zum Server.")
+                                                             : m_client->lastErrorText();
+        LastErrorCode = m_client->lastReplyCode();
+        return false;
+    }
+    QString error;
+    if (m_copies->Keep(index, raw, &error))
+        return true;
+    LastErrorText = error.isEmpty() ? QStringLiteral("Die Sicherungskopie der E-Mail konnte nicht gespeichert werden.")
+                                    : error;
+    LastErrorCode = 0;
+    return false;
 }
 
 bool TPop3Thread::KeepOnlyDeletions(const QList<int> &numbers)
@@ -770,7 +868,7 @@ bool TPop3Thread::KeepOnlyDeletions(const QList<int> &numbers)
     return false;
 }
 
-bool TPop3Thread::DeleteOne(const TPOP3AccountSettings &account, int n, const TMailEntry &expected,
+bool TPop3Thread::DeleteOne(const TPOP3AccountSettings &account, int index, int n, const TMailEntry &expected,
                             const std::optional<Pop3Client::BatchReply> &refusal)
 {
     bool fatal = false;
@@ -814,6 +912,9 @@ bool TPop3Thread::DeleteOne(const TPOP3AccountSettings &account, int n, const TM
                     failure = m_client->lastErrorText();
                 }
             }
+            // The copy comes first: a message that cannot be kept is not deleted.
+            if (!failed && !CopyOne(index, n, expected))
+                return false;
             if (!failed) {
                 if (m_client->dele(n)) {
                     NoteDeleted(n);
@@ -851,12 +952,15 @@ bool TPop3Thread::DeleteOne(const TPOP3AccountSettings &account, int n, const TM
     }
 }
 
-bool TPop3Thread::CommitDeletions(QString &errorText)
+bool TPop3Thread::CommitDeletions(QString &errorText, bool *unconfirmed)
 {
     errorText.clear();
     Disconnect();
     const bool committed = !m_deletionsLost;
+    if (unconfirmed)
+        *unconfirmed = !committed && m_deletionsUnconfirmed;
     m_deletionsLost = false;
+    m_deletionsUnconfirmed = false;
     if (!committed)
         errorText = kDeletionNotCommittedText;
     return committed;
@@ -889,11 +993,7 @@ bool TPop3Thread::FetchText(const TPOP3AccountSettings &account, int n, TMailEnt
         TakeClientError(fatal, code, errorText);
         return false;
     }
-    // A large message may take its time on a slow line, but a server that drips it must not hold the
-    // window for ever.
-    const qint64 sizeMs = qint64(std::max(entry.Size, 0)) * 1000 / kSlowestTextOctetsPerSecond;
-    m_client->setReplyDeadline(
-        int(std::min(std::max<qint64>(m_options.ReplyDeadlineMs, sizeMs), kMaxTextDeadlineMs)));
+    m_client->setReplyDeadline(TextReplyDeadlineMs(entry.Size));
     QByteArray raw;
     if (!m_client->retr(n, &raw)) {
         TakeClientError(fatal, code, errorText);
@@ -910,6 +1010,14 @@ bool TPop3Thread::FetchText(const TPOP3AccountSettings &account, int n, TMailEnt
     message.UID = entry.Message.UID;
     entry.Message = std::move(message);
     return true;
+}
+
+int TPop3Thread::TextReplyDeadlineMs(qint64 size) const
+{
+    // A large message may take its time on a slow line, but a server that drips it must not hold the
+    // window for ever.
+    const qint64 sizeMs = std::max<qint64>(size, 0) * 1000 / kSlowestTextOctetsPerSecond;
+    return int(std::min(std::max<qint64>(m_options.ReplyDeadlineMs, sizeMs), kMaxTextDeadlineMs));
 }
 
 int TPop3Thread::sessionTimeoutMs() const

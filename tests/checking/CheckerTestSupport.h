@@ -303,6 +303,8 @@ protected:
     CheckerFixture() : filters(settings), detector(settings.Settings)
     {
         settings.Settings.DataPath = profile.file(QStringLiteral("data"));
+        // The scripts hold no RETR before a DELE: the tests of the rescue copies switch them on.
+        settings.Settings.KeepDeletedCopies = false;
     }
 
     // Stores the accounts and options and (re)creates the coordinator with them.
@@ -344,23 +346,25 @@ protected:
     // Deletes the checked entries of rows as a deletion run does; deletedRows gets the Row of each deleted
     // entry (the entries themselves are freed).
     TDeletionResult deleteMarked(const QList<TMailEntry *> &rows,
-                                 std::shared_ptr<IDeletionObserver> observer = nullptr)
+                                 std::shared_ptr<IDeletionObserver> observer = nullptr,
+                                 TDeletionHow how = TDeletionHow::ByHand)
     {
         QList<TMailEntry *> marked;
         for (TMailEntry *e : rows)
             if (e && e->Checked)
                 marked.append(e);
-        return deleteEntries(rows, marked, std::move(observer));
+        return deleteEntries(rows, marked, std::move(observer), how);
     }
 
     TDeletionResult deleteEntries(const QList<TMailEntry *> &rows, const QList<TMailEntry *> &marked,
-                                  std::shared_ptr<IDeletionObserver> observer = nullptr)
+                                  std::shared_ptr<IDeletionObserver> observer = nullptr,
+                                  TDeletionHow how = TDeletionHow::ByHand)
     {
         TDeletionResult result;
         deletedRows.clear();
         bool done = false;
         EXPECT_TRUE(checker->BeginOperation(TServerOperationKind::DeletionRun));
-        checker->DeleteEntries(rows, marked, std::move(observer), [&](const TDeletionResult &r) {
+        checker->DeleteEntries(rows, marked, how, std::move(observer), [&](const TDeletionResult &r) {
             result = r;
             for (const TMailEntry *e : r.DeletedEntries)
                 deletedRows << e->Row;

@@ -50,6 +50,17 @@ QString TFilterRuleDlgBase::Text() const
     return OneLineFilterText(m_text->text());
 }
 
+void TFilterRuleDlgBase::SetAllowRule()
+{
+    setWindowTitle(m_allowTitle);
+    m_intro->setText(m_allowIntro);
+}
+
+QString TFilterRuleDlgBase::IntroText() const
+{
+    return m_intro->text();
+}
+
 void TFilterRuleDlgBase::accept()
 {
     // Enter in the text field closes the dialog without the field losing the focus first.
@@ -96,9 +107,11 @@ TSubjectFilterDlg::TSubjectFilterDlg(bool fromEditor, QWidget *parent)
     enterMovesFocus(m_operation);
 
     auto *layout = new QVBoxLayout(this);
-    auto *intro = new QLabel(QStringLiteral("Eine E-Mail soll zum Löschen gekennzeichnet werden, wenn der Betreff der E-Mail..."), this);
-    intro->setWordWrap(true);
-    layout->addWidget(intro);
+    m_intro = new QLabel(QStringLiteral("Eine E-Mail soll zum Löschen gekennzeichnet werden, wenn der Betreff der E-Mail..."), this);
+    m_intro->setWordWrap(true);
+    m_allowIntro = QStringLiteral("Eine E-Mail soll nie als Spam gelten, wenn der Betreff der E-Mail...");
+    m_allowTitle = QStringLiteral("Ausnahme anhand des Betreffs der E-Mail");
+    layout->addWidget(m_intro);
     layout->addWidget(m_operation);
     auto *textRow = new QHBoxLayout;
     auto *label = new QLabel(QStringLiteral("Text:"), this);
@@ -140,7 +153,10 @@ THeaderFieldFilterDlg::THeaderFieldFilterDlg(QWidget *parent)
     });
 
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(QStringLiteral("Eine E-Mail soll gelöscht werden, wenn das..."), this));
+    m_intro = new QLabel(QStringLiteral("Eine E-Mail soll gelöscht werden, wenn das..."), this);
+    m_allowIntro = QStringLiteral("Eine E-Mail soll nie als Spam gelten, wenn das...");
+    m_allowTitle = QStringLiteral("Ausnahme anhand von Headerfeldern einer E-Mail");
+    layout->addWidget(m_intro);
     auto *grid = new QGridLayout;
     const auto addRow = [&](const QString &caption, QWidget *control) {
         const int row = grid->rowCount();

@@ -35,6 +35,9 @@ public:
 
     // The entered text on one line (line breaks become blanks).
     QString Text() const;
+    // The dialog edits an allow rule ("never spam"): its title and first line say so.
+    void SetAllowRule();
+    QString IntroText() const;
 
     void accept() override;
 
@@ -51,6 +54,10 @@ protected:
     TFilterTextEdit *m_text;
     QPushButton *m_okBtn;
     QPushButton *m_cancelBtn;
+    // The first line, and what it and the title read for an allow rule.
+    QLabel *m_intro = nullptr;
+    QString m_allowIntro;
+    QString m_allowTitle;
 };
 
 // "Filter anhand des Betreffs der E-Mail".

@@ -7,10 +7,12 @@
 #include "MsgBox.h"
 #include "QuarvelIcons.h"
 
+#include <QAction>
 #include <QHBoxLayout>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -21,6 +23,13 @@ namespace {
 
 const QString kDuplicateFilter = QStringLiteral("Der Spam-Filter existiert bereits.");
 const QString kDeleteQuestion = QStringLiteral("Möchten Sie den Filter \"%1\" wirklich entfernen?");
+// What the field column of "Ausnahmen" shows for an allow rule on the (decoded) subject.
+const QString kSubjectFieldText = QStringLiteral("(Betreff)");
+
+bool onHeaderField(const TSimpleFilter &rule)
+{
+    return RuleTarget(rule.Kind) == fkHeaderField;
+}
 
 } // namespace
 
@@ -37,9 +46,22 @@ TFilterPage::TFilterPage(TPageKind kind, QWidget *parent)
                                                       QStringLiteral("Vergleichsoperation"), QStringLiteral("Inhalt")};
     SetUpListGrid(m_grid, titles, subjects ? QList<int>{210, 300} : QList<int>{170, 190, 200});
 
-    m_addBtn->setToolTip(subjects ? QStringLiteral("Betreff hinzufügen.") : QStringLiteral("Eintrag hinzufügen."));
-    m_changeBtn->setToolTip(subjects ? QStringLiteral("Betreff bearbeiten.") : QStringLiteral("Eintrag bearbeiten."));
-    m_deleteBtn->setToolTip(subjects ? QStringLiteral("Löscht den Betreff.") : QStringLiteral("Löscht den Eintrag."));
+    if (kind == AllowRules) {
+        m_addBtn->setToolTip(QStringLiteral("Ausnahme hinzufügen."));
+        m_changeBtn->setToolTip(QStringLiteral("Ausnahme bearbeiten."));
+        m_deleteBtn->setToolTip(QStringLiteral("Löscht die Ausnahme."));
+        // An allow rule looks at the subject or at a header field: the button asks which.
+        auto *menu = new QMenu(this);
+        m_addSubject = menu->addAction(QStringLiteral("Anhand des Betreffs der E-Mail..."));
+        m_addHeaderField = menu->addAction(QStringLiteral("Anhand von Headerfeldern einer E-Mail..."));
+        connect(m_addSubject, &QAction::triggered, this, &TFilterPage::addBySubject);
+        connect(m_addHeaderField, &QAction::triggered, this, &TFilterPage::addByHeaderField);
+        m_addBtn->setMenu(menu);
+    } else {
+        m_addBtn->setToolTip(subjects ? QStringLiteral("Betreff hinzufügen.") : QStringLiteral("Eintrag hinzufügen."));
+        m_changeBtn->setToolTip(subjects ? QStringLiteral("Betreff bearbeiten.") : QStringLiteral("Eintrag bearbeiten."));
+        m_deleteBtn->setToolTip(subjects ? QStringLiteral("Löscht den Betreff.") : QStringLiteral("Löscht den Eintrag."));
+    }
     for (QPushButton *b : {m_addBtn, m_changeBtn, m_deleteBtn})
         b->setAutoDefault(false);
     connect(m_addBtn, &QPushButton::clicked, this, &TFilterPage::AddBtnClick);
@@ -117,16 +139,22 @@ void TFilterPage::showRule(int row)
     if (m_kind == SubjectRules) {
         m_grid->SetCell(0, row, SubjectOperationText(rule->Operation));
         m_grid->SetCell(1, row, rule->Text);
-    } else {
+    } else if (onHeaderField(*rule)) {
         m_grid->SetCell(0, row, rule->HeaderField);
         m_grid->SetCell(1, row, HeaderOperationText(rule->Operation));
+        m_grid->SetCell(2, row, rule->Text);
+    } else {
+        m_grid->SetCell(0, row, kSubjectFieldText);
+        m_grid->SetCell(1, row, SubjectOperationText(rule->Operation));
         m_grid->SetCell(2, row, rule->Text);
     }
 }
 
 void TFilterPage::ruleListChanged()
 {
-    m_count->setText(QStringLiteral("%1 Filter festgelegt.").arg(RuleCount()));
+    m_count->setText((m_kind == AllowRules ? QStringLiteral("%1 Ausnahmen festgelegt.")
+                                           : QStringLiteral("%1 Filter festgelegt."))
+                         .arg(RuleCount()));
     updateButtons();
 }
 
@@ -145,17 +173,32 @@ void TFilterPage::updateButtons()
 
 void TFilterPage::AddBtnClick()
 {
-    if (m_kind == SubjectRules) {
-        TSubjectFilterDlg dlg(true, this);
-        dlg.SetValues(foEquals, QString());
-        if (dlg.exec() == QDialog::Accepted)
-            AddSubjectRule(dlg.Operation(), dlg.Text());
-    } else {
-        THeaderFieldFilterDlg dlg(this);
-        dlg.SetValues(QStringLiteral("From"), foEquals, QString());
-        if (dlg.exec() == QDialog::Accepted)
-            AddHeaderFieldRule(dlg.FieldName(), dlg.Operation(), dlg.Text());
-    }
+    if (m_kind == SubjectRules)
+        addBySubject();
+    else if (m_kind == HeaderFieldRules)
+        addByHeaderField();
+    else
+        m_addBtn->showMenu();
+}
+
+void TFilterPage::addBySubject()
+{
+    TSubjectFilterDlg dlg(true, this);
+    if (m_kind == AllowRules)
+        dlg.SetAllowRule();
+    dlg.SetValues(foEquals, QString());
+    if (dlg.exec() == QDialog::Accepted)
+        AddSubjectRule(dlg.Operation(), dlg.Text());
+}
+
+void TFilterPage::addByHeaderField()
+{
+    THeaderFieldFilterDlg dlg(this);
+    if (m_kind == AllowRules)
+        dlg.SetAllowRule();
+    dlg.SetValues(QStringLiteral("From"), foEquals, QString());
+    if (dlg.exec() == QDialog::Accepted)
+        AddHeaderFieldRule(dlg.FieldName(), dlg.Operation(), dlg.Text());
 }
 
 QList<const TSimpleFilter *> TFilterPage::listedRules() const
@@ -168,22 +211,30 @@ QList<const TSimpleFilter *> TFilterPage::listedRules() const
 
 bool TFilterPage::AddSubjectRule(int operation, const QString &text)
 {
-    if (IsDuplicateSubjectFilter(listedRules(), operation, text)) {
+    const TSimpleFilter rule = NewSubjectFilter(operation, text, m_kind == AllowRules);
+    QList<const TSimpleFilter *> sameKind = listedRules();
+    sameKind.removeIf([&rule](const TSimpleFilter *r) { return r->Kind != rule.Kind; });
+    if (IsDuplicateSubjectFilter(sameKind, operation, text)) {
         ErrorBox(kDuplicateFilter);
         return false;
     }
-    AppendRule(NewSubjectFilter(operation, text));
+    const int row = AppendRule(rule);
+    if (m_kind == AllowRules)
+        m_grid->SetRow(row);
     m_grid->ClearSortMarkers();
     return true;
 }
 
 bool TFilterPage::AddHeaderFieldRule(const QString &field, int operation, const QString &text)
 {
-    if (IsDuplicateHeaderFilter(listedRules(), field, operation, text)) {
+    const TSimpleFilter rule = NewHeaderFieldFilter(field, operation, text, m_kind == AllowRules);
+    QList<const TSimpleFilter *> sameKind = listedRules();
+    sameKind.removeIf([&rule](const TSimpleFilter *r) { return r->Kind != rule.Kind; });
+    if (IsDuplicateHeaderFilter(sameKind, field, operation, text)) {
         ErrorBox(kDuplicateFilter);
         return false;
     }
-    m_grid->SetRow(AppendRule(NewHeaderFieldFilter(field, operation, text)));
+    m_grid->SetRow(AppendRule(rule));
     m_grid->ClearSortMarkers();
     return true;
 }
@@ -194,13 +245,17 @@ void TFilterPage::ChangeBtnClick()
     const TSimpleFilter *rule = RuleAt(row);
     if (!rule)
         return;
-    if (m_kind == SubjectRules) {
+    if (!onHeaderField(*rule)) {
         TSubjectFilterDlg dlg(true, this);
+        if (m_kind == AllowRules)
+            dlg.SetAllowRule();
         dlg.SetValues(rule->Operation, rule->Text);
         if (dlg.exec() == QDialog::Accepted)
             ChangeRule(row, QString(), dlg.Operation(), dlg.Text());
     } else {
         THeaderFieldFilterDlg dlg(this);
+        if (m_kind == AllowRules)
+            dlg.SetAllowRule();
         dlg.SetValues(rule->HeaderField, rule->Operation, rule->Text);
         if (dlg.exec() == QDialog::Accepted)
             ChangeRule(row, dlg.FieldName(), dlg.Operation(), dlg.Text());
@@ -212,7 +267,7 @@ void TFilterPage::ChangeRule(int row, const QString &field, int operation, const
     TSimpleFilter *rule = RuleAt(row);
     if (!rule)
         return;
-    if (m_kind == HeaderFieldRules)
+    if (onHeaderField(*rule))
         rule->HeaderField = field;
     if (operation >= 0)
         rule->Operation = uint8_t(operation);
@@ -233,7 +288,7 @@ bool TFilterPage::DeleteRule(int row)
     const TSimpleFilter *rule = RuleAt(row);
     if (!rule)
         return false;
-    const QString name = m_kind == SubjectRules ? rule->Text : rule->HeaderField;
+    const QString name = onHeaderField(*rule) ? rule->HeaderField : rule->Text;
     if (!YesNoQuestion(kDeleteQuestion.arg(name)))
         return false;
     if (m_rules.size() == 1)
@@ -245,9 +300,17 @@ bool TFilterPage::DeleteRule(int row)
     return true;
 }
 
+int TFilterPage::RowOfRule(const TSimpleFilter &rule) const
+{
+    for (int row = 1; row < m_grid->RowCount(); ++row)
+        if (const TSimpleFilter *r = RuleAt(row); r && IsSameRule(*r, rule))
+            return row;
+    return -1;
+}
+
 bool TFilterPage::eventFilter(QObject *watched, QEvent *event)
 {
-    // The header page's keys: Insert adds, Delete deletes, Enter changes.
+    // The keys of the header page and of "Ausnahmen": Insert adds, Delete deletes, Enter changes.
     if (watched == m_grid && event->type() == QEvent::KeyPress) {
         QPushButton *button = nullptr;
         switch (static_cast<QKeyEvent *>(event)->key()) {
@@ -278,6 +341,7 @@ bool TFilterPage::eventFilter(QObject *watched, QEvent *event)
 TSPAMFilterDlg::TSPAMFilterDlg(const TFilterList &rules, QWidget *parent)
     : QDialog(parent), m_pages(new QTabWidget(this)), m_subjects(new TFilterPage(TFilterPage::SubjectRules, this)),
       m_headers(new TFilterPage(TFilterPage::HeaderFieldRules, this)),
+      m_allow(new TFilterPage(TFilterPage::AllowRules, this)),
       m_okBtn(new QPushButton(QStringLiteral("OK"), this)),
       m_cancelBtn(new QPushButton(QStringLiteral("Abbrechen"), this))
 {
@@ -285,6 +349,7 @@ TSPAMFilterDlg::TSPAMFilterDlg(const TFilterList &rules, QWidget *parent)
     setModal(true);
     m_pages->addTab(m_subjects, QStringLiteral("Anhand des Betreffs einer E-Mail"));
     m_pages->addTab(m_headers, QStringLiteral("Anhand von Header-Feldern einer E-Mail"));
+    m_pages->addTab(m_allow, QStringLiteral("Ausnahmen"));
     for (const TSimpleFilter *rule : rules) {
         if (!rule)
             continue;
@@ -292,11 +357,13 @@ TSPAMFilterDlg::TSPAMFilterDlg(const TFilterList &rules, QWidget *parent)
             m_subjects->AppendRule(*rule);
         else if (rule->Kind == fkHeaderField)
             m_headers->AppendRule(*rule);
+        else if (IsAllowRuleKind(rule->Kind))
+            m_allow->AppendRule(*rule);
         else
             m_otherRules.append(*rule);
     }
     // Filling selected nothing: the pages start without a chosen rule.
-    for (TFilterPage *page : {m_subjects, m_headers})
+    for (TFilterPage *page : {m_subjects, m_headers, m_allow})
         page->Grid()->clearSelection();
     m_pages->setCurrentWidget(m_subjects);
 
@@ -315,5 +382,19 @@ TSPAMFilterDlg::TSPAMFilterDlg(const TFilterList &rules, QWidget *parent)
 
 QList<TSimpleFilter> TSPAMFilterDlg::Rules() const
 {
-    return m_subjects->Rules() + m_headers->Rules() + m_otherRules;
+    return m_subjects->Rules() + m_headers->Rules() + m_allow->Rules() + m_otherRules;
+}
+
+bool TSPAMFilterDlg::SelectRule(const TSimpleFilter &rule)
+{
+    for (TFilterPage *page : {m_subjects, m_headers, m_allow}) {
+        const int row = page->RowOfRule(rule);
+        if (row < 0)
+            continue;
+        m_pages->setCurrentWidget(page);
+        page->Grid()->SetRow(row);
+        page->Grid()->setFocus();
+        return true;
+    }
+    return false;
 }

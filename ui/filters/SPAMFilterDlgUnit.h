@@ -1,6 +1,7 @@
 #pragma once
-// "Konfiguration des Spam-Filters": the rule editor, with a page of subject rules and a page of
-// header-field rules. It works on copies; whoever opens it takes Rules() after OK.
+// "Konfiguration des Spam-Filters": the rule editor, with a page of subject rules, a page of header-field
+// rules, and the page "Ausnahmen" of allow rules ("never spam") of both kinds. It works on copies;
+// whoever opens it takes Rules() after OK.
 #include "SpamFilterClassUnit.h"
 
 #include <QDialog>
@@ -10,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+class QAction;
 class QLabel;
 class QPushButton;
 class QTabWidget;
@@ -20,7 +22,7 @@ class TCheckBoxGrid;
 class TFilterPage : public QWidget {
     Q_OBJECT
 public:
-    enum TPageKind { SubjectRules, HeaderFieldRules };
+    enum TPageKind { SubjectRules, HeaderFieldRules, AllowRules };
 
     TFilterPage(TPageKind kind, QWidget *parent = nullptr);
     ~TFilterPage() override;
@@ -42,12 +44,16 @@ public:
     TSimpleFilter *RuleAt(int row) const;
 
     // The buttons; each key and the double click act only while its button is enabled.
-    void AddBtnClick();    // opens the rule dialog for a new rule
+    void AddBtnClick();    // opens the rule dialog for a new rule (on "Ausnahmen": the menu of its kinds)
     void ChangeBtnClick(); // opens the rule dialog for the selected rule
     void DeleteBtnClick(); // asks about the selected rule
 
+    // "Ausnahmen": the add button's menu, an allow rule on the subject or on a header field.
+    QAction *AddSubjectAction() const { return m_addSubject; }
+    QAction *AddHeaderFieldAction() const { return m_addHeaderField; }
+
     // What follows OK in the rule dialog when adding: a copy of a listed rule is refused with an error
-    // box. True when the rule was added.
+    // box. True when the rule was added. On "Ausnahmen" the rule is an allow rule of that kind.
     bool AddSubjectRule(int operation, const QString &text);
     bool AddHeaderFieldRule(const QString &field, int operation, const QString &text);
     // Writes the dialog's values into the rule of the row (Active, CaseSensitive and the reserved values
@@ -55,11 +61,15 @@ public:
     void ChangeRule(int row, const QString &field, int operation, const QString &text);
     // Asks, then removes the row and its rule. True when removed.
     bool DeleteRule(int row);
+    // The first row whose rule is the same rule (IsSameRule), or -1.
+    int RowOfRule(const TSimpleFilter &rule) const;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void addBySubject();
+    void addByHeaderField();
     void showRule(int row);
     void ruleListChanged();
     void updateButtons();
@@ -73,6 +83,8 @@ private:
     QPushButton *m_changeBtn;
     QPushButton *m_deleteBtn;
     QLabel *m_count;
+    QAction *m_addSubject = nullptr;
+    QAction *m_addHeaderField = nullptr;
     // The page's copies; each row points at one of them.
     std::vector<std::unique_ptr<TSimpleFilter>> m_rules;
 };
@@ -86,19 +98,24 @@ public:
 
     TFilterPage *SubjectPage() const { return m_subjects; }
     TFilterPage *HeaderPage() const { return m_headers; }
+    TFilterPage *AllowPage() const { return m_allow; }
     QTabWidget *Pages() const { return m_pages; }
     QPushButton *OKButton() const { return m_okBtn; }
     QPushButton *CancelButton() const { return m_cancelBtn; }
 
-    // The subject rules in row order, then the header-field rules in row order, then the rules of kinds
-    // the pages do not show (written by another version), in their order: OK must not drop them.
+    // The subject rules in row order, then the header-field rules in row order, then the allow rules in
+    // row order, then the rules of kinds the pages do not show (written by another version), in their
+    // order: OK must not drop them.
     QList<TSimpleFilter> Rules() const;
+    // Shows the page of the rule with its row selected; false when no row holds that rule.
+    bool SelectRule(const TSimpleFilter &rule);
 
 private:
     QList<TSimpleFilter> m_otherRules;
     QTabWidget *m_pages;
     TFilterPage *m_subjects;
     TFilterPage *m_headers;
+    TFilterPage *m_allow;
     QPushButton *m_okBtn;
     QPushButton *m_cancelBtn;
 };

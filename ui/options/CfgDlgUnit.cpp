@@ -27,6 +27,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSortFilterProxyModel>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -112,7 +113,9 @@ QString MailProgramFromChoice(const QString &chosenFile)
 
 void FollowDataFolder(TPOP3Checker &checker, TRegistrySettings &settings)
 {
-    const QString file = settings.GetDataFolder() + kUIDFileName;
+    const QString folder = settings.GetDataFolder();
+    checker.UseDeletionLogOf(folder);
+    const QString file = folder + kUIDFileName;
     if (file == checker.UIDFile)
         return;
     checker.UIDFile = file;
@@ -198,6 +201,24 @@ QWidget *TCfgDlg::createMorePage()
     layout->addWidget(fieldWithButton(MailDataPathEdit, MailDataPathBtn, page));
     layout->addSpacing(8);
 
+    // A rule that is too broad deletes real mail: a copy of what went is kept in the data folder.
+    KeepCopiesChkBox = new QCheckBox(QStringLiteral("Kopie gelöschter E-Mails 14 Tage aufbewahren"), page);
+    layout->addWidget(KeepCopiesChkBox);
+    auto *limitRow = new QWidget(page);
+    auto *limitLayout = new QHBoxLayout(limitRow);
+    limitLayout->setContentsMargins(20, 0, 0, 0);
+    auto *limitLabel = new QLabel(QStringLiteral("nur für E-Mails bis zu einer Größe von"), limitRow);
+    CopyLimitEdit = new QSpinBox(limitRow);
+    CopyLimitEdit->setRange(1, 1024 * 1024);
+    CopyLimitEdit->setSuffix(QStringLiteral(" KB"));
+    limitLabel->setBuddy(CopyLimitEdit);
+    limitLayout->addWidget(limitLabel);
+    limitLayout->addWidget(CopyLimitEdit);
+    limitLayout->addStretch(1);
+    layout->addWidget(limitRow);
+    connect(KeepCopiesChkBox, &QCheckBox::toggled, limitRow, &QWidget::setEnabled);
+    layout->addSpacing(8);
+
     EMailClientLabel = WrappedLabel(
         QStringLiteral("%1 öffnet normalerweise immer das im System festgelegte Standard E-Mail-Programm, damit %2 "
                        "ein anderes öffnet, können Sie dies hier festlegen.")
@@ -267,6 +288,9 @@ void TCfgDlg::showSettings()
         folder.chop(1);
     MailDataPathEdit->setText(folder);
     EMailClientEdit->setText(s.POP3Check.EMailClient);
+    KeepCopiesChkBox->setChecked(s.KeepDeletedCopies);
+    CopyLimitEdit->setValue(s.DeletedCopyLimitKB);
+    CopyLimitEdit->parentWidget()->setEnabled(s.KeepDeletedCopies);
 
     UsernameEdit->setText(s.SMSGateway.Username);
     PasswordEdit->setText(s.SMSGateway.Password);
@@ -307,6 +331,8 @@ void TCfgDlg::OKBtnClick()
     }
 
     s.POP3Check.EMailClient = EMailClientEdit->text();
+    s.KeepDeletedCopies = KeepCopiesChkBox->isChecked();
+    s.DeletedCopyLimitKB = CopyLimitEdit->value();
     s.SMSGateway.Username = UsernameEdit->text();
     s.SMSGateway.Password = PasswordEdit->text();
     // An empty field leaves the password in the keyring; a new one is stored and moved there anew.

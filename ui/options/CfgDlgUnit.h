@@ -1,6 +1,7 @@
 #pragma once
 // The program options "Programmkonfiguration": how the computer reaches the Internet, the data folder,
-// the mail program, the SMS gateway account, and the logon autostart entry. Everything but the
+// the rescue copies of deleted messages, the mail program, the SMS gateway account, and the logon
+// autostart entry. Everything but the
 // autostart entry takes effect on OK; the autostart entry changes at once when its box is clicked.
 #include <QDialog>
 
@@ -12,6 +13,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 class QTabWidget;
 class TConnectionMonitor;
 class TPOP3Checker;
@@ -42,7 +44,8 @@ QString MailProgramFromChoice(const QString &chosenFile);
 
 // After the dialog: the coordinator keeps its known messages ("uids.dat") in the data folder that the
 // settings now name, and writes them there at once, so that they move with the rules and the next start
-// does not announce every waiting message again.
+// does not announce every waiting message again. The deletion log and its copies are those of that
+// folder from now on.
 void FollowDataFolder(TPOP3Checker &checker, TRegistrySettings &settings);
 
 class TCfgDlg : public QDialog {
@@ -72,6 +75,8 @@ public:
     QPushButton *MailDataPathBtn = nullptr;
     QLineEdit *EMailClientEdit = nullptr;
     QPushButton *EMailClientBtn = nullptr;
+    QCheckBox *KeepCopiesChkBox = nullptr;
+    QSpinBox *CopyLimitEdit = nullptr;
     QLabel *SignUpLink = nullptr, *HomePageLink = nullptr;
     QLineEdit *UsernameEdit = nullptr;
     QLineEdit *PasswordEdit = nullptr;
