@@ -275,6 +275,29 @@ QList<TSimpleFilter> SampleRules(int count)
     return rules;
 }
 
+QList<TSimpleFilter> AllowRules(int count)
+{
+    QList<TSimpleFilter> rules;
+    for (int i = 0; i < count; ++i) {
+        TSimpleFilter r;
+        r.Active = true;
+        if (i % 10 == 9) {
+            r.Kind = fkAllowSubject;
+            r.Operation = foBeginsWith;
+            r.Text = QStringLiteral("Rechnung %1").arg(i);
+        } else {
+            r.Kind = fkAllowHeaderField;
+            r.Operation = foContains;
+            r.HeaderField = QStringLiteral("From");
+            r.Text = QStringLiteral("absender%1@%2")
+                         .arg((i * 37) % 500)
+                         .arg(QLatin1String(kSenderDomains[i % std::size(kSenderDomains)]));
+        }
+        rules.append(r);
+    }
+    return rules;
+}
+
 QList<TSimpleFilter> MixedRules(int count)
 {
     QList<TSimpleFilter> catching;

@@ -51,6 +51,11 @@ QList<TSimpleFilter> SampleRules(int count);
 // subject, Received), so a message that is no spam is compared with every rule.
 QList<TSimpleFilter> MixedRules(int count);
 
+// Exceptions as a user collects them with "Absender nie als Spam": the field From containing one sender's
+// address (of SampleMail's senders, so that some match), and now and then one on the beginning of a
+// subject.
+QList<TSimpleFilter> AllowRules(int count);
+
 // Writes a whole profile into the folder QUARVEL_PROFILE names: the mailboxes, timed checking on every
 // checkMinutes minutes, a LAN connection, no first start, and the rules in "Filters.dat". False (with a
 // line on stderr) when the profile does not read back as written.

@@ -1,7 +1,9 @@
 // The spam detector on 10,000 messages against 200 rules of every kind (subject and header-field rules,
-// every operation, the joined Received lines among them): time per message.
+// every operation, the joined Received lines among them): time per message; and the same with 50
+// exceptions ("never spam") besides, which are asked first.
 //
-//   bench_spamdetector [--entries N] [--rules N] [Google Benchmark options, e.g. --benchmark_repetitions=5]
+//   bench_spamdetector [--entries N] [--rules N] [--allow N] [Google Benchmark options, e.g.
+//                      --benchmark_repetitions=5]
 //
 // The messages are parsed from realistic header blocks once, before any timing; most of them are no
 // spam and are compared with every rule. Besides the whole list, the rules are timed in three groups
@@ -30,6 +32,7 @@ namespace {
 struct Data {
     std::deque<TMailEntry> entries;
     QList<TSimpleFilter> rules;
+    QList<TSimpleFilter> allow; // the exceptions
 };
 
 // One detector over a selection of the rules.
@@ -85,10 +88,13 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const int entryCount = std::max(1, bench::ArgValue(argc, argv, "--entries", 10000));
     const int ruleCount = std::max(3, bench::ArgValue(argc, argv, "--rules", 200));
+    const int allowCount = std::max(0, bench::ArgValue(argc, argv, "--allow", 50));
     // Our own options go before Google Benchmark sees the rest.
     std::vector<char *> rest;
     for (int i = 0; i < argc; ++i) {
-        if (i > 0 && i + 1 < argc && (std::strcmp(argv[i], "--entries") == 0 || std::strcmp(argv[i], "--rules") == 0))
+        if (i > 0 && i + 1 < argc &&
+            (std::strcmp(argv[i], "--entries") == 0 || std::strcmp(argv[i], "--rules") == 0 ||
+             std::strcmp(argv[i], "--allow") == 0))
             ++i;
         else
             rest.push_back(argv[i]);
@@ -101,6 +107,7 @@ int main(int argc, char **argv)
     t.start();
     bench::FillSampleEntries(data.entries, entryCount);
     data.rules = bench::MixedRules(ruleCount);
+    data.allow = bench::AllowRules(allowCount);
     std::fprintf(stderr, "%d Nachrichten aus Kopfzeilen gelesen in %lld ms (nicht gemessen)\n", entryCount,
                  (long long)t.elapsed());
 
@@ -120,6 +127,13 @@ int main(int argc, char **argv)
                 set.list.append(&r);
         set.settings.Filters = &set.list;
     }
+    // Every spam rule and the exceptions after them: the exceptions are asked first all the same.
+    RuleSet &withAllow = sets.emplace_back();
+    withAllow.name = "all_with_allow";
+    withAllow.list = sets.front().list;
+    for (TSimpleFilter &r : data.allow)
+        withAllow.list.append(&r);
+    withAllow.settings.Filters = &withAllow.list;
 
     int active = 0, received = 0, subject = 0;
     int perOperation[5] = {};
@@ -141,6 +155,9 @@ int main(int argc, char **argv)
             ->Unit(benchmark::kMillisecond)
             ->ComputeStatistics("min", bench::Min);
     benchmark::RegisterBenchmark("BM_PrepareRules/all", BM_PrepareRules, &sets.front())
+        ->Unit(benchmark::kMicrosecond)
+        ->ComputeStatistics("min", bench::Min);
+    benchmark::RegisterBenchmark("BM_PrepareRules/all_with_allow", BM_PrepareRules, &withAllow)
         ->Unit(benchmark::kMicrosecond)
         ->ComputeStatistics("min", bench::Min);
     if (benchmark::ReportUnrecognizedArguments(restCount, rest.data()))

@@ -251,7 +251,10 @@ void RunDeletionPlan(TPop3Thread &worker, TDeletionPlan &plan, const std::shared
                 }
                 break;
             case TRemovalOutcome::Failed:
-                failRecord(record, outcome.Reason);
+                // A session that surely ended without its QUIT deleted nothing.
+                failRecord(record, !unconfirmed && outcome.Reason == kDeletionNotCommittedText
+                                       ? kDeletionSessionLostText
+                                       : outcome.Reason);
                 keeper.Drop(k);
                 break;
             case TRemovalOutcome::NotTried:

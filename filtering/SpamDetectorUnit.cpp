@@ -54,6 +54,13 @@ const TSimpleFilter *TSpamDetector::SpamRule(const TMailEntry &entry) const
     return index >= 0 ? m_settings.Filters->at(index) : nullptr;
 }
 
+const TSimpleFilter *TSpamDetector::AllowRule(const TMailEntry &entry) const
+{
+    const TPreparedRules *rules = prepared();
+    const int index = rules ? rules->FirstAllowMatch(entry.Message) : -1;
+    return index >= 0 ? m_settings.Filters->at(index) : nullptr;
+}
+
 bool TSpamDetector::CompareText(uint8_t operation, const QString &value, const QString &pattern)
 {
     const int p = PosIgnoreCase(pattern, value);

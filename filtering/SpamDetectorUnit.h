@@ -39,6 +39,8 @@ public:
     // The spam rule that makes the entry spam (the first one that matches), or null when it is no spam.
     // Valid until the rule list changes.
     const TSimpleFilter *SpamRule(const TMailEntry &entry) const;
+    // The first active allow rule that matches the entry, or null.
+    const TSimpleFilter *AllowRule(const TMailEntry &entry) const;
 
     // The operation table on its own, with PosIgnoreCase: does value match pattern under that operation
     // (case ignored)? The prepared rules give the same answers faster; they use this for a text that

@@ -1157,7 +1157,8 @@ void TMain::NeverSpamSender(const QString &address)
     }
     // A failed save has told the user; the rule holds until the program ends, as one made from a message.
     m_filters->SaveFilters();
-    m_list->UnmarkSpamRows([this](const TMailEntry &e) { return m_detector->IsSpam(e); });
+    // Only what an exception saves loses its mark; a row the user marked by hand keeps it.
+    m_list->UnmarkSpamRows([this](const TMailEntry &e) { return m_detector->AllowRule(e) != nullptr; });
     RefreshCommands();
     InfoBox(QStringLiteral("E-Mails von %1 gelten von jetzt an nie als Spam. Sie finden diese Ausnahme im "
                            "Spam-Filter unter \"Ausnahmen\".")

@@ -123,8 +123,8 @@ public:
     void MakeFilterFromMessage(); // " In Spam-Filter...   ", "In Spam-Filter..."
     // "Absender nie als Spam" of the list's menu: an allow rule for the current message's sender.
     void NeverSpamFromMessage();
-    // An allow rule (From contains the address) added and saved, and the list's spam marks that no rule
-    // holds any more taken off.
+    // An allow rule (From contains the address) added and saved, and the spam marks of the messages an
+    // exception now saves taken off the list.
     void NeverSpamSender(const QString &address);
     // "Gelöschte E-Mails..." (menu "Ansicht", tray menu, the notices): the deletion log's window.
     void OpenDeletionLog();

@@ -259,12 +259,12 @@ void TMessageListView::MarkSpamRows(const std::function<bool(const TMailEntry &)
     }
 }
 
-int TMessageListView::UnmarkSpamRows(const std::function<bool(const TMailEntry &)> &isSpam)
+int TMessageListView::UnmarkSpamRows(const std::function<bool(const TMailEntry &)> &allowed)
 {
     int unmarked = 0;
     for (int r = 1; r < m_grid->RowCount(); ++r) {
         TMailEntry *e = EntryAt(r);
-        if (!e || e->State != msSpam || isSpam(*e))
+        if (!e || e->State != msSpam || !allowed(*e))
             continue;
         e->State = msNormal;
         e->Checked = false;

@@ -57,8 +57,8 @@ public:
     // Marks every row whose entry isSpam finds; no mark is removed.
     void MarkSpamRows(const std::function<bool(const TMailEntry &)> &isSpam);
     // Takes the spam mark (image, check mark, State and Checked) off every row marked as spam whose entry
-    // isSpam no longer finds, as after a new allow rule. Returns how many.
-    int UnmarkSpamRows(const std::function<bool(const TMailEntry &)> &isSpam);
+    // allowed finds, as after a new allow rule. Returns how many.
+    int UnmarkSpamRows(const std::function<bool(const TMailEntry &)> &allowed);
     // The data row of an entry, or -1.
     int RowOf(const TMailEntry *entry) const;
     // Counts the refills, clears and row removals: while it stays the same, every entry the list held

@@ -9,9 +9,10 @@ namespace {
 // One client and its connection to the server. Deletes itself when either side is gone.
 class Pipe : public QObject {
 public:
-    Pipe(QTcpSocket *client, quint16 serverPort, const QByteArray &command, std::atomic<int> &cuts, QObject *parent)
+    Pipe(QTcpSocket *client, quint16 serverPort, const QByteArray &command, CuttingRelay::Act act,
+         const QByteArray &after, std::atomic<int> &cuts, QObject *parent)
         : QObject(parent), m_client(client), m_server(new QTcpSocket(this)), m_command(command.toUpper()),
-          m_cuts(cuts)
+          m_act(act), m_after(after.toUpper()), m_seenAfter(after.isEmpty()), m_cuts(cuts)
     {
         client->setParent(this);
         connect(client, &QTcpSocket::readyRead, this, [this] { fromClient(); });
@@ -29,16 +30,28 @@ private:
     void fromClient()
     {
         m_pending += m_client->readAll();
+        if (m_holding) {
+            m_pending.clear();
+            return;
+        }
         for (qsizetype end = m_pending.indexOf('\n'); end >= 0; end = m_pending.indexOf('\n')) {
             const QByteArray line = m_pending.left(end + 1);
             m_pending.remove(0, end + 1);
-            if (line.trimmed().toUpper().startsWith(m_command)) {
+            const QByteArray upper = line.trimmed().toUpper();
+            if (m_seenAfter && upper.startsWith(m_command)) {
                 ++m_cuts;
+                if (m_act == CuttingRelay::Act::Hold) {
+                    m_holding = true;
+                    m_pending.clear();
+                    return;
+                }
                 m_server->abort();
                 m_client->abort();
                 finish();
                 return;
             }
+            if (!m_seenAfter && upper.startsWith(m_after))
+                m_seenAfter = true;
             m_server->write(line);
         }
     }
@@ -56,6 +69,10 @@ private:
     QTcpSocket *m_client;
     QTcpSocket *m_server;
     const QByteArray m_command;
+    const CuttingRelay::Act m_act;
+    const QByteArray m_after;
+    bool m_seenAfter;
+    bool m_holding = false;
     std::atomic<int> &m_cuts;
     QByteArray m_pending;
     bool m_done = false;
@@ -63,25 +80,28 @@ private:
 
 class Listener : public QTcpServer {
 public:
-    Listener(quint16 serverPort, QByteArray command, std::atomic<int> &cuts)
-        : m_serverPort(serverPort), m_command(std::move(command)), m_cuts(cuts)
+    Listener(quint16 serverPort, QByteArray command, CuttingRelay::Act act, QByteArray after, std::atomic<int> &cuts)
+        : m_serverPort(serverPort), m_command(std::move(command)), m_act(act), m_after(std::move(after)),
+          m_cuts(cuts)
     {
         connect(this, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket *client = nextPendingConnection())
-                new Pipe(client, m_serverPort, m_command, m_cuts, this);
+                new Pipe(client, m_serverPort, m_command, m_act, m_after, m_cuts, this);
         });
     }
 
 private:
     const quint16 m_serverPort;
     const QByteArray m_command;
+    const CuttingRelay::Act m_act;
+    const QByteArray m_after;
     std::atomic<int> &m_cuts;
 };
 
 } // namespace
 
-CuttingRelay::CuttingRelay(quint16 serverPort, QByteArray command)
-    : m_serverPort(serverPort), m_command(std::move(command))
+CuttingRelay::CuttingRelay(quint16 serverPort, QByteArray command, Act act, QByteArray after)
+    : m_serverPort(serverPort), m_command(std::move(command)), m_act(act), m_after(std::move(after))
 {
 }
 
@@ -93,7 +113,7 @@ CuttingRelay::~CuttingRelay()
 
 bool CuttingRelay::Start(QString *error)
 {
-    auto *listener = new Listener(m_serverPort, m_command, m_cuts);
+    auto *listener = new Listener(m_serverPort, m_command, m_act, m_after, m_cuts);
     listener->moveToThread(&m_thread);
     QObject::connect(&m_thread, &QThread::finished, listener, &QObject::deleteLater);
     m_thread.start();

@@ -7,6 +7,7 @@
 #include "UIDStore.h"
 #include "UidsSaveLists.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -626,6 +627,86 @@ TEST_F(PipelinedDeletionTest, DeletionsLeaveTogetherWithoutARoundTripEach)
                                      "QUIT"}));
     expectScriptDone();
 }
+
+// With rescue copies on, each message goes whole (RETR) in its session before its DELE; the log says what
+// became of each, and a copy stays only where the message may really be gone.
+struct RescueCase {
+    const char *name;
+    Script session;     // after the login and the listing; messages 2, 4 and 5 are checked
+    QStringList log;    // per message: subject, outcome, why, and whether a copy stays
+    int copiesLeft;
+};
+
+void PrintTo(const RescueCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+Script retr(int n, const QByteArray &reply = "+OK")
+{
+    Script s{C("RETR " + QByteArray::number(n)), S(reply)};
+    if (reply.startsWith("+OK"))
+        s << S("Subject: m" + QByteArray::number(n)) << S("") << S("..Punkt") << S("Text " + QByteArray::number(n))
+          << S(".");
+    return s;
+}
+
+class RescueCopyTest : public PipelinedDeletionTest {};
+
+TEST_P(RescueCopyTest, CopiesGoBeforeTheirDeletesAndStayOnlyWhereTheMessageMayBeGone)
+{
+    const RescueCase &c = GetParam();
+    settings.Settings.KeepDeletedCopies = true;
+    checkFive();
+    play(session() << c.session);
+    deleteMarked(QList<TMailEntry *>(ui.rows));
+    expectScriptDone();
+
+    QStringList log;
+    const QList<TDeletionRecord> records = checker->DeletionLog().Records();
+    for (auto r = records.crbegin(); r != records.crend(); ++r) {
+        QString why = r->Reason == kDeletionNotTriedText      ? QStringLiteral("nicht versucht")
+                      : r->Reason == kDeletionNotCommittedText ? QStringLiteral("unbestätigt")
+                      : r->Reason == kDeletionSessionLostText  ? QStringLiteral("Sitzung verloren")
+                                                               : r->Reason;
+        const QString copy = r->CopyFile.isEmpty() ? QString() : QStringLiteral(" Kopie");
+        log << r->Subject + QLatin1Char(' ') + DeletionOutcomeText(r->Outcome) +
+                   (why.isEmpty() ? QString() : QStringLiteral(": ") + why) + copy;
+        if (!r->CopyFile.isEmpty()) {
+            QFile file(checker->RescueCopyFolder() + r->CopyFile);
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << r->CopyFile.toStdString();
+            EXPECT_EQ(file.readAll(), "Subject: " + r->Subject.toUtf8() + "\n\n.Punkt\nText " +
+                                          r->Subject.mid(1).toUtf8() + "\n");
+        }
+    }
+    EXPECT_EQ(log, c.log);
+    EXPECT_EQ(QDir(checker->RescueCopyFolder()).entryList(QDir::Files).size(), c.copiesLeft);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Checker, RescueCopyTest,
+    ::testing::Values(
+        RescueCase{"AllCopiedThenDeleted",
+                   retr(2) << retr(4) << retr(5) << dele(2, "+OK") << dele(4, "+OK") << dele(5, "+OK") << Quit(),
+                   {"m2 gelöscht Kopie", "m4 gelöscht Kopie", "m5 gelöscht Kopie"}, 3},
+        // A copy that cannot be had: that message and the rest stay, and nothing claims otherwise.
+        RescueCase{"ARefusedCopyStopsBeforeItsDelete",
+                   retr(2) << retr(4, "-ERR locked") << retr(5) << dele(2, "+OK") << Quit(),
+                   {"m2 gelöscht Kopie", "m4 fehlgeschlagen: locked", "m5 fehlgeschlagen: nicht versucht"}, 1},
+        // The QUIT went out and its answer never came: the server may have deleted them, so the copies stay.
+        RescueCase{"QuitUnanswered",
+                   retr(2) << retr(4) << retr(5) << dele(2, "+OK") << dele(4, "+OK") << dele(5, "+OK") << C("QUIT")
+                           << Drop(),
+                   {"m2 fehlgeschlagen: unbestätigt Kopie", "m4 fehlgeschlagen: unbestätigt Kopie",
+                    "m5 fehlgeschlagen: unbestätigt Kopie"},
+                   3},
+        // Lost before the QUIT: the server deleted nothing, and no copy pretends it did.
+        RescueCase{"LostAfterTheDeletesBeforeTheQuit",
+                   retr(2) << retr(4) << retr(5) << dele(2, "+OK") << dele(4, "+OK") << C("DELE 5") << Drop(),
+                   {"m2 fehlgeschlagen: Sitzung verloren", "m4 fehlgeschlagen: Sitzung verloren",
+                    "m5 fehlgeschlagen: Sitzung verloren"},
+                   0}),
+    [](const ::testing::TestParamInfo<RescueCase> &info) { return std::string(info.param.name); });
 
 // One message deleted from the list (session not kept): it leaves the list only when it is gone for sure.
 struct SingleCase {

@@ -298,6 +298,18 @@ TEST_F(QuarvelCheckTest, ListsTheMessagesMarksSpamAndDeletesIt)
     EXPECT_TRUE(out.contains(("Gelöscht\t" + box + "\t2\tIhr Gewinnspiel wartet\n").toUtf8())) << out.toStdString();
     EXPECT_TRUE(out.contains(("Gelöscht\t" + box + "\t3\tRechnung\n").toUtf8())) << out.toStdString();
     EXPECT_EQ(server->messageIds(user).size(), 1);
+    // Its deletions are in the deletion log, as automatic ones, with their rules and their copies.
+    const QList<TDeletionRecord> logged =
+        TDeletionLog(settings.GetDataFolder() + kDeletionLogFileName).Records();
+    ASSERT_EQ(logged.size(), 2);
+    EXPECT_EQ(logged[0].Subject, QStringLiteral("Rechnung"));
+    EXPECT_EQ(logged[0].RuleShown, QStringLiteral("Received enthält den Text \"evil-relay.test\""));
+    EXPECT_EQ(logged[1].RuleShown, QStringLiteral("enthält den Betreff \"gewinnspiel\""));
+    for (const TDeletionRecord &r : logged) {
+        EXPECT_EQ(r.How, TDeletionHow::Automatic);
+        EXPECT_EQ(r.Outcome, TDeletionOutcome::Deleted);
+        EXPECT_TRUE(QFile::exists(RescueFolder(settings.GetDataFolder()) + r.CopyFile)) << r.CopyFile.toStdString();
+    }
 
     ASSERT_EQ(check({}, &out, &err), 0);
     EXPECT_EQ(QString::fromUtf8(out).split(u'\n', Qt::SkipEmptyParts).size(), 1);

@@ -1,5 +1,6 @@
 // The rule store and its file "Filters.dat": exact bytes, reading, round trip, damaged files, and a
 // save that fails without harming the previous file.
+#include "FilterRules.h"
 #include "FilterTestPrinters.h"
 #include "RegistrySettingsUnit.h"
 #include "SpamFilterClassUnit.h"
@@ -144,6 +145,35 @@ TEST_F(FilterFileTest, RoundTripKeepsOrderAndEveryField)
     TSpamFilterClass reloaded(again);
     reloaded.LoadFilters();
     EXPECT_EQ(copies(reloaded.Filters()), rules);
+}
+
+// Exceptions are records like every rule, of kinds that versions without them skip: the file keeps both
+// kinds in their order, and its kind byte is neither of the two kinds an older reader judges.
+TEST_F(FilterFileTest, ExceptionsAndSpamRulesKeepTheirKindsAndTheirOrder)
+{
+    const QList<TSimpleFilter> rules = {
+        NewSubjectFilter(foContains, QStringLiteral("Casino")),
+        NeverSpamSenderFilter(QStringLiteral("chef@example.test")),
+        NewHeaderFieldFilter(QStringLiteral("Received"), foContains, QStringLiteral("evil.test")),
+        NewSubjectFilter(foEquals, QStringLiteral("Rechnung"), true),
+    };
+    store.ReplaceFilters(rules);
+    ASSERT_TRUE(store.SaveFilters());
+    // The second record follows the 23 bytes of "Casino": active, not case-sensitive, foContains, kind 19.
+    const QByteArray file = readAll(filterFile());
+    EXPECT_EQ(file.mid(23, 4), hex("01 00 01 13"));
+
+    TRegistrySettings again;
+    again.Settings.DataPath = settings.Settings.DataPath;
+    TSpamFilterClass reloaded(again);
+    reloaded.LoadFilters();
+    EXPECT_EQ(copies(reloaded.Filters()), rules);
+    const bool exception[] = {false, true, false, true};
+    for (int i = 0; i < rules.size(); ++i) {
+        const uint8_t kind = reloaded.Filters().at(i)->Kind;
+        EXPECT_EQ(IsAllowRuleKind(kind), exception[i]) << i;
+        EXPECT_EQ(kind == fkSubject || kind == fkHeaderField, !exception[i]) << i;
+    }
 }
 
 TEST_F(FilterFileTest, MissingAndEmptyFilesGiveAnEmptyListAndLoadDropsTheOldRules)

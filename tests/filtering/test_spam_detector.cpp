@@ -219,6 +219,47 @@ TEST_F(SpamDetectorTest, WalksTheRulesUntilOneMatches)
     EXPECT_FALSE(detector.IsSpam(entry));
 }
 
+// An exception ("never spam") is asked before any spam rule: one that matches keeps the message from
+// being spam whatever spam rule matches; one that is inactive or does not match changes nothing.
+TEST_F(SpamDetectorTest, AnAllowRuleThatMatchesBeatsEverySpamRule)
+{
+    const TSimpleFilter spam{.Active = true, .Kind = fkHeaderField, .Operation = foContains,
+                             .Text = QStringLiteral("192.0.2.1"), .HeaderField = QStringLiteral("Received")};
+    const QString sender = TSpamDetector::FieldValue(entry.Message.Headers, QStringLiteral("From"));
+    ASSERT_FALSE(sender.isEmpty());
+    struct Case {
+        const char *name;
+        TSimpleFilter allow;
+        bool spam;
+    };
+    const Case cases[] = {
+        {"sender's address", NeverSpamSenderFilter(sender.section(QLatin1Char('<'), 1).chopped(1)), false},
+        {"subject", NewSubjectFilter(foBeginsWith, entry.Message.Subject.left(4), true), false},
+        {"inactive", [&] {
+             TSimpleFilter r = NeverSpamSenderFilter(sender);
+             r.Active = false;
+             return r;
+         }(),
+         true},
+        {"another sender", NeverSpamSenderFilter(QStringLiteral("someone@else.example")), true},
+        // The same fields as a spam rule would have: only the kind makes it an exception.
+        {"spam rule's text as an exception",
+         NewHeaderFieldFilter(QStringLiteral("Received"), foContains, QStringLiteral("192.0.2.1"), true), false},
+    };
+    for (const Case &c : cases) {
+        FreeFilterList(rules);
+        // The exception after the spam rule in the list: order does not matter, exceptions come first.
+        rules.append(new TSimpleFilter(spam));
+        rules.append(new TSimpleFilter(c.allow));
+        EXPECT_EQ(detector.IsSpam(entry), c.spam) << c.name;
+        EXPECT_EQ(detector.SpamRule(entry), c.spam ? rules.first() : nullptr) << c.name;
+    }
+    // Alone, an exception makes nothing spam.
+    FreeFilterList(rules);
+    rules.append(new TSimpleFilter(NeverSpamSenderFilter(sender)));
+    EXPECT_FALSE(detector.IsSpam(entry));
+}
+
 TEST(SpamDetectorRules, EveryChangeOfTheRuleListCountsAtTheNextCall)
 {
     // The rule store as the dialogs change it, and changes made to a rule in place.

@@ -8,6 +8,7 @@
 #include "Pop3Client.h"
 
 #include <QMap>
+#include <QSet>
 
 #include <cstddef>
 #include <cstdint>
@@ -136,8 +137,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!entries.isEmpty()) {
         TMailEntry &first = *entries.first();
         worker.FetchText(account, first.MsgNumber, first, true, fatal, code, error);
-        worker.DeleteMessages(account, entries, true);
-        worker.CommitDeletions(error);
+        // Now and then with copies: every message fetched whole before its DELE.
+        struct KeepInMemory : IRemovalCopies {
+            bool Wanted(int index) const override { return !kept.contains(index); }
+            bool Keep(int index, const QByteArray &, QString *) override
+            {
+                kept.insert(index);
+                return true;
+            }
+            QSet<int> kept;
+        } copies;
+        QList<TRemovalOutcome> outcomes;
+        worker.DeleteMessages(account, entries, true, (data[0] & 2) ? &copies : nullptr, &outcomes);
+        bool unconfirmed = false;
+        worker.CommitDeletions(error, &unconfirmed);
     }
     qDeleteAll(entries);
     return 0;

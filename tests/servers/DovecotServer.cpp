@@ -332,6 +332,21 @@ bool DovecotServer::remove(const QString &user, const QString &id)
     return false;
 }
 
+QByteArray DovecotServer::messageFile(const QString &user, const QString &id) const
+{
+    for (const char *sub : {"/new", "/cur"}) {
+        const QDir dir(maildir(user) + QLatin1String(sub));
+        for (const QString &name : dir.entryList(QDir::Files)) {
+            if (!name.startsWith(id))
+                continue;
+            QFile file(dir.filePath(name));
+            if (file.open(QIODevice::ReadOnly))
+                return file.readAll();
+        }
+    }
+    return QByteArray();
+}
+
 QStringList DovecotServer::messageIds(const QString &user) const
 {
     QStringList ids;

@@ -73,6 +73,9 @@ public:
     bool remove(const QString &user, const QString &id);
     // Names of the messages now in the user's maildir (new/ and cur/), sorted.
     QStringList messageIds(const QString &user) const;
+    // The file of a message as the maildir keeps it (deliver's name, wherever Dovecot has moved it since);
+    // empty when it is not there.
+    QByteArray messageFile(const QString &user, const QString &id) const;
 
 private:
     bool writeConfig(QString *error);

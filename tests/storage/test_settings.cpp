@@ -51,6 +51,8 @@ TEST_F(SettingsTest, AnEmptyStoreLoadsTheDefaults)
     EXPECT_FALSE(p.POP3Check.NewMailMsg);
     EXPECT_TRUE(p.POP3Check.ShowOnlyNewMsgs);
     EXPECT_TRUE(p.Accounts.isEmpty());
+    EXPECT_TRUE(p.KeepDeletedCopies);
+    EXPECT_EQ(p.DeletedCopyLimitKB, 512);
 
     // The version and the install path are recorded; the program keys now exist.
     TTheRegIniFile reg;
@@ -115,6 +117,8 @@ TEST_F(SettingsTest, SaveAndLoadRoundTripWithTwelveAccountsInOrder)
     s.Settings.POP3Check.EMailCheck = true;
     s.Settings.POP3Check.EMailCheckTime = 900;
     s.Settings.POP3Check.EMailClient = QStringLiteral("/usr/bin/mail client");
+    s.Settings.KeepDeletedCopies = false;
+    s.Settings.DeletedCopyLimitKB = 2048;
     for (int i = 0; i < 12; ++i) {
         TPOP3AccountSettings a;
         a.ServerName = QStringLiteral("pop%1.example").arg(i);
@@ -145,6 +149,8 @@ TEST_F(SettingsTest, SaveAndLoadRoundTripWithTwelveAccountsInOrder)
     EXPECT_TRUE(t.Settings.POP3Check.EMailCheck);
     EXPECT_EQ(t.Settings.POP3Check.EMailCheckTime, 900);
     EXPECT_EQ(t.Settings.POP3Check.EMailClient, QStringLiteral("/usr/bin/mail client"));
+    EXPECT_FALSE(t.Settings.KeepDeletedCopies);
+    EXPECT_EQ(t.Settings.DeletedCopyLimitKB, 2048);
     EXPECT_EQ(t.Settings.Accounts, s.Settings.Accounts); // subkey 10 and 11 after 9
 
     // Passwords are stored enciphered as binary values, never as text.

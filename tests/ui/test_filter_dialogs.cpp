@@ -5,6 +5,7 @@
 #include "FilterTestPrinters.h"
 #include "CheckBoxGrid.h"
 #include "FilterRuleDlgUnit.h"
+#include "FilterRules.h"
 #include "MainUnit.h"
 #include "MessageListUnit.h"
 #include "ModalDriver.h"
@@ -176,6 +177,63 @@ TEST(FilterEditor, ShowsTheRulesOfEachKindOnTheirPage)
 
     // Untouched, the dialog hands back its subject rules, then its header rules, then the other kind.
     EXPECT_EQ(dlg.Rules(), (QList<TSimpleFilter>{kViagra, kCasino, kReceived, kOtherKind}));
+}
+
+// Exceptions of both kinds on the page "Ausnahmen": shown, added through the add button's menu with the
+// rule dialogs saying what they make, refused as copies, found for "Regel bearbeiten", and handed back
+// after the spam rules.
+TEST(FilterEditor, ExceptionsHaveAPageOfTheirOwn)
+{
+    RecordingMessageBox box;
+    const TSimpleFilter sender = NeverSpamSenderFilter(QStringLiteral("chef@firma.de"));
+    const TSimpleFilter invoice = NewSubjectFilter(foEquals, QStringLiteral("Rechnung"), true);
+    TFilterList list = {new TSimpleFilter(sender), new TSimpleFilter(kViagra), new TSimpleFilter(invoice)};
+    TSPAMFilterDlg dlg(list);
+    FreeFilterList(list);
+
+    EXPECT_EQ(dlg.Pages()->tabText(2), QStringLiteral("Ausnahmen"));
+    TFilterPage &allow = *dlg.AllowPage();
+    EXPECT_EQ(rowTexts(*allow.Grid(), 1), (QStringList{QStringLiteral("From"), QStringLiteral("enthält den Text"),
+                                                       QStringLiteral("chef@firma.de")}));
+    EXPECT_EQ(rowTexts(*allow.Grid(), 2), (QStringList{QStringLiteral("(Betreff)"), QStringLiteral("gleich dem Betreff"),
+                                                       QStringLiteral("Rechnung")}));
+    EXPECT_EQ(allow.CountLabel()->text(), QStringLiteral("2 Ausnahmen festgelegt."));
+    EXPECT_EQ(allow.AddButton()->toolTip(), QStringLiteral("Ausnahme hinzufügen."));
+    EXPECT_EQ(dlg.SubjectPage()->RuleCount(), 1);
+
+    onNextDialog<TSubjectFilterDlg>([](TSubjectFilterDlg *d) {
+        EXPECT_EQ(d->windowTitle(), QStringLiteral("Ausnahme anhand des Betreffs der E-Mail"));
+        EXPECT_EQ(d->IntroText(), QStringLiteral("Eine E-Mail soll nie als Spam gelten, wenn der Betreff der E-Mail..."));
+        d->OperationList()->setCurrentIndex(foBeginsWith);
+        d->TextEdit()->setText(QStringLiteral("Angebot Nr."));
+        d->OKButton()->click();
+    });
+    allow.AddSubjectAction()->trigger();
+    onNextDialog<THeaderFieldFilterDlg>([](THeaderFieldFilterDlg *d) {
+        EXPECT_EQ(d->IntroText(), QStringLiteral("Eine E-Mail soll nie als Spam gelten, wenn das..."));
+        d->OperationList()->setCurrentIndex(foContains);
+        d->TextEdit()->setText(QStringLiteral("chef@firma.de"));
+        d->OKButton()->click();
+    });
+    allow.AddHeaderFieldAction()->trigger();
+    ASSERT_EQ(box.shown.size(), 1);
+    EXPECT_EQ(box.shown.at(0).text, QStringLiteral("Der Spam-Filter existiert bereits."));
+    // The same text as a spam rule of the other page is no copy of an exception.
+    EXPECT_TRUE(dlg.HeaderPage()->AddHeaderFieldRule(QStringLiteral("From"), foContains, QStringLiteral("chef@firma.de")));
+
+    const TSimpleFilter offer = NewSubjectFilter(foBeginsWith, QStringLiteral("Angebot Nr."), true);
+    EXPECT_EQ(dlg.Rules(), (QList<TSimpleFilter>{kViagra,
+                                                 NewHeaderFieldFilter(QStringLiteral("From"), foContains,
+                                                                      QStringLiteral("chef@firma.de")),
+                                                 sender, invoice, offer}));
+
+    EXPECT_TRUE(dlg.SelectRule(invoice));
+    EXPECT_EQ(dlg.Pages()->currentWidget(), &allow);
+    EXPECT_EQ(allow.Grid()->Row(), 2);
+    EXPECT_TRUE(allow.ChangeButton()->isEnabled());
+    EXPECT_TRUE(dlg.SelectRule(kViagra));
+    EXPECT_EQ(dlg.Pages()->currentWidget(), dlg.SubjectPage());
+    EXPECT_FALSE(dlg.SelectRule(NewSubjectFilter(foEquals, QStringLiteral("nirgends"))));
 }
 
 TEST(FilterEditor, ACopyOfAListedRuleIsRefused)
@@ -771,6 +829,33 @@ TEST_F(RuleFromMessageTest, TheNewRuleIsAppendedSavedAndTheListMarkedAgain)
         EXPECT_TRUE(main->centralWidget()->isEnabled());
         EXPECT_TRUE(box.shown.isEmpty());
     }
+}
+
+// "Absender nie als Spam": an exception for the sender, saved at once; the marks of that sender's
+// messages go, a mark the user set by hand on another message stays.
+TEST_F(RuleFromMessageTest, ASenderNeverSpamSavesAnExceptionAndTakesItsMarksOff)
+{
+    const TSimpleFilter uhren = NewSubjectFilter(foContains, QStringLiteral("Uhren"));
+    start({uhren});
+    fill(kMessages);
+    for (int row : {2, 3, 4})
+        main->MessageList().MarkAsSpam(row);
+    main->MessageList().Grid()->SetRow(2);
+    main->ShowHeader();
+    EXPECT_EQ(main->actListNeverSpam->text(), QStringLiteral("Absender nie als Spam"));
+    ASSERT_TRUE(main->actListNeverSpam->isEnabled());
+    main->actListNeverSpam->trigger();
+
+    const TSimpleFilter allow = NeverSpamSenderFilter(QStringLiteral("shop@example.com"));
+    EXPECT_EQ(rules(), (QList<TSimpleFilter>{uhren, allow}));
+    EXPECT_EQ(readFile(filterFile()), recordsOf({uhren, allow}));
+    EXPECT_EQ(spamRows(), QList<int>{4});
+    ASSERT_EQ(box.shown.size(), 1);
+    EXPECT_TRUE(box.shown.at(0).text.startsWith(QStringLiteral("E-Mails von shop@example.com gelten von jetzt an nie "
+                                                               "als Spam.")));
+    // Once more: no second copy of the exception.
+    main->NeverSpamSender(QStringLiteral("shop@example.com"));
+    EXPECT_EQ(rules(), (QList<TSimpleFilter>{uhren, allow}));
 }
 
 TEST_F(RuleFromMessageTest, CancellingReturnsToTheChoiceAndInTheEndChangesNothing)

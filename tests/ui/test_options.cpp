@@ -181,6 +181,13 @@ TEST_F(OptionsTest, OkStoresEachValueAndSwitchesTheMonitor)
     dlg->HTTPSChkBox->setChecked(false);
     dlg->SMSSendOptionsRG->SetItemIndex(0);
     dlg->EMail2SMSRG->SetItemIndex(0);
+    // The copies of deleted mail: on by default, the limit only while they are.
+    EXPECT_EQ(dlg->KeepCopiesChkBox->text(), QStringLiteral("Kopie gelöschter E-Mails 14 Tage aufbewahren"));
+    EXPECT_TRUE(dlg->KeepCopiesChkBox->isChecked());
+    EXPECT_EQ(dlg->CopyLimitEdit->value(), 512);
+    dlg->CopyLimitEdit->setValue(2048);
+    dlg->KeepCopiesChkBox->setChecked(false);
+    EXPECT_FALSE(dlg->CopyLimitEdit->isEnabledTo(dlg.get()));
     QFile::remove(oldRules()); // an unchanged folder gets no new rule file
     dlg->OKBtn->click();
     EXPECT_EQ(dlg->result(), QDialog::Accepted);
@@ -194,6 +201,8 @@ TEST_F(OptionsTest, OkStoresEachValueAndSwitchesTheMonitor)
     EXPECT_FALSE(s.SMSGateway.HTTPS);
     EXPECT_FALSE(s.SMSGateway.WithSenderAddress);
     EXPECT_TRUE(s.SMSGateway.EMail2SMSOnlySubject);
+    EXPECT_FALSE(s.KeepDeletedCopies);
+    EXPECT_EQ(s.DeletedCopyLimitKB, 2048);
     EXPECT_EQ(settings->Settings.SMSGateway.Username, QStringLiteral("bert"));
     EXPECT_FALSE(QFileInfo::exists(oldRules()));
 

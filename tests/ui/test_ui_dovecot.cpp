@@ -2,6 +2,7 @@
 // window, the spam notice after a timed check, and a rule made from a checked message.
 #include "AddToFilterDlgUnit.h"
 #include "CheckBoxGrid.h"
+#include "DeletionLogWindow.h"
 #include "FilterRuleDlgUnit.h"
 #include "MainDovecotFixture.h"
 #include "MainUnit.h"
@@ -18,6 +19,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTextBrowser>
@@ -46,6 +48,15 @@ TEST_F(MainDovecotTest, CheckedRowsAreDeletedInOneSessionAndTheRestRenumbered)
     ASSERT_EQ(box.shown.size(), 2);
     EXPECT_EQ(box.shown.at(0).text, QStringLiteral("Sind Sie sicher, dass Sie 2 Nachrichten von Ihren E-Mail-Server(n) löschen möchten?"));
     EXPECT_EQ(box.shown.at(1).text, QStringLiteral("Es wurden alle gewählten E-Mails gelöscht!"));
+    // Deleted by hand, no rule involved.
+    const QList<TDeletionRecord> logged = main.Checker().DeletionLog().Records();
+    ASSERT_EQ(logged.size(), 2);
+    EXPECT_EQ(logged[0].Subject, QStringLiteral("m5"));
+    for (const TDeletionRecord &r : logged) {
+        EXPECT_EQ(r.How, TDeletionHow::ByHand);
+        EXPECT_TRUE(r.RuleShown.isEmpty());
+        EXPECT_EQ(r.Outcome, TDeletionOutcome::Deleted);
+    }
 
     // A fresh check sees the same four.
     main.ManualCheck();
@@ -167,6 +178,9 @@ TEST_F(MainDovecotTest, ATimedCheckOffersToDeleteTheSpamAndDeletesExactlyThat)
     while (!main.actCheck->isEnabled() && t.elapsed() < 10000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     ASSERT_NE(main.SpamNotice(), nullptr);
+    // The log's window, open meanwhile, follows the deletion.
+    main.OpenDeletionLog();
+    ASSERT_EQ(main.DeletionLogWindow()->RowCount(), 0);
     main.SpamNotice()->DeleteSpamButton()->click();
     t.restart();
     while (server->messageIds(QStringLiteral("timed")).size() != 2 && t.elapsed() < 10000)
@@ -174,6 +188,17 @@ TEST_F(MainDovecotTest, ATimedCheckOffersToDeleteTheSpamAndDeletesExactlyThat)
     EXPECT_EQ(server->messageIds(QStringLiteral("timed")).size(), 2);
     settle(main);
     EXPECT_EQ(listed(main), (QStringList{QStringLiteral("1:Hallo"), QStringLiteral("2:Rechnung")}));
+
+    // Both went into the log as deleted after the notice, each with its rule and its copy.
+    const QList<TDeletionRecord> logged = main.Checker().DeletionLog().Records();
+    ASSERT_EQ(logged.size(), 2);
+    for (const TDeletionRecord &r : logged) {
+        EXPECT_EQ(r.How, TDeletionHow::AfterNotice);
+        EXPECT_EQ(r.RuleShown, QStringLiteral("enthält den Betreff \"gewonnen\""));
+        EXPECT_EQ(r.Outcome, TDeletionOutcome::Deleted);
+        EXPECT_TRUE(QFile::exists(main.Checker().RescueCopyFolder() + r.CopyFile)) << r.CopyFile.toStdString();
+    }
+    EXPECT_EQ(main.DeletionLogWindow()->RowCount(), 2);
 }
 
 TEST_F(MainDovecotTest, ARuleMadeFromAHamMessageMarksTheListAndTheRulesToolSeesIt)
