@@ -7,6 +7,8 @@
 #include <QMutexLocker>
 #include <QSet>
 
+#include <iterator>
+
 using platform::SqlStatement;
 
 namespace {
@@ -57,30 +59,16 @@ private:
 
 QString DeletionHowText(TDeletionHow how)
 {
-    switch (how) {
-    case TDeletionHow::Automatic:
-        return QStringLiteral("automatisch");
-    case TDeletionHow::AfterNotice:
-        return QStringLiteral("nach Hinweis");
-    case TDeletionHow::ByHand:
-        return QStringLiteral("von Hand");
-    }
-    return QString();
+    static const char *const kTexts[] = {"automatisch", "nach Hinweis", "von Hand"};
+    const auto i = size_t(how);
+    return i < std::size(kTexts) ? QString::fromUtf8(kTexts[i]) : QString();
 }
 
 QString DeletionOutcomeText(TDeletionOutcome outcome)
 {
-    switch (outcome) {
-    case TDeletionOutcome::Pending:
-        return QStringLiteral("nicht bestätigt");
-    case TDeletionOutcome::Deleted:
-        return QStringLiteral("gelöscht");
-    case TDeletionOutcome::Moved:
-        return QStringLiteral("verschoben");
-    case TDeletionOutcome::Failed:
-        return QStringLiteral("fehlgeschlagen");
-    }
-    return QString();
+    static const char *const kTexts[] = {"nicht bestätigt", "gelöscht", "verschoben", "fehlgeschlagen"};
+    const auto i = size_t(outcome);
+    return i < std::size(kTexts) ? QString::fromUtf8(kTexts[i]) : QString();
 }
 
 TDeletionLog::TDeletionLog(QString file) : m_file(std::move(file)) {}

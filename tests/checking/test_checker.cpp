@@ -520,7 +520,8 @@ void PrintTo(const PipelinedDeletionCase &c, std::ostream *os)
     *os << c.name;
 }
 
-class PipelinedDeletionTest : public CheckerTest, public ::testing::WithParamInterface<PipelinedDeletionCase> {
+// Five messages of one account on a server that offers PIPELINING, messages 2, 4 and 5 checked.
+class FiveMessageDeletion : public CheckerTest {
 protected:
     void checkFive()
     {
@@ -544,6 +545,9 @@ protected:
 
     static Script session() { return Login("bob", "pw", true, true) << Listing({"u1", "u2", "u3", "u4", "u5"}); }
 };
+
+class PipelinedDeletionTest : public FiveMessageDeletion,
+                              public ::testing::WithParamInterface<PipelinedDeletionCase> {};
 
 TEST_P(PipelinedDeletionTest, StopsAtTheFirstRefusal)
 {
@@ -651,7 +655,7 @@ Script retr(int n, const QByteArray &reply = "+OK")
     return s;
 }
 
-class RescueCopyTest : public PipelinedDeletionTest {};
+class RescueCopyTest : public FiveMessageDeletion, public ::testing::WithParamInterface<RescueCase> {};
 
 TEST_P(RescueCopyTest, CopiesGoBeforeTheirDeletesAndStayOnlyWhereTheMessageMayBeGone)
 {

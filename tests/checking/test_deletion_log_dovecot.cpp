@@ -118,8 +118,8 @@ TEST_F(DeletionLogDovecotTest, ACopyEqualsTheMessageTheServerKeptAndLargeOnesGoW
 {
     settings.Settings.KeepDeletedCopies = true;
     settings.Settings.DeletedCopyLimitKB = 2;
-    // A line that begins with a dot, to be unstuffed, and one without a line break at its end.
-    const QString small = server->deliver(user, mail("Klein", {}, ".versteckt\r\n..zwei Punkte\r\nEnde"));
+    // Lines that begin with dots, stuffed on the way and unstuffed again.
+    const QString small = server->deliver(user, mail("Klein", {}, ".versteckt\r\n..zwei Punkte\r\nEnde\r\n"));
     const QString large = server->deliver(user, mail("Gross", {}, QByteArray(3000, 'x') + "\r\n"));
     makeRealChecker({account()});
     ASSERT_EQ(checkNow(), 2);
@@ -180,8 +180,9 @@ TEST_F(DeletionLogDovecotTest, AConnectionLostBeforeTheEndOfTheSessionLeavesFail
         for (const TDeletionRecord &r : logged) {
             EXPECT_EQ(r.Outcome, TDeletionOutcome::Failed) << r.Subject.toStdString();
             EXPECT_FALSE(r.Reason.isEmpty());
-            if (!c.reason.isEmpty())
+            if (!c.reason.isEmpty()) {
                 EXPECT_EQ(r.Reason, c.reason);
+            }
             EXPECT_EQ(r.CopyFile.isEmpty(), c.copiesLeft == 0);
         }
         EXPECT_EQ(copies().size(), c.copiesLeft);

@@ -244,6 +244,7 @@ TEST(RescueCopies, ExpiryRemovesOldCopiesAndNothingElse)
         QFile file(folder + QLatin1String(f.name));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write("x");
+        ASSERT_TRUE(file.flush()); // a later flush would set the time anew
         ASSERT_TRUE(file.setFileTime(now.addDays(-f.ageDays), QFileDevice::FileModificationTime));
     }
     EXPECT_EQ(ExpireRescueCopies(folder, now), 1);

@@ -4,6 +4,7 @@
 #include "CheckBoxGrid.h"
 #include "DeletionLogWindow.h"
 #include "FilterRules.h"
+#include "MailDeletion.h"
 #include "MainUnit.h"
 #include "ModalDriver.h"
 #include "Notices.h"
@@ -34,23 +35,15 @@ namespace {
 const TSimpleFilter kGewinn = NewSubjectFilter(foContains, QStringLiteral("Gewinn"));
 const TSimpleFilter kRelay = NewHeaderFieldFilter(QStringLiteral("Received"), foContains, QStringLiteral("evil.test"));
 
-TDeletionRecord record(const QString &sender, const QString &subject, const TSimpleFilter *rule)
+// The record of a message from sender ("Name <address>" or an address) with that subject.
+TDeletionRecord record(const QByteArray &sender, const QByteArray &subject, const TSimpleFilter *rule)
 {
-    TDeletionRecord r;
-    r.Account = QStringLiteral("anna@pop.example.test");
-    r.SenderName = sender.section(QLatin1Char('|'), 0, 0);
-    r.SenderAddress = sender.section(QLatin1Char('|'), 1, 1);
-    r.Subject = subject;
-    r.Size = 2048;
-    r.How = rule ? TDeletionHow::Automatic : TDeletionHow::ByHand;
-    if (rule) {
-        r.RuleKind = rule->Kind;
-        r.RuleOperation = rule->Operation;
-        r.RuleField = rule->HeaderField;
-        r.RuleText = rule->Text;
-        r.RuleShown = FilterRuleText(*rule);
-    }
-    return r;
+    TMailEntry e;
+    e.Message.FillFromHeader("From: " + sender + "\r\nSubject: " + subject + "\r\n");
+    e.UserName = QStringLiteral("anna");
+    e.Host = QStringLiteral("pop.example.test");
+    e.Size = 2048;
+    return DeletionRecordOf(e, rule ? TDeletionHow::Automatic : TDeletionHow::ByHand, rule);
 }
 
 // The main window on a profile without mailboxes, its rules, and records in its deletion log: the
@@ -69,9 +62,9 @@ protected:
             ASSERT_TRUE(store.SaveFilters());
         }
         main = std::make_unique<TMain>(quietOptions());
-        records = {record(QStringLiteral("Gewinnspiel|win@lotto.example"), QStringLiteral("Sie haben gewonnen"), &kGewinn),
-                   record(QStringLiteral("|relay@evil.test"), QStringLiteral("Rechnung 4711"), &kRelay),
-                   record(QStringLiteral("Anna|anna@example.test"), QStringLiteral("Urlaubsfotos"), nullptr)};
+        records = {record("Gewinnspiel <win@lotto.example>", "Sie haben gewonnen", &kGewinn),
+                   record("relay@evil.test", "Rechnung 4711", &kRelay),
+                   record("Anna <anna@example.test>", "Urlaubsfotos", nullptr)};
         TDeletionLog &log = main->Checker().DeletionLog();
         ASSERT_TRUE(log.Begin(records));
         records[0].Outcome = TDeletionOutcome::Deleted;
