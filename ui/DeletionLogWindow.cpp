@@ -20,14 +20,13 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSortFilterProxyModel>
-#include <QStandardItemModel>
+#include <QAbstractTableModel>
 #include <QTableView>
 #include <QVBoxLayout>
 
 namespace {
 
-constexpr int kIndexRole = Qt::UserRole + 1;  // the record's place in the list read
-constexpr int kSearchRole = Qt::UserRole + 2; // what the search looks at: sender and subject
+constexpr int kSearchRole = Qt::UserRole + 1; // what the search looks at: sender and subject
 
 const char *const kTitles[TDeletionLogWindow::kColumns] = {"Zeit",  "Postfach", "Absender", "Betreff",  "Datum",
                                                            "Größe", "Art",      "Regel",    "Ergebnis", "Kopie"};
@@ -64,6 +63,74 @@ QString chooseSaveFileDialog(QWidget *parent, const QString &proposed)
 }
 
 } // namespace
+
+// The records as the list shows them; a cell's text is made when the view asks for it, so a log of
+// twenty thousand records costs no item objects.
+class TDeletionLogModel : public QAbstractTableModel {
+public:
+    TDeletionLogModel(std::function<QString(const TDeletionRecord &)> copyText, QObject *parent)
+        : QAbstractTableModel(parent), m_copyText(std::move(copyText))
+    {
+    }
+
+    void SetRecords(QList<TDeletionRecord> records)
+    {
+        beginResetModel();
+        m_records = std::move(records);
+        endResetModel();
+    }
+    const QList<TDeletionRecord> &Records() const { return m_records; }
+
+    int rowCount(const QModelIndex &parent = {}) const override { return parent.isValid() ? 0 : int(m_records.size()); }
+    int columnCount(const QModelIndex &parent = {}) const override
+    {
+        return parent.isValid() ? 0 : TDeletionLogWindow::kColumns;
+    }
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
+    {
+        if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < columnCount())
+            return QString::fromUtf8(kTitles[section]);
+        return QVariant();
+    }
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        if (!index.isValid() || index.row() >= m_records.size())
+            return QVariant();
+        const TDeletionRecord &r = m_records.at(index.row());
+        if (role == kSearchRole)
+            return senderText(r) + QLatin1Char('\n') + r.Subject;
+        if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
+            return QVariant();
+        switch (index.column()) {
+        case TDeletionLogWindow::colTime:
+            return ShortDateLongTime(r.Time);
+        case TDeletionLogWindow::colAccount:
+            return r.Account;
+        case TDeletionLogWindow::colSender:
+            return senderText(r);
+        case TDeletionLogWindow::colSubject:
+            return r.Subject;
+        case TDeletionLogWindow::colDate:
+            return r.Date.isValid() ? ShortDateLongTime(r.Date) : QString();
+        case TDeletionLogWindow::colSize:
+            return SizeText(r.Size);
+        case TDeletionLogWindow::colHow:
+            return DeletionHowText(r.How);
+        case TDeletionLogWindow::colRule:
+            return r.RuleShown.isEmpty() ? QStringLiteral("von Hand") : r.RuleShown;
+        case TDeletionLogWindow::colOutcome:
+            return outcomeText(r);
+        case TDeletionLogWindow::colCopy:
+            return m_copyText(r);
+        default:
+            return QVariant();
+        }
+    }
+
+private:
+    std::function<QString(const TDeletionRecord &)> m_copyText;
+    QList<TDeletionRecord> m_records;
+};
 
 // --- the restore choice ---
 
@@ -104,7 +171,7 @@ TRestoreDlg::TRestoreDlg(const QString &subject, QWidget *parent)
 
 TDeletionLogWindow::TDeletionLogWindow(TDeletionLog &log, QString rescueFolder, QWidget *parent)
     : QWidget(parent, Qt::Window), m_log(&log), m_rescueFolder(std::move(rescueFolder)),
-      m_search(new QLineEdit(this)), m_table(new QTableView(this)), m_model(new QStandardItemModel(this)),
+      m_search(new QLineEdit(this)), m_table(new QTableView(this)),
       m_filter(new QSortFilterProxyModel(this)), m_count(new QLabel(this)),
       m_editRule(new QPushButton(QStringLiteral("Regel bearbeiten..."), this)),
       m_restore(new QPushButton(QStringLiteral("Wiederherstellen..."), this)),
@@ -116,10 +183,13 @@ TDeletionLogWindow::TDeletionLogWindow(TDeletionLog &log, QString rescueFolder, 
 
     m_search->setPlaceholderText(QStringLiteral("Absender oder Betreff suchen"));
     m_search->setClearButtonEnabled(true);
-    QStringList titles;
-    for (const char *title : kTitles)
-        titles << QString::fromUtf8(title);
-    m_model->setHorizontalHeaderLabels(titles);
+    m_model = new TDeletionLogModel(
+        [this](const TDeletionRecord &r) {
+            if (!r.CopyFile.isEmpty())
+                return CopyPath(r).isEmpty() ? QStringLiteral("nicht mehr vorhanden") : QStringLiteral("vorhanden");
+            return r.CopyNote;
+        },
+        this);
     m_filter->setSourceModel(m_model);
     m_filter->setFilterKeyColumn(colTime);
     m_filter->setFilterRole(kSearchRole);
@@ -195,8 +265,9 @@ void TDeletionLogWindow::Reload()
 {
     const TDeletionRecord *current = CurrentRecord();
     const qint64 currentId = current ? current->Id : 0;
-    m_records = m_log->Records();
-    fill();
+    m_model->SetRecords(m_log->Records());
+    updateCount();
+    updateButtons();
     for (int row = 0; currentId != 0 && row < RowCount(); ++row)
         if (RecordAt(row)->Id == currentId)
             SetCurrentRow(row);
@@ -204,47 +275,9 @@ void TDeletionLogWindow::Reload()
         m_log->MarkSeen();
 }
 
-void TDeletionLogWindow::fill()
-{
-    m_model->removeRows(0, m_model->rowCount());
-    m_model->setRowCount(int(m_records.size()));
-    for (int i = 0; i < m_records.size(); ++i) {
-        const TDeletionRecord &r = m_records.at(i);
-        const QString texts[kColumns] = {
-            ShortDateLongTime(r.Time),
-            r.Account,
-            senderText(r),
-            r.Subject,
-            r.Date.isValid() ? ShortDateLongTime(r.Date) : QString(),
-            SizeText(r.Size),
-            DeletionHowText(r.How),
-            r.RuleShown.isEmpty() ? QStringLiteral("von Hand") : r.RuleShown,
-            outcomeText(r),
-            copyText(r),
-        };
-        for (int c = 0; c < kColumns; ++c) {
-            auto *item = new QStandardItem(texts[c]);
-            item->setToolTip(texts[c]);
-            m_model->setItem(i, c, item);
-        }
-        QStandardItem *first = m_model->item(i, colTime);
-        first->setData(i, kIndexRole);
-        first->setData(texts[colSender] + QLatin1Char('\n') + r.Subject, kSearchRole);
-    }
-    updateCount();
-    updateButtons();
-}
-
-QString TDeletionLogWindow::copyText(const TDeletionRecord &record) const
-{
-    if (!record.CopyFile.isEmpty())
-        return CopyPath(record).isEmpty() ? QStringLiteral("nicht mehr vorhanden") : QStringLiteral("vorhanden");
-    return record.CopyNote;
-}
-
 void TDeletionLogWindow::updateCount()
 {
-    m_count->setText(QStringLiteral("%1 von %2 Einträgen").arg(RowCount()).arg(m_records.size()));
+    m_count->setText(QStringLiteral("%1 von %2 Einträgen").arg(RowCount()).arg(m_model->rowCount()));
 }
 
 int TDeletionLogWindow::RowCount() const
@@ -254,11 +287,8 @@ int TDeletionLogWindow::RowCount() const
 
 const TDeletionRecord *TDeletionLogWindow::RecordAt(int row) const
 {
-    const QModelIndex index = m_filter->index(row, colTime);
-    if (!index.isValid())
-        return nullptr;
-    const int i = index.data(kIndexRole).toInt();
-    return i >= 0 && i < m_records.size() ? &m_records.at(i) : nullptr;
+    const QModelIndex index = m_filter->mapToSource(m_filter->index(row, colTime));
+    return index.isValid() ? &m_model->Records().at(index.row()) : nullptr;
 }
 
 QString TDeletionLogWindow::CellText(int row, int column) const

@@ -17,8 +17,8 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSortFilterProxyModel;
-class QStandardItemModel;
 class QTableView;
+class TDeletionLogModel;
 
 inline const QString kDeletionLogCaption = QStringLiteral("Gelöschte E-Mails");
 
@@ -89,19 +89,16 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    void fill();
     void updateButtons();
     void updateCount();
-    QString copyText(const TDeletionRecord &record) const;
 
     TDeletionLog *m_log;
     QString m_rescueFolder;
-    QList<TDeletionRecord> m_records;
     bool m_ruleCommands = true;
 
     QLineEdit *m_search;
     QTableView *m_table;
-    QStandardItemModel *m_model;
+    TDeletionLogModel *m_model;
     QSortFilterProxyModel *m_filter;
     QLabel *m_count;
     QPushButton *m_editRule;
