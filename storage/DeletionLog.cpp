@@ -104,6 +104,12 @@ bool TDeletionLog::open()
     return true;
 }
 
+bool TDeletionLog::openExisting()
+{
+    // A log never written is empty, and reading it makes no file.
+    return (m_db || QFileInfo::exists(m_file)) && open();
+}
+
 bool TDeletionLog::Begin(QList<TDeletionRecord> &records)
 {
     QMutexLocker lock(&m_mutex);
@@ -187,10 +193,7 @@ QList<TDeletionRecord> TDeletionLog::Records()
 {
     QMutexLocker lock(&m_mutex);
     QList<TDeletionRecord> out;
-    // A log never written is empty, and reading it creates nothing.
-    if (!m_db && !QFileInfo::exists(m_file))
-        return out;
-    if (!open())
+    if (!openExisting())
         return out;
     SqlStatement select(m_db, "SELECT id, time, account, sender_name, sender_address, subject, date, size, how,"
                               " rule_kind, rule_operation, rule_field, rule_text, rule_shown, outcome, reason,"
@@ -231,9 +234,7 @@ QList<TDeletionRecord> TDeletionLog::Records()
 int TDeletionLog::ResolveAbandoned()
 {
     QMutexLocker lock(&m_mutex);
-    if (!m_db && !QFileInfo::exists(m_file))
-        return 0;
-    if (!open())
+    if (!openExisting())
         return 0;
     QSet<qint64> ended;
     {
@@ -259,9 +260,7 @@ int TDeletionLog::ResolveAbandoned()
 int TDeletionLog::Prune(const QDateTime &now)
 {
     QMutexLocker lock(&m_mutex);
-    if (!m_db && !QFileInfo::exists(m_file))
-        return 0;
-    if (!open())
+    if (!openExisting())
         return 0;
     int removed = 0;
     {
@@ -281,9 +280,7 @@ int TDeletionLog::Prune(const QDateTime &now)
 int TDeletionLog::UnseenCount()
 {
     QMutexLocker lock(&m_mutex);
-    if (!m_db && !QFileInfo::exists(m_file))
-        return 0;
-    if (!open())
+    if (!openExisting())
         return 0;
     SqlStatement count(m_db, "SELECT COUNT(*) FROM deletions WHERE id > "
                              "COALESCE((SELECT value FROM meta WHERE name='seen'), 0)");
@@ -293,9 +290,7 @@ int TDeletionLog::UnseenCount()
 void TDeletionLog::MarkSeen()
 {
     QMutexLocker lock(&m_mutex);
-    if (!m_db && !QFileInfo::exists(m_file))
-        return;
-    if (!open())
+    if (!openExisting())
         return;
     platform::sqlExec(m_db, "INSERT OR REPLACE INTO meta(name, value) "
                             "SELECT 'seen', COALESCE(MAX(id), 0) FROM deletions");

@@ -100,6 +100,8 @@ public:
 private:
     // Opens the store, under m_mutex; false with m_error.
     bool open();
+    // The same when the file exists already; false without making one.
+    bool openExisting();
     bool fail(const QString &what);
 
     const QString m_file;
