@@ -38,12 +38,7 @@ public:
         if (!WriteRescueCopy(m_policy.Folder, name, raw, error))
             return false;
         record.CopyFile = name;
-        m_written = true;
         return true;
-    }
-    bool Secure(QString *error) override
-    {
-        return !m_written || SyncRescueCopies(m_policy.Folder, error);
     }
     // A copy of a message that surely is still on the server would claim a deletion that did not happen.
     void Drop(int index)
@@ -58,7 +53,6 @@ private:
     const TRescuePolicy &m_policy;
     QList<TDeletionRecord> &m_records;
     const QList<TMailEntry *> &m_entries;
-    bool m_written = false;
 };
 
 void failRecord(TDeletionRecord &record, const QString &reason)
@@ -229,24 +223,14 @@ void RunDeletionPlan(TPop3Thread &worker, TDeletionPlan &plan, const std::shared
             tell([entry = *copies.at(k)](IDeletionObserver &o) { o.EntrySent(entry); });
         if (done < copies.size())
             fail(*copies.at(done), error);
-        // Copies that would not outlast a crash must not let the server delete their messages: the session
-        // then ends without its QUIT.
-        QString unsecured;
-        if (done > 0 && !keeper.Secure(&unsecured))
-            worker.ForceClose();
         // The server carries the accepted deletions out only now.
         QString notCommitted;
         bool unconfirmed = false;
         const bool committed = worker.CommitDeletions(notCommitted, &unconfirmed);
         worker.FreeClient();
-        if (!unsecured.isEmpty())
-            notCommitted = unsecured;
         for (int k = 0; k < copies.size(); ++k) {
             TDeletionRecord &record = records[k];
-            TRemovalOutcome outcome = outcomes.at(k);
-            if (!unsecured.isEmpty() && outcome.What != TRemovalOutcome::AlreadyGone &&
-                outcome.What != TRemovalOutcome::NotTried)
-                outcome = {TRemovalOutcome::Failed, unsecured};
+            const TRemovalOutcome &outcome = outcomes.at(k);
             switch (outcome.What) {
             case TRemovalOutcome::AlreadyGone:
                 // Gone whatever became of the session.

@@ -28,7 +28,4 @@ public:
     // The whole message as the server sent it. False with *error when it cannot be kept: the message is
     // then not removed.
     virtual bool Keep(int index, const QByteArray &raw, QString *error) = 0;
-    // Makes what was kept last through a crash, before the removals are committed. False with *error:
-    // then nothing of the session may be committed.
-    virtual bool Secure(QString *error) = 0;
 };

@@ -197,8 +197,7 @@ public:
     // out ahead of their replies when the server allows it; should the server refuse one of them and
     // accept a later one, RSET takes the later ones back, so nothing after a failure is deleted.
     // With copies, every message it wants is fetched whole (RETR) in the same session before its DELE
-    // and handed to it; one that cannot be fetched or kept is a failure, and it is not deleted (without
-    // keepSession, copies that cannot be secured end the session without its QUIT). With
+    // and handed to it; one that cannot be fetched or kept is a failure, and it is not deleted. With
     // outcomes, one outcome per entry: Removed or AlreadyGone up to the returned count, then Failed with
     // the reason for the entry that failed, NotTried for the rest.
     int DeleteMessages(const TPOP3AccountSettings &account, const QList<TMailEntry *> &entries, bool keepSession,

@@ -5,9 +5,6 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 namespace platform {
 
 QString withTrailingSlash(const QString &path)
@@ -76,16 +73,6 @@ bool makePrivateFolder(const QString &path)
         return false;
     const QString own = folder.absoluteFilePath();
     return QDir().mkdir(own, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) || QFileInfo(own).isDir();
-}
-
-bool syncFileSystemOf(const QString &path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool synced = ::syncfs(fd) == 0;
-    ::close(fd);
-    return synced;
 }
 
 namespace {

@@ -30,8 +30,5 @@ QString findDataFile(const QString &name, const QString &programDir = QString())
 bool makePrivateFolder(const QString &path);
 // Adds a trailing '/' unless the text is empty or already has one.
 QString withTrailingSlash(const QString &path);
-// Puts everything written to the file system that holds path onto the disk: one wait for many files
-// written one after the other, instead of one for each. False when it cannot.
-bool syncFileSystemOf(const QString &path);
 
 } // namespace platform

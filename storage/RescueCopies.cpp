@@ -3,8 +3,8 @@
 #include "Paths.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 
 #include <algorithm>
 
@@ -45,27 +45,18 @@ bool WriteRescueCopy(const QString &folder, const QString &name, const QByteArra
     // Local mail files (maildir, mbox, .eml) end their lines as the platform does.
     QByteArray local = raw;
     local.replace("\r\n", "\n");
-    // Mail is for the owner's eyes only. No sync of its own: a run puts all its copies on the disk at
-    // once before the server deletes anything (SyncRescueCopies), one wait instead of one per message.
-    QFile file(folder + name);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+    QSaveFile file(folder + name);
+    if (!file.open(QIODevice::WriteOnly))
         return fail(file.errorString());
-    if (file.write(local) != local.size() || !file.flush()) {
+    // Mail is for the owner's eyes only.
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    if (file.write(local) != local.size()) {
         const QString why = file.errorString();
-        file.remove();
+        file.cancelWriting();
+        file.commit();
         return fail(why);
     }
-    return true;
-}
-
-bool SyncRescueCopies(const QString &folder, QString *error)
-{
-    if (platform::syncFileSystemOf(folder))
-        return true;
-    if (error)
-        *error = QStringLiteral("Die Sicherungskopien der E-Mails konnten nicht auf die Festplatte geschrieben "
-                                "werden: %1").arg(folder);
-    return false;
+    return file.commit() || fail(file.errorString());
 }
 
 int ExpireRescueCopies(const QString &folder, const QDateTime &now, int days)

@@ -29,11 +29,8 @@ QString RescueTooLargeNote(qint64 maxBytes);
 // The file name of the copy that belongs to a deletion log record.
 QString RescueCopyName(qint64 recordId, const QDateTime &time);
 // Writes a message as RETR delivers it (CR LF line ends) into folder + name with the line ends of the
-// platform's mail files, for its owner alone; a name that exists is not overwritten. It is on the disk
-// only after SyncRescueCopies. False with *error (and no file).
+// platform's mail files, for its owner alone; the file appears whole or not at all. False with *error.
 bool WriteRescueCopy(const QString &folder, const QString &name, const QByteArray &raw, QString *error);
-// Puts the copies written into folder onto the disk, all at once. False with *error.
-bool SyncRescueCopies(const QString &folder, QString *error);
 // Removes the copies (*.eml) of the folder last written more than days before now; nothing else there.
 // Returns how many went.
 int ExpireRescueCopies(const QString &folder, const QDateTime &now = QDateTime::currentDateTime(),

@@ -635,13 +635,9 @@ int TPop3Thread::DeleteMessages(const TPOP3AccountSettings &account, const QList
     int done = DeleteInSession(account, items, gone);
     m_copies = nullptr;
     if (!keepSession) {
-        // Copies that would not outlast a crash must not let the server delete their messages.
-        QString unsecured;
-        if (copies && !copies->Secure(&unsecured))
-            ForceClose();
         QString notCommitted;
         if (!CommitDeletions(notCommitted) && done > gone.count(true)) {
-            LastErrorText = unsecured.isEmpty() ? notCommitted : unsecured;
+            LastErrorText = notCommitted;
             done = 0;
         }
     }

@@ -5,7 +5,6 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QMap>
 #include <QThread>
 
 namespace {
@@ -929,43 +928,6 @@ TEST_F(WorkerTest, WithoutUidlALaterNumberIsStillFoundAfterAnEarlierDeletionOfTh
     EXPECT_TRUE(worker.DeleteMessage(Account(), 2, entryFor(2, "two", "a2", 1000, ""), true));
     EXPECT_TRUE(worker.DeleteMessage(Account(), 6, entryFor(6, "six", "a6", 600, ""), true));
     worker.FreeClient();
-    expectScriptDone();
-}
-
-// Copies taken before their DELE that cannot be made to last (the disk will not take them) must not let
-// the server delete anything: the session ends without its QUIT, and every outcome says why.
-TEST_F(WorkerTest, CopiesThatCannotBeSecuredEndTheSessionWithoutItsQuit)
-{
-    struct Copies : IRemovalCopies {
-        bool Wanted(int index) const override { return !kept.contains(index); }
-        bool Keep(int index, const QByteArray &raw, QString *) override
-        {
-            kept.insert(index, raw);
-            return true;
-        }
-        bool Secure(QString *error) override
-        {
-            *error = QStringLiteral("Festplatte voll");
-            return false;
-        }
-        QMap<int, QByteArray> kept;
-    } copies;
-    TPop3Thread worker(nullptr, options());
-    play(Login() << Listing({"u1", "u2"}) << C("RETR 1") << S("+OK") << S("Subject: one") << S("") << S(".")
-                 << C("RETR 2") << S("+OK") << S("Subject: two") << S("") << S(".") << C("DELE 1") << S("+OK")
-                 << C("DELE 2") << S("+OK"));
-    const TMailEntry one = entryFor(1, "one", "a1", 1000, "u1");
-    const TMailEntry two = entryFor(2, "two", "a2", 1000, "u2");
-    QList<TRemovalOutcome> outcomes;
-    EXPECT_EQ(worker.DeleteMessages(Account(), {const_cast<TMailEntry *>(&one), const_cast<TMailEntry *>(&two)},
-                                    false, &copies, &outcomes),
-              0);
-    EXPECT_EQ(worker.LastErrorText, QStringLiteral("Festplatte voll"));
-    EXPECT_EQ(copies.kept.value(1), QByteArray("Subject: two\r\n\r\n"));
-    ASSERT_EQ(outcomes.size(), 2);
-    EXPECT_EQ(outcomes[0].What, TRemovalOutcome::Failed);
-    EXPECT_EQ(outcomes[0].Reason, QStringLiteral("Festplatte voll"));
-    EXPECT_EQ(written("QUIT"), QByteArrayList());
     expectScriptDone();
 }
 

@@ -145,7 +145,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 kept.insert(index);
                 return true;
             }
-            bool Secure(QString *) override { return true; }
             QSet<int> kept;
         } copies;
         QList<TRemovalOutcome> outcomes;
