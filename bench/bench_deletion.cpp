@@ -2,7 +2,9 @@
 // every chunk 10 ms in each direction (a server some way off): with rescue copies (each message fetched
 // whole in its session before its DELE and kept as a file) and without, in turns. What the copies cost.
 //
-//   bench_deletion [--messages N] [--size-kb N] [--runs N] [--delay-ms N] [--pipelining 0|1]
+//   bench_deletion [--messages N] [--size-kb N] [--runs N] [--delay-ms N] [--pipelining 0|1] [--proxy 0|1]
+//
+// --proxy 0 talks to Dovecot straight, without the relay.
 //
 // Before each run the mailbox is filled again and checked (neither is timed); the time is that of the
 // deletion run alone (TPOP3Checker::DeleteEntries), from its start to its result on the window's thread:
@@ -111,6 +113,7 @@ int main(int argc, char **argv)
     const int size = std::max(1, bench::ArgValue(argc, argv, "--size-kb", 20)) * 1024;
     const int runs = std::max(1, bench::ArgValue(argc, argv, "--runs", 5));
     const int delayMs = std::max(0, bench::ArgValue(argc, argv, "--delay-ms", 10));
+    const bool relayed = bench::ArgValue(argc, argv, "--proxy", 1) != 0;
     TPop3Options options;
     options.Pipelining = bench::ArgValue(argc, argv, "--pipelining", 1) != 0;
 
@@ -129,12 +132,14 @@ int main(int argc, char **argv)
     rule.Kind = fkSubject;
     rule.Operation = foContains;
     rule.Text = QStringLiteral("GEWONNEN");
-    if (!profile.IsValid() || !bench::WriteProfile({dovecot.Account(proxy.Port())}, {rule}))
+    if (!profile.IsValid() || !bench::WriteProfile({dovecot.Account(relayed ? proxy.Port() : dovecot.Port())}, {rule}))
         return 1;
 
-    std::printf("Löschlauf: %d Spam-Nachrichten zu %d KB auf Dovecot über einen Proxy (+%d ms je Richtung), "
-                "Befehle %s, %d Läufe nach einem ersten, mit und ohne Kopien im Wechsel\n",
-                messages, size / 1024, delayMs, options.Pipelining ? "im Voraus (PIPELINING)" : "einzeln", runs);
+    std::printf("Löschlauf: %d Spam-Nachrichten zu %d KB auf Dovecot %s, Befehle %s, %d Läufe nach einem ersten, "
+                "mit und ohne Kopien im Wechsel\n",
+                messages, size / 1024,
+                relayed ? qPrintable(QStringLiteral("über einen Proxy (+%1 ms je Richtung)").arg(delayMs)) : "direkt",
+                options.Pipelining ? "im Voraus (PIPELINING)" : "einzeln", runs);
     Series with{"mit Kopien", true, {}};
     Series without{"ohne Kopien", false, {}};
     for (int run = 0; run <= runs; ++run) {

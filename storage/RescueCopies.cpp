@@ -45,6 +45,8 @@ bool WriteRescueCopy(const QString &folder, const QString &name, const QByteArra
     // Local mail files (maildir, mbox, .eml) end their lines as the platform does.
     QByteArray local = raw;
     local.replace("\r\n", "\n");
+    // Written beside and renamed, after a sync: the server deletes the message at the end of the session,
+    // and its copy must be on the disk by then. That sync is most of what a copy costs.
     QSaveFile file(folder + name);
     if (!file.open(QIODevice::WriteOnly))
         return fail(file.errorString());
