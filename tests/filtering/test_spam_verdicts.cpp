@@ -1,7 +1,7 @@
 // The prepared rules judge exactly as the straightforward walk did: every rule on its own, each text
 // compared with Qt's case-blind search. That walk is kept here as the reference, and both judge the
 // sample mails and 10,000 generated messages with generated rules; they must name the same first
-// matching rule for every message.
+// matching rule for every message, and the same verdict once exceptions ("never spam") take part.
 #include "MailMessage.h"
 #include "PreparedRules.h"
 #include "SampleMails.h"
@@ -122,8 +122,7 @@ bool TestHeaderField(const TSimpleFilter &rule, const QStringList &headerLines)
     return CompareText(rule.Operation, value, rule.Text);
 }
 
-// The rules of the two kinds given (and, through Matches, of what they look at), as the specification
-// walks them.
+// The first active rule of the two kinds given, in list order, as the straightforward walk judged them.
 int FirstOfKinds(const TFilterList &rules, const MailMessage &msg, uint8_t subjectKind, uint8_t fieldKind)
 {
     for (int i = 0; i < rules.size(); ++i) {
