@@ -24,6 +24,17 @@ QString shuttingDownText()
     return QStringLiteral("Die Verbindung wurde nicht aufgebaut, weil das Programm beendet wird.");
 }
 
+// A failure's text, or the text of a lost connection when there is none.
+QString orNoConnection(const QString &text)
+{
+    return text.isEmpty() ? QStringLiteral("Keine Verbindung zum Server.") : text;
+}
+
+QString copyNotKeptText()
+{
+    return QStringLiteral("Die Sicherungskopie der E-Mail konnte nicht gespeichert werden.");
+}
+
 QString cancelledText()
 {
     return QStringLiteral("Die Prüfung des Kontos wurde abgebrochen.");
@@ -223,9 +234,7 @@ void TPop3Thread::TakeClientError(bool &fatal, int &code, QString &errorText) co
 {
     fatal = true;
     code = m_client ? m_client->lastReplyCode() : 0;
-    errorText = m_client ? m_client->lastErrorText() : QString();
-    if (errorText.isEmpty())
-        errorText = QStringLiteral("Keine Verbindung zum Server.");
+    errorText = orNoConnection(m_client ? m_client->lastErrorText() : QString());
     // What the user can do about it comes first; the server's or the network's own words follow.
     if (m_client)
         errorText = ExplainedFailureText(m_client->failureKind(), errorText);
@@ -729,7 +738,7 @@ qsizetype TPop3Thread::DeleteProven(const QList<TDeletion> &items, qsizetype fro
                 return true;
             });
     const auto failedAt = [&](qsizetype i, const QString &text) {
-        LastErrorText = text.isEmpty() ? QStringLiteral("Keine Verbindung zum Server.") : text;
+        LastErrorText = orNoConnection(text);
         LastErrorCode = m_client->lastReplyCode();
         return i;
     };
@@ -805,7 +814,7 @@ qsizetype TPop3Thread::CopyProven(const QList<TDeletion> &items, qsizetype from,
             if (!reply.ok)
                 error = reply.errorText;
             else if (!m_copies->Keep(int(i), reply.data, &error) && error.isEmpty())
-                error = QStringLiteral("Die Sicherungskopie der E-Mail konnte nicht gespeichert werden.");
+                error = copyNotKeptText();
             if (!error.isEmpty()) {
                 failed = i;
                 LastErrorText = error;
@@ -815,8 +824,7 @@ qsizetype TPop3Thread::CopyProven(const QList<TDeletion> &items, qsizetype from,
         });
     if (!inStep && failed == to && answered < wanted.size()) {
         failed = wanted.at(answered);
-        LastErrorText = m_client->lastErrorText().isEmpty() ? QStringLiteral("Keine Verbindung zum Server.")
-                                                             : m_client->lastErrorText();
+        LastErrorText = orNoConnection(m_client->lastErrorText());
         LastErrorCode = m_client->lastReplyCode();
     }
     return failed;
@@ -830,16 +838,14 @@ bool TPop3Thread::CopyOne(int index, int n, const TMailEntry &expected)
     const auto restore = qScopeGuard([this] { m_client->setReplyDeadline(m_options.ReplyDeadlineMs); });
     QByteArray raw;
     if (!m_client->retr(n, &raw)) {
-        LastErrorText = m_client->lastErrorText().isEmpty() ? QStringLiteral("Keine Verbindung zum Server.")
-                                                             : m_client->lastErrorText();
+        LastErrorText = orNoConnection(m_client->lastErrorText());
         LastErrorCode = m_client->lastReplyCode();
         return false;
     }
     QString error;
     if (m_copies->Keep(index, raw, &error))
         return true;
-    LastErrorText = error.isEmpty() ? QStringLiteral("Die Sicherungskopie der E-Mail konnte nicht gespeichert werden.")
-                                    : error;
+    LastErrorText = error.isEmpty() ? copyNotKeptText() : error;
     LastErrorCode = 0;
     return false;
 }
@@ -927,7 +933,7 @@ bool TPop3Thread::DeleteOne(const TPOP3AccountSettings &account, int index, int 
             reply = m_client->lastReply();
         }
 
-        LastErrorText = failure.isEmpty() ? QStringLiteral("Keine Verbindung zum Server.") : failure;
+        LastErrorText = orNoConnection(failure);
         LastErrorCode = m_client->lastReplyCode();
         const QString text = platform::decode8bit(reply);
         const qsizetype phrase = text.indexOf(QLatin1String("logged in too frequently, try again"));
