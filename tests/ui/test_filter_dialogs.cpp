@@ -856,6 +856,17 @@ TEST_F(RuleFromMessageTest, ASenderNeverSpamSavesAnExceptionAndTakesItsMarksOff)
     // Once more: no second copy of the exception.
     main->NeverSpamSender(QStringLiteral("shop@example.com"));
     EXPECT_EQ(rules(), (QList<TSimpleFilter>{uhren, allow}));
+
+    // The rules tool shows exceptions as such, and adds them too.
+    const QString tool = toolPath(QStringLiteral("quarvel-rules"));
+    ASSERT_EQ(runProcess(tool, {QStringLiteral("add"), QStringLiteral("allow-subject"), QStringLiteral("begins"),
+                                QStringLiteral("Rechnung")}),
+              0);
+    QByteArray out;
+    ASSERT_EQ(runProcess(tool, {QStringLiteral("list")}, &out), 0);
+    EXPECT_EQ(out, QByteArray("1\taktiv\tsubject\tcontains\tUhren\n"
+                              "2\taktiv\tallow header From\tcontains\tshop@example.com\n"
+                              "3\taktiv\tallow subject\tbegins\tRechnung\n"));
 }
 
 TEST_F(RuleFromMessageTest, CancellingReturnsToTheChoiceAndInTheEndChangesNothing)
