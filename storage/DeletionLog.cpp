@@ -7,6 +7,8 @@
 #include <QMutexLocker>
 #include <QSet>
 
+#include <functional>
+
 #include <iterator>
 
 using platform::SqlStatement;
@@ -110,51 +112,64 @@ bool TDeletionLog::openExisting()
     return (m_db || QFileInfo::exists(m_file)) && open();
 }
 
-bool TDeletionLog::Begin(QList<TDeletionRecord> &records)
+bool TDeletionLog::writeAll(const char *sql, int count, const std::function<bool(SqlStatement &, int)> &write)
 {
-    QMutexLocker lock(&m_mutex);
     if (!open())
         return false;
     Transaction tx(m_db);
     if (!tx)
         return fail(QStringLiteral("BEGIN"));
-    SqlStatement insert(m_db,
-                        "INSERT INTO deletions(time, account, sender_name, sender_address, subject, date, size, how,"
-                        " rule_kind, rule_operation, rule_field, rule_text, rule_shown, outcome, reason, copy_file,"
-                        " copy_note, writer) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
-    if (!insert.ok())
-        return fail(QStringLiteral("INSERT"));
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    QList<qint64> ids;
-    for (const TDeletionRecord &r : std::as_const(records)) {
-        insert.reset();
-        insert.bind(1, msecs(r.Time.isValid() ? r.Time : now));
-        insert.bind(2, r.Account);
-        insert.bind(3, r.SenderName);
-        insert.bind(4, r.SenderAddress);
-        insert.bind(5, r.Subject);
-        if (r.Date.isValid())
-            insert.bind(6, msecs(r.Date));
-        else
-            sqlite3_bind_null(insert.s, 6);
-        insert.bind(7, r.Size);
-        insert.bind(8, qint64(r.How));
-        insert.bind(9, qint64(r.RuleKind));
-        insert.bind(10, qint64(r.RuleOperation));
-        insert.bind(11, r.RuleField);
-        insert.bind(12, r.RuleText);
-        insert.bind(13, r.RuleShown);
-        insert.bind(14, qint64(TDeletionOutcome::Pending));
-        insert.bind(15, r.Reason);
-        insert.bind(16, r.CopyFile);
-        insert.bind(17, r.CopyNote);
-        insert.bind(18, platform::currentProcessId());
-        if (insert.step() != SQLITE_DONE)
-            return fail(QStringLiteral("INSERT"));
-        ids.append(sqlite3_last_insert_rowid(m_db));
+    SqlStatement statement(m_db, sql);
+    if (!statement.ok())
+        return fail(QString::fromLatin1(sql).section(QLatin1Char(' '), 0, 0));
+    for (int i = 0; i < count; ++i) {
+        statement.reset();
+        if (!write(statement, i))
+            return fail(QString::fromLatin1(sql).section(QLatin1Char(' '), 0, 0));
     }
-    if (!tx.commit())
-        return fail(QStringLiteral("COMMIT"));
+    return tx.commit() || fail(QStringLiteral("COMMIT"));
+}
+
+bool TDeletionLog::Begin(QList<TDeletionRecord> &records)
+{
+    QMutexLocker lock(&m_mutex);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const qint64 writer = platform::currentProcessId();
+    QList<qint64> ids;
+    const bool written = writeAll(
+        "INSERT INTO deletions(time, account, sender_name, sender_address, subject, date, size, how, rule_kind,"
+        " rule_operation, rule_field, rule_text, rule_shown, outcome, reason, copy_file, copy_note, writer)"
+        " VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)",
+        int(records.size()), [&](SqlStatement &insert, int i) {
+            const TDeletionRecord &r = records.at(i);
+            insert.bind(1, msecs(r.Time.isValid() ? r.Time : now));
+            insert.bind(2, r.Account);
+            insert.bind(3, r.SenderName);
+            insert.bind(4, r.SenderAddress);
+            insert.bind(5, r.Subject);
+            if (r.Date.isValid())
+                insert.bind(6, msecs(r.Date));
+            else
+                sqlite3_bind_null(insert.s, 6);
+            insert.bind(7, r.Size);
+            insert.bind(8, qint64(r.How));
+            insert.bind(9, qint64(r.RuleKind));
+            insert.bind(10, qint64(r.RuleOperation));
+            insert.bind(11, r.RuleField);
+            insert.bind(12, r.RuleText);
+            insert.bind(13, r.RuleShown);
+            insert.bind(14, qint64(TDeletionOutcome::Pending));
+            insert.bind(15, r.Reason);
+            insert.bind(16, r.CopyFile);
+            insert.bind(17, r.CopyNote);
+            insert.bind(18, writer);
+            if (insert.step() != SQLITE_DONE)
+                return false;
+            ids.append(sqlite3_last_insert_rowid(m_db));
+            return true;
+        });
+    if (!written)
+        return false;
     for (qsizetype i = 0; i < records.size(); ++i) {
         records[i].Id = ids.at(i);
         if (!records[i].Time.isValid())
@@ -167,26 +182,16 @@ bool TDeletionLog::Begin(QList<TDeletionRecord> &records)
 bool TDeletionLog::Finish(const QList<TDeletionRecord> &records)
 {
     QMutexLocker lock(&m_mutex);
-    if (!open())
-        return false;
-    Transaction tx(m_db);
-    if (!tx)
-        return fail(QStringLiteral("BEGIN"));
-    SqlStatement update(m_db, "UPDATE deletions SET outcome=?, reason=?, copy_file=?, copy_note=?, writer=0"
-                              " WHERE id=?");
-    if (!update.ok())
-        return fail(QStringLiteral("UPDATE"));
-    for (const TDeletionRecord &r : records) {
-        update.reset();
-        update.bind(1, qint64(r.Outcome));
-        update.bind(2, r.Reason);
-        update.bind(3, r.CopyFile);
-        update.bind(4, r.CopyNote);
-        update.bind(5, r.Id);
-        if (update.step() != SQLITE_DONE)
-            return fail(QStringLiteral("UPDATE"));
-    }
-    return tx.commit() || fail(QStringLiteral("COMMIT"));
+    return writeAll("UPDATE deletions SET outcome=?, reason=?, copy_file=?, copy_note=?, writer=0 WHERE id=?",
+                    int(records.size()), [&records](SqlStatement &update, int i) {
+                        const TDeletionRecord &r = records.at(i);
+                        update.bind(1, qint64(r.Outcome));
+                        update.bind(2, r.Reason);
+                        update.bind(3, r.CopyFile);
+                        update.bind(4, r.CopyNote);
+                        update.bind(5, r.Id);
+                        return update.step() == SQLITE_DONE;
+                    });
 }
 
 QList<TDeletionRecord> TDeletionLog::Records()

@@ -13,8 +13,12 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 
 struct sqlite3;
+namespace platform {
+class SqlStatement;
+}
 
 inline const QString kDeletionLogFileName = QStringLiteral("Loeschprotokoll.db");
 inline constexpr int kDeletionLogDays = 90;
@@ -102,6 +106,9 @@ private:
     bool open();
     // The same when the file exists already; false without making one.
     bool openExisting();
+    // Prepares the statement and has write bind and run it once for each of count items, in one
+    // transaction: everything or nothing is written. Under m_mutex.
+    bool writeAll(const char *sql, int count, const std::function<bool(platform::SqlStatement &, int)> &write);
     bool fail(const QString &what);
 
     const QString m_file;
