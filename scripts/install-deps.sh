@@ -12,7 +12,7 @@ packages=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   openssl
-  dovecot-core dovecot-pop3d python3 python3-aiosmtpd dnsmasq
+  dovecot-core dovecot-pop3d dovecot-imapd python3 python3-aiosmtpd dnsmasq
   spamassassin libpython3.11-testsuite
   # installing and packaging: the Debian package's library scan, and the checks of the installed files
   dpkg-dev file gzip groff-base desktop-file-utils appstream
