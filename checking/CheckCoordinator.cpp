@@ -370,8 +370,8 @@ bool TPOP3Checker::TestAccount(const TPOP3AccountSettings &account, TestDone don
         [account, outcome](TPop3Thread &worker) {
             outcome->Ok = worker.TestAccount(account, outcome->Code, outcome->Error);
             // The socket keeps what it refused after the session is closed.
-            if (!outcome->Ok && worker.Client() && worker.Client()->certificateProblem().CanBeTrusted())
-                outcome->Refused = worker.Client()->certificateProblem();
+            if (!outcome->Ok)
+                outcome->Refused = worker.Session(account).RefusedCertificate();
         },
         [this, outcome, done = std::move(done)] {
             EndOperation();
@@ -446,8 +446,7 @@ void TPOP3Checker::FetchEntryText(TMailEntry *entry, std::function<void(bool ok,
         [fetch](TPop3Thread &worker) {
             bool fatal = false;
             int code = 0;
-            fetch->Ok = worker.FetchText(fetch->Account, fetch->Copy.MsgNumber, fetch->Copy, false, fatal, code,
-                                         fetch->Error);
+            fetch->Ok = worker.FetchText(fetch->Account, fetch->Copy, false, fatal, code, fetch->Error);
         },
         [this, entry, fetch, done = std::move(done)] {
             // The entry keeps its header block until a text replaces it: a failed fetch loses nothing.

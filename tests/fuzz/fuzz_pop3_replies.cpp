@@ -135,9 +135,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     worker.FetchHeaders(account, entries, fatal, code, error);
     if (!entries.isEmpty()) {
         TMailEntry &first = *entries.first();
-        worker.FetchText(account, first.MsgNumber, first, true, fatal, code, error);
-        worker.DeleteMessages(account, entries, true);
-        worker.CommitDeletions(error);
+        worker.FetchText(account, first, true, fatal, code, error);
+        worker.Session(account).RemoveMessages(account, entries);
+        worker.Session(account).EndSession(error);
     }
     qDeleteAll(entries);
     return 0;
