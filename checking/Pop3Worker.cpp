@@ -1,6 +1,7 @@
 #include "Pop3Worker.h"
 
 #include "CheckCoordinator.h"
+#include "ImapSession.h"
 #include "Pop3Session.h"
 
 #include <QCoreApplication>
@@ -34,7 +35,8 @@ QString tooManyTimeoutsText()
 } // namespace
 
 TPop3Thread::TPop3Thread(TPOP3Checker *checker, TPop3Options options)
-    : Checker(checker), m_options(std::move(options)), m_pop3(std::make_unique<TPop3Session>(*this))
+    : Checker(checker), m_options(std::move(options)), m_pop3(std::make_unique<TPop3Session>(*this)),
+      m_imap(std::make_unique<TImapSession>(*this))
 {
     m_wakeIntervalMs = m_options.FirstWakeMs;
 }
@@ -68,8 +70,10 @@ void TPop3Thread::FreeEntries()
 
 // --- sessions ---
 
-IMailboxSession &TPop3Thread::Session(const TPOP3AccountSettings &)
+IMailboxSession &TPop3Thread::Session(const TPOP3AccountSettings &account)
 {
+    if (account.AccountType == atIMAP)
+        return *m_imap;
     return *m_pop3;
 }
 
@@ -109,16 +113,19 @@ bool TPop3Thread::TestAccount(const TPOP3AccountSettings &account, int &code, QS
 void TPop3Thread::Disconnect()
 {
     m_pop3->Disconnect();
+    m_imap->Disconnect();
 }
 
 void TPop3Thread::FreeClient()
 {
     m_pop3->FreeClient();
+    m_imap->FreeClient();
 }
 
 void TPop3Thread::AbortSession()
 {
     m_pop3->Abort();
+    m_imap->Abort();
 }
 
 QByteArray TPop3Thread::HeaderDigest(const QByteArray &headerBlock)

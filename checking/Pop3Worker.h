@@ -31,6 +31,7 @@
 #include <optional>
 #include <utility>
 
+class TImapSession;
 class TPOP3Checker;
 class TPop3Session;
 
@@ -121,6 +122,7 @@ public:
     // The session that speaks the account's protocol (created with the worker, alive as long as it is).
     IMailboxSession &Session(const TPOP3AccountSettings &account);
     TPop3Session &Pop3() { return *m_pop3; }
+    TImapSession &Imap() { return *m_imap; }
     // The client of the POP3 session, or null. Only for the thread that uses it.
     Pop3Client *Client() const;
 
@@ -218,6 +220,7 @@ private:
     // One session per protocol, made with the worker and kept for its life, so that an abort from another
     // thread always finds them.
     std::unique_ptr<TPop3Session> m_pop3;
+    std::unique_ptr<TImapSession> m_imap;
 
     mutable QMutex m_stateMutex;  // guards everything below, and the waits on m_wake
     QWaitCondition m_wake;

@@ -491,6 +491,9 @@ bool TPop3Session::FetchHeaders(const TPOP3AccountSettings &account, QList<TMail
 
 std::optional<TPop3Session::Identity> TPop3Session::ListedIdentity(int n, const TMailEntry &expected) const
 {
+    // An IMAP scan's entry names no POP3 message (its account was changed to POP3 since).
+    if (expected.Uid != 0)
+        return Identity::Changed;
     if (!m_sessionUidlLoaded || expected.ServerUIDL.isEmpty())
         return std::nullopt;
     const QByteArray want = expected.ServerUIDL.toLatin1();
@@ -507,6 +510,8 @@ std::optional<TPop3Session::Identity> TPop3Session::ListedIdentity(int n, const 
 
 TPop3Session::Identity TPop3Session::CheckIdentity(int n, const TMailEntry &expected)
 {
+    if (expected.Uid != 0)
+        return Identity::Changed;
     if (!expected.ServerUIDL.isEmpty() && m_client->hasCapability("UIDL")) {
         if (LoadSessionUidl()) {
             if (const std::optional<Identity> listed = ListedIdentity(n, expected))

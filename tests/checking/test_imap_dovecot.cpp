@@ -1,0 +1,251 @@
+// IMAP mailboxes on a private Dovecot on loopback, through the check coordinator: the scan lists the
+// unread messages and leaves them unread, spam goes to the Junk folder (or is deleted, and only it), a
+// folder renumbered since the scan refuses every removal, the text is read without a mark.
+#include "CheckerTestSupport.h"
+#include "DovecotCheckerSupport.h"
+#include "DovecotSuite.h"
+#include "ImapSession.h"
+#include "ToolSupport.h"
+
+#include <QFileInfo>
+
+namespace {
+
+QByteArray mail(const QByteArray &subject, const QByteArray &body = "Hallo.\r\n")
+{
+    return "From: Anna Absender <anna@example.test>\r\nTo: bob@example.test\r\nSubject: " + subject
+        + "\r\nMessage-ID: <" + QByteArray::number(qHash(subject)) + "@example.test>\r\n\r\n" + body;
+}
+
+// Dovecot flags the folder "Unerwünscht" as the one for spam (\Junk) wherever a user has it; capabilities,
+// when given, restrict what its IMAP server announces.
+template <typename Base = ::testing::Test>
+class WithImapDovecot : public WithDovecot<Base> {
+protected:
+    using Suite = WithDovecot<Base>;
+    static void startServer(const QString &capabilities)
+    {
+        Suite::server = new DovecotServer;
+        Suite::server->setJunkFolder(QStringLiteral("Unerwünscht"));
+        Suite::server->setImapCapabilities(capabilities);
+        QString error;
+        Suite::started = Suite::server->start(&error);
+        Suite::startError = error.toStdString();
+    }
+    static void SetUpTestSuite() { startServer({}); }
+};
+
+class ImapDovecotTest : public MailboxOnDovecot<WithImapDovecot<CheckerFixture>> {
+protected:
+    TPOP3AccountSettings account() const
+    {
+        TPOP3AccountSettings a = Account(server->host(), user, password());
+        a.AccountType = atIMAP;
+        a.Port = server->imapPort();
+        return a;
+    }
+
+    QStringList subjects() const
+    {
+        QStringList out;
+        for (const TMailEntry *e : checker->MailList)
+            out << QStringLiteral("%1:%2").arg(e->MsgNumber).arg(e->Message.Subject);
+        return out;
+    }
+
+    // Checks, marks the messages whose subject begins with "SPAM" and removes them.
+    TDeletionResult checkAndRemoveSpam()
+    {
+        checkNow();
+        QList<TMailEntry *> all = rows();
+        for (TMailEntry *e : all)
+            e->Checked = e->Message.Subject.startsWith(QLatin1String("SPAM"));
+        return deleteMarked(all);
+    }
+
+    QString progress() const { return ui.progress.join(u'\n'); }
+};
+
+TEST_F(ImapDovecotTest, ScanListsTheUnreadMessagesWithSizesAndHeadersAndLeavesThemUnread)
+{
+    const QByteArray hello = mail("Hallo Bob"), greeting = mail("=?UTF-8?B?R3LDvMOfZSBhdXMgS8O2bG4=?=");
+    const QString first = server->deliver(user, hello);
+    server->deliver(user, mail("Schon gelesen"), {}, QStringLiteral("S"));
+    const QString second = server->deliver(user, greeting);
+    server->deliver(user, mail("Zum Löschen markiert"), {}, QStringLiteral("T"));
+    makeRealChecker({account()});
+
+    ASSERT_EQ(checkNow(), 2) << progress().toStdString() << server->log().toStdString();
+    EXPECT_EQ(subjects(), QStringList({QStringLiteral("1:Hallo Bob"), QStringLiteral("3:Grüße aus Köln")}));
+    EXPECT_EQ(checker->MailList[0]->Size, int(hello.size()));
+    EXPECT_EQ(checker->MailList[1]->Size, int(greeting.size()));
+    EXPECT_EQ(checker->MailList[0]->Message.From.Address, QStringLiteral("anna@example.test"));
+    EXPECT_NE(checker->MailList[0]->Uid, checker->MailList[1]->Uid);
+    EXPECT_NE(checker->MailList[0]->UidValidity, 0u);
+    EXPECT_TRUE(checker->MailList[0]->Message.UID.startsWith(QStringLiteral("imap://")));
+    EXPECT_EQ(ui.progress.last(), QStringLiteral("%1@127.0.0.1 1 0").arg(user));
+    // Looking marks nothing as read, neither the scan nor the text.
+    ASSERT_TRUE(fetchText(checker->MailList[0]));
+    EXPECT_TRUE(checker->MailList[0]->Message.Body.join(u'\n').contains(QStringLiteral("Hallo.")));
+    EXPECT_EQ(server->messageFlags(user, first), QString());
+    EXPECT_EQ(server->messageFlags(user, second), QString());
+    // Known now: the next check announces nothing new.
+    EXPECT_EQ(checkNow(), 2);
+}
+
+struct JunkCase {
+    const char *name;
+    QStringList folders; // of the user's mailbox before the check
+    QString expected;    // where the spam goes
+};
+
+void PrintTo(const JunkCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class ImapJunkTest : public ImapDovecotTest, public ::testing::WithParamInterface<JunkCase> {};
+
+TEST_P(ImapJunkTest, SpamMovesToTheFolderForSpamAndTheRestStaysUnread)
+{
+    const JunkCase &c = GetParam();
+    for (const QString &folder : c.folders)
+        ASSERT_TRUE(server->makeFolder(user, folder));
+    const QString ham = server->deliver(user, mail("Rechnung"));
+    server->deliver(user, mail("SPAM eins"));
+    server->deliver(user, mail("SPAM zwei"));
+    makeRealChecker({account()});
+
+    const TDeletionResult result = checkAndRemoveSpam();
+    EXPECT_FALSE(result.Failed) << result.ErrorText.toStdString();
+    EXPECT_EQ(deletedRows, QList<int>({2, 3}));
+    EXPECT_EQ(server->messageIds(user), QStringList{ham});
+    EXPECT_EQ(server->messageIds(user, c.expected).size(), 2) << server->log().toStdString();
+    EXPECT_EQ(server->messageFlags(user, ham), QString());
+    EXPECT_EQ(subjects(), QStringList{QStringLiteral("1:Rechnung")});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Imap, ImapJunkTest,
+    ::testing::Values(
+        JunkCase{"SpecialUseFlagWinsOverTheName", {QStringLiteral("Junk"), QStringLiteral("Unerwünscht")},
+                 QStringLiteral("Unerwünscht")},
+        JunkCase{"FolderNamedSpamWithoutTheFlag", {QStringLiteral("Archiv"), QStringLiteral("SPAM")},
+                 QStringLiteral("SPAM")},
+        JunkCase{"FolderNamedSpamMails", {QStringLiteral("Spam-Mails")}, QStringLiteral("Spam-Mails")},
+        JunkCase{"NoneThenJunkIsMade", {QStringLiteral("Archiv")}, QStringLiteral("Junk")}),
+    [](const ::testing::TestParamInfo<JunkCase> &info) { return std::string(info.param.name); });
+
+TEST_F(ImapDovecotTest, DeleteActionExpungesOnlyTheSpamNotWhatTheUserMarkedDeleted)
+{
+    const QString ham = server->deliver(user, mail("Rechnung"));
+    server->deliver(user, mail("SPAM eins"));
+    const QString marked = server->deliver(user, mail("Vom Benutzer markiert"), {}, QStringLiteral("ST"));
+    TPOP3AccountSettings a = account();
+    a.IMAPSpamAction = isaDelete;
+    makeRealChecker({a});
+
+    const TDeletionResult result = checkAndRemoveSpam();
+    EXPECT_FALSE(result.Failed) << result.ErrorText.toStdString();
+    EXPECT_EQ(result.Deleted, 1);
+    EXPECT_EQ(server->messageIds(user), (QStringList{ham, marked}));
+    EXPECT_EQ(server->messageFlags(user, marked), QStringLiteral("ST"));
+    EXPECT_EQ(server->messageIds(user, QStringLiteral("Junk")), QStringList());
+}
+
+TEST_F(ImapDovecotTest, FolderRenumberedSinceTheScanRefusesEveryRemoval)
+{
+    server->deliver(user, mail("Rechnung"));
+    server->deliver(user, mail("SPAM eins"));
+    makeRealChecker({account()});
+    ASSERT_EQ(checkNow(), 2) << progress().toStdString();
+    ASSERT_TRUE(server->renumberInbox(user));
+
+    QList<TMailEntry *> all = rows();
+    all[1]->Checked = true;
+    const TDeletionResult result = deleteMarked(all);
+    EXPECT_TRUE(result.Failed);
+    EXPECT_EQ(result.ErrorText, kMailboxChangedText);
+    EXPECT_EQ(result.Deleted, 0);
+    EXPECT_EQ(server->messageIds(user).size(), 2);
+    EXPECT_FALSE(QFileInfo::exists(server->folder() + QStringLiteral("/mail/") + user + QStringLiteral("/.Junk")));
+    // The text of a renumbered message is refused as well.
+    QString error;
+    EXPECT_FALSE(fetchText(all[0], &error));
+    EXPECT_EQ(error, kMailboxChangedText);
+}
+
+TEST_F(ImapDovecotTest, LoginTestOpensTheFolderAndNamesOneThatIsMissing)
+{
+    makeRealChecker({account()});
+    QString error;
+    int code = -1;
+    EXPECT_TRUE(testAccount(account(), error, code)) << error.toStdString();
+    TPOP3AccountSettings missing = account();
+    missing.IMAPFolder = QStringLiteral("Gibt es nicht");
+    EXPECT_FALSE(testAccount(missing, error, code));
+    EXPECT_TRUE(error.startsWith(QStringLiteral("Der Ordner \"Gibt es nicht\" kann nicht geöffnet werden: ")))
+        << error.toStdString();
+    TPOP3AccountSettings wrong = account();
+    wrong.Password = QStringLiteral("falsch");
+    EXPECT_FALSE(testAccount(wrong, error, code));
+    EXPECT_TRUE(error.contains(QStringLiteral("Authentication failed"))) << error.toStdString();
+}
+
+// A server without MOVE (and one without UIDPLUS as well) in front of the same kind of mailbox.
+class ImapWithoutMoveTest : public MailboxOnDovecot<WithImapDovecot<CheckerFixture>> {
+protected:
+    static void SetUpTestSuite() { startServer(QStringLiteral("IMAP4rev1 SASL-IR LITERAL+ IDLE UIDPLUS SPECIAL-USE")); }
+};
+
+TEST_F(ImapWithoutMoveTest, SpamIsCopiedThenOnlyItIsExpunged)
+{
+    const QString ham = server->deliver(user, mail("Rechnung"));
+    server->deliver(user, mail("SPAM eins"));
+    const QString marked = server->deliver(user, mail("Vom Benutzer markiert"), {}, QStringLiteral("T"));
+    TPOP3AccountSettings a = Account(server->host(), user, password());
+    a.AccountType = atIMAP;
+    a.Port = server->imapPort();
+    makeRealChecker({a});
+    checkNow();
+    QList<TMailEntry *> all = rows();
+    ASSERT_EQ(all.size(), 2);
+    all[1]->Checked = true;
+    const TDeletionResult result = deleteMarked(all);
+    EXPECT_FALSE(result.Failed) << result.ErrorText.toStdString();
+    EXPECT_EQ(server->messageIds(user), (QStringList{ham, marked}));
+    EXPECT_EQ(server->messageIds(user, QStringLiteral("Junk")).size(), 1);
+}
+
+class ImapWithoutUidplusTest : public MailboxOnDovecot<WithImapDovecot<CheckerFixture>> {
+protected:
+    static void SetUpTestSuite() { startServer(QStringLiteral("IMAP4rev1 SASL-IR LITERAL+ IDLE SPECIAL-USE")); }
+};
+
+TEST_F(ImapWithoutUidplusTest, SpamStaysMarkedAndTheUserIsToldWhy)
+{
+    for (const int action : {isaMoveToJunk, isaDelete}) {
+        SCOPED_TRACE(action);
+        const QString spam = server->deliver(user, mail("SPAM " + QByteArray::number(action)));
+        TPOP3AccountSettings a = Account(server->host(), user, password());
+        a.AccountType = atIMAP;
+        a.Port = server->imapPort();
+        a.IMAPSpamAction = action;
+        makeRealChecker({a});
+        ASSERT_EQ(checkNow(), 1);
+        QList<TMailEntry *> all = rows();
+        all[0]->Checked = true;
+        const TDeletionResult result = deleteMarked(all);
+        EXPECT_TRUE(result.Failed);
+        EXPECT_TRUE(result.ErrorText.contains(QStringLiteral("UIDPLUS"))) << result.ErrorText.toStdString();
+        // Still there, marked for deletion: the mail program removes it when it cleans up the folder.
+        EXPECT_TRUE(server->messageIds(user).contains(spam));
+        EXPECT_TRUE(server->messageFlags(user, spam).contains(QLatin1Char('T')));
+        // The copy of the first round stays the only one.
+        EXPECT_EQ(server->messageIds(user, QStringLiteral("Junk")).size(), 1);
+        // Marked as deleted, it is no longer listed.
+        EXPECT_EQ(checkNow(), 0);
+    }
+}
+
+} // namespace
