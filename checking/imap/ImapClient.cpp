@@ -227,7 +227,7 @@ bool ImapClient::readResponse(ImapResponse *response, int waitMs, bool *quiet)
     }
     QString why;
     if (!ParseImapResponse(pieces, response, &why))
-        return protocolError(platform::decode8bit(pieces.first().left(200)) + QStringLiteral(" (") + why + u')');
+        return protocolError(platform::decode8bit(pieces.first().left(200)));
     return true;
 }
 
@@ -290,7 +290,7 @@ bool ImapClient::completeAll(QList<Pending> &pending, const Untagged &untagged)
         const auto it = std::find_if(pending.begin(), pending.end(),
                                      [&r](const Pending &p) { return !p.done && p.tag == r.tag; });
         if (it == pending.end())
-            return protocolError(platform::decode8bit(r.tag + ' ' + r.name + ' ' + r.fullText));
+            return protocolError(platform::decode8bit(r.line));
         it->done = true;
         it->ok = r.name == "OK";
         m_lastCode = r.code;
@@ -327,7 +327,7 @@ bool ImapClient::sendCommand(const QByteArray &tag, const QList<std::pair<QByteA
                 break;
             if (r.kind == ImapResponse::Tagged) {
                 if (r.tag != tag)
-                    return protocolError(platform::decode8bit(r.tag + ' ' + r.name));
+                    return protocolError(platform::decode8bit(r.line));
                 m_lastCode = r.code;
                 return serverRefused(r);
             }
@@ -429,7 +429,7 @@ bool ImapClient::greetAndLogin()
         return false;
     if (greeting.kind != ImapResponse::Untagged
         || (greeting.name != "OK" && greeting.name != "PREAUTH" && greeting.name != "BYE"))
-        return protocolError(platform::decode8bit(greeting.name + ' ' + greeting.fullText));
+        return protocolError(platform::decode8bit(greeting.line));
     if (!follow(greeting))
         return false;
     if (greeting.code == "CAPABILITY")
@@ -525,7 +525,7 @@ bool ImapClient::login()
                 if (r.kind == ImapResponse::Tagged && r.tag == tag)
                     return serverRefused(r);
                 if (r.kind == ImapResponse::Tagged)
-                    return protocolError(platform::decode8bit(r.tag + ' ' + r.name));
+                    return protocolError(platform::decode8bit(r.line));
                 if (!follow(r))
                     return false;
             }
@@ -572,7 +572,7 @@ bool ImapClient::idle(const Untagged &untagged)
         }
         if (r.kind == ImapResponse::Tagged) {
             if (r.tag != tag)
-                return protocolError(platform::decode8bit(r.tag + ' ' + r.name));
+                return protocolError(platform::decode8bit(r.line));
             return serverRefused(r);
         }
         if (!follow(r))
@@ -595,7 +595,7 @@ bool ImapClient::idleWait(int ms, const Untagged &untagged)
         return true;
     if (r.kind == ImapResponse::Tagged) {
         if (r.tag != m_idleTag)
-            return protocolError(platform::decode8bit(r.tag + ' ' + r.name));
+            return protocolError(platform::decode8bit(r.line));
         // The server ended the idle itself.
         m_idleTag.clear();
         return r.name == "OK" || serverRefused(r);

@@ -267,6 +267,7 @@ bool ParseImapResponse(const QByteArrayList &pieces, ImapResponse *response, QSt
         return failed(QStringLiteral("unvollständige Antwort"));
     Reader in(pieces);
     ImapResponse &r = *response;
+    r.line = pieces.first();
     if (in.peek() == '+') {
         r.kind = ImapResponse::Continuation;
         in.expect('+');

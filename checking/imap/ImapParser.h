@@ -29,6 +29,7 @@ struct ImapValue {
 struct ImapResponse {
     enum Kind { Untagged, Tagged, Continuation };
     Kind kind = Untagged;
+    QByteArray line;        // the first line as it came (for error texts)
     QByteArray tag;         // Tagged only
     // The status (OK, NO, BAD, BYE, PREAUTH) or the data keyword (CAPABILITY, FETCH, EXISTS, LIST, ...),
     // in upper case.

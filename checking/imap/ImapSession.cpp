@@ -510,7 +510,7 @@ bool TImapSession::PerSet(const QList<uint32_t> &uids, const QByteArray &verb, c
 {
     // One command per set: each one the server completes is done, whatever becomes of a later one.
     for (const QByteArray &set : UidSets(uids)) {
-        if (!m_client->command(verb + ' ' + set + ' ' + after))
+        if (!m_client->command(verb + ' ' + set + (after.isEmpty() ? QByteArray() : ' ' + after)))
             return false;
         if (done)
             done->append(ParseUidSet(set, uids.size()).value_or(QList<uint32_t>()));
