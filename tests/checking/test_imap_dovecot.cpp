@@ -248,4 +248,102 @@ TEST_F(ImapWithoutUidplusTest, SpamStaysMarkedAndTheUserIsToldWhy)
     }
 }
 
+// --- TLS ------------------------------------------------------------------------------------------------
+
+class ImapTlsTest : public MailboxOnDovecot<WithTlsDovecot<CheckerFixture>> {
+protected:
+    TPOP3AccountSettings account(int32_t security, const QString &name) const
+    {
+        TPOP3AccountSettings a = Account(server->host(), name, QStringLiteral("pass-") + name);
+        a.AccountType = atIMAP;
+        a.POP3Security = security;
+        a.Port = security == csSSLTLS ? server->imapsPort() : server->imapPort();
+        a.POP3CertSHA256 = certificate.Fingerprint;
+        return a;
+    }
+};
+
+TEST_F(ImapTlsTest, ScanTextAndMoveOverStartTlsAndImplicitTls)
+{
+    for (const int32_t security : {csStartTLS, csSSLTLS}) {
+        SCOPED_TRACE(security);
+        const QString name = user + QLatin1Char('-') + QString::number(security);
+        ASSERT_TRUE(server->addUser(name, QStringLiteral("pass-") + name));
+        server->deliver(name, mail("Hallo"));
+        server->deliver(name, mail("SPAM"));
+        makeRealChecker({account(security, name)});
+        ASSERT_EQ(checkNow(), 2) << ui.progress.join(u'\n').toStdString();
+        ASSERT_TRUE(fetchText(checker->MailList[0]));
+        QList<TMailEntry *> all = rows();
+        all[1]->Checked = true;
+        const TDeletionResult result = deleteMarked(all);
+        EXPECT_FALSE(result.Failed) << result.ErrorText.toStdString();
+        EXPECT_EQ(server->messageIds(name, QStringLiteral("Junk")).size(), 1);
+        const QStringList logins = server->log().split(u'\n').filter(QStringLiteral("Login: user=<%1>").arg(name));
+        EXPECT_GE(logins.size(), 3) << server->log().toStdString();
+        for (const QString &line : logins)
+            EXPECT_TRUE(line.contains(QStringLiteral(", TLS"))) << line.toStdString();
+    }
+}
+
+// The certificate is not trusted: refused, offered after the manual check, and once trusted it works.
+TEST_F(ImapTlsTest, UntrustedCertificateIsOfferedAndWorksOnceTrusted)
+{
+    server->deliver(user, mail("Hallo"));
+    TPOP3AccountSettings a = account(csSSLTLS, user);
+    a.POP3CertSHA256.clear();
+    makeRealChecker({a});
+    ui.trustAnswer = true;
+    EXPECT_EQ(checkNow(), 0);
+    ASSERT_EQ(ui.trustAsked.size(), 1) << ui.progress.join(u'\n').toStdString();
+    EXPECT_TRUE(ui.trustAsked.first().contains(certificate.Fingerprint));
+    ASSERT_EQ(checker->Accounts.size(), 1);
+    EXPECT_EQ(checker->Accounts[0].POP3CertSHA256, certificate.Fingerprint);
+    EXPECT_EQ(checker->Accounts[0].AccountType, atIMAP);
+    EXPECT_EQ(checkNow(), 1) << ui.progress.join(u'\n').toStdString();
+}
+
+// A server that does not offer STARTTLS (this suite's plain port before TLS is configured is not one, so
+// a scripted server stands in): no login in the clear.
+TEST_F(ImapTlsTest, LoginTestOverStartTlsRefusesAServerWithoutIt)
+{
+    TPOP3AccountSettings a = account(csStartTLS, user);
+    a.Port = server->imapsPort(); // speaks TLS from the first byte: its greeting never comes in the clear
+    makeRealChecker({a});
+    QString error;
+    int code = 0;
+    EXPECT_FALSE(testAccount(a, error, code));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_TRUE(server->log().split(u'\n').filter(QStringLiteral("Login: user=<%1>").arg(user)).isEmpty());
+}
+
+// --- quarvel-check ------------------------------------------------------------------------------------
+
+TEST_F(ImapDovecotTest, QuarvelCheckListsAndMovesSpamOfAnImapMailbox)
+{
+    server->deliver(user, mail("Hallo"));
+    server->deliver(user, mail("GEWINN sofort"));
+    AddMailbox(0, server->host(), server->imapPort(), user, password());
+    SetMailboxValue(0, QStringLiteral("AccountType"), QStringLiteral("1"));
+    const QString data = profile.file(QStringLiteral("data"));
+    Reg({QStringLiteral("add"), QStringLiteral("HKCU\\Software\\Tessmar Software\\Quarvel\\Main"),
+         QStringLiteral("/v"), QStringLiteral("DataPath"), QStringLiteral("/d"), data, QStringLiteral("/f")});
+    settings.Settings.DataPath = data;
+    filters.ReplaceFilters({SubjectRule(QStringLiteral("gewinn"))});
+    ASSERT_TRUE(filters.SaveFilters());
+
+    QByteArray out, err;
+    ASSERT_EQ(RunQuarvelCheck({QStringLiteral("--delete-spam")}, &out, &err), 0) << err.toStdString();
+    const QStringList lines = QString::fromUtf8(out).split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << out.toStdString();
+    const QString box = user + QStringLiteral("@127.0.0.1");
+    EXPECT_TRUE(lines[0].startsWith(box + QStringLiteral("\t1\t"))) << lines[0].toStdString();
+    EXPECT_TRUE(lines[0].endsWith(QStringLiteral("\tHallo\t-"))) << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].endsWith(QStringLiteral("\tGEWINN sofort\tSpam"))) << lines[1].toStdString();
+    EXPECT_EQ(lines[2], QStringLiteral("Gelöscht\t%1\t2\tGEWINN sofort").arg(box));
+    EXPECT_EQ(server->messageIds(user).size(), 1);
+    EXPECT_EQ(server->messageIds(user, QStringLiteral("Junk")).size(), 1);
+    EXPECT_EQ(server->messageFlags(user, server->messageIds(user).first()), QString());
+}
+
 } // namespace
