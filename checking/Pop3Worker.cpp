@@ -367,14 +367,15 @@ void TPop3Thread::ReportAccount()
     Report([report](TPOP3Checker &checker) { checker.Progress(report); });
 }
 
-bool TPop3Thread::RunCheck(bool manual, bool countOnly, int accountIndex, TPOP3Accounts &accounts, bool &allFailed)
+bool TPop3Thread::RunCheck(bool manual, bool countOnly, int accountIndex, TPOP3Accounts &accounts, bool &allFailed,
+                           bool dueNow)
 {
     allFailed = false;
     RunStarted = false;
     TPOP3Checker *checker = Checker;
     if (!checker)
         return false;
-    if (!manual && std::abs(qint64(NowSeconds()) - LastCheckTime) < CheckInterval)
+    if (!manual && !dueNow && std::abs(qint64(NowSeconds()) - LastCheckTime) < CheckInterval)
         return false;
     if (accounts.isEmpty())
         return false;

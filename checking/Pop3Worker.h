@@ -55,6 +55,10 @@ struct TPop3Options {
     // The wait before a deletion is tried again after a "too frequently" refusal; empty: a wait on the
     // worker's thread that ends early when the job is aborted or the program is ending.
     std::function<void(int ms)> Wait;
+    // While timed checking is on, an IMAP account whose server offers IDLE is watched on a connection of
+    // its own (ImapIdle.h), renewed after IdleRenewMs.
+    bool ImapIdle = true;
+    int IdleRenewMs = 25 * 60 * 1000;
 };
 
 // A server certificate a check refused that the user could choose to trust: the account's index in the
@@ -168,8 +172,10 @@ public:
                    int &code, QString &errorText);
     bool TestAccount(const TPOP3AccountSettings &account, int &code, QString &errorText);
     // One check over accounts (accountIndex -1 = all): the coordinator's copy, whose CheckFailed flags it
-    // sets. A timed run (not manual) checks only when CheckInterval has passed since LastCheckTime.
-    bool RunCheck(bool manual, bool countOnly, int accountIndex, TPOP3Accounts &accounts, bool &allFailed);
+    // sets. A timed run (not manual) checks only when CheckInterval has passed since LastCheckTime, unless
+    // it is due at once (new mail announced by an idle connection).
+    bool RunCheck(bool manual, bool countOnly, int accountIndex, TPOP3Accounts &accounts, bool &allFailed,
+                  bool dueNow = false);
 
     // Closes every session (politely), errors ignored. From another thread than the sessions', it only
     // aborts their connections, so that a command waiting there fails.

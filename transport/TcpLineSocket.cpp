@@ -399,7 +399,8 @@ LineSocket::Status TcpLineSocket::write(const QByteArray &data)
 
 void TcpLineSocket::discardInput()
 {
-    if (TcpLineSocketCore *core = usableCore())
+    TcpLineSocketCore *core = usableCore();
+    if (core && core->socket->isOpen())
         core->socket->skip(core->socket->bytesAvailable());
 }
 

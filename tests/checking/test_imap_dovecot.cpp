@@ -4,10 +4,13 @@
 #include "CheckerTestSupport.h"
 #include "DovecotCheckerSupport.h"
 #include "DovecotSuite.h"
+#include "ImapIdle.h"
 #include "ImapSession.h"
 #include "ToolSupport.h"
 
 #include <QFileInfo>
+
+#include <csignal>
 
 namespace {
 
@@ -246,6 +249,109 @@ TEST_F(ImapWithoutUidplusTest, SpamStaysMarkedAndTheUserIsToldWhy)
         // Marked as deleted, it is no longer listed.
         EXPECT_EQ(checkNow(), 0);
     }
+}
+
+// --- IDLE -----------------------------------------------------------------------------------------------
+
+class ImapIdleTest : public ImapDovecotTest {
+protected:
+    // Timed checking on, but a timed wake-up only after an hour: only the idle connection can announce.
+    void startWatching()
+    {
+        TPOP3Check check;
+        check.EMailCheck = true;
+        check.AutoKillSpam = true;
+        TPop3Options options;
+        options.FirstWakeMs = options.WakeMs = 3600 * 1000;
+        makeRealChecker({account()}, check, options);
+        checker->OnNewMails = [this](TPOP3Checker *, const QList<TMailEntry *> &fresh) {
+            for (const TMailEntry *e : fresh)
+                announced << e->Message.Subject;
+        };
+        checker->SetActive(true);
+        ASSERT_TRUE(checker->Enabled);
+        ASSERT_TRUE(idling()) << server->log().toStdString();
+    }
+
+    bool idling()
+    {
+        return processEventsUntil([this] {
+            const QList<const TImapIdleWatch *> watches = checker->IdleWatches();
+            return watches.size() == 1 && watches.first()->Idling();
+        }, kGuardMs);
+    }
+
+    // The process of Dovecot's that serves the user's last login.
+    qint64 lastSessionProcess() const
+    {
+        const QStringList logins = server->log().split(u'\n').filter(QStringLiteral("Login: user=<%1>").arg(user));
+        const QString last = logins.isEmpty() ? QString() : logins.last();
+        const qsizetype at = last.indexOf(QStringLiteral("mpid="));
+        return at < 0 ? -1 : last.mid(at + 5).section(QLatin1Char(','), 0, 0).toLongLong();
+    }
+
+    QStringList announced;
+};
+
+TEST_F(ImapIdleTest, MailDeliveredWhileIdlingIsAnnouncedAtOnce)
+{
+    server->deliver(user, mail("Schon da"));
+    startWatching();
+    server->deliver(user, mail("Neu angekommen"));
+    ASSERT_TRUE(processEventsUntil([this] { return announced.contains(QStringLiteral("Neu angekommen")); }, kGuardMs))
+        << announced.join(u',').toStdString() << server->log().toStdString();
+    EXPECT_TRUE(boxes.shown.isEmpty());
+    // The check left both unread, and the watch idles again.
+    EXPECT_EQ(server->messageIds(user).size(), 2);
+    for (const QString &id : server->messageIds(user))
+        EXPECT_EQ(server->messageFlags(user, id), QString());
+    EXPECT_TRUE(idling());
+}
+
+TEST_F(ImapIdleTest, AKilledIdleConnectionFallsBackToTheTimedCheckWithoutAWord)
+{
+    startWatching();
+    const qint64 pid = lastSessionProcess();
+    ASSERT_GT(pid, 0) << server->log().toStdString();
+    ASSERT_EQ(::kill(pid_t(pid), SIGKILL), 0);
+    ASSERT_TRUE(processEventsUntil([this] {
+        const QList<const TImapIdleWatch *> watches = checker->IdleWatches();
+        return watches.size() == 1 && watches.first()->Ended() == TImapIdleWatch::End::Lost;
+    }, kGuardMs));
+    EXPECT_TRUE(boxes.shown.isEmpty());
+    EXPECT_TRUE(ui.progress.isEmpty());
+
+    // The timed check still finds the mail, and after it the account is watched again.
+    server->deliver(user, mail("Beim Zeitabruf"));
+    checker->EnsureWorker()->LastCheckTime = 0;
+    checker->TimedCheckDue();
+    ASSERT_TRUE(processEventsUntil([this] { return announced.contains(QStringLiteral("Beim Zeitabruf")); }, kGuardMs));
+    ASSERT_TRUE(idling());
+    server->deliver(user, mail("Wieder beobachtet"));
+    EXPECT_TRUE(processEventsUntil([this] { return announced.contains(QStringLiteral("Wieder beobachtet")); }, kGuardMs));
+    EXPECT_TRUE(boxes.shown.isEmpty());
+}
+
+TEST_F(ImapIdleTest, QuittingEndsTheIdleConnectionAtOnce)
+{
+    startWatching();
+    const TImapIdleWatch *watch = checker->IdleWatches().first();
+    checker->AbortForQuit();
+    EXPECT_TRUE(processEventsUntil([watch] { return watch->Ended() == TImapIdleWatch::End::Stopped; }, kGuardMs));
+    // Delivered after the end: no check starts any more.
+    server->deliver(user, mail("Zu spät"));
+    EXPECT_FALSE(checker->OperationRunning());
+    EXPECT_TRUE(announced.isEmpty());
+}
+
+TEST_F(ImapIdleTest, SwitchingTimedCheckingOffEndsTheWatch)
+{
+    startWatching();
+    checker->SetActive(false);
+    // Gone, their threads ended.
+    EXPECT_TRUE(checker->IdleWatches().isEmpty());
+    checker->SetActive(true);
+    EXPECT_TRUE(idling());
 }
 
 // --- TLS ------------------------------------------------------------------------------------------------
