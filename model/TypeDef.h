@@ -88,6 +88,9 @@ using TPOP3Accounts = QList<TPOP3AccountSettings>;
 int32_t POP3PortForSecurity(int32_t port, int32_t security);
 int32_t SMTPPortForSecurity(int32_t port, int32_t security);
 int32_t IMAPPortForSecurity(int32_t port, int32_t security);
+// The usual incoming port of an account of type (TAccountType): POP3 110, or 995 with TLS from the first
+// byte; IMAP 143 and 993.
+int32_t IncomingDefaultPort(int32_t type, bool implicitTls);
 // The incoming port of an account of type that holds port with that security: the other protocol's default
 // ports become this one's, any other port stays.
 int32_t IncomingPortForType(int32_t port, int32_t type, int32_t security);

@@ -198,9 +198,15 @@ const TProviderEntry *TNewPOP3AccountAssistentDlg::SelectedProvider() const
     return index >= 0 && index < m_providers.size() ? &m_providers.at(index).Entry : nullptr;
 }
 
+int32_t TNewPOP3AccountAssistentDlg::accountType() const
+{
+    return AccountTypeCB->currentIndex() == pmkIMAP ? atIMAP : atPOP3;
+}
+
 TPOP3AccountSettings TNewPOP3AccountAssistentDlg::Account() const
 {
     TAssistantEntries e;
+    e.AccountType = accountType();
     e.EMailAddress = EMailAddressEdit->text();
     e.POP3Server = POP3ServerEdit->text();
     e.SMTPServer = SMTPServerEdit->text();
@@ -215,10 +221,10 @@ void TNewPOP3AccountAssistentDlg::ProvidersCBChange()
     const TProviderEntry *p = SelectedProvider();
     {
         const QSignalBlocker quiet(AccountTypeCB);
-        const int type = p ? p->AccountType : 0;
-        AccountTypeCB->setCurrentIndex(type >= 0 && type < AccountTypeCB->count() ? type : 0);
+        const int type = p ? p->AccountType : pmkPOP3;
+        AccountTypeCB->setCurrentIndex(type == pmkIMAP ? pmkIMAP : pmkPOP3);
     }
-    POP3ServerEdit->setText(p ? p->POP3Server : QString());
+    POP3ServerEdit->setText(p ? ProviderIncoming(*p, accountType()).Server : QString());
     SMTPServerEdit->setText(p ? p->SMTPServer : QString());
     AccountNameLabel->setText(loginLabel(QStringLiteral("Kontoname"), p ? p->AccountNameLabel : QString()));
     PasswordLabel->setText(loginLabel(QStringLiteral("Kennwort"), p ? p->PasswordLabel : QString()));
@@ -230,13 +236,21 @@ void TNewPOP3AccountAssistentDlg::ProvidersCBChange()
 
 void TNewPOP3AccountAssistentDlg::AccountTypeCBChange()
 {
-    if (AccountTypeCB->currentIndex() == 0)
+    const int kind = AccountTypeCB->currentIndex();
+    if (kind == pmkPOP3 || kind == pmkIMAP) {
+        // A known provider's server of that kind, unless the user typed another one.
+        const TProviderEntry *p = SelectedProvider();
+        const QString typed = POP3ServerEdit->text().trimmed();
+        if (p && (typed.isEmpty() || typed == p->POP3Server || typed == p->IMAPServer))
+            POP3ServerEdit->setText(ProviderIncoming(*p, accountType()).Server);
         return;
+    }
     {
         const QSignalBlocker quiet(AccountTypeCB);
-        AccountTypeCB->setCurrentIndex(0);
+        AccountTypeCB->setCurrentIndex(pmkPOP3);
     }
     ErrorBox(kOnlyPop3Text);
+    AccountTypeCBChange();
 }
 
 bool TNewPOP3AccountAssistentDlg::fieldFault(const QString &text, QWidget *field)

@@ -1,6 +1,6 @@
 #pragma once
-// "Assistent zum Einrichten von Postfächern": five pages that lead a new user through one POP3 account,
-// with the servers of known providers filled in from the provider file. It stores nothing; whoever opened
+// "Assistent zum Einrichten von Postfächern": five pages that lead a new user through one POP3 or IMAP
+// account, with the servers of known providers filled in from the provider file. It stores nothing; whoever opened
 // it takes Account() after a run that ended with OK, or opens the account editor when it was declined.
 #include "ProviderListUnit.h"
 #include "TypeDef.h"
@@ -16,7 +16,7 @@ class QStackedWidget;
 
 inline const QString kAssistantCaption = QStringLiteral("Assistent zum Einrichten von Postfächern");
 inline const QString kOtherProvider = QStringLiteral("Anderer");
-inline const QString kOnlyPop3Text = QStringLiteral("Quarvel kann nur POP3-E-Mail-Konten prüfen.");
+inline const QString kOnlyPop3Text = QStringLiteral("Quarvel kann nur POP3- und IMAP-E-Mail-Konten prüfen.");
 inline const QString kNoAddressText = QStringLiteral("Bitte geben Sie Ihre E-Mail-Adresse ein!");
 inline const QString kNoIncomingServerText = QStringLiteral("Bitte geben Sie den Posteingangsserver ein!");
 inline const QString kNoLoginNameText = QStringLiteral("Bitte geben Sie den Kontonamen ein!");
@@ -73,6 +73,9 @@ private:
     // The page's check; on a fault its box, and the focus to the field.
     bool checkPage(int page);
     bool fieldFault(const QString &text, QWidget *field);
+
+    // The mailbox type chosen (TAccountType).
+    int32_t accountType() const;
 
     QList<TProvider> m_providers; // the offered ones, in the list's order; "Anderer" follows them
 };
