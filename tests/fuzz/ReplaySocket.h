@@ -1,7 +1,8 @@
 #pragma once
 // What the protocol fuzz targets share: a LineSocket that replays the fuzzer's input as everything the
-// server says.
+// server says, and the worker's whole session over it.
 #include "LineSocket.h"
+#include "POP3Check.h"
 
 #include <algorithm>
 
@@ -78,3 +79,25 @@ private:
     bool m_connected = false;
     bool m_encrypted = false;
 };
+
+// The worker's scan of account's mailbox, the text fetch of the first message read and the removal of
+// all of them with their identity checks, every connection replaying input from its start.
+inline void ReplayWorkerSession(const QByteArray &input, const TPOP3AccountSettings &account)
+{
+    TPop3Options options;
+    options.SocketFactory = [&input] { return std::make_unique<ReplaySocket>(&input); };
+    options.Wait = [](int) {};
+    TPop3Thread worker(nullptr, options);
+    QList<TMailEntry *> entries;
+    bool fatal = false;
+    int code = 0;
+    QString error;
+    worker.FetchHeaders(account, entries, fatal, code, error);
+    if (!entries.isEmpty()) {
+        TMailEntry &first = *entries.first();
+        worker.FetchText(account, first, true, fatal, code, error);
+        worker.Session(account).RemoveMessages(account, entries);
+        worker.Session(account).EndSession(error);
+    }
+    qDeleteAll(entries);
+}

@@ -3,7 +3,6 @@
 // ahead, QUIT) must end without a crash, a hang or an unbounded allocation, whatever the replies are; and
 // so must the worker's scan of a mailbox, the text fetch of the first message read and the deletion of
 // all of them, with their identity checks, replayed from the start.
-#include "POP3Check.h"
 #include "Pop3Client.h"
 #include "ReplaySocket.h"
 
@@ -56,26 +55,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     (void)client.lastReplyCode();
     (void)client.capabilities();
 
-    TPop3Options options;
-    options.SocketFactory = [&input] { return std::make_unique<ReplaySocket>(&input); };
-    options.Wait = [](int) {};
-    TPop3Thread worker(nullptr, options);
     TPOP3AccountSettings account;
     account.ServerName = QStringLiteral("pop.example.test");
     account.AccountName = QStringLiteral("user");
     account.Password = QStringLiteral("secret");
     account.UseAPOP = data[0] & 1;
-    QList<TMailEntry *> entries;
-    bool fatal = false;
-    int code = 0;
-    QString error;
-    worker.FetchHeaders(account, entries, fatal, code, error);
-    if (!entries.isEmpty()) {
-        TMailEntry &first = *entries.first();
-        worker.FetchText(account, first, true, fatal, code, error);
-        worker.Session(account).RemoveMessages(account, entries);
-        worker.Session(account).EndSession(error);
-    }
-    qDeleteAll(entries);
+    ReplayWorkerSession(input, account);
     return 0;
 }
