@@ -301,7 +301,8 @@ int TPOP3Checker::BuildMailList()
         e->Checked = false;
         e->State = msNormal;
         e->Row = -1;
-        if (m_detector.IsSpam(*e)) {
+        // A message whose header nobody saw is judged by no rule: only the user may delete it.
+        if (!e->HeaderUnreadable && m_detector.IsSpam(*e)) {
             e->Checked = true;
             e->State = msSpam;
         }

@@ -47,6 +47,9 @@ struct TPop3Options {
     int FirstWakeMs = 10000;                  // first wake-up of the idle loop after the thread starts
     int WakeMs = 60000;                       // every later wake-up
     std::function<int32_t()> Clock;           // seconds since midnight; empty: the local time of day
+    // Milliseconds of a steady clock for the scan's deadline; empty: the system's monotonic clock. Tests
+    // replace it so that how long the scan took is what the script says, not how busy the machine is.
+    std::function<qint64()> ElapsedMs;
     // The wait before a deletion is tried again after a "too frequently" refusal; empty: a wait on the
     // worker's thread that ends early when the job is aborted or the program is ending.
     std::function<void(int ms)> Wait;
@@ -86,7 +89,7 @@ struct TProgressReport {
 
 // What one account's scan may still spend: its deadline and the time-outs it has had.
 struct TScanBudget {
-    QDeadlineTimer Deadline;
+    qint64 DeadlineMs = 0; // on TPop3Options::ElapsedMs's clock
     int Timeouts = 0;
     bool Extended = false; // the deadline has grown by the messages STAT announced
 };
@@ -227,6 +230,10 @@ public:
     static QByteArray HeaderDigest(const QByteArray &headerBlock);
     // A fresh budget for one account's scan.
     TScanBudget NewScanBudget() const;
+    qint64 ElapsedMs() const;
+    qint64 BudgetLeftMs(const TScanBudget &budget) const;
+    // The budget's end as a bound for the client's waits.
+    QDeadlineTimer BudgetDeadline(const TScanBudget &budget) const;
 
 protected:
     void run() override;

@@ -124,6 +124,9 @@ struct TMailEntry {
     // exactly as TOP n 0 delivered it (empty for an entry no check filled); Size is from the same check.
     QString ServerUIDL;
     QByteArray ScanDigest;
+    // The server refused the header block (twice, where the first refusal came in a pipelined batch): the
+    // message is listed all the same, so that a spam is not passed over unseen.
+    bool HeaderUnreadable = false;
 };
 
 // Non-owning list of the entries the user sees.

@@ -180,21 +180,36 @@ QByteArray TPop3Thread::HeaderDigest(const QByteArray &headerBlock)
     return QCryptographicHash::hash(headerBlock, QCryptographicHash::Sha256);
 }
 
+qint64 TPop3Thread::ElapsedMs() const
+{
+    return m_options.ElapsedMs ? m_options.ElapsedMs() : QDeadlineTimer::current().deadline();
+}
+
+qint64 TPop3Thread::BudgetLeftMs(const TScanBudget &budget) const
+{
+    return std::max<qint64>(budget.DeadlineMs - ElapsedMs(), 0);
+}
+
+QDeadlineTimer TPop3Thread::BudgetDeadline(const TScanBudget &budget) const
+{
+    return QDeadlineTimer(BudgetLeftMs(budget));
+}
+
 TScanBudget TPop3Thread::NewScanBudget() const
 {
     TScanBudget budget;
-    budget.Deadline = QDeadlineTimer(std::clamp<qint64>(m_options.ScanDeadlineMs, 0, kMaxScanMs));
+    budget.DeadlineMs = ElapsedMs() + std::clamp<qint64>(m_options.ScanDeadlineMs, 0, kMaxScanMs);
     return budget;
 }
 
 bool TPop3Thread::BudgetSpent(const TScanBudget &budget) const
 {
-    return budget.Timeouts >= m_options.MaxTimeouts || budget.Deadline.hasExpired();
+    return budget.Timeouts >= m_options.MaxTimeouts || BudgetLeftMs(budget) == 0;
 }
 
 QString TPop3Thread::BudgetText(const TScanBudget &budget) const
 {
-    return budget.Deadline.hasExpired() ? scanTooLongText() : tooManyTimeoutsText();
+    return BudgetLeftMs(budget) == 0 ? scanTooLongText() : tooManyTimeoutsText();
 }
 
 void TPop3Thread::CountTimeout(TScanBudget &budget) const
@@ -207,12 +222,11 @@ void TPop3Thread::ApplyBudget(TScanBudget &budget, int count) const
 {
     if (!budget.Extended) {
         budget.Extended = true;
-        const qint64 grown =
-            budget.Deadline.remainingTime() + qint64(std::max(count, 0)) * m_options.ScanMsPerMessage;
-        budget.Deadline = QDeadlineTimer(std::clamp<qint64>(grown, 0, kMaxScanMs));
+        const qint64 grown = BudgetLeftMs(budget) + qint64(std::max(count, 0)) * m_options.ScanMsPerMessage;
+        budget.DeadlineMs = ElapsedMs() + std::clamp<qint64>(grown, 0, kMaxScanMs);
     }
     if (m_client)
-        m_client->setDeadline(budget.Deadline);
+        m_client->setDeadline(BudgetDeadline(budget));
 }
 
 void TPop3Thread::TakeClientError(bool &fatal, int &code, QString &errorText) const
@@ -313,7 +327,7 @@ bool TPop3Thread::CountMessages(const TPOP3AccountSettings &account, int &count,
     TScanBudget &spend = budget ? *budget : own;
     EnsureClient();
     // Every wait, connecting included, ends with the budget's deadline.
-    m_client->setDeadline(spend.Deadline);
+    m_client->setDeadline(BudgetDeadline(spend));
     const auto noDeadline = qScopeGuard([this] {
         if (m_client)
             m_client->setDeadline(QDeadlineTimer(QDeadlineTimer::Forever));
@@ -413,6 +427,41 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
     loadListings();
     int failuresInRow = 0;
     int next = 1; // the first message not read yet
+    // Header blocks refused in a pipelined batch, read once more alone; and the sizes their LIST n brought.
+    QList<int> refusedAhead;
+    QMap<int, qint64> refusedSizes;
+    // Entries stay in the order of their numbers, whenever a message was read.
+    const auto listEntry = [&](TMailEntry *entry) {
+        qsizetype at = target.size();
+        while (at > firstOwn && target.at(at - 1)->MsgNumber > entry->MsgNumber)
+            --at;
+        target.insert(at, entry);
+    };
+    const auto sizeOf = [&](int n) {
+        return m_sessionSizes.value(n, refusedSizes.value(n, 0));
+    };
+    const auto listUnreadable = [&](int n) {
+        TMailEntry *entry = NewEntry(n, QByteArray(), sizeOf(n));
+        // No header block to prove the message by later: only its unique id can.
+        entry->ScanDigest.clear();
+        entry->HeaderUnreadable = true;
+        listEntry(entry);
+    };
+    const auto readRefusedAlone = [&] {
+        while (!refusedAhead.isEmpty() && !accountCancelled() && !Cancel && !BudgetSpent(spend)) {
+            const int n = refusedAhead.takeFirst();
+            QByteArray header;
+            if (!m_client->isConnected() || !m_client->top(n, 0, &header)) {
+                CountTimeout(spend);
+                listUnreadable(n);
+                continue;
+            }
+            qint64 size = sizeOf(n);
+            if (!m_sessionSizes.contains(n) && !refusedSizes.contains(n) && !m_client->list(n, &size))
+                size = 0;
+            listEntry(NewEntry(n, header, size));
+        }
+    };
     // Entries exist only for messages actually read: the count drives no allocation.
     while (next <= count) {
         if (accountCancelled())
@@ -475,13 +524,18 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
         };
         const auto read = [&](qint64 size) {
             failuresInRow = 0;
-            target.append(NewEntry(next, *header, size));
+            listEntry(NewEntry(next, *header, size));
             header.reset();
             ++next;
         };
+        const bool batchAhead = m_client->pipelining();
         const auto sink = [&](const Pop3Client::BatchCommand &command, Pop3Client::BatchReply &reply) {
             if (command.line.startsWith("TOP ")) {
                 if (!reply.ok) {
+                    if (batchAhead)
+                        refusedAhead.append(next);
+                    else
+                        listUnreadable(next);
                     // This message is left out. Its LIST n is not sent when it is still to go, and passed
                     // over when it is on its way.
                     if (!m_sessionSizes.contains(next)) {
@@ -501,6 +555,8 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
                 }
             } else if (readFailed) {
                 readFailed = false;
+                if (reply.ok)
+                    refusedSizes.insert(next - 1, Pop3Client::listedSize(reply.text));
             } else if (!reply.ok) {
                 header.reset();
                 failed(reply.errorText);
@@ -521,8 +577,10 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
             return giveUp(BudgetText(spend), 0);
         if (stop == Stop::GaveUp)
             return giveUp(errorText, code);
-        if (inStep)
+        if (inStep) {
+            readRefusedAlone();
             continue;
+        }
         // The session failed while message `next` was being read: that message is left out, as when it
         // is read alone, and the scan goes on with the following one in a new session.
         bool ignored = false;
@@ -540,8 +598,12 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
         if (++failuresInRow >= kMaxFailuresInRow)
             return giveUp(errorText, code);
     }
+    // Left when the session broke after them: listed without a second try.
+    for (const int n : std::as_const(refusedAhead))
+        listUnreadable(n);
+    refusedAhead.clear();
     // STAT said there was mail: a mailbox of which nothing could be read is no empty mailbox.
-    if (target.size() == firstOwn)
+    if (std::none_of(target.cbegin() + firstOwn, target.cend(), [](const TMailEntry *e) { return !e->HeaderUnreadable; }))
         return giveUp(nothingReadText(errorText), code);
     fatal = false;
     code = 0;

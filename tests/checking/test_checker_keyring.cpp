@@ -72,7 +72,7 @@ TEST_F(KeyringCheckerTest, AMailboxSetUpWithTheToolKeepsItsPasswordInTheKeyringA
     EXPECT_TRUE(settings.Settings.Accounts.at(0).PasswordInKeyring);
     EXPECT_TRUE(settings.Settings.Accounts.at(0).Password.isEmpty());
     checker = std::make_unique<TPOP3Checker>(settings, detector, ui);
-    EXPECT_EQ(checker->CheckNow(), 1) << ui.progress.join(u'\n').toStdString();
+    EXPECT_EQ(checkNow(), 1) << ui.progress.join(u'\n').toStdString();
 }
 
 TEST_F(KeyringCheckerTest, OutsideTheKeyringsSessionTheSameProfileCannotLogInAndSaysWhy)
@@ -107,7 +107,7 @@ TEST_F(KeyringCheckerTest, AMissingEntryFailsTheAccountWithItsOwnCodeAndTheOther
     good.Port = server->port();
     makeRealChecker({missing, good});
 
-    EXPECT_EQ(checker->CheckNow(), 1);
+    EXPECT_EQ(checkNow(), 1);
     ASSERT_EQ(ui.progress.size(), 4) << ui.progress.join(u'\n').toStdString();
     EXPECT_TRUE(ui.progress.at(1).startsWith(
         QStringLiteral("nicht-im-schluesselbund@%1 2 %2 Das Kennwort für").arg(server->host()).arg(kPasswordUnavailableCode)))
