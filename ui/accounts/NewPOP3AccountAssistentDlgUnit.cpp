@@ -334,6 +334,8 @@ void TNewPOP3AccountAssistentDlg::ProvidersCBChange()
     PasswordEdit->clear();
     SMTPAuthChkBox->setChecked(p && p->SMTPAuth);
     AccountTypeCBChange();
+    if (CurrentPage() == pgProvider && EMailAddressEdit->text().trimmed().isEmpty())
+        EMailAddressEdit->setFocus();
 }
 
 void TNewPOP3AccountAssistentDlg::AccountTypeCBChange()
@@ -407,6 +409,37 @@ void TNewPOP3AccountAssistentDlg::NotebookPageChanged()
 {
     PrevBtn->setEnabled(CurrentPage() > pgStart);
     NextBtn->setText(CurrentPage() == pgFinish || Declined() ? kWizardFinishCaption : kWizardNextCaption);
+    const TProviderEntry *p = SelectedProvider();
+    // A provider whose log-in is the e-mail address ("E-Mail-Adresse", "Gmail-Adresse", ...) gets it filled in.
+    if (CurrentPage() == pgLogin && p && p->AccountNameLabel.contains(QStringLiteral("Adresse"), Qt::CaseInsensitive)
+        && AccountNameEdit->text().trimmed().isEmpty())
+        AccountNameEdit->setText(EMailAddressEdit->text().trimmed());
+    focusFirstEmptyField();
+}
+
+void TNewPOP3AccountAssistentDlg::focusFirstEmptyField()
+{
+    // The typing goes where the page still needs it; a complete page waits for "Weiter".
+    QList<QLineEdit *> fields;
+    switch (CurrentPage()) {
+    case pgProvider:
+        fields = {EMailAddressEdit};
+        break;
+    case pgServers:
+        fields = {POP3ServerEdit};
+        break;
+    case pgLogin:
+        fields = {AccountNameEdit, PasswordEdit};
+        break;
+    default:
+        break;
+    }
+    for (QLineEdit *field : fields)
+        if (field->text().trimmed().isEmpty()) {
+            field->setFocus();
+            return;
+        }
+    NextBtn->setFocus();
 }
 
 void TNewPOP3AccountAssistentDlg::CheckBox2Click()

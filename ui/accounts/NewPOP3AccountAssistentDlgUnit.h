@@ -81,6 +81,7 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    void focusFirstEmptyField();
     QWidget *createStartPage();
     QWidget *createProviderPage();
     QWidget *createServersPage();
