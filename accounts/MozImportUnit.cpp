@@ -13,20 +13,15 @@
 
 namespace {
 
+// socketType / try_ssl: 1 "STARTTLS if offered", 2 "STARTTLS".
+bool isStartTlsSocketType(const QString &value)
+{
+    return value == QLatin1String("1") || value == QLatin1String("2");
+}
+
 void appendUtf8(QByteArray &out, char32_t cp)
 {
     out.append(QString::fromUcs4(&cp, 1).toUtf8());
-}
-
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 // One pass over the file. A statement that does not parse spoils only the rest of its line, so a
@@ -93,7 +88,7 @@ private:
             return false;
         char32_t v = 0;
         for (int k = 0; k < digits; ++k) {
-            const int d = hexDigit(m_p[m_i + k]);
+            const int d = platform::hexDigitValue(static_cast<unsigned char>(m_p[m_i + k]));
             if (d < 0)
                 return false;
             v = v * 16 + char32_t(d);
@@ -286,10 +281,11 @@ TOEAccountList MozillaAccounts(const TPrefsJs &prefs)
         box.DisplayName = prefs.Value(prefix + QStringLiteral(".name"));
         box.POP3Server = host;
         box.POP3UserName = user;
-        // socketType: 2 upgrade with STLS, 3 TLS from the first byte.
+        // socketType: 1 STLS if offered, 2 always STLS, 3 TLS from the first byte. "If offered" becomes
+        // STLS required: a plain session would give the password to whoever strips the offer.
         const QString socketType = prefs.Value(prefix + QStringLiteral(".socketType")).trimmed();
         box.POP3Secure = socketType == QLatin1String("3");
-        box.POP3StartTLS = socketType == QLatin1String("2");
+        box.POP3StartTLS = isStartTlsSocketType(socketType);
         box.POP3Port = portPref(prefs, prefix + QStringLiteral(".port"), IncomingDefaultPort(box.AccountKind, box.POP3Secure));
 
         const QString identity = haveAccountList ? identityOf.value(serverKey) : QStringLiteral("id") + QString::number(n);
@@ -304,7 +300,7 @@ TOEAccountList MozillaAccounts(const TPrefsJs &prefs)
                 box.SMTPServer = prefs.Value(smtp + QStringLiteral(".hostname"));
                 const QString trySsl = prefs.Value(smtp + QStringLiteral(".try_ssl")).trimmed();
                 box.SMTPSecure = trySsl == QLatin1String("3");
-                box.SMTPStartTLS = trySsl == QLatin1String("2");
+                box.SMTPStartTLS = isStartTlsSocketType(trySsl);
                 box.SMTPPort = portPref(prefs, smtp + QStringLiteral(".port"), box.SMTPSecure ? 465 : 25);
                 // Current versions keep "authMethod" (1 = none; a missing one means the default, a
                 // password); profiles of the old suite only "auth_method" (1 = with a password).

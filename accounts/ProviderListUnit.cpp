@@ -94,9 +94,6 @@ QList<TProvider> OfferedProviders(const QList<TProvider> &all, bool secureIncomi
 
 TPOP3AccountSettings AccountFromAssistant(const TAssistantEntries &entries, const TProviderEntry *provider)
 {
-    const auto sameHost = [](const QString &typed, const QString &providers) {
-        return !typed.isEmpty() && typed.compare(providers, Qt::CaseInsensitive) == 0;
-    };
     // The security rules of imported accounts serve here too: the provider file is one more source.
     TOEMailBox box;
     box.AccountKind = entries.AccountType == atIMAP ? atIMAP : atPOP3;
@@ -108,12 +105,12 @@ TPOP3AccountSettings AccountFromAssistant(const TAssistantEntries &entries, cons
     box.SMTPEMailAddress = entries.EMailAddress.trimmed();
     box.SMTPAuth = entries.SMTPAuth;
     const TProviderIncoming incoming = provider ? ProviderIncoming(*provider, box.AccountKind) : TProviderIncoming{};
-    if (incoming.SSL && sameHost(box.POP3Server, incoming.Server)) {
+    if (incoming.SSL && !box.POP3Server.isEmpty()) {
         box.POP3Port = incoming.Port > 0 ? incoming.Port : IncomingDefaultPort(box.AccountKind, true);
         // On the plain port a secured connection can only be an upgrade.
         (box.POP3Port == IncomingDefaultPort(box.AccountKind, false) ? box.POP3StartTLS : box.POP3Secure) = true;
     }
-    if (provider && provider->OutboxSSL && sameHost(box.SMTPServer, provider->SMTPServer)) {
+    if (provider && provider->OutboxSSL && !box.SMTPServer.isEmpty()) {
         box.SMTPPort = provider->SMTPPort > 0 ? provider->SMTPPort : 465;
         box.SMTPSecure = true;
     }

@@ -80,6 +80,8 @@ struct TAssistantEntries {
 
 // The mailbox the assistant makes, of the type chosen: port 110 (IMAP: 143), one connection attempt, no
 // APOP, the outgoing server only when one was given, the SMTP login the same as the incoming one. Where the
-// chosen provider (may be null) secures a connection and the field still names its server of that type,
-// that connection is secured with the provider's port (else 995, 993 and 465).
+// chosen provider (may be null) secures a connection of that type, that connection is secured with the
+// provider's port (else 995, 993 and 465), also when the user typed another server name over the
+// provider's: a name edited to "pop3." or a server of the same provider must not send the password in
+// clear.
 TPOP3AccountSettings AccountFromAssistant(const TAssistantEntries &entries, const TProviderEntry *provider);

@@ -1,4 +1,5 @@
-// Quarvel's start: one instance per user and profile, then the main window, hidden in the tray.
+// Quarvel's start: one instance per user and profile, then the main window, hidden in the tray (or, on a
+// desktop without a tray area, minimized to the task bar).
 // The only argument of its own is --version.
 #include "MainUnit.h"
 #include "MsgBox.h"
@@ -41,8 +42,7 @@ int main(int argc, char **argv)
     {
         TMain main;
         instance.OnRestoreRequest = [&main] { main.ShowMainWindow(); };
-        if (main.Settings().Settings.FirstStart)
-            main.ShowMainWindow();
+        main.ShowAtStart();
         rc = app.exec();
         instance.OnRestoreRequest = nullptr;
     }

@@ -7,6 +7,7 @@
 #include "SpamDetectorUnit.h"
 #include "UIDStore.h"
 
+#include <algorithm>
 #include <QSet>
 
 namespace {
@@ -280,12 +281,20 @@ void TPOP3Checker::FinishManualCheck(TRunResult &run, const std::function<void(i
     m_ui.SetBusyCursor(false);
 
     int shown = 0;
-    if (run.AllFailed) {
+    // Mailboxes that failed only over a certificate the user is asked about next need no box of their own.
+    const auto failedOverCertificate = [this](int i) {
+        return std::any_of(m_worker->RefusedCertificates.cbegin(), m_worker->RefusedCertificates.cend(),
+                           [i](const TRefusedCertificate &r) { return r.AccountIndex == i; });
+    };
+    bool onlyCertificates = !m_worker->RefusedCertificates.isEmpty();
+    for (int i = 0; i < Accounts.size() && onlyCertificates; ++i)
+        onlyCertificates = !Accounts.at(i).CheckFailed || failedOverCertificate(i);
+    if (run.AllFailed && !onlyCertificates) {
         m_ui.BringToForeground();
         ErrorBox(QStringLiteral("%1 konnte auf Ihre E-Mail-Server nicht zugreifen.\rSind Sie überhaupt online?\r"
                                 "Greift gerade ein anderes Programm darauf zu?")
                      .arg(kProductName));
-    } else if (!m_quitRequested) {
+    } else if (!run.AllFailed && !m_quitRequested) {
         NewMailDetect();
         if (m_entries.isEmpty() && !m_worker->AnyCancelled) {
             m_ui.HideMailIcon();
@@ -296,7 +305,7 @@ void TPOP3Checker::FinishManualCheck(TRunResult &run, const std::function<void(i
         }
     }
     // Still inside the check: its commands stay disabled while the user decides.
-    OfferCertificateTrust();
+    TrustedInLastCheck = OfferCertificateTrust();
     CheckEnd();
     CheckDone();
     if (m_ui.ProgressWindowOpen())
@@ -340,10 +349,11 @@ void TPOP3Checker::FinishTimedCheck(TRunResult &run)
         finish();
 }
 
-void TPOP3Checker::OfferCertificateTrust()
+int TPOP3Checker::OfferCertificateTrust()
 {
     if (!m_worker)
-        return;
+        return 0;
+    int trusted = 0;
     const QList<TRefusedCertificate> refused = m_worker->RefusedCertificates;
     m_worker->RefusedCertificates.clear();
     for (const TRefusedCertificate &r : refused) {
@@ -355,8 +365,11 @@ void TPOP3Checker::OfferCertificateTrust()
         if (!StoreTrustedCertificate(account, false, r.Problem.Certificate)) {
             m_ui.BringToForeground();
             ErrorBox(CertificateNotStoredText(account));
+        } else {
+            ++trusted;
         }
     }
+    return trusted;
 }
 
 bool TPOP3Checker::StoreTrustedCertificate(const TPOP3AccountSettings &account, bool outgoing,
@@ -384,7 +397,8 @@ int TPOP3Checker::BuildMailList()
         e->Checked = false;
         e->State = msNormal;
         e->Row = -1;
-        if (m_detector.IsSpam(*e)) {
+        // A message whose header nobody saw is judged by no rule: only the user may delete it.
+        if (!e->HeaderUnreadable && m_detector.IsSpam(*e)) {
             e->Checked = true;
             e->State = msSpam;
         }

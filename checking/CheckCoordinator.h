@@ -105,7 +105,11 @@ public:
     void RemoveEntry(TMailEntry *&entry);
     // After a manual check: shows each certificate the check refused and the user could trust, and for
     // each one the user trusts stores its fingerprint with the account; then reloads the accounts.
-    void OfferCertificateTrust();
+    // Returns how many the user trusted.
+    int OfferCertificateTrust();
+    // How many certificates the user came to trust at the end of the last manual check: its mailboxes
+    // can be checked again at once.
+    int TrustedInLastCheck = 0;
     // Stores certificate as the one the user trusts for the account's incoming server (or, with
     // outgoing, its outgoing server), and reloads the coordinator's accounts with it (at the end of the
     // operation under way). False when the account is no longer set up or the settings cannot be

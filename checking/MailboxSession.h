@@ -49,7 +49,7 @@ bool TakeMessageText(const QByteArray &raw, TMailEntry &entry, bool &fatal, int 
 
 // What one account's scan may still spend: its deadline and the time-outs it has had.
 struct TScanBudget {
-    QDeadlineTimer Deadline;
+    qint64 DeadlineMs = 0; // on the worker's steady clock (TPop3Options::ElapsedMs)
     int Timeouts = 0;
     bool Extended = false; // the deadline has grown by the number of messages the server announced
 };

@@ -48,7 +48,7 @@ QList<TSmsNotice> NewMailSmsNotices(const QList<TMailEntry *> &newEntries, const
                                     const std::function<QString(const TMailEntry &)> &plainText)
 {
     QList<TSmsNotice> notices;
-    if (mainWindowVisible || gateway.Username.isEmpty() || gateway.Password.isEmpty())
+    if (mainWindowVisible || gateway.Username.isEmpty() || (gateway.Password.isEmpty() && !gateway.PasswordInKeyring))
         return notices;
     for (const TMailEntry *entry : newEntries) {
         if (!entry || entry->State == msSpam)

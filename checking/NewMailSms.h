@@ -26,10 +26,10 @@ struct TSmsNotice {
 };
 
 // The SMS notices for these new entries, in order. None while the main window is visible or while the
-// gateway user name or password is empty; spam entries are skipped; an entry is announced only when its
-// account (looked up in the settings store by Host and UserName) exists, is active, has a server name,
-// sends SMS and has a mobile number. plainText gives an entry's readable text; it is asked only when the
-// whole text is wanted.
+// gateway user name or password is empty (a password in the keyring counts as given); spam entries are
+// skipped; an entry is announced only when its account (looked up in the settings store by Host and
+// UserName) exists, is active, has a server name, sends SMS and has a mobile number. plainText gives an
+// entry's readable text; it is asked only when the whole text is wanted.
 QList<TSmsNotice> NewMailSmsNotices(const QList<TMailEntry *> &newEntries, const TRegistrySettings &settings,
                                     const TZirpelSettings &gateway, bool mainWindowVisible,
                                     const std::function<QString(const TMailEntry &)> &plainText);

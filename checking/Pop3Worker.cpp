@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QMetaObject>
 #include <QMutexLocker>
+#include <QScopeGuard>
 #include <QTime>
 
 #include <algorithm>
@@ -107,7 +108,15 @@ bool TPop3Thread::FetchText(const TPOP3AccountSettings &account, TMailEntry &ent
 
 bool TPop3Thread::TestAccount(const TPOP3AccountSettings &account, int &code, QString &errorText)
 {
+    // The user waits for the answer: a silent server is given up sooner than in a check.
+    m_testTimeoutMs = kLoginTestTimeoutMs;
+    const auto restore = qScopeGuard([this] { m_testTimeoutMs = 0; });
     return Session(account).TestAccount(account, code, errorText);
+}
+
+int TPop3Thread::SessionTimeoutMs() const
+{
+    return m_testTimeoutMs > 0 ? std::min(m_options.TimeoutMs, m_testTimeoutMs) : m_options.TimeoutMs;
 }
 
 void TPop3Thread::Disconnect()
@@ -133,21 +142,45 @@ QByteArray TPop3Thread::HeaderDigest(const QByteArray &headerBlock)
     return QCryptographicHash::hash(headerBlock, QCryptographicHash::Sha256);
 }
 
+qint64 TPop3Thread::ElapsedMs() const
+{
+    return m_options.ElapsedMs ? m_options.ElapsedMs() : QDeadlineTimer::current().deadline();
+}
+
+qint64 TPop3Thread::BudgetLeftMs(const TScanBudget &budget) const
+{
+    return std::max<qint64>(budget.DeadlineMs - ElapsedMs(), 0);
+}
+
+QDeadlineTimer TPop3Thread::BudgetDeadline(const TScanBudget &budget) const
+{
+    return QDeadlineTimer(BudgetLeftMs(budget));
+}
+
 TScanBudget TPop3Thread::NewScanBudget() const
 {
     TScanBudget budget;
-    budget.Deadline = QDeadlineTimer(std::clamp<qint64>(m_options.ScanDeadlineMs, 0, kMaxScanMs));
+    budget.DeadlineMs = ElapsedMs() + std::clamp<qint64>(m_options.ScanDeadlineMs, 0, kMaxScanMs);
     return budget;
 }
 
 bool TPop3Thread::BudgetSpent(const TScanBudget &budget) const
 {
-    return budget.Timeouts >= m_options.MaxTimeouts || budget.Deadline.hasExpired();
+    return budget.Timeouts >= m_options.MaxTimeouts || BudgetLeftMs(budget) == 0;
 }
 
 QString TPop3Thread::BudgetText(const TScanBudget &budget) const
 {
-    return budget.Deadline.hasExpired() ? scanTooLongText() : tooManyTimeoutsText();
+    return BudgetLeftMs(budget) == 0 ? scanTooLongText() : tooManyTimeoutsText();
+}
+
+void TPop3Thread::ExtendBudget(TScanBudget &budget, int count) const
+{
+    if (budget.Extended)
+        return;
+    budget.Extended = true;
+    const qint64 grown = BudgetLeftMs(budget) + qint64(std::max(count, 0)) * m_options.ScanMsPerMessage;
+    budget.DeadlineMs = ElapsedMs() + std::clamp<qint64>(grown, 0, kMaxScanMs);
 }
 
 int TPop3Thread::TextDeadlineMs(int32_t size) const
@@ -236,6 +269,9 @@ void TPop3Thread::RunJob(TJob &job)
         QMutexLocker lock(&m_stateMutex);
         m_inJob = false;
         m_jobAbort = nullptr;
+        // An abort that came while the job was still waiting in the queue holds for it; the next one
+        // starts unaborted.
+        m_jobAborted = false;
         --m_jobsPending;
     }
     // Posted after everything the job reported, so the coordinator sees its end last.
@@ -289,7 +325,6 @@ TPop3Thread::Wake TPop3Thread::WaitForWork(TJob &job)
         if (!m_jobs.isEmpty()) {
             job = m_jobs.dequeue();
             m_inJob = true;
-            m_jobAborted = false;
             return Wake::Job;
         }
         if (Cancel && !m_paused) {

@@ -52,6 +52,9 @@ struct TPop3Options {
     int FirstWakeMs = 10000;                  // first wake-up of the idle loop after the thread starts
     int WakeMs = 60000;                       // every later wake-up
     std::function<int32_t()> Clock;           // seconds since midnight; empty: the local time of day
+    // Milliseconds of a steady clock for the scan's deadline; empty: the system's monotonic clock. Tests
+    // replace it so that how long the scan took is what the script says, not how busy the machine is.
+    std::function<qint64()> ElapsedMs;
     // The wait before a deletion is tried again after a "too frequently" refusal; empty: a wait on the
     // worker's thread that ends early when the job is aborted or the program is ending.
     std::function<void(int ms)> Wait;
@@ -170,7 +173,10 @@ public:
                       QString &errorText, TScanBudget *budget = nullptr);
     bool FetchText(const TPOP3AccountSettings &account, TMailEntry &entry, bool keepSession, bool &fatal,
                    int &code, QString &errorText);
+    // The editor's login test: connect (with the time-outs cut to kLoginTestTimeoutMs), STAT, QUIT. A
+    // failure's text starts with what it means for the user (ConnectionFailure.h).
     bool TestAccount(const TPOP3AccountSettings &account, int &code, QString &errorText);
+    static constexpr int kLoginTestTimeoutMs = 15000;
     // One check over accounts (accountIndex -1 = all): the coordinator's copy, whose CheckFailed flags it
     // sets. A timed run (not manual) checks only when CheckInterval has passed since LastCheckTime, unless
     // it is due at once (new mail announced by an idle connection).
@@ -198,11 +204,19 @@ public:
     static QByteArray HeaderDigest(const QByteArray &headerBlock);
     // A fresh budget for one account's scan.
     TScanBudget NewScanBudget() const;
+    qint64 ElapsedMs() const;
+    qint64 BudgetLeftMs(const TScanBudget &budget) const;
+    // The budget's end as a bound for the client's waits.
+    QDeadlineTimer BudgetDeadline(const TScanBudget &budget) const;
     bool BudgetSpent(const TScanBudget &budget) const;
     QString BudgetText(const TScanBudget &budget) const;
+    // Lets the scan's deadline grow by the messages the server announced (once per budget).
+    void ExtendBudget(TScanBudget &budget, int count) const;
     // The reply deadline for the text of a message of that size: a large message may take its time on a
     // slow line, but a server that drips it must not hold the window for ever.
     int TextDeadlineMs(int32_t size) const;
+    // The connect and read time-out of the session now opened: shorter while a login test runs.
+    int SessionTimeoutMs() const;
 
 protected:
     void run() override;
@@ -227,6 +241,7 @@ private:
     // thread always finds them.
     std::unique_ptr<TPop3Session> m_pop3;
     std::unique_ptr<TImapSession> m_imap;
+    int m_testTimeoutMs = 0; // while a login test runs: its shorter time-out
 
     mutable QMutex m_stateMutex;  // guards everything below, and the waits on m_wake
     QWaitCondition m_wake;

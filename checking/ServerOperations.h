@@ -16,6 +16,7 @@ enum class TServerOperationKind {
     TextFetch,
     AccountTest,
     SendMail,
+    ServerSearch, // the new-account assistant finds a server's port and security
 };
 
 // Holds the one server operation for a scope (an operation that ends before the scope does):

@@ -98,6 +98,8 @@ bool WriteUIDFile(const QString &path, const QStringList &ids)
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
+    // Identifiers can be whole header blocks (messages without a Message-ID): for the owner's eyes only.
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     const QByteArray data = FormatUIDFile(ids);
     if (file.write(data) != data.size()) {
         file.cancelWriting();

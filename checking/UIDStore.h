@@ -9,6 +9,9 @@
 #include <QString>
 #include <QStringList>
 
+// The file's name in the data folder.
+inline const QString kUIDFileName = QStringLiteral("uids.dat");
+
 QByteArray EscapeUIDLine(const QString &id);
 QString UnescapeUIDLine(const QByteArray &line);
 
@@ -20,5 +23,5 @@ QStringList ParseUIDFile(const QByteArray &data);
 // Reads the file; a missing or unreadable file gives an empty list.
 QStringList ReadUIDFile(const QString &path);
 // Replaces the file as a whole through a temporary file and a rename: a failed or interrupted save
-// leaves the previous file whole. False on failure.
+// leaves the previous file whole. The file is for its owner alone (0600). False on failure.
 bool WriteUIDFile(const QString &path, const QStringList &ids);

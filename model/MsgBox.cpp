@@ -1,5 +1,7 @@
 #include "MsgBox.h"
 
+#include "TextCodec.h"
+
 #include <atomic>
 #include <cstdio>
 
@@ -42,7 +44,9 @@ int ShowMsgBox(const QString &text, const QString &caption, TMsgKind kind, int b
         return CautiousAnswer(buttons);
     if (IMessageBoxHandler *h = g_handler)
         return h->Show(text, cap, kind, buttons);
-    std::fprintf(stderr, "%s: %s\n", cap.toLocal8Bit().constData(), text.toLocal8Bit().constData());
+    // The text may quote a server or a mail: nothing in it may act on the terminal.
+    std::fprintf(stderr, "%s: %s\n", platform::terminalSafe(cap).toLocal8Bit().constData(),
+                 platform::terminalSafe(text, true).toLocal8Bit().constData());
     return CautiousAnswer(buttons);
 }
 

@@ -12,6 +12,8 @@ enum TMsgButtons {
     BtnRetryCancel = 8,
     BtnYesNo = 16,
     BtnYesNoCancel = 32,
+    // Added to one of the above: the second button is the default one (a question whose safe answer is No).
+    BtnDefaultSecond = 256,
 };
 
 // Button codes, as the platform reports them.

@@ -29,6 +29,9 @@ enum TConnectionSecurity : int32_t {
     csNone = 0,     // "Keine": plain TCP
     csStartTLS = 1, // "STARTTLS": plain, then upgraded (POP3 STLS, SMTP STARTTLS) before the login
     csSSLTLS = 2,   // "SSL/TLS": TLS from the first byte
+    // Stored text that is no number. It and every other value not listed here (a later version's, a typing
+    // error) is kept as it is, and no connection is made with it.
+    csUnknown = -1,
 };
 
 // The protocol an account's mailbox is read with ("AccountType"); a stored value the program does not know
@@ -75,6 +78,10 @@ struct TPOP3AccountSettings {
     int32_t AccountType = atPOP3;
     QString IMAPFolder = kDefaultIMAPFolder;
     int32_t IMAPSpamAction = isaMoveToJunk;
+    // The password (or the SMTP password) lives in the desktop's keyring: the field above is empty and
+    // the login asks the keyring for it (KeyringPasswords.h). Stored as the registry value's marker.
+    bool PasswordInKeyring = false;
+    bool SMTPPasswordInKeyring = false;
     bool CheckFailed = false; // run-time only, never stored
 
     bool operator==(const TPOP3AccountSettings &) const = default;
@@ -110,6 +117,7 @@ struct TZirpelSettings {
     bool HTTPS = false;
     bool WithSenderAddress = false;
     bool EMail2SMSOnlySubject = true;
+    bool PasswordInKeyring = false; // as for an account's password
 };
 
 using TFilterList = QList<TSimpleFilter *>;
@@ -149,6 +157,9 @@ struct TMailEntry {
     // message).
     uint32_t UidValidity = 0;
     uint32_t Uid = 0;
+    // The server refused the header block (twice, where the first refusal came in a pipelined batch): the
+    // message is listed all the same, so that a spam is not passed over unseen.
+    bool HeaderUnreadable = false;
 };
 
 // Non-owning list of the entries the user sees.

@@ -1,6 +1,7 @@
 #include "SMTPUnit.h"
 
 #include "DNSServerDiscovery.h"
+#include "KeyringPasswords.h"
 
 #include <QScopeGuard>
 #include <QSysInfo>
@@ -47,6 +48,9 @@ bool expandEntry(const TMailAddress &entry, QList<TMailAddress> *out)
 }
 
 const QString kAbortedText = QStringLiteral("0 Der Versand wurde abgebrochen.");
+// After the failure of a later domain in direct mode: %1 the recipients who already have the message.
+const QString kDeliveredBeforeText = QStringLiteral(
+    "\r\n\r\nDie Nachricht wurde bereits zugestellt an: %1. Senden Sie sie diesen Empfängern nicht noch einmal.");
 
 SmtpClient::Security smtpSecurity(const TPOP3AccountSettings &account)
 {
@@ -55,8 +59,10 @@ SmtpClient::Security smtpSecurity(const TPOP3AccountSettings &account)
         return SmtpClient::Security::StartTls;
     case csSSLTLS:
         return SmtpClient::Security::Tls;
-    default:
+    case csNone:
         return SmtpClient::Security::None;
+    default:
+        return SmtpClient::Security::Unknown;
     }
 }
 
@@ -208,7 +214,11 @@ bool TSMTPSendClass::deliver(const QStringList &hosts, quint16 port, bool authen
                              const QByteArrayList &recipients, const QByteArray &data, QString &error)
 {
     const QString user = Account.SMTPUsePOP3Data ? Account.AccountName : Account.SMTPAccountName;
-    const QString password = Account.SMTPUsePOP3Data ? Account.Password : Account.SMTPPassword;
+    QString password;
+    if (authenticate && !user.isEmpty() && !ResolvePassword(Account, TPasswordKind::Outgoing, &password, &error)) {
+        error = QStringLiteral("0 ") + error;
+        return false;
+    }
     for (const QString &host : hosts) {
         if (m_aborted.load())
             break;
@@ -249,6 +259,9 @@ bool TSMTPSendClass::SendMail(const MailMessage &message, QString &error)
     const QByteArray from = composed.From.Address.toUtf8();
     const QList<TMailAddress> everyone = composed.Recipients + composed.Cc;
 
+    m_client.setConnectTimeout(ConnectTimeoutMs);
+    m_client.setReadTimeout(ReadTimeoutMs);
+    m_client.setReplyDeadline(ReplyDeadlineMs);
     const QString server = Account.SMTPServer.trimmed();
     secureFor(!server.isEmpty());
     if (server.isEmpty())
@@ -292,8 +305,15 @@ bool TSMTPSendClass::deliverDirect(const QByteArray &from, const QList<TMailAddr
         }
         recipientsByDomain[i].append(a.Address.toUtf8());
     }
-    for (qsizetype i = 0; i < domains.size(); ++i)
-        if (!deliver(hostsByDomain.at(i), DirectPort, false, from, recipientsByDomain.at(i), data, error))
+    QByteArrayList delivered;
+    for (qsizetype i = 0; i < domains.size(); ++i) {
+        if (!deliver(hostsByDomain.at(i), DirectPort, false, from, recipientsByDomain.at(i), data, error)) {
+            // A resend to everyone would give these recipients the message twice.
+            if (!delivered.isEmpty())
+                error += kDeliveredBeforeText.arg(QString::fromUtf8(delivered.join(", ")));
             return false;
+        }
+        delivered += recipientsByDomain.at(i);
+    }
     return true;
 }

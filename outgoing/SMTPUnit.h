@@ -52,6 +52,7 @@ public:
     // Waits and the direct-mode port; tests shorten and move them.
     int ConnectTimeoutMs = 60000;
     int ReadTimeoutMs = 60000;
+    int ReplyDeadlineMs = SmtpClient::kDefaultReplyDeadlineMs;
     int DNSTimeoutMs = 15000;
     quint16 DirectPort = 25;
     // The DNS servers LookupMX asks, in order. Unset: the one server DiscoverDNSServers finds.
@@ -65,6 +66,8 @@ public:
     // On failure error is the reason: for a refused or failed delivery the reply code (0 when no reply
     // came), a blank and the error text ("550 5.1.1 unknown user"); in direct mode "600  No MX-entry
     // found." when a domain has no exchanger; a text without a code when the message itself is unusable.
+    // When in direct mode a later domain fails, the text ends by naming the recipients who already got
+    // the message.
     bool SendMail(const MailMessage &message, QString &error);
 
     // The exchanger hosts of the address's domain (the text after its last "@", the whole text without

@@ -2,6 +2,8 @@
 
 #include "TextCodec.h"
 
+#include <QDeadlineTimer>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -76,7 +78,7 @@ void SmtpClient::trace(const char *who, const QByteArray &line) const
 {
     if (!m_trace)
         return;
-    std::fprintf(stderr, "SMTP %s: %s\n", who, line.constData());
+    std::fprintf(stderr, "SMTP %s: %s\n", who, platform::terminalSafe(line).constData());
     std::fflush(stderr);
 }
 
@@ -84,6 +86,7 @@ bool SmtpClient::setError(Error error, const QString &text)
 {
     m_lastError = error;
     m_lastErrorText = text;
+    m_socketFailure = TFailureKind::Other;
     return false;
 }
 
@@ -112,9 +115,32 @@ bool SmtpClient::protocolError(const QString &text)
 bool SmtpClient::socketFailure(LineSocket::Status status)
 {
     const QString text = socketErrorText(*m_socket);
+    const TFailureKind kind = m_socket->failureKind();
     dropConnection();
     resetReply();
-    return setError(socketErrorKind<Error>(status), text);
+    setError(socketErrorKind<Error>(status), text);
+    m_socketFailure = kind;
+    return false;
+}
+
+TFailureKind SmtpClient::failureKind() const
+{
+    switch (m_lastError) {
+    case Error::None:
+        return TFailureKind::Other;
+    case Error::TimedOut:
+        return TFailureKind::TimedOut;
+    case Error::ServerError:
+        return m_lastReplyCode == 535 ? TFailureKind::LoginRefused : TFailureKind::Other;
+    default:
+        return m_socketFailure;
+    }
+}
+
+int SmtpClient::waitMs(int timeoutMs) const
+{
+    const qint64 left = m_deadline.remainingTime();
+    return left < 0 ? timeoutMs : int(std::clamp<qint64>(left, 0, timeoutMs));
 }
 
 bool SmtpClient::requireSession()
@@ -135,16 +161,26 @@ bool SmtpClient::sendLine(const QByteArray &line, bool secret)
 bool SmtpClient::readReply()
 {
     resetReply();
+    const QDeadlineTimer replyDeadline(std::max(m_replyDeadlineMs, 0));
     QByteArrayList lines;
     int code = 0;
     for (;;) {
         if (lines.size() == kMaxReplyLines)
             return protocolError(
                 QStringLiteral("Die Antwort des Servers ist zu lang (mehr als %1 Zeilen).").arg(kMaxReplyLines));
+        // The line's own time-out, cut short by the client's deadline and by the whole reply's.
+        const int lineWaitMs = waitMs(m_readTimeoutMs);
+        const qint64 replyLeft = replyDeadline.remainingTime();
+        const bool replyBound = replyLeft < lineWaitMs;
         QByteArray line;
-        const LineSocket::Status status = m_socket->readLine(&line, m_readTimeoutMs, kMaxLineLength);
-        if (status != LineSocket::Status::Ok)
-            return socketFailure(status);
+        const LineSocket::Status status =
+            m_socket->readLine(&line, int(replyBound ? replyLeft : lineWaitMs), kMaxLineLength);
+        if (status != LineSocket::Status::Ok) {
+            socketFailure(status);
+            if (status == LineSocket::Status::TimedOut && replyBound)
+                m_lastErrorText = replyTooSlowText();
+            return false;
+        }
         trace("S", line);
         const bool valid = line.size() >= 3 && line.at(0) >= '1' && line.at(0) <= '5' && isDigit(line.at(1))
                            && isDigit(line.at(2)) && (line.size() == 3 || line.at(3) == ' ' || line.at(3) == '-');
@@ -205,17 +241,21 @@ bool SmtpClient::openWith(const QString &host, quint16 port, Security security)
     m_capabilities.clear();
     m_authUsed.clear();
     m_handshakeFailed = false;
+    if (security == Security::Unknown)
+        return setError(Error::InvalidArgument, unknownSecurityText(host));
 
     const bool implicitTls = security == Security::Tls;
     if (m_trace)
-        std::fprintf(stderr, "SMTP connecting to %s:%u%s\n", qPrintable(host), unsigned(port),
+        std::fprintf(stderr, "SMTP connecting to %s:%u%s\n", qPrintable(platform::terminalSafe(host)),
+                     unsigned(port),
                      implicitTls                          ? " (TLS)"
                      : security == Security::StartTls      ? " (STARTTLS)"
                      : security == Security::Opportunistic ? " (STARTTLS if offered)"
                                                            : "");
     m_socket->setTrustedCertificate(m_trustedCertificate);
-    const LineSocket::Status status = implicitTls ? m_socket->connectToHostEncrypted(host, port, m_connectTimeoutMs)
-                                                  : m_socket->connectToHost(host, port, m_connectTimeoutMs);
+    const int connectMs = waitMs(m_connectTimeoutMs);
+    const LineSocket::Status status = implicitTls ? m_socket->connectToHostEncrypted(host, port, connectMs)
+                                                  : m_socket->connectToHost(host, port, connectMs);
     if (status != LineSocket::Status::Ok) {
         socketFailure(status);
         if (implicitTls && !m_socket->certificateProblem().IsNull())
@@ -270,7 +310,7 @@ bool SmtpClient::startTls(const QString &host, Security security)
                      + notSent);
         return endSession();
     }
-    const LineSocket::Status status = m_socket->startTls(m_connectTimeoutMs);
+    const LineSocket::Status status = m_socket->startTls(waitMs(m_connectTimeoutMs));
     if (status != LineSocket::Status::Ok) {
         m_handshakeFailed = status != LineSocket::Status::Aborted;
         socketFailure(status);

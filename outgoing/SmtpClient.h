@@ -7,7 +7,8 @@
 // either encrypted before anything but EHLO and STARTTLS is said, or it does not open at all: there is
 // no silent fall-back to plain text, and credentials go out only over TLS.
 //
-// Every reply is read whole (continuation lines "250-..." up to the last "250 ..."). A reply line that
+// Every reply is read whole (continuation lines "250-..." up to the last "250 ...") within the read time-out
+// per line and the reply deadline for all of its lines. A reply line that
 // does not start with a three-digit code is a protocol error: it never counts as a reply, and the
 // connection is dropped, as after a time-out or an over-long line, so a late reply can never be taken
 // for the answer to a later command. A reply with another code than expected is a server error and
@@ -18,6 +19,7 @@
 
 #include <QByteArray>
 #include <QByteArrayList>
+#include <QDeadlineTimer>
 #include <QString>
 
 #include <atomic>
@@ -35,7 +37,7 @@ public:
         ConnectionLost,  // could not connect, or the connection was closed or failed
         Aborted,         // abort() was called
         NotConnected,    // a command without a session
-        InvalidArgument, // a line break in an address, a NUL in the credentials
+        InvalidArgument, // a line break in an address, a NUL in the credentials, an unknown security
         AuthNeedsTls,    // authentication asked for over a connection that is not encrypted
         TlsUnavailable,  // STARTTLS asked for, but the server does not offer it or refused it
         TlsFailed,       // the TLS handshake failed or the server's certificate was refused
@@ -45,10 +47,12 @@ public:
     // EHLO again; a server that does not offer it, or refuses it, ends the session. Tls: TLS from the
     // first byte. Opportunistic: STARTTLS when the server offers it, plain otherwise; when the handshake
     // fails, open() connects once more without it, so a server whose certificate cannot be checked still
-    // gets the message (what mail servers do among themselves).
-    enum class Security { None, StartTls, Tls, Opportunistic };
+    // gets the message (what mail servers do among themselves). Unknown: a stored choice this version does
+    // not know; open() refuses it before anything goes out.
+    enum class Security { None, StartTls, Tls, Opportunistic, Unknown };
 
     static constexpr int kDefaultTimeoutMs = 60000;
+    static constexpr int kDefaultReplyDeadlineMs = 75000;
     static constexpr int kMaxLineLength = 8192;
     static constexpr int kMaxReplyLines = 1000;
 
@@ -64,6 +68,12 @@ public:
     QByteArray heloName() const { return m_heloName; }
     void setConnectTimeout(int ms) { m_connectTimeoutMs = ms; }
     void setReadTimeout(int ms) { m_readTimeoutMs = ms; }
+    // The longest time a whole reply may take, so that one dripped in a line at a time (up to
+    // kMaxReplyLines, each within the read time-out) still ends.
+    void setReplyDeadline(int ms) { m_replyDeadlineMs = ms; }
+    // A point in time after which no wait of this client goes on (Forever: none): waits that would reach
+    // beyond it are cut short and fail with Error::TimedOut.
+    void setDeadline(QDeadlineTimer deadline) { m_deadline = deadline; }
     // Credentials only over an encrypted connection: authenticate() then fails without sending them.
     // StartTls and Tls ask for that by themselves.
     void setRequireEncryptedAuth(bool on) { m_requireEncryptedAuth = on; }
@@ -111,6 +121,9 @@ public:
     QString lastReplyText() const { return m_lastReplyText; }
     Error lastError() const { return m_lastError; }
     QString lastErrorText() const { return m_lastErrorText; }
+    // What the last failure means for the user (ConnectionFailure.h): 535 is a refused login; a refused
+    // connection, an unknown host, a time-out or TLS on a plain-text port come from the connection.
+    TFailureKind failureKind() const;
 
     // What the last open() learnt: whether EHLO was accepted, and the capability lines it listed.
     bool extendedHello() const { return m_extended; }
@@ -155,6 +168,8 @@ private:
     bool setError(Error error, const QString &text);
     bool protocolError(const QString &text);
     bool socketFailure(LineSocket::Status status);
+    // A wait of timeoutMs, cut short by the deadline.
+    int waitMs(int timeoutMs) const;
     void dropConnection();
     void resetReply();
     void trace(const char *who, const QByteArray &line) const;
@@ -163,6 +178,7 @@ private:
     QByteArray m_heloName = "localhost";
     int m_connectTimeoutMs = kDefaultTimeoutMs;
     int m_readTimeoutMs = kDefaultTimeoutMs;
+    int m_replyDeadlineMs = kDefaultReplyDeadlineMs;
     bool m_requireEncryptedAuth = false;
     Security m_security = Security::None;
     QString m_trustedCertificate;
@@ -179,4 +195,6 @@ private:
     QByteArrayList m_replyLines; // the last reply's lines after their codes, as sent
     Error m_lastError = Error::None;
     QString m_lastErrorText;
+    TFailureKind m_socketFailure = TFailureKind::Other; // of the connection's last failure
+    QDeadlineTimer m_deadline{QDeadlineTimer::Forever};
 };

@@ -1,5 +1,6 @@
 #include "ZirpelSendClassUnit.h"
 
+#include "KeyringPasswords.h"
 #include "RegIni.h"
 #include "TextCodec.h"
 #include "WindowThread.h"
@@ -84,9 +85,11 @@ QSslConfiguration sslConfiguration()
     QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
     ssl.setProtocol(QSsl::SecureProtocols);
     ssl.setPeerVerifyMode(QSslSocket::VerifyPeer);
+#ifdef QUARVEL_TEST_HOOKS
     const QString testCa = qEnvironmentVariable(kTestCaFileEnv);
     if (!testCa.isEmpty())
         ssl.addCaCertificates(QSslCertificate::fromPath(testCa, QSsl::Pem));
+#endif
     return ssl;
 }
 
@@ -332,9 +335,14 @@ bool TZirpelSendClass::SendShortMessage(const TZirpelSettings &settings, const Q
         reply = QStringLiteral("ERROR Ungültiger Name des SMS-Gateways: ") + host;
         return false;
     }
+    QString password;
+    if (!ResolvePassword(settings, &password, &reply)) {
+        reply = QStringLiteral("ERROR ") + reply;
+        return false;
+    }
     // The user name and the number are encoded too: a "&" or "#" in them must not cut the query.
     const QString query = QStringLiteral("?Username=%1&Password=%2&SMSTo=%3&SMSType=V%4&SMSText=%5")
-                              .arg(URLEncodeSMS(settings.Username), URLEncodeSMS(settings.Password),
+                              .arg(URLEncodeSMS(settings.Username), URLEncodeSMS(password),
                                    URLEncodeSMS(cellNumber), QString::number(settings.WithSenderAddress ? 2 : 1),
                                    URLEncodeSMS(text));
     const QString url =

@@ -15,7 +15,7 @@ inline const QString kZirpelHostValue = QStringLiteral("GatewayHost");
 inline const QString kZirpelPath = QStringLiteral("/client/sendsms.php");
 
 // For tests only: a PEM file of extra certificate authorities that HTTPS requests trust besides the
-// system's store. The program itself never sets it.
+// system's store. Read only by builds with the tests (QUARVEL_TEST_HOOKS); the program never sets it.
 inline constexpr const char *kTestCaFileEnv = "QUARVEL_TEST_CA_FILE";
 
 class TZirpelSendClass {

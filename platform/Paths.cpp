@@ -60,16 +60,46 @@ QString appDataFolder()
     return dir;
 }
 
+bool makePrivateFolder(const QString &path)
+{
+    if (path.isEmpty())
+        return false;
+    const QFileInfo folder(QDir::cleanPath(path));
+    if (folder.isDir())
+        return true;
+    // The folders above it are made as any other; only the data folder itself is private.
+    const QString above = folder.absolutePath();
+    if (!QDir().mkpath(above))
+        return false;
+    const QString own = folder.absoluteFilePath();
+    return QDir().mkdir(own, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) || QFileInfo(own).isDir();
+}
+
+namespace {
+
+// True when the folder lies inside the other (both as they really are, links resolved).
+bool isInside(const QString &folder, const QString &outer)
+{
+    const QString inner = QFileInfo(folder).canonicalFilePath();
+    const QString root = QFileInfo(outer).canonicalFilePath();
+    return !inner.isEmpty() && !root.isEmpty() && (inner == root || inner.startsWith(withTrailingSlash(root)));
+}
+
+} // namespace
+
 QString findDataFile(const QString &name, const QString &programDir)
 {
     const QString prog = programDir.isEmpty() ? programFolder() : withTrailingSlash(programDir);
-    const QStringList candidates = {
+    QStringList candidates = {
         prog + name,
         prog + QStringLiteral("../share/quarvel/") + name,
-#ifdef QUARVEL_SOURCE_RESOURCES
-        QStringLiteral(QUARVEL_SOURCE_RESOURCES "/") + name,
-#endif
     };
+#if defined(QUARVEL_SOURCE_RESOURCES) && defined(QUARVEL_BUILD_TREE)
+    // The source tree serves a program run where it was built, never an installed copy: that one must
+    // find its own files, or nothing.
+    if (isInside(prog, QStringLiteral(QUARVEL_BUILD_TREE)))
+        candidates.append(QStringLiteral(QUARVEL_SOURCE_RESOURCES "/") + name);
+#endif
     for (const QString &c : candidates)
         if (QFileInfo::exists(c))
             return QFileInfo(c).absoluteFilePath();

@@ -21,9 +21,13 @@ QString programFile();
 // The user's application-data folder (no trailing '/'); created when missing.
 QString appDataFolder();
 // Installed data files (manual.htm, EProv.ini, the default Filters.dat): beside the program, else
-// in the install's share folder, else in the source tree's resources (a build run in place).
-// programDir defaults to the running program's folder.
+// in the install's share folder, else, for a program that runs inside the build tree it was built in,
+// in the source tree's resources. programDir defaults to the running program's folder.
 QString findDataFile(const QString &name, const QString &programDir = QString());
+// Makes sure the folder exists: a missing one is created (with the folders above it) for its owner alone
+// (0700), as it holds mail data; one that exists already keeps its mode, as the user may have chosen a
+// shared folder on purpose. False when it cannot be created.
+bool makePrivateFolder(const QString &path);
 // Adds a trailing '/' unless the text is empty or already has one.
 QString withTrailingSlash(const QString &path);
 

@@ -47,20 +47,43 @@ bool readQuoted(const QString &s, qsizetype &i, QString *out)
     return false;
 }
 
-bool parseHexBytes(const QString &list, QByteArray *out)
+// "00,ff, 1a": bytes of one or two hex digits separated by commas, blanks anywhere. Read in one pass, as a
+// list can be megabytes long.
+bool parseHexBytes(QStringView list, QByteArray *out)
 {
     out->clear();
-    const QString compact = QString(list).remove(QLatin1Char(' ')).remove(QLatin1Char('\t'));
-    if (compact.isEmpty())
-        return true;
-    for (const QString &b : compact.split(QLatin1Char(','))) {
-        bool ok = false;
-        const uint v = b.toUInt(&ok, 16);
-        if (!ok || v > 0xFF || b.size() > 2)
+    out->reserve(list.size() / 3 + 1);
+    int digits = 0;
+    int value = 0;
+    bool any = false;
+    for (const QChar c : list) {
+        if (c == QLatin1Char(' ') || c == QLatin1Char('\t'))
+            continue;
+        if (c == QLatin1Char(',')) {
+            if (digits == 0)
+                return false;
+            out->append(char(value));
+            digits = value = 0;
+            continue;
+        }
+        const int d = hexDigitValue(c.unicode());
+        if (d < 0 || ++digits > 2)
             return false;
-        out->append(char(v));
+        value = value * 16 + d;
+        any = true;
     }
+    if (digits > 0)
+        out->append(char(value));
+    else if (any)
+        return false; // a trailing comma
     return true;
+}
+
+// Moves i past the continuation lines of the value that starts at line i.
+void skipContinuation(const QStringList &lines, qsizetype &i)
+{
+    while (QStringView(lines.at(i)).trimmed().endsWith(QLatin1Char('\\')) && i + 1 < lines.size())
+        ++i;
 }
 
 QString decodeFile(const QByteArray &bytes)
@@ -141,25 +164,33 @@ QString formatRegValue(const RegValue &v)
     return name + QLatin1Char('=') + data;
 }
 
-static void exportRecursive(RegistryHive &hive, RegRoot root, const QString &path, QString &out)
+static bool exportRecursive(RegistryHive &hive, RegRoot root, const QString &path, QString &out,
+                            const ExportValueFilter &filter)
 {
     out += QLatin1Char('[') + rootName(root) + (path.isEmpty() ? QString() : QLatin1Char('\\') + path)
            + QStringLiteral("]\r\n");
-    if (const auto vals = hive.values(path))
-        for (const RegValue &v : *vals)
+    if (auto vals = hive.values(path))
+        for (RegValue &v : *vals) {
+            if (filter && !filter(path, v))
+                return false;
             out += formatRegValue(v) + QStringLiteral("\r\n");
+        }
     out += QStringLiteral("\r\n");
     if (const auto subs = hive.subKeyNames(path))
         for (const QString &s : *subs)
-            exportRecursive(hive, root, path.isEmpty() ? s : path + QLatin1Char('\\') + s, out);
+            if (!exportRecursive(hive, root, path.isEmpty() ? s : path + QLatin1Char('\\') + s, out, filter))
+                return false;
+    return true;
 }
 
-bool exportKey(RegistryHive &hive, RegRoot root, const QString &path, QByteArray *out)
+bool exportKey(RegistryHive &hive, RegRoot root, const QString &path, QByteArray *out,
+               const ExportValueFilter &filter)
 {
     if (!hive.keyExists(path))
         return false;
     QString text = QLatin1String(kHeader) + QStringLiteral("\r\n\r\n");
-    exportRecursive(hive, root, path, text);
+    if (!exportRecursive(hive, root, path, text, filter))
+        return false;
     *out = text.toUtf8();
     return true;
 }
@@ -185,12 +216,21 @@ bool importRegText(const QByteArray &bytes, const HiveForRoot &hives, QString *e
     bool skipKey = false;
     RegRoot root = RegRoot::CurrentUser;
     QString path;
-    for (int i = 0; i < lines.size(); ++i) {
-        const int lineNo = i + 1;
-        QString line = lines.at(i).trimmed();
-        // Hex lists may continue over several lines ending in a backslash.
-        while (line.endsWith(QLatin1Char('\\')) && i + 1 < lines.size())
-            line = line.chopped(1) + lines.at(++i).trimmed();
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const int lineNo = int(i + 1);
+        const QStringView first = QStringView(lines.at(i)).trimmed();
+        // The values of a key left out are not read at all, however long (a whole exported hive).
+        if (skipKey && !first.startsWith(QLatin1Char('['))) {
+            skipContinuation(lines, i);
+            continue;
+        }
+        // Hex lists may continue over several lines ending in a backslash; joined by appending, so that
+        // a long list takes time in proportion to its length.
+        QString line = first.toString();
+        while (line.endsWith(QLatin1Char('\\')) && i + 1 < lines.size()) {
+            line.chop(1);
+            line += QStringView(lines.at(++i)).trimmed();
+        }
         if (line.isEmpty() || line.startsWith(QLatin1Char(';')))
             continue;
         if (!seenHeader) {
@@ -206,12 +246,16 @@ bool importRegText(const QByteArray &bytes, const HiveForRoot &hives, QString *e
             const bool del = key.startsWith(QLatin1Char('-'));
             if (del)
                 key.remove(0, 1);
-            if (!parseRootedKey(key, &root, &path) || path.isEmpty())
+            // A whole exported registry also holds roots that are not kept here (HKEY_CLASSES_ROOT,
+            // HKEY_USERS, the roots themselves): with a filter they are left out like any other key.
+            const bool known = parseRootedKey(key, &root, &path) && !path.isEmpty();
+            if (!known && !keep)
                 return fail(lineNo, QStringLiteral("unbekannter Schlüssel ") + key);
-            skipKey = keep && !keep(root, path);
+            skipKey = !known || (keep && !keep(root, path));
             if (!skipKey)
                 ops.append(Op{del ? Op::DeleteKey : Op::CreateKey, root, path, {}});
             haveKey = !del;
+            skipKey = skipKey && haveKey;
             continue;
         }
         if (!haveKey)

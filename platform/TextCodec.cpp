@@ -45,4 +45,27 @@ QByteArray encodeCp1252(const QString &text)
     return out;
 }
 
+QString terminalSafe(const QString &text, bool keepLineBreaks)
+{
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (keepLineBreaks && c == u'\r' && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n'))
+            continue;
+        if (keepLineBreaks && c == u'\n')
+            out.append(QLatin1Char('\n'));
+        else if (c < 0x20 || (c >= 0x7F && c <= 0x9F))
+            out.append(QLatin1Char('?'));
+        else
+            out.append(text.at(i));
+    }
+    return out;
+}
+
+QByteArray terminalSafe(const QByteArray &bytes)
+{
+    return terminalSafe(decode8bit(bytes)).toUtf8();
+}
+
 } // namespace platform

@@ -56,6 +56,11 @@ QIcon ProgramIcon()
     return SvgIcon(QStringLiteral(":/icons/program.svg"));
 }
 
+QIcon ToolIcon(const QString &themeName, const QString &own)
+{
+    return QIcon::fromTheme(themeName, SvgIcon(QStringLiteral(":/icons/tool-%1.svg").arg(own)));
+}
+
 QIcon MailIcon(const QString &name)
 {
     if (name != QLatin1String("WMAIL1") && name != QLatin1String("WMAIL2") && name != QLatin1String("WMAILBLANK"))

@@ -26,6 +26,11 @@ QIcon ProgramIcon();
 // animation) and "WMAILBLANK" (the envelope without its badge). A null icon for any other name.
 QIcon MailIcon(const QString &name);
 
+// A toolbar command's picture: the desktop's icon theme's image of that name (freedesktop names such as
+// "mail-receive", "edit-delete") when the theme has one, otherwise the program's own picture
+// ":/icons/tool-<own>.svg". A null icon when neither exists.
+QIcon ToolIcon(const QString &themeName, const QString &own);
+
 // The image list of the lists, indexed by TListImage; indices 4 and 5 hold null icons.
 QList<QIcon> ListImages();
 

@@ -6,7 +6,9 @@ packages=(
   # build
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-multimedia-dev qt6-svg-dev libqt6svg6 qt6-image-formats-plugins
-  libgmime-3.0-dev libssl-dev libsqlite3-dev libc-ares-dev
+  libgmime-3.0-dev libssl-dev libsqlite3-dev libc-ares-dev qtkeychain-qt6-dev
+  # run: QtKeychain reaches the desktop's keyring (Secret Service) through libsecret
+  libsecret-1-0
   # run: the desktop's default mail program is found through xdg-mime; HTTPS trusts the system's store
   xdg-utils ca-certificates
   # tests and benchmarks
@@ -14,10 +16,15 @@ packages=(
   openssl
   dovecot-core dovecot-pop3d dovecot-imapd python3 python3-aiosmtpd dnsmasq
   spamassassin libpython3.11-testsuite
+  # the keyring tests: a private session bus with its own Secret Service
+  dbus-bin dbus-daemon gnome-keyring libsecret-tools
   # installing and packaging: the Debian package's library scan, and the checks of the installed files
   dpkg-dev file gzip groff-base desktop-file-utils appstream
   # seeing the real program: a virtual display, a tray host, screenshots
   xvfb trayer imagemagick x11-utils
+  # the desktop tests: a window manager with a task bar list, closing a window as a user does, a private
+  # session bus with a StatusNotifier watcher in Python, clicks of the newcomer walk
+  openbox wmctrl xdotool dbus-daemon python3-dbus python3-gi
 )
 
 missing=()

@@ -1,16 +1,16 @@
 #include "RegistrySettingsUnit.h"
 
 #include "BlowfishCryptUnit.h"
+#include "KeyringPasswords.h"
 #include "Paths.h"
 
-#include <QDir>
 #include <QFile>
 
 #include <algorithm>
 
 namespace {
 
-const QString kPOP3Settings = QStringLiteral("POP3\\Settings");
+const QString &kPOP3Settings = kPOP3SettingsKey;
 
 // Any constant of 128 characters serves; stored passwords are bound to it.
 constexpr char kFixedPassPhrase[] =
@@ -20,30 +20,40 @@ constexpr char kFixedPassPhrase[] =
     "6vB1nM5k";
 static_assert(sizeof(kFixedPassPhrase) - 1 == 128, "the fixed pass phrase has 128 characters");
 
-QString passwordFrom(TTheRegIniFile &reg, const QString &name, const QByteArray &passPhrase)
+// The password of a value, or none and *inKeyring when the value holds the keyring's marker.
+QString passwordFrom(TTheRegIniFile &reg, const QString &name, const QByteArray &passPhrase, bool *inKeyring)
 {
+    *inKeyring = false;
     TMemoryStream s;
     reg.ReadBinary(name, s);
     if (reg.ErrorCode() != 0)
         return QString();
+    if (s.Data == kKeyringMarker) {
+        *inKeyring = true;
+        return QString();
+    }
     QString pw;
     DecryptPassword(s.Data, passPhrase, &pw);
     return pw;
 }
 
-void writePassword(TTheRegIniFile &reg, const QString &name, const QString &password, const QByteArray &passPhrase)
+// A password typed anew is stored enciphered (the next move takes it into the keyring); one that stays
+// in the keyring keeps the marker.
+void writePassword(TTheRegIniFile &reg, const QString &name, const QString &password, bool inKeyring,
+                   const QByteArray &passPhrase)
 {
-    TMemoryStream s{EncryptPassword(password, passPhrase), 0};
+    TMemoryStream s{password.isEmpty() && inKeyring ? kKeyringMarker : EncryptPassword(password, passPhrase), 0};
     reg.WriteBinary(name, s);
 }
 
-// A connection security value; anything but a known one reads as "Keine", as a missing one does.
+// A connection security value; a missing one is "Keine". Any other value is kept as it stands, also one
+// this version does not know: read as "Keine" it would send the password in clear.
 int32_t securityFrom(TTheRegIniFile &reg, const QString &name)
 {
     const int32_t value = reg.ReadInteger(name, csNone);
-    if (reg.ErrorCode() != 0 || value < csNone || value > csSSLTLS)
-        return csNone;
-    return value;
+    if (reg.ErrorCode() == TTheRegIniFile::ErrNotInteger)
+        return csUnknown;
+    return reg.ErrorCode() == TTheRegIniFile::ErrOK ? value : csNone;
 }
 
 // An account type, and an IMAP spam action, the program does not know read as the default, as missing
@@ -129,28 +139,29 @@ void TRegistrySettings::Load()
     // 6. Seed the data folder with the installed filter file, never overwriting one.
     if (!Settings.DataPath.isEmpty()) {
         const QString data = platform::withTrailingSlash(Settings.DataPath);
-        QDir().mkpath(data);
+        platform::makePrivateFolder(data);
         const QString installed = ProgramFolder + kFilterFileName;
         if (data != ProgramFolder && QFile::exists(installed) && !QFile::exists(data + kFilterFileName))
             QFile::copy(installed, data + kFilterFileName);
     }
 
     // 7. SMS gateway.
-    use(HKEY::CURRENT_USER, QStringLiteral("ZirpelSettings"));
+    use(HKEY::CURRENT_USER, kSMSSettingsKey);
     TZirpelSettings &z = Settings.SMSGateway;
-    z.Username = RegFile.ReadString(QStringLiteral("Username"), QString());
+    z.Username = RegFile.ReadString(kSMSUserValue, QString());
     z.HTTPS = RegFile.ReadBool(QStringLiteral("HTTPS"), false);
     z.WithSenderAddress = RegFile.ReadBool(QStringLiteral("WithSenderAddress"), false);
     z.EMail2SMSOnlySubject = RegFile.ReadBool(QStringLiteral("EMail2SMSOnlySubject"), true);
-    z.Password = passwordFrom(RegFile, QStringLiteral("Password"), SMSPassPhrase(z.Username));
+    z.Password = passwordFrom(RegFile, kSMSPasswordValue, SMSPassPhrase(z.Username), &z.PasswordInKeyring);
 
     // 8. Mailboxes.
     LoadPOP3Settings(Settings.POP3Check, Settings.Accounts);
     tx.commit();
 }
 
-void TRegistrySettings::Save()
+bool TRegistrySettings::Save()
 {
+    RegFile.ResetWriteFailures();
     use(HKEY::CURRENT_USER, QStringLiteral("Main"));
     RegFile.WriteInteger(QStringLiteral("ConnectionType"), Settings.ConnectionType);
     RegFile.WriteString(QStringLiteral("DataPath"), Settings.DataPath);
@@ -159,15 +170,16 @@ void TRegistrySettings::Save()
     RegFile.WriteInteger(QStringLiteral("SplitterPosition"), Settings.SplitterPosition);
     RegFile.WriteBool(QStringLiteral("FirstStart_Free"), Settings.FirstStart);
 
-    use(HKEY::CURRENT_USER, QStringLiteral("ZirpelSettings"));
+    use(HKEY::CURRENT_USER, kSMSSettingsKey);
     const TZirpelSettings &z = Settings.SMSGateway;
-    RegFile.WriteString(QStringLiteral("Username"), z.Username);
+    RegFile.WriteString(kSMSUserValue, z.Username);
     RegFile.WriteBool(QStringLiteral("HTTPS"), z.HTTPS);
     RegFile.WriteBool(QStringLiteral("WithSenderAddress"), z.WithSenderAddress);
     RegFile.WriteBool(QStringLiteral("EMail2SMSOnlySubject"), z.EMail2SMSOnlySubject);
-    writePassword(RegFile, QStringLiteral("Password"), z.Password, SMSPassPhrase(z.Username));
+    writePassword(RegFile, kSMSPasswordValue, z.Password, z.PasswordInKeyring, SMSPassPhrase(z.Username));
 
-    SavePOP3Settings(Settings.POP3Check, Settings.Accounts);
+    const bool written = RegFile.WriteFailures() == 0;
+    return SavePOP3Settings(Settings.POP3Check, Settings.Accounts) && written;
 }
 
 void TRegistrySettings::SaveSplitterPosition()
@@ -208,7 +220,7 @@ void TRegistrySettings::LoadPOP3Settings(TPOP3Check &check, TPOP3Accounts &accou
         use(HKEY::CURRENT_USER, kPOP3Settings + QLatin1Char('\\') + sub);
         TPOP3AccountSettings a;
         a.Active = RegFile.ReadBool(QStringLiteral("Active"), true);
-        a.ServerName = RegFile.ReadString(QStringLiteral("POP3SERVERNAME"), QString());
+        a.ServerName = RegFile.ReadString(kServerNameValue, QString());
         a.Port = RegFile.ReadInteger(QStringLiteral("POP3PORT"), 110);
         if (RegFile.ErrorCode() != 0)
             a.Port = 110;
@@ -216,8 +228,8 @@ void TRegistrySettings::LoadPOP3Settings(TPOP3Check &check, TPOP3Accounts &accou
         if (RegFile.ErrorCode() != 0)
             a.ServerRetries = 1;
         a.ServerRetries = std::clamp(a.ServerRetries, 1, 10);
-        a.AccountName = RegFile.ReadString(QStringLiteral("POP3KONTONAME"), QString());
-        a.Password = passwordFrom(RegFile, QStringLiteral("POP3PASSWORD"), phrase);
+        a.AccountName = RegFile.ReadString(kAccountNameValue, QString());
+        a.Password = passwordFrom(RegFile, kPOP3PasswordValue, phrase, &a.PasswordInKeyring);
         a.UseAPOP = RegFile.ReadBool(QStringLiteral("POP3APop"), false);
         a.UseProviderSMTP = RegFile.ReadBool(QStringLiteral("UseProviderSMTP"), false);
         a.SMTPServer = RegFile.ReadString(QStringLiteral("SMTPServer"), QString());
@@ -226,7 +238,7 @@ void TRegistrySettings::LoadPOP3Settings(TPOP3Check &check, TPOP3Accounts &accou
         a.SMTPAuth = RegFile.ReadBool(QStringLiteral("SMTPAuth"), false);
         a.SMTPUsePOP3Data = RegFile.ReadBool(QStringLiteral("SMTPUsePOP3Data"), true);
         a.SMTPAccountName = RegFile.ReadString(QStringLiteral("SMTPKontoName"), QString());
-        a.SMTPPassword = passwordFrom(RegFile, QStringLiteral("SMTPPassword"), phrase);
+        a.SMTPPassword = passwordFrom(RegFile, kSMTPPasswordValue, phrase, &a.SMTPPasswordInKeyring);
         a.SendSMS = RegFile.ReadBool(QStringLiteral("SendSMS"), false);
         a.SMSCellNum = RegFile.ReadString(QStringLiteral("SMSCellNum"), QString());
         a.POP3Security = securityFrom(RegFile, QStringLiteral("POP3Security"));
@@ -260,11 +272,11 @@ void TRegistrySettings::writePOP3Values(const TPOP3Check &check, const TPOP3Acco
         const TPOP3AccountSettings &a = accounts.at(i);
         use(HKEY::CURRENT_USER, kPOP3Settings + QLatin1Char('\\') + QString::number(i));
         RegFile.WriteBool(QStringLiteral("Active"), a.Active);
-        RegFile.WriteString(QStringLiteral("POP3SERVERNAME"), a.ServerName);
+        RegFile.WriteString(kServerNameValue, a.ServerName);
         RegFile.WriteInteger(QStringLiteral("POP3PORT"), a.Port);
         RegFile.WriteInteger(QStringLiteral("POP3SERVERRETRIES"), a.ServerRetries);
-        RegFile.WriteString(QStringLiteral("POP3KONTONAME"), a.AccountName);
-        writePassword(RegFile, QStringLiteral("POP3PASSWORD"), a.Password, phrase);
+        RegFile.WriteString(kAccountNameValue, a.AccountName);
+        writePassword(RegFile, kPOP3PasswordValue, a.Password, a.PasswordInKeyring, phrase);
         RegFile.WriteBool(QStringLiteral("POP3APop"), a.UseAPOP);
         RegFile.WriteBool(QStringLiteral("UseProviderSMTP"), a.UseProviderSMTP);
         RegFile.WriteString(QStringLiteral("SMTPServer"), a.SMTPServer);
@@ -273,7 +285,7 @@ void TRegistrySettings::writePOP3Values(const TPOP3Check &check, const TPOP3Acco
         RegFile.WriteBool(QStringLiteral("SMTPAuth"), a.SMTPAuth);
         RegFile.WriteBool(QStringLiteral("SMTPUsePOP3Data"), a.SMTPUsePOP3Data);
         RegFile.WriteString(QStringLiteral("SMTPKontoName"), a.SMTPAccountName);
-        writePassword(RegFile, QStringLiteral("SMTPPassword"), a.SMTPPassword, phrase);
+        writePassword(RegFile, kSMTPPasswordValue, a.SMTPPassword, a.SMTPPasswordInKeyring, phrase);
         RegFile.WriteBool(QStringLiteral("SendSMS"), a.SendSMS);
         RegFile.WriteString(QStringLiteral("SMSCellNum"), a.SMSCellNum);
         // Written only when set: an account without encryption is stored exactly as it always was.
@@ -332,15 +344,28 @@ bool TRegistrySettings::StoreTrustedCertificate(const QString &serverName, const
     return false;
 }
 
-bool TRegistrySettings::SavePOP3Settings(const TPOP3Check &check, const TPOP3Accounts &accounts)
+bool TRegistrySettings::SavePOP3Settings(const TPOP3Check &check, const TPOP3Accounts &accounts,
+                                         QStringList *unusedSecretKeys)
 {
     // One transaction: a crash or a failed write halfway leaves the previous mailbox list whole.
     RegFile.RegKey = HKEY::CURRENT_USER;
     platform::RegTransaction tx(RegFile.Hive());
+    // What is replaced is read in the same transaction, so no other save slips in between.
+    QStringList unused;
+    if (unusedSecretKeys) {
+        TPOP3Check oldCheck;
+        TPOP3Accounts old;
+        LoadPOP3Settings(oldCheck, old);
+        unused = UnusedSecretKeys(old, accounts);
+    }
     RegFile.ResetWriteFailures();
     writePOP3Values(check, accounts);
     // Any failed write rolls the whole replacement back.
-    return RegFile.WriteFailures() == 0 && tx.commit();
+    if (RegFile.WriteFailures() != 0 || !tx.commit())
+        return false;
+    if (unusedSecretKeys)
+        *unusedSecretKeys += unused;
+    return true;
 }
 
 int TRegistrySettings::FindAccount(const QString &serverName, const QString &accountName) const
@@ -367,6 +392,6 @@ TPOP3AccountSettings TRegistrySettings::GetAccount(const QString &serverName, co
 QString TRegistrySettings::GetDataFolder()
 {
     const QString dir = Settings.DataPath.isEmpty() ? ProgramFolder : platform::withTrailingSlash(Settings.DataPath);
-    QDir().mkpath(dir);
+    platform::makePrivateFolder(dir);
     return dir;
 }

@@ -4,18 +4,21 @@
 //
 // Prints one line per waiting message, fields separated by tabs:
 //   mailbox (user@host), message number, size in octets, sender, subject, "Spam" or "-"
-// Failed mailboxes and message boxes go to stderr. --delete-spam then deletes the messages marked as
+// Failed mailboxes and message boxes go to stderr. Control characters from mail or servers are printed as
+// "?", so that no escape sequence reaches the terminal. --delete-spam then deletes the messages marked as
 // spam, one session per mailbox, and prints a line "Gelöscht" per deleted message: one whose session the
 // server ended with its consent (a POP3 server deletes nothing before that).
 // Exit code: 0 all went well, 1 a mailbox (or a deletion) failed, 2 wrong usage.
 // QUARVEL_PROFILE selects another profile; QUARVEL_POP3_TRACE prints the POP3 dialogue. A refused server
-// certificate is reported with its fingerprint and never trusted here.
+// certificate is reported with its fingerprint and never trusted here. Passwords that live in the
+// desktop's keyring are read from there; where it cannot be reached, such a mailbox fails with error 990.
 #include "CheckerUI.h"
 #include "MailDeletion.h"
 #include "POP3Check.h"
 #include "RegistrySettingsUnit.h"
 #include "SpamDetectorUnit.h"
 #include "SpamFilterClassUnit.h"
+#include "TextCodec.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -35,13 +38,14 @@ const char *const kUsage =
     "Ein abgelehntes Server-Zertifikat nimmt quarvel-check nicht an: Vertrauen Sie ihm im Fenster, oder\n"
     "tragen Sie seinen SHA-256-Fingerabdruck mit quarvel-reg als POP3CertSHA256 des Postfachs ein.\n";
 
-// One field of an output line: tabs and line breaks would break the line apart.
+// One field of an output line: tabs and line breaks would break the line apart, and any other control
+// character of a mail or a server (an escape sequence) would act on the terminal.
 QString field(QString text)
 {
     for (QChar &c : text)
         if (c == QLatin1Char('\t') || c == QLatin1Char('\r') || c == QLatin1Char('\n'))
             c = QLatin1Char(' ');
-    return text;
+    return platform::terminalSafe(text);
 }
 
 QString mailbox(const TMailEntry &e)
@@ -68,8 +72,8 @@ public:
     }
     void EntryFailed(const TMailEntry &e, const QString &errorText) override
     {
-        err << "Fehler beim Löschen der E-Mail " << e.MsgNumber << " in " << mailbox(e) << ": "
-            << errorText.trimmed() << '\n';
+        err << "Fehler beim Löschen der E-Mail " << e.MsgNumber << " in " << field(mailbox(e)) << ": "
+            << field(errorText.trimmed()) << '\n';
         err.flush();
     }
 };
@@ -88,7 +92,7 @@ int main(int argc, char **argv)
             out << kUsage;
             return 0;
         } else {
-            err << "Unbekannte Angabe: " << a << '\n' << kUsage;
+            err << "Unbekannte Angabe: " << field(a) << '\n' << kUsage;
             return 2;
         }
     }
@@ -101,7 +105,7 @@ int main(int argc, char **argv)
     // The console shows of a check only its failures.
     THeadlessCheckerUI ui;
     ui.OnFailure = [](const QString &account, int code, const QString &errorText) {
-        err << "Fehler: " << account << ": " << errorText;
+        err << "Fehler: " << field(account) << ": " << field(errorText);
         if (code != 0)
             err << " (Fehlernummer " << code << ')';
         err << '\n';

@@ -2,6 +2,7 @@
 // A line-oriented client connection, as text protocols (POP3, SMTP, IMAP) see it. Protocol code talks only to
 // this interface, so tests drive it with a fake that plays a transcript, and the real TCP transport can be
 // swapped without touching the protocol.
+#include "ConnectionFailure.h"
 #include "ServerCertificate.h"
 
 #include <QByteArray>
@@ -50,6 +51,9 @@ public:
     virtual void abort() = 0;
     // Human-readable text of the last failure (the network layer's own words for network errors).
     virtual QString errorString() const = 0;
+    // What the last failure was, as far as it can be told (a refused connection, an unknown host, a
+    // time-out, a TLS handshake that met plain text); Other when it cannot.
+    virtual TFailureKind failureKind() const { return TFailureKind::Other; }
 
     // --- encryption (TLS 1.2 or newer; the chain is checked against the system's store, and the name the
     // connection was opened with against the certificate) ---
@@ -93,6 +97,25 @@ inline QString socketErrorText(const LineSocket &socket)
 {
     const QString text = socket.errorString();
     return text.isEmpty() ? QStringLiteral("Keine Verbindung zum Server.") : text;
+}
+
+// A reply that kept coming a line at a time, each within the read time-out, but did not end within the
+// time a whole reply may take.
+inline QString replyTooSlowText()
+{
+    return QStringLiteral(
+        "Zeitüberschreitung: Der Server hat seine Antwort nicht in der vorgesehenen Zeit vollständig gesendet.");
+}
+
+// Why a connection with a stored security choice that this version does not know (a later version's
+// value, a typing error) is not even attempted: it cannot tell whether the password would go in clear.
+inline QString unknownSecurityText(const QString &host)
+{
+    return QStringLiteral("Die für den Server %1 gespeicherte Verbindungssicherheit ist unbekannt (ein Wert einer "
+                          "neueren Version oder ein Tippfehler). Damit das Passwort nicht unverschlüsselt gesendet "
+                          "wird, wird keine Verbindung aufgebaut. Bitte wählen Sie die Sicherheit in den "
+                          "Einstellungen des Postfachs neu.")
+        .arg(host);
 }
 
 // The factory of the real transport: a TcpLineSocket (TcpLineSocket.h).

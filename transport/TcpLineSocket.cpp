@@ -102,9 +102,10 @@ void TcpLineSocket::dropCore()
     }
 }
 
-LineSocket::Status TcpLineSocket::fail(Status status, const QString &text)
+LineSocket::Status TcpLineSocket::fail(Status status, const QString &text, TFailureKind kind)
 {
     m_error = text;
+    m_failure = status == Status::TimedOut ? TFailureKind::TimedOut : kind;
     return status;
 }
 
@@ -112,11 +113,11 @@ TcpLineSocketCore *TcpLineSocket::usableCore()
 {
     QMutexLocker lock(&m_coreMutex);
     if (!m_core) {
-        m_error = QStringLiteral("Keine Verbindung zum Server.");
+        fail(Status::Closed, QStringLiteral("Keine Verbindung zum Server."));
         return nullptr;
     }
     if (m_core->thread() != QThread::currentThread()) {
-        m_error = QStringLiteral("Interner Fehler: Die Verbindung wurde von einem anderen Thread benutzt.");
+        fail(Status::Failed, QStringLiteral("Interner Fehler: Die Verbindung wurde von einem anderen Thread benutzt."));
         return nullptr;
     }
     return m_core;
@@ -190,6 +191,7 @@ LineSocket::Status TcpLineSocket::open(const QString &host, quint16 port, int ti
     dropCore();
     m_abortRequested.store(false);
     m_error.clear();
+    m_failure = TFailureKind::Other;
     m_problem = CertificateProblem();
     m_host = host;
     m_port = port;
@@ -210,9 +212,9 @@ LineSocket::Status TcpLineSocket::open(const QString &host, quint16 port, int ti
     if (status == Status::Ok)
         return status;
     if (status == Status::Failed && core == m_core)
-        m_error = s->errorString();
+        fail(status, s->errorString(), FailureKindOfSocketError(s->error()));
     else if (status == Status::TimedOut)
-        m_error = QStringLiteral("Zeitüberschreitung beim Verbindungsaufbau zu %1:%2.").arg(host).arg(port);
+        fail(status, QStringLiteral("Zeitüberschreitung beim Verbindungsaufbau zu %1:%2.").arg(host).arg(port));
     return dropKeepingError(status);
 }
 
@@ -246,19 +248,20 @@ LineSocket::Status TcpLineSocket::finishHandshake(TcpLineSocketCore *core, int t
     if (status == Status::Failed && core == m_core) {
         if (!core->refusedErrors.isEmpty()) {
             m_problem = CertificateProblem{m_host, m_port, core->refusedCertificate, core->refusedErrors};
-            m_error = m_problem.Text();
+            fail(status, m_problem.Text());
         } else if (s->error() == QAbstractSocket::SslHandshakeFailedError
                    || s->error() == QAbstractSocket::SslInternalError
                    || s->error() == QAbstractSocket::SslInvalidUserDataError) {
-            m_error = QStringLiteral("Die verschlüsselte Verbindung zu %1 kam nicht zustande: %2")
-                          .arg(m_host, s->errorString());
+            fail(status,
+                 QStringLiteral("Die verschlüsselte Verbindung zu %1 kam nicht zustande: %2").arg(m_host, s->errorString()),
+                 HandshakeMetPlainText(s->errorString()) ? TFailureKind::NoTlsOnPort : TFailureKind::Other);
         } else {
-            m_error = s->errorString();
+            fail(status, s->errorString(), FailureKindOfSocketError(s->error()));
         }
     } else if (status == Status::TimedOut) {
-        m_error = QStringLiteral("Zeitüberschreitung beim Aufbau der verschlüsselten Verbindung zu %1:%2.")
-                      .arg(m_host)
-                      .arg(m_port);
+        fail(status, QStringLiteral("Zeitüberschreitung beim Aufbau der verschlüsselten Verbindung zu %1:%2.")
+                         .arg(m_host)
+                         .arg(m_port));
     }
     return dropKeepingError(status);
 }

@@ -35,6 +35,7 @@ public:
     void close() override;
     void abort() override;
     QString errorString() const override { return m_error; }
+    TFailureKind failureKind() const override { return m_failure; }
 
     void setTrustedCertificate(const QString &sha256Fingerprint) override { m_trusted = sha256Fingerprint; }
     Status connectToHostEncrypted(const QString &host, quint16 port, int timeoutMs) override;
@@ -59,12 +60,14 @@ private:
     // error text) telling why.
     TcpLineSocketCore *openCore(Status *failure);
     void dropCore();
-    Status fail(Status status, const QString &text);
+    // Sets the error text and its kind (a time-out's by the status).
+    Status fail(Status status, const QString &text, TFailureKind kind = TFailureKind::Other);
 
     mutable QMutex m_coreMutex; // guards m_core against abort() from another thread
     TcpLineSocketCore *m_core = nullptr;
     std::atomic<bool> m_abortRequested{false};
     QString m_error;
+    TFailureKind m_failure = TFailureKind::Other;
     QString m_host; // the name the connection was opened with: the certificate must name it
     quint16 m_port = 0;
     QString m_trusted;

@@ -2,6 +2,17 @@
 
 #include <QLocale>
 
+namespace {
+
+// The program speaks German whatever the system's locale: its dates do too ("09.12.2026 14:05:09").
+const QLocale &programLocale()
+{
+    static const QLocale locale(QLocale::German, QLocale::Germany);
+    return locale;
+}
+
+} // namespace
+
 QString FourDigitYearFormat(const QString &format)
 {
     if (format.contains(QLatin1String("yyyy"), Qt::CaseInsensitive))
@@ -16,7 +27,7 @@ QString FourDigitYearFormat(const QString &format)
 
 QString ShortDateFormat()
 {
-    static const QString format = FourDigitYearFormat(QLocale().dateFormat(QLocale::ShortFormat));
+    static const QString format = FourDigitYearFormat(programLocale().dateFormat(QLocale::ShortFormat));
     return format;
 }
 
@@ -36,13 +47,13 @@ QString WithoutTimeZone(const QString &timeFormat)
 
 QString LongTimeFormat()
 {
-    static const QString format = WithoutTimeZone(QLocale().timeFormat(QLocale::LongFormat));
+    static const QString format = WithoutTimeZone(programLocale().timeFormat(QLocale::LongFormat));
     return format;
 }
 
 QString LongTimeText(const QTime &time)
 {
-    return QLocale().toString(time, LongTimeFormat());
+    return programLocale().toString(time, LongTimeFormat());
 }
 
 QString ShortDateLongTime(const QDateTime &when)
@@ -50,5 +61,5 @@ QString ShortDateLongTime(const QDateTime &when)
     if (!when.isValid())
         return QString();
     const QDateTime local = when.toLocalTime();
-    return QLocale().toString(local.date(), ShortDateFormat()) + QLatin1Char(' ') + LongTimeText(local.time());
+    return programLocale().toString(local.date(), ShortDateFormat()) + QLatin1Char(' ') + LongTimeText(local.time());
 }

@@ -25,6 +25,8 @@ struct TBusyCursor {
 void SetEnabled(std::initializer_list<QWidget *> controls, bool on);
 // The field shows one "*" per character, whatever the style would draw.
 void MaskWithStars(QLineEdit *edit);
+// What an empty password field shows while the password stays in the keyring.
+inline const QString kKeyringPlaceholder = QStringLiteral("(im Schlüsselbund gespeichert)");
 // A label that breaks its text into lines.
 QLabel *WrappedLabel(const QString &text, QWidget *parent);
 // A link label that opens its address; without an address it is only its (disabled) text.

@@ -8,6 +8,7 @@
 #include "ConnectionMonitorUnit.h"
 #include "QuarvelIcons.h"
 #include "DateFormat.h"
+#include "KeyringPasswords.h"
 #include "MailClientLaunch.h"
 #include "MailDeletion.h"
 #include "MessageText.h"
@@ -16,6 +17,7 @@
 #include "NewMailSms.h"
 #include "POP3CfgUnit.h"
 #include "Notices.h"
+#include "PasswordPromptDialog.h"
 #include "ProgressWindows.h"
 #include "POP3Check.h"
 #include "Paths.h"
@@ -41,7 +43,10 @@
 #include <QSoundEffect>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSysInfo>
+#include <QSystemTrayIcon>
 #include <QTextBrowser>
 #include <QTime>
 #include <QTimer>
@@ -99,7 +104,9 @@ TMain::TMain(TMainOptions options, QWidget *parent)
     createLayout();
     // 2. Tray icons.
     createTrayIcons();
-    // 3. Placement.
+    // 3. Placement. Without a stored one the window comes centred in its first size.
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        resize(FirstSize(screen->availableGeometry()));
     m_placement.InifileName = kProgramKey;
     m_placement.SectionName = QStringLiteral("WindowPosition");
     m_placement.AllowMaximized = true;
@@ -117,8 +124,23 @@ TMain::TMain(TMainOptions options, QWidget *parent)
     wireCoordinator();
     m_checker->UIDFile = m_settings->GetDataFolder() + QStringLiteral("uids.dat");
     m_checker->LoadKnownUIDs();
+    // Enciphered passwords move into the keyring in the background; once there, the accounts are read anew.
+    m_missingPasswords = std::make_unique<TMissingPasswords>();
+    m_missingPasswords->OnStoreFailed = [this](const QString &text) { m_status[0]->setText(text); };
+    m_passwordMigration = new TPasswordMigration(this);
+    connect(m_passwordMigration, &TPasswordMigration::Finished, this, [this](const TPasswordMove &moved) {
+        if (moved.Moved > 0)
+            reloadAccounts();
+    });
+    m_passwordMigration->Start();
 
-    // 5./6. Start hidden; program icon; commands and widths.
+    // 5./6. Start hidden; program icon; commands and widths. Whether there is a tray area to start hidden
+    // in is asked now and again later: a panel may start after the program.
+    m_trayAvailable = m_options.TrayAvailable ? m_options.TrayAvailable() : QSystemTrayIcon::isSystemTrayAvailable();
+    m_trayWatch = new QTimer(this);
+    m_trayWatch->setInterval(std::max(m_options.TrayWatchMs, 100));
+    connect(m_trayWatch, &QTimer::timeout, this, &TMain::CheckTrayArea);
+    m_trayWatch->start();
     m_programIcon->SetActive(true);
     RefreshCommands();
     m_list->ApplyColumnWidths(m_settings->Settings.ColWidths);
@@ -147,6 +169,22 @@ TMain::TMain(TMainOptions options, QWidget *parent)
     SetMessageCount(-1);
     m_status[0]->setText(kStatusReady);
     Creating = false;
+}
+
+QSize TMain::FirstSize(const QRect &available) const
+{
+    // Every column of the list without a horizontal scroll bar, and every command of the toolbars'
+    // row without the overflow button; as high as a list of a few dozen messages wants.
+    int toolbars = 0;
+    for (QToolBar *bar : findChildren<QToolBar *>(QString(), Qt::FindDirectChildrenOnly))
+        if (toolBarArea(bar) == Qt::TopToolBarArea)
+            toolbars += bar->sizeHint().width();
+    const int list = m_list->FullWidth();
+    const QMargins frame = contentsMargins();
+    const QSize wanted(std::max(list, toolbars) + frame.left() + frame.right() + 8, 640);
+    // The window's frame takes a little of the screen too.
+    const QSize room = (available.size() - QSize(16, 48)).expandedTo(minimumSize());
+    return wanted.boundedTo(room).expandedTo(minimumSize());
 }
 
 TMain::~TMain()
@@ -227,6 +265,27 @@ void TMain::createActions()
     actListDelete = makeAction(this, QStringLiteral("E-Mail löschen"));
     actListToFilter = makeAction(this, QStringLiteral("In Spam-Filter..."));
 
+    // The toolbars' pictures: the desktop's theme first, the program's own where it has none.
+    const struct {
+        QAction *action;
+        const char *theme;
+        const char *own;
+    } pictures[] = {
+        {actExit, "application-exit", "exit"},
+        {actCheck, "mail-receive", "check"},
+        {actMailClient, "internet-mail", "mailclient"},
+        {actHelp, "help-contents", "help"},
+        {actDeleteChecked, "edit-delete", "delete-checked"},
+        {actSelectAll, "edit-select-all", "select-all"},
+        {actSelectNone, "edit-select-none", "select-none"},
+        {actFetchText, "mail-read", "fetch-text"},
+        {actDelete, "edit-delete", "delete"},
+        {actToFilter, "mail-mark-junk", "to-filter"},
+        {actReply, "mail-reply-sender", "reply"},
+    };
+    for (const auto &p : pictures)
+        p.action->setIcon(ToolIcon(QLatin1String(p.theme), QLatin1String(p.own)));
+
     for (QAction *a : {actExit, actTrayExit})
         connect(a, &QAction::triggered, this, &TMain::QuitProgram);
     for (QAction *a : {actCheck, actTrayCheck, actMailTrayShow})
@@ -282,9 +341,10 @@ void TMain::createLayout()
     listBar->addAction(actDeleteChecked);
     listBar->addAction(actSelectAll);
     listBar->addAction(actSelectNone);
-    // Toolbar buttons show the command's caption text only, as the commands are words.
+    // Toolbar buttons show their picture and the command's caption beside it.
     for (QToolBar *bar : {main, listBar}) {
-        bar->setToolButtonStyle(Qt::ToolButtonTextOnly);
+        bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+        bar->setIconSize(QSize(16, 16));
         bar->setMovable(false);
     }
     // The menu entry reads "Be&enden"; the toolbar button "  Beenden  ".
@@ -305,7 +365,8 @@ void TMain::createLayout()
     auto *bottom = new QVBoxLayout(m_bottomPanel);
     bottom->setContentsMargins(0, 0, 0, 0);
     auto *textBar = new QToolBar(m_bottomPanel);
-    textBar->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    textBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    textBar->setIconSize(QSize(16, 16));
     textBar->addAction(actFetchText);
     textBar->addAction(actDelete);
     textBar->addAction(actToFilter);
@@ -430,9 +491,38 @@ void TMain::setOnlineLamp(bool online)
     m_status[3]->setText(kNineBlanks + text);
 }
 
+bool TMain::inBackground() const
+{
+    return !isVisible() || isMinimized();
+}
+
 void TMain::updateTimedChecking()
 {
-    m_checker->SetActive(Online && !isVisible());
+    m_checker->SetActive(Online && inBackground());
+}
+
+void TMain::CheckTrayArea()
+{
+    const bool available = m_options.TrayAvailable ? m_options.TrayAvailable() : QSystemTrayIcon::isSystemTrayAvailable();
+    if (available == m_trayAvailable)
+        return;
+    m_trayAvailable = available;
+    if (available) {
+        m_programIcon->Reinstall();
+        m_mailIcon->Reinstall();
+        return;
+    }
+    // The tray went away with the program in it: back to the task bar.
+    if (!isVisible() && !m_quitRequested && !Creating)
+        showMinimized();
+}
+
+void TMain::ShowAtStart()
+{
+    if (m_settings->Settings.FirstStart)
+        ShowMainWindow();
+    else if (!m_trayAvailable)
+        showMinimized();
 }
 
 void TMain::onOnline()
@@ -464,7 +554,7 @@ void TMain::onCheckDone()
 
 void TMain::onNewMails(const QList<TMailEntry *> &entries)
 {
-    const auto notices = NewMailSmsNotices(entries, *m_settings, m_settings->Settings.SMSGateway, isVisible(),
+    const auto notices = NewMailSmsNotices(entries, *m_settings, m_settings->Settings.SMSGateway, !inBackground(),
                                            [](const TMailEntry &e) { return ExtractPlainText(e.Message); });
     // The requests go out on a thread of their own; nobody waits for their answers.
     for (const TSmsNotice &n : notices)
@@ -489,6 +579,13 @@ void TMain::ShowMainWindow()
 
 void TMain::MinimizeToTray()
 {
+    if (!m_trayAvailable) {
+        // Nowhere to hide: the task bar keeps the program reachable.
+        if (!isMinimized())
+            showMinimized();
+        updateTimedChecking();
+        return;
+    }
     // Hidden in its normal state, so that its placement can be saved at exit.
     if (isMinimized())
         setWindowState(windowState() & ~Qt::WindowMinimized);
@@ -545,6 +642,12 @@ void TMain::ManualCheck()
         if (!m_list->IsEmpty())
             ShowHeader();
         HideTaskbarButtonIfHidden();
+        // Passwords the keyring could not give are asked for once; with one given, or a certificate just
+        // trusted, the check runs again.
+        const bool trusted = m_checker->TrustedInLastCheck > 0;
+        if (!m_quitRequested
+            && (m_missingPasswords->AskPending(m_settings->Settings.Accounts, this) > 0 || trusted))
+            QMetaObject::invokeMethod(this, &TMain::ManualCheck, Qt::QueuedConnection);
     });
     if (!started) {
         RefreshCommands();
@@ -576,6 +679,8 @@ void TMain::OpenConfigDialog()
         return;
     TCfgDlg dialog(*m_settings, *m_filters, *m_monitor, this);
     dialog.exec();
+    FollowDataFolder(*m_checker, *m_settings);
+    m_passwordMigration->Start();
 }
 
 void TMain::OpenAccountsDialog()
@@ -586,6 +691,12 @@ void TMain::OpenAccountsDialog()
     dialog.exec();
     if (!dialog.Saved || !dialog.ClosedBySave || m_quitRequested)
         return;
+    reloadAccounts();
+    m_passwordMigration->Start();
+}
+
+void TMain::reloadAccounts()
+{
     // The store and the coordinator hold the same list again, so an account's index means the same in both.
     m_settings->LoadPOP3Settings(m_settings->Settings.POP3Check, m_settings->Settings.Accounts);
     m_checker->ReloadConfig();
@@ -1037,6 +1148,8 @@ void TMain::changeEvent(QEvent *event)
     updateVisibilityCommands();
     if (isMinimized() && !Creating)
         QMetaObject::invokeMethod(this, [this] { MinimizeToTray(); }, Qt::QueuedConnection);
+    else if (!Creating)
+        updateTimedChecking();
 }
 
 void TMain::hideEvent(QHideEvent *event)
@@ -1078,17 +1191,22 @@ void TMain::firstStartQuestions()
         {"Möchten Sie jetzt ein POP3-Konto und den Überprüfungsinterval für das POP3 Konto einrichten?", actAccounts},
         {"Möchten Sie jetzt die eingerichteten Spam-Filter anschauen?", actFilters},
     };
+    const bool hadMailboxes = !m_settings->Settings.Accounts.isEmpty();
     for (const auto &step : steps) {
         if (YesNoQuestion(QString::fromUtf8(step.question)))
             step.command->trigger();
     }
+    // The first mailbox was just set up: its mail is shown at once rather than after a click on "Überprüfen".
+    if (!hadMailboxes && !m_settings->Settings.Accounts.isEmpty() && !m_quitRequested)
+        QMetaObject::invokeMethod(this, [this] { ManualCheck(); }, Qt::QueuedConnection);
 }
 
 // --- ICheckerUI ---
 
 bool TMain::MainWindowVisible()
 {
-    return isVisible();
+    // Minimized to the task bar counts as away: the notices are how the user hears of new mail then.
+    return !inBackground();
 }
 
 void TMain::BringToForeground()
@@ -1101,8 +1219,9 @@ void TMain::BringToForeground()
 
 void TMain::HideTaskbarButtonIfHidden()
 {
-    // A hidden or minimized window has no taskbar entry here: the tray is the program's only face.
-    if (isMinimized())
+    // A hidden or minimized window has no taskbar entry here: the tray is the program's only face. Without
+    // a tray area the task bar is its face, and the window stays there.
+    if (isMinimized() && m_trayAvailable)
         hide();
 }
 
@@ -1237,6 +1356,7 @@ bool TMain::ProgressWindowOpen()
 
 void TMain::ProgressLine(const QString &account, int status, int code, const QString &errorText)
 {
+    m_missingPasswords->Note(account, status, code, errorText);
     if (m_progress)
         m_progress->Progress(account, status, code, errorText);
 }

@@ -14,11 +14,14 @@ class QAction;
 class QLabel;
 class QMenu;
 class QSplitter;
+class QTimer;
 class QTextBrowser;
 class QToolBar;
 class QSoundEffect;
 class TConnectionMonitor;
 class TDeleteProgressWindow;
+class TMissingPasswords;
+class TPasswordMigration;
 class TMessageListView;
 class TNewMailNotice;
 class TPOP3Checker;
@@ -44,6 +47,10 @@ struct TMainOptions {
     std::function<std::unique_ptr<IRasApi>()> RasApi;
     // Passed on to the coordinator's worker (tests shorten time-outs and wake-ups).
     std::function<void(struct TPop3Options &)> AdjustPop3;
+    // Whether the desktop has a tray area now; empty: Qt's answer (QSystemTrayIcon::isSystemTrayAvailable).
+    std::function<bool()> TrayAvailable;
+    // How often the window asks whether a tray area came or went.
+    int TrayWatchMs = 5000;
 };
 
 class TMain : public QMainWindow, public ICheckerUI {
@@ -71,6 +78,19 @@ public:
 
     // The window shown (by the start for a first start, or by the user) at least once.
     bool WasEverShown() const { return m_everShown; }
+
+    // The size the window first comes in, on a screen whose free area is available.
+    QSize FirstSize(const QRect &available) const;
+
+    // Whether the program has a tray area to sit in. Without one the window is its face: it is shown at
+    // start, and closing or minimizing it leaves it in the task bar instead of hiding it.
+    bool TrayAreaAvailable() const { return m_trayAvailable; }
+    // Asks again whether there is a tray area (also done by a timer): one that appeared gets the icons
+    // and the usual rules from then on; when it went away, a hidden window comes back to the task bar.
+    void CheckTrayArea();
+    // The start's showing of the window: the first start's questions, or without a tray area the window
+    // minimized to the task bar. With a tray area a later start stays hidden.
+    void ShowAtStart();
 
     // Commands.
     void ShowMainWindow();        // program icon click, "Anzeigen"
@@ -149,6 +169,8 @@ private:
     void onNewMails(const QList<TMailEntry *> &entries);
     void onCheckDone();
     void updateTimedChecking();
+    // Hidden in the tray, or minimized to the task bar: where timed checks run and notices appear.
+    bool inBackground() const;
     // Raises the modal window that is open, if any (true then).
     bool raiseOpenModal();
     void firstStartQuestions();
@@ -164,6 +186,8 @@ private:
     // Rejects every open dialog, however many are stacked.
     void closeAllDialogs();
     void updateVisibilityCommands();
+    // The mailboxes read again from the store by the window and the coordinator.
+    void reloadAccounts();
     void currentRowChanged();
 
     TMainOptions m_options;
@@ -174,6 +198,8 @@ private:
     std::unique_ptr<TSpamDetector> m_detector;
     std::unique_ptr<TPOP3Checker> m_checker;
     std::unique_ptr<TConnectionMonitor> m_monitor;
+    std::unique_ptr<TMissingPasswords> m_missingPasswords;
+    TPasswordMigration *m_passwordMigration = nullptr; // passwords into the keyring, in the background
     TRePosApp m_placement;
 
     TMessageListView *m_list = nullptr;
@@ -198,6 +224,8 @@ private:
     const TMailEntry *m_shownEntry = nullptr; // whose header or text the pane shows
 
     bool m_everShown = false;
+    bool m_trayAvailable = true;
+    QTimer *m_trayWatch = nullptr;
     bool m_quitting = false;
     bool m_quitRequested = false; // "Quarvel beenden": quit once the operation under way has unwound
     bool m_splitterApplied = false;

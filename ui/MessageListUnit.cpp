@@ -2,6 +2,8 @@
 
 #include "CheckBoxGrid.h"
 #include "DateFormat.h"
+
+#include <QScrollBar>
 #include "ListGrid.h"
 #include "QuarvelIcons.h"
 
@@ -40,7 +42,7 @@ TMessageListView::TMessageListView(QWidget *parent) : QObject(parent), m_grid(ne
     QStringList titles;
     for (const char *title : kTitles)
         titles << QString::fromUtf8(title);
-    SetUpListGrid(m_grid, titles, {180, 140, 240, 120, 60, 160});
+    SetUpListGrid(m_grid, titles, {180, 140, 240, 130, 60, 160});
     m_grid->SetColumnClick(true);
     m_grid->SetShowCellHints(true);
 
@@ -122,7 +124,8 @@ void TMessageListView::FillList(const TMailList &list)
         const MailMessage &m = e->Message;
         m_grid->SetCell(0, r, AddressText(m.From));
         m_grid->SetCell(1, r, m.Recipients.isEmpty() ? QStringLiteral("Unbekannt") : AddressText(m.Recipients.first()));
-        m_grid->SetCell(2, r, m.Subject);
+        // A message whose header the server would not give is still shown, so that it can be looked at.
+        m_grid->SetCell(2, r, e->HeaderUnreadable ? QStringLiteral("(Kopfzeilen nicht lesbar)") : m.Subject);
         m_grid->SetCell(3, r, ShortDateLongTime(m.Date));
         m_grid->SetCell(4, r, SizeText(e->Size) + QLatin1Char(' '));
         m_grid->SetCell(5, r, e->UserName + QLatin1Char('@') + e->Host);
@@ -265,6 +268,15 @@ int TMessageListView::RowOf(const TMailEntry *entry) const
         if (EntryAt(r) == entry)
             return r;
     return -1;
+}
+
+int TMessageListView::FullWidth() const
+{
+    int width = 0;
+    for (int c = 0; c < kColumns; ++c)
+        width += m_grid->ColWidth(c);
+    // The frame, the lines between the columns, and room for the vertical scroll bar of a long list.
+    return width + 2 * m_grid->frameWidth() + kColumns + m_grid->verticalScrollBar()->sizeHint().width();
 }
 
 QList<int32_t> TMessageListView::ColumnWidths() const

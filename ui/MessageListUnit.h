@@ -62,6 +62,8 @@ public:
     // before is still alive and listed.
     quint64 Generation() const { return m_generation; }
 
+    // The width that shows every column whole: the columns, the frame and a vertical scroll bar.
+    int FullWidth() const;
     QList<int32_t> ColumnWidths() const;
     // Applies stored widths (up to the column count) without reporting them as a change.
     void ApplyColumnWidths(const QList<int32_t> &widths);

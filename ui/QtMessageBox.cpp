@@ -6,9 +6,11 @@
 
 #include <utility>
 #include <QMessageBox>
+#include <QPushButton>
 
 int TQtMessageBox::Show(const QString &text, const QString &caption, TMsgKind kind, int buttons)
 {
+#ifdef QUARVEL_TEST_HOOKS
     // For tests of the whole program only: boxes are written to a file and answered cautiously.
     const QString testLog = qEnvironmentVariable("QUARVEL_TEST_MSGBOX_LOG");
     if (!testLog.isEmpty()) {
@@ -17,6 +19,7 @@ int TQtMessageBox::Show(const QString &text, const QString &caption, TMsgKind ki
             f.write((caption + QStringLiteral(": ") + text + QLatin1Char('\n')).toUtf8());
         return CautiousAnswer(buttons);
     }
+#endif
     QMessageBox::Icon icon = QMessageBox::Warning;
     switch (kind) {
     case MsgError: icon = QMessageBox::Warning; break;
@@ -41,6 +44,8 @@ int TQtMessageBox::Show(const QString &text, const QString &caption, TMsgKind ki
     QString body = text;
     body.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
     QMessageBox box(icon, caption, body, set, QApplication::activeWindow());
+    // The text may quote a server or a file: markup in it is shown as written, never rendered.
+    box.setTextFormat(Qt::PlainText);
     // The program speaks German whatever translations the system has installed.
     const std::pair<QMessageBox::StandardButton, const char *> captions[] = {
         {QMessageBox::Ok, "OK"},          {QMessageBox::Cancel, "Abbrechen"}, {QMessageBox::Yes, "&Ja"},
@@ -50,6 +55,14 @@ int TQtMessageBox::Show(const QString &text, const QString &caption, TMsgKind ki
     for (const auto &[button, text] : captions)
         if (QAbstractButton *b = box.button(button))
             b->setText(QString::fromUtf8(text));
+    if (buttons & BtnDefaultSecond) {
+        const QList<QAbstractButton *> order = box.buttons();
+        for (QMessageBox::StandardButton second : {QMessageBox::No, QMessageBox::Cancel, QMessageBox::Retry})
+            if (QAbstractButton *b = box.button(second); b && order.size() > 1) {
+                box.setDefaultButton(static_cast<QPushButton *>(b));
+                break;
+            }
+    }
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
     box.raise();
     box.activateWindow();

@@ -17,11 +17,29 @@ int NextAnimationFrame(int current, const std::array<bool, 4> &present)
     return 0;
 }
 
-TTrayIcon::TTrayIcon(QObject *parent) : QObject(parent), m_tray(new QSystemTrayIcon(this))
+TTrayIcon::TTrayIcon(QObject *parent) : QObject(parent), m_tray(makeTray())
 {
     m_timer.setInterval(800);
     connect(&m_timer, &QTimer::timeout, this, &TTrayIcon::AnimationTick);
-    connect(m_tray, &QSystemTrayIcon::activated, this, &TTrayIcon::TrayActivated);
+}
+
+QSystemTrayIcon *TTrayIcon::makeTray()
+{
+    auto *tray = new QSystemTrayIcon(this);
+    connect(tray, &QSystemTrayIcon::activated, this, &TTrayIcon::TrayActivated);
+    return tray;
+}
+
+void TTrayIcon::Reinstall()
+{
+    m_tray->hide();
+    delete m_tray;
+    m_tray = makeTray();
+    m_tray->setIcon(CurrentImage());
+    m_tray->setToolTip(m_tooltip);
+    m_tray->setContextMenu(m_menu);
+    if (m_active)
+        m_tray->show();
 }
 
 TTrayIcon::~TTrayIcon()

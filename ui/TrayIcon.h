@@ -50,6 +50,10 @@ public:
 
     // Shows the icon in the tray (true) or stops the animation and removes it (false).
     void SetActive(bool active);
+    // Hands the icon to the tray area anew, with its image, tooltip, menu and state: Qt binds an icon to
+    // the kind of tray area there was when it was made (StatusNotifier over D-Bus, or the X11 one), so one
+    // that appeared later gets the icon only this way.
+    void Reinstall();
     bool Active() const { return m_active; }
 
     void StartAnimation();
@@ -67,6 +71,7 @@ public:
 private:
     void TrayActivated(QSystemTrayIcon::ActivationReason reason);
     void ShowFrame(int frame);
+    QSystemTrayIcon *makeTray();
 
     QSystemTrayIcon *m_tray;
     QTimer m_timer;

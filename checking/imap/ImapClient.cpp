@@ -30,6 +30,7 @@ public:
             client->m_busy = true;
             client->m_lastError = Error::None;
             client->m_lastErrorText.clear();
+            client->m_failureKind = TFailureKind::Other;
         } else {
             client->m_lastError = Error::Busy;
             client->m_lastErrorText = QStringLiteral("Eine andere Anfrage an diesen Server läuft noch.");
@@ -73,7 +74,7 @@ void ImapClient::trace(const char *who, const QByteArray &line) const
 {
     if (!m_trace)
         return;
-    std::fprintf(stderr, "IMAP %s: %s\n", who, line.constData());
+    std::fprintf(stderr, "IMAP %s: %s\n", who, platform::terminalSafe(line).constData());
     std::fflush(stderr);
 }
 
@@ -81,7 +82,17 @@ bool ImapClient::setError(Error error, const QString &text)
 {
     m_lastError = error;
     m_lastErrorText = text;
+    m_failureKind = TFailureKind::Other;
     return false;
+}
+
+TFailureKind ImapClient::failureKind() const
+{
+    if (m_lastError == Error::None)
+        return TFailureKind::Other;
+    if (m_lastError == Error::TimedOut)
+        return TFailureKind::TimedOut;
+    return m_failureKind;
 }
 
 void ImapClient::dropConnection()
@@ -97,13 +108,15 @@ void ImapClient::dropConnection()
 bool ImapClient::socketFailure(LineSocket::Status status, int bound)
 {
     QString text = socketErrorText(*m_socket);
+    const TFailureKind kind = m_socket->failureKind();
     if (status == LineSocket::Status::TimedOut && bound == ResponseBound)
-        text = QStringLiteral(
-            "Zeitüberschreitung: Der Server hat seine Antwort nicht in der vorgesehenen Zeit vollständig gesendet.");
+        text = replyTooSlowText();
     else if (status == LineSocket::Status::TimedOut && bound == OverallBound)
         text = QStringLiteral("Zeitüberschreitung: Die für diesen Server vorgesehene Zeit ist abgelaufen.");
     dropConnection();
-    return setError(socketErrorKind<Error>(status), text);
+    setError(socketErrorKind<Error>(status), text);
+    m_failureKind = kind;
+    return false;
 }
 
 bool ImapClient::protocolError(const QString &what)
@@ -394,16 +407,44 @@ bool ImapClient::select(const QString &mailbox, bool readOnly)
 bool ImapClient::connect()
 {
     BusyGuard busy(this);
-    if (!busy)
+    if (!busy || !openConnection())
         return false;
+    // A session that began logged in (PREAUTH) needs no login.
+    if (!m_preauth && !login()) {
+        if (m_lastError == Error::ServerError)
+            m_failureKind = TFailureKind::LoginRefused;
+        if (m_socket->isConnected())
+            dropConnection();
+        return false;
+    }
+    m_loggedIn = true;
+    return true;
+}
+
+bool ImapClient::probe()
+{
+    BusyGuard busy(this);
+    if (!busy || !openConnection())
+        return false;
+    // The session ends here: nothing of the login goes out.
+    logoutAndClose();
+    m_lastError = Error::None;
+    m_lastErrorText.clear();
+    return true;
+}
+
+bool ImapClient::openConnection()
+{
     dropConnection();
     m_capabilities.clear();
     m_tagCounter = 0;
     m_lastCode.clear();
+    if (m_security == Security::Unknown)
+        return setError(Error::InvalidArgument, unknownSecurityText(m_host));
     const bool implicitTls = m_security == Security::Tls;
     if (m_trace)
-        std::fprintf(stderr, "IMAP connecting to %s:%u%s\n", qPrintable(m_host), unsigned(m_port),
-                     implicitTls ? " (TLS)" : m_security == Security::StartTls ? " (STARTTLS)" : "");
+        std::fprintf(stderr, "IMAP connecting to %s:%u%s\n", qPrintable(platform::terminalSafe(m_host)),
+                     unsigned(m_port), implicitTls ? " (TLS)" : m_security == Security::StartTls ? " (STARTTLS)" : "");
     m_socket->setTrustedCertificate(m_trustedCertificate);
     const LineSocket::Status status = implicitTls ? m_socket->connectToHostEncrypted(m_host, m_port, m_connectTimeoutMs)
                                                   : m_socket->connectToHost(m_host, m_port, m_connectTimeoutMs);
@@ -413,20 +454,15 @@ bool ImapClient::connect()
             m_lastError = Error::TlsFailed;
         return false;
     }
-    if (!greetAndLogin()) {
-        if (m_socket->isConnected())
-            dropConnection();
-        return false;
-    }
-    m_loggedIn = true;
-    return true;
+    ImapResponse greeting;
+    const bool opened = readResponse(&greeting) && greet(greeting);
+    if (!opened && m_socket->isConnected())
+        dropConnection();
+    return opened;
 }
 
-bool ImapClient::greetAndLogin()
+bool ImapClient::greet(const ImapResponse &greeting)
 {
-    ImapResponse greeting;
-    if (!readResponse(&greeting))
-        return false;
     if (greeting.kind != ImapResponse::Untagged
         || (greeting.name != "OK" && greeting.name != "PREAUTH" && greeting.name != "BYE"))
         return protocolError(platform::decode8bit(greeting.line));
@@ -449,9 +485,7 @@ bool ImapClient::greetAndLogin()
         m_preauth = true;
         return true;
     }
-    if (m_security == Security::StartTls && !startTls())
-        return false;
-    return login();
+    return m_security != Security::StartTls || startTls();
 }
 
 bool ImapClient::queryCapabilities()
@@ -626,6 +660,11 @@ bool ImapClient::logout()
     BusyGuard busy(this);
     if (!busy || !m_socket->isConnected())
         return false;
+    return logoutAndClose();
+}
+
+bool ImapClient::logoutAndClose()
+{
     const QByteArray tag = nextTag();
     bool ok = writeLine(tag + " LOGOUT");
     while (ok) {

@@ -39,8 +39,9 @@
 class ImapClient {
 public:
     // None: plain TCP. StartTls: plain until the capabilities are read, then STARTTLS. Tls: TLS from the
-    // first byte (the imaps port).
-    enum class Security { None, StartTls, Tls };
+    // first byte (the imaps port). Unknown: a stored choice this version does not know; connect() refuses
+    // it before anything goes out, as it cannot tell whether the password may travel in clear.
+    enum class Security { None, StartTls, Tls, Unknown };
 
     enum class Error {
         None,
@@ -54,7 +55,8 @@ public:
         ServerClosing,   // the server said BYE
         Aborted,         // abort() was called
         NotConnected,    // a command without a session
-        InvalidArgument, // a line break in the user name or password, or no way to log in
+        InvalidArgument, // a line break in the user name or password, no way to log in, or an unknown
+                         // security
         Busy,            // another operation of this client is still waiting
         TlsUnavailable,  // STARTTLS asked for, but the server does not offer it or refused it
         TlsFailed,       // the TLS handshake failed or the server's certificate was refused
@@ -119,6 +121,10 @@ public:
     // Security::StartTls then STARTTLS, the handshake and the capabilities again; then AUTHENTICATE PLAIN
     // where the server offers it, else LOGIN; then the capabilities of the logged-in session.
     bool connect();
+    // Opens the connection as connect() does, up to the TLS the security asks for, and ends it with LOGOUT
+    // without logging in: true when the server greeted (and, for StartTls, the handshake succeeded). What
+    // the server offers can be told without sending it any credentials.
+    bool probe();
     bool isConnected() const;
     bool isEncrypted() const { return m_socket->isEncrypted(); }
     CertificateProblem certificateProblem() const { return m_socket->certificateProblem(); }
@@ -159,6 +165,10 @@ public:
 
     Error lastError() const { return m_lastError; }
     QString lastErrorText() const { return m_lastErrorText; }
+    // What the last failure means for the user (ConnectionFailure.h): the server refused the login, the
+    // connection was refused, the host is unknown, a time-out, or TLS met a port that speaks plain text;
+    // Other for anything else and after a success.
+    TFailureKind failureKind() const;
 
 private:
     class BusyGuard;
@@ -168,10 +178,15 @@ private:
         bool ok = false;
     };
 
-    bool greetAndLogin();
+    // connect() up to the login: TCP (and TLS), greeting, capabilities, STARTTLS when asked.
+    bool openConnection();
+    // What follows a greeting read: its checks, the capabilities, PREAUTH, and STARTTLS when asked.
+    bool greet(const ImapResponse &greeting);
     bool queryCapabilities();
     bool startTls();
     bool login();
+    // LOGOUT, its responses read up to its completion, then closes; true when the server completed it.
+    bool logoutAndClose();
     // Sends the line parts, each literal part after the server's go-ahead; one tagged command.
     bool sendCommand(const QByteArray &tag, const QList<std::pair<QByteArray, bool>> &parts,
                      const Untagged &untagged);
@@ -213,6 +228,7 @@ private:
     bool m_loggedIn = false;
     bool m_busy = false;
     bool m_preauth = false;
+    TFailureKind m_failureKind = TFailureKind::Other;
     int m_tagCounter = 0;
     QByteArray m_idleTag;
     QByteArrayList m_capabilities;

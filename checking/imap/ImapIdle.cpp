@@ -1,6 +1,7 @@
 #include "ImapIdle.h"
 
 #include "ImapSession.h"
+#include "KeyringPasswords.h"
 
 #include <QDeadlineTimer>
 #include <QMutexLocker>
@@ -44,13 +45,15 @@ void TImapIdleWatch::run()
 
 TImapIdleWatch::End TImapIdleWatch::watch(ImapClient &client)
 {
+    // A password the keyring cannot give ends the watch quietly: the timed check says why.
+    QString password, error;
+    if (!ResolvePassword(m_account, TPasswordKind::Incoming, &password, &error))
+        return End::Lost;
     client.setHost(m_account.ServerName);
     client.setPort(quint16(m_account.Port & 0xFFFF));
     client.setUserName(m_account.AccountName);
-    client.setPassword(m_account.Password);
-    client.setSecurity(m_account.POP3Security == csSSLTLS     ? ImapClient::Security::Tls
-                       : m_account.POP3Security == csStartTLS ? ImapClient::Security::StartTls
-                                                              : ImapClient::Security::None);
+    client.setPassword(password);
+    client.setSecurity(TImapSession::SecurityOf(m_account));
     client.setTrustedCertificate(m_account.POP3CertSHA256);
     client.setConnectTimeout(m_options.TimeoutMs);
     client.setReadTimeout(m_options.TimeoutMs);

@@ -1,6 +1,7 @@
 #include "ImapSession.h"
 
 #include "CheckCoordinator.h"
+#include "KeyringPasswords.h"
 #include "Pop3Worker.h"
 #include "TextCodec.h"
 
@@ -23,17 +24,6 @@ constexpr int kMaxListedFolders = 20000;
 
 const QStringList kJunkNames = {QStringLiteral("Junk"), QStringLiteral("Spam"), QStringLiteral("Spam-Mails")};
 
-ImapClient::Security imapSecurity(const TPOP3AccountSettings &account)
-{
-    switch (account.POP3Security) {
-    case csStartTLS:
-        return ImapClient::Security::StartTls;
-    case csSSLTLS:
-        return ImapClient::Security::Tls;
-    default:
-        return ImapClient::Security::None;
-    }
-}
 
 QByteArray mailboxArgument(const QString &name)
 {
@@ -73,6 +63,20 @@ uint32_t fetchedUid(const QList<ImapValue> &items)
 } // namespace
 
 TImapSession::TImapSession(TPop3Thread &worker) : m_worker(worker) {}
+
+ImapClient::Security TImapSession::SecurityOf(const TPOP3AccountSettings &account)
+{
+    switch (account.POP3Security) {
+    case csNone:
+        return ImapClient::Security::None;
+    case csStartTLS:
+        return ImapClient::Security::StartTls;
+    case csSSLTLS:
+        return ImapClient::Security::Tls;
+    default:
+        return ImapClient::Security::Unknown;
+    }
+}
 
 TImapSession::~TImapSession()
 {
@@ -161,12 +165,11 @@ void TImapSession::LoadAccountIntoClient(const TPOP3AccountSettings &account)
 {
     m_client->setHost(account.ServerName);
     m_client->setUserName(account.AccountName);
-    m_client->setPassword(account.Password);
     m_client->setPort(quint16(account.Port & 0xFFFF));
-    m_client->setSecurity(imapSecurity(account));
+    m_client->setSecurity(SecurityOf(account));
     m_client->setTrustedCertificate(account.POP3CertSHA256);
-    m_client->setConnectTimeout(m_worker.Options().TimeoutMs);
-    m_client->setReadTimeout(m_worker.Options().TimeoutMs);
+    m_client->setConnectTimeout(m_worker.SessionTimeoutMs());
+    m_client->setReadTimeout(m_worker.SessionTimeoutMs());
     m_client->setReplyDeadline(m_worker.Options().ReplyDeadlineMs);
     m_client->setLiteralLimit(ImapClient::kDefaultLiteralLimit);
     m_port = account.Port;
@@ -179,6 +182,9 @@ void TImapSession::TakeClientError(bool &fatal, int &code, QString &errorText) c
     errorText = m_client ? m_client->lastErrorText() : QString();
     if (errorText.isEmpty())
         errorText = kNoConnectionText;
+    // What the user can do about it comes first; the server's or the network's own words follow.
+    if (m_client)
+        errorText = ExplainedFailureText(m_client->failureKind(), errorText, TServerRole::IncomingImap);
 }
 
 void TImapSession::CountTimeout(TScanBudget &budget) const
@@ -189,14 +195,9 @@ void TImapSession::CountTimeout(TScanBudget &budget) const
 
 void TImapSession::ApplyBudget(TScanBudget &budget, int count) const
 {
-    if (!budget.Extended) {
-        budget.Extended = true;
-        const qint64 grown =
-            budget.Deadline.remainingTime() + qint64(std::max(count, 0)) * m_worker.Options().ScanMsPerMessage;
-        budget.Deadline = QDeadlineTimer(std::clamp<qint64>(grown, 0, kMaxScanMs));
-    }
+    m_worker.ExtendBudget(budget, count);
     if (m_client)
-        m_client->setDeadline(budget.Deadline);
+        m_client->setDeadline(m_worker.BudgetDeadline(budget));
 }
 
 bool TImapSession::Connect(const TPOP3AccountSettings &account, bool &fatal, int &code, QString &errorText)
@@ -206,9 +207,14 @@ bool TImapSession::Connect(const TPOP3AccountSettings &account, bool &fatal, int
     errorText.clear();
     EnsureClient();
     ImapClient &client = *m_client;
+    QString password;
+    if (!ResolvePassword(account, TPasswordKind::Incoming, &password, &errorText)) {
+        fatal = true;
+        code = kPasswordUnavailableCode;
+        return false;
+    }
     if (client.isConnected() && client.host() == account.ServerName && client.userName() == account.AccountName
-        && client.password() == account.Password && client.security() == imapSecurity(account)
-        && m_port == account.Port) {
+        && client.password() == password && client.security() == SecurityOf(account) && m_port == account.Port) {
         if (client.command("NOOP"))
             return true;
     }
@@ -216,8 +222,9 @@ bool TImapSession::Connect(const TPOP3AccountSettings &account, bool &fatal, int
         return false;
     client.forceClose();
     LoadAccountIntoClient(account);
+    client.setPassword(password);
     const qint64 left = client.deadline().remainingTime();
-    const int timeout = m_worker.Options().TimeoutMs;
+    const int timeout = m_worker.SessionTimeoutMs();
     client.setConnectTimeout(left < 0 ? timeout : int(std::min<qint64>(timeout, left)));
     if (!client.connect()) {
         TakeClientError(fatal, code, errorText);
@@ -284,7 +291,7 @@ bool TImapSession::ListUnread(const TPOP3AccountSettings &account, QList<uint32_
     uids->clear();
     EnsureClient();
     // Every wait, connecting included, ends with the budget's deadline.
-    m_client->setDeadline(budget.Deadline);
+    m_client->setDeadline(m_worker.BudgetDeadline(budget));
     if (!Connect(account, fatal, code, errorText)) {
         CountTimeout(budget);
         return false;

@@ -47,6 +47,8 @@ public:
     static QString MessageIdentity(const TPOP3AccountSettings &account, uint32_t uidValidity, uint32_t uid);
     // The folder an account reads.
     static QString FolderOf(const TPOP3AccountSettings &account);
+    // The client's security for the account's stored one; a value this version does not know is Unknown.
+    static ImapClient::Security SecurityOf(const TPOP3AccountSettings &account);
 
     ImapClient *Client() const { return m_client.get(); }
 

@@ -22,6 +22,14 @@ bool hasLineBreak(const QByteArray &bytes)
     return bytes.contains('\r') || bytes.contains('\n') || bytes.contains('\0');
 }
 
+QString noApopOnPlainConnectionText()
+{
+    return QStringLiteral("Der Server bietet kein APOP mehr an (seine Begrüßung enthält keinen Zeitstempel). Das "
+                          "Passwort wurde nicht gesendet: Auf einer unverschlüsselten Verbindung kann jemand auf dem "
+                          "Weg den Zeitstempel entfernt haben, um es mitzulesen. Wählen Sie eine verschlüsselte "
+                          "Verbindung, oder schalten Sie APOP ab.");
+}
+
 constexpr qint64 kNoLimit = std::numeric_limits<qint64>::max();
 // "number uid" and its line end, at their longest.
 constexpr qint64 kMaxListingLine = 10 + 1 + Pop3Client::kMaxUidLength + 2;
@@ -48,6 +56,7 @@ public:
             client->m_busy = true;
             client->m_lastError = Error::None;
             client->m_lastErrorText.clear();
+            client->m_failureKind = TFailureKind::Other;
         } else {
             client->m_lastError = Error::Busy;
             client->m_lastErrorText = QStringLiteral("Eine andere Anfrage an diesen Server läuft noch.");
@@ -115,7 +124,7 @@ void Pop3Client::trace(const char *who, const QByteArray &line) const
         const qsizetype lastBlank = shown.lastIndexOf(' ');
         shown = shown.left(lastBlank + 1) + "********";
     }
-    std::fprintf(stderr, "POP3 %s: %s\n", who, shown.constData());
+    std::fprintf(stderr, "POP3 %s: %s\n", who, platform::terminalSafe(shown).constData());
     std::fflush(stderr);
 }
 
@@ -140,6 +149,7 @@ bool Pop3Client::setError(Error error, const QString &text)
 {
     m_lastError = error;
     m_lastErrorText = text;
+    m_failureKind = TFailureKind::Other;
     return false;
 }
 
@@ -162,8 +172,20 @@ void Pop3Client::dropConnection()
 bool Pop3Client::socketFailure(LineSocket::Status status)
 {
     const QString text = socketErrorText(*m_socket);
+    const TFailureKind kind = m_socket->failureKind();
     dropConnection();
-    return setError(socketErrorKind<Error>(status), text);
+    setError(socketErrorKind<Error>(status), text);
+    m_failureKind = kind;
+    return false;
+}
+
+TFailureKind Pop3Client::failureKind() const
+{
+    if (m_lastError == Error::None)
+        return TFailureKind::Other;
+    if (m_lastError == Error::TimedOut)
+        return TFailureKind::TimedOut;
+    return m_failureKind;
 }
 
 Pop3Client::ReplyLimit Pop3Client::limitFor(const QByteArray &line) const
@@ -215,21 +237,22 @@ bool Pop3Client::readReplyLine(QByteArray *line)
     }
     socketFailure(status);
     if (status == LineSocket::Status::TimedOut && bound == Bound::Reply)
-        m_lastErrorText = QStringLiteral(
-            "Zeitüberschreitung: Der Server hat seine Antwort nicht in der vorgesehenen Zeit vollständig gesendet.");
+        m_lastErrorText = replyTooSlowText();
     else if (status == LineSocket::Status::TimedOut && bound == Bound::Overall)
         m_lastErrorText = QStringLiteral("Zeitüberschreitung: Die für diesen Server vorgesehene Zeit ist abgelaufen.");
     return false;
 }
 
-bool Pop3Client::readStatus(Reply *reply)
+bool Pop3Client::readStatus(Reply *reply, int statusWaitMs)
 {
     resetReply();
     // A status line begins every reply, the greeting included: the whole reply is measured from here.
-    m_replyDeadline = QDeadlineTimer(std::max(m_replyDeadlineMs, 0));
+    const QDeadlineTimer whole(std::max(m_replyDeadlineMs, 0));
+    m_replyDeadline = statusWaitMs >= 0 && statusWaitMs < m_replyDeadlineMs ? QDeadlineTimer(statusWaitMs) : whole;
     QByteArray line;
     if (!readReplyLine(&line))
         return false;
+    m_replyDeadline = whole;
     const qsizetype blank = line.indexOf(' ');
     const QByteArray word = blank < 0 ? line : line.left(blank);
     m_lastReply = line;
@@ -352,19 +375,46 @@ bool Pop3Client::checkNumber(int n)
 bool Pop3Client::connect()
 {
     BusyGuard busy(this);
-    if (!busy)
+    if (!busy || !openConnection())
         return false;
+    if (!login()) {
+        if (m_lastError == Error::ServerError)
+            m_failureKind = TFailureKind::LoginRefused;
+        dropConnection();
+        return false;
+    }
+    m_loggedIn = true;
+    return true;
+}
+
+bool Pop3Client::probe()
+{
+    BusyGuard busy(this);
+    if (!busy || !openConnection())
+        return false;
+    // The session ends here: nothing of the login goes out.
+    simpleCommand("QUIT");
+    dropConnection();
+    return true;
+}
+
+bool Pop3Client::openConnection()
+{
     dropConnection();
     resetReply();
     m_greeting.clear();
     m_apopTimestamp.clear();
     m_capabilities.clear();
     m_capabilitiesListed = false;
+    m_apopFallbackAllowed = false;
+    m_aheadConfirmed = false;
+    if (m_security == Security::Unknown)
+        return setError(Error::InvalidArgument, unknownSecurityText(m_host));
 
     const bool implicitTls = m_security == Security::Tls;
     if (m_trace)
-        std::fprintf(stderr, "POP3 connecting to %s:%u%s\n", qPrintable(m_host), unsigned(m_port),
-                     implicitTls ? " (TLS)" : m_security == Security::StartTls ? " (STLS)" : "");
+        std::fprintf(stderr, "POP3 connecting to %s:%u%s\n", qPrintable(platform::terminalSafe(m_host)),
+                     unsigned(m_port), implicitTls ? " (TLS)" : m_security == Security::StartTls ? " (STLS)" : "");
     m_socket->setTrustedCertificate(m_trustedCertificate);
     const LineSocket::Status status = implicitTls
         ? m_socket->connectToHostEncrypted(m_host, m_port, m_connectTimeoutMs)
@@ -395,15 +445,7 @@ bool Pop3Client::connect()
 
     if (!queryCapabilities())
         return false;
-    if (m_security == Security::StartTls && !startTls())
-        return false;
-
-    if (!login()) {
-        dropConnection();
-        return false;
-    }
-    m_loggedIn = true;
-    return true;
+    return m_security != Security::StartTls || startTls();
 }
 
 bool Pop3Client::queryCapabilities()
@@ -479,10 +521,13 @@ bool Pop3Client::login()
         return setError(Error::TlsFailed, QStringLiteral("Die Verbindung ist nicht verschlüsselt. Benutzername "
                                                          "und Passwort wurden nicht gesendet."));
     if (m_authKind == AuthKind::Apop) {
-        if (m_apopTimestamp.isEmpty())
-            return setError(Error::NoApopTimestamp,
-                            QStringLiteral("Server do not support APOP (no timestamp)"));
-        return simpleCommand("APOP " + name + ' ' + apopDigest(m_apopTimestamp, secret));
+        const bool encrypted = m_socket->isEncrypted();
+        const bool ok = m_apopTimestamp.isEmpty()
+            ? setError(Error::NoApopTimestamp, encrypted ? QStringLiteral("Server do not support APOP (no timestamp)")
+                                                         : noApopOnPlainConnectionText())
+            : simpleCommand("APOP " + name + ' ' + apopDigest(m_apopTimestamp, secret));
+        m_apopFallbackAllowed = !ok && encrypted;
+        return ok;
     }
     return simpleCommand("USER " + name) && simpleCommand("PASS " + secret);
 }
@@ -606,6 +651,7 @@ bool Pop3Client::batch(const BatchSource &source, const BatchSink &sink)
     struct Sent {
         BatchCommand command;
         qint64 octets;
+        bool ahead; // written before the reply to an earlier command came
     };
     const int window = pipelining() ? kPipelineWindow : 1;
     const int refillAt = std::max(1, window / 4);
@@ -640,7 +686,8 @@ bool Pop3Client::batch(const BatchSource &source, const BatchSink &sink)
                 trace("C", next->line);
                 out += next->line + "\r\n";
                 octetsOut += octets;
-                outstanding.append({std::move(*next), octets});
+                const bool ahead = !outstanding.isEmpty();
+                outstanding.append({std::move(*next), octets, ahead});
                 next.reset();
             }
             if (!out.isEmpty()) {
@@ -657,10 +704,13 @@ bool Pop3Client::batch(const BatchSource &source, const BatchSink &sink)
         // Each reply is read under the limit of its own command, not of the last one sent.
         m_replyLimit = limitFor(sent.command.line);
         Reply status = Reply::Invalid;
-        if (!readStatus(&status))
+        const bool probing = sent.ahead && !m_aheadConfirmed;
+        if (!readStatus(&status, probing ? m_aheadProbeMs : -1))
             return false;
         if (status == Reply::Invalid)
             return protocolError();
+        if (sent.ahead)
+            m_aheadConfirmed = true;
         BatchReply reply;
         reply.ok = status == Reply::Ok;
         reply.status = m_lastReply;

@@ -47,8 +47,9 @@ class Pop3Client {
 public:
     enum class AuthKind { UserPass, Apop };
     // None: plain TCP. StartTls: plain until the capabilities are read, then STLS. Tls: TLS from the
-    // first byte (the pop3s port).
-    enum class Security { None, StartTls, Tls };
+    // first byte (the pop3s port). Unknown: a stored choice this version does not know; connect() refuses
+    // it before anything goes out, as it cannot tell whether the password may travel in clear.
+    enum class Security { None, StartTls, Tls, Unknown };
 
     enum class Error {
         None,
@@ -61,7 +62,8 @@ public:
         Aborted,         // abort() was called
         NotConnected,    // a command without a session
         NoApopTimestamp, // APOP asked for, but the greeting carries no timestamp
-        InvalidArgument, // a message number below 1, or a line break in the user name or password
+        InvalidArgument, // a message number below 1, a line break in the user name or password, or an
+                         // unknown security
         Busy,            // another operation of this client is still waiting
         TlsUnavailable,  // STLS asked for, but the server does not offer it or refused it
         TlsFailed,       // the TLS handshake failed or the server's certificate was refused
@@ -69,6 +71,9 @@ public:
 
     static constexpr int kDefaultTimeoutMs = 60000;
     static constexpr int kDefaultReplyDeadlineMs = 75000;
+    // How long a command sent ahead may wait for its status line until the server has shown that it
+    // takes commands ahead: one that loses them is found out in seconds, not after the read time-out.
+    static constexpr int kDefaultAheadProbeMs = 5000;
     static constexpr int kDefaultMaxLineLength = 65536;
     static constexpr qint64 kDefaultMaxReplySize = qint64(256) * 1024 * 1024;
     // A header block larger than this is not a header block; it would only fill the memory.
@@ -137,6 +142,8 @@ public:
     // a reply dripped in one line at a time still ends.
     void setReplyDeadline(int ms) { m_replyDeadlineMs = ms; }
     int replyDeadline() const { return m_replyDeadlineMs; }
+    void setAheadProbe(int ms) { m_aheadProbeMs = ms; }
+    int aheadProbe() const { return m_aheadProbeMs; }
     // A point in time after which no wait of this client goes on (Forever: none). Waits that would reach
     // beyond it are cut short and fail with Error::TimedOut.
     void setDeadline(QDeadlineTimer deadline) { m_deadline = deadline; }
@@ -159,6 +166,14 @@ public:
     // closed and the error tells why (a refused login carries the server's text; a refused certificate
     // the reasons and its fingerprint, with the details in certificateProblem()).
     bool connect();
+    // True when the last connect() failed at an APOP login made over an encrypted connection: only then may
+    // the caller try USER/PASS instead. On a plain connection anyone on the way could have removed the
+    // greeting's timestamp, or answered the APOP command, to have the password sent in clear.
+    bool apopFallbackAllowed() const { return m_apopFallbackAllowed; }
+    // Opens the connection as connect() does, up to the TLS the security asks for, and ends it with QUIT
+    // without logging in: true when the server greeted with +OK (and, for StartTls, the handshake
+    // succeeded). What the server offers can be told without sending it any credentials.
+    bool probe();
     // True while a logged-in session is open.
     bool isConnected() const;
     // True while the connection is encrypted.
@@ -197,7 +212,8 @@ public:
     // Sends the commands source gives and hands their replies to sink in order: ahead of the replies when
     // the server offers PIPELINING and setPipelining() allows it (see kPipelineWindow), otherwise one
     // command at a time. A -ERR reply is handed on and the batch goes on. True when every command got
-    // its reply, or sink stopped the batch; when sink stops it while replies are still outstanding, the
+    // its reply, or sink stopped the batch; until a command sent ahead has been answered on the connection,
+    // its status line is awaited for aheadProbe() at most. When sink stops it while replies are still outstanding, the
     // connection is dropped, as they would otherwise be taken for the answers of later commands. False
     // on a failure of the session (the error says why; the connection is gone), e.g. a reply that is
     // neither +OK nor -ERR, a time-out, or a reply beyond its command's limit.
@@ -228,6 +244,10 @@ public:
     int lastReplyCode() const { return m_lastReplyCode; }
     Error lastError() const { return m_lastError; }
     QString lastErrorText() const { return m_lastErrorText; }
+    // What the last failure means for the user (ConnectionFailure.h): the server refused the login
+    // (-ERR after PASS or APOP), the connection was refused, the host is unknown, a time-out, or TLS met a
+    // port that speaks plain text; Other for anything else and after a success.
+    TFailureKind failureKind() const;
 
     // What the last connect() learnt: the greeting line, the APOP timestamp with its angle brackets (empty
     // when there is none), and the capability names of a +OK CAPA listing, in upper case (empty when the
@@ -253,6 +273,8 @@ private:
         qint64 lines;
     };
 
+    // connect() up to the login: TCP (and TLS), greeting, capabilities, STLS when asked.
+    bool openConnection();
     bool login();
     // CAPA: any answer will do; the listing of a +OK is remembered.
     bool queryCapabilities();
@@ -263,8 +285,9 @@ private:
     ReplyLimit limitFor(const QByteArray &line) const;
     // Reads one line of a reply within the read time-out, the reply deadline and the deadline.
     bool readReplyLine(QByteArray *line);
-    // Reads one status line into the last-reply fields; it starts the reply deadline.
-    bool readStatus(Reply *reply);
+    // Reads one status line into the last-reply fields; it starts the reply deadline. A statusWaitMs of 0
+    // or more bounds the wait for the status line alone.
+    bool readStatus(Reply *reply, int statusWaitMs = -1);
     // Sends a command and reads its status line; true on +OK. On -ERR or an invalid reply the error is set.
     bool simpleCommand(const QByteArray &line);
     // Reads the lines of a multi-line reply up to the terminating "." line and hands each one, unstuffed
@@ -304,12 +327,15 @@ private:
     int m_connectTimeoutMs = kDefaultTimeoutMs;
     int m_readTimeoutMs = kDefaultTimeoutMs;
     int m_replyDeadlineMs = kDefaultReplyDeadlineMs;
+    int m_aheadProbeMs = kDefaultAheadProbeMs;
+    bool m_aheadConfirmed = false; // a reply to a command sent ahead came on this connection
     QDeadlineTimer m_deadline{QDeadlineTimer::Forever};
     int m_maxLineLength = kDefaultMaxLineLength;
     qint64 m_maxReplySize = kDefaultMaxReplySize;
     qint64 m_maxHeaderSize = kDefaultMaxHeaderSize;
 
     bool m_loggedIn = false;
+    bool m_apopFallbackAllowed = false;
     bool m_busy = false;
     int m_sessionCount = -1;
     QDeadlineTimer m_replyDeadline; // of the reply being read
@@ -326,4 +352,5 @@ private:
     int m_lastReplyCode = 0;
     Error m_lastError = Error::None;
     QString m_lastErrorText;
+    TFailureKind m_failureKind = TFailureKind::Other;
 };

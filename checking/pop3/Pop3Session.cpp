@@ -1,6 +1,7 @@
 #include "Pop3Session.h"
 
 #include "CheckCoordinator.h"
+#include "KeyringPasswords.h"
 #include "Pop3Worker.h"
 #include "TextCodec.h"
 
@@ -22,8 +23,10 @@ Pop3Client::Security pop3Security(const TPOP3AccountSettings &account)
         return Pop3Client::Security::StartTls;
     case csSSLTLS:
         return Pop3Client::Security::Tls;
-    default:
+    case csNone:
         return Pop3Client::Security::None;
+    default:
+        return Pop3Client::Security::Unknown;
     }
 }
 
@@ -133,15 +136,16 @@ void TPop3Session::LoadAccountIntoClient(const TPOP3AccountSettings &account)
     m_client->setAuthKind(account.UseAPOP ? Pop3Client::AuthKind::Apop : Pop3Client::AuthKind::UserPass);
     m_client->setSecurity(pop3Security(account));
     m_client->setTrustedCertificate(account.POP3CertSHA256);
-    m_client->setConnectTimeout(m_worker.Options().TimeoutMs);
-    m_client->setReadTimeout(m_worker.Options().TimeoutMs);
+    m_client->setConnectTimeout(m_worker.SessionTimeoutMs());
+    m_client->setReadTimeout(m_worker.SessionTimeoutMs());
     m_client->setReplyDeadline(m_worker.Options().ReplyDeadlineMs);
 }
 
 void TPop3Session::CapConnectTimeout()
 {
     const qint64 left = m_client->deadline().remainingTime();
-    m_client->setConnectTimeout(left < 0 ? m_worker.Options().TimeoutMs : int(std::min<qint64>(m_worker.Options().TimeoutMs, left)));
+    const int timeout = m_worker.SessionTimeoutMs();
+    m_client->setConnectTimeout(left < 0 ? timeout : int(std::min<qint64>(timeout, left)));
 }
 
 void TPop3Session::CountTimeout(TScanBudget &budget) const
@@ -152,14 +156,9 @@ void TPop3Session::CountTimeout(TScanBudget &budget) const
 
 void TPop3Session::ApplyBudget(TScanBudget &budget, int count) const
 {
-    if (!budget.Extended) {
-        budget.Extended = true;
-        const qint64 grown =
-            budget.Deadline.remainingTime() + qint64(std::max(count, 0)) * m_worker.Options().ScanMsPerMessage;
-        budget.Deadline = QDeadlineTimer(std::clamp<qint64>(grown, 0, kMaxScanMs));
-    }
+    m_worker.ExtendBudget(budget, count);
     if (m_client)
-        m_client->setDeadline(budget.Deadline);
+        m_client->setDeadline(m_worker.BudgetDeadline(budget));
 }
 
 void TPop3Session::TakeClientError(bool &fatal, int &code, QString &errorText) const
@@ -169,6 +168,9 @@ void TPop3Session::TakeClientError(bool &fatal, int &code, QString &errorText) c
     errorText = m_client ? m_client->lastErrorText() : QString();
     if (errorText.isEmpty())
         errorText = kNoConnectionText;
+    // What the user can do about it comes first; the server's or the network's own words follow.
+    if (m_client)
+        errorText = ExplainedFailureText(m_client->failureKind(), errorText);
 }
 
 bool TPop3Session::Connect(const TPOP3AccountSettings &account, bool &fatal, int &code, QString &errorText)
@@ -178,8 +180,14 @@ bool TPop3Session::Connect(const TPOP3AccountSettings &account, bool &fatal, int
     errorText.clear();
     EnsureClient();
     Pop3Client &client = *m_client;
+    QString password;
+    if (!ResolvePassword(account, TPasswordKind::Incoming, &password, &errorText)) {
+        fatal = true;
+        code = kPasswordUnavailableCode;
+        return false;
+    }
     if (client.isConnected() && client.host() == account.ServerName && client.userName() == account.AccountName
-        && client.password() == account.Password && client.security() == pop3Security(account)) {
+        && client.password() == password && client.security() == pop3Security(account)) {
         if (client.noop())
             return true;
     }
@@ -187,12 +195,11 @@ bool TPop3Session::Connect(const TPOP3AccountSettings &account, bool &fatal, int
         return false;
     ForceClose();
     LoadAccountIntoClient(account);
+    client.setPassword(password);
     CapConnectTimeout();
     bool ok = client.connect();
-    const bool tlsFailed = client.lastError() == Pop3Client::Error::TlsFailed
-        || client.lastError() == Pop3Client::Error::TlsUnavailable;
-    if (!ok && account.UseAPOP && !tlsFailed) {
-        // Servers without an APOP timestamp, or that refuse APOP, still take USER/PASS.
+    if (!ok && account.UseAPOP && client.apopFallbackAllowed()) {
+        // Servers without an APOP timestamp, or that refuse APOP, still take USER/PASS inside TLS.
         ForceClose();
         client.setAuthKind(Pop3Client::AuthKind::UserPass);
         CapConnectTimeout();
@@ -252,7 +259,7 @@ bool TPop3Session::CountMessages(const TPOP3AccountSettings &account, int &count
     TScanBudget &spend = budget ? *budget : own;
     EnsureClient();
     // Every wait, connecting included, ends with the budget's deadline.
-    m_client->setDeadline(spend.Deadline);
+    m_client->setDeadline(m_worker.BudgetDeadline(spend));
     const auto noDeadline = qScopeGuard([this] {
         if (m_client)
             m_client->setDeadline(QDeadlineTimer(QDeadlineTimer::Forever));
@@ -352,6 +359,41 @@ bool TPop3Session::FetchHeaders(const TPOP3AccountSettings &account, QList<TMail
     loadListings();
     int failuresInRow = 0;
     int next = 1; // the first message not read yet
+    // Header blocks refused in a pipelined batch, read once more alone; and the sizes their LIST n brought.
+    QList<int> refusedAhead;
+    QMap<int, qint64> refusedSizes;
+    // Entries stay in the order of their numbers, whenever a message was read.
+    const auto listEntry = [&](TMailEntry *entry) {
+        qsizetype at = target.size();
+        while (at > firstOwn && target.at(at - 1)->MsgNumber > entry->MsgNumber)
+            --at;
+        target.insert(at, entry);
+    };
+    const auto sizeOf = [&](int n) {
+        return m_sessionSizes.value(n, refusedSizes.value(n, 0));
+    };
+    const auto listUnreadable = [&](int n) {
+        TMailEntry *entry = NewEntry(n, QByteArray(), sizeOf(n));
+        // No header block to prove the message by later: only its unique id can.
+        entry->ScanDigest.clear();
+        entry->HeaderUnreadable = true;
+        listEntry(entry);
+    };
+    const auto readRefusedAlone = [&] {
+        while (!refusedAhead.isEmpty() && !accountCancelled() && !m_worker.Cancel && !m_worker.BudgetSpent(spend)) {
+            const int n = refusedAhead.takeFirst();
+            QByteArray header;
+            if (!m_client->isConnected() || !m_client->top(n, 0, &header)) {
+                CountTimeout(spend);
+                listUnreadable(n);
+                continue;
+            }
+            qint64 size = sizeOf(n);
+            if (!m_sessionSizes.contains(n) && !refusedSizes.contains(n) && !m_client->list(n, &size))
+                size = 0;
+            listEntry(NewEntry(n, header, size));
+        }
+    };
     // Entries exist only for messages actually read: the count drives no allocation.
     while (next <= count) {
         if (accountCancelled())
@@ -414,13 +456,18 @@ bool TPop3Session::FetchHeaders(const TPOP3AccountSettings &account, QList<TMail
         };
         const auto read = [&](qint64 size) {
             failuresInRow = 0;
-            target.append(NewEntry(next, *header, size));
+            listEntry(NewEntry(next, *header, size));
             header.reset();
             ++next;
         };
+        const bool batchAhead = m_client->pipelining();
         const auto sink = [&](const Pop3Client::BatchCommand &command, Pop3Client::BatchReply &reply) {
             if (command.line.startsWith("TOP ")) {
                 if (!reply.ok) {
+                    if (batchAhead)
+                        refusedAhead.append(next);
+                    else
+                        listUnreadable(next);
                     // This message is left out. Its LIST n is not sent when it is still to go, and passed
                     // over when it is on its way.
                     if (!m_sessionSizes.contains(next)) {
@@ -440,6 +487,8 @@ bool TPop3Session::FetchHeaders(const TPOP3AccountSettings &account, QList<TMail
                 }
             } else if (readFailed) {
                 readFailed = false;
+                if (reply.ok)
+                    refusedSizes.insert(next - 1, Pop3Client::listedSize(reply.text));
             } else if (!reply.ok) {
                 header.reset();
                 failed(reply.errorText);
@@ -460,8 +509,10 @@ bool TPop3Session::FetchHeaders(const TPOP3AccountSettings &account, QList<TMail
             return giveUp(m_worker.BudgetText(spend), 0);
         if (stop == Stop::GaveUp)
             return giveUp(errorText, code);
-        if (inStep)
+        if (inStep) {
+            readRefusedAlone();
             continue;
+        }
         // The session failed while message `next` was being read: that message is left out, as when it
         // is read alone, and the scan goes on with the following one in a new session.
         bool ignored = false;
@@ -479,8 +530,12 @@ bool TPop3Session::FetchHeaders(const TPOP3AccountSettings &account, QList<TMail
         if (++failuresInRow >= kMaxFailuresInRow)
             return giveUp(errorText, code);
     }
+    // Left when the session broke after them: listed without a second try.
+    for (const int n : std::as_const(refusedAhead))
+        listUnreadable(n);
+    refusedAhead.clear();
     // STAT said there was mail: a mailbox of which nothing could be read is no empty mailbox.
-    if (target.size() == firstOwn)
+    if (std::none_of(target.cbegin() + firstOwn, target.cend(), [](const TMailEntry *e) { return !e->HeaderUnreadable; }))
         return giveUp(NothingReadText(errorText), code);
     fatal = false;
     code = 0;

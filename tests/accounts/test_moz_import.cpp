@@ -170,6 +170,32 @@ TEST(MozillaAccounts, OutgoingAuthenticationFollowsTheVersionOfThePreference)
     }
 }
 
+// "STARTTLS if offered" must not end in plain text: whoever strips the offer would get the password.
+TEST(MozillaAccounts, EverySocketTypeWithStartTlsBecomesStartTls)
+{
+    const struct {
+        const char *value;
+        const char *described; // security words of the incoming and outgoing server
+    } cases[] = {
+        {"0", "@pop.x.de:110 smtp=smtp.x.de:25 auth"},
+        {"1", "@pop.x.de:110 starttls smtp=smtp.x.de:25 auth starttls"},
+        {"2", "@pop.x.de:110 starttls smtp=smtp.x.de:25 auth starttls"},
+        {"3", "@pop.x.de:995 ssl smtp=smtp.x.de:465 auth ssl"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.value);
+        const QByteArray value(c.value);
+        const QByteArray prefs = "user_pref(\"mail.server.server1.hostname\", \"pop.x.de\");\n"
+                                 "user_pref(\"mail.server.server1.type\", \"pop3\");\n"
+                                 "user_pref(\"mail.server.server1.socketType\", " + value + ");\n"
+                                 "user_pref(\"mail.identity.id1.smtpServer\", \"s\");\n"
+                                 "user_pref(\"mail.smtpserver.s.hostname\", \"smtp.x.de\");\n"
+                                 "user_pref(\"mail.smtpserver.s.try_ssl\", " + value + ");\n";
+        EXPECT_EQ(describe(accountsOf(prefs)), QStringList{QStringLiteral(": ") + QLatin1String(c.described)
+                                                           + QStringLiteral(" from=")});
+    }
+}
+
 TEST(MozillaAccounts, AnIdentityWithoutItsOwnServerUsesTheDefaultOne)
 {
     const QByteArray base = "user_pref(\"mail.server.server1.hostname\", \"pop.x.de\");\n"

@@ -208,6 +208,36 @@ TEST(OEImportFile, UnreadableFilesGiveAClearError)
     EXPECT_FALSE(TOutlookExpress::FromRegFile(dir.path(), &why)); // a folder
 }
 
+// "Export all" in regedit writes every root, the roots themselves, and keys of other programs in forms
+// this reader need not know: the mail keys in it are read, the rest is passed over unread.
+TEST(OEImportFile, AWholeExportedRegistryGivesItsMailAccounts)
+{
+    TestProfile profile;
+    RecordingMessageBox box;
+    QString other = QStringLiteral("[HKEY_CLASSES_ROOT\\.eml]\r\n@=\"Outlook.File.eml\"\r\n\r\n"
+                                   "[HKEY_CURRENT_USER]\r\n\r\n"
+                                   "[HKEY_CURRENT_USER\\Software\\Anders]\r\n\"Neu\"=qword:0000000000000001\r\n"
+                                   "\"Lang\"=hex:");
+    for (int i = 0; i < 2000; ++i)
+        other += QStringLiteral("00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,17,18,\\\r\n  ");
+    other += QStringLiteral("ff\r\n\r\n[HKEY_LOCAL_MACHINE]\r\n\r\n[HKEY_USERS\\S-1-5-18\\Software]\r\n\"x\"=\"y\"\r\n\r\n"
+                            "[HKEY_CURRENT_CONFIG\\System]\r\n\r\n");
+    const QString text = exportText();
+    const qsizetype firstKey = text.indexOf(QLatin1Char('['));
+    const QString whole = text.left(firstKey) + other + text.mid(firstKey);
+    const QString path = profile.file(QStringLiteral("alles.reg"));
+    writeFile(path, utf16WithBom(whole));
+
+    QString why;
+    const std::unique_ptr<TOutlookExpress> oe = TOutlookExpress::FromRegFile(path, &why);
+    ASSERT_TRUE(oe) << why.toStdString();
+    EXPECT_EQ(oe->Identities.size(), 2);
+    TOEAccountList list;
+    oe->GetOEAccounts(QStringLiteral("{AAAA}"), list);
+    EXPECT_EQ(list.size(), 4);
+    EXPECT_TRUE(box.shown.isEmpty());
+}
+
 TEST(OEImportFile, AnEmptyStoreHasNoIdentitiesAndNoAccounts)
 {
     TestProfile profile;

@@ -150,7 +150,7 @@ TEST(ProviderList, TheShippedFileOffersEveryProviderOnceTlsCanBeSetUp)
     EXPECT_EQ(OfferedProviders(all, true).size(), all.size());
 }
 
-TEST(ProviderList, TheAssistantsAccountTakesTheProvidersSecurityForItsOwnServersOnly)
+TEST(ProviderList, TheAssistantsAccountKeepsTheProvidersSecurityWhateverServerNameIsTyped)
 {
     TAssistantEntries typed;
     typed.EMailAddress = QStringLiteral(" anna@alpha.de ");
@@ -193,7 +193,10 @@ TEST(ProviderList, TheAssistantsAccountTakesTheProvidersSecurityForItsOwnServers
         {"secured without ports", true, true, 0, 0, "pop.alpha.de", 995, csSSLTLS, 465, csSSLTLS},
         {"submission port", true, true, 995, 587, "pop.alpha.de", 995, csSSLTLS, 587, csStartTLS},
         {"secured on the plain port", true, false, 110, 0, "pop.alpha.de", 110, csStartTLS, 25, csNone},
-        {"another incoming server typed", true, true, 995, 465, "pop.anders.de", 110, csNone, 465, csSSLTLS},
+        // An edited server name keeps the provider's security: the password never goes in clear.
+        {"another incoming server typed", true, true, 995, 465, "pop3.alpha.de", 995, csSSLTLS, 465, csSSLTLS},
+        {"another server, secured on the plain port", true, false, 110, 0, "pop.anders.de", 110, csStartTLS, 25,
+         csNone},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -213,7 +216,7 @@ TEST(ProviderList, TheAssistantsAccountTakesTheProvidersSecurityForItsOwnServers
         EXPECT_FALSE(a.UseAPOP);
     }
 
-    // An IMAP account: the provider's IMAP server and its security; the POP3 server's security is not its.
+    // An IMAP account: the provider's IMAP security; the POP3 server's is not its.
     provider.IMAPServer = QStringLiteral("IMAP.alpha.de");
     provider.InboxSSL = true;
     provider.POP3Port = 995;
@@ -227,8 +230,10 @@ TEST(ProviderList, TheAssistantsAccountTakesTheProvidersSecurityForItsOwnServers
         {"no secured connection", false, 993, "imap.alpha.de", 143, csNone},
         {"secured without a port", true, 0, "imap.alpha.de", 993, csSSLTLS},
         {"secured on the plain port", true, 143, "imap.alpha.de", 143, csStartTLS},
-        {"another server typed", true, 993, "imap.anders.de", 143, csNone},
-        {"the POP3 server typed", true, 993, "pop.alpha.de", 143, csNone},
+        // A server name typed over the provider's keeps the provider's security.
+        {"another server typed", true, 993, "imap.anders.de", 993, csSSLTLS},
+        {"the POP3 server typed", true, 0, "pop.alpha.de", 993, csSSLTLS},
+        {"another server, secured on the plain port", true, 143, "imap2.alpha.de", 143, csStartTLS},
     };
     for (const ImapCase &c : imapCases) {
         SCOPED_TRACE(c.name);

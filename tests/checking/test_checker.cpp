@@ -8,6 +8,7 @@
 #include "UidsSaveLists.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 
 #include <csignal>
@@ -785,7 +786,7 @@ TEST_F(CheckerTest, TestAccountReportsTheServersRefusal)
     EXPECT_FALSE(testAccount(Account(QStringLiteral("pop.example.test"), QStringLiteral("bob"),
                                               QStringLiteral("wrong")),
                                       error, code));
-    EXPECT_EQ(error, QStringLiteral("[AUTH] Authentication failed."));
+    EXPECT_EQ(error, QStringLiteral("Kontoname oder Kennwort falsch. Meldung: [AUTH] Authentication failed."));
     expectScriptDone();
 }
 
@@ -827,6 +828,23 @@ TEST_F(CheckerTest, KnownIdentifiersSurviveARestartIncludingMultiLineOnes)
     EXPECT_TRUE(checker->KnownUIDs.isEmpty());
     checker->LoadKnownUIDs();
     EXPECT_EQ(checker->KnownUIDs, QStringList({QStringLiteral("<one@x>"), multi, QStringLiteral("<two@x>")}));
+}
+
+// Identifiers can be whole header blocks (messages without a Message-ID): the file is its owner's alone,
+// also one an older version left readable to others.
+TEST(UIDFile, IsWrittenForItsOwnerAlone)
+{
+    TestProfile profile;
+    const QString path = profile.file(QStringLiteral("uids.dat"));
+    const QFile::Permissions ownerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser;
+    for (const bool existing : {false, true}) {
+        SCOPED_TRACE(existing);
+        if (existing) {
+            ASSERT_TRUE(QFile::setPermissions(path, ownerOnly | QFile::ReadGroup | QFile::ReadOther));
+        }
+        ASSERT_TRUE(WriteUIDFile(path, {QStringLiteral("Size: 120\r\nSubject: privat")}));
+        EXPECT_EQ(QFileInfo(path).permissions(), ownerOnly);
+    }
 }
 
 TEST(UIDFile, AnInterruptedSaveLeavesAWholeFile)

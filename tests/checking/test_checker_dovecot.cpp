@@ -5,6 +5,7 @@
 #include "DelayProxy.h"
 #include "DovecotCheckerSupport.h"
 #include "DovecotSuite.h"
+#include "ScopedEnv.h"
 #include "ToolSupport.h"
 
 #include <QFile>
@@ -320,6 +321,39 @@ TEST_F(QuarvelCheckTest, DeletionWithoutAConfirmedQuitIsAFailure)
     EXPECT_TRUE(err.contains(kDeletionNotCommittedText.toUtf8())) << err.toStdString();
     EXPECT_EQ(relay.Cuts(), 2) << "the scan's QUIT and the deletion's";
     EXPECT_EQ(server->messageIds(user).size(), 2);
+}
+
+// A subject or sender may carry terminal escape sequences (retitle the terminal, write the clipboard,
+// hide lines): nothing quarvel-check prints lets a control character through, nor does its POP3 trace.
+TEST_F(QuarvelCheckTest, ControlCharactersOfAMailNeverReachTheTerminal)
+{
+    const QByteArray osc = "\x1b]0;pwned\x07\x1b]52;c;cm0gLXJmIH4=\x07";
+    // Raw in the header, as an encoded word (ESC, BEL, the C1 CSI U+009B, DEL), and in the sender's name.
+    server->deliver(user, "From: \"Anna\x1b[2K\" <anna@example.test>\r\nTo: bob@example.test\r\nSubject: Hallo "
+                              + osc + "Bob\r\nMessage-ID: <esc1@example.test>\r\n\r\nHallo.\r\n");
+    server->deliver(user, "From: anna@example.test\r\nTo: bob@example.test\r\nSubject: =?UTF-8?B?"
+                              + QByteArray("Rechnung \x1b[8m\xC2\x9B" "31m\x7F" "da").toBase64()
+                              + "?=\r\nMessage-ID: <esc2@example.test>\r\n\r\nHallo.\r\n");
+    addMailbox(0, user, password());
+    ScopedEnv env;
+    env.set("QUARVEL_POP3_TRACE", "1");
+
+    QByteArray out, err;
+    ASSERT_EQ(check({}, &out, &err), 0) << err.toStdString();
+    const QStringList lines = QString::fromUtf8(out).split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2) << out.toStdString();
+    EXPECT_TRUE(lines[0].contains(QStringLiteral("Hallo ?]0;pwned??]52;c;cm0gLXJmIH4=?Bob"))) << out.toStdString();
+    EXPECT_TRUE(lines[1].contains(QStringLiteral("\tRechnung ?[8m?31m?da\t"))) << out.toStdString();
+    EXPECT_TRUE(err.contains("POP3 S: Subject: Hallo ?]0;pwned?")) << "the trace is on";
+    for (const auto &[name, text] : {std::pair{"output", out}, std::pair{"trace", err}}) {
+        SCOPED_TRACE(name);
+        const QString decoded = QString::fromUtf8(text);
+        for (const QChar c : decoded) {
+            const char16_t u = c.unicode();
+            const bool control = (u < 0x20 && u != u'\n' && u != u'\t') || (u >= 0x7F && u <= 0x9F);
+            EXPECT_FALSE(control) << "U+" << std::hex << int(u);
+        }
+    }
 }
 
 TEST_F(QuarvelCheckTest, FailedMailboxAndWrongUsageGiveTheirExitCodes)

@@ -212,6 +212,55 @@ TEST_F(ImapClientTest, TlsHandshakeMarkedInTheTranscript)
     EXPECT_TRUE(client.isEncrypted());
 }
 
+// A stored security this version does not know is no reason to send the password in clear: no connection
+// is made at all.
+TEST_F(ImapClientTest, AnUnknownSecurityConnectsNowhere)
+{
+    client.setSecurity(ImapClient::Security::Unknown);
+    EXPECT_FALSE(client.connect());
+    EXPECT_EQ(client.lastError(), Error::InvalidArgument);
+    EXPECT_EQ(client.lastErrorText(), unknownSecurityText(QStringLiteral("imap.example.test")));
+    EXPECT_EQ(fake->connectCount(), 0);
+    EXPECT_FALSE(client.probe());
+    EXPECT_EQ(fake->connectCount(), 0);
+}
+
+// The probe opens the connection up to the TLS asked for and logs out without logging in.
+TEST_F(ImapClientTest, AProbeUpgradesAndLogsOutWithoutTheLogin)
+{
+    client.setSecurity(ImapClient::Security::StartTls);
+    fake->play({S("* OK [CAPABILITY IMAP4rev1 STARTTLS AUTH=PLAIN] ready"), C("A1 STARTTLS"), S("A1 OK go"),
+                C("A2 CAPABILITY"), S("* CAPABILITY IMAP4rev1 AUTH=PLAIN"), S("A2 OK"), C("A3 LOGOUT"),
+                S("* BYE bis bald"), S("A3 OK")});
+    EXPECT_TRUE(client.probe()) << client.lastErrorText().toStdString();
+    EXPECT_EQ(client.lastError(), Error::None);
+    EXPECT_FALSE(client.isConnected());
+    EXPECT_TRUE(closedLast()) << transcript();
+
+    // Without STARTTLS on offer the server speaks plain text only.
+    fake->play({Accept(), S("* OK [CAPABILITY IMAP4rev1 AUTH=PLAIN] ready")});
+    EXPECT_FALSE(client.probe());
+    EXPECT_EQ(client.lastError(), Error::TlsUnavailable);
+    const QByteArrayList written = fake->written();
+    EXPECT_FALSE(std::any_of(written.cbegin(), written.cend(), [](const QByteArray &line) {
+        return line.contains("LOGIN") || line.contains("AUTHENTICATE");
+    })) << transcript();
+}
+
+// A refused login is told apart from other failures, so that the user is told what to check.
+TEST_F(ImapClientTest, ARefusedLoginIsToldApartFromOtherFailures)
+{
+    fake->play({S("* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=PLAIN] ready"),
+                C("A1 AUTHENTICATE PLAIN " + plain("bob", "s3cret")), S("A1 NO [AUTHENTICATIONFAILED] Authentication failed.")});
+    EXPECT_FALSE(client.connect());
+    EXPECT_EQ(client.failureKind(), TFailureKind::LoginRefused);
+    fake->play({Accept(), S("+OK POP3 ready")});
+    EXPECT_FALSE(client.connect());
+    EXPECT_EQ(client.failureKind(), TFailureKind::Other);
+    login();
+    EXPECT_EQ(client.failureKind(), TFailureKind::Other);
+}
+
 // --- Responses ------------------------------------------------------------------------------------------
 
 TEST_F(ImapClientTest, LiteralsCutAcrossLinesAndReadsArriveWhole)

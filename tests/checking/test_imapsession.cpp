@@ -78,6 +78,24 @@ protected:
     }
 };
 
+// A stored security this version does not know, or a password the keyring cannot give: no connection.
+TEST_F(ImapSessionTest, AnUnknownSecurityRefusesToConnect)
+{
+    for (const int32_t security : {3, -1}) {
+        SCOPED_TRACE(security);
+        TPop3Thread worker(nullptr, options());
+        TPOP3AccountSettings account = imapAccount();
+        account.POP3Security = security;
+        bool fatal = false;
+        int code = -1;
+        QString error;
+        EXPECT_FALSE(worker.Connect(account, fatal, code, error));
+        EXPECT_TRUE(fatal);
+        EXPECT_EQ(error, unknownSecurityText(QStringLiteral("imap.example.test")));
+        EXPECT_EQ(fake->connectCount(), 0);
+    }
+}
+
 TEST_F(ImapSessionTest, ScanExaminesSearchesAndFetchesTheUnreadHeadersInOneCommand)
 {
     TPop3Thread worker(nullptr, options());

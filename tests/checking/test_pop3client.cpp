@@ -92,12 +92,17 @@ TEST_P(LoginTest, FollowsTheDialogue)
     if (!c.ok) {
         EXPECT_FALSE(fake->isConnected()) << "a failed login leaves no connection open";
     }
+    EXPECT_FALSE(client.apopFallbackAllowed()) << "never on a plain connection";
 }
 
 const QByteArray kRfcGreeting = "+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>";
 const QByteArray kRfcTimestamp = "<1896.697170952@dbc.mtview.ca.us>";
 const auto UserPass = Pop3Client::AuthKind::UserPass;
 const auto Apop = Pop3Client::AuthKind::Apop;
+const QString kNoApopOnAPlainConnection = QStringLiteral(
+    "Der Server bietet kein APOP mehr an (seine Begrüßung enthält keinen Zeitstempel). Das Passwort wurde nicht "
+    "gesendet: Auf einer unverschlüsselten Verbindung kann jemand auf dem Weg den Zeitstempel entfernt haben, um "
+    "es mitzulesen. Wählen Sie eine verschlüsselte Verbindung, oder schalten Sie APOP ab.");
 
 INSTANTIATE_TEST_SUITE_P(
     Pop3Client, LoginTest,
@@ -112,10 +117,10 @@ INSTANTIATE_TEST_SUITE_P(
                   true, Error::None, "", kRfcTimestamp},
         LoginCase{"ApopWithoutTimestamp", Apop, "bob", "s3cret",
                   {S("+OK POP3 ready"), C("CAPA"), S("-ERR")},
-                  false, Error::NoApopTimestamp, "Server do not support APOP (no timestamp)", ""},
+                  false, Error::NoApopTimestamp, kNoApopOnAPlainConnection, ""},
         LoginCase{"UnclosedBracketIsNoTimestamp", Apop, "bob", "s3cret",
                   {S("+OK POP3 ready <1896.697170952"), C("CAPA"), S("-ERR")},
-                  false, Error::NoApopTimestamp, "Server do not support APOP (no timestamp)", ""},
+                  false, Error::NoApopTimestamp, kNoApopOnAPlainConnection, ""},
         LoginCase{"ApopRefused", Apop, "mrose", "wrong",
                   {S(kRfcGreeting), C("CAPA"), S("-ERR"), C("APOP mrose e578a46980172682bdd742405bfe7df7"),
                    S("-ERR [AUTH] Authentication failed.")},
@@ -197,6 +202,8 @@ TEST_P(TlsLoginTest, CredentialsOnlyOverTls)
     if (!c.ok) {
         EXPECT_FALSE(fake->isConnected());
     }
+    // Inside TLS, and only after an APOP login that failed, may the caller try USER/PASS.
+    EXPECT_EQ(client.apopFallbackAllowed(), c.error == Error::NoApopTimestamp);
 }
 
 const auto StartTls = Pop3Client::Security::StartTls;
@@ -220,6 +227,9 @@ INSTANTIATE_TEST_SUITE_P(
                 {S("+OK ready"), C("CAPA"), S("-ERR unknown"), C("STLS"), S("+OK"), C("CAPA"), S("-ERR unknown"),
                  C("USER bob"), S("+OK"), C("PASS s3cret"), S("+OK")},
                 true, Error::None, ""},
+        TlsCase{"ApopWithoutTimestampInsideTlsMayFallBack", ImplicitTls, Pop3Client::AuthKind::Apop,
+                {S("+OK ready"), C("CAPA"), S("-ERR")},
+                false, Error::NoApopTimestamp, "Server do not support APOP (no timestamp)"},
         TlsCase{"ImplicitTlsLogsInAsUsual", ImplicitTls, Pop3Client::AuthKind::UserPass,
                 {S("+OK ready"), C("CAPA"), S("-ERR"), C("USER bob"), S("+OK"), C("PASS s3cret"), S("+OK")},
                 true, Error::None, ""},
@@ -925,6 +935,39 @@ INSTANTIATE_TEST_SUITE_P(
                          QList<Step>{S("+OK"), S("Subject: two"), S(".")} << longHeader(), 2, Error::ReplyTooLarge,
                          "Die Antwort des Servers ist zu groß (mehr als 100 Bytes)."}),
     [](const ::testing::TestParamInfo<BatchFailureCase> &info) { return std::string(info.param.name); });
+
+// A server that offers PIPELINING but loses what was sent ahead is found out within the probe, not after the
+// read time-out; once a command sent ahead has been answered, a slow reply is waited for as usual.
+TEST_F(Pop3ClientTest, ACommandSentAheadIsAwaitedWithinTheProbeUntilTheServerHasAnsweredOne)
+{
+    struct Case {
+        const char *name;
+        QList<Step> replies; // after TOP 1 0, TOP 2 0 and TOP 3 0 were written
+        bool ok;
+        qsizetype handedOn;
+    };
+    const QList<Step> one{S("+OK"), S("Subject: one"), S(".")};
+    const QList<Step> two{S("+OK"), S("Subject: two"), S(".")};
+    const QList<Step> three{S("+OK"), S("Subject: three"), S(".")};
+    for (const Case &c : {Case{"LostAhead", one + QList<Step>{Pause(30000)} + two + three, false, 1},
+                          Case{"SlowAfterTheFirstAnswerAhead", one + two + QList<Step>{Pause(300)} + three, true, 3}}) {
+        SCOPED_TRACE(c.name);
+        fake->play({Accept()});
+        fake->play(pipeliningLoginSteps());
+        ASSERT_TRUE(client.connect());
+        client.setReadTimeout(60000);
+        client.setAheadProbe(100);
+        fake->readsAhead = true;
+        fake->play(QList<Step>{C("TOP 1 0"), C("TOP 2 0"), C("TOP 3 0")} << c.replies);
+        const BatchRun run = runBatch(client, {{"TOP 1 0", true}, {"TOP 2 0", true}, {"TOP 3 0", true}});
+        EXPECT_EQ(run.ok, c.ok);
+        EXPECT_EQ(run.replies.size(), c.handedOn);
+        if (!c.ok) {
+            EXPECT_EQ(client.lastError(), Error::TimedOut);
+        }
+        client.disconnect(false);
+    }
+}
 
 TEST_F(Pop3ClientTest, StoppingABatchDropsTheSessionOnlyWithRepliesOutstanding)
 {

@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QRegularExpression>
 #include <QThread>
 
 namespace {
@@ -50,9 +51,14 @@ protected:
 
 // --- Connect --------------------------------------------------------------------------------------------
 
+// An APOP login that fails (no timestamp in the greeting, or APOP refused) is tried again with USER/PASS
+// only inside TLS: on a plain connection whoever strips the timestamp, or answers the APOP command, would
+// get the password in clear.
 struct ApopCase {
     const char *name;
+    bool tls;
     Script firstAttempt;
+    QString error; // empty: the fallback logs in
 };
 
 void PrintTo(const ApopCase &c, std::ostream *os)
@@ -62,29 +68,67 @@ void PrintTo(const ApopCase &c, std::ostream *os)
 
 class ApopFallbackTest : public WorkerTest, public ::testing::WithParamInterface<ApopCase> {};
 
-TEST_P(ApopFallbackTest, FallsBackToUserPassInTheSameConnect)
+TEST_P(ApopFallbackTest, FallsBackToUserPassOnlyInsideTls)
 {
+    const ApopCase &c = GetParam();
     TPop3Thread worker(nullptr, options());
     TPOP3AccountSettings account = Account();
     account.UseAPOP = true;
-    play(GetParam().firstAttempt);
-    play(Login());
+    account.POP3Security = c.tls ? csSSLTLS : csNone;
+    play(c.firstAttempt);
+    const bool fallback = c.error.isEmpty();
+    if (fallback)
+        play(Login());
 
     const Result r = connect(worker, account);
-    EXPECT_TRUE(r.ok) << r.error.toStdString();
-    EXPECT_EQ(fake->connectCount(), 2);
-    EXPECT_EQ(worker.Client()->authKind(), Pop3Client::AuthKind::UserPass);
+    EXPECT_EQ(r.ok, fallback) << r.error.toStdString();
+    EXPECT_EQ(fake->connectCount(), fallback ? 2 : 1);
+    if (fallback) {
+        EXPECT_EQ(worker.Client()->authKind(), Pop3Client::AuthKind::UserPass);
+    } else {
+        EXPECT_TRUE(r.fatal);
+        EXPECT_EQ(r.error, c.error);
+        EXPECT_TRUE(written("USER").isEmpty());
+        EXPECT_TRUE(written("PASS").isEmpty());
+    }
     expectScriptDone();
 }
 
+const Script kNoTimestamp{Accept(), S("+OK POP3 ready"), C("CAPA"), S("-ERR")};
+const Script kApopRefused{Accept(), S("+OK POP3 ready <1.2@pop.example.test>"), C("CAPA"), S("-ERR"),
+                          C("APOP bob " + Pop3Client::apopDigest("<1.2@pop.example.test>", "pw")),
+                          S("-ERR [AUTH] Authentication failed.")};
+const QString kNoApopText = QStringLiteral(
+    "Der Server bietet kein APOP mehr an (seine Begrüßung enthält keinen Zeitstempel). Das Passwort wurde nicht "
+    "gesendet: Auf einer unverschlüsselten Verbindung kann jemand auf dem Weg den Zeitstempel entfernt haben, um "
+    "es mitzulesen. Wählen Sie eine verschlüsselte Verbindung, oder schalten Sie APOP ab.");
+
 INSTANTIATE_TEST_SUITE_P(
     Worker, ApopFallbackTest,
-    ::testing::Values(ApopCase{"GreetingWithoutTimestamp", {Accept(), S("+OK POP3 ready"), C("CAPA"), S("-ERR")}},
-                      ApopCase{"ApopRefused",
-                               {Accept(), S("+OK POP3 ready <1.2@pop.example.test>"), C("CAPA"), S("-ERR"),
-                                C("APOP bob " + Pop3Client::apopDigest("<1.2@pop.example.test>", "pw")),
-                                S("-ERR [AUTH] Authentication failed.")}}),
+    ::testing::Values(ApopCase{"GreetingWithoutTimestampInsideTls", true, kNoTimestamp, {}},
+                      ApopCase{"ApopRefusedInsideTls", true, kApopRefused, {}},
+                      ApopCase{"GreetingWithoutTimestampOnAPlainConnection", false, kNoTimestamp, kNoApopText},
+                      ApopCase{"ApopRefusedOnAPlainConnection", false, kApopRefused,
+                               QStringLiteral("Kontoname oder Kennwort falsch. Meldung: [AUTH] Authentication failed.")}),
     [](const ::testing::TestParamInfo<ApopCase> &info) { return std::string(info.param.name); });
+
+// A stored security this version does not know (a later version's, a typing error) is no reason to send
+// the password in clear: no connection is made at all.
+TEST_F(WorkerTest, UnknownSecurityRefusesToConnect)
+{
+    for (const int32_t security : {3, -1}) {
+        SCOPED_TRACE(security);
+        TPop3Thread worker(nullptr, options());
+        TPOP3AccountSettings account = Account();
+        account.POP3Security = security;
+        const Result r = connect(worker, account);
+        EXPECT_FALSE(r.ok);
+        EXPECT_TRUE(r.fatal);
+        EXPECT_EQ(r.error, unknownSecurityText(QStringLiteral("pop.example.test")));
+        EXPECT_EQ(fake->connectCount(), 0);
+        EXPECT_TRUE(fake->written().isEmpty());
+    }
+}
 
 TEST_F(WorkerTest, SecondConnectForTheSameAccountReusesTheSessionAfterNoop)
 {
@@ -116,7 +160,8 @@ TEST_F(WorkerTest, WrongPasswordGivesTheServersText)
     const Result r = connect(worker, Account());
     EXPECT_FALSE(r.ok);
     EXPECT_TRUE(r.fatal);
-    EXPECT_EQ(r.error, QStringLiteral("[AUTH] Authentication failed."));
+    // What it means comes first; the server's words follow.
+    EXPECT_EQ(r.error, QStringLiteral("Kontoname oder Kennwort falsch. Meldung: [AUTH] Authentication failed."));
     expectScriptDone();
 }
 
@@ -415,7 +460,7 @@ QStringList described(const QList<TMailEntry *> &entries)
 {
     QStringList out;
     for (const TMailEntry *e : entries)
-        out << QStringLiteral("%1:%2:%3").arg(e->MsgNumber).arg(e->Message.Subject).arg(e->Size);
+        out << QStringLiteral("%1:%2:%3").arg(e->MsgNumber).arg(e->HeaderUnreadable ? QStringLiteral("?") : e->Message.Subject).arg(e->Size);
     return out;
 }
 
@@ -525,23 +570,41 @@ INSTANTIATE_TEST_SUITE_P(
         MissingSizeCase{"SizeRefusedToo", true, {S("+OK"), S("1 100"), S(".")},
                         tops(1, 2) << listSize(2, "-ERR no such message") << tops(3, 3) << listSize(3, "+OK 3 333"),
                         {"1:m1:100", "3:m3:333"}},
-        // A refused header block leaves its LIST n unsent, or passes over its answer when it is on its way.
+        // A refused header block leaves its LIST n unsent, or takes its answer when it is on its way; the
+        // message is listed as unreadable (ahead of the replies only after a second refusal alone).
         MissingSizeCase{"HeaderRefusedOneAtATime", false, {S("-ERR not now")},
                         tops(1, 1) << listSize(1, "+OK 1 111") << C("TOP 2 0") << S("-ERR locked") << tops(3, 3)
                                    << listSize(3, "+OK 3 333"),
-                        {"1:m1:111", "3:m3:333"}},
+                        {"1:m1:111", "2:?:0", "3:m3:333"}},
         MissingSizeCase{"HeaderRefusedAhead", true, {S("-ERR not now")},
                         tops(1, 1) << listSize(1, "+OK 1 111") << C("TOP 2 0") << S("-ERR locked")
-                                   << listSize(2, "+OK 2 222") << tops(3, 3) << listSize(3, "+OK 3 333"),
-                        {"1:m1:111", "3:m3:333"}}),
+                                   << listSize(2, "+OK 2 222") << tops(3, 3) << listSize(3, "+OK 3 333")
+                                   << C("TOP 2 0") << S("-ERR still locked"),
+                        {"1:m1:111", "2:?:222", "3:m3:333"}}),
     [](const ::testing::TestParamInfo<MissingSizeCase> &info) { return std::string(info.param.name); });
 
-TEST_F(PipelinedScanTest, RefusedHeaderInTheMiddleOfTheWindowIsLeftOutAndTheSessionGoesOn)
+// A header block refused in the middle of the window is asked for once more alone, in the same session; a
+// second refusal lists the message as unreadable rather than passing over what may be a spam.
+TEST_F(PipelinedScanTest, RefusedHeaderInTheMiddleOfTheWindowIsReadAgainAloneOrListedAsUnreadable)
 {
-    play(pipelinedSession(3) << tops(1, 1) << C("TOP 2 0") << S("-ERR message locked") << tops(3, 3) << Quit());
-    EXPECT_EQ(scan(), QStringList({"1:m1:100", "3:m3:300"}));
-    EXPECT_EQ(fake->connectCount(), 1);
-    expectScriptDone();
+    struct Case {
+        const char *name;
+        Script secondTry;
+        QStringList entries;
+    };
+    for (const Case &c : {Case{"AnsweredAlone", tops(2, 2), {"1:m1:100", "2:m2:200", "3:m3:300"}},
+                          Case{"RefusedAgain", {C("TOP 2 0"), S("-ERR message locked")}, {"1:m1:100", "2:?:200", "3:m3:300"}}}) {
+        SCOPED_TRACE(c.name);
+        play(pipelinedSession(3) << tops(1, 1) << C("TOP 2 0") << S("-ERR message locked") << tops(3, 3) << c.secondTry
+                                 << Quit());
+        EXPECT_EQ(scan(), c.entries);
+        EXPECT_EQ(fake->connectCount(), 1);
+        expectScriptDone();
+        qDeleteAll(target);
+        target.clear();
+        fake = std::make_shared<FakeLineSocket>();
+        fake->readsAhead = true;
+    }
 }
 
 // The session ends with replies outstanding: the message whose reply was awaited is left out, as when it
@@ -674,6 +737,7 @@ struct HostileCase {
     QString error;   // the account's progress line error
     int connects;
     bool pipelining = false; // the server offers PIPELINING and takes commands ahead
+    qint64 msPerHeaderRead = 0; // the scan's time each TOP costs, on the scan's clock
 };
 
 void PrintTo(const HostileCase &c, std::ostream *os)
@@ -691,6 +755,9 @@ TEST_P(HostileScanTest, EndsAsAFailureOfTheAccount)
     account.ServerRetries = c.retries;
     makeChecker({account});
     fake->readsAhead = c.pipelining;
+    scanElapsed = [this, ms = c.msPerHeaderRead] {
+        return ms * fake->transcript().filter(QRegularExpression(QStringLiteral("^C: TOP "))).size();
+    };
     play(c.script);
     TPop3Thread *worker = checker->EnsureWorker();
     worker->ReportProgress = true;
@@ -740,9 +807,15 @@ Script drippedHeader(int)
     return s << S("") << S(".");
 }
 
+void scanOfAMinute(TPop3Options &o)
+{
+    o.ScanDeadlineMs = 60000;
+    o.ScanMsPerMessage = 0;
+}
+
 Script slowHeader(int n)
 {
-    Script s{Pause(100), S("+OK")};
+    Script s{S("+OK")};
     for (const QByteArray &line : HeaderLines("slow", "s" + QByteArray::number(n)))
         s << S(line);
     return s << S(".");
@@ -772,18 +845,16 @@ INSTANTIATE_TEST_SUITE_P(
                                    "Kontos wurde abgebrochen."),
                     2},
         HostileCase{"SilentGreetingIsNotTriedAgainAndAgain", {Accept(), Accept()}, 5, {},
-                    QStringLiteral("fake: read timed out"), 2},
+                    FailureExplanation(TFailureKind::TimedOut) + QStringLiteral(" Meldung: fake: read timed out"), 2},
         HostileCase{"HeaderBlocksDrippedInLineByLine", everyTop(2, drippedHeader, true), 1,
                     [](TPop3Options &o) { o.ReplyDeadlineMs = 50; },
                     QStringLiteral("Der Server hat wiederholt nicht rechtzeitig geantwortet. Die Prüfung des "
                                    "Kontos wurde abgebrochen."),
                     2},
-        HostileCase{"SlowServerPastTheScanDeadline", everyTop(3, slowHeader, false), 1,
-                    [](TPop3Options &o) {
-                        o.ScanDeadlineMs = 250;
-                        o.ScanMsPerMessage = 0;
-                    },
-                    QStringLiteral("Die Prüfung des Kontos hat zu lange gedauert und wurde abgebrochen."), 1},
+        // Each header block costs the scan 25 s of its minute.
+        HostileCase{"SlowServerPastTheScanDeadline", everyTop(3, slowHeader, false) << Quit(), 1, scanOfAMinute,
+                    QStringLiteral("Die Prüfung des Kontos hat zu lange gedauert und wurde abgebrochen."), 1, false,
+                    25000},
         HostileCase{"EndlessCapabilityListing", endlessCapabilities(), 1, {},
                     QStringLiteral("Die Antwort des Servers ist zu groß (mehr als 8192 Bytes)."), 1},
         HostileCase{"PipelinedTopsAnsweredWithGarbage",
@@ -796,11 +867,8 @@ INSTANTIATE_TEST_SUITE_P(
                                    "Kontos wurde abgebrochen."),
                     2, true},
         HostileCase{"PipelinedHeaderBlocksPastTheScanDeadline", everyTop(3, slowHeader, false, true), 1,
-                    [](TPop3Options &o) {
-                        o.ScanDeadlineMs = 250;
-                        o.ScanMsPerMessage = 0;
-                    },
-                    QStringLiteral("Die Prüfung des Kontos hat zu lange gedauert und wurde abgebrochen."), 1, true}),
+                    scanOfAMinute, QStringLiteral("Die Prüfung des Kontos hat zu lange gedauert und wurde abgebrochen."),
+                    1, true, 25000}),
     [](const ::testing::TestParamInfo<HostileCase> &info) { return std::string(info.param.name); });
 
 // --- DeleteMessage --------------------------------------------------------------------------------------

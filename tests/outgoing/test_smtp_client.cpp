@@ -154,6 +154,44 @@ TEST_F(SmtpClientTest, EndlessContinuationIsCutOff)
     EXPECT_EQ(client.lastError(), Error::ProtocolError);
 }
 
+// A reply dripped in a line at a time, each line well within the read time-out, still has to end: 1000
+// lines at the read time-out each would hold the send for hours.
+TEST_F(SmtpClientTest, ADrippedReplyEndsAtTheWholeReplyDeadline)
+{
+    const auto dripped = [](int lines) {
+        QList<FakeLineSocket::Step> steps{S("220 x"), C("EHLO pc-7")};
+        for (int i = 1; i < lines; ++i)
+            steps << Pause(5) << S("250-line " + QByteArray::number(i));
+        return steps << Pause(5) << S("250 end");
+    };
+    const struct {
+        const char *name;
+        int lines;
+        int replyDeadlineMs;
+        bool opens;
+    } cases[] = {
+        {"within the deadline", 3, 10000, true},
+        {"1000 lines past the deadline", SmtpClient::kMaxReplyLines, 300, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        client.setReadTimeout(2000);
+        client.setReplyDeadline(c.replyDeadlineMs);
+        fake->play(dripped(c.lines));
+        EXPECT_EQ(client.open(QStringLiteral("mx.example.test"), 25), c.opens) << transcript();
+        if (c.opens) {
+            EXPECT_EQ(client.capabilities().size(), c.lines - 1);
+            fake->play({C("QUIT"), S("221 bye")});
+            client.quit();
+            continue;
+        }
+        EXPECT_EQ(client.lastError(), Error::TimedOut);
+        EXPECT_EQ(client.lastErrorText(), replyTooSlowText());
+        EXPECT_TRUE(closedLast()) << transcript();
+        EXPECT_LT(fake->transcript().filter(QStringLiteral("S: 250-")).size(), c.lines - 1) << "it did not wait for all";
+    }
+}
+
 // --- Authentication ---------------------------------------------------------------------------------
 
 struct AuthCase {

@@ -133,6 +133,50 @@ TEST_F(SmtpSendTest, SecuredAccountsEncryptFirstAndPassTheTrustedCertificate)
     }
 }
 
+// A stored security this version does not know (a later version's, a typing error) is no reason to send
+// the login in clear: no connection is made at all.
+TEST_F(SmtpSendTest, UnknownSecurityRefusesToConnect)
+{
+    sender.Account.SMTPAuth = true;
+    for (const int32_t security : {3, -1}) {
+        SCOPED_TRACE(security);
+        sender.Account.SMTPSecurity = security;
+        QString error;
+        EXPECT_FALSE(sender.SendMail(reply(QStringLiteral("you@example.net")), error));
+        EXPECT_EQ(error, QStringLiteral("0 ") + unknownSecurityText(QStringLiteral("smtp.example.org")));
+        EXPECT_EQ(fake->connectCount(), 0);
+        EXPECT_TRUE(fake->written().isEmpty());
+    }
+}
+
+// The sender's waits are the client's: a silent server ends at the read time-out, a dripping one at the
+// whole-reply deadline.
+TEST_F(SmtpSendTest, TheSendersTimeOutsBoundTheWaitForAReply)
+{
+    const struct {
+        const char *name;
+        int readTimeoutMs, replyDeadlineMs;
+        QList<FakeLineSocket::Step> greeting;
+        QString error;
+    } cases[] = {
+        {"silent past the read time-out", 50, 60000, {Pause(1000), S("220 late")},
+         QStringLiteral("0 fake: read timed out")},
+        {"dripping past the reply deadline", 5000, 100,
+         {S("220-a"), Pause(80), S("220-b"), Pause(80), S("220-c"), Pause(80), S("220 d")},
+         QStringLiteral("0 ") + replyTooSlowText()},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        sender.ReadTimeoutMs = c.readTimeoutMs;
+        sender.ReplyDeadlineMs = c.replyDeadlineMs;
+        fake->play(c.greeting);
+        QString error;
+        EXPECT_FALSE(sender.SendMail(reply(QStringLiteral("you@example.net")), error));
+        EXPECT_EQ(error, c.error);
+        EXPECT_TRUE(fake->written().isEmpty());
+    }
+}
+
 TEST_F(SmtpSendTest, StartTlsAccountFailsBeforeAnyLoginWhereTheServerDoesNotOfferIt)
 {
     sender.Account.SMTPSecurity = csStartTLS;

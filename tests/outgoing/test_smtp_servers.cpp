@@ -4,6 +4,7 @@
 #include "DnsmasqServer.h"
 #include "QtPrinters.h"
 #include "SMTPUnit.h"
+#include "SmtpProbe.h"
 #include "SmtpTestServer.h"
 #include "TestCertificates.h"
 
@@ -413,6 +414,16 @@ protected:
         sender.DNSServers = [] { return QList<TDNSServerAddress>{{dns->host(), dns->port()}}; };
     }
 
+    // The sender asks only server, started with these records.
+    void useOwnDns(DnsmasqServer &server, const QStringList &records)
+    {
+        for (const QString &record : records)
+            server.addConfig(record);
+        QString why;
+        ASSERT_TRUE(server.start(&why)) << why.toStdString();
+        sender.DNSServers = [&server] { return QList<TDNSServerAddress>{{server.host(), server.port()}}; };
+    }
+
     static inline DnsmasqServer *dns = nullptr;
     static inline bool started = false;
     static inline QString startError;
@@ -495,17 +506,49 @@ TEST_F(MxLookup, DirectModeDeliversToTheExchanger)
 TEST_F(MxLookup, DirectModeTriesTheNextExchangerAfterADeadOne)
 {
     DnsmasqServer two;
-    two.addConfig(QStringLiteral("mx-host=two.test,127.0.0.2,10"));
-    two.addConfig(QStringLiteral("mx-host=two.test,127.0.0.1,20"));
-    QString why;
-    ASSERT_TRUE(two.start(&why)) << why.toStdString();
+    ASSERT_NO_FATAL_FAILURE(useOwnDns(two, {QStringLiteral("mx-host=two.test,127.0.0.2,10"),
+                                            QStringLiteral("mx-host=two.test,127.0.0.1,20")}));
     SmtpTestServer receiver; // listens on 127.0.0.1 only: 127.0.0.2 refuses the connection
     START(receiver);
     sender.DirectPort = receiver.port();
-    sender.DNSServers = [&] { return QList<TDNSServerAddress>{{two.host(), two.port()}}; };
     QString error;
     ASSERT_TRUE(sender.SendMail(reply(QStringLiteral("carl@two.test")), error)) << error.toStdString();
     EXPECT_EQ(receiver.messages().size(), 1);
+}
+
+// Each domain's exchanger is a delivery of its own: when a later one fails, the error names who already
+// has the message, so that a resend does not give it to them twice.
+TEST_F(MxLookup, DirectModeNamesTheRecipientsReachedBeforeALaterDomainFailed)
+{
+    DnsmasqServer both;
+    ASSERT_NO_FATAL_FAILURE(useOwnDns(both, {QStringLiteral("mx-host=direct.test,127.0.0.1,10"),
+                                             QStringLiteral("mx-host=dead.test,127.0.0.2,10")}));
+    SmtpTestServer receiver; // listens on 127.0.0.1 only: 127.0.0.2 refuses the connection
+    START(receiver);
+    sender.DirectPort = receiver.port();
+    const struct {
+        const char *name;
+        QString to, cc;
+        bool reached; // the first domain got it
+    } cases[] = {
+        {"the later domain fails", QStringLiteral("bert@direct.test, anna@direct.test"), QStringLiteral("carl@dead.test"),
+         true},
+        {"the first domain fails", QStringLiteral("carl@dead.test"), QStringLiteral("bert@direct.test"), false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const qsizetype before = receiver.messages().size();
+        QString error;
+        MailMessage m = reply(c.to);
+        m.Cc.append(TMailAddress{QString(), c.cc});
+        EXPECT_FALSE(sender.SendMail(m, error));
+        EXPECT_TRUE(error.startsWith(QStringLiteral("0 "))) << error.toStdString();
+        EXPECT_EQ(receiver.messages().size(), before + (c.reached ? 1 : 0));
+        const QString note = QStringLiteral("\r\n\r\nDie Nachricht wurde bereits zugestellt an: bert@direct.test, "
+                                            "anna@direct.test. Senden Sie sie diesen Empfängern nicht noch einmal.");
+        EXPECT_EQ(error.endsWith(note), c.reached) << error.toStdString();
+        EXPECT_FALSE(error.contains(QStringLiteral("zugestellt")) && !c.reached) << error.toStdString();
+    }
 }
 
 TEST_F(MxLookup, DirectModeFallsBackToPlainTextWhenTheExchangersHandshakeFails)
@@ -543,6 +586,61 @@ TEST_F(MxLookup, FirstAnsweringServerSkipsDeadOnes)
               (TDNSServerAddress{dns->host(), dns->port()}));
     // A server that answers without an address record is dropped as well.
     EXPECT_TRUE(FirstAnsweringServer(servers, resolver, QStringLiteral("nothing.test"), 2000).Host.isEmpty());
+}
+
+TEST(SmtpSearch, TlsFromTheFirstByteThenStarttlsAndAPlainServerIsFoundPlain)
+{
+    TestCertificates certificates;
+    TestCertificate certificate;
+    QString why;
+    ASSERT_TRUE(certificates.selfSigned(QStringLiteral("Ausgang"), {QStringLiteral("IP:127.0.0.1")}, &certificate, &why))
+        << why.toStdString();
+    const struct {
+        const char *tls;
+        bool found;
+        bool implicitTls;
+        bool plain;
+    } cases[] = {
+        // The self-signed certificate is not trusted, and still counts as found.
+        {"implicit", true, true, false},
+        // TLS from the first byte meets the plain greeting; the upgrade is found.
+        {"starttls", true, false, false},
+        {"none", false, false, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.tls);
+        SmtpTestServer::Options options;
+        options.tls = QString::fromLatin1(c.tls);
+        options.certificateFile = certificate.CertificateFile;
+        options.keyFile = certificate.KeyFile;
+        SmtpTestServer receiver(options);
+        START(receiver);
+        const TProbeResult r = ProbeInOrder(
+            {{receiver.port(), true}, {receiver.port(), false}},
+            [&](const TProbeCandidate &where) { return ProbeSmtp(receiver.host(), where, 10000, "probe"); }, {},
+            TServerRole::Outgoing);
+        EXPECT_EQ(r.Found, c.found);
+        EXPECT_EQ(r.PlainText, c.plain);
+        if (c.found) {
+            EXPECT_EQ(r.Where, (TProbeCandidate{receiver.port(), c.implicitTls}));
+        }
+        // Nothing was sent: no login, no message.
+        EXPECT_TRUE(receiver.logins().isEmpty());
+        EXPECT_TRUE(receiver.messages().isEmpty());
+    }
+}
+
+TEST(SmtpSearch, ARefusedLoginIsExplained)
+{
+    SmtpTestServer receiver(withAuth(QStringLiteral("plain")));
+    START(receiver);
+    SmtpClient client;
+    ASSERT_TRUE(client.open(receiver.host(), receiver.port()));
+    EXPECT_FALSE(client.authenticate(QStringLiteral("jörg"), QStringLiteral("falsch")));
+    EXPECT_EQ(client.lastReplyCode(), 535);
+    EXPECT_EQ(client.failureKind(), TFailureKind::LoginRefused);
+    EXPECT_TRUE(ExplainedFailureText(client.failureKind(), client.lastErrorText(), TServerRole::Outgoing)
+                    .startsWith(QStringLiteral("Kontoname oder Kennwort falsch. Meldung: ")));
 }
 
 } // namespace

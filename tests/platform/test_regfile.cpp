@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <functional>
 #include <memory>
@@ -103,7 +104,7 @@ TEST(RegFile, ASyntaxErrorWritesNothing)
     }
 }
 
-TEST(RegFile, AFilterLeavesOutKeysAndTheirValuesButStillChecksThem)
+TEST(RegFile, AFilterLeavesOutKeysAndTheirValuesUnread)
 {
     TestProfile p;
     const QByteArray text = "Windows Registry Editor Version 5.00\r\n"
@@ -121,8 +122,51 @@ TEST(RegFile, AFilterLeavesOutKeysAndTheirValuesButStillChecksThem)
     EXPECT_TRUE(u.readValue(QStringLiteral("Keep\\Sub"), QStringLiteral("a"), nullptr));
     EXPECT_FALSE(u.keyExists(QStringLiteral("Drop")));
     EXPECT_FALSE(m.keyExists(QStringLiteral("Keep")));
-    // A syntax error below a key left out still refuses the whole file.
-    EXPECT_FALSE(importRegText(text + "[HKEY_CURRENT_USER\\Drop]\r\n\"e\"=hex:zz\r\n", std::ref(hives), &why, keep));
+    // The values of a key left out are not read: what this reader does not know there refuses nothing.
+    // Below a key that is kept, it still refuses the whole file.
+    EXPECT_TRUE(importRegText(text + "[HKEY_CURRENT_USER\\Drop]\r\n\"e\"=hex:zz\r\n\"f\"=qword:1\r\n",
+                              std::ref(hives), &why, keep))
+        << why.toStdString();
+    EXPECT_FALSE(importRegText(text + "[HKEY_CURRENT_USER\\Keep]\r\n\"e\"=hex:zz\r\n", std::ref(hives), &why, keep));
+    EXPECT_EQ(why, QStringLiteral("Zeile 11: ungültige Hex-Daten"));
+}
+
+// A long hex list continued over many lines is joined in time proportional to its length: 100,000 lines
+// (8 MB) took hours when every line copied the whole list joined so far. The tool's wait is the bound.
+TEST(RegFile, AValueContinuedOverAHundredThousandLinesImportsWhole)
+{
+    TestProfile p;
+    constexpr int kLines = 100000;
+    QByteArray text = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Lang]\r\n\"Daten\"=hex:";
+    QByteArray expected;
+    const char *hex = "0123456789abcdef";
+    for (int i = 0; i < kLines; ++i) {
+        for (int b = 0; b < 24; ++b) {
+            const int byte = (i + b) & 0xFF;
+            expected.append(char(byte));
+            text.append(hex[byte >> 4]).append(hex[byte & 15]).append(',');
+        }
+        text.append("\\\r\n  ");
+    }
+    text += "ff\r\n\"Danach\"=\"da\"\r\n";
+    expected.append('\xFF');
+    const QString file = p.file(QStringLiteral("lang.reg"));
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(text);
+    f.close();
+
+    QByteArray err;
+    ASSERT_EQ(runProcess(toolPath(QStringLiteral("quarvel-reg")), {QStringLiteral("import"), file}, nullptr, &err), 0)
+        << err.constData();
+    RegistryHive h(RegRoot::CurrentUser);
+    RegValue v;
+    ASSERT_TRUE(h.readValue(QStringLiteral("Lang"), QStringLiteral("Daten"), &v));
+    EXPECT_EQ(v.type, quint32(RegBinary));
+    EXPECT_EQ(v.data.size(), expected.size());
+    EXPECT_TRUE(v.data == expected);
+    ASSERT_TRUE(h.readValue(QStringLiteral("Lang"), QStringLiteral("Danach"), &v));
+    EXPECT_EQ(regSzText(v.data), QStringLiteral("da"));
 }
 
 TEST(RegFile, TheToolRoundTripsAKeyWithAllThreeTypes)
@@ -159,4 +203,68 @@ TEST(RegFile, TheToolRoundTripsAKeyWithAllThreeTypes)
     ASSERT_EQ(runProcess(tool, {QStringLiteral("import"), bad.fileName()}, nullptr, &err), 1);
     EXPECT_TRUE(err.contains("Zeile 5")) << err.constData();
     EXPECT_EQ(runProcess(tool, {QStringLiteral("query"), QStringLiteral("HKCU\\Neu")}), 1);
+}
+
+// An export holds whatever the key holds (enciphered passwords too): it is made for its owner alone, is
+// never written through a symbolic link, and replaces an existing file only with /y.
+TEST(RegFile, TheToolsExportIsPrivateAndFollowsNoLink)
+{
+    TestProfile p;
+    const QString tool = toolPath(QStringLiteral("quarvel-reg"));
+    const QString key = QStringLiteral("HKCU\\Software\\Tessmar Software\\Quarvel\\Probe");
+    ASSERT_EQ(runProcess(tool, {QStringLiteral("add"), key, QStringLiteral("/v"), QStringLiteral("Text"),
+                                QStringLiteral("/d"), QStringLiteral("x"), QStringLiteral("/f")}),
+              0);
+    const QString victim = p.file(QStringLiteral("victim.txt"));
+    const auto writeVictim = [&] {
+        QFile f(victim);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write("keep me");
+        f.close();
+        QFile::setPermissions(victim, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    };
+    const auto readAll = [](const QString &path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    };
+    const QFile::Permissions ownerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser;
+    const struct {
+        const char *name;
+        const char *existing; // "file", "link" (to victim.txt), "dangling" or nullptr
+        bool overwrite;
+        int rc;
+    } cases[] = {
+        {"a new file", nullptr, false, 0},
+        {"an existing file without /y", "file", false, 1},
+        {"an existing file with /y", "file", true, 0},
+        {"a link without /y", "link", false, 1},
+        {"a link with /y", "link", true, 1},
+        {"a dangling link", "dangling", false, 1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        writeVictim();
+        const QString out = p.file(QStringLiteral("export.reg"));
+        QFile::remove(out);
+        const QString existing = c.existing ? QString::fromLatin1(c.existing) : QString();
+        if (existing == QLatin1String("file")) {
+            QFile::copy(victim, out);
+            QFile::setPermissions(out, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+        } else if (existing == QLatin1String("link")) {
+            ASSERT_TRUE(QFile::link(victim, out));
+        } else if (existing == QLatin1String("dangling")) {
+            ASSERT_TRUE(QFile::link(p.file(QStringLiteral("nowhere.reg")), out));
+        }
+        QStringList args{QStringLiteral("export"), key, out};
+        if (c.overwrite)
+            args << QStringLiteral("/y");
+        QByteArray err;
+        EXPECT_EQ(runProcess(tool, args, nullptr, &err), c.rc) << err.constData();
+        EXPECT_EQ(readAll(victim), QByteArray("keep me"));
+        EXPECT_FALSE(QFileInfo::exists(p.file(QStringLiteral("nowhere.reg"))));
+        if (c.rc == 0) {
+            EXPECT_TRUE(readAll(out).startsWith("Windows Registry Editor Version 5.00"));
+            EXPECT_EQ(QFileInfo(out).permissions(), ownerOnly);
+        }
+    }
 }

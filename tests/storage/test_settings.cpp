@@ -161,7 +161,7 @@ TEST_F(SettingsTest, SaveAndLoadRoundTripWithTwelveAccountsInOrder)
 }
 
 // Profiles from before encrypted connections, and accounts that use none, keep exactly their values.
-TEST_F(SettingsTest, SecurityValuesAreWrittenOnlyWhenSetAndUnknownOnesReadAsNone)
+TEST_F(SettingsTest, SecurityValuesAreWrittenOnlyWhenSetAndUnknownOnesAreKept)
 {
     TRegistrySettings s(progDir);
     TPOP3AccountSettings plain;
@@ -193,21 +193,33 @@ TEST_F(SettingsTest, SecurityValuesAreWrittenOnlyWhenSetAndUnknownOnesReadAsNone
     reg.Section = QStringLiteral("1");
     EXPECT_EQ(reg.ReadString(QStringLiteral("POP3Security"), QString()), QStringLiteral("2"));
 
+    // A value this version does not know must not turn into "Keine" (the password in clear): it is kept,
+    // and written back as it was read.
     const struct {
         const char *stored;
         int32_t security;
-    } cases[] = {{"0", csNone}, {"1", csStartTLS}, {"2", csSSLTLS}, {"3", csNone},
-                 {"-1", csNone}, {"TLS", csNone}, {"", csNone}};
+        const char *writtenBack;
+    } cases[] = {{"0", csNone, nullptr},        {"1", csStartTLS, "1"},  {"2", csSSLTLS, "2"}, {"3", 3, "3"},
+                 {"-1", csUnknown, "-1"},       {"TLS", csUnknown, "-1"}, {"", csNone, nullptr}};
     for (const auto &c : cases) {
+        SCOPED_TRACE(c.stored);
         put(kSettings + QStringLiteral("\\0"), QStringLiteral("POP3Security"), QString::fromLatin1(c.stored));
         put(kSettings + QStringLiteral("\\0"), QStringLiteral("SMTPSecurity"), QString::fromLatin1(c.stored));
         TPOP3Check check;
         TPOP3Accounts back;
         s.LoadPOP3Settings(check, back);
         ASSERT_EQ(back.size(), 2);
-        EXPECT_EQ(back[0].POP3Security, c.security) << c.stored;
-        EXPECT_EQ(back[0].SMTPSecurity, c.security) << c.stored;
+        EXPECT_EQ(back[0].POP3Security, c.security);
+        EXPECT_EQ(back[0].SMTPSecurity, c.security);
         EXPECT_EQ(back[1], secure);
+
+        ASSERT_TRUE(s.SavePOP3Settings(check, back));
+        TTheRegIniFile first;
+        first.Area = kSettings;
+        first.Section = QStringLiteral("0");
+        for (const char *name : {"POP3Security", "SMTPSecurity"})
+            EXPECT_EQ(first.ReadString(QLatin1String(name), QStringLiteral("<none>")),
+                      c.writtenBack ? QLatin1String(c.writtenBack) : QLatin1String("<none>"));
     }
 }
 
@@ -377,6 +389,29 @@ TEST_F(SettingsTest, EmptyStoredDataPathMeansTheProgramFolderAndNoCopy)
     EXPECT_TRUE(QDir(profile.file(QStringLiteral("new/deep/folder"))).exists());
 }
 
+// The data folder holds mail data (headers of known messages, rescue copies): one the program creates is
+// its owner's alone. One that exists (the user may have chosen a shared one) keeps its mode.
+TEST_F(SettingsTest, ADataFolderThatIsCreatedIsTheOwnersAlone)
+{
+    const QFile::Permissions ownerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadUser
+                                         | QFile::WriteUser | QFile::ExeUser;
+    TRegistrySettings s(progDir);
+    s.Load();
+    const QString byLoad = s.GetDataFolder();
+    EXPECT_EQ(QFileInfo(byLoad).permissions(), ownerOnly) << byLoad.toStdString();
+
+    s.Settings.DataPath = profile.file(QStringLiteral("neu/tief/daten"));
+    EXPECT_EQ(QFileInfo(s.GetDataFolder()).permissions(), ownerOnly);
+
+    const QString shared = profile.file(QStringLiteral("geteilt"));
+    ASSERT_TRUE(QDir().mkpath(shared));
+    const QFile::Permissions open = ownerOnly | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
+    ASSERT_TRUE(QFile::setPermissions(shared, open));
+    s.Settings.DataPath = shared;
+    EXPECT_EQ(s.GetDataFolder(), shared + QLatin1Char('/'));
+    EXPECT_EQ(QFileInfo(shared).permissions(), open);
+}
+
 TEST_F(SettingsTest, ColumnWidthsAreRewrittenInColumnOrder)
 {
     TRegistrySettings s(progDir);
@@ -461,6 +496,76 @@ TEST_F(SettingsTest, RegistryToolWritesAMailboxTheStoreReads)
     // Wrong use is told apart from a failure.
     EXPECT_EQ(runProcess(toolPath(QStringLiteral("quarvel-reg")), {QStringLiteral("frobnicate")}), 2);
     EXPECT_EQ(runProcess(toolPath(QStringLiteral("quarvel-reg")), {QStringLiteral("query"), QStringLiteral("HKCU\\No\\Such")}), 1);
+}
+
+// Without /d a password need not stand on the command line, where every user of the machine can read
+// it: the tool takes one line of standard input (at a terminal, typed without echo).
+TEST_F(SettingsTest, RegistryToolTakesAPasswordFromStandardInput)
+{
+    const QString key = QStringLiteral("HKCU\\") + kSettings + QStringLiteral("\\0");
+    const QString sms = QStringLiteral("HKCU\\") + kProgramKey + QStringLiteral("\\ZirpelSettings");
+    const auto reg = [](const QStringList &args, const QByteArray &input, QByteArray *err) {
+        QProcess p;
+        p.start(toolPath(QStringLiteral("quarvel-reg")), args);
+        if (!p.waitForStarted(10000))
+            return -1;
+        p.write(input);
+        p.closeWriteChannel();
+        if (!p.waitForFinished(60000)) {
+            p.kill();
+            p.waitForFinished(5000);
+            return -1;
+        }
+        *err = p.readAllStandardError();
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    };
+    QByteArray err;
+    ASSERT_EQ(reg({QStringLiteral("add"), key, QStringLiteral("/v"), QStringLiteral("POP3SERVERNAME"),
+                   QStringLiteral("/d"), QStringLiteral("pop.example"), QStringLiteral("/f")},
+                  {}, &err),
+              0)
+        << err.constData();
+    const struct {
+        const char *name;
+        QStringList args;
+        QByteArray input;
+    } calls[] = {
+        {"a line ended by LF",
+         {QStringLiteral("add"), key, QStringLiteral("/v"), QStringLiteral("POP3PASSWORD"), QStringLiteral("/password"),
+          QStringLiteral("/f")},
+         "Geheim \xC3\xBC mit Blank\nnicht mehr\n"},
+        {"a line ended by CR LF, for the SMS user",
+         {QStringLiteral("add"), sms, QStringLiteral("/v"), QStringLiteral("Password"), QStringLiteral("/password"),
+          QStringLiteral("/smsuser"), QStringLiteral("anna"), QStringLiteral("/f")},
+         "sms-pw\r\n"},
+        {"the last line without its end",
+         {QStringLiteral("add"), key, QStringLiteral("/v"), QStringLiteral("SMTPPassword"), QStringLiteral("/password"),
+          QStringLiteral("/f")},
+         "smtp-pw"},
+    };
+    for (const auto &c : calls) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(reg(c.args, c.input, &err), 0) << err.constData();
+    }
+    ASSERT_EQ(reg({QStringLiteral("add"), sms, QStringLiteral("/v"), QStringLiteral("Username"), QStringLiteral("/d"),
+                   QStringLiteral("anna"), QStringLiteral("/f")},
+                  {}, &err),
+              0);
+    TRegistrySettings s(progDir);
+    s.Load();
+    ASSERT_EQ(s.Settings.Accounts.size(), 1);
+    EXPECT_EQ(s.Settings.Accounts[0].Password, QStringLiteral("Geheim ü mit Blank"));
+    EXPECT_EQ(s.Settings.Accounts[0].SMTPPassword, QStringLiteral("smtp-pw"));
+    EXPECT_EQ(s.Settings.SMSGateway.Password, QStringLiteral("sms-pw"));
+
+    // Nothing at all to read: nothing is written.
+    EXPECT_EQ(reg({QStringLiteral("add"), key, QStringLiteral("/v"), QStringLiteral("POP3PASSWORD"),
+                   QStringLiteral("/password"), QStringLiteral("/f")},
+                  {}, &err),
+              1);
+    EXPECT_TRUE(err.contains("Kein Kennwort")) << err.constData();
+    s.Load();
+    EXPECT_EQ(s.Settings.Accounts[0].Password, QStringLiteral("Geheim ü mit Blank"));
 }
 
 } // namespace

@@ -43,12 +43,16 @@ QString toolPath(const QString &name)
     return QStringLiteral(QUARVEL_TEST_BINARY_DIR "/tools/") + name;
 }
 
-int runProcess(const QString &program, const QStringList &args, QByteArray *out, QByteArray *err)
+int runProcess(const QString &program, const QStringList &args, QByteArray *out, QByteArray *err,
+               const QByteArray &input, const QProcessEnvironment &env)
 {
     QProcess p;
+    if (!env.isEmpty())
+        p.setProcessEnvironment(env);
     p.start(program, args);
     if (!p.waitForStarted(10000))
         return -1;
+    p.write(input);
     p.closeWriteChannel();
     if (!p.waitForFinished(60000)) {
         p.kill();

@@ -2,6 +2,7 @@
 // Test helpers shared by every test folder.
 #include "MsgBox.h"
 
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -44,9 +45,11 @@ public:
 
 // Path of a built tool (quarvel-reg, ...) in the build tree.
 QString toolPath(const QString &name);
-// Runs a process to its end (60 s at most); returns its exit code, -1 on a failure to start or a hang.
+// Runs a process to its end (60 s at most), input on its standard input, in env (empty: this process's);
+// returns its exit code, -1 on a failure to start or a hang.
 int runProcess(const QString &program, const QStringList &args, QByteArray *out = nullptr,
-               QByteArray *err = nullptr);
+               QByteArray *err = nullptr, const QByteArray &input = {},
+               const QProcessEnvironment &env = QProcessEnvironment());
 // Runs the current test once more in a child process as the unprivileged user nobody, for tests of file
 // permissions, which do not bind root. Returns the child's exit code (0: the test passed there), or -1
 // when the child could not run (also when the program lies where others may not reach it); *output gets

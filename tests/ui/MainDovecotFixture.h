@@ -75,6 +75,7 @@ protected:
     static TMainOptions options(bool timed)
     {
         TMainOptions o;
+        o.TrayAvailable = [] { return true; };
         o.AdjustPop3 = [timed](TPop3Options &p) {
             p.TimeoutMs = 10000;
             p.FirstWakeMs = timed ? 100 : 3600 * 1000;

@@ -124,18 +124,25 @@ TEST_F(AccountDialogsTest, TheEnablingRulesFollowTheOutgoingServerAndLoginChoice
         std::function<void(TPOP3AccountsCfg &)> act;
         bool smtpServer, auth, authChecked, usePop3, ownLogin;
     };
+    // "Gleiche Daten" and the SMTP login fields follow the authentication box: without a login there is
+    // nothing to enter.
     const Step steps[] = {
         {"a blank account", [](TPOP3AccountsCfg &) {}, false, false, false, false, false},
         {"provider ticked", [](TPOP3AccountsCfg &d) { d.UseProviderSMTPChkBox->setChecked(true); },
-         true, true, false, true, false},
-        // The name fields follow the authentication box's enabled state, not its tick.
+         true, true, false, false, false},
         {"same data cleared", [](TPOP3AccountsCfg &d) { d.UsePOP3ChkBox->setChecked(false); },
-         true, true, false, true, true},
+         true, true, false, false, false},
         {"authentication ticked", [](TPOP3AccountsCfg &d) { d.SMTPAuthChkBox->setChecked(true); },
          true, true, true, true, true},
         {"authentication cleared", [](TPOP3AccountsCfg &d) { d.SMTPAuthChkBox->setChecked(false); },
          true, true, false, false, false},
-        {"the account type rule", [](TPOP3AccountsCfg &d) { d.AccountTypeCBChange(); }, true, true, false, true, true},
+        {"the account type rule", [](TPOP3AccountsCfg &d) { d.AccountTypeCBChange(); }, true, true, false, false, false},
+        {"provider cleared and ticked again",
+         [](TPOP3AccountsCfg &d) {
+             d.UseProviderSMTPChkBox->setChecked(false);
+             d.UseProviderSMTPChkBox->setChecked(true);
+         },
+         true, true, false, false, false},
         {"authentication and same data ticked",
          [](TPOP3AccountsCfg &d) {
              d.SMTPAuthChkBox->setChecked(true);
@@ -266,8 +273,28 @@ TEST_F(AccountDialogsTest, OkRefusesIncompleteOrUnusableDataWithTheFirstFaultAnd
              separateLogin(d);
          },
          {kNoServerText, kNoSmtpNameText, kNoSmtpPasswordText}, &TPOP3AccountsCfg::SMTPPasswordEdit, 1},
-        // Complete incoming data closes the editor even with an empty separate SMTP login.
-        {"complete, separate SMTP login empty", separateLogin, {}, nullptr, 0},
+        // With authentication on, an empty separate SMTP login keeps the editor open as well.
+        {"complete, separate SMTP login empty", separateLogin, {kNoSmtpNameText}, &TPOP3AccountsCfg::SMTPKontoNameEdit,
+         1},
+        {"complete, separate SMTP login without password",
+         [&](TPOP3AccountsCfg &d) {
+             separateLogin(d);
+             d.SMTPKontoNameEdit->setText(QStringLiteral("out"));
+         },
+         {kNoSmtpPasswordText}, &TPOP3AccountsCfg::SMTPPasswordEdit, 1},
+        {"complete, separate SMTP login given", [&](TPOP3AccountsCfg &d) {
+             separateLogin(d);
+             d.SMTPKontoNameEdit->setText(QStringLiteral("out"));
+             d.SMTPPasswordEdit->setText(QStringLiteral("pw"));
+         },
+         {}, nullptr, 0},
+        // Without authentication there is no SMTP login to check.
+        {"complete, no authentication, same data cleared",
+         [](TPOP3AccountsCfg &d) {
+             d.UseProviderSMTPChkBox->setChecked(true);
+             d.UsePOP3ChkBox->setChecked(false);
+         },
+         {}, nullptr, 0},
         {"server name with a blank", [](TPOP3AccountsCfg &d) { d.POP3ServerAddressEdit->setText(QStringLiteral("pop .example.test")); },
          {kServerBlanksText}, &TPOP3AccountsCfg::POP3ServerAddressEdit, 0},
         {"password with a line break", [](TPOP3AccountsCfg &d) { d.PasswordEdit->setText(QStringLiteral("pw\r\nDELE 1")); },

@@ -3,8 +3,13 @@
 // it makes, down to what the settings store holds after "Speichern".
 #include "AccountDialogsFixture.h"
 #include "CheckBoxGrid.h"
+#include "DovecotSuite.h"
+#include "EventWait.h"
+#include "FakeLineSocket.h"
 #include "ImportTestUtil.h"
+#include "JobWaitDialog.h"
 #include "NewPOP3AccountAssistentDlgUnit.h"
+#include "POP3Check.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -12,6 +17,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <functional>
@@ -329,9 +335,9 @@ TEST_F(AssistantTest, EachPageChecksItsFieldsBeforeTheNextAndTheLastOneFinishes)
     EXPECT_EQ(a.AccountName, QStringLiteral("ich"));
     EXPECT_EQ(a.Password, QStringLiteral("geheim"));
     EXPECT_FALSE(a.UseProviderSMTP);
-    // The provider's security belongs to its own server, not to the one typed over it.
-    EXPECT_EQ(a.Port, 110);
-    EXPECT_EQ(a.POP3Security, csNone);
+    // The provider's security stays with the server name typed over its own: no password in clear.
+    EXPECT_EQ(a.Port, 995);
+    EXPECT_EQ(a.POP3Security, csSSLTLS);
 }
 
 TEST_F(AssistantTest, DecliningItEndsAtOnceWithOkAndWithoutChecks)
@@ -357,6 +363,16 @@ TEST_F(AssistantTest, HinzufuegenAppendsTheAccountItMakesAndSpeichernStoresIt)
     start({account(QStringLiteral("alt"), QStringLiteral("pop.alt.de"))});
     auto dlg = listDialog();
     dlg->ProviderFile = providerFile();
+    // The search for "Anderer" meets a server that speaks plain text only, played here: nothing is
+    // refused on TLS, then a greeting without STLS. The box's answer "Ja" accepts a plain account.
+    dlg->SearchPlan.SocketFactory = [calls = std::make_shared<int>(0)] {
+        auto socket = std::make_unique<FakeLineSocket>();
+        if ((*calls)++ == 0)
+            socket->play({Refuse("Connection refused")});
+        else
+            socket->play({S("+OK bereit"), C("CAPA"), S("+OK"), S("USER"), S(".")});
+        return socket;
+    };
     TCheckBoxGrid *grid = dlg->AccountsGrid;
 
     // Cancelled: nothing is added.
@@ -381,6 +397,7 @@ TEST_F(AssistantTest, HinzufuegenAppendsTheAccountItMakesAndSpeichernStoresIt)
         a->NextBtn->click();
         a->POP3ServerEdit->setText(QStringLiteral("pop.eigen.de"));
         a->NextBtn->click();
+        ASSERT_TRUE(processEventsUntil([a] { return !a->Searching(); }));
         a->AccountNameEdit->setText(QStringLiteral("ich"));
         a->PasswordEdit->setText(QStringLiteral("pw-ich"));
         a->SMTPAuthChkBox->setChecked(true);
@@ -393,7 +410,8 @@ TEST_F(AssistantTest, HinzufuegenAppendsTheAccountItMakesAndSpeichernStoresIt)
     EXPECT_EQ(grid->Cell(0, 3), QStringLiteral("ich@pop.eigen.de"));
     EXPECT_TRUE(grid->GetChecked(0, 2));
     EXPECT_TRUE(grid->GetChecked(0, 3));
-    EXPECT_TRUE(box.shown.isEmpty()) << texts(box).join(QLatin1Char('|')).toStdString();
+    // The listed provider was not searched; "Anderer" was, and asked before going plain.
+    EXPECT_EQ(texts(box), QStringList{kPlainOnlyQuestion});
     dlg->SaveBtn->click();
 
     const TPOP3AccountSettings tls = sicherAccount(QStringLiteral("K-123"), QStringLiteral("pw-sicher"));
@@ -455,6 +473,137 @@ TEST_F(AssistantTest, DecliningItFromTheListOpensTheEditorOnABlankAccount)
     dlg->AddAccountBtn->click();
     EXPECT_TRUE(blank);
     EXPECT_TRUE(dlg->AccountsGrid->IsEmpty());
+}
+
+// The search after the server page, through the list dialog, against a private Dovecot with TLS.
+class AssistantSearchTest : public WithTlsDovecot<AssistantTest> {
+protected:
+    // Opens the assistant from the list dialog, goes to the server page with "Anderer" and the server's
+    // address (and the mailbox kind of the type list), presses "Weiter" there, lets during() act while the
+    // search runs, and waits for its end.
+    void searchFrom(TPOP3Cfg &list, const std::function<void(TNewPOP3AccountAssistentDlg *)> &during,
+                    const std::function<void(TNewPOP3AccountAssistentDlg *)> &after, int kind = pmkPOP3)
+    {
+        onNextDialog<TNewPOP3AccountAssistentDlg>([&](TNewPOP3AccountAssistentDlg *a) {
+            a->NextBtn->click();
+            choose(*a, QStringLiteral("Anderer"));
+            a->EMailAddressEdit->setText(QStringLiteral("ich@example.test"));
+            a->NextBtn->click();
+            a->AccountTypeCB->setCurrentIndex(kind);
+            a->POP3ServerEdit->setText(server->host());
+            a->NextBtn->click();
+            EXPECT_TRUE(a->Searching());
+            if (during)
+                during(a);
+            EXPECT_TRUE(processEventsUntil([a] { return !a->Searching(); }, 120000));
+            after(a);
+        });
+        list.AddAccountBtn->click();
+    }
+
+    // After a search that settled the servers: the login page, filled in, and on to the end.
+    static void loginAndFinish(TNewPOP3AccountAssistentDlg *a)
+    {
+        EXPECT_EQ(a->CurrentPage(), TNewPOP3AccountAssistentDlg::pgLogin);
+        a->AccountNameEdit->setText(QStringLiteral("ich"));
+        a->PasswordEdit->setText(QStringLiteral("geheim"));
+        a->NextBtn->click();
+        a->NextBtn->click();
+    }
+};
+
+TEST_F(AssistantSearchTest, TheServersSecurityIsFoundAndAPlainOnlyPortAsksFirst)
+{
+    start();
+    auto list = listDialog();
+    list->ProviderFile = providerFile();
+
+    // Nobody on the first port, TLS from the first byte on the second: the account gets that one.
+    const quint16 nobody = freeLoopbackPort();
+    list->SearchPlan.Incoming = {{nobody, true}, {server->tlsPort(), true}, {server->port(), false}};
+    QString waitText;
+    searchFrom(
+        *list,
+        [&](TNewPOP3AccountAssistentDlg *a) {
+            if (auto *wait = a->findChild<TJobWaitDialog *>())
+                waitText = wait->Text();
+        },
+        &loginAndFinish);
+    EXPECT_EQ(waitText, kSearchWaitText);
+    ASSERT_EQ(list->ListedAccounts().size(), 1);
+    EXPECT_EQ(list->ListedAccounts()[0].Port, server->tlsPort());
+    EXPECT_EQ(list->ListedAccounts()[0].POP3Security, int32_t(csSSLTLS));
+    EXPECT_TRUE(box.shown.isEmpty()) << texts(box).join(QLatin1Char('|')).toStdString();
+
+    // Only plain text answers (TLS asked for on the POP3 port): the question, "Nein", and nothing is made.
+    list->SearchPlan.Incoming = {{server->port(), true}};
+    box.answer = IDNO;
+    searchFrom(*list, {}, [&](TNewPOP3AccountAssistentDlg *a) {
+        EXPECT_EQ(a->CurrentPage(), TNewPOP3AccountAssistentDlg::pgServers);
+        a->CancelBtn->click();
+    });
+    EXPECT_EQ(texts(box), QStringList{kPlainOnlyQuestion});
+    ASSERT_EQ(box.shown.size(), 1);
+    EXPECT_TRUE(box.shown[0].buttons & BtnDefaultSecond);
+    EXPECT_EQ(list->ListedAccounts().size(), 1);
+}
+
+TEST_F(AssistantSearchTest, AnImapServerIsSearchedOnTheImapPorts)
+{
+    start();
+    auto list = listDialog();
+    list->ProviderFile = providerFile();
+    // The POP3 places would find TLS at once; an IMAP account must not get them.
+    list->SearchPlan.Incoming = {{server->tlsPort(), true}};
+    list->SearchPlan.ImapIncoming = {{freeLoopbackPort(), true}, {server->imapsPort(), true}, {server->imapPort(), false}};
+    searchFrom(
+        *list, {},
+        &loginAndFinish,
+        pmkIMAP);
+    ASSERT_EQ(list->ListedAccounts().size(), 1);
+    const TPOP3AccountSettings made = list->ListedAccounts()[0];
+    EXPECT_EQ(made.AccountType, atIMAP);
+    EXPECT_EQ(made.Port, server->imapsPort());
+    EXPECT_EQ(made.POP3Security, int32_t(csSSLTLS));
+    EXPECT_TRUE(box.shown.isEmpty()) << texts(box).join(QLatin1Char('|')).toStdString();
+}
+
+TEST_F(AssistantSearchTest, ASilentPortIsGivenUpAndTheWaitCanBeCancelled)
+{
+    start();
+    auto list = listDialog();
+    list->ProviderFile = providerFile();
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+
+    // Given up within its limit: nothing answered, the user is told and stays on the server page.
+    list->SearchPlan.Incoming = {{silent.serverPort(), true}};
+    list->SearchPlan.LimitMs = 1000;
+    searchFrom(*list, {}, [&](TNewPOP3AccountAssistentDlg *a) {
+        EXPECT_EQ(a->CurrentPage(), TNewPOP3AccountAssistentDlg::pgServers);
+        a->CancelBtn->click();
+    });
+    ASSERT_EQ(box.shown.size(), 1);
+    EXPECT_TRUE(box.shown[0].text.startsWith(kServerNotReachedText.arg(server->host(), QString()).trimmed()));
+    EXPECT_TRUE(box.shown[0].text.contains(FailureExplanation(TFailureKind::TimedOut)));
+
+    // With the product's limit, "Abbrechen" of the wait window ends it: no box, still on the server page.
+    box.shown.clear();
+    list->SearchPlan.LimitMs = kProbeLimitMs;
+    searchFrom(
+        *list,
+        [&](TNewPOP3AccountAssistentDlg *a) {
+            TJobWaitDialog *wait = nullptr;
+            ASSERT_TRUE(processEventsUntil([&] { return (wait = a->findChild<TJobWaitDialog *>()) != nullptr; }));
+            wait->CancelButton()->click();
+        },
+        [&](TNewPOP3AccountAssistentDlg *a) {
+            EXPECT_EQ(a->CurrentPage(), TNewPOP3AccountAssistentDlg::pgServers);
+            a->CancelBtn->click();
+        });
+    EXPECT_TRUE(box.shown.isEmpty()) << texts(box).join(QLatin1Char('|')).toStdString();
+    EXPECT_FALSE(main->Checker().OperationRunning());
+    EXPECT_TRUE(list->ListedAccounts().isEmpty());
 }
 
 } // namespace

@@ -44,6 +44,8 @@ const TSimpleFilter kReceived{.Active = true,
                               .HeaderField = QStringLiteral("Received"),
                               .CaseSensitive = true};
 const TSimpleFilter kOtherKind{.Active = true, .Kind = 7, .Operation = foContains, .Text = QStringLiteral("alt")};
+// A kind this editor does not show (an allow rule of a later version, say).
+const TSimpleFilter kKindOne{.Active = true, .Kind = 1, .Operation = foEquals, .Text = QStringLiteral("chef@firma.de")};
 
 QList<TSimpleFilter> copies(const TFilterList &list)
 {
@@ -172,8 +174,8 @@ TEST(FilterEditor, ShowsTheRulesOfEachKindOnTheirPage)
     EXPECT_TRUE(dlg.SubjectPage()->ChangeButton()->isEnabled());
     EXPECT_TRUE(dlg.SubjectPage()->DeleteButton()->isEnabled());
 
-    // Untouched, the dialog hands back its subject rules, then its header rules, without the other kind.
-    EXPECT_EQ(dlg.Rules(), (QList<TSimpleFilter>{kViagra, kCasino, kReceived}));
+    // Untouched, the dialog hands back its subject rules, then its header rules, then the other kind.
+    EXPECT_EQ(dlg.Rules(), (QList<TSimpleFilter>{kViagra, kCasino, kReceived, kOtherKind}));
 }
 
 TEST(FilterEditor, ACopyOfAListedRuleIsRefused)
@@ -513,9 +515,9 @@ TEST_F(FilterMainTest, TheCommandsAreOfferedWhereTheyMayRun)
     main->ClearMessageList();
 }
 
-TEST_F(FilterMainTest, OKCommitsSubjectRulesThenHeaderRulesAndWritesTheFile)
+TEST_F(FilterMainTest, OKCommitsSubjectRulesThenHeaderRulesThenTheOtherKindsAndWritesTheFile)
 {
-    start({kReceived, kViagra, kOtherKind, kCasino});
+    start({kReceived, kKindOne, kViagra, kOtherKind, kCasino});
     onNextDialog<TSPAMFilterDlg>([&](TSPAMFilterDlg *dlg) {
         TFilterPage &subjects = *dlg->SubjectPage();
         // Add through the button and the rule dialog.
@@ -558,7 +560,9 @@ TEST_F(FilterMainTest, OKCommitsSubjectRulesThenHeaderRulesAndWritesTheFile)
         viagraOff, casinoBegins,
         {.Active = true, .Kind = fkSubject, .Operation = foContainsWord, .Text = QStringLiteral("Lotto")},
         {.Active = true, .Kind = fkHeaderField, .Operation = foContains, .Text = QStringLiteral("Bulk"),
-         .HeaderField = QStringLiteral("X-Mailer")}};
+         .HeaderField = QStringLiteral("X-Mailer")},
+        // The kinds the editor does not show stay in the file.
+        kKindOne, kOtherKind};
     EXPECT_EQ(rules(), expected);
     EXPECT_EQ(readFile(filterFile()), recordsOf(expected));
     ASSERT_EQ(box.shown.size(), 1); // the delete question

@@ -1,7 +1,9 @@
 // The tray icon's animation, the progress windows, the notices and the wait window, on the offscreen
 // platform. Time is driven by calling the timers' handlers.
+#include "ModalDriver.h"
 #include "Notices.h"
 #include "ProgressWindows.h"
+#include "QtMessageBox.h"
 #include "RegIni.h"
 #include "RegistrySettingsUnit.h"
 #include "TestProfile.h"
@@ -10,6 +12,8 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QPointer>
 #include <QPushButton>
@@ -486,6 +490,39 @@ TEST_F(NoticeWindows, NewMailNoticeClosedByTheCheckItStarted)
     FlushDeletes();
     EXPECT_TRUE(n.isNull());
     EXPECT_EQ(closed, 1);
+}
+
+// --- the message box ---
+
+// A server's reply (in direct sending, any mail exchanger's) reaches the box as it stands: markup in it
+// is shown as written, never rendered as a link.
+TEST(MessageBox, ShowsMarkupFromOutsideAsWritten)
+{
+    const QString reply =
+        QStringLiteral("550 <a href=\"http://evil.example/\"><b>Passwort abgelaufen – hier bestätigen</b></a>");
+    const struct {
+        const char *name;
+        QString text;
+        QString shown;
+    } cases[] = {
+        {"a link", reply, reply},
+        {"a link after a line break", QStringLiteral("Fehler:\r\n") + reply, QStringLiteral("Fehler:\n") + reply},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QString shownText;
+        Qt::TextFormat format = Qt::AutoText;
+        onNextDialog<QMessageBox>([&](QMessageBox *box) {
+            if (const QLabel *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label")))
+                format = label->textFormat();
+            shownText = box->text();
+            box->button(QMessageBox::Ok)->click();
+        });
+        TQtMessageBox handler;
+        EXPECT_EQ(handler.Show(c.text, QStringLiteral("Fehler"), MsgError, BtnOK), int(IDOK));
+        EXPECT_EQ(format, Qt::PlainText);
+        EXPECT_EQ(shownText, c.shown);
+    }
 }
 
 } // namespace

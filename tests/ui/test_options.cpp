@@ -10,6 +10,7 @@
 #include "RegistrySettingsUnit.h"
 #include "SpamFilterClassUnit.h"
 #include "TestProfile.h"
+#include "UIDStore.h"
 #include "ZirpelSendClassUnit.h"
 
 #include <QAction>
@@ -256,6 +257,33 @@ TEST_F(OptionsTest, AFolderThatCannotTakeTheRulesKeepsTheOldOne)
     EXPECT_EQ(filters->FilterFileName(), oldRules());
 }
 
+// A failed save is no silent loss: the user is told, and the dialog stays open to try again.
+TEST_F(OptionsTest, AStoreThatCannotBeWrittenIsReportedAndTheDialogStaysOpen)
+{
+    RUN_UNPRIVILEGED_WHEN_ROOT();
+    const QString hive = platform::registryFile(platform::RegRoot::CurrentUser);
+    // The store objects opened from now on find the file read-only.
+    filters.reset();
+    settings.reset();
+    ASSERT_TRUE(QFile::setPermissions(hive, QFile::ReadOwner));
+    settings = std::make_unique<TRegistrySettings>();
+    settings->Load();
+    filters = std::make_unique<TSpamFilterClass>(*settings);
+
+    auto dlg = dialog();
+    dlg->show();
+    dlg->UsernameEdit->setText(QStringLiteral("carla"));
+    dlg->OKBtn->click();
+    ASSERT_EQ(box.shown.size(), 1);
+    EXPECT_EQ(box.shown.at(0).text, kSettingsNotSavedText.arg(hive));
+    EXPECT_EQ(box.shown.at(0).kind, MsgError);
+    EXPECT_TRUE(dlg->isVisible());
+    EXPECT_EQ(dlg->UsernameEdit->text(), QStringLiteral("carla"));
+
+    ASSERT_TRUE(QFile::setPermissions(hive, QFile::ReadOwner | QFile::WriteOwner));
+    EXPECT_EQ(stored().SMSGateway.Username, QStringLiteral("anna"));
+}
+
 TEST_F(OptionsTest, AbbrechenKeepsOnlyTheAutostartChange)
 {
     {
@@ -409,6 +437,7 @@ TEST(OptionsFromTheMainWindow, BothCommandsOpenTheDialogAndOkSwitchesTheMonitor)
         s.Save();
     }
     TMainOptions options;
+    options.TrayAvailable = [] { return true; };
     options.AdjustPop3 = [](TPop3Options &p) { p.FirstWakeMs = p.WakeMs = 3600 * 1000; };
     TMain main(options);
     EXPECT_EQ(main.actConfig->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
@@ -430,6 +459,51 @@ TEST(OptionsFromTheMainWindow, BothCommandsOpenTheDialogAndOkSwitchesTheMonitor)
     }
     EXPECT_EQ(opened, 2);
     EXPECT_EQ(main.Settings().Settings.ConnectionType, ctISDN);
+}
+
+// The known messages move with the rules: otherwise the next start, reading the new folder, would announce
+// every waiting message again (one SMS each).
+TEST(OptionsFromTheMainWindow, TheKnownMessagesMoveWithTheDataFolder)
+{
+    TestProfile profile;
+    RecordingMessageBox box;
+    const QString before = profile.file(QStringLiteral("vorher"));
+    const QString after = profile.file(QStringLiteral("nachher"));
+    {
+        TRegistrySettings s;
+        s.Load();
+        s.Settings.FirstStart = false;
+        s.Settings.DataPath = before;
+        ASSERT_TRUE(s.Save());
+    }
+    const QStringList known{QStringLiteral("<a@example.test>"), QStringLiteral("<b@example.test>")};
+    ASSERT_TRUE(QDir().mkpath(before));
+    ASSERT_TRUE(WriteUIDFile(before + QStringLiteral("/uids.dat"), known));
+    TMainOptions options;
+    options.AdjustPop3 = [](TPop3Options &p) { p.FirstWakeMs = p.WakeMs = 3600 * 1000; };
+    const QString later = QStringLiteral("<c@example.test>");
+    {
+        TMain main(options);
+        ASSERT_EQ(main.Checker().KnownUIDs, known);
+        QTimer::singleShot(0, [&] {
+            auto *dlg = qobject_cast<TCfgDlg *>(QApplication::activeModalWidget());
+            ASSERT_NE(dlg, nullptr);
+            dlg->MailDataPathEdit->setText(after);
+            dlg->OKBtn->click();
+        });
+        main.actConfig->trigger();
+        // At once beside the rules, so that a crash before the end loses nothing.
+        EXPECT_TRUE(QFile::exists(after + QStringLiteral("/Filters.dat")));
+        EXPECT_EQ(ReadUIDFile(after + QStringLiteral("/uids.dat")), known);
+        main.Checker().KnownUIDs.append(later); // a message seen after the change
+    }
+    // The end of the run writes to the new folder; the old one keeps its file as it was.
+    EXPECT_EQ(ReadUIDFile(after + QStringLiteral("/uids.dat")), known + QStringList{later});
+    EXPECT_EQ(ReadUIDFile(before + QStringLiteral("/uids.dat")), known);
+    TMain again(options);
+    EXPECT_EQ(again.Settings().Settings.DataPath, after + QLatin1Char('/'));
+    EXPECT_EQ(again.Checker().KnownUIDs, known + QStringList{later});
+    EXPECT_TRUE(box.shown.isEmpty());
 }
 
 } // namespace

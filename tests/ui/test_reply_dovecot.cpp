@@ -56,6 +56,7 @@ protected:
     static TMainOptions options()
     {
         TMainOptions o;
+        o.TrayAvailable = [] { return true; };
         o.AdjustPop3 = [](TPop3Options &p) {
             p.TimeoutMs = 10000;
             p.FirstWakeMs = 3600 * 1000;

@@ -2,7 +2,9 @@
 
 #include "DialogKeys.h"
 #include "DialogWidgets.h"
+#include "JobWaitDialog.h"
 #include "MsgBox.h"
+#include "POP3Check.h"
 #include "Paths.h"
 #include "QuarvelIcons.h"
 
@@ -12,6 +14,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QSignalBlocker>
@@ -213,7 +216,118 @@ TPOP3AccountSettings TNewPOP3AccountAssistentDlg::Account() const
     e.AccountName = AccountNameEdit->text();
     e.Password = PasswordEdit->text();
     e.SMTPAuth = SMTPAuthChkBox->isChecked();
-    return AccountFromAssistant(e, SelectedProvider());
+    TPOP3AccountSettings account = AccountFromAssistant(e, SelectedProvider());
+    if (m_incoming && m_incoming->Host == account.ServerName && m_incoming->Type == account.AccountType) {
+        account.Port = m_incoming->Port;
+        account.POP3Security = m_incoming->Security;
+    }
+    if (m_outgoing && m_outgoing->Host == account.SMTPServer) {
+        account.SMTPPort = m_outgoing->Port;
+        account.SMTPSecurity = m_outgoing->Security;
+    }
+    return account;
+}
+
+void TNewPOP3AccountAssistentDlg::SetServerSearch(TPOP3Checker *operations, TServerSearchPlan plan)
+{
+    m_operations = operations;
+    m_plan = std::move(plan);
+}
+
+bool TNewPOP3AccountAssistentDlg::searchWanted(QString *pop3, QString *smtp) const
+{
+    if (!m_operations)
+        return false;
+    const TProviderEntry *p = SelectedProvider();
+    // A listed provider's servers keep what its file says; a server name the user changed is searched.
+    const auto wanted = [](const QString &typed, const QString *providers) {
+        const QString name = typed.trimmed();
+        return !name.isEmpty() && (!providers || name.compare(*providers, Qt::CaseInsensitive) != 0) ? name
+                                                                                                     : QString();
+    };
+    const QString providersIncoming = p ? ProviderIncoming(*p, accountType()).Server : QString();
+    *pop3 = wanted(POP3ServerEdit->text(), p ? &providersIncoming : nullptr);
+    *smtp = wanted(SMTPServerEdit->text(), p ? &p->SMTPServer : nullptr);
+    return !pop3->isEmpty() || !smtp->isEmpty();
+}
+
+quint16 TNewPOP3AccountAssistentDlg::plainPort(const QList<TProbeCandidate> &order, quint16 fallback)
+{
+    for (const TProbeCandidate &c : order)
+        if (!c.ImplicitTls)
+            return c.Port;
+    return fallback;
+}
+
+void TNewPOP3AccountAssistentDlg::startSearch(const QString &pop3, const QString &smtp)
+{
+    if (!m_operations->BeginOperation(TServerOperationKind::ServerSearch)) {
+        ErrorBox(TPOP3Checker::BusyText());
+        return;
+    }
+    m_searching = true;
+    TPOP3Checker *operations = m_operations;
+    auto result = std::make_shared<TServerSearchResult>();
+    // The search runs on the worker; its window only offers to give it up.
+    const QPointer<TJobWaitDialog> wait = new TJobWaitDialog(kSearchWaitText, this);
+    wait->OnCancel = [operations] { operations->CancelOperation(); };
+    operations->RunJob(
+        [result, type = accountType(), pop3, smtp, plan = m_plan](TPop3Thread &worker) {
+            *result = SearchServers(worker, type, pop3, smtp, plan);
+        },
+        [self = QPointer<TNewPOP3AccountAssistentDlg>(this), operations, result, wait] {
+            operations->EndOperation();
+            if (wait)
+                wait->Finish();
+            if (!self)
+                return;
+            self->m_searching = false;
+            if (!operations->QuitRequested())
+                self->searchFinished(*result);
+        });
+}
+
+void TNewPOP3AccountAssistentDlg::searchFinished(const TServerSearchResult &result)
+{
+    // Given up: the user stays on the server page with nothing changed.
+    if (result.Cancelled())
+        return;
+    struct Server {
+        const QString &Host;
+        const TProbeResult &Found;
+        quint16 Plain;
+        std::optional<TSettled> *Settled;
+        QLineEdit *Field;
+    };
+    const Server servers[] = {
+        {result.POP3Server, result.Incoming,
+         plainPort(m_plan.IncomingOrder(result.IncomingType), quint16(IncomingDefaultPort(result.IncomingType, false))),
+         &m_incoming, POP3ServerEdit},
+        {result.SMTPServer, result.Outgoing, plainPort(m_plan.Outgoing, 25), &m_outgoing, SMTPServerEdit},
+    };
+    bool plainOnly = false;
+    for (const Server &s : servers) {
+        if (s.Host.isEmpty() || s.Found.Found || s.Found.PlainText)
+            continue;
+        // Nobody answered: most often the name is mistyped.
+        ErrorBox(kServerNotReachedText.arg(s.Host, s.Found.ErrorText));
+        s.Field->setFocus();
+        return;
+    }
+    for (const Server &s : servers)
+        plainOnly = plainOnly || (!s.Host.isEmpty() && !s.Found.Found);
+    if (plainOnly
+        && ShowMsgBox(kPlainOnlyQuestion, QString(), MsgConfirmation, BtnYesNo | BtnDefaultSecond) != IDYES)
+        return;
+    for (const Server &s : servers) {
+        if (s.Host.isEmpty())
+            continue;
+        *s.Settled = s.Found.Found
+            ? TSettled{s.Host, s.Found.Where.Port, SecurityOfCandidate(s.Found.Where), result.IncomingType}
+            : TSettled{s.Host, s.Plain, csNone, result.IncomingType};
+    }
+    Notebook->setCurrentIndex(pgServers + 1);
+    NotebookPageChanged();
 }
 
 void TNewPOP3AccountAssistentDlg::ProvidersCBChange()
@@ -232,6 +346,8 @@ void TNewPOP3AccountAssistentDlg::ProvidersCBChange()
     PasswordEdit->clear();
     SMTPAuthChkBox->setChecked(p && p->SMTPAuth);
     AccountTypeCBChange();
+    if (CurrentPage() == pgProvider && EMailAddressEdit->text().trimmed().isEmpty())
+        EMailAddressEdit->setFocus();
 }
 
 void TNewPOP3AccountAssistentDlg::AccountTypeCBChange()
@@ -290,8 +406,14 @@ void TNewPOP3AccountAssistentDlg::NextBtnClick()
         accept();
         return;
     }
-    if (!checkPage(current))
+    if (m_searching || !checkPage(current))
         return;
+    QString pop3, smtp;
+    if (current == pgServers && searchWanted(&pop3, &smtp)) {
+        // The next page follows once the search has settled the servers' security.
+        startSearch(pop3, smtp);
+        return;
+    }
     Notebook->setCurrentIndex(current + 1);
     NotebookPageChanged();
 }
@@ -307,6 +429,37 @@ void TNewPOP3AccountAssistentDlg::NotebookPageChanged()
 {
     PrevBtn->setEnabled(CurrentPage() > pgStart);
     NextBtn->setText(CurrentPage() == pgFinish || Declined() ? kWizardFinishCaption : kWizardNextCaption);
+    const TProviderEntry *p = SelectedProvider();
+    // A provider whose log-in is the e-mail address ("E-Mail-Adresse", "Gmail-Adresse", ...) gets it filled in.
+    if (CurrentPage() == pgLogin && p && p->AccountNameLabel.contains(QStringLiteral("Adresse"), Qt::CaseInsensitive)
+        && AccountNameEdit->text().trimmed().isEmpty())
+        AccountNameEdit->setText(EMailAddressEdit->text().trimmed());
+    focusFirstEmptyField();
+}
+
+void TNewPOP3AccountAssistentDlg::focusFirstEmptyField()
+{
+    // The typing goes where the page still needs it; a complete page waits for "Weiter".
+    QList<QLineEdit *> fields;
+    switch (CurrentPage()) {
+    case pgProvider:
+        fields = {EMailAddressEdit};
+        break;
+    case pgServers:
+        fields = {POP3ServerEdit};
+        break;
+    case pgLogin:
+        fields = {AccountNameEdit, PasswordEdit};
+        break;
+    default:
+        break;
+    }
+    for (QLineEdit *field : fields)
+        if (field->text().trimmed().isEmpty()) {
+            field->setFocus();
+            return;
+        }
+    NextBtn->setFocus();
 }
 
 void TNewPOP3AccountAssistentDlg::CheckBox2Click()

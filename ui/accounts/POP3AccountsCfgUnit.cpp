@@ -262,6 +262,7 @@ void TPOP3AccountsCfg::LoadAccount(const TPOP3AccountSettings &account)
     ServerRetriesSliderChange();
     KontoNameEdit->setText(account.AccountName);
     PasswordEdit->setText(account.Password);
+    PasswordEdit->setPlaceholderText(account.PasswordInKeyring ? kKeyringPlaceholder : QString());
     APOPChkBox->setChecked(account.UseAPOP);
     // The provider box before the authentication box: clearing the provider box clears that one too.
     UseProviderSMTPChkBox->setChecked(account.UseProviderSMTP);
@@ -273,6 +274,7 @@ void TPOP3AccountsCfg::LoadAccount(const TPOP3AccountSettings &account)
     UsePOP3ChkBox->setChecked(account.SMTPUsePOP3Data);
     SMTPKontoNameEdit->setText(account.SMTPUsePOP3Data ? QString() : account.SMTPAccountName);
     SMTPPasswordEdit->setText(account.SMTPUsePOP3Data ? QString() : account.SMTPPassword);
+    SMTPPasswordEdit->setPlaceholderText(account.SMTPPasswordInKeyring ? kKeyringPlaceholder : QString());
     UsePOP3ChkBoxClick();
     SMSChkBox->setChecked(account.SendSMS);
     CellPhoneNoEdit->setText(account.SMSCellNum);
@@ -311,8 +313,10 @@ void TPOP3AccountsCfg::UseProviderSMTPChkBoxClick()
                on);
     for (QWidget *w : SMTPLoginGroup->findChildren<QWidget *>())
         w->setEnabled(on);
-    if (on)
+    if (on) {
+        SMTPAuthChkBoxClick();
         UsePOP3ChkBoxClick();
+    }
 }
 
 void TPOP3AccountsCfg::SMTPAuthChkBoxClick()
@@ -330,7 +334,7 @@ void TPOP3AccountsCfg::UsePOP3ChkBoxClick()
         SMTPKontoNameEdit->clear();
         SMTPPasswordEdit->clear();
     }
-    const bool own = !same && SMTPAuthChkBox->isEnabled();
+    const bool own = !same && UsePOP3ChkBox->isEnabled();
     SetEnabled({SMTPKontoNameLabel, SMTPKontoNameEdit, SMTPPasswordLabel, SMTPPasswordEdit}, own);
 }
 
@@ -354,7 +358,8 @@ void TPOP3AccountsCfg::AccountTypeCBChange()
     POP3ServerLabel->setText(imap ? QStringLiteral("Posteingangsserver (IMAP):")
                                   : QStringLiteral("Posteingangsserver (POP3):"));
     SetEnabled({IMAPFolderLabel, IMAPFolderEdit, IMAPSpamActionLabel, IMAPSpamActionCB}, imap);
-    UsePOP3ChkBox->setEnabled(true);
+    // "Gleiche Daten" follows the authentication box: without a login there are no data to share.
+    UsePOP3ChkBox->setEnabled(SMTPAuthChkBox->isChecked());
     APOPChkBox->setEnabled(!imap);
     UsePOP3ChkBoxClick();
 }
@@ -449,6 +454,13 @@ bool TPOP3AccountsCfg::inputFault()
             return true;
         }
     }
+    // With complete incoming data too: a separate SMTP login without name or password cannot send.
+    for (const auto &[field, text] :
+         {std::pair{SMTPKontoNameEdit, kNoSmtpNameText}, std::pair{SMTPPasswordEdit, kNoSmtpPasswordText}})
+        if (separateSmtpLogin() && field->text().isEmpty()) {
+            fieldError(text, field);
+            return true;
+        }
     if (separateSmtpLogin())
         for (QLineEdit *field : {SMTPKontoNameEdit, SMTPPasswordEdit})
             if (hasLineBreak(field->text())) {
@@ -482,17 +494,17 @@ void TPOP3AccountsCfg::OKBtnClick()
     } else if (KontoNameEdit->text().isEmpty()) {
         incompleteText = kNoAccountNameText;
         incompleteField = KontoNameEdit;
-    } else if (PasswordEdit->text().isEmpty()) {
+    } else if (PasswordEdit->text().isEmpty() && !keepsKeyringPassword(false)) {
         incompleteText = kNoPasswordText;
         incompleteField = PasswordEdit;
     }
     if (incompleteField) {
         m_accepted = false;
         fieldError(incompleteText, incompleteField);
-        // Only with incomplete incoming data: an empty SMTP login alone never keeps the editor open.
+        // With it, an empty separate SMTP login; inputFault() finds one alone.
         if (separateSmtpLogin() && SMTPKontoNameEdit->text().isEmpty())
             fieldError(kNoSmtpNameText, SMTPKontoNameEdit);
-        if (separateSmtpLogin() && SMTPPasswordEdit->text().isEmpty())
+        if (separateSmtpLogin() && SMTPPasswordEdit->text().isEmpty() && !keepsKeyringPassword(true))
             fieldError(kNoSmtpPasswordText, SMTPPasswordEdit);
         return;
     }
@@ -504,8 +516,17 @@ void TPOP3AccountsCfg::OKBtnClick()
     done(QDialog::Accepted);
 }
 
+bool TPOP3AccountsCfg::keepsKeyringPassword(bool smtp) const
+{
+    return (smtp ? SMTPPasswordEdit : PasswordEdit)->text().isEmpty()
+           && (smtp ? m_account.SMTPPasswordInKeyring : m_account.PasswordInKeyring)
+           && POP3ServerAddressEdit->text() == m_account.ServerName && KontoNameEdit->text() == m_account.AccountName;
+}
+
 void TPOP3AccountsCfg::collectIncoming(TPOP3AccountSettings &a) const
 {
+    // First: a may be the loaded record that keepsKeyringPassword compares with.
+    a.PasswordInKeyring = keepsKeyringPassword(false);
     a.AccountType = accountType();
     a.ServerName = POP3ServerAddressEdit->text();
     a.Port = portOf(POP3PortEdit, IncomingDefaultPort(a.AccountType, false));
@@ -520,8 +541,10 @@ void TPOP3AccountsCfg::collectIncoming(TPOP3AccountSettings &a) const
 
 void TPOP3AccountsCfg::collect()
 {
+    const bool smtpInKeyring = !UsePOP3ChkBox->isChecked() && keepsKeyringPassword(true);
     TPOP3AccountSettings &a = m_account;
     collectIncoming(a);
+    a.SMTPPasswordInKeyring = smtpInKeyring;
     a.SMTPServer = UseProviderSMTPChkBox->isChecked() ? SMTPServerAddressEdit->text() : QString();
     a.UseProviderSMTP = UseProviderSMTPChkBox->isChecked() && !a.SMTPServer.isEmpty();
     a.SMTPPort = portOf(SMTPPortEdit, 25);

@@ -148,6 +148,9 @@ private:
     void testFinished(const TPOP3AccountSettings &account, bool passed, int code, const QString &errorText,
                       const CertificateProblem &refused);
     void updateTestButton();
+    // The (SMTP) password field is left empty for a password that stays in the keyring: the loaded
+    // account had it there, and the mailbox (server and login name) is still the same.
+    bool keepsKeyringPassword(bool smtp) const;
     // The port field's number when it holds one from 1 to 65535, otherwise fallback.
     static int32_t portOf(const QLineEdit *field, int32_t fallback);
 

@@ -4,6 +4,7 @@
 #include "DialogKeys.h"
 #include "DialogWidgets.h"
 #include "ImportRecords.h"
+#include "KeyringPasswords.h"
 #include "ListGrid.h"
 #include "MsgBox.h"
 #include "NewPOP3AccountAssistentDlgUnit.h"
@@ -322,6 +323,7 @@ TPOP3Accounts TPOP3Cfg::ListedAccounts() const
 void TPOP3Cfg::AddAccountBtnClick()
 {
     TNewPOP3AccountAssistentDlg assistant(ProviderFile, this);
+    assistant.SetServerSearch(&m_checker, SearchPlan);
     if (assistant.exec() != QDialog::Accepted)
         return;
     if (!assistant.Declined()) {
@@ -408,10 +410,13 @@ void TPOP3Cfg::SaveBtnClick()
 {
     // One transaction: when the store cannot be written, the stored list stays as it was and so does
     // everything typed here.
-    if (!m_settings.SavePOP3Settings(CheckOptions(), ListedAccounts())) {
+    QStringList unusedSecrets;
+    if (!m_settings.SavePOP3Settings(CheckOptions(), ListedAccounts(), &unusedSecrets)) {
         ErrorBox(kAccountsNotSavedText.arg(m_settings.RegFile.Hive().fileName()));
         return;
     }
+    // The keyring entries of deleted (or renamed) mailboxes go with them.
+    RemoveSecretsLater(unusedSecrets);
     Saved = true;
     ClosedBySave = true;
     accept();

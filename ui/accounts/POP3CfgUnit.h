@@ -2,6 +2,7 @@
 // "POP3-Postfächer": the list of watched mailboxes and the options of the timed check. Everything changed
 // stays in the dialog until "Speichern", which writes the options and the whole list in one go; whoever
 // opened it then lets the check coordinator take them over.
+#include "ServerSearch.h"
 #include "TypeDef.h"
 
 #include <QDialog>
@@ -50,6 +51,8 @@ public:
     // the provider list of the new-account assistant.
     QString ImportHome;
     QString ProviderFile;
+    // Where the assistant searches a server's security (tests move it to their servers).
+    TServerSearchPlan SearchPlan;
 
     // The sound file chooser, given the current path; an empty answer means cancelled. It opens Qt's
     // file dialog; tests answer it instead.

@@ -292,6 +292,8 @@ TSPAMFilterDlg::TSPAMFilterDlg(const TFilterList &rules, QWidget *parent)
             m_subjects->AppendRule(*rule);
         else if (rule->Kind == fkHeaderField)
             m_headers->AppendRule(*rule);
+        else
+            m_otherRules.append(*rule);
     }
     // Filling selected nothing: the pages start without a chosen rule.
     for (TFilterPage *page : {m_subjects, m_headers})
@@ -313,5 +315,5 @@ TSPAMFilterDlg::TSPAMFilterDlg(const TFilterList &rules, QWidget *parent)
 
 QList<TSimpleFilter> TSPAMFilterDlg::Rules() const
 {
-    return m_subjects->Rules() + m_headers->Rules();
+    return m_subjects->Rules() + m_headers->Rules() + m_otherRules;
 }

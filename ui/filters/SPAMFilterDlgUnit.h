@@ -81,7 +81,7 @@ class TSPAMFilterDlg : public QDialog {
     Q_OBJECT
 public:
     // Copies the subject and header-field rules of the list into the pages; rules of other kinds are
-    // left out.
+    // not shown but kept as they are.
     explicit TSPAMFilterDlg(const TFilterList &rules, QWidget *parent = nullptr);
 
     TFilterPage *SubjectPage() const { return m_subjects; }
@@ -90,10 +90,12 @@ public:
     QPushButton *OKButton() const { return m_okBtn; }
     QPushButton *CancelButton() const { return m_cancelBtn; }
 
-    // The subject rules in row order, then the header-field rules in row order.
+    // The subject rules in row order, then the header-field rules in row order, then the rules of kinds
+    // the pages do not show (written by another version), in their order: OK must not drop them.
     QList<TSimpleFilter> Rules() const;
 
 private:
+    QList<TSimpleFilter> m_otherRules;
     QTabWidget *m_pages;
     TFilterPage *m_subjects;
     TFilterPage *m_headers;

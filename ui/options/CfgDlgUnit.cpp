@@ -6,10 +6,12 @@
 #include "DialogWidgets.h"
 #include "MailClientLaunch.h"
 #include "MsgBox.h"
+#include "POP3Check.h"
 #include "Paths.h"
 #include "RadioGroup.h"
 #include "RegistrySettingsUnit.h"
 #include "SpamFilterClassUnit.h"
+#include "UIDStore.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -106,6 +108,15 @@ QString MailProgramFromChoice(const QString &chosenFile)
         return chosenFile;
     const QString command = DesktopExecCommand(ReadDesktopExec(chosenFile));
     return command.isEmpty() ? chosenFile : command;
+}
+
+void FollowDataFolder(TPOP3Checker &checker, TRegistrySettings &settings)
+{
+    const QString file = settings.GetDataFolder() + kUIDFileName;
+    if (file == checker.UIDFile)
+        return;
+    checker.UIDFile = file;
+    checker.SaveKnownUIDs();
 }
 
 TCfgDlg::TCfgDlg(TRegistrySettings &settings, TSpamFilterClass &filters, TConnectionMonitor &monitor,
@@ -259,6 +270,7 @@ void TCfgDlg::showSettings()
 
     UsernameEdit->setText(s.SMSGateway.Username);
     PasswordEdit->setText(s.SMSGateway.Password);
+    PasswordEdit->setPlaceholderText(s.SMSGateway.PasswordInKeyring ? kKeyringPlaceholder : QString());
     HTTPSChkBox->setChecked(s.SMSGateway.HTTPS);
     SMSSendOptionsRG->SetItemIndex(s.SMSGateway.WithSenderAddress ? 1 : 0);
     EMail2SMSRG->SetItemIndex(s.SMSGateway.EMail2SMSOnlySubject ? 0 : 1);
@@ -297,11 +309,17 @@ void TCfgDlg::OKBtnClick()
     s.POP3Check.EMailClient = EMailClientEdit->text();
     s.SMSGateway.Username = UsernameEdit->text();
     s.SMSGateway.Password = PasswordEdit->text();
+    // An empty field leaves the password in the keyring; a new one is stored and moved there anew.
+    s.SMSGateway.PasswordInKeyring = s.SMSGateway.PasswordInKeyring && PasswordEdit->text().isEmpty();
     s.SMSGateway.HTTPS = HTTPSChkBox->isChecked();
     s.SMSGateway.EMail2SMSOnlySubject = EMail2SMSRG->ItemIndex() == 0;
     s.SMSGateway.WithSenderAddress = SMSSendOptionsRG->ItemIndex() == 1;
 
-    m_settings.Save();
+    // A store that cannot be written keeps the dialog open, with everything as chosen, to try again.
+    if (!m_settings.Save()) {
+        ErrorBox(kSettingsNotSavedText.arg(m_settings.RegFile.Hive().fileName()));
+        return;
+    }
     m_monitor.SetConnectionType(s.ConnectionType);
     accept();
 }

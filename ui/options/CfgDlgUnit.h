@@ -14,6 +14,7 @@ class QPushButton;
 class QRadioButton;
 class QTabWidget;
 class TConnectionMonitor;
+class TPOP3Checker;
 class TRadioGroup;
 class TRegistrySettings;
 class TSpamFilterClass;
@@ -27,11 +28,22 @@ inline const QString kAutoStartRemoveError = QStringLiteral(
     "Eintrag konnte nicht aus dem Autostart gelöscht werden. Fehlercode: %1\r\n\r\n"
     "Das Ändern des Autostarteintrages ist nur mit Schreibrechten auf den Ordner \"%2\" möglich.");
 
+// %1 the settings file.
+inline const QString kSettingsNotSavedText = QStringLiteral(
+    "Die Einstellungen konnten nicht gespeichert werden, da die Einstellungsdatei \"%1\" nicht beschrieben "
+    "werden kann.\r\n\r\nIhre Änderungen gelten nur bis zum Ende des Programms. Prüfen Sie die Schreibrechte der "
+    "Datei und versuchen Sie es erneut.");
+
 // What the mail program chooser offers: folders, executable files and desktop entries.
 bool IsProgramChoice(const QFileInfo &file);
 // The mail program for a chosen file: a desktop entry gives the command of its Exec line (the file
 // itself when it has none), anything else its path.
 QString MailProgramFromChoice(const QString &chosenFile);
+
+// After the dialog: the coordinator keeps its known messages ("uids.dat") in the data folder that the
+// settings now name, and writes them there at once, so that they move with the rules and the next start
+// does not announce every waiting message again.
+void FollowDataFolder(TPOP3Checker &checker, TRegistrySettings &settings);
 
 class TCfgDlg : public QDialog {
     Q_OBJECT
