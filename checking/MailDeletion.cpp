@@ -120,30 +120,36 @@ void RunDeletionPlan(TPop3Thread &worker, TDeletionPlan &plan, const std::shared
         for (const int i : group.Items)
             copies.append(&plan.Copies[i]);
         // A message found gone already counts: that is what the user wanted.
-        int done = 0;
-        QString error;
+        QList<int> accepted;
         if (!group.AccountKnown) {
-            error = QStringLiteral("Das E-Mail-Konto %1 ist nicht mehr eingerichtet.").arg(group.Account);
-        } else {
-            done = worker.DeleteMessages(group.Settings, copies, true);
-            if (done < copies.size())
-                error = worker.LastErrorText;
+            fail(*copies.first(), QStringLiteral("Das E-Mail-Konto %1 ist nicht mehr eingerichtet.").arg(group.Account));
+            tell([account = group.Account](IDeletionObserver &o) { o.AccountFinished(account); });
+            continue;
         }
-        for (int k = 0; k < done; ++k)
+        IMailboxSession &session = worker.Session(group.Settings);
+        const QList<TRemoval> outcomes = session.RemoveMessages(group.Settings, copies);
+        qsizetype failedAt = -1;
+        for (qsizetype k = 0; k < outcomes.size() && k < copies.size(); ++k) {
+            if (outcomes.at(k).Result == TRemoval::Removed || outcomes.at(k).Result == TRemoval::Gone)
+                accepted.append(int(k));
+            else if (outcomes.at(k).Result == TRemoval::Failed && failedAt < 0)
+                failedAt = k;
+        }
+        for (const int k : std::as_const(accepted))
             tell([entry = *copies.at(k)](IDeletionObserver &o) { o.EntrySent(entry); });
-        if (done < copies.size())
-            fail(*copies.at(done), error);
-        // The server carries the accepted deletions out only now.
+        if (failedAt >= 0)
+            fail(*copies.at(failedAt), outcomes.at(failedAt).ErrorText);
+        // A POP3 server carries the accepted deletions out only now.
         QString notCommitted;
-        const bool committed = worker.CommitDeletions(notCommitted);
-        worker.FreeClient();
+        const bool committed = session.EndSession(notCommitted);
+        session.FreeClient();
         if (committed) {
-            for (int k = 0; k < done; ++k) {
+            for (const int k : std::as_const(accepted)) {
                 plan.Deleted[group.Items.at(k)] = true;
                 tell([entry = *copies.at(k)](IDeletionObserver &o) { o.EntryDeleted(entry); });
             }
-        } else if (done > 0 && !plan.Failed) {
-            fail(*copies.first(), notCommitted);
+        } else if (!accepted.isEmpty() && !plan.Failed) {
+            fail(*copies.at(accepted.first()), notCommitted);
         }
         tell([account = group.Account](IDeletionObserver &o) { o.AccountFinished(account); });
     }

@@ -1,13 +1,10 @@
-// The POP3 side of the worker: connecting and logging in, the header scan, deletions proven against what
-// the check saw, the text of one message and the login test, all as blocking calls on the thread that
-// makes them.
-#include "Pop3Worker.h"
+#include "Pop3Session.h"
 
 #include "CheckCoordinator.h"
 #include "KeyringPasswords.h"
+#include "Pop3Worker.h"
 #include "TextCodec.h"
 
-#include <QCryptographicHash>
 #include <QScopeGuard>
 
 #include <algorithm>
@@ -18,43 +15,6 @@ namespace {
 // A scan gives up on an account when this many messages in a row cannot be read: the server's count is
 // then not to be trusted, and it must not keep the scan going.
 constexpr int kMaxFailuresInRow = 20;
-
-QString shuttingDownText()
-{
-    return QStringLiteral("Die Verbindung wurde nicht aufgebaut, weil das Programm beendet wird.");
-}
-
-QString cancelledText()
-{
-    return QStringLiteral("Die Prüfung des Kontos wurde abgebrochen.");
-}
-
-// However many messages a server announces, one account's scan ends within this.
-constexpr qint64 kMaxScanMs = qint64(3600) * 1000;
-// A message text is allowed to come in at this rate at least before its reply deadline runs out.
-constexpr qint64 kSlowestTextOctetsPerSecond = 16 * 1024;
-constexpr qint64 kMaxTextDeadlineMs = qint64(30) * 60 * 1000;
-
-QString scanTooLongText()
-{
-    return QStringLiteral("Die Prüfung des Kontos hat zu lange gedauert und wurde abgebrochen.");
-}
-
-QString tooManyTimeoutsText()
-{
-    return QStringLiteral("Der Server hat wiederholt nicht rechtzeitig geantwortet. Die Prüfung des Kontos wurde "
-                          "abgebrochen.");
-}
-
-QString nothingReadText(const QString &lastError)
-{
-    return QStringLiteral("Keine der Nachrichten konnte gelesen werden: %1").arg(lastError);
-}
-
-int32_t clampToInt32(qint64 value)
-{
-    return int32_t(std::clamp<qint64>(value, INT32_MIN, INT32_MAX));
-}
 
 Pop3Client::Security pop3Security(const TPOP3AccountSettings &account)
 {
@@ -74,21 +34,39 @@ Pop3Client::Security pop3Security(const TPOP3AccountSettings &account)
 
 // --- client and session ---
 
-void TPop3Thread::EnsureClient()
+TPop3Session::TPop3Session(TPop3Thread &worker) : m_worker(worker) {}
+
+TPop3Session::~TPop3Session()
+{
+    FreeClient();
+}
+
+bool TPop3Session::AccountCancelled() const
+{
+    return m_worker.Checker && m_worker.Checker->AccountCancelled;
+}
+
+CertificateProblem TPop3Session::RefusedCertificate() const
+{
+    return m_client && m_client->certificateProblem().CanBeTrusted() ? m_client->certificateProblem()
+                                                                      : CertificateProblem();
+}
+
+void TPop3Session::EnsureClient()
 {
     m_sessionThread = QThread::currentThread();
     if (m_client)
         return;
-    auto client = std::make_unique<Pop3Client>(m_options.SocketFactory);
-    client->setConnectTimeout(m_options.TimeoutMs);
-    client->setReadTimeout(m_options.TimeoutMs);
-    client->setReplyDeadline(m_options.ReplyDeadlineMs);
-    client->setPipelining(m_options.Pipelining);
+    auto client = std::make_unique<Pop3Client>(m_worker.Options().SocketFactory);
+    client->setConnectTimeout(m_worker.Options().TimeoutMs);
+    client->setReadTimeout(m_worker.Options().TimeoutMs);
+    client->setReplyDeadline(m_worker.Options().ReplyDeadlineMs);
+    client->setPipelining(m_worker.Options().Pipelining);
     QMutexLocker lock(&m_clientMutex);
     m_client = std::move(client);
 }
 
-void TPop3Thread::ClearSession()
+void TPop3Session::ClearSession()
 {
     m_sessionUidl.clear();
     m_sessionUidlCount.clear();
@@ -99,18 +77,18 @@ void TPop3Thread::ClearSession()
     m_sessionDeleted.clear();
 }
 
-void TPop3Thread::AbortSession()
+void TPop3Session::Abort()
 {
     QMutexLocker lock(&m_clientMutex);
     if (m_client)
         m_client->abort();
 }
 
-void TPop3Thread::Disconnect()
+void TPop3Session::Disconnect()
 {
     if (QThread::currentThread() != m_sessionThread.load()) {
         // The session belongs to another thread: only make its waiting command fail.
-        AbortSession();
+        Abort();
         return;
     }
     const bool committed = m_client && m_client->disconnect(true);
@@ -120,10 +98,10 @@ void TPop3Thread::Disconnect()
     ClearSession();
 }
 
-void TPop3Thread::ForceClose()
+void TPop3Session::ForceClose()
 {
     if (QThread::currentThread() != m_sessionThread.load()) {
-        AbortSession();
+        Abort();
         return;
     }
     if (m_client)
@@ -133,11 +111,11 @@ void TPop3Thread::ForceClose()
     ClearSession();
 }
 
-void TPop3Thread::FreeClient()
+void TPop3Session::FreeClient()
 {
-    if (QThread::currentThread() != m_sessionThread.load() && InJob()) {
+    if (QThread::currentThread() != m_sessionThread.load() && m_worker.InJob()) {
         // The thread is using the client: it frees it itself at the end of its job.
-        AbortSession();
+        Abort();
         return;
     }
     Disconnect();
@@ -149,13 +127,7 @@ void TPop3Thread::FreeClient()
     ClearSession();
 }
 
-void TPop3Thread::FreeEntries()
-{
-    qDeleteAll(m_entries);
-    m_entries.clear();
-}
-
-void TPop3Thread::LoadAccountIntoClient(const TPOP3AccountSettings &account)
+void TPop3Session::LoadAccountIntoClient(const TPOP3AccountSettings &account)
 {
     m_client->setHost(account.ServerName);
     m_client->setUserName(account.AccountName);
@@ -164,84 +136,44 @@ void TPop3Thread::LoadAccountIntoClient(const TPOP3AccountSettings &account)
     m_client->setAuthKind(account.UseAPOP ? Pop3Client::AuthKind::Apop : Pop3Client::AuthKind::UserPass);
     m_client->setSecurity(pop3Security(account));
     m_client->setTrustedCertificate(account.POP3CertSHA256);
-    m_client->setConnectTimeout(sessionTimeoutMs());
-    m_client->setReadTimeout(sessionTimeoutMs());
-    m_client->setReplyDeadline(m_options.ReplyDeadlineMs);
+    m_client->setConnectTimeout(m_worker.SessionTimeoutMs());
+    m_client->setReadTimeout(m_worker.SessionTimeoutMs());
+    m_client->setReplyDeadline(m_worker.Options().ReplyDeadlineMs);
 }
 
-void TPop3Thread::CapConnectTimeout()
+void TPop3Session::CapConnectTimeout()
 {
     const qint64 left = m_client->deadline().remainingTime();
-    m_client->setConnectTimeout(left < 0 ? sessionTimeoutMs() : int(std::min<qint64>(sessionTimeoutMs(), left)));
+    const int timeout = m_worker.SessionTimeoutMs();
+    m_client->setConnectTimeout(left < 0 ? timeout : int(std::min<qint64>(timeout, left)));
 }
 
-QByteArray TPop3Thread::HeaderDigest(const QByteArray &headerBlock)
-{
-    return QCryptographicHash::hash(headerBlock, QCryptographicHash::Sha256);
-}
-
-qint64 TPop3Thread::ElapsedMs() const
-{
-    return m_options.ElapsedMs ? m_options.ElapsedMs() : QDeadlineTimer::current().deadline();
-}
-
-qint64 TPop3Thread::BudgetLeftMs(const TScanBudget &budget) const
-{
-    return std::max<qint64>(budget.DeadlineMs - ElapsedMs(), 0);
-}
-
-QDeadlineTimer TPop3Thread::BudgetDeadline(const TScanBudget &budget) const
-{
-    return QDeadlineTimer(BudgetLeftMs(budget));
-}
-
-TScanBudget TPop3Thread::NewScanBudget() const
-{
-    TScanBudget budget;
-    budget.DeadlineMs = ElapsedMs() + std::clamp<qint64>(m_options.ScanDeadlineMs, 0, kMaxScanMs);
-    return budget;
-}
-
-bool TPop3Thread::BudgetSpent(const TScanBudget &budget) const
-{
-    return budget.Timeouts >= m_options.MaxTimeouts || BudgetLeftMs(budget) == 0;
-}
-
-QString TPop3Thread::BudgetText(const TScanBudget &budget) const
-{
-    return BudgetLeftMs(budget) == 0 ? scanTooLongText() : tooManyTimeoutsText();
-}
-
-void TPop3Thread::CountTimeout(TScanBudget &budget) const
+void TPop3Session::CountTimeout(TScanBudget &budget) const
 {
     if (m_client && m_client->lastError() == Pop3Client::Error::TimedOut)
         ++budget.Timeouts;
 }
 
-void TPop3Thread::ApplyBudget(TScanBudget &budget, int count) const
+void TPop3Session::ApplyBudget(TScanBudget &budget, int count) const
 {
-    if (!budget.Extended) {
-        budget.Extended = true;
-        const qint64 grown = BudgetLeftMs(budget) + qint64(std::max(count, 0)) * m_options.ScanMsPerMessage;
-        budget.DeadlineMs = ElapsedMs() + std::clamp<qint64>(grown, 0, kMaxScanMs);
-    }
+    m_worker.ExtendBudget(budget, count);
     if (m_client)
-        m_client->setDeadline(BudgetDeadline(budget));
+        m_client->setDeadline(m_worker.BudgetDeadline(budget));
 }
 
-void TPop3Thread::TakeClientError(bool &fatal, int &code, QString &errorText) const
+void TPop3Session::TakeClientError(bool &fatal, int &code, QString &errorText) const
 {
     fatal = true;
     code = m_client ? m_client->lastReplyCode() : 0;
     errorText = m_client ? m_client->lastErrorText() : QString();
     if (errorText.isEmpty())
-        errorText = QStringLiteral("Keine Verbindung zum Server.");
+        errorText = kNoConnectionText;
     // What the user can do about it comes first; the server's or the network's own words follow.
     if (m_client)
         errorText = ExplainedFailureText(m_client->failureKind(), errorText);
 }
 
-bool TPop3Thread::Connect(const TPOP3AccountSettings &account, bool &fatal, int &code, QString &errorText)
+bool TPop3Session::Connect(const TPOP3AccountSettings &account, bool &fatal, int &code, QString &errorText)
 {
     fatal = false;
     code = 0;
@@ -259,7 +191,7 @@ bool TPop3Thread::Connect(const TPOP3AccountSettings &account, bool &fatal, int 
         if (client.noop())
             return true;
     }
-    if (ShuttingDown())
+    if (m_worker.ShuttingDown())
         return false;
     ForceClose();
     LoadAccountIntoClient(account);
@@ -280,13 +212,13 @@ bool TPop3Thread::Connect(const TPOP3AccountSettings &account, bool &fatal, int 
     return true;
 }
 
-bool TPop3Thread::EnsureSessionCount()
+bool TPop3Session::EnsureSessionCount()
 {
     int count = 0;
     return m_client->sessionMessageCount() >= 0 || m_client->stat(&count);
 }
 
-bool TPop3Thread::LoadSessionUidl()
+bool TPop3Session::LoadSessionUidl()
 {
     if (m_sessionUidlLoaded)
         return true;
@@ -307,7 +239,7 @@ bool TPop3Thread::LoadSessionUidl()
     return true;
 }
 
-bool TPop3Thread::LoadSessionSizes()
+bool TPop3Session::LoadSessionSizes()
 {
     if (m_sessionSizesLoaded)
         return true;
@@ -319,15 +251,15 @@ bool TPop3Thread::LoadSessionSizes()
     return true;
 }
 
-bool TPop3Thread::CountMessages(const TPOP3AccountSettings &account, int &count, bool &fatal, int &code,
+bool TPop3Session::CountMessages(const TPOP3AccountSettings &account, int &count, bool &fatal, int &code,
                                 QString &errorText, TScanBudget *budget)
 {
     count = 0;
-    TScanBudget own = NewScanBudget();
+    TScanBudget own = m_worker.NewScanBudget();
     TScanBudget &spend = budget ? *budget : own;
     EnsureClient();
     // Every wait, connecting included, ends with the budget's deadline.
-    m_client->setDeadline(BudgetDeadline(spend));
+    m_client->setDeadline(m_worker.BudgetDeadline(spend));
     const auto noDeadline = qScopeGuard([this] {
         if (m_client)
             m_client->setDeadline(QDeadlineTimer(QDeadlineTimer::Forever));
@@ -345,13 +277,13 @@ bool TPop3Thread::CountMessages(const TPOP3AccountSettings &account, int &count,
     return true;
 }
 
-TMailEntry *TPop3Thread::NewEntry(int n, const QByteArray &header, qint64 size) const
+TMailEntry *TPop3Session::NewEntry(int n, const QByteArray &header, qint64 size) const
 {
     auto *entry = new TMailEntry;
     // A header block that cannot be parsed still names a message the user must be able to delete.
     entry->Message.FillFromHeader(header);
-    entry->ScanDigest = HeaderDigest(header);
-    entry->Size = clampToInt32(size);
+    entry->ScanDigest = TPop3Thread::HeaderDigest(header);
+    entry->Size = ClampToInt32(size);
     entry->Host = m_client->host();
     entry->UserName = m_client->userName();
     entry->MsgNumber = n;
@@ -365,10 +297,10 @@ TMailEntry *TPop3Thread::NewEntry(int n, const QByteArray &header, qint64 size) 
     return entry;
 }
 
-bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailEntry *> &target, bool &fatal,
+bool TPop3Session::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailEntry *> &target, bool &fatal,
                                int &code, QString &errorText, TScanBudget *budget)
 {
-    TScanBudget own = NewScanBudget();
+    TScanBudget own = m_worker.NewScanBudget();
     TScanBudget &spend = budget ? *budget : own;
     int count = 0;
     if (!CountMessages(account, count, fatal, code, errorText, &spend) || count < 1) {
@@ -380,7 +312,7 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
     const auto restore = qScopeGuard([this] {
         if (m_client) {
             m_client->setDeadline(QDeadlineTimer(QDeadlineTimer::Forever));
-            m_client->setPipelining(m_options.Pipelining);
+            m_client->setPipelining(m_worker.Options().Pipelining);
         }
     });
 
@@ -402,10 +334,10 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
         Disconnect();
         fatal = false;
         code = 0;
-        errorText = cancelledText();
+        errorText = kAccountCancelledText;
         return false;
     };
-    const auto accountCancelled = [this] { return Checker && Checker->AccountCancelled; };
+    const auto accountCancelled = [this] { return AccountCancelled(); };
     // The listings are a help, not a must: one that the server refuses or that breaks the session is
     // not asked for again; the sizes then come from LIST n, and the ids are left out.
     bool useSizes = true;
@@ -422,7 +354,7 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
     };
     // A server that offers PIPELINING and then stays silent may not take commands ahead after all: the
     // message it did not answer is read again, and the rest of the scan waits for each reply.
-    bool ahead = m_options.Pipelining;
+    bool ahead = m_worker.Options().Pipelining;
 
     loadListings();
     int failuresInRow = 0;
@@ -448,7 +380,7 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
         listEntry(entry);
     };
     const auto readRefusedAlone = [&] {
-        while (!refusedAhead.isEmpty() && !accountCancelled() && !Cancel && !BudgetSpent(spend)) {
+        while (!refusedAhead.isEmpty() && !accountCancelled() && !m_worker.Cancel && !m_worker.BudgetSpent(spend)) {
             const int n = refusedAhead.takeFirst();
             QByteArray header;
             if (!m_client->isConnected() || !m_client->top(n, 0, &header)) {
@@ -466,10 +398,10 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
     while (next <= count) {
         if (accountCancelled())
             return cancelled();
-        if (Cancel)
-            return giveUp(cancelledText(), 0);
-        if (BudgetSpent(spend))
-            return giveUp(BudgetText(spend), 0);
+        if (m_worker.Cancel)
+            return giveUp(kAccountCancelledText, 0);
+        if (m_worker.BudgetSpent(spend))
+            return giveUp(m_worker.BudgetText(spend), 0);
         // A listing that breaks a session gets no second chance, so this ends.
         for (int session = 0; !m_client->isConnected(); ++session) {
             if (session == 3) {
@@ -484,13 +416,13 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
                 if (accountCancelled())
                     return cancelled();
                 CountTimeout(spend);
-                if (BudgetSpent(spend))
-                    return giveUp(BudgetText(spend), 0);
-                return giveUp(connectError.isEmpty() ? shuttingDownText() : connectError, connectCode);
+                if (m_worker.BudgetSpent(spend))
+                    return giveUp(m_worker.BudgetText(spend), 0);
+                return giveUp(connectError.isEmpty() ? kShuttingDownText : connectError, connectCode);
             }
             loadListings();
-            if (BudgetSpent(spend))
-                return giveUp(BudgetText(spend), 0);
+            if (m_worker.BudgetSpent(spend))
+                return giveUp(m_worker.BudgetText(spend), 0);
         }
 
         // TOP n 0 for every message from `next` on, each followed by LIST n when the listing has no size
@@ -563,18 +495,18 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
             } else {
                 read(Pop3Client::listedSize(reply.text));
             }
-            if (accountCancelled() || Cancel)
+            if (accountCancelled() || m_worker.Cancel)
                 stop = Stop::Cancelled;
-            else if (stop == Stop::None && BudgetSpent(spend))
+            else if (stop == Stop::None && m_worker.BudgetSpent(spend))
                 stop = Stop::Budget;
             return stop == Stop::None;
         };
         m_client->setPipelining(ahead);
         const bool inStep = m_client->batch(source, sink);
-        if (stop == Stop::Cancelled || (!inStep && (accountCancelled() || Cancel)))
-            return accountCancelled() ? cancelled() : giveUp(cancelledText(), 0);
+        if (stop == Stop::Cancelled || (!inStep && (accountCancelled() || m_worker.Cancel)))
+            return accountCancelled() ? cancelled() : giveUp(kAccountCancelledText, 0);
         if (stop == Stop::Budget)
-            return giveUp(BudgetText(spend), 0);
+            return giveUp(m_worker.BudgetText(spend), 0);
         if (stop == Stop::GaveUp)
             return giveUp(errorText, code);
         if (inStep) {
@@ -593,8 +525,8 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
         header.reset();
         if (!readAgain)
             ++next;
-        if (BudgetSpent(spend))
-            return giveUp(BudgetText(spend), 0);
+        if (m_worker.BudgetSpent(spend))
+            return giveUp(m_worker.BudgetText(spend), 0);
         if (++failuresInRow >= kMaxFailuresInRow)
             return giveUp(errorText, code);
     }
@@ -604,7 +536,7 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
     refusedAhead.clear();
     // STAT said there was mail: a mailbox of which nothing could be read is no empty mailbox.
     if (std::none_of(target.cbegin() + firstOwn, target.cend(), [](const TMailEntry *e) { return !e->HeaderUnreadable; }))
-        return giveUp(nothingReadText(errorText), code);
+        return giveUp(NothingReadText(errorText), code);
     fatal = false;
     code = 0;
     errorText.clear();
@@ -612,8 +544,11 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
     return true;
 }
 
-std::optional<TPop3Thread::Identity> TPop3Thread::ListedIdentity(int n, const TMailEntry &expected) const
+std::optional<TPop3Session::Identity> TPop3Session::ListedIdentity(int n, const TMailEntry &expected) const
 {
+    // An IMAP scan's entry names no POP3 message (its account was changed to POP3 since).
+    if (expected.Uid != 0)
+        return Identity::Changed;
     if (!m_sessionUidlLoaded || expected.ServerUIDL.isEmpty())
         return std::nullopt;
     const QByteArray want = expected.ServerUIDL.toLatin1();
@@ -628,8 +563,10 @@ std::optional<TPop3Thread::Identity> TPop3Thread::ListedIdentity(int n, const TM
     return std::nullopt;
 }
 
-TPop3Thread::Identity TPop3Thread::CheckIdentity(int n, const TMailEntry &expected)
+TPop3Session::Identity TPop3Session::CheckIdentity(int n, const TMailEntry &expected)
 {
+    if (expected.Uid != 0)
+        return Identity::Changed;
     if (!expected.ServerUIDL.isEmpty() && m_client->hasCapability("UIDL")) {
         if (LoadSessionUidl()) {
             if (const std::optional<Identity> listed = ListedIdentity(n, expected))
@@ -655,10 +592,10 @@ TPop3Thread::Identity TPop3Thread::CheckIdentity(int n, const TMailEntry &expect
     QByteArray header;
     if (!m_client->top(n, 0, &header))
         return Identity::Failed;
-    return HeaderDigest(header) == expected.ScanDigest ? Identity::Same : Identity::Changed;
+    return TPop3Thread::HeaderDigest(header) == expected.ScanDigest ? Identity::Same : Identity::Changed;
 }
 
-void TPop3Thread::NoteDeleted(int n)
+void TPop3Session::NoteDeleted(int n)
 {
     const QByteArray uid = m_sessionUidl.take(n);
     if (!uid.isEmpty() && --m_sessionUidlCount[uid] <= 0)
@@ -666,14 +603,15 @@ void TPop3Thread::NoteDeleted(int n)
     m_sessionDeleted.append(n);
 }
 
-bool TPop3Thread::DeleteMessage(const TPOP3AccountSettings &account, int n, const TMailEntry &expected,
-                                bool keepSession)
+bool TPop3Session::DeleteMessage(const TPOP3AccountSettings &account, int n, const TMailEntry &expected,
+                                 bool keepSession)
 {
-    int gone = 0;
-    const bool deleted = DeleteInSession(account, {{n, &expected}}, &gone) == 1 && gone == 0;
+    QList<TRemoval> outcomes;
+    const bool deleted = DeleteInSession(account, {{n, &expected}}, outcomes) == 1
+        && outcomes.first().Result == TRemoval::Removed;
     if (!keepSession) {
         QString notCommitted;
-        if (!CommitDeletions(notCommitted) && deleted) {
+        if (!EndSession(notCommitted) && deleted) {
             LastErrorText = notCommitted;
             return false;
         }
@@ -681,35 +619,32 @@ bool TPop3Thread::DeleteMessage(const TPOP3AccountSettings &account, int n, cons
     return deleted;
 }
 
-int TPop3Thread::DeleteMessages(const TPOP3AccountSettings &account, const QList<TMailEntry *> &entries,
-                                bool keepSession)
+QList<TRemoval> TPop3Session::RemoveMessages(const TPOP3AccountSettings &account, const QList<TMailEntry *> &entries)
 {
     QList<TDeletion> items;
     items.reserve(entries.size());
     for (const TMailEntry *e : entries)
         items.append({e->MsgNumber, e});
-    int gone = 0;
-    int done = DeleteInSession(account, items, &gone);
-    if (!keepSession) {
-        QString notCommitted;
-        if (!CommitDeletions(notCommitted) && done > gone) {
-            LastErrorText = notCommitted;
-            done = 0;
-        }
+    QList<TRemoval> outcomes;
+    DeleteInSession(account, items, outcomes);
+    if (outcomes.size() < entries.size()) {
+        // The message the deletion stopped at.
+        outcomes.append(TRemoval{TRemoval::Failed, LastErrorText});
+        outcomes.resize(entries.size());
     }
-    return done;
+    return outcomes;
 }
 
-int TPop3Thread::DeleteInSession(const TPOP3AccountSettings &account, const QList<TDeletion> &items, int *gone)
+int TPop3Session::DeleteInSession(const TPOP3AccountSettings &account, const QList<TDeletion> &items,
+                                  QList<TRemoval> &outcomes)
 {
     LastErrorText.clear();
     LastErrorCode = 0;
-    *gone = 0;
     bool fatal = false;
     int code = 0;
     QString error;
     if (!Connect(account, fatal, code, error)) {
-        LastErrorText = error.isEmpty() ? shuttingDownText() : error;
+        LastErrorText = error.isEmpty() ? kShuttingDownText : error;
         LastErrorCode = code;
         return 0;
     }
@@ -728,23 +663,25 @@ int TPop3Thread::DeleteInSession(const TPOP3AccountSettings &account, const QLis
         }
         std::optional<Pop3Client::BatchReply> refusal;
         if (proven > done) {
-            done = DeleteProven(items, done, proven, gone, &refusal);
+            done = DeleteProven(items, done, proven, outcomes, &refusal);
             if (done == items.size() || (!refusal && !LastErrorText.isEmpty()))
                 break;
         }
         // One message with the checks that take round trips, or the one the server just refused.
-        if (!DeleteOne(account, items.at(done).first, *items.at(done).second, refusal)) {
+        if (DeleteOne(account, items.at(done).first, *items.at(done).second, refusal)) {
+            outcomes.append(TRemoval{TRemoval::Removed, {}});
+        } else {
             if (!LastErrorText.isEmpty())
                 break;
-            ++*gone;
+            outcomes.append(TRemoval{TRemoval::Gone, {}});
         }
         ++done;
     }
     return int(done);
 }
 
-qsizetype TPop3Thread::DeleteProven(const QList<TDeletion> &items, qsizetype from, qsizetype to, int *gone,
-                                    std::optional<Pop3Client::BatchReply> *refusal)
+qsizetype TPop3Session::DeleteProven(const QList<TDeletion> &items, qsizetype from, qsizetype to,
+                                     QList<TRemoval> &outcomes, std::optional<Pop3Client::BatchReply> *refusal)
 {
     // What the listing says, before the deletions change it.
     QList<bool> listedGone;
@@ -770,14 +707,14 @@ qsizetype TPop3Thread::DeleteProven(const QList<TDeletion> &items, qsizetype fro
                 return true;
             });
     const auto failedAt = [&](qsizetype i, const QString &text) {
-        LastErrorText = text.isEmpty() ? QStringLiteral("Keine Verbindung zum Server.") : text;
+        LastErrorText = text.isEmpty() ? kNoConnectionText : text;
         LastErrorCode = m_client->lastReplyCode();
         return i;
     };
     qsizetype answered = 0;
     for (qsizetype i = from; i < to; ++i) {
         if (listedGone.at(i - from)) {
-            ++*gone;
+            outcomes.append(TRemoval{TRemoval::Gone, {}});
             continue;
         }
         const int n = items.at(i).first;
@@ -788,10 +725,11 @@ qsizetype TPop3Thread::DeleteProven(const QList<TDeletion> &items, qsizetype fro
         const Pop3Client::BatchReply &reply = replies.at(answered++);
         if (reply.ok) {
             NoteDeleted(n);
+            outcomes.append(TRemoval{TRemoval::Removed, {}});
             continue;
         }
         if (reply.errorText.contains(QLatin1String("no such message"), Qt::CaseInsensitive)) {
-            ++*gone;
+            outcomes.append(TRemoval{TRemoval::Gone, {}});
             continue;
         }
         // Refused: the deletion stops here, so a later DELE the server accepted must be taken back.
@@ -808,7 +746,7 @@ qsizetype TPop3Thread::DeleteProven(const QList<TDeletion> &items, qsizetype fro
     return to;
 }
 
-bool TPop3Thread::KeepOnlyDeletions(const QList<int> &numbers)
+bool TPop3Session::KeepOnlyDeletions(const QList<int> &numbers)
 {
     const QList<int> keep = numbers;
     qsizetype sent = 0;
@@ -832,7 +770,7 @@ bool TPop3Thread::KeepOnlyDeletions(const QList<int> &numbers)
     return false;
 }
 
-bool TPop3Thread::DeleteOne(const TPOP3AccountSettings &account, int n, const TMailEntry &expected,
+bool TPop3Session::DeleteOne(const TPOP3AccountSettings &account, int n, const TMailEntry &expected,
                             const std::optional<Pop3Client::BatchReply> &refusal)
 {
     bool fatal = false;
@@ -851,7 +789,7 @@ bool TPop3Thread::DeleteOne(const TPOP3AccountSettings &account, int n, const TM
             bool failed = false;
             if (!m_client->isConnected() && !Connect(account, fatal, code, error)) {
                 failed = true;
-                failure = error.isEmpty() ? shuttingDownText() : error;
+                failure = error.isEmpty() ? kShuttingDownText : error;
             }
             if (!failed && m_deletionsLost) {
                 // Deletions accepted before were lost with their session: going on in a new one would
@@ -888,7 +826,7 @@ bool TPop3Thread::DeleteOne(const TPOP3AccountSettings &account, int n, const TM
             reply = m_client->lastReply();
         }
 
-        LastErrorText = failure.isEmpty() ? QStringLiteral("Keine Verbindung zum Server.") : failure;
+        LastErrorText = failure.isEmpty() ? kNoConnectionText : failure;
         LastErrorCode = m_client->lastReplyCode();
         const QString text = platform::decode8bit(reply);
         const qsizetype phrase = text.indexOf(QLatin1String("logged in too frequently, try again"));
@@ -904,16 +842,16 @@ bool TPop3Thread::DeleteOne(const TPOP3AccountSettings &account, int n, const TM
         if (!numeric || seconds < 0 || seconds > 120)
             return false;
         // The window may show a count-down meanwhile; the wait itself is this thread's.
-        WaitSeconds = seconds;
-        Report([seconds](TPOP3Checker &checker) { checker.DeleteWait(seconds); });
-        WaitMs((seconds + 1) * 1000);
-        WaitSeconds = -99;
-        if (ShuttingDown())
+        m_worker.WaitSeconds = seconds;
+        m_worker.Report([seconds](TPOP3Checker &checker) { checker.DeleteWait(seconds); });
+        m_worker.WaitMs((seconds + 1) * 1000);
+        m_worker.WaitSeconds = -99;
+        if (m_worker.ShuttingDown())
             return false;
     }
 }
 
-bool TPop3Thread::CommitDeletions(QString &errorText)
+bool TPop3Session::EndSession(QString &errorText)
 {
     errorText.clear();
     Disconnect();
@@ -924,14 +862,15 @@ bool TPop3Thread::CommitDeletions(QString &errorText)
     return committed;
 }
 
-bool TPop3Thread::FetchText(const TPOP3AccountSettings &account, int n, TMailEntry &entry, bool keepSession,
-                            bool &fatal, int &code, QString &errorText)
+bool TPop3Session::FetchText(const TPOP3AccountSettings &account, TMailEntry &entry, bool keepSession, bool &fatal,
+                             int &code, QString &errorText)
 {
+    const int n = entry.MsgNumber;
     if (!Connect(account, fatal, code, errorText))
         return false;
     const auto end = qScopeGuard([this, keepSession] {
         if (m_client)
-            m_client->setReplyDeadline(m_options.ReplyDeadlineMs);
+            m_client->setReplyDeadline(m_worker.Options().ReplyDeadlineMs);
         if (!keepSession)
             Disconnect();
     });
@@ -941,7 +880,7 @@ bool TPop3Thread::FetchText(const TPOP3AccountSettings &account, int n, TMailEnt
         break;
     case Identity::Gone:
         fatal = true;
-        errorText = QStringLiteral("Die E-Mail befindet sich nicht mehr auf dem Server.");
+        errorText = kMessageGoneText;
         return false;
     case Identity::Changed:
         fatal = true;
@@ -953,39 +892,19 @@ bool TPop3Thread::FetchText(const TPOP3AccountSettings &account, int n, TMailEnt
     }
     // A large message may take its time on a slow line, but a server that drips it must not hold the
     // window for ever.
-    const qint64 sizeMs = qint64(std::max(entry.Size, 0)) * 1000 / kSlowestTextOctetsPerSecond;
-    m_client->setReplyDeadline(
-        int(std::min(std::max<qint64>(m_options.ReplyDeadlineMs, sizeMs), kMaxTextDeadlineMs)));
+    m_client->setReplyDeadline(m_worker.TextDeadlineMs(entry.Size));
     QByteArray raw;
     if (!m_client->retr(n, &raw)) {
         TakeClientError(fatal, code, errorText);
         return false;
     }
-    MailMessage message;
-    if (!message.FillFromRaw(raw) && !message.HasText()) {
-        fatal = true;
-        code = 0;
-        errorText = QStringLiteral("Die E-Mail konnte nicht gelesen werden.");
-        return false;
-    }
-    // The identifier for the new-mail test stays the one the check computed.
-    message.UID = entry.Message.UID;
-    entry.Message = std::move(message);
-    return true;
+    return TakeMessageText(raw, entry, fatal, code, errorText);
 }
 
-int TPop3Thread::sessionTimeoutMs() const
-{
-    return m_testTimeoutMs > 0 ? std::min(m_options.TimeoutMs, m_testTimeoutMs) : m_options.TimeoutMs;
-}
-
-bool TPop3Thread::TestAccount(const TPOP3AccountSettings &account, int &code, QString &errorText)
+bool TPop3Session::TestAccount(const TPOP3AccountSettings &account, int &code, QString &errorText)
 {
     EnsureClient();
     Disconnect();
-    // The user waits for the answer: a silent server is given up sooner than in a check.
-    m_testTimeoutMs = kLoginTestTimeoutMs;
-    const auto restore = qScopeGuard([this] { m_testTimeoutMs = 0; });
     bool fatal = false;
     const bool ok = Connect(account, fatal, code, errorText);
     if (ok) {
@@ -993,7 +912,7 @@ bool TPop3Thread::TestAccount(const TPOP3AccountSettings &account, int &code, QS
         if (!m_client->stat(&count))
             TakeClientError(fatal, code, errorText);
     } else if (errorText.isEmpty()) {
-        errorText = shuttingDownText();
+        errorText = kShuttingDownText;
     }
     Disconnect();
     return ok;

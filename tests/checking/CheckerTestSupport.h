@@ -130,6 +130,10 @@ public:
     {
         return m_fake->readLine(line, timeoutMs, maxLength);
     }
+    Status readSome(QByteArray *data, qint64 maxCount, int timeoutMs) override
+    {
+        return m_fake->readSome(data, maxCount, timeoutMs);
+    }
     Status write(const QByteArray &data) override { return m_fake->write(data); }
     void discardInput() override { m_fake->discardInput(); }
     void close() override { m_fake->close(); }

@@ -2,6 +2,7 @@
 // idle loop.
 #include "CheckerTestSupport.h"
 #include "EventWait.h"
+#include "Pop3Session.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -894,8 +895,8 @@ TEST_P(DeleteIdentityTest, DeletesOnlyTheMessageTheListShows)
     TPop3Thread worker(nullptr, options());
     play(Login("bob", "pw", c.serverHasUidl) << c.check << Quit());
     const TMailEntry entry = entryFor(2, "two", "a2", 1000, c.entryUidl);
-    EXPECT_EQ(worker.DeleteMessage(Account(), 2, entry, false), c.result);
-    EXPECT_EQ(worker.LastErrorText, c.errorText);
+    EXPECT_EQ(worker.Pop3().DeleteMessage(Account(), 2, entry, false), c.result);
+    EXPECT_EQ(worker.Pop3().LastErrorText, c.errorText);
     const bool scriptDeletes = std::any_of(c.check.cbegin(), c.check.cend(), [](const Step &s) {
         return s.kind == Step::Client && s.text == "DELE 2";
     });
@@ -949,8 +950,8 @@ TEST_F(WorkerTest, WithoutUidlALaterNumberIsStillFoundAfterAnEarlierDeletionOfTh
                                    << Top(2, "two", "a2") << C("DELE 2") << S("+OK") << C("NOOP") << S("+OK")
                                    << C("STAT") << S("+OK 5 5000") << C("LIST 6") << S("+OK 6 600")
                                    << Top(6, "six", "a6") << C("DELE 6") << S("+OK") << Quit());
-    EXPECT_TRUE(worker.DeleteMessage(Account(), 2, entryFor(2, "two", "a2", 1000, ""), true));
-    EXPECT_TRUE(worker.DeleteMessage(Account(), 6, entryFor(6, "six", "a6", 600, ""), true));
+    EXPECT_TRUE(worker.Pop3().DeleteMessage(Account(), 2, entryFor(2, "two", "a2", 1000, ""), true));
+    EXPECT_TRUE(worker.Pop3().DeleteMessage(Account(), 6, entryFor(6, "six", "a6", 600, ""), true));
     worker.FreeClient();
     expectScriptDone();
 }
@@ -980,7 +981,7 @@ TEST_P(TooFrequentTest, WaitsOnceAndTriesAgain)
     ui.mainVisible = c.mainVisible;
     play(Login() << Listing({"u1"}) << C("DELE 1") << S(kRefusal30) << c.afterFirstRefusal << Quit());
     TPop3Thread *worker = checker->EnsureWorker();
-    EXPECT_EQ(worker->DeleteMessage(Account(), 1, entryFor(1, "one", "a1", 1000, "u1"), false), c.result);
+    EXPECT_EQ(worker->Pop3().DeleteMessage(Account(), 1, entryFor(1, "one", "a1", 1000, "u1"), false), c.result);
     EXPECT_EQ(waits, c.waits);
     EXPECT_EQ(ui.calls, c.uiCalls);
     expectScriptDone();
@@ -1002,8 +1003,8 @@ TEST_F(WorkerTest, TooFrequentWithAnUnusableWaitFailsAtOnce)
                                     QByteArray("-ERR logged in too frequently, try again in a moment")}) {
         TPop3Thread worker(nullptr, options());
         play(Login() << Listing({"u1"}) << C("DELE 1") << S(reply) << Quit());
-        EXPECT_FALSE(worker.DeleteMessage(Account(), 1, entryFor(1, "one", "a1", 1000, "u1"), false));
-        EXPECT_EQ(worker.LastErrorText, QString::fromLatin1(reply.mid(5)));
+        EXPECT_FALSE(worker.Pop3().DeleteMessage(Account(), 1, entryFor(1, "one", "a1", 1000, "u1"), false));
+        EXPECT_EQ(worker.Pop3().LastErrorText, QString::fromLatin1(reply.mid(5)));
     }
     EXPECT_TRUE(waits.isEmpty());
     expectScriptDone();
