@@ -25,6 +25,7 @@ TConnectionSecurity OutgoingSecurity(const TOEMailBox &box)
 TPOP3AccountSettings AccountFromMailBox(const TOEMailBox &box)
 {
     TPOP3AccountSettings a;
+    a.AccountType = box.AccountKind == atIMAP ? atIMAP : atPOP3;
     a.Active = true;
     a.ServerName = box.POP3Server;
     a.Port = box.POP3Port;

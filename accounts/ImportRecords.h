@@ -12,7 +12,7 @@
 // password fields are empty when handed out; the import wizard fills POP3Password with what the user
 // types.
 struct TOEMailBox {
-    uint8_t AccountKind = 0; // 0 = POP3; the readers return no other kind
+    uint8_t AccountKind = 0; // 0 = POP3, 1 = IMAP (TAccountType); the POP3... fields serve either
     QString DisplayName;
     QString POP3Server;
     QString POP3UserName;
@@ -50,6 +50,7 @@ TConnectionSecurity IncomingSecurity(const TOEMailBox &box);
 // programs that only know "secured" do it there; on any other port it is TLS from the first byte.
 TConnectionSecurity OutgoingSecurity(const TOEMailBox &box);
 
-// The mailbox an imported account becomes: one connection attempt, no APOP, the provider's SMTP server
-// exactly when the source gave one, SMTP login with the POP3 data.
+// The mailbox an imported account becomes: of its kind (IMAP reading INBOX and moving spam to the Junk
+// folder), one connection attempt, no APOP, the provider's SMTP server exactly when the source gave one,
+// SMTP login with the POP3 data.
 TPOP3AccountSettings AccountFromMailBox(const TOEMailBox &box);

@@ -81,16 +81,20 @@ void TEvolutionImport::GetAccounts(TOEAccountList &list)
         const auto source = [&](const QString &uid) { return sources.value(uid.trimmed()); };
         for (const QString &uid : order) {
             const platform::IniFile &account = sources[uid];
-            if (KeyFileValue(account, QStringLiteral("Mail Account"), QStringLiteral("BackendName")).trimmed()
-                != QLatin1String("pop"))
+            const QString backend =
+                KeyFileValue(account, QStringLiteral("Mail Account"), QStringLiteral("BackendName")).trimmed();
+            // "imapx" is the IMAP of current versions, "imap" that of old ones.
+            const bool imap = backend == QLatin1String("imapx") || backend == QLatin1String("imap");
+            if (backend != QLatin1String("pop") && !imap)
                 continue;
             TOEMailBox box;
-            box.AccountKind = 0;
+            box.AccountKind = imap ? atIMAP : atPOP3;
             box.DisplayName = KeyFileValue(account, kSource, QStringLiteral("DisplayName"));
             box.POP3Server = KeyFileValue(account, kAuth, QStringLiteral("Host")).trimmed();
             box.POP3UserName = KeyFileValue(account, kAuth, QStringLiteral("User"));
             evolutionSecurity(account, &box.POP3Secure, &box.POP3StartTLS);
-            box.POP3Port = PortOrDefault(KeyFileValue(account, kAuth, QStringLiteral("Port")), box.POP3Secure ? 995 : 110);
+            box.POP3Port = PortOrDefault(KeyFileValue(account, kAuth, QStringLiteral("Port")),
+                                         IncomingDefaultPort(box.AccountKind, box.POP3Secure));
             if (box.POP3Server.isEmpty() || ContainsAccount(list, box.POP3Server, box.POP3UserName))
                 continue;
 
@@ -121,27 +125,65 @@ QStringList TKMailImport::ConfigFolders() const
     return existingFolders({h.Config, h.Home + QStringLiteral("/.var/app/org.kde.kmail2/config")});
 }
 
+namespace {
+
+// A POP3 resource's configuration: [General] host, port, login, useSSL, useTLS.
+TOEMailBox kmailPop3(const platform::IniFile &ini)
+{
+    const QString general = QStringLiteral("General");
+    TOEMailBox box;
+    box.AccountKind = atPOP3;
+    box.POP3Server = KeyFileValue(ini, general, QStringLiteral("host")).trimmed();
+    box.POP3UserName = KeyFileValue(ini, general, QStringLiteral("login"));
+    box.POP3Secure = truthValue(KeyFileValue(ini, general, QStringLiteral("useSSL")));
+    box.POP3StartTLS = !box.POP3Secure && truthValue(KeyFileValue(ini, general, QStringLiteral("useTLS")));
+    box.POP3Port = PortOrDefault(KeyFileValue(ini, general, QStringLiteral("port")), IncomingDefaultPort(atPOP3, box.POP3Secure));
+    return box;
+}
+
+// An IMAP resource's configuration: [network] ImapServer (older versions put ":port" after the name),
+// ImapPort, UserName, Safety ("SSL" TLS from the first byte, the default; "STARTTLS"; "NONE").
+TOEMailBox kmailImap(const platform::IniFile &ini)
+{
+    const QString network = QStringLiteral("network");
+    TOEMailBox box;
+    box.AccountKind = atIMAP;
+    QString server = KeyFileValue(ini, network, QStringLiteral("ImapServer")).trimmed();
+    QString port = KeyFileValue(ini, network, QStringLiteral("ImapPort"));
+    const qsizetype colon = server.lastIndexOf(QLatin1Char(':'));
+    if (colon > 0 && server.count(QLatin1Char(':')) == 1) {
+        if (port.trimmed().isEmpty())
+            port = server.mid(colon + 1);
+        server = server.left(colon);
+    }
+    box.POP3Server = server;
+    box.POP3UserName = KeyFileValue(ini, network, QStringLiteral("UserName"));
+    const QString safety = KeyFileValue(ini, network, QStringLiteral("Safety")).trimmed().toUpper();
+    box.POP3Secure = safety.isEmpty() || safety == QLatin1String("SSL");
+    box.POP3StartTLS = safety == QLatin1String("STARTTLS");
+    box.POP3Port = PortOrDefault(port, IncomingDefaultPort(atIMAP, box.POP3Secure));
+    return box;
+}
+
+} // namespace
+
 void TKMailImport::GetAccounts(TOEAccountList &list)
 {
     list.clear();
-    static const QLatin1String prefix("akonadi_pop3_resource_");
+    static const QLatin1String pop3Prefix("akonadi_pop3_resource_"), imapPrefix("akonadi_imap_resource_");
     for (const QString &folder : ConfigFolders()) {
-        QStringList files = QDir(folder).entryList({prefix + QStringLiteral("*rc")}, QDir::Files);
-        // Resources are numbered; list them in the order they were made.
-        const auto number = [](const QString &file) {
-            return file.mid(prefix.size(), file.size() - prefix.size() - 2).toLongLong();
+        QStringList files;
+        for (const QLatin1String prefix : {pop3Prefix, imapPrefix})
+            files += QDir(folder).entryList({prefix + QStringLiteral("*rc")}, QDir::Files);
+        // Resources are numbered per kind; list them kind by kind, in the order they were made.
+        const auto key = [](const QString &file) {
+            const bool imap = file.startsWith(imapPrefix);
+            const qsizetype head = imap ? imapPrefix.size() : pop3Prefix.size();
+            return std::make_pair(imap, file.mid(head, file.size() - head - 2).toLongLong());
         };
-        std::stable_sort(files.begin(), files.end(), [&](const QString &a, const QString &b) { return number(a) < number(b); });
+        std::stable_sort(files.begin(), files.end(), [&](const QString &a, const QString &b) { return key(a) < key(b); });
         for (const KeyFile &f : loadKeyFiles(folder, files, kMaxResources)) {
-            const platform::IniFile &ini = f.ini;
-            const QString general = QStringLiteral("General");
-            TOEMailBox box;
-            box.AccountKind = 0;
-            box.POP3Server = KeyFileValue(ini, general, QStringLiteral("host")).trimmed();
-            box.POP3UserName = KeyFileValue(ini, general, QStringLiteral("login"));
-            box.POP3Secure = truthValue(KeyFileValue(ini, general, QStringLiteral("useSSL")));
-            box.POP3StartTLS = !box.POP3Secure && truthValue(KeyFileValue(ini, general, QStringLiteral("useTLS")));
-            box.POP3Port = PortOrDefault(KeyFileValue(ini, general, QStringLiteral("port")), box.POP3Secure ? 995 : 110);
+            TOEMailBox box = f.name.startsWith(imapPrefix) ? kmailImap(f.ini) : kmailPop3(f.ini);
             if (box.POP3Server.isEmpty() || ContainsAccount(list, box.POP3Server, box.POP3UserName))
                 continue;
             // The name the user gave the resource is kept by the agent framework beside it.

@@ -1,6 +1,6 @@
 #pragma once
-// POP3 accounts of the mail programs of Linux desktops that keep them in plain files: Evolution (its
-// account source files) and KMail (the configuration of its POP3 resources). Only what the files
+// POP3 and IMAP accounts of the mail programs of Linux desktops that keep them in plain files: Evolution
+// (its account source files) and KMail (the configuration of its POP3 and IMAP resources). Only what the files
 // hold is read; passwords live in the desktop's password store and are never touched.
 #include "ImportRecords.h"
 
@@ -17,7 +17,7 @@ public:
     // More source files than this in one folder are not read.
     static constexpr int kMaxSources = 5000;
 
-    // The POP3 accounts, each with the address of its identity and the outgoing server of that
+    // The POP3 and IMAP accounts, each with the address of its identity and the outgoing server of that
     // identity; an account found in both folders is listed once.
     void GetAccounts(TOEAccountList &list);
 
@@ -33,7 +33,7 @@ public:
     QStringList ConfigFolders() const;
     static constexpr int kMaxResources = 5000;
 
-    // The POP3 resources. They hold no outgoing server or sender address.
+    // The POP3 and IMAP resources. They hold no outgoing server or sender address.
     void GetAccounts(TOEAccountList &list);
 
 private:

@@ -261,7 +261,9 @@ TOEAccountList MozillaAccounts(const TPrefsJs &prefs)
         if (haveAccountList && !identityOf.contains(serverKey))
             continue;
         const QString prefix = QStringLiteral("mail.server.") + serverKey;
-        if (!prefs.Value(prefix + QStringLiteral(".type")).contains(QLatin1String("pop3")))
+        const QString type = prefs.Value(prefix + QStringLiteral(".type")).trimmed();
+        const bool imap = type == QLatin1String("imap");
+        if (!imap && !type.contains(QLatin1String("pop3")))
             continue;
         // A host or login changed in the account settings is kept as the "real" one.
         QString host = prefs.Value(prefix + QStringLiteral(".realhostname"));
@@ -275,7 +277,7 @@ TOEAccountList MozillaAccounts(const TPrefsJs &prefs)
             user = prefs.Value(prefix + QStringLiteral(".userName"));
 
         TOEMailBox box;
-        box.AccountKind = 0;
+        box.AccountKind = imap ? atIMAP : atPOP3;
         box.DisplayName = prefs.Value(prefix + QStringLiteral(".name"));
         box.POP3Server = host;
         box.POP3UserName = user;
@@ -284,7 +286,7 @@ TOEAccountList MozillaAccounts(const TPrefsJs &prefs)
         const QString socketType = prefs.Value(prefix + QStringLiteral(".socketType")).trimmed();
         box.POP3Secure = socketType == QLatin1String("3");
         box.POP3StartTLS = isStartTlsSocketType(socketType);
-        box.POP3Port = portPref(prefs, prefix + QStringLiteral(".port"), box.POP3Secure ? 995 : 110);
+        box.POP3Port = portPref(prefs, prefix + QStringLiteral(".port"), IncomingDefaultPort(box.AccountKind, box.POP3Secure));
 
         const QString identity = haveAccountList ? identityOf.value(serverKey) : QStringLiteral("id") + QString::number(n);
         if (!identity.isEmpty()) {

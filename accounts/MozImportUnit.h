@@ -26,7 +26,7 @@ private:
     QHash<QString, QString> m_values;
 };
 
-// The POP3 accounts of a profile's preferences, in the order of their server numbers.
+// The POP3 and IMAP accounts of a profile's preferences, in the order of their server numbers.
 TOEAccountList MozillaAccounts(const TPrefsJs &prefs);
 
 struct TMozProfile {
@@ -54,7 +54,7 @@ public:
     // The folder of a listed profile: the application folder joined with the profile's path when that
     // exists, otherwise the path as it stands.
     QString ProfileFolder(const QString &folder, const TMozProfile &profile) const;
-    // The POP3 accounts of a profile folder's prefs.js; none when it cannot be read.
+    // The POP3 and IMAP accounts of a profile folder's prefs.js; none when it cannot be read.
     void GetAccounts(const QString &profileFolder, TOEAccountList &list);
 
 private:

@@ -57,19 +57,35 @@ QList<TProvider> ReadProviderFile(const QString &path)
         e.OutboxSSL = number(ini, name, "OutboxSSL") == 1;
         const int32_t pop3Port = number(ini, name, "POP3Port");
         const int32_t smtpPort = number(ini, name, "SMTPPort");
+        const int32_t imapPort = number(ini, name, "IMAPPort");
         e.POP3Port = (pop3Port > 0 && pop3Port <= 65535) ? pop3Port : 0;
         e.SMTPPort = (smtpPort > 0 && smtpPort <= 65535) ? smtpPort : 0;
+        e.IMAPServer = text(ini, name, "IMAPServer");
+        e.IMAPPort = (imapPort > 0 && imapPort <= 65535) ? imapPort : 0;
+        e.IMAPSSL = number(ini, name, "IMAPSSL") == 1;
         out.append(p);
     }
     return out;
 }
 
+TProviderIncoming ProviderIncoming(const TProviderEntry &entry, int32_t accountType)
+{
+    if (accountType == atIMAP)
+        return {entry.IMAPServer, entry.IMAPPort, entry.IMAPSSL};
+    return {entry.POP3Server, entry.POP3Port, entry.InboxSSL};
+}
+
 QList<TProvider> OfferedProviders(const QList<TProvider> &all, bool secureIncoming)
 {
     QList<TProvider> out;
-    for (const TProvider &p : all)
-        if (p.Entry.AccountType == 0 && (!p.Entry.InboxSSL || secureIncoming))
+    for (const TProvider &p : all) {
+        const TProviderEntry &e = p.Entry;
+        const bool pop3 = e.AccountType == pmkPOP3 && (!e.InboxSSL || secureIncoming);
+        const bool imap = (e.AccountType == pmkPOP3 || e.AccountType == pmkIMAP) && !e.IMAPServer.isEmpty()
+                          && (!e.IMAPSSL || secureIncoming);
+        if (pop3 || imap)
             out.append(p);
+    }
     std::stable_sort(out.begin(), out.end(), [](const TProvider &a, const TProvider &b) {
         return a.Name.compare(b.Name, Qt::CaseInsensitive) < 0;
     });
@@ -80,16 +96,19 @@ TPOP3AccountSettings AccountFromAssistant(const TAssistantEntries &entries, cons
 {
     // The security rules of imported accounts serve here too: the provider file is one more source.
     TOEMailBox box;
+    box.AccountKind = entries.AccountType == atIMAP ? atIMAP : atPOP3;
+    box.POP3Port = IncomingDefaultPort(box.AccountKind, false);
     box.POP3Server = entries.POP3Server.trimmed();
     box.POP3UserName = entries.AccountName;
     box.POP3Password = entries.Password;
     box.SMTPServer = entries.SMTPServer.trimmed();
     box.SMTPEMailAddress = entries.EMailAddress.trimmed();
     box.SMTPAuth = entries.SMTPAuth;
-    if (provider && provider->InboxSSL && !box.POP3Server.isEmpty()) {
-        box.POP3Port = provider->POP3Port > 0 ? provider->POP3Port : 995;
+    const TProviderIncoming incoming = provider ? ProviderIncoming(*provider, box.AccountKind) : TProviderIncoming{};
+    if (incoming.SSL && !box.POP3Server.isEmpty()) {
+        box.POP3Port = incoming.Port > 0 ? incoming.Port : IncomingDefaultPort(box.AccountKind, true);
         // On the plain port a secured connection can only be an upgrade.
-        (box.POP3Port == 110 ? box.POP3StartTLS : box.POP3Secure) = true;
+        (box.POP3Port == IncomingDefaultPort(box.AccountKind, false) ? box.POP3StartTLS : box.POP3Secure) = true;
     }
     if (provider && provider->OutboxSSL && !box.SMTPServer.isEmpty()) {
         box.SMTPPort = provider->SMTPPort > 0 ? provider->SMTPPort : 465;

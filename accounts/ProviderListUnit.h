@@ -9,9 +9,17 @@
 
 #include <cstdint>
 
+// The assistant's mailbox kinds (its AccountTypeCB), as the provider file's "AccountType" gives them.
+enum TProviderMailboxKind : int32_t {
+    pmkPOP3 = 0,
+    pmkAOL = 1,
+    pmkHTTPMail = 2,
+    pmkIMAP = 3,
+};
+
 // One provider as the file gives it.
 struct TProviderEntry {
-    int32_t AccountType = 0;   // kind of mailbox; only 0 (POP3) is offered
+    int32_t AccountType = pmkPOP3; // the kind of mailbox the provider is set up as first
     QString POP3Server;
     QString SMTPServer;
     QString AccountNameLabel;  // what the provider calls the login name
@@ -23,9 +31,23 @@ struct TProviderEntry {
     // 0 when the file gives none. 995 and 465 are TLS from the first byte, 587 an upgrade.
     int32_t POP3Port = 0;
     int32_t SMTPPort = 0;
+    // The provider's IMAP server ("IMAPServer"), its port ("IMAPPort", 0 when the file gives none) and
+    // whether it needs a secured connection ("IMAPSSL"); 993 is TLS from the first byte, 143 an upgrade.
+    QString IMAPServer;
+    int32_t IMAPPort = 0;
+    bool IMAPSSL = false;
 
     bool operator==(const TProviderEntry &) const = default;
 };
+
+// A provider's incoming server for one type of mailbox (TAccountType): its name, its port (0: none given)
+// and whether it needs a secured connection.
+struct TProviderIncoming {
+    QString Server;
+    int32_t Port = 0;
+    bool SSL = false;
+};
+TProviderIncoming ProviderIncoming(const TProviderEntry &entry, int32_t accountType);
 
 struct TProvider {
     QString Name; // the section name, shown in the list
@@ -40,13 +62,14 @@ QString ProviderFilePath();
 // unreadable file gives no providers.
 QList<TProvider> ReadProviderFile(const QString &path);
 
-// The providers the assistant offers: POP3 ones whose incoming server needs no secured connection
-// (with secureIncoming, the caller sets up TLS accounts, and those are offered too), sorted by name
-// without regard to letter case.
+// The providers the assistant offers: POP3 ones and those that name an IMAP server, as far as that
+// incoming server needs no secured connection (with secureIncoming, the caller sets up TLS accounts, and
+// those are offered too), sorted by name without regard to letter case.
 QList<TProvider> OfferedProviders(const QList<TProvider> &all, bool secureIncoming = false);
 
 // What the user typed into the new-account assistant.
 struct TAssistantEntries {
+    int32_t AccountType = atPOP3; // TAccountType
     QString EMailAddress;
     QString POP3Server;
     QString SMTPServer;
@@ -55,9 +78,10 @@ struct TAssistantEntries {
     bool SMTPAuth = false;
 };
 
-// The mailbox the assistant makes: port 110, one connection attempt, no APOP, the outgoing server only
-// when one was given, the SMTP login the same as the POP3 one. Where the chosen provider (may be null)
-// secures a connection, that connection is secured with the provider's port (else 995 and 465), also
-// when the user typed another server name over the provider's: a name edited to "pop3." or a server of
-// the same provider must not send the password in clear.
+// The mailbox the assistant makes, of the type chosen: port 110 (IMAP: 143), one connection attempt, no
+// APOP, the outgoing server only when one was given, the SMTP login the same as the incoming one. Where the
+// chosen provider (may be null) secures a connection of that type, that connection is secured with the
+// provider's port (else 995, 993 and 465), also when the user typed another server name over the
+// provider's: a name edited to "pop3." or a server of the same provider must not send the password in
+// clear.
 TPOP3AccountSettings AccountFromAssistant(const TAssistantEntries &entries, const TProviderEntry *provider);

@@ -44,4 +44,11 @@ TPOP3AccountSettings SampleDovecot::TlsAccount() const
     return a;
 }
 
+TPOP3AccountSettings SampleDovecot::ImapAccount(quint16 port) const
+{
+    TPOP3AccountSettings a = Account(port);
+    a.AccountType = atIMAP;
+    return a;
+}
+
 } // namespace bench

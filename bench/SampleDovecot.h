@@ -21,6 +21,9 @@ public:
     TPOP3AccountSettings Account(quint16 port) const;
     // The mailbox over TLS from the first byte, with the server's certificate trusted.
     TPOP3AccountSettings TlsAccount() const;
+    // The same mailbox read over IMAP at port: the server's IMAP port, or a relay's in front of it.
+    TPOP3AccountSettings ImapAccount(quint16 port) const;
+    quint16 ImapPort() const { return m_server.imapPort(); }
     DovecotServer &Server() { return m_server; }
 
 private:

@@ -1,11 +1,11 @@
 // A manual check of one mailbox of 1000 messages on a private Dovecot (127.0.0.1, a free port): the
 // whole header scan (log-in, listing, a header block per message, parsing, 500 spam rules, the list)
-// in messages per second, straight to the server and over TLS from the first byte to the same server (in
-// turns), then through a relay that holds every chunk 10 ms in each direction, as a server some way off
-// would answer.
+// in messages per second, straight to the server, over TLS from the first byte to the same server and
+// over IMAP to the same mailbox (in turns), then through a relay that holds every chunk 10 ms in each
+// direction, as a server some way off would answer; the relay's chunks show the round trips each takes.
 //
-//   bench_headerscan [--messages N] [--rules N] [--runs N] [--tls 0|1] [--proxy-runs N] [--delay-ms N]
-//                    [--pipelining 0|1]
+//   bench_headerscan [--messages N] [--rules N] [--runs N] [--tls 0|1] [--imap 0|1] [--proxy-runs N]
+//                    [--delay-ms N] [--pipelining 0|1]
 //
 // --pipelining 0 sends one command at a time although the server offers PIPELINING (the sizes and ids
 // still come from one listing each), to compare.
@@ -127,6 +127,7 @@ int main(int argc, char **argv)
     const int ruleCount = bench::ArgValue(argc, argv, "--rules", 500);
     const int runs = std::max(1, bench::ArgValue(argc, argv, "--runs", 5));
     const bool tls = bench::ArgValue(argc, argv, "--tls", 1) != 0;
+    const bool imap = bench::ArgValue(argc, argv, "--imap", 1) != 0;
     const int proxyRuns = std::max(0, bench::ArgValue(argc, argv, "--proxy-runs", 1));
     const int delayMs = std::max(0, bench::ArgValue(argc, argv, "--delay-ms", 10));
     TPop3Options options;
@@ -136,62 +137,76 @@ int main(int argc, char **argv)
     if (!dovecot.Start(messages, tls))
         return 1;
     bench::TempProfile profile;
-    // One profile with the mailbox twice: straight, and over TLS from the first byte to the same server.
-    TPOP3Accounts accounts{dovecot.Account(dovecot.Port())};
-    if (tls)
-        accounts.append(dovecot.TlsAccount());
-    if (!profile.IsValid() || !bench::WriteProfile(accounts, bench::SampleRules(ruleCount)))
+    // One profile with the mailbox up to three times: straight, over TLS from the first byte to the same
+    // server, and over IMAP; accounts() makes it for the ports given.
+    const auto accounts = [&](quint16 pop3Port, quint16 tlsPort, quint16 imapPort) {
+        TPOP3Accounts out{dovecot.Account(pop3Port)};
+        if (tls) {
+            out.append(dovecot.TlsAccount());
+            out.last().Port = tlsPort;
+        }
+        if (imap)
+            out.append(dovecot.ImapAccount(imapPort));
+        return out;
+    };
+    if (!profile.IsValid()
+        || !bench::WriteProfile(accounts(dovecot.Port(), dovecot.TlsPort(), dovecot.ImapPort()), bench::SampleRules(ruleCount)))
         return 1;
+    const int tlsIndex = tls ? 1 : -1;
+    const int imapIndex = tls ? 2 : 1;
 
     Series direct{"direkt", 0, {}, {}};
-    Series encrypted{"TLS", 1, {}, {}};
+    Series encrypted{"TLS", tlsIndex, {}, {}};
+    Series overImap{"IMAP", imapIndex, {}, {}};
+    std::vector<Series *> near{&direct};
+    if (tls)
+        near.push_back(&encrypted);
+    if (imap)
+        near.push_back(&overImap);
     std::printf("Kopfzeilen-Durchlauf: %d Nachrichten auf Dovecot 127.0.0.1:%u, %d Regeln, %d Läufe nach einem "
                 "ersten\n",
                 messages, unsigned(dovecot.Port()), ruleCount, runs);
     std::printf("Befehle %s\n", options.Pipelining ? "im Voraus (PIPELINING)" : "einzeln, je nach Antwort");
     if (tls)
         std::printf("Abwechselnd mit demselben Durchlauf über TLS (127.0.0.1:%u)\n", unsigned(dovecot.TlsPort()));
-    if (!scanInTurns(tls ? std::vector<Series *>{&direct, &encrypted} : std::vector<Series *>{&direct},
-                     messages, runs, options))
+    if (imap)
+        std::printf("Abwechselnd mit demselben Postfach über IMAP (127.0.0.1:%u)\n", unsigned(dovecot.ImapPort()));
+    if (!scanInTurns(near, messages, runs, options))
         return 1;
 
     Series proxied{"über Proxy", 0, {}, {}};
-    Series proxiedTls{"TLS über Proxy", 1, {}, {}};
-    testservers::DelayProxy::Figures relayed;
+    Series proxiedTls{"TLS über Proxy", tlsIndex, {}, {}};
+    Series proxiedImap{"IMAP über Proxy", imapIndex, {}, {}};
+    // One relay in front of each port: a server some way off (where TLS adds bytes and work but no round
+    // trips), and the chunks each relay passed on per run tell the round trips of that way.
+    testservers::DelayProxy proxy(dovecot.Port(), delayMs);
+    testservers::DelayProxy tlsProxy(dovecot.TlsPort(), delayMs);
+    testservers::DelayProxy imapProxy(dovecot.ImapPort(), delayMs);
+    const struct Relay {
+        const char *Label;
+        const testservers::DelayProxy *Proxy;
+        bool Used;
+    } relays[] = {{"POP3", &proxy, true}, {"POP3 über TLS", &tlsProxy, tls}, {"IMAP", &imapProxy, imap}};
     if (proxyRuns > 0) {
-        testservers::DelayProxy proxy(dovecot.Port(), delayMs);
-        testservers::DelayProxy tlsProxy(dovecot.TlsPort(), delayMs);
         QString error;
-        if (!proxy.Start(&error) || (tls && !tlsProxy.Start(&error))) {
+        if (!proxy.Start(&error) || (tls && !tlsProxy.Start(&error)) || (imap && !imapProxy.Start(&error))) {
             std::fprintf(stderr, "Der Proxy startet nicht: %s\n", qPrintable(error));
             return 1;
         }
-        // The same mailbox, now reached through the relay (and, with TLS, through one in front of its TLS
-        // port: a server some way off, where TLS adds bytes and work but no round trips).
-        TPOP3Accounts relayedAccounts{dovecot.Account(proxy.Port())};
-        if (tls) {
-            relayedAccounts.append(dovecot.TlsAccount());
-            relayedAccounts.last().Port = tlsProxy.Port();
-        }
-        if (!bench::WriteProfile(relayedAccounts, bench::SampleRules(ruleCount)))
+        if (!bench::WriteProfile(accounts(proxy.Port(), tlsProxy.Port(), imapProxy.Port()), bench::SampleRules(ruleCount)))
             return 1;
-        std::printf("Derselbe Durchlauf über einen Proxy auf 127.0.0.1:%u, der jedes Stück %d ms je Richtung "
-                    "zurückhält, %d Läufe%s\n",
-                    unsigned(proxy.Port()), delayMs, proxyRuns, tls ? ", abwechselnd mit TLS" : "");
+        std::printf("Derselbe Durchlauf über einen Proxy je Port, der jedes Stück %d ms je Richtung zurückhält, %d "
+                    "Läufe%s%s\n",
+                    delayMs, proxyRuns, tls ? ", abwechselnd mit TLS" : "", imap ? " und IMAP" : "");
+        std::vector<Series *> far{&proxied};
+        if (tls)
+            far.push_back(&proxiedTls);
+        if (imap)
+            far.push_back(&proxiedImap);
         for (int run = 1; run <= proxyRuns; ++run)
-            for (Series *series : tls ? std::vector<Series *>{&proxied, &proxiedTls} : std::vector<Series *>{&proxied})
+            for (Series *series : far)
                 if (!scanRun(*series, messages, run, options))
                     return 1;
-        relayed = proxy.Measured();
-        if (tls) {
-            const testservers::DelayProxy::Figures more = tlsProxy.Measured();
-            relayed.MeanDelayMs = (relayed.MeanDelayMs * relayed.Chunks + more.MeanDelayMs * more.Chunks)
-                / std::max<qint64>(1, relayed.Chunks + more.Chunks);
-            relayed.MaxDelayMs = std::max(relayed.MaxDelayMs, more.MaxDelayMs);
-            relayed.Connections += more.Connections;
-            relayed.Chunks += more.Chunks;
-            relayed.Bytes += more.Bytes;
-        }
     }
 
     std::printf("Ergebnis (%d Nachrichten):\n", messages);
@@ -200,20 +215,31 @@ int main(int argc, char **argv)
         printSummary(encrypted, messages);
         std::printf("  TLS kostet %.1f %% der Nachrichten/s (Median gegen Median)\n", tlsCostPercent(direct, encrypted));
     }
+    if (!overImap.Seconds.empty())
+        printSummary(overImap, messages);
     if (!proxied.Seconds.empty()) {
         const std::string label = "über Proxy +" + std::to_string(delayMs) + " ms je Richtung";
+        const std::string tlsLabel = "TLS " + label;
+        const std::string imapLabel = "IMAP " + label;
         proxied.Label = label.c_str();
+        proxiedTls.Label = tlsLabel.c_str();
+        proxiedImap.Label = imapLabel.c_str();
         printSummary(proxied, messages);
         if (!proxiedTls.Seconds.empty()) {
-            const std::string tlsLabel = "TLS " + label;
-            proxiedTls.Label = tlsLabel.c_str();
             printSummary(proxiedTls, messages);
             std::printf("  TLS kostet über den Proxy %.1f %% der Nachrichten/s\n", tlsCostPercent(proxied, proxiedTls));
         }
-        std::printf("  Proxy: %lld Verbindungen, %lld Stücke, %.1f MB; Verzögerung je Stück im Mittel %.2f ms, "
-                    "höchstens %.2f ms\n",
-                    (long long)relayed.Connections, (long long)relayed.Chunks, relayed.Bytes / 1e6,
-                    relayed.MeanDelayMs, relayed.MaxDelayMs);
+        if (!proxiedImap.Seconds.empty())
+            printSummary(proxiedImap, messages);
+        for (const Relay &relay : relays) {
+            if (!relay.Used)
+                continue;
+            const testservers::DelayProxy::Figures f = relay.Proxy->Measured();
+            std::printf("  Proxy %s: %lld Verbindungen, %lld Stücke (%.0f je Lauf), %.1f MB; Verzögerung je Stück im "
+                        "Mittel %.2f ms, höchstens %.2f ms\n",
+                        relay.Label, (long long)f.Connections, (long long)f.Chunks, double(f.Chunks) / proxyRuns,
+                        f.Bytes / 1e6, f.MeanDelayMs, f.MaxDelayMs);
+        }
     }
     return 0;
 }

@@ -3,21 +3,26 @@
 # it used and the wake-ups of its threads (voluntary and involuntary context switches of every task)
 # over the measured span; the hope is a figure near zero.
 #
-#   bench/idle.sh [-d SECONDS] [-s SETTLE_SECONDS] [BUILD_DIR]
+#   bench/idle.sh [-d SECONDS] [-s SETTLE_SECONDS] [-i] [BUILD_DIR]
 #
 # BUILD_DIR (default build-bench) must hold app/quarvel and tools/quarvel-reg. The profile is a fresh
 # temporary folder: one active mailbox on 127.0.0.1 at a closed port (a check would fail at once), timed
 # checking every 30 minutes (so none falls into the measured minute), a LAN connection, no first start.
+# With -i the mailbox is an IMAP one on a private Dovecot (tests/servers/quarvel-demo-server of
+# BUILD_DIR), so that its idle connection is measured too: it should wake the program at most once per
+# 25 minutes, apart from what the server sends of its own accord.
 # Nothing is sent anywhere but to the loopback address.
 set -euo pipefail
 
 duration=60
 settle=5
-while getopts "d:s:h" opt; do
+imap=0
+while getopts "d:s:ih" opt; do
   case $opt in
     d) duration=$OPTARG ;;
     s) settle=$OPTARG ;;
-    *) sed -n '2,11p' "$0"; exit 2 ;;
+    i) imap=1 ;;
+    *) sed -n '2,14p' "$0"; exit 2 ;;
   esac
 done
 shift $((OPTIND - 1))
@@ -38,15 +43,31 @@ fi
 
 profile=$(mktemp -d "${TMPDIR:-/tmp}/quarvel-idle.XXXXXX")
 pid=""
+server=""
 cleanup() {
-  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
-    kill -TERM "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  fi
+  for p in "$pid" "$server"; do
+    if [ -n "$p" ] && kill -0 "$p" 2>/dev/null; then
+      kill -TERM "$p" 2>/dev/null || true
+      wait "$p" 2>/dev/null || true
+    fi
+  done
   rm -rf "$profile"
 }
 trap cleanup EXIT
 export QUARVEL_PROFILE=$profile
+
+account_type=0
+if [ "$imap" = 1 ]; then
+  [ -x "$build/tests/servers/quarvel-demo-server" ] || {
+    echo "Nicht gebaut: $build/tests/servers/quarvel-demo-server (cmake --build $build --target quarvel-demo-server)" >&2
+    exit 1
+  }
+  source "$root/scripts/demo-server.sh"
+  start_demo_server "$build" "$profile" anna idle-kennwort || exit 1
+  server=$demo_server
+  port=$(demo_server_value "$profile" IMAPPORT)
+  account_type=1
+fi
 
 key='HKCU\Software\Tessmar Software\Quarvel'
 box="$key\\POP3\\Settings\\0"
@@ -56,6 +77,7 @@ box="$key\\POP3\\Settings\\0"
   "$reg" add "$box" /v POP3PORT /d "$port" /f
   "$reg" add "$box" /v POP3KONTONAME /d anna /f
   "$reg" add "$box" /v POP3PASSWORD /password /d idle-kennwort /f
+  "$reg" add "$box" /v AccountType /t REG_DWORD /d "$account_type" /f
   "$reg" add "$key\\POP3\\Settings" /v POP3EMAILCHECK /d YES /f
   "$reg" add "$key\\POP3\\Settings" /v POP3EMAILCHECKTIME /d 1800 /f
   "$reg" add "$key\\Main" /v ConnectionType /d 0 /f
@@ -105,7 +127,9 @@ rss=$(awk '/^VmRSS/ {print $2}' "/proc/$pid/status")
 
 wall=$(awk -v a="$t0" -v b="$t1" 'BEGIN {printf "%.1f", b - a}')
 cpu_ms=$(( (cpu1 - cpu0) * 1000 / ticks ))
-echo "Quarvel im Infobereich, zeitgesteuerte Prüfung an, nichts zu tun: ${wall} s gemessen nach ${settle} s Anlauf"
+what="Postfach an einem geschlossenen Port"
+[ "$imap" = 1 ] && what="IMAP-Postfach auf Dovecot 127.0.0.1:$port mit IDLE-Verbindung"
+echo "Quarvel im Infobereich, zeitgesteuerte Prüfung an, nichts zu tun ($what): ${wall} s gemessen nach ${settle} s Anlauf"
 printf '  %-18s %8s %8s %8s %10s\n' "Thread" "freiw." "unfreiw." "Summe" "CPU (µs)"
 total_v=0
 total_i=0

@@ -1,5 +1,6 @@
 #include "CheckCoordinator.h"
 
+#include "ImapIdle.h"
 #include "MailDeletion.h"
 #include "MsgBox.h"
 #include "Paths.h"
@@ -8,6 +9,7 @@
 #include "SpamDetectorUnit.h"
 #include "UIDStore.h"
 
+#include <algorithm>
 #include <QSet>
 
 namespace {
@@ -70,6 +72,8 @@ void TPOP3Checker::Housekeeping()
 
 TPOP3Checker::~TPOP3Checker()
 {
+    // An idle connection may still post new mail here: they end first.
+    StopIdleWatches(true);
     // The worker's job may still use its session: end it before the entries go.
     m_worker.reset();
     MailList.Clear();
@@ -98,6 +102,8 @@ void TPOP3Checker::SetActive(bool on)
         else
             CheckEnd();
     }
+    if (!on)
+        StopIdleWatches(true);
     if (on == Enabled || (on && !POP3Check.EMailCheck))
         return;
     Enabled = on;
@@ -124,6 +130,73 @@ void TPOP3Checker::StartTimedChecking()
     worker->LastCheckTime = worker->NowSeconds() + 60;
     worker->CountOnly = !POP3Check.AutoKillSpam;
     worker->Resume();
+    StartIdleWatches();
+}
+
+void TPOP3Checker::StartIdleWatches()
+{
+    if (!m_options.ImapIdle || !Enabled || m_quitRequested)
+        return;
+    std::vector<std::unique_ptr<TImapIdleWatch>> watches;
+    for (const TPOP3AccountSettings &account : std::as_const(Accounts)) {
+        if (!account.Active || account.AccountType != atIMAP)
+            continue;
+        // The same settings; what the last check found of it does not count.
+        const auto it = std::find_if(m_idleWatches.begin(), m_idleWatches.end(), [&account](const auto &w) {
+            if (!w)
+                return false;
+            TPOP3AccountSettings watched = w->Account();
+            watched.CheckFailed = account.CheckFailed;
+            return watched == account;
+        });
+        if (it != m_idleWatches.end()
+            && ((*it)->Ended() == TImapIdleWatch::End::Running || (*it)->Ended() == TImapIdleWatch::End::NoIdle)) {
+            watches.push_back(std::move(*it));
+            continue;
+        }
+        TImapIdleOptions options;
+        options.SocketFactory = m_options.SocketFactory;
+        options.TimeoutMs = m_options.TimeoutMs;
+        options.RenewMs = m_options.IdleRenewMs;
+        // Posted only: the watch's thread never waits for this one. The watches end before this object.
+        auto watch = std::make_unique<TImapIdleWatch>(account, options, [this] {
+            QMetaObject::invokeMethod(this, [this] { IdleNewMail(); }, Qt::QueuedConnection);
+        });
+        watch->start(QThread::LowPriority);
+        watches.push_back(std::move(watch));
+    }
+    // What is left over watched accounts no longer set up, or lost its connection.
+    for (const auto &old : m_idleWatches)
+        if (old)
+            old->Stop();
+    m_idleWatches = std::move(watches);
+}
+
+void TPOP3Checker::StopIdleWatches(bool wait)
+{
+    for (const auto &watch : m_idleWatches)
+        watch->Stop();
+    if (wait)
+        m_idleWatches.clear();
+}
+
+QList<const TImapIdleWatch *> TPOP3Checker::IdleWatches() const
+{
+    QList<const TImapIdleWatch *> out;
+    for (const auto &watch : m_idleWatches)
+        out.append(watch.get());
+    return out;
+}
+
+void TPOP3Checker::IdleNewMail()
+{
+    if (!Enabled || m_quitRequested)
+        return;
+    if (OperationRunning()) {
+        m_idleCheckPending = true;
+        return;
+    }
+    StartTimedCheck(true);
 }
 
 void TPOP3Checker::ReloadConfig()
@@ -136,6 +209,8 @@ void TPOP3Checker::ReloadConfig()
     m_reloadAfterOperation = false;
     const bool wasEnabled = Enabled;
     SetActive(false);
+    // Watches follow the accounts as they are now.
+    StopIdleWatches(true);
     m_settings.LoadPOP3Settings(POP3Check, Accounts);
     if (m_worker) {
         m_worker->CheckInterval = POP3Check.EMailCheckTime;
@@ -156,18 +231,19 @@ void TPOP3Checker::SaveKnownUIDs()
 
 // --- runs ---
 
-void TPOP3Checker::PostRun(bool manual, bool countOnly, int accountIndex, std::function<void(TRunResult &)> then)
+void TPOP3Checker::PostRun(bool manual, bool countOnly, int accountIndex, std::function<void(TRunResult &)> then,
+                           bool dueNow)
 {
     auto run = std::make_shared<TRunResult>();
     run->Accounts = Accounts;
     run->CountOnly = countOnly;
     RunJob(
-        [run, manual, countOnly, accountIndex](TPop3Thread &worker) {
+        [run, manual, countOnly, accountIndex, dueNow](TPop3Thread &worker) {
             worker.CheckSucceeded = false;
             if (worker.Cancel)
                 return;
             bool allFailed = false;
-            run->Succeeded = worker.RunCheck(manual, countOnly, accountIndex, run->Accounts, allFailed);
+            run->Succeeded = worker.RunCheck(manual, countOnly, accountIndex, run->Accounts, allFailed, dueNow);
             // A run that did not get past its interval test leaves the last check's list alone.
             run->Ran = worker.RunStarted;
             run->AllFailed = allFailed;
@@ -234,12 +310,20 @@ void TPOP3Checker::FinishManualCheck(TRunResult &run, const std::function<void(i
     m_ui.SetBusyCursor(false);
 
     int shown = 0;
-    if (run.AllFailed) {
+    // Mailboxes that failed only over a certificate the user is asked about next need no box of their own.
+    const auto failedOverCertificate = [this](int i) {
+        return std::any_of(m_worker->RefusedCertificates.cbegin(), m_worker->RefusedCertificates.cend(),
+                           [i](const TRefusedCertificate &r) { return r.AccountIndex == i; });
+    };
+    bool onlyCertificates = !m_worker->RefusedCertificates.isEmpty();
+    for (int i = 0; i < Accounts.size() && onlyCertificates; ++i)
+        onlyCertificates = !Accounts.at(i).CheckFailed || failedOverCertificate(i);
+    if (run.AllFailed && !onlyCertificates) {
         m_ui.BringToForeground();
         ErrorBox(QStringLiteral("%1 konnte auf Ihre E-Mail-Server nicht zugreifen.\rSind Sie überhaupt online?\r"
                                 "Greift gerade ein anderes Programm darauf zu?")
                      .arg(kProductName));
-    } else if (!m_quitRequested) {
+    } else if (!run.AllFailed && !m_quitRequested) {
         NewMailDetect();
         if (m_entries.isEmpty() && !m_worker->AnyCancelled) {
             m_ui.HideMailIcon();
@@ -250,7 +334,7 @@ void TPOP3Checker::FinishManualCheck(TRunResult &run, const std::function<void(i
         }
     }
     // Still inside the check: its commands stay disabled while the user decides.
-    OfferCertificateTrust();
+    TrustedInLastCheck = OfferCertificateTrust();
     CheckEnd();
     CheckDone();
     if (m_ui.ProgressWindowOpen())
@@ -263,10 +347,16 @@ void TPOP3Checker::FinishManualCheck(TRunResult &run, const std::function<void(i
 
 void TPOP3Checker::TimedCheckDue()
 {
-    if (!Enabled || m_quitRequested || !m_worker || !BeginOperation(TServerOperationKind::TimedCheck))
+    StartTimedCheck(false);
+}
+
+void TPOP3Checker::StartTimedCheck(bool dueNow)
+{
+    if (!Enabled || m_quitRequested || !BeginOperation(TServerOperationKind::TimedCheck))
         return;
+    m_idleCheckPending = false;
     CheckBegin();
-    PostRun(false, m_worker->CountOnly, -1, [this](TRunResult &run) { FinishTimedCheck(run); });
+    PostRun(false, EnsureWorker()->CountOnly, -1, [this](TRunResult &run) { FinishTimedCheck(run); }, dueNow);
 }
 
 void TPOP3Checker::FinishTimedCheck(TRunResult &run)
@@ -279,6 +369,8 @@ void TPOP3Checker::FinishTimedCheck(TRunResult &run)
         CheckEnd();
         CheckDone();
         EndOperation();
+        // A watch that lost its connection tries again after each timed check.
+        StartIdleWatches();
     };
     if (succeeded && !m_worker->Cancel && !run.CountOnly)
         AutoKill(std::move(finish));
@@ -286,10 +378,11 @@ void TPOP3Checker::FinishTimedCheck(TRunResult &run)
         finish();
 }
 
-void TPOP3Checker::OfferCertificateTrust()
+int TPOP3Checker::OfferCertificateTrust()
 {
     if (!m_worker)
-        return;
+        return 0;
+    int trusted = 0;
     const QList<TRefusedCertificate> refused = m_worker->RefusedCertificates;
     m_worker->RefusedCertificates.clear();
     for (const TRefusedCertificate &r : refused) {
@@ -301,8 +394,11 @@ void TPOP3Checker::OfferCertificateTrust()
         if (!StoreTrustedCertificate(account, false, r.Problem.Certificate)) {
             m_ui.BringToForeground();
             ErrorBox(CertificateNotStoredText(account));
+        } else {
+            ++trusted;
         }
     }
+    return trusted;
 }
 
 bool TPOP3Checker::StoreTrustedCertificate(const TPOP3AccountSettings &account, bool outgoing,
@@ -330,7 +426,8 @@ int TPOP3Checker::BuildMailList()
         e->Checked = false;
         e->State = msNormal;
         e->Row = -1;
-        if (m_detector.IsSpam(*e)) {
+        // A message whose header nobody saw is judged by no rule: only the user may delete it.
+        if (!e->HeaderUnreadable && m_detector.IsSpam(*e)) {
             e->Checked = true;
             e->State = msSpam;
         }
@@ -399,8 +496,8 @@ bool TPOP3Checker::TestAccount(const TPOP3AccountSettings &account, TestDone don
         [account, outcome](TPop3Thread &worker) {
             outcome->Ok = worker.TestAccount(account, outcome->Code, outcome->Error);
             // The socket keeps what it refused after the session is closed.
-            if (!outcome->Ok && worker.Client() && worker.Client()->certificateProblem().CanBeTrusted())
-                outcome->Refused = worker.Client()->certificateProblem();
+            if (!outcome->Ok)
+                outcome->Refused = worker.Session(account).RefusedCertificate();
         },
         [this, outcome, done = std::move(done)] {
             EndOperation();
@@ -486,8 +583,7 @@ void TPOP3Checker::FetchEntryText(TMailEntry *entry, std::function<void(bool ok,
         [fetch](TPop3Thread &worker) {
             bool fatal = false;
             int code = 0;
-            fetch->Ok = worker.FetchText(fetch->Account, fetch->Copy.MsgNumber, fetch->Copy, false, fatal, code,
-                                         fetch->Error);
+            fetch->Ok = worker.FetchText(fetch->Account, fetch->Copy, false, fatal, code, fetch->Error);
         },
         [this, entry, fetch, done = std::move(done)] {
             // The entry keeps its header block until a text replaces it: a failed fetch loses nothing.

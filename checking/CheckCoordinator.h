@@ -24,8 +24,10 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class IDeletionObserver;
+class TImapIdleWatch;
 class TRegistrySettings;
 class TSpamDetector;
 struct TDeletionResult;
@@ -108,7 +110,11 @@ public:
     void RemoveEntry(TMailEntry *&entry);
     // After a manual check: shows each certificate the check refused and the user could trust, and for
     // each one the user trusts stores its fingerprint with the account; then reloads the accounts.
-    void OfferCertificateTrust();
+    // Returns how many the user trusted.
+    int OfferCertificateTrust();
+    // How many certificates the user came to trust at the end of the last manual check: its mailboxes
+    // can be checked again at once.
+    int TrustedInLastCheck = 0;
     // Stores certificate as the one the user trusts for the account's incoming server (or, with
     // outgoing, its outgoing server), and reloads the coordinator's accounts with it (at the end of the
     // operation under way). False when the account is no longer set up or the settings cannot be
@@ -155,6 +161,11 @@ public:
     void DeleteWait(int seconds);
     // The idle loop's wake-up: starts a timed check unless another operation runs.
     void TimedCheckDue();
+    // An idle connection saw new mail: a timed check starts at once, or as soon as the operation under way
+    // has ended.
+    void IdleNewMail();
+    // The idle connections of the moment, one per watched IMAP account (for tests and the window's status).
+    QList<const TImapIdleWatch *> IdleWatches() const;
 
     // The tooltip of the mail icon for n messages.
     static QString MailIconTooltip(int n);
@@ -183,10 +194,18 @@ private:
     void PlaySoundIfSet();
     // Switches the worker on for timed checks (the first one a minute from now at the earliest).
     void StartTimedChecking();
+    // A timed check; dueNow: whatever the interval says.
+    void StartTimedCheck(bool dueNow);
+    // Watches every active IMAP account that has no watch yet, or whose watch lost its connection; a
+    // server that offers no IDLE is not asked again until the settings change.
+    void StartIdleWatches();
+    // Ends every idle connection at once; with wait, also waits for their threads.
+    void StopIdleWatches(bool wait);
     // Reports a change of OperationRunning() and runs what waited for the operations to end.
     void OperationStateMayHaveChanged();
     // Posts a run to the worker: a copy of the accounts, and the result handed back to then.
-    void PostRun(bool manual, bool countOnly, int accountIndex, std::function<void(TRunResult &)> then);
+    void PostRun(bool manual, bool countOnly, int accountIndex, std::function<void(TRunResult &)> then,
+                 bool dueNow = false);
     // Takes a run's entries (freeing the previous ones) and its accounts' CheckFailed flags.
     void TakeRun(TRunResult &run);
     void FinishManualCheck(TRunResult &run, const std::function<void(int)> &done);
@@ -197,6 +216,8 @@ private:
     ICheckerUI &m_ui;
     TPop3Options m_options;
     std::unique_ptr<TPop3Thread> m_worker;
+    std::vector<std::unique_ptr<TImapIdleWatch>> m_idleWatches;
+    bool m_idleCheckPending = false; // new mail was seen while an operation ran
     QList<TMailEntry *> m_entries; // the last check's entries, owned
     std::shared_ptr<TDeletionLog> m_log; // shared with the deletion jobs
     QString m_logFolder;                 // the data folder of the log and its copies

@@ -61,6 +61,18 @@ void failRecord(TDeletionRecord &record, const QString &reason)
     record.Reason = reason;
 }
 
+// Why a record of the account has no copy, before anything is tried; empty when one will be taken.
+QString copyNote(const TDeletionPlan::Group &group, const TRescuePolicy &rescue, qint64 size)
+{
+    if (group.AccountKnown && group.Settings.AccountType == atIMAP && group.Settings.IMAPSpamAction == isaMoveToJunk)
+        return kMovedNeedsNoCopyText;
+    if (!rescue.Enabled)
+        return kCopiesOffText;
+    if (size > rescue.MaxBytes)
+        return RescueTooLargeNote(rescue.MaxBytes);
+    return {};
+}
+
 } // namespace
 
 TDeletionRecord DeletionRecordOf(const TMailEntry &entry, TDeletionHow how, const TSimpleFilter *rule)
@@ -183,14 +195,11 @@ void RunDeletionPlan(TPop3Thread &worker, TDeletionPlan &plan, const std::shared
         QList<TMailEntry *> copies;
         for (const int i : group.Items) {
             TDeletionRecord record = plan.Records.at(i);
-            if (!plan.Rescue.Enabled)
-                record.CopyNote = kCopiesOffText;
-            else if (plan.Copies.at(i).Size > plan.Rescue.MaxBytes)
-                record.CopyNote = RescueTooLargeNote(plan.Rescue.MaxBytes);
+            record.CopyNote = copyNote(group, plan.Rescue, plan.Copies.at(i).Size);
             records.append(record);
             copies.append(&plan.Copies[i]);
         }
-        // Written before anything is deleted: a program that dies during the session leaves them pending.
+        // Written before anything is removed: a program that dies during the session leaves them pending.
         const bool logged = !plan.Log || plan.Log->Begin(records);
         const auto finish = [&] {
             if (plan.Log && logged)
@@ -203,74 +212,86 @@ void RunDeletionPlan(TPop3Thread &worker, TDeletionPlan &plan, const std::shared
             continue;
         }
         tell([account = group.Account](IDeletionObserver &o) { o.AccountStarted(account); });
-        // A message found gone already counts: that is what the user wanted.
-        QList<TRemovalOutcome> outcomes(copies.size());
-        TSessionCopies keeper(plan.Rescue, records, copies);
-        int done = 0;
-        QString error;
+        // Nothing of the account is tried: the first record says why, the rest that they were not tried.
+        const auto refuseAll = [&](const QString &error) {
+            for (TDeletionRecord &r : records)
+                failRecord(r, kDeletionNotTriedText);
+            failRecord(records.first(), error);
+            finish();
+            fail(*copies.first(), error);
+            tell([account = group.Account](IDeletionObserver &o) { o.AccountFinished(account); });
+        };
         if (!logged) {
-            error = kDeletionLogUnwritableText.arg(plan.Log->LastError());
-        } else if (!group.AccountKnown) {
-            error = QStringLiteral("Das E-Mail-Konto %1 ist nicht mehr eingerichtet.").arg(group.Account);
-        } else {
-            done = worker.DeleteMessages(group.Settings, copies, true, &keeper, &outcomes);
-            if (done < copies.size())
-                error = worker.LastErrorText;
+            refuseAll(kDeletionLogUnwritableText.arg(plan.Log->LastError()));
+            continue;
         }
-        if (done < copies.size())
-            outcomes[done] = {TRemovalOutcome::Failed, error};
-        for (int k = 0; k < done; ++k)
+        if (!group.AccountKnown) {
+            refuseAll(QStringLiteral("Das E-Mail-Konto %1 ist nicht mehr eingerichtet.").arg(group.Account));
+            continue;
+        }
+        IMailboxSession &session = worker.Session(group.Settings);
+        TSessionCopies keeper(plan.Rescue, records, copies);
+        const QList<TRemoval> outcomes = session.RemoveMessages(group.Settings, copies, &keeper);
+        // A message found gone already counts: that is what the user wanted.
+        QList<int> accepted;
+        qsizetype failedAt = -1;
+        for (qsizetype k = 0; k < outcomes.size() && k < copies.size(); ++k) {
+            if (outcomes.at(k).Result == TRemoval::Removed || outcomes.at(k).Result == TRemoval::Gone)
+                accepted.append(int(k));
+            else if (outcomes.at(k).Result == TRemoval::Failed && failedAt < 0)
+                failedAt = k;
+        }
+        for (const int k : std::as_const(accepted))
             tell([entry = *copies.at(k)](IDeletionObserver &o) { o.EntrySent(entry); });
-        if (done < copies.size())
-            fail(*copies.at(done), error);
-        // The server carries the accepted deletions out only now.
+        if (failedAt >= 0)
+            fail(*copies.at(failedAt), outcomes.at(failedAt).ErrorText);
+        // A POP3 server carries the accepted deletions out only now.
         QString notCommitted;
         bool unconfirmed = false;
-        const bool committed = worker.CommitDeletions(notCommitted, &unconfirmed);
-        worker.FreeClient();
-        for (int k = 0; k < copies.size(); ++k) {
+        const bool committed = session.EndSession(notCommitted, &unconfirmed);
+        session.FreeClient();
+        const bool moved = group.Settings.AccountType == atIMAP && group.Settings.IMAPSpamAction == isaMoveToJunk;
+        for (qsizetype k = 0; k < copies.size(); ++k) {
             TDeletionRecord &record = records[k];
-            const TRemovalOutcome &outcome = outcomes.at(k);
-            switch (outcome.What) {
-            case TRemovalOutcome::AlreadyGone:
+            const TRemoval outcome = k < outcomes.size() ? outcomes.at(k) : TRemoval();
+            switch (outcome.Result) {
+            case TRemoval::Gone:
                 // Gone whatever became of the session.
                 record.Outcome = TDeletionOutcome::Deleted;
                 record.Reason = kAlreadyGoneText;
                 break;
-            case TRemovalOutcome::Removed:
-            case TRemovalOutcome::Moved:
+            case TRemoval::Removed:
                 if (committed) {
-                    record.Outcome =
-                        outcome.What == TRemovalOutcome::Moved ? TDeletionOutcome::Moved : TDeletionOutcome::Deleted;
+                    record.Outcome = moved ? TDeletionOutcome::Moved : TDeletionOutcome::Deleted;
                 } else if (unconfirmed) {
                     // The server may have deleted it after all: its copy stays, the record says it is not sure.
                     failRecord(record, notCommitted);
                 } else {
                     failRecord(record, kDeletionSessionLostText);
-                    keeper.Drop(k);
+                    keeper.Drop(int(k));
                 }
                 break;
-            case TRemovalOutcome::Failed:
+            case TRemoval::Failed:
                 // A session that surely ended without its QUIT deleted nothing.
-                failRecord(record, !unconfirmed && outcome.Reason == kDeletionNotCommittedText
+                failRecord(record, !unconfirmed && outcome.ErrorText == kDeletionNotCommittedText
                                        ? kDeletionSessionLostText
-                                       : outcome.Reason);
-                keeper.Drop(k);
+                                       : outcome.ErrorText);
+                keeper.Drop(int(k));
                 break;
-            case TRemovalOutcome::NotTried:
+            case TRemoval::NotTried:
                 failRecord(record, kDeletionNotTriedText);
-                keeper.Drop(k);
+                keeper.Drop(int(k));
                 break;
             }
         }
         finish();
         if (committed) {
-            for (int k = 0; k < done; ++k) {
+            for (const int k : std::as_const(accepted)) {
                 plan.Deleted[group.Items.at(k)] = true;
                 tell([entry = *copies.at(k)](IDeletionObserver &o) { o.EntryDeleted(entry); });
             }
-        } else if (done > 0 && !plan.Failed) {
-            fail(*copies.first(), notCommitted);
+        } else if (!accepted.isEmpty() && !plan.Failed) {
+            fail(*copies.at(accepted.first()), notCommitted);
         }
         tell([account = group.Account](IDeletionObserver &o) { o.AccountFinished(account); });
     }

@@ -68,6 +68,7 @@ inline const QString kDeletionLogUnwritableText =
     QStringLiteral("Das Löschprotokoll kann nicht geschrieben werden, daher wurde nichts gelöscht: %1");
 inline const QString kAlreadyGoneText = QStringLiteral("Die E-Mail war bereits nicht mehr auf dem Server.");
 inline const QString kCopiesOffText = QStringLiteral("keine Kopie: in den Optionen abgeschaltet");
+inline const QString kMovedNeedsNoCopyText = QStringLiteral("keine Kopie nötig: im Spam-Ordner des Servers");
 
 struct TDeletionResult {
     // The entries deleted, in deletion order. They exist only until the run's done handler has returned.

@@ -1,11 +1,15 @@
 #include "Pop3Worker.h"
 
 #include "CheckCoordinator.h"
+#include "ImapSession.h"
+#include "Pop3Session.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QMetaObject>
 #include <QMutexLocker>
+#include <QScopeGuard>
 #include <QTime>
 
 #include <algorithm>
@@ -14,15 +18,26 @@
 
 namespace {
 
-int32_t clampToInt32(qint64 value)
+// A message text is allowed to come in at this rate at least before its reply deadline runs out.
+constexpr qint64 kSlowestTextOctetsPerSecond = 16 * 1024;
+constexpr qint64 kMaxTextDeadlineMs = qint64(30) * 60 * 1000;
+
+QString scanTooLongText()
 {
-    return int32_t(std::clamp<qint64>(value, INT32_MIN, INT32_MAX));
+    return QStringLiteral("Die Prüfung des Kontos hat zu lange gedauert und wurde abgebrochen.");
+}
+
+QString tooManyTimeoutsText()
+{
+    return QStringLiteral("Der Server hat wiederholt nicht rechtzeitig geantwortet. Die Prüfung des Kontos wurde "
+                          "abgebrochen.");
 }
 
 } // namespace
 
 TPop3Thread::TPop3Thread(TPOP3Checker *checker, TPop3Options options)
-    : Checker(checker), m_options(std::move(options))
+    : Checker(checker), m_options(std::move(options)), m_pop3(std::make_unique<TPop3Session>(*this)),
+      m_imap(std::make_unique<TImapSession>(*this))
 {
     m_wakeIntervalMs = m_options.FirstWakeMs;
 }
@@ -46,6 +61,132 @@ TPop3Thread::~TPop3Thread()
 QList<TMailEntry *> TPop3Thread::TakeEntries()
 {
     return std::exchange(m_entries, {});
+}
+
+void TPop3Thread::FreeEntries()
+{
+    qDeleteAll(m_entries);
+    m_entries.clear();
+}
+
+// --- sessions ---
+
+IMailboxSession &TPop3Thread::Session(const TPOP3AccountSettings &account)
+{
+    if (account.AccountType == atIMAP)
+        return *m_imap;
+    return *m_pop3;
+}
+
+Pop3Client *TPop3Thread::Client() const
+{
+    return m_pop3->Client();
+}
+
+bool TPop3Thread::Connect(const TPOP3AccountSettings &account, bool &fatal, int &code, QString &errorText)
+{
+    return Session(account).Connect(account, fatal, code, errorText);
+}
+
+bool TPop3Thread::CountMessages(const TPOP3AccountSettings &account, int &count, bool &fatal, int &code,
+                                QString &errorText, TScanBudget *budget)
+{
+    return Session(account).CountMessages(account, count, fatal, code, errorText, budget);
+}
+
+bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailEntry *> &target, bool &fatal,
+                               int &code, QString &errorText, TScanBudget *budget)
+{
+    return Session(account).FetchHeaders(account, target, fatal, code, errorText, budget);
+}
+
+bool TPop3Thread::FetchText(const TPOP3AccountSettings &account, TMailEntry &entry, bool keepSession, bool &fatal,
+                            int &code, QString &errorText)
+{
+    return Session(account).FetchText(account, entry, keepSession, fatal, code, errorText);
+}
+
+bool TPop3Thread::TestAccount(const TPOP3AccountSettings &account, int &code, QString &errorText)
+{
+    // The user waits for the answer: a silent server is given up sooner than in a check.
+    m_testTimeoutMs = kLoginTestTimeoutMs;
+    const auto restore = qScopeGuard([this] { m_testTimeoutMs = 0; });
+    return Session(account).TestAccount(account, code, errorText);
+}
+
+int TPop3Thread::SessionTimeoutMs() const
+{
+    return m_testTimeoutMs > 0 ? std::min(m_options.TimeoutMs, m_testTimeoutMs) : m_options.TimeoutMs;
+}
+
+void TPop3Thread::Disconnect()
+{
+    m_pop3->Disconnect();
+    m_imap->Disconnect();
+}
+
+void TPop3Thread::FreeClient()
+{
+    m_pop3->FreeClient();
+    m_imap->FreeClient();
+}
+
+void TPop3Thread::AbortSession()
+{
+    m_pop3->Abort();
+    m_imap->Abort();
+}
+
+QByteArray TPop3Thread::HeaderDigest(const QByteArray &headerBlock)
+{
+    return QCryptographicHash::hash(headerBlock, QCryptographicHash::Sha256);
+}
+
+qint64 TPop3Thread::ElapsedMs() const
+{
+    return m_options.ElapsedMs ? m_options.ElapsedMs() : QDeadlineTimer::current().deadline();
+}
+
+qint64 TPop3Thread::BudgetLeftMs(const TScanBudget &budget) const
+{
+    return std::max<qint64>(budget.DeadlineMs - ElapsedMs(), 0);
+}
+
+QDeadlineTimer TPop3Thread::BudgetDeadline(const TScanBudget &budget) const
+{
+    return QDeadlineTimer(BudgetLeftMs(budget));
+}
+
+TScanBudget TPop3Thread::NewScanBudget() const
+{
+    TScanBudget budget;
+    budget.DeadlineMs = ElapsedMs() + std::clamp<qint64>(m_options.ScanDeadlineMs, 0, kMaxScanMs);
+    return budget;
+}
+
+bool TPop3Thread::BudgetSpent(const TScanBudget &budget) const
+{
+    return budget.Timeouts >= m_options.MaxTimeouts || BudgetLeftMs(budget) == 0;
+}
+
+QString TPop3Thread::BudgetText(const TScanBudget &budget) const
+{
+    return BudgetLeftMs(budget) == 0 ? scanTooLongText() : tooManyTimeoutsText();
+}
+
+void TPop3Thread::ExtendBudget(TScanBudget &budget, int count) const
+{
+    if (budget.Extended)
+        return;
+    budget.Extended = true;
+    const qint64 grown = BudgetLeftMs(budget) + qint64(std::max(count, 0)) * m_options.ScanMsPerMessage;
+    budget.DeadlineMs = ElapsedMs() + std::clamp<qint64>(grown, 0, kMaxScanMs);
+}
+
+int TPop3Thread::TextDeadlineMs(int32_t size) const
+{
+    const qint64 sizeMs = qint64(std::max(size, 0)) * 1000 / kSlowestTextOctetsPerSecond;
+    return int(std::min(std::max<qint64>(m_options.ReplyDeadlineMs, sizeMs), kMaxTextDeadlineMs));
 }
 
 // --- jobs ---
@@ -261,14 +402,15 @@ void TPop3Thread::ReportAccount()
     Report([report](TPOP3Checker &checker) { checker.Progress(report); });
 }
 
-bool TPop3Thread::RunCheck(bool manual, bool countOnly, int accountIndex, TPOP3Accounts &accounts, bool &allFailed)
+bool TPop3Thread::RunCheck(bool manual, bool countOnly, int accountIndex, TPOP3Accounts &accounts, bool &allFailed,
+                           bool dueNow)
 {
     allFailed = false;
     RunStarted = false;
     TPOP3Checker *checker = Checker;
     if (!checker)
         return false;
-    if (!manual && std::abs(qint64(NowSeconds()) - LastCheckTime) < CheckInterval)
+    if (!manual && !dueNow && std::abs(qint64(NowSeconds()) - LastCheckTime) < CheckInterval)
         return false;
     if (accounts.isEmpty())
         return false;
@@ -283,7 +425,6 @@ bool TPop3Thread::RunCheck(bool manual, bool countOnly, int accountIndex, TPOP3A
     checker->AccountCancelled = false;
     FreeEntries();
     RefusedCertificates.clear();
-    EnsureClient();
 
     bool someWorked = false;
     bool lastResult = false;
@@ -297,6 +438,7 @@ bool TPop3Thread::RunCheck(bool manual, bool countOnly, int accountIndex, TPOP3A
         TPOP3AccountSettings &account = accounts[i];
         if (!account.Active || (accountIndex != -1 && accountIndex != i))
             continue;
+        IMailboxSession &session = Session(account);
         account.CheckFailed = false;
         ProgressAccount = account.AccountName + QLatin1Char('@') + account.ServerName;
         Retries = std::max(1, account.ServerRetries);
@@ -328,13 +470,13 @@ bool TPop3Thread::RunCheck(bool manual, bool countOnly, int accountIndex, TPOP3A
             bool ok = false;
             if (countOnly) {
                 int count = 0;
-                ok = CountMessages(account, count, fatal, code, error, &budget);
+                ok = session.CountMessages(account, count, fatal, code, error, &budget);
                 if (ok)
                     counted += count;
             } else {
-                ok = FetchHeaders(account, m_entries, fatal, code, error, &budget);
+                ok = session.FetchHeaders(account, m_entries, fatal, code, error, &budget);
             }
-            Disconnect();
+            session.Disconnect();
             if (ok) {
                 result = true;
                 someWorked = true;
@@ -349,8 +491,8 @@ bool TPop3Thread::RunCheck(bool manual, bool countOnly, int accountIndex, TPOP3A
                 ++failed;
                 LastErrorText = error;
                 LastErrorCode = code;
-                if (m_client && m_client->certificateProblem().CanBeTrusted())
-                    refused = m_client->certificateProblem();
+                if (const CertificateProblem problem = session.RefusedCertificate(); !problem.IsNull())
+                    refused = problem;
             }
             // An empty mailbox is no failure, yet it gives no reason to stop trying either.
             if (!countOnly)
@@ -384,7 +526,7 @@ bool TPop3Thread::RunCheck(bool manual, bool countOnly, int accountIndex, TPOP3A
     allFailed = !lastResult && std::all_of(accounts.cbegin(), accounts.cend(),
                                            [](const TPOP3AccountSettings &a) { return a.CheckFailed; });
     LastCheckTime = NowSeconds();
-    TotalCount = countOnly ? clampToInt32(counted) : int32_t(m_entries.size());
+    TotalCount = countOnly ? ClampToInt32(counted) : int32_t(m_entries.size());
     Report([](TPOP3Checker &c) { c.RunEnd(); });
     FreeClient();
     return someWorked;

@@ -6,10 +6,12 @@
 // text fetch, a login test, a delivery) and gets its result back as a queued call when the job has
 // ended. The worker never waits for the window's thread either: what it has to say meanwhile (progress
 // lines, the start and end of a run, a count-down) is posted to the coordinator in order and without
-// waiting. The session operations below are plain blocking calls on the thread that makes them; tests
-// call them directly with a scripted server.
+// waiting. The conversations themselves are the mailbox sessions' (MailboxSession.h): the worker keeps
+// one session of each protocol and hands each account to the session of its type. The session operations
+// below are plain blocking calls on the thread that makes them; tests call them directly with a scripted
+// server.
 #include "LineSocket.h"
-#include "MessageRemoval.h"
+#include "MailboxSession.h"
 #include "Pop3Client.h"
 #include "TypeDef.h"
 
@@ -29,7 +31,9 @@
 #include <optional>
 #include <utility>
 
+class TImapSession;
 class TPOP3Checker;
+class TPop3Session;
 
 // How the worker talks to the network and to the clock. The defaults are the product's; tests replace
 // them to drive the worker with a scripted server, short time-outs and a clock of their own.
@@ -48,9 +52,16 @@ struct TPop3Options {
     int FirstWakeMs = 10000;                  // first wake-up of the idle loop after the thread starts
     int WakeMs = 60000;                       // every later wake-up
     std::function<int32_t()> Clock;           // seconds since midnight; empty: the local time of day
+    // Milliseconds of a steady clock for the scan's deadline; empty: the system's monotonic clock. Tests
+    // replace it so that how long the scan took is what the script says, not how busy the machine is.
+    std::function<qint64()> ElapsedMs;
     // The wait before a deletion is tried again after a "too frequently" refusal; empty: a wait on the
     // worker's thread that ends early when the job is aborted or the program is ending.
     std::function<void(int ms)> Wait;
+    // While timed checking is on, an IMAP account whose server offers IDLE is watched on a connection of
+    // its own (ImapIdle.h), renewed after IdleRenewMs.
+    bool ImapIdle = true;
+    int IdleRenewMs = 25 * 60 * 1000;
 };
 
 // A server certificate a check refused that the user could choose to trust: the account's index in the
@@ -59,15 +70,6 @@ struct TRefusedCertificate {
     int AccountIndex = -1;
     CertificateProblem Problem;
 };
-
-// The text of a deletion refused because the message at that number is no longer the one the list shows.
-inline const QString kMailboxChangedText =
-    QStringLiteral("Das Postfach hat sich seit der letzten Prüfung verändert. Bitte prüfen Sie es erneut.");
-// The text of deletions the server may not have carried out: their session ended without a QUIT that the
-// server answered with +OK, and a POP3 server deletes only then.
-inline const QString kDeletionNotCommittedText =
-    QStringLiteral("Der Server hat das Ende der Sitzung nicht bestätigt, daher wurden die E-Mails möglicherweise "
-                   "nicht gelöscht. Bitte prüfen Sie das Postfach erneut.");
 
 // TPop3Thread::AccountStatus, and the status of a progress line (ICheckerUI::ProgressLine).
 enum TAccountStatus : int32_t {
@@ -83,13 +85,6 @@ struct TProgressReport {
     int32_t Status = asBegun;
     int32_t Code = 0;
     QString ErrorText;
-};
-
-// What one account's scan may still spend: its deadline and the time-outs it has had.
-struct TScanBudget {
-    QDeadlineTimer Deadline;
-    int Timeouts = 0;
-    bool Extended = false; // the deadline has grown by the messages STAT announced
 };
 
 class TPop3Thread : public QThread {
@@ -131,8 +126,12 @@ public:
     const QList<TMailEntry *> &Entries() const { return m_entries; }
     // Hands the result list over to the caller, who owns its entries from now on.
     QList<TMailEntry *> TakeEntries();
-    // The client of the session, or null. Only for the thread that uses it.
-    Pop3Client *Client() const { return m_client.get(); }
+    // The session that speaks the account's protocol (created with the worker, alive as long as it is).
+    IMailboxSession &Session(const TPOP3AccountSettings &account);
+    TPop3Session &Pop3() { return *m_pop3; }
+    TImapSession &Imap() { return *m_imap; }
+    // The client of the POP3 session, or null. Only for the thread that uses it.
+    Pop3Client *Client() const;
 
     // --- jobs (posted from the coordinator's thread) ---
     using JobWork = std::function<void(TPop3Thread &worker)>;
@@ -166,82 +165,63 @@ public:
     // Milliseconds from the last wake-up (or resume) to the next one.
     void SetWakeInterval(int ms);
 
-    // --- session operations (the thread that calls them; one at a time) ---
+    // --- session operations (the thread that calls them; one at a time), each by the account's session ---
     bool Connect(const TPOP3AccountSettings &account, bool &fatal, int &code, QString &errorText);
-    // Connect and STAT. With a budget, its time-outs count there and its deadline caps every wait.
     bool CountMessages(const TPOP3AccountSettings &account, int &count, bool &fatal, int &code,
                        QString &errorText, TScanBudget *budget = nullptr);
-    // Appends one entry per message read to target, in message-number order: the sizes and ids come from
-    // one LIST and one UIDL listing per session (LIST n for a message the listing leaves out), the
-    // header blocks from TOP n 0, sent ahead of their replies where the server allows it. A message
-    // that cannot be read is left out; after a lost connection the scan goes on in a new session with
-    // the next message. An empty mailbox returns false without fatal. Gives up
-    // on the account (false, fatal, and the entries of this call removed again) when a lost connection
-    // cannot be made again, when the budget is spent (its own one without a budget), when the whole run
-    // is stopped, when the server keeps failing message after message, or when not one of the messages
-    // STAT announced could be read. When the user cancels the account, the entries read so far stay:
-    // false without fatal, with the cancel text.
     bool FetchHeaders(const TPOP3AccountSettings &account, QList<TMailEntry *> &target, bool &fatal, int &code,
                       QString &errorText, TScanBudget *budget = nullptr);
-    // Deletes message n after making sure it is still the message the check saw (expected's ServerUIDL,
-    // else its Size and ScanDigest). False with an empty LastErrorText: the message is gone already. False
-    // with kMailboxChangedText: that cannot be proven, nothing was deleted. With keepSession the deletion
-    // is only accepted so far: the server carries it out when CommitDeletions succeeds. Without it, the
-    // session is ended here and a QUIT the server does not confirm makes the result false
-    // (kDeletionNotCommittedText).
-    bool DeleteMessage(const TPOP3AccountSettings &account, int n, const TMailEntry &expected,
-                       bool keepSession);
-    // Deletes the messages of one account, each by its MsgNumber and checked as DeleteMessage does, in
-    // order in one session; stops at the first failure (LastErrorText). Returns how many from the first
-    // on were deleted or found gone. Where the session's UIDL listing proves them, the DELE commands go
-    // out ahead of their replies when the server allows it; should the server refuse one of them and
-    // accept a later one, RSET takes the later ones back, so nothing after a failure is deleted.
-    // With copies, every message it wants is fetched whole (RETR) in the same session before its DELE
-    // and handed to it; one that cannot be fetched or kept is a failure, and it is not deleted. With
-    // outcomes, one outcome per entry: Removed or AlreadyGone up to the returned count, then Failed with
-    // the reason for the entry that failed, NotTried for the rest.
-    int DeleteMessages(const TPOP3AccountSettings &account, const QList<TMailEntry *> &entries, bool keepSession,
-                       IRemovalCopies *copies = nullptr, QList<TRemovalOutcome> *outcomes = nullptr);
-    // Ends the session; true when every deletion accepted since the last call was carried out (each
-    // session that had one ended with a QUIT the server answered +OK). Otherwise false with
-    // kDeletionNotCommittedText; *unconfirmed then tells whether a QUIT went out without an answer, so
-    // that the server may have carried the deletions out after all (false: it surely did not).
-    bool CommitDeletions(QString &errorText, bool *unconfirmed = nullptr);
-    // RETR n into a fresh message that replaces entry.Message only when it could be read, after making
-    // sure the number still names the message the check saw (as for a deletion); entry's scan fields stay.
-    bool FetchText(const TPOP3AccountSettings &account, int n, TMailEntry &entry, bool keepSession, bool &fatal,
+    bool FetchText(const TPOP3AccountSettings &account, TMailEntry &entry, bool keepSession, bool &fatal,
                    int &code, QString &errorText);
     // The editor's login test: connect (with the time-outs cut to kLoginTestTimeoutMs), STAT, QUIT. A
     // failure's text starts with what it means for the user (ConnectionFailure.h).
     bool TestAccount(const TPOP3AccountSettings &account, int &code, QString &errorText);
     static constexpr int kLoginTestTimeoutMs = 15000;
     // One check over accounts (accountIndex -1 = all): the coordinator's copy, whose CheckFailed flags it
-    // sets. A timed run (not manual) checks only when CheckInterval has passed since LastCheckTime.
-    bool RunCheck(bool manual, bool countOnly, int accountIndex, TPOP3Accounts &accounts, bool &allFailed);
+    // sets. A timed run (not manual) checks only when CheckInterval has passed since LastCheckTime, unless
+    // it is due at once (new mail announced by an idle connection).
+    bool RunCheck(bool manual, bool countOnly, int accountIndex, TPOP3Accounts &accounts, bool &allFailed,
+                  bool dueNow = false);
 
-    // Closes the session (QUIT, then close), errors ignored. From another thread than the session's, it
-    // only aborts the connection, so that a command waiting there fails.
+    // Closes every session (politely), errors ignored. From another thread than the sessions', it only
+    // aborts their connections, so that a command waiting there fails.
     void Disconnect();
-    void ForceClose();
-    void EnsureClient();
+    // Closes every session and frees its client.
     void FreeClient();
     void FreeEntries();
-    // Thread-safe: makes the command under way (or the next one) fail and drops the connection.
+    // Thread-safe: makes the command under way (or the next one) fail and drops the connections.
     void AbortSession();
+
+    // --- what the sessions follow ---
+    const TPop3Options &Options() const { return m_options; }
+    // The program is ending or the job was aborted: no connection is made any more.
+    bool ShuttingDown() const;
+    // Waits ms on this thread; ends early when the job is aborted or the program is ending.
+    void WaitMs(int ms);
     // Seconds since midnight of the current local time (or the test clock).
     int32_t NowSeconds() const;
-    // What ScanDigest holds for a header block as TOP n 0 delivers it.
+    // What ScanDigest holds for a header block as the server delivered it.
     static QByteArray HeaderDigest(const QByteArray &headerBlock);
     // A fresh budget for one account's scan.
     TScanBudget NewScanBudget() const;
+    qint64 ElapsedMs() const;
+    qint64 BudgetLeftMs(const TScanBudget &budget) const;
+    // The budget's end as a bound for the client's waits.
+    QDeadlineTimer BudgetDeadline(const TScanBudget &budget) const;
+    bool BudgetSpent(const TScanBudget &budget) const;
+    QString BudgetText(const TScanBudget &budget) const;
+    // Lets the scan's deadline grow by the messages the server announced (once per budget).
+    void ExtendBudget(TScanBudget &budget, int count) const;
+    // The reply deadline for the text of a message of that size: a large message may take its time on a
+    // slow line, but a server that drips it must not hold the window for ever.
+    int TextDeadlineMs(int32_t size) const;
+    // The connect and read time-out of the session now opened: shorter while a login test runs.
+    int SessionTimeoutMs() const;
 
 protected:
     void run() override;
 
 private:
-    enum class Identity { Same, Gone, Changed, Failed };
-    // A message to delete: its number now, and what the check saw of it.
-    using TDeletion = std::pair<int, const TMailEntry *>;
     struct TJob {
         JobWork Work;
         std::function<void()> Done;
@@ -252,87 +232,16 @@ private:
     Wake WaitForWork(TJob &job);
     void RunJob(TJob &job);
     void StartThread();
-    bool ShuttingDown() const;
-    void LoadAccountIntoClient(const TPOP3AccountSettings &account);
-    // Fills fatal, code and the error text from the client's last failure.
-    void TakeClientError(bool &fatal, int &code, QString &errorText) const;
-    // Reads the session's UIDL listing once per session when the server offers it.
-    bool LoadSessionUidl();
-    // Reads the session's LIST listing (every message's size) once per session.
-    bool LoadSessionSizes();
-    // STAT unless the session had one: the listings are bounded by its count.
-    bool EnsureSessionCount();
-    Identity CheckIdentity(int n, const TMailEntry &expected);
-    // What the session's UIDL listing alone tells about message n (no round trip); nothing when it cannot
-    // tell (no listing, no id recorded, or an id that several messages carry).
-    std::optional<Identity> ListedIdentity(int n, const TMailEntry &expected) const;
-    // A new entry for message n of the session.
-    TMailEntry *NewEntry(int n, const QByteArray &header, qint64 size) const;
-    // Deletes items in order in the session; returns how many were deleted or found gone (gone[i] set for
-    // those found gone; gone has one place per item).
-    int DeleteInSession(const TPOP3AccountSettings &account, const QList<TDeletion> &items, QList<bool> &gone);
-    // items[from, to), every one proven by the listing: the copies m_copies wants (fetched in one batch),
-    // then their DELE commands in one batch. Returns the index of the first one not deleted (to when all
-    // were), marking those gone; when the server refused it, *refusal is its reply, otherwise
-    // LastErrorText says why.
-    qsizetype DeleteProven(const QList<TDeletion> &items, qsizetype from, qsizetype to, QList<bool> &gone,
-                           std::optional<Pop3Client::BatchReply> *refusal);
-    // The copies m_copies wants of items[from, to) but those listed gone, in one batch of RETR commands.
-    // Returns the index of the first item whose copy failed (to when none did), with LastErrorText.
-    qsizetype CopyProven(const QList<TDeletion> &items, qsizetype from, qsizetype to, const QList<bool> &listedGone);
-    // The copy m_copies wants of message n (item index) before its deletion; false with LastErrorText when
-    // it cannot be had.
-    bool CopyOne(int index, int n, const TMailEntry &expected);
-    // One deletion (item index) with the checks that need round trips, and the wait after a "too
-    // frequently" refusal; with refusal, its DELE was just refused so. True when deleted; false with an
-    // empty LastErrorText when the message is gone already.
-    bool DeleteOne(const TPOP3AccountSettings &account, int index, int n, const TMailEntry &expected,
-                   const std::optional<Pop3Client::BatchReply> &refusal);
-    // The reply deadline of a whole message of that size: the session's, longer for a large message on a
-    // slow line, but never without end.
-    int TextReplyDeadlineMs(qint64 size) const;
-    // DELE n was accepted: the session's listing and count of deletions follow.
-    void NoteDeleted(int n);
-    // Takes back every deletion of this session (RSET) and deletes the numbers in keep again; false, with
-    // the session dropped and nothing of it carried out, when that fails.
-    bool KeepOnlyDeletions(const QList<int> &keep);
-    void ClearSession();
-    // Waits ms on this thread; ends early when the job is aborted or the program is ending.
-    void WaitMs(int ms);
-    // The connect time-out, cut short by the client's deadline.
-    void CapConnectTimeout();
-    // The connect and read time-out of the session now opened.
-    int sessionTimeoutMs() const;
-    bool BudgetSpent(const TScanBudget &budget) const;
-    QString BudgetText(const TScanBudget &budget) const;
-    // Counts the client's last failure in the budget when it was a time-out.
-    void CountTimeout(TScanBudget &budget) const;
-    // Lets the scan's deadline grow by the messages STAT announced (once per budget), and caps the
-    // client's waits by it.
-    void ApplyBudget(TScanBudget &budget, int count) const;
     // Reports one account's progress line when the run reports progress.
     void ReportAccount();
 
     TPop3Options m_options;
     QList<TMailEntry *> m_entries;
-    std::unique_ptr<Pop3Client> m_client;
-    mutable QMutex m_clientMutex;                 // guards m_client against AbortSession from another thread
-    std::atomic<QThread *> m_sessionThread{nullptr}; // the thread that created the client
-
-    // The session's UIDL listing (message number -> unique id), read at most once per session, and how
-    // many messages of it carry each id.
-    QMap<int, QByteArray> m_sessionUidl;
-    QHash<QByteArray, int> m_sessionUidlCount;
-    bool m_sessionUidlLoaded = false;
-    bool m_sessionUidlRefused = false;
-    // The session's LIST listing (message number -> size), read at most once per session.
-    QMap<int, qint64> m_sessionSizes;
-    bool m_sessionSizesLoaded = false;
-    QList<int> m_sessionDeleted;  // the numbers of the DELE commands this session's server accepted
-    bool m_deletionsLost = false; // since the last CommitDeletions, a session with DELEs ended unconfirmed
-    bool m_deletionsUnconfirmed = false; // ... and its QUIT went out: the server may have carried them out
-    IRemovalCopies *m_copies = nullptr; // of the DeleteMessages call under way
-    int m_testTimeoutMs = 0;      // while a login test runs: its shorter time-out
+    // One session per protocol, made with the worker and kept for its life, so that an abort from another
+    // thread always finds them.
+    std::unique_ptr<TPop3Session> m_pop3;
+    std::unique_ptr<TImapSession> m_imap;
+    int m_testTimeoutMs = 0; // while a login test runs: its shorter time-out
 
     mutable QMutex m_stateMutex;  // guards everything below, and the waits on m_wake
     QWaitCondition m_wake;

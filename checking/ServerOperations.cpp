@@ -42,6 +42,12 @@ void TPOP3Checker::EndOperation()
     if (m_operation == TServerOperationKind::None)
         return;
     m_operation = TServerOperationKind::None;
+    // New mail an idle connection saw meanwhile is checked for now, after the end has been reported.
+    if (m_idleCheckPending && Enabled && !m_quitRequested)
+        QMetaObject::invokeMethod(this, [this] {
+            if (m_idleCheckPending)
+                IdleNewMail();
+        }, Qt::QueuedConnection);
     if (Enabled && !m_quitRequested) {
         if (m_startTimedAfterOperation) {
             StartTimedChecking();
@@ -73,6 +79,8 @@ void TPOP3Checker::AbortForQuit()
 {
     m_quitRequested = true;
     AccountCancelled = true;
+    // The idle connections end at once; their threads are waited for when the coordinator goes.
+    StopIdleWatches(false);
     if (m_worker) {
         m_worker->SetCancel(true);
         m_worker->AbortJob();

@@ -34,6 +34,21 @@ enum TConnectionSecurity : int32_t {
     csUnknown = -1,
 };
 
+// The protocol an account's mailbox is read with ("AccountType"); a stored value the program does not know
+// reads as POP3, as a missing one does.
+enum TAccountType : int32_t {
+    atPOP3 = 0,
+    atIMAP = 1,
+};
+
+// What becomes of spam on an IMAP account ("IMAPSpamAction").
+enum TImapSpamAction : int32_t {
+    isaMoveToJunk = 0, // moved to the folder for spam
+    isaDelete = 1,     // marked \Deleted and removed, only these messages
+};
+
+inline const QString kDefaultIMAPFolder = QStringLiteral("INBOX");
+
 struct TPOP3AccountSettings {
     bool Active = true;
     QString ServerName;
@@ -58,6 +73,11 @@ struct TPOP3AccountSettings {
     int32_t SMTPSecurity = csNone;
     QString POP3CertSHA256;
     QString SMTPCertSHA256;
+    // How the incoming server is read (TAccountType); the server, port, login, security and trusted
+    // certificate above serve either protocol. For IMAP: the folder read, and what becomes of spam.
+    int32_t AccountType = atPOP3;
+    QString IMAPFolder = kDefaultIMAPFolder;
+    int32_t IMAPSpamAction = isaMoveToJunk;
     // The password (or the SMTP password) lives in the desktop's keyring: the field above is empty and
     // the login asks the keyring for it (KeyringPasswords.h). Stored as the registry value's marker.
     bool PasswordInKeyring = false;
@@ -71,9 +91,18 @@ using TPOP3Accounts = QList<TPOP3AccountSettings>;
 
 // The port after the security was changed to security: a port that still holds the plain default becomes
 // the TLS default when "SSL/TLS" is chosen, and the other way round for "Keine" and "STARTTLS"; any
-// other port is the user's own and stays. POP3: 110 and 995; SMTP: 25 and 465.
+// other port is the user's own and stays. POP3: 110 and 995; SMTP: 25 and 465; IMAP: 143 and 993.
 int32_t POP3PortForSecurity(int32_t port, int32_t security);
 int32_t SMTPPortForSecurity(int32_t port, int32_t security);
+int32_t IMAPPortForSecurity(int32_t port, int32_t security);
+// The usual incoming port of an account of type (TAccountType): POP3 110, or 995 with TLS from the first
+// byte; IMAP 143 and 993.
+int32_t IncomingDefaultPort(int32_t type, bool implicitTls);
+// The incoming port of an account of type that holds port with that security: the other protocol's default
+// ports become this one's, any other port stays.
+int32_t IncomingPortForType(int32_t port, int32_t type, int32_t security);
+// The incoming port rule of the account's type.
+int32_t IncomingPortForSecurity(int32_t type, int32_t port, int32_t security);
 
 struct TProxySettings {
     QString ProxyServer;
@@ -129,6 +158,13 @@ struct TMailEntry {
     // exactly as TOP n 0 delivered it (empty for an entry no check filled); Size is from the same check.
     QString ServerUIDL;
     QByteArray ScanDigest;
+    // An IMAP message's identity: the folder's UIDVALIDITY and the message's UID at the scan (0 for a POP3
+    // message).
+    uint32_t UidValidity = 0;
+    uint32_t Uid = 0;
+    // The server refused the header block (twice, where the first refusal came in a pipelined batch): the
+    // message is listed all the same, so that a spam is not passed over unseen.
+    bool HeaderUnreadable = false;
 };
 
 // Non-owning list of the entries the user sees.

@@ -24,21 +24,11 @@ for sample in /usr/share/doc/spamassassin/examples/sample-spam.txt /usr/share/do
   [ -f "$sample" ] && messages+=("$sample")
 done
 
-"$build/tests/servers/quarvel-demo-server" $tls "$user" "$password" "${messages[@]}" >"$profile/server.out" 2>"$profile/server.err" &
-server=$!
+source scripts/demo-server.sh
+start_demo_server "$build" "$profile" $tls "$user" "$password" "${messages[@]}" || exit 1
+server=$demo_server
 trap 'kill "$server" 2>/dev/null || true; wait "$server" 2>/dev/null || true' EXIT
-port=""
-for _ in $(seq 1 150); do
-  port=$(sed -n 's/^PORT \([0-9]*\)$/\1/p' "$profile/server.out")
-  [ -n "$port" ] && break
-  kill -0 "$server" 2>/dev/null || break
-  sleep 0.2
-done
-if [ -z "$port" ]; then
-  echo "Der Demo-Mailserver startet nicht:" >&2
-  cat "$profile/server.err" >&2
-  exit 1
-fi
+port=$(demo_server_value "$profile" PORT)
 
 reg="$build/tools/quarvel-reg"
 key='HKCU\Software\Tessmar Software\Quarvel'
@@ -46,8 +36,8 @@ box="$key\\POP3\\Settings\\0"
 "$reg" add "$box" /v Active /d 1 /f
 "$reg" add "$box" /v POP3SERVERNAME /d 127.0.0.1 /f
 if [ -n "$tls" ]; then
-  tlsport=$(sed -n 's/^TLSPORT \([0-9]*\)$/\1/p' "$profile/server.out")
-  fingerprint=$(sed -n 's/^FINGERPRINT \(.*\)$/\1/p' "$profile/server.out")
+  tlsport=$(demo_server_value "$profile" TLSPORT)
+  fingerprint=$(demo_server_value "$profile" FINGERPRINT)
   "$reg" add "$box" /v POP3PORT /d "$tlsport" /f
   "$reg" add "$box" /v POP3Security /d 2 /f
 else

@@ -14,7 +14,7 @@ packages=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   openssl
-  dovecot-core dovecot-pop3d python3 python3-aiosmtpd dnsmasq
+  dovecot-core dovecot-pop3d dovecot-imapd python3 python3-aiosmtpd dnsmasq
   spamassassin libpython3.11-testsuite
   # the keyring tests: a private session bus with its own Secret Service
   dbus-bin dbus-daemon gnome-keyring libsecret-tools

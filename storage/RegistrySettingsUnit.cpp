@@ -56,6 +56,16 @@ int32_t securityFrom(TTheRegIniFile &reg, const QString &name)
     return reg.ErrorCode() == TTheRegIniFile::ErrOK ? value : csNone;
 }
 
+// An account type, and an IMAP spam action, the program does not know read as the default, as missing
+// ones do.
+int32_t choiceFrom(TTheRegIniFile &reg, const QString &name, int32_t highest)
+{
+    const int32_t value = reg.ReadInteger(name, 0);
+    if (reg.ErrorCode() != 0 || value < 0 || value > highest)
+        return 0;
+    return value;
+}
+
 const QString kPOP3CertValue = QStringLiteral("POP3CertSHA256");
 const QString kSMTPCertValue = QStringLiteral("SMTPCertSHA256");
 
@@ -241,6 +251,11 @@ void TRegistrySettings::LoadPOP3Settings(TPOP3Check &check, TPOP3Accounts &accou
         a.SMTPSecurity = securityFrom(RegFile, QStringLiteral("SMTPSecurity"));
         a.POP3CertSHA256 = RegFile.ReadString(kPOP3CertValue, QString());
         a.SMTPCertSHA256 = RegFile.ReadString(kSMTPCertValue, QString());
+        a.AccountType = choiceFrom(RegFile, QStringLiteral("AccountType"), atIMAP);
+        a.IMAPFolder = RegFile.ReadString(QStringLiteral("IMAPFolder"), kDefaultIMAPFolder).trimmed();
+        if (RegFile.ErrorCode() != 0 || a.IMAPFolder.isEmpty())
+            a.IMAPFolder = kDefaultIMAPFolder;
+        a.IMAPSpamAction = choiceFrom(RegFile, QStringLiteral("IMAPSpamAction"), isaDelete);
         accounts.append(a);
     }
 }
@@ -288,6 +303,12 @@ void TRegistrySettings::writePOP3Values(const TPOP3Check &check, const TPOP3Acco
             RegFile.WriteString(kPOP3CertValue, a.POP3CertSHA256);
         if (!a.SMTPCertSHA256.isEmpty())
             RegFile.WriteString(kSMTPCertValue, a.SMTPCertSHA256);
+        // Only an IMAP account has these: a POP3 account is stored exactly as it always was.
+        if (a.AccountType == atIMAP) {
+            RegFile.WriteInteger(QStringLiteral("AccountType"), a.AccountType);
+            RegFile.WriteString(QStringLiteral("IMAPFolder"), a.IMAPFolder);
+            RegFile.WriteInteger(QStringLiteral("IMAPSpamAction"), a.IMAPSpamAction);
+        }
     }
 }
 

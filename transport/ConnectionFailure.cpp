@@ -17,11 +17,18 @@ QString FailureExplanation(TFailureKind kind, TServerRole role)
         return QStringLiteral("Der Server hat nicht rechtzeitig geantwortet. Prüfen Sie Port und Sicherheit oder "
                               "versuchen Sie es später noch einmal.");
     case TFailureKind::NoTlsOnPort:
-        return role == TServerRole::Incoming
-            ? QStringLiteral("An diesem Port spricht der Server kein SSL/TLS. Üblich sind 995 (SSL/TLS) und 110 "
-                             "(STARTTLS).")
-            : QStringLiteral("An diesem Port spricht der Server kein SSL/TLS. Üblich sind 465 (SSL/TLS) und 587 "
-                             "(STARTTLS).");
+        switch (role) {
+        case TServerRole::Incoming:
+            return QStringLiteral("An diesem Port spricht der Server kein SSL/TLS. Üblich sind 995 (SSL/TLS) und 110 "
+                                  "(STARTTLS).");
+        case TServerRole::IncomingImap:
+            return QStringLiteral("An diesem Port spricht der Server kein SSL/TLS. Üblich sind 993 (SSL/TLS) und 143 "
+                                  "(STARTTLS).");
+        case TServerRole::Outgoing:
+            return QStringLiteral("An diesem Port spricht der Server kein SSL/TLS. Üblich sind 465 (SSL/TLS) und 587 "
+                                  "(STARTTLS).");
+        }
+        break;
     }
     return QString();
 }

@@ -16,7 +16,7 @@ enum class TFailureKind {
 };
 
 // Whose usual ports an explanation names.
-enum class TServerRole { Incoming, Outgoing };
+enum class TServerRole { Incoming, Outgoing, IncomingImap };
 
 // The explanation of a kind; empty for Other.
 QString FailureExplanation(TFailureKind kind, TServerRole role = TServerRole::Incoming);

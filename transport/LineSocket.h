@@ -1,5 +1,5 @@
 #pragma once
-// A line-oriented client connection, as text protocols (POP3, SMTP) see it. Protocol code talks only to
+// A line-oriented client connection, as text protocols (POP3, SMTP, IMAP) see it. Protocol code talks only to
 // this interface, so tests drive it with a fake that plays a transcript, and the real TCP transport can be
 // swapped without touching the protocol.
 #include "ConnectionFailure.h"
@@ -35,6 +35,10 @@ public:
     // it. A line of more than maxLength octets fails with TooLong, and the socket never buffers much more
     // than that while waiting. Complete lines that arrived before the peer closed are still returned.
     virtual Status readLine(QByteArray *line, int timeoutMs, int maxLength) = 0;
+    // Reads what has arrived of the next octets, at most maxCount of them and line ends included as they
+    // come, into *data; waits up to timeoutMs for the first one. For data counted in octets rather than
+    // lines (an IMAP literal); lines and counted data may follow each other in any order.
+    virtual Status readSome(QByteArray *data, qint64 maxCount, int timeoutMs) = 0;
     // Queues data for sending and starts sending it without waiting.
     virtual Status write(const QByteArray &data) = 0;
     // Throws away whatever input has arrived and not been read.

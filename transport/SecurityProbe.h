@@ -3,7 +3,8 @@
 // found before anything of a login is sent. The candidates are tried in order, and the first where a TLS
 // handshake completes wins. A certificate that does not verify still counts as found: the server speaks
 // TLS there, and whether to trust that certificate is asked at the first real connection, as always.
-// The protocol's own attempt (POP3's greeting and STLS, SMTP's EHLO and STARTTLS) is passed in.
+// The protocol's own attempt (POP3's greeting and STLS, IMAP's greeting and STARTTLS, SMTP's EHLO and
+// STARTTLS) is passed in.
 #include "ConnectionFailure.h"
 
 #include <QList>
@@ -35,9 +36,10 @@ struct TProbeResult {
     QString ErrorText;      // not found: the last attempt's failure, explained
 };
 
-// The usual places, in the order they are tried: POP3 over TLS on 995, STLS on 110; SMTP over TLS on 465,
-// STARTTLS on 587.
+// The usual places, in the order they are tried: POP3 over TLS on 995, STLS on 110; IMAP over TLS on 993,
+// STARTTLS on 143; SMTP over TLS on 465, STARTTLS on 587.
 inline const QList<TProbeCandidate> kIncomingProbeOrder = {{995, true}, {110, false}};
+inline const QList<TProbeCandidate> kImapProbeOrder = {{993, true}, {143, false}};
 inline const QList<TProbeCandidate> kOutgoingProbeOrder = {{465, true}, {587, false}};
 // The longest one attempt may take, from connect to the end of its handshake.
 inline constexpr int kProbeLimitMs = 10000;

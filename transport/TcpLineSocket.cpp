@@ -357,6 +357,36 @@ LineSocket::Status TcpLineSocket::readLine(QByteArray *line, int timeoutMs, int 
     return Status::Ok;
 }
 
+LineSocket::Status TcpLineSocket::readSome(QByteArray *data, qint64 maxCount, int timeoutMs)
+{
+    data->clear();
+    TcpLineSocketCore *core = usableCore();
+    if (!core)
+        return Status::Closed;
+    QSslSocket *s = core->socket;
+    const Status status = waitUntil(
+        [s]() -> std::optional<Status> {
+            if (s->bytesAvailable() > 0)
+                return Status::Ok;
+            if (s->state() != QAbstractSocket::ConnectedState)
+                return Status::Closed;
+            return std::nullopt;
+        },
+        timeoutMs);
+    switch (status) {
+    case Status::Ok:
+        break;
+    case Status::Closed:
+        return fail(status, QStringLiteral("Der Server hat die Verbindung beendet."));
+    case Status::TimedOut:
+        return fail(status, QStringLiteral("Zeitüberschreitung: Der Server hat nicht rechtzeitig geantwortet."));
+    default:
+        return status;
+    }
+    *data = s->read(std::max<qint64>(std::min(maxCount, s->bytesAvailable()), 0));
+    return Status::Ok;
+}
+
 LineSocket::Status TcpLineSocket::write(const QByteArray &data)
 {
     Status failure = Status::Closed;
@@ -372,7 +402,8 @@ LineSocket::Status TcpLineSocket::write(const QByteArray &data)
 
 void TcpLineSocket::discardInput()
 {
-    if (TcpLineSocketCore *core = usableCore())
+    TcpLineSocketCore *core = usableCore();
+    if (core && core->socket->isOpen())
         core->socket->skip(core->socket->bytesAvailable());
 }
 

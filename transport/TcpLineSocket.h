@@ -29,6 +29,7 @@ public:
     bool isConnected() const override;
     bool canReadLine() const override;
     Status readLine(QByteArray *line, int timeoutMs, int maxLength) override;
+    Status readSome(QByteArray *data, qint64 maxCount, int timeoutMs) override;
     Status write(const QByteArray &data) override;
     void discardInput() override;
     void close() override;

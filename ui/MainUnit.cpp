@@ -665,8 +665,11 @@ void TMain::ManualCheck()
         if (!m_list->IsEmpty())
             ShowHeader();
         HideTaskbarButtonIfHidden();
-        // Passwords the keyring could not give are asked for once; with one given, the check runs again.
-        if (!m_quitRequested && m_missingPasswords->AskPending(m_settings->Settings.Accounts, this) > 0)
+        // Passwords the keyring could not give are asked for once; with one given, or a certificate just
+        // trusted, the check runs again.
+        const bool trusted = m_checker->TrustedInLastCheck > 0;
+        if (!m_quitRequested
+            && (m_missingPasswords->AskPending(m_settings->Settings.Accounts, this) > 0 || trusted))
             QMetaObject::invokeMethod(this, &TMain::ManualCheck, Qt::QueuedConnection);
     });
     if (!started) {
@@ -1293,10 +1296,14 @@ void TMain::firstStartQuestions()
         {"Möchten Sie jetzt ein POP3-Konto und den Überprüfungsinterval für das POP3 Konto einrichten?", actAccounts},
         {"Möchten Sie jetzt die eingerichteten Spam-Filter anschauen?", actFilters},
     };
+    const bool hadMailboxes = !m_settings->Settings.Accounts.isEmpty();
     for (const auto &step : steps) {
         if (YesNoQuestion(QString::fromUtf8(step.question)))
             step.command->trigger();
     }
+    // The first mailbox was just set up: its mail is shown at once rather than after a click on "Überprüfen".
+    if (!hadMailboxes && !m_settings->Settings.Accounts.isEmpty() && !m_quitRequested)
+        QMetaObject::invokeMethod(this, [this] { ManualCheck(); }, Qt::QueuedConnection);
 }
 
 // --- ICheckerUI ---

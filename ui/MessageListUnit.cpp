@@ -124,7 +124,8 @@ void TMessageListView::FillList(const TMailList &list)
         const MailMessage &m = e->Message;
         m_grid->SetCell(0, r, AddressText(m.From));
         m_grid->SetCell(1, r, m.Recipients.isEmpty() ? QStringLiteral("Unbekannt") : AddressText(m.Recipients.first()));
-        m_grid->SetCell(2, r, m.Subject);
+        // A message whose header the server would not give is still shown, so that it can be looked at.
+        m_grid->SetCell(2, r, e->HeaderUnreadable ? QStringLiteral("(Kopfzeilen nicht lesbar)") : m.Subject);
         m_grid->SetCell(3, r, ShortDateLongTime(m.Date));
         m_grid->SetCell(4, r, SizeText(e->Size) + QLatin1Char(' '));
         m_grid->SetCell(5, r, e->UserName + QLatin1Char('@') + e->Host);

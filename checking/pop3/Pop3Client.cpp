@@ -243,14 +243,16 @@ bool Pop3Client::readReplyLine(QByteArray *line)
     return false;
 }
 
-bool Pop3Client::readStatus(Reply *reply)
+bool Pop3Client::readStatus(Reply *reply, int statusWaitMs)
 {
     resetReply();
     // A status line begins every reply, the greeting included: the whole reply is measured from here.
-    m_replyDeadline = QDeadlineTimer(std::max(m_replyDeadlineMs, 0));
+    const QDeadlineTimer whole(std::max(m_replyDeadlineMs, 0));
+    m_replyDeadline = statusWaitMs >= 0 && statusWaitMs < m_replyDeadlineMs ? QDeadlineTimer(statusWaitMs) : whole;
     QByteArray line;
     if (!readReplyLine(&line))
         return false;
+    m_replyDeadline = whole;
     const qsizetype blank = line.indexOf(' ');
     const QByteArray word = blank < 0 ? line : line.left(blank);
     m_lastReply = line;
@@ -405,6 +407,7 @@ bool Pop3Client::openConnection()
     m_capabilities.clear();
     m_capabilitiesListed = false;
     m_apopFallbackAllowed = false;
+    m_aheadConfirmed = false;
     if (m_security == Security::Unknown)
         return setError(Error::InvalidArgument, unknownSecurityText(m_host));
 
@@ -648,6 +651,7 @@ bool Pop3Client::batch(const BatchSource &source, const BatchSink &sink)
     struct Sent {
         BatchCommand command;
         qint64 octets;
+        bool ahead; // written before the reply to an earlier command came
     };
     const int window = pipelining() ? kPipelineWindow : 1;
     const int refillAt = std::max(1, window / 4);
@@ -682,7 +686,8 @@ bool Pop3Client::batch(const BatchSource &source, const BatchSink &sink)
                 trace("C", next->line);
                 out += next->line + "\r\n";
                 octetsOut += octets;
-                outstanding.append({std::move(*next), octets});
+                const bool ahead = !outstanding.isEmpty();
+                outstanding.append({std::move(*next), octets, ahead});
                 next.reset();
             }
             if (!out.isEmpty()) {
@@ -699,10 +704,13 @@ bool Pop3Client::batch(const BatchSource &source, const BatchSink &sink)
         // Each reply is read under the limit of its own command, not of the last one sent.
         m_replyLimit = limitFor(sent.command.line);
         Reply status = Reply::Invalid;
-        if (!readStatus(&status))
+        const bool probing = sent.ahead && !m_aheadConfirmed;
+        if (!readStatus(&status, probing ? m_aheadProbeMs : -1))
             return false;
         if (status == Reply::Invalid)
             return protocolError();
+        if (sent.ahead)
+            m_aheadConfirmed = true;
         BatchReply reply;
         reply.ok = status == Reply::Ok;
         reply.status = m_lastReply;

@@ -71,6 +71,9 @@ public:
 
     static constexpr int kDefaultTimeoutMs = 60000;
     static constexpr int kDefaultReplyDeadlineMs = 75000;
+    // How long a command sent ahead may wait for its status line until the server has shown that it
+    // takes commands ahead: one that loses them is found out in seconds, not after the read time-out.
+    static constexpr int kDefaultAheadProbeMs = 5000;
     static constexpr int kDefaultMaxLineLength = 65536;
     static constexpr qint64 kDefaultMaxReplySize = qint64(256) * 1024 * 1024;
     // A header block larger than this is not a header block; it would only fill the memory.
@@ -139,6 +142,8 @@ public:
     // a reply dripped in one line at a time still ends.
     void setReplyDeadline(int ms) { m_replyDeadlineMs = ms; }
     int replyDeadline() const { return m_replyDeadlineMs; }
+    void setAheadProbe(int ms) { m_aheadProbeMs = ms; }
+    int aheadProbe() const { return m_aheadProbeMs; }
     // A point in time after which no wait of this client goes on (Forever: none). Waits that would reach
     // beyond it are cut short and fail with Error::TimedOut.
     void setDeadline(QDeadlineTimer deadline) { m_deadline = deadline; }
@@ -207,7 +212,8 @@ public:
     // Sends the commands source gives and hands their replies to sink in order: ahead of the replies when
     // the server offers PIPELINING and setPipelining() allows it (see kPipelineWindow), otherwise one
     // command at a time. A -ERR reply is handed on and the batch goes on. True when every command got
-    // its reply, or sink stopped the batch; when sink stops it while replies are still outstanding, the
+    // its reply, or sink stopped the batch; until a command sent ahead has been answered on the connection,
+    // its status line is awaited for aheadProbe() at most. When sink stops it while replies are still outstanding, the
     // connection is dropped, as they would otherwise be taken for the answers of later commands. False
     // on a failure of the session (the error says why; the connection is gone), e.g. a reply that is
     // neither +OK nor -ERR, a time-out, or a reply beyond its command's limit.
@@ -279,8 +285,9 @@ private:
     ReplyLimit limitFor(const QByteArray &line) const;
     // Reads one line of a reply within the read time-out, the reply deadline and the deadline.
     bool readReplyLine(QByteArray *line);
-    // Reads one status line into the last-reply fields; it starts the reply deadline.
-    bool readStatus(Reply *reply);
+    // Reads one status line into the last-reply fields; it starts the reply deadline. A statusWaitMs of 0
+    // or more bounds the wait for the status line alone.
+    bool readStatus(Reply *reply, int statusWaitMs = -1);
     // Sends a command and reads its status line; true on +OK. On -ERR or an invalid reply the error is set.
     bool simpleCommand(const QByteArray &line);
     // Reads the lines of a multi-line reply up to the terminating "." line and hands each one, unstuffed
@@ -320,6 +327,8 @@ private:
     int m_connectTimeoutMs = kDefaultTimeoutMs;
     int m_readTimeoutMs = kDefaultTimeoutMs;
     int m_replyDeadlineMs = kDefaultReplyDeadlineMs;
+    int m_aheadProbeMs = kDefaultAheadProbeMs;
+    bool m_aheadConfirmed = false; // a reply to a command sent ahead came on this connection
     QDeadlineTimer m_deadline{QDeadlineTimer::Forever};
     int m_maxLineLength = kDefaultMaxLineLength;
     qint64 m_maxReplySize = kDefaultMaxReplySize;

@@ -1,13 +1,10 @@
-// The POP3 side of the worker: connecting and logging in, the header scan, deletions proven against what
-// the check saw, the text of one message and the login test, all as blocking calls on the thread that
-// makes them.
-#include "Pop3Worker.h"
+#include "Pop3Session.h"
 
 #include "CheckCoordinator.h"
 #include "KeyringPasswords.h"
+#include "Pop3Worker.h"
 #include "TextCodec.h"
 
-#include <QCryptographicHash>
 #include <QScopeGuard>
 
 #include <algorithm>
@@ -18,54 +15,6 @@ namespace {
 // A scan gives up on an account when this many messages in a row cannot be read: the server's count is
 // then not to be trusted, and it must not keep the scan going.
 constexpr int kMaxFailuresInRow = 20;
-
-QString shuttingDownText()
-{
-    return QStringLiteral("Die Verbindung wurde nicht aufgebaut, weil das Programm beendet wird.");
-}
-
-// A failure's text, or the text of a lost connection when there is none.
-QString orNoConnection(const QString &text)
-{
-    return text.isEmpty() ? QStringLiteral("Keine Verbindung zum Server.") : text;
-}
-
-QString copyNotKeptText()
-{
-    return QStringLiteral("Die Sicherungskopie der E-Mail konnte nicht gespeichert werden.");
-}
-
-QString cancelledText()
-{
-    return QStringLiteral("Die Prüfung des Kontos wurde abgebrochen.");
-}
-
-// However many messages a server announces, one account's scan ends within this.
-constexpr qint64 kMaxScanMs = qint64(3600) * 1000;
-// A message text is allowed to come in at this rate at least before its reply deadline runs out.
-constexpr qint64 kSlowestTextOctetsPerSecond = 16 * 1024;
-constexpr qint64 kMaxTextDeadlineMs = qint64(30) * 60 * 1000;
-
-QString scanTooLongText()
-{
-    return QStringLiteral("Die Prüfung des Kontos hat zu lange gedauert und wurde abgebrochen.");
-}
-
-QString tooManyTimeoutsText()
-{
-    return QStringLiteral("Der Server hat wiederholt nicht rechtzeitig geantwortet. Die Prüfung des Kontos wurde "
-                          "abgebrochen.");
-}
-
-QString nothingReadText(const QString &lastError)
-{
-    return QStringLiteral("Keine der Nachrichten konnte gelesen werden: %1").arg(lastError);
-}
-
-int32_t clampToInt32(qint64 value)
-{
-    return int32_t(std::clamp<qint64>(value, INT32_MIN, INT32_MAX));
-}
 
 Pop3Client::Security pop3Security(const TPOP3AccountSettings &account)
 {
@@ -85,21 +34,39 @@ Pop3Client::Security pop3Security(const TPOP3AccountSettings &account)
 
 // --- client and session ---
 
-void TPop3Thread::EnsureClient()
+TPop3Session::TPop3Session(TPop3Thread &worker) : m_worker(worker) {}
+
+TPop3Session::~TPop3Session()
+{
+    FreeClient();
+}
+
+bool TPop3Session::AccountCancelled() const
+{
+    return m_worker.Checker && m_worker.Checker->AccountCancelled;
+}
+
+CertificateProblem TPop3Session::RefusedCertificate() const
+{
+    return m_client && m_client->certificateProblem().CanBeTrusted() ? m_client->certificateProblem()
+                                                                      : CertificateProblem();
+}
+
+void TPop3Session::EnsureClient()
 {
     m_sessionThread = QThread::currentThread();
     if (m_client)
         return;
-    auto client = std::make_unique<Pop3Client>(m_options.SocketFactory);
-    client->setConnectTimeout(m_options.TimeoutMs);
-    client->setReadTimeout(m_options.TimeoutMs);
-    client->setReplyDeadline(m_options.ReplyDeadlineMs);
-    client->setPipelining(m_options.Pipelining);
+    auto client = std::make_unique<Pop3Client>(m_worker.Options().SocketFactory);
+    client->setConnectTimeout(m_worker.Options().TimeoutMs);
+    client->setReadTimeout(m_worker.Options().TimeoutMs);
+    client->setReplyDeadline(m_worker.Options().ReplyDeadlineMs);
+    client->setPipelining(m_worker.Options().Pipelining);
     QMutexLocker lock(&m_clientMutex);
     m_client = std::move(client);
 }
 
-void TPop3Thread::ClearSession()
+void TPop3Session::ClearSession()
 {
     m_sessionUidl.clear();
     m_sessionUidlCount.clear();
@@ -110,18 +77,18 @@ void TPop3Thread::ClearSession()
     m_sessionDeleted.clear();
 }
 
-void TPop3Thread::AbortSession()
+void TPop3Session::Abort()
 {
     QMutexLocker lock(&m_clientMutex);
     if (m_client)
         m_client->abort();
 }
 
-void TPop3Thread::Disconnect()
+void TPop3Session::Disconnect()
 {
     if (QThread::currentThread() != m_sessionThread.load()) {
         // The session belongs to another thread: only make its waiting command fail.
-        AbortSession();
+        Abort();
         return;
     }
     const bool quitSent = m_client && m_client->isConnected();
@@ -135,10 +102,10 @@ void TPop3Thread::Disconnect()
     ClearSession();
 }
 
-void TPop3Thread::ForceClose()
+void TPop3Session::ForceClose()
 {
     if (QThread::currentThread() != m_sessionThread.load()) {
-        AbortSession();
+        Abort();
         return;
     }
     if (m_client)
@@ -148,11 +115,11 @@ void TPop3Thread::ForceClose()
     ClearSession();
 }
 
-void TPop3Thread::FreeClient()
+void TPop3Session::FreeClient()
 {
-    if (QThread::currentThread() != m_sessionThread.load() && InJob()) {
+    if (QThread::currentThread() != m_sessionThread.load() && m_worker.InJob()) {
         // The thread is using the client: it frees it itself at the end of its job.
-        AbortSession();
+        Abort();
         return;
     }
     Disconnect();
@@ -164,13 +131,7 @@ void TPop3Thread::FreeClient()
     ClearSession();
 }
 
-void TPop3Thread::FreeEntries()
-{
-    qDeleteAll(m_entries);
-    m_entries.clear();
-}
-
-void TPop3Thread::LoadAccountIntoClient(const TPOP3AccountSettings &account)
+void TPop3Session::LoadAccountIntoClient(const TPOP3AccountSettings &account)
 {
     m_client->setHost(account.ServerName);
     m_client->setUserName(account.AccountName);
@@ -179,68 +140,42 @@ void TPop3Thread::LoadAccountIntoClient(const TPOP3AccountSettings &account)
     m_client->setAuthKind(account.UseAPOP ? Pop3Client::AuthKind::Apop : Pop3Client::AuthKind::UserPass);
     m_client->setSecurity(pop3Security(account));
     m_client->setTrustedCertificate(account.POP3CertSHA256);
-    m_client->setConnectTimeout(sessionTimeoutMs());
-    m_client->setReadTimeout(sessionTimeoutMs());
-    m_client->setReplyDeadline(m_options.ReplyDeadlineMs);
+    m_client->setConnectTimeout(m_worker.SessionTimeoutMs());
+    m_client->setReadTimeout(m_worker.SessionTimeoutMs());
+    m_client->setReplyDeadline(m_worker.Options().ReplyDeadlineMs);
 }
 
-void TPop3Thread::CapConnectTimeout()
+void TPop3Session::CapConnectTimeout()
 {
     const qint64 left = m_client->deadline().remainingTime();
-    m_client->setConnectTimeout(left < 0 ? sessionTimeoutMs() : int(std::min<qint64>(sessionTimeoutMs(), left)));
+    const int timeout = m_worker.SessionTimeoutMs();
+    m_client->setConnectTimeout(left < 0 ? timeout : int(std::min<qint64>(timeout, left)));
 }
 
-QByteArray TPop3Thread::HeaderDigest(const QByteArray &headerBlock)
-{
-    return QCryptographicHash::hash(headerBlock, QCryptographicHash::Sha256);
-}
-
-TScanBudget TPop3Thread::NewScanBudget() const
-{
-    TScanBudget budget;
-    budget.Deadline = QDeadlineTimer(std::clamp<qint64>(m_options.ScanDeadlineMs, 0, kMaxScanMs));
-    return budget;
-}
-
-bool TPop3Thread::BudgetSpent(const TScanBudget &budget) const
-{
-    return budget.Timeouts >= m_options.MaxTimeouts || budget.Deadline.hasExpired();
-}
-
-QString TPop3Thread::BudgetText(const TScanBudget &budget) const
-{
-    return budget.Deadline.hasExpired() ? scanTooLongText() : tooManyTimeoutsText();
-}
-
-void TPop3Thread::CountTimeout(TScanBudget &budget) const
+void TPop3Session::CountTimeout(TScanBudget &budget) const
 {
     if (m_client && m_client->lastError() == Pop3Client::Error::TimedOut)
         ++budget.Timeouts;
 }
 
-void TPop3Thread::ApplyBudget(TScanBudget &budget, int count) const
+void TPop3Session::ApplyBudget(TScanBudget &budget, int count) const
 {
-    if (!budget.Extended) {
-        budget.Extended = true;
-        const qint64 grown =
-            budget.Deadline.remainingTime() + qint64(std::max(count, 0)) * m_options.ScanMsPerMessage;
-        budget.Deadline = QDeadlineTimer(std::clamp<qint64>(grown, 0, kMaxScanMs));
-    }
+    m_worker.ExtendBudget(budget, count);
     if (m_client)
-        m_client->setDeadline(budget.Deadline);
+        m_client->setDeadline(m_worker.BudgetDeadline(budget));
 }
 
-void TPop3Thread::TakeClientError(bool &fatal, int &code, QString &errorText) const
+void TPop3Session::TakeClientError(bool &fatal, int &code, QString &errorText) const
 {
     fatal = true;
     code = m_client ? m_client->lastReplyCode() : 0;
-    errorText = orNoConnection(m_client ? m_client->lastErrorText() : QString());
+    errorText = OrNoConnection(m_client ? m_client->lastErrorText() : QString());
     // What the user can do about it comes first; the server's or the network's own words follow.
     if (m_client)
         errorText = ExplainedFailureText(m_client->failureKind(), errorText);
 }
 
-bool TPop3Thread::Connect(const TPOP3AccountSettings &account, bool &fatal, int &code, QString &errorText)
+bool TPop3Session::Connect(const TPOP3AccountSettings &account, bool &fatal, int &code, QString &errorText)
 {
     fatal = false;
     code = 0;
@@ -258,7 +193,7 @@ bool TPop3Thread::Connect(const TPOP3AccountSettings &account, bool &fatal, int 
         if (client.noop())
             return true;
     }
-    if (ShuttingDown())
+    if (m_worker.ShuttingDown())
         return false;
     ForceClose();
     LoadAccountIntoClient(account);
@@ -279,13 +214,13 @@ bool TPop3Thread::Connect(const TPOP3AccountSettings &account, bool &fatal, int 
     return true;
 }
 
-bool TPop3Thread::EnsureSessionCount()
+bool TPop3Session::EnsureSessionCount()
 {
     int count = 0;
     return m_client->sessionMessageCount() >= 0 || m_client->stat(&count);
 }
 
-bool TPop3Thread::LoadSessionUidl()
+bool TPop3Session::LoadSessionUidl()
 {
     if (m_sessionUidlLoaded)
         return true;
@@ -306,7 +241,7 @@ bool TPop3Thread::LoadSessionUidl()
     return true;
 }
 
-bool TPop3Thread::LoadSessionSizes()
+bool TPop3Session::LoadSessionSizes()
 {
     if (m_sessionSizesLoaded)
         return true;
@@ -318,15 +253,15 @@ bool TPop3Thread::LoadSessionSizes()
     return true;
 }
 
-bool TPop3Thread::CountMessages(const TPOP3AccountSettings &account, int &count, bool &fatal, int &code,
+bool TPop3Session::CountMessages(const TPOP3AccountSettings &account, int &count, bool &fatal, int &code,
                                 QString &errorText, TScanBudget *budget)
 {
     count = 0;
-    TScanBudget own = NewScanBudget();
+    TScanBudget own = m_worker.NewScanBudget();
     TScanBudget &spend = budget ? *budget : own;
     EnsureClient();
     // Every wait, connecting included, ends with the budget's deadline.
-    m_client->setDeadline(spend.Deadline);
+    m_client->setDeadline(m_worker.BudgetDeadline(spend));
     const auto noDeadline = qScopeGuard([this] {
         if (m_client)
             m_client->setDeadline(QDeadlineTimer(QDeadlineTimer::Forever));
@@ -344,13 +279,13 @@ bool TPop3Thread::CountMessages(const TPOP3AccountSettings &account, int &count,
     return true;
 }
 
-TMailEntry *TPop3Thread::NewEntry(int n, const QByteArray &header, qint64 size) const
+TMailEntry *TPop3Session::NewEntry(int n, const QByteArray &header, qint64 size) const
 {
     auto *entry = new TMailEntry;
     // A header block that cannot be parsed still names a message the user must be able to delete.
     entry->Message.FillFromHeader(header);
-    entry->ScanDigest = HeaderDigest(header);
-    entry->Size = clampToInt32(size);
+    entry->ScanDigest = TPop3Thread::HeaderDigest(header);
+    entry->Size = ClampToInt32(size);
     entry->Host = m_client->host();
     entry->UserName = m_client->userName();
     entry->MsgNumber = n;
@@ -364,10 +299,10 @@ TMailEntry *TPop3Thread::NewEntry(int n, const QByteArray &header, qint64 size) 
     return entry;
 }
 
-bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailEntry *> &target, bool &fatal,
+bool TPop3Session::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailEntry *> &target, bool &fatal,
                                int &code, QString &errorText, TScanBudget *budget)
 {
-    TScanBudget own = NewScanBudget();
+    TScanBudget own = m_worker.NewScanBudget();
     TScanBudget &spend = budget ? *budget : own;
     int count = 0;
     if (!CountMessages(account, count, fatal, code, errorText, &spend) || count < 1) {
@@ -379,7 +314,7 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
     const auto restore = qScopeGuard([this] {
         if (m_client) {
             m_client->setDeadline(QDeadlineTimer(QDeadlineTimer::Forever));
-            m_client->setPipelining(m_options.Pipelining);
+            m_client->setPipelining(m_worker.Options().Pipelining);
         }
     });
 
@@ -401,10 +336,10 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
         Disconnect();
         fatal = false;
         code = 0;
-        errorText = cancelledText();
+        errorText = kAccountCancelledText;
         return false;
     };
-    const auto accountCancelled = [this] { return Checker && Checker->AccountCancelled; };
+    const auto accountCancelled = [this] { return AccountCancelled(); };
     // The listings are a help, not a must: one that the server refuses or that breaks the session is
     // not asked for again; the sizes then come from LIST n, and the ids are left out.
     bool useSizes = true;
@@ -421,19 +356,54 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
     };
     // A server that offers PIPELINING and then stays silent may not take commands ahead after all: the
     // message it did not answer is read again, and the rest of the scan waits for each reply.
-    bool ahead = m_options.Pipelining;
+    bool ahead = m_worker.Options().Pipelining;
 
     loadListings();
     int failuresInRow = 0;
     int next = 1; // the first message not read yet
+    // Header blocks refused in a pipelined batch, read once more alone; and the sizes their LIST n brought.
+    QList<int> refusedAhead;
+    QMap<int, qint64> refusedSizes;
+    // Entries stay in the order of their numbers, whenever a message was read.
+    const auto listEntry = [&](TMailEntry *entry) {
+        qsizetype at = target.size();
+        while (at > firstOwn && target.at(at - 1)->MsgNumber > entry->MsgNumber)
+            --at;
+        target.insert(at, entry);
+    };
+    const auto sizeOf = [&](int n) {
+        return m_sessionSizes.value(n, refusedSizes.value(n, 0));
+    };
+    const auto listUnreadable = [&](int n) {
+        TMailEntry *entry = NewEntry(n, QByteArray(), sizeOf(n));
+        // No header block to prove the message by later: only its unique id can.
+        entry->ScanDigest.clear();
+        entry->HeaderUnreadable = true;
+        listEntry(entry);
+    };
+    const auto readRefusedAlone = [&] {
+        while (!refusedAhead.isEmpty() && !accountCancelled() && !m_worker.Cancel && !m_worker.BudgetSpent(spend)) {
+            const int n = refusedAhead.takeFirst();
+            QByteArray header;
+            if (!m_client->isConnected() || !m_client->top(n, 0, &header)) {
+                CountTimeout(spend);
+                listUnreadable(n);
+                continue;
+            }
+            qint64 size = sizeOf(n);
+            if (!m_sessionSizes.contains(n) && !refusedSizes.contains(n) && !m_client->list(n, &size))
+                size = 0;
+            listEntry(NewEntry(n, header, size));
+        }
+    };
     // Entries exist only for messages actually read: the count drives no allocation.
     while (next <= count) {
         if (accountCancelled())
             return cancelled();
-        if (Cancel)
-            return giveUp(cancelledText(), 0);
-        if (BudgetSpent(spend))
-            return giveUp(BudgetText(spend), 0);
+        if (m_worker.Cancel)
+            return giveUp(kAccountCancelledText, 0);
+        if (m_worker.BudgetSpent(spend))
+            return giveUp(m_worker.BudgetText(spend), 0);
         // A listing that breaks a session gets no second chance, so this ends.
         for (int session = 0; !m_client->isConnected(); ++session) {
             if (session == 3) {
@@ -448,13 +418,13 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
                 if (accountCancelled())
                     return cancelled();
                 CountTimeout(spend);
-                if (BudgetSpent(spend))
-                    return giveUp(BudgetText(spend), 0);
-                return giveUp(connectError.isEmpty() ? shuttingDownText() : connectError, connectCode);
+                if (m_worker.BudgetSpent(spend))
+                    return giveUp(m_worker.BudgetText(spend), 0);
+                return giveUp(connectError.isEmpty() ? kShuttingDownText : connectError, connectCode);
             }
             loadListings();
-            if (BudgetSpent(spend))
-                return giveUp(BudgetText(spend), 0);
+            if (m_worker.BudgetSpent(spend))
+                return giveUp(m_worker.BudgetText(spend), 0);
         }
 
         // TOP n 0 for every message from `next` on, each followed by LIST n when the listing has no size
@@ -488,13 +458,18 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
         };
         const auto read = [&](qint64 size) {
             failuresInRow = 0;
-            target.append(NewEntry(next, *header, size));
+            listEntry(NewEntry(next, *header, size));
             header.reset();
             ++next;
         };
+        const bool batchAhead = m_client->pipelining();
         const auto sink = [&](const Pop3Client::BatchCommand &command, Pop3Client::BatchReply &reply) {
             if (command.line.startsWith("TOP ")) {
                 if (!reply.ok) {
+                    if (batchAhead)
+                        refusedAhead.append(next);
+                    else
+                        listUnreadable(next);
                     // This message is left out. Its LIST n is not sent when it is still to go, and passed
                     // over when it is on its way.
                     if (!m_sessionSizes.contains(next)) {
@@ -514,28 +489,32 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
                 }
             } else if (readFailed) {
                 readFailed = false;
+                if (reply.ok)
+                    refusedSizes.insert(next - 1, Pop3Client::listedSize(reply.text));
             } else if (!reply.ok) {
                 header.reset();
                 failed(reply.errorText);
             } else {
                 read(Pop3Client::listedSize(reply.text));
             }
-            if (accountCancelled() || Cancel)
+            if (accountCancelled() || m_worker.Cancel)
                 stop = Stop::Cancelled;
-            else if (stop == Stop::None && BudgetSpent(spend))
+            else if (stop == Stop::None && m_worker.BudgetSpent(spend))
                 stop = Stop::Budget;
             return stop == Stop::None;
         };
         m_client->setPipelining(ahead);
         const bool inStep = m_client->batch(source, sink);
-        if (stop == Stop::Cancelled || (!inStep && (accountCancelled() || Cancel)))
-            return accountCancelled() ? cancelled() : giveUp(cancelledText(), 0);
+        if (stop == Stop::Cancelled || (!inStep && (accountCancelled() || m_worker.Cancel)))
+            return accountCancelled() ? cancelled() : giveUp(kAccountCancelledText, 0);
         if (stop == Stop::Budget)
-            return giveUp(BudgetText(spend), 0);
+            return giveUp(m_worker.BudgetText(spend), 0);
         if (stop == Stop::GaveUp)
             return giveUp(errorText, code);
-        if (inStep)
+        if (inStep) {
+            readRefusedAlone();
             continue;
+        }
         // The session failed while message `next` was being read: that message is left out, as when it
         // is read alone, and the scan goes on with the following one in a new session.
         bool ignored = false;
@@ -548,14 +527,18 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
         header.reset();
         if (!readAgain)
             ++next;
-        if (BudgetSpent(spend))
-            return giveUp(BudgetText(spend), 0);
+        if (m_worker.BudgetSpent(spend))
+            return giveUp(m_worker.BudgetText(spend), 0);
         if (++failuresInRow >= kMaxFailuresInRow)
             return giveUp(errorText, code);
     }
+    // Left when the session broke after them: listed without a second try.
+    for (const int n : std::as_const(refusedAhead))
+        listUnreadable(n);
+    refusedAhead.clear();
     // STAT said there was mail: a mailbox of which nothing could be read is no empty mailbox.
-    if (target.size() == firstOwn)
-        return giveUp(nothingReadText(errorText), code);
+    if (std::none_of(target.cbegin() + firstOwn, target.cend(), [](const TMailEntry *e) { return !e->HeaderUnreadable; }))
+        return giveUp(NothingReadText(errorText), code);
     fatal = false;
     code = 0;
     errorText.clear();
@@ -563,8 +546,11 @@ bool TPop3Thread::FetchHeaders(const TPOP3AccountSettings &account, QList<TMailE
     return true;
 }
 
-std::optional<TPop3Thread::Identity> TPop3Thread::ListedIdentity(int n, const TMailEntry &expected) const
+std::optional<TPop3Session::Identity> TPop3Session::ListedIdentity(int n, const TMailEntry &expected) const
 {
+    // An IMAP scan's entry names no POP3 message (its account was changed to POP3 since).
+    if (expected.Uid != 0)
+        return Identity::Changed;
     if (!m_sessionUidlLoaded || expected.ServerUIDL.isEmpty())
         return std::nullopt;
     const QByteArray want = expected.ServerUIDL.toLatin1();
@@ -579,8 +565,10 @@ std::optional<TPop3Thread::Identity> TPop3Thread::ListedIdentity(int n, const TM
     return std::nullopt;
 }
 
-TPop3Thread::Identity TPop3Thread::CheckIdentity(int n, const TMailEntry &expected)
+TPop3Session::Identity TPop3Session::CheckIdentity(int n, const TMailEntry &expected)
 {
+    if (expected.Uid != 0)
+        return Identity::Changed;
     if (!expected.ServerUIDL.isEmpty() && m_client->hasCapability("UIDL")) {
         if (LoadSessionUidl()) {
             if (const std::optional<Identity> listed = ListedIdentity(n, expected))
@@ -606,10 +594,10 @@ TPop3Thread::Identity TPop3Thread::CheckIdentity(int n, const TMailEntry &expect
     QByteArray header;
     if (!m_client->top(n, 0, &header))
         return Identity::Failed;
-    return HeaderDigest(header) == expected.ScanDigest ? Identity::Same : Identity::Changed;
+    return TPop3Thread::HeaderDigest(header) == expected.ScanDigest ? Identity::Same : Identity::Changed;
 }
 
-void TPop3Thread::NoteDeleted(int n)
+void TPop3Session::NoteDeleted(int n)
 {
     const QByteArray uid = m_sessionUidl.take(n);
     if (!uid.isEmpty() && --m_sessionUidlCount[uid] <= 0)
@@ -617,14 +605,15 @@ void TPop3Thread::NoteDeleted(int n)
     m_sessionDeleted.append(n);
 }
 
-bool TPop3Thread::DeleteMessage(const TPOP3AccountSettings &account, int n, const TMailEntry &expected,
-                                bool keepSession)
+bool TPop3Session::DeleteMessage(const TPOP3AccountSettings &account, int n, const TMailEntry &expected,
+                                 bool keepSession)
 {
-    QList<bool> gone(1, false);
-    const bool deleted = DeleteInSession(account, {{n, &expected}}, gone) == 1 && !gone.first();
+    QList<TRemoval> outcomes;
+    const bool deleted = DeleteInSession(account, {{n, &expected}}, outcomes) == 1
+        && outcomes.first().Result == TRemoval::Removed;
     if (!keepSession) {
         QString notCommitted;
-        if (!CommitDeletions(notCommitted) && deleted) {
+        if (!EndSession(notCommitted) && deleted) {
             LastErrorText = notCommitted;
             return false;
         }
@@ -632,40 +621,27 @@ bool TPop3Thread::DeleteMessage(const TPOP3AccountSettings &account, int n, cons
     return deleted;
 }
 
-int TPop3Thread::DeleteMessages(const TPOP3AccountSettings &account, const QList<TMailEntry *> &entries,
-                                bool keepSession, IRemovalCopies *copies, QList<TRemovalOutcome> *outcomes)
+QList<TRemoval> TPop3Session::RemoveMessages(const TPOP3AccountSettings &account, const QList<TMailEntry *> &entries,
+                                             IRemovalCopies *copies)
 {
     QList<TDeletion> items;
     items.reserve(entries.size());
     for (const TMailEntry *e : entries)
         items.append({e->MsgNumber, e});
-    QList<bool> gone(items.size(), false);
+    QList<TRemoval> outcomes;
     m_copies = copies;
-    int done = DeleteInSession(account, items, gone);
+    DeleteInSession(account, items, outcomes);
     m_copies = nullptr;
-    if (!keepSession) {
-        QString notCommitted;
-        if (!CommitDeletions(notCommitted) && done > gone.count(true)) {
-            LastErrorText = notCommitted;
-            done = 0;
-        }
+    if (outcomes.size() < entries.size()) {
+        // The message the deletion stopped at.
+        outcomes.append(TRemoval{TRemoval::Failed, LastErrorText});
+        outcomes.resize(entries.size());
     }
-    if (outcomes) {
-        outcomes->resize(items.size());
-        for (qsizetype i = 0; i < items.size(); ++i) {
-            TRemovalOutcome &o = (*outcomes)[i];
-            o = {};
-            if (i < done)
-                o.What = gone.at(i) ? TRemovalOutcome::AlreadyGone : TRemovalOutcome::Removed;
-            else if (i == done)
-                o = {TRemovalOutcome::Failed, LastErrorText};
-        }
-    }
-    return done;
+    return outcomes;
 }
 
-int TPop3Thread::DeleteInSession(const TPOP3AccountSettings &account, const QList<TDeletion> &items,
-                                 QList<bool> &gone)
+int TPop3Session::DeleteInSession(const TPOP3AccountSettings &account, const QList<TDeletion> &items,
+                                  QList<TRemoval> &outcomes)
 {
     LastErrorText.clear();
     LastErrorCode = 0;
@@ -673,7 +649,7 @@ int TPop3Thread::DeleteInSession(const TPOP3AccountSettings &account, const QLis
     int code = 0;
     QString error;
     if (!Connect(account, fatal, code, error)) {
-        LastErrorText = error.isEmpty() ? shuttingDownText() : error;
+        LastErrorText = error.isEmpty() ? kShuttingDownText : error;
         LastErrorCode = code;
         return 0;
     }
@@ -692,23 +668,25 @@ int TPop3Thread::DeleteInSession(const TPOP3AccountSettings &account, const QLis
         }
         std::optional<Pop3Client::BatchReply> refusal;
         if (proven > done) {
-            done = DeleteProven(items, done, proven, gone, &refusal);
+            done = DeleteProven(items, done, proven, outcomes, &refusal);
             if (done == items.size() || (!refusal && !LastErrorText.isEmpty()))
                 break;
         }
         // One message with the checks that take round trips, or the one the server just refused.
-        if (!DeleteOne(account, int(done), items.at(done).first, *items.at(done).second, refusal)) {
+        if (DeleteOne(account, int(done), items.at(done).first, *items.at(done).second, refusal)) {
+            outcomes.append(TRemoval{TRemoval::Removed, {}});
+        } else {
             if (!LastErrorText.isEmpty())
                 break;
-            gone[done] = true;
+            outcomes.append(TRemoval{TRemoval::Gone, {}});
         }
         ++done;
     }
     return int(done);
 }
 
-qsizetype TPop3Thread::DeleteProven(const QList<TDeletion> &items, qsizetype from, qsizetype to, QList<bool> &gone,
-                                    std::optional<Pop3Client::BatchReply> *refusal)
+qsizetype TPop3Session::DeleteProven(const QList<TDeletion> &items, qsizetype from, qsizetype to,
+                                     QList<TRemoval> &outcomes, std::optional<Pop3Client::BatchReply> *refusal)
 {
     // What the listing says, before the deletions change it.
     QList<bool> listedGone;
@@ -717,6 +695,7 @@ qsizetype TPop3Thread::DeleteProven(const QList<TDeletion> &items, qsizetype fro
     // A message whose copy failed is not deleted, nor is any after it.
     const qsizetype copied = CopyProven(items, from, to, listedGone);
     const QString copyFailure = copied < to ? LastErrorText : QString();
+    const int copyFailureCode = LastErrorCode;
     to = copied;
     QList<int> numbers;
     for (qsizetype i = from; i < to; ++i)
@@ -738,14 +717,14 @@ qsizetype TPop3Thread::DeleteProven(const QList<TDeletion> &items, qsizetype fro
                 return true;
             });
     const auto failedAt = [&](qsizetype i, const QString &text) {
-        LastErrorText = orNoConnection(text);
+        LastErrorText = OrNoConnection(text);
         LastErrorCode = m_client->lastReplyCode();
         return i;
     };
     qsizetype answered = 0;
     for (qsizetype i = from; i < to; ++i) {
         if (listedGone.at(i - from)) {
-            gone[i] = true;
+            outcomes.append(TRemoval{TRemoval::Gone, {}});
             continue;
         }
         const int n = items.at(i).first;
@@ -756,10 +735,11 @@ qsizetype TPop3Thread::DeleteProven(const QList<TDeletion> &items, qsizetype fro
         const Pop3Client::BatchReply &reply = replies.at(answered++);
         if (reply.ok) {
             NoteDeleted(n);
+            outcomes.append(TRemoval{TRemoval::Removed, {}});
             continue;
         }
         if (reply.errorText.contains(QLatin1String("no such message"), Qt::CaseInsensitive)) {
-            gone[i] = true;
+            outcomes.append(TRemoval{TRemoval::Gone, {}});
             continue;
         }
         // Refused: the deletion stops here, so a later DELE the server accepted must be taken back.
@@ -773,13 +753,15 @@ qsizetype TPop3Thread::DeleteProven(const QList<TDeletion> &items, qsizetype fro
         *refusal = reply;
         return i;
     }
-    if (!copyFailure.isEmpty())
+    if (!copyFailure.isEmpty()) {
         LastErrorText = copyFailure;
+        LastErrorCode = copyFailureCode;
+    }
     return to;
 }
 
-qsizetype TPop3Thread::CopyProven(const QList<TDeletion> &items, qsizetype from, qsizetype to,
-                                  const QList<bool> &listedGone)
+qsizetype TPop3Session::CopyProven(const QList<TDeletion> &items, qsizetype from, qsizetype to,
+                                   const QList<bool> &listedGone)
 {
     if (!m_copies)
         return to;
@@ -793,8 +775,8 @@ qsizetype TPop3Thread::CopyProven(const QList<TDeletion> &items, qsizetype from,
     }
     if (wanted.isEmpty())
         return to;
-    m_client->setReplyDeadline(TextReplyDeadlineMs(largest));
-    const auto restore = qScopeGuard([this] { m_client->setReplyDeadline(m_options.ReplyDeadlineMs); });
+    m_client->setReplyDeadline(m_worker.TextDeadlineMs(largest));
+    const auto restore = qScopeGuard([this] { m_client->setReplyDeadline(m_worker.Options().ReplyDeadlineMs); });
     qsizetype failed = to;
     qsizetype sent = 0;
     qsizetype answered = 0;
@@ -814,7 +796,7 @@ qsizetype TPop3Thread::CopyProven(const QList<TDeletion> &items, qsizetype from,
             if (!reply.ok)
                 error = reply.errorText;
             else if (!m_copies->Keep(int(i), reply.data, &error) && error.isEmpty())
-                error = copyNotKeptText();
+                error = kCopyNotKeptText;
             if (!error.isEmpty()) {
                 failed = i;
                 LastErrorText = error;
@@ -824,33 +806,33 @@ qsizetype TPop3Thread::CopyProven(const QList<TDeletion> &items, qsizetype from,
         });
     if (!inStep && failed == to && answered < wanted.size()) {
         failed = wanted.at(answered);
-        LastErrorText = orNoConnection(m_client->lastErrorText());
+        LastErrorText = OrNoConnection(m_client->lastErrorText());
         LastErrorCode = m_client->lastReplyCode();
     }
     return failed;
 }
 
-bool TPop3Thread::CopyOne(int index, int n, const TMailEntry &expected)
+bool TPop3Session::CopyOne(int index, int n, const TMailEntry &expected)
 {
     if (!m_copies || !m_copies->Wanted(index))
         return true;
-    m_client->setReplyDeadline(TextReplyDeadlineMs(expected.Size));
-    const auto restore = qScopeGuard([this] { m_client->setReplyDeadline(m_options.ReplyDeadlineMs); });
+    m_client->setReplyDeadline(m_worker.TextDeadlineMs(expected.Size));
+    const auto restore = qScopeGuard([this] { m_client->setReplyDeadline(m_worker.Options().ReplyDeadlineMs); });
     QByteArray raw;
     if (!m_client->retr(n, &raw)) {
-        LastErrorText = orNoConnection(m_client->lastErrorText());
+        LastErrorText = OrNoConnection(m_client->lastErrorText());
         LastErrorCode = m_client->lastReplyCode();
         return false;
     }
     QString error;
     if (m_copies->Keep(index, raw, &error))
         return true;
-    LastErrorText = error.isEmpty() ? copyNotKeptText() : error;
+    LastErrorText = error.isEmpty() ? kCopyNotKeptText : error;
     LastErrorCode = 0;
     return false;
 }
 
-bool TPop3Thread::KeepOnlyDeletions(const QList<int> &numbers)
+bool TPop3Session::KeepOnlyDeletions(const QList<int> &numbers)
 {
     const QList<int> keep = numbers;
     qsizetype sent = 0;
@@ -874,7 +856,7 @@ bool TPop3Thread::KeepOnlyDeletions(const QList<int> &numbers)
     return false;
 }
 
-bool TPop3Thread::DeleteOne(const TPOP3AccountSettings &account, int index, int n, const TMailEntry &expected,
+bool TPop3Session::DeleteOne(const TPOP3AccountSettings &account, int index, int n, const TMailEntry &expected,
                             const std::optional<Pop3Client::BatchReply> &refusal)
 {
     bool fatal = false;
@@ -893,7 +875,7 @@ bool TPop3Thread::DeleteOne(const TPOP3AccountSettings &account, int index, int 
             bool failed = false;
             if (!m_client->isConnected() && !Connect(account, fatal, code, error)) {
                 failed = true;
-                failure = error.isEmpty() ? shuttingDownText() : error;
+                failure = error.isEmpty() ? kShuttingDownText : error;
             }
             if (!failed && m_deletionsLost) {
                 // Deletions accepted before were lost with their session: going on in a new one would
@@ -933,7 +915,7 @@ bool TPop3Thread::DeleteOne(const TPOP3AccountSettings &account, int index, int 
             reply = m_client->lastReply();
         }
 
-        LastErrorText = orNoConnection(failure);
+        LastErrorText = OrNoConnection(failure);
         LastErrorCode = m_client->lastReplyCode();
         const QString text = platform::decode8bit(reply);
         const qsizetype phrase = text.indexOf(QLatin1String("logged in too frequently, try again"));
@@ -949,16 +931,16 @@ bool TPop3Thread::DeleteOne(const TPOP3AccountSettings &account, int index, int 
         if (!numeric || seconds < 0 || seconds > 120)
             return false;
         // The window may show a count-down meanwhile; the wait itself is this thread's.
-        WaitSeconds = seconds;
-        Report([seconds](TPOP3Checker &checker) { checker.DeleteWait(seconds); });
-        WaitMs((seconds + 1) * 1000);
-        WaitSeconds = -99;
-        if (ShuttingDown())
+        m_worker.WaitSeconds = seconds;
+        m_worker.Report([seconds](TPOP3Checker &checker) { checker.DeleteWait(seconds); });
+        m_worker.WaitMs((seconds + 1) * 1000);
+        m_worker.WaitSeconds = -99;
+        if (m_worker.ShuttingDown())
             return false;
     }
 }
 
-bool TPop3Thread::CommitDeletions(QString &errorText, bool *unconfirmed)
+bool TPop3Session::EndSession(QString &errorText, bool *unconfirmed)
 {
     errorText.clear();
     Disconnect();
@@ -972,14 +954,15 @@ bool TPop3Thread::CommitDeletions(QString &errorText, bool *unconfirmed)
     return committed;
 }
 
-bool TPop3Thread::FetchText(const TPOP3AccountSettings &account, int n, TMailEntry &entry, bool keepSession,
-                            bool &fatal, int &code, QString &errorText)
+bool TPop3Session::FetchText(const TPOP3AccountSettings &account, TMailEntry &entry, bool keepSession, bool &fatal,
+                             int &code, QString &errorText)
 {
+    const int n = entry.MsgNumber;
     if (!Connect(account, fatal, code, errorText))
         return false;
     const auto end = qScopeGuard([this, keepSession] {
         if (m_client)
-            m_client->setReplyDeadline(m_options.ReplyDeadlineMs);
+            m_client->setReplyDeadline(m_worker.Options().ReplyDeadlineMs);
         if (!keepSession)
             Disconnect();
     });
@@ -989,7 +972,7 @@ bool TPop3Thread::FetchText(const TPOP3AccountSettings &account, int n, TMailEnt
         break;
     case Identity::Gone:
         fatal = true;
-        errorText = QStringLiteral("Die E-Mail befindet sich nicht mehr auf dem Server.");
+        errorText = kMessageGoneText;
         return false;
     case Identity::Changed:
         fatal = true;
@@ -999,45 +982,21 @@ bool TPop3Thread::FetchText(const TPOP3AccountSettings &account, int n, TMailEnt
         TakeClientError(fatal, code, errorText);
         return false;
     }
-    m_client->setReplyDeadline(TextReplyDeadlineMs(entry.Size));
+    // A large message may take its time on a slow line, but a server that drips it must not hold the
+    // window for ever.
+    m_client->setReplyDeadline(m_worker.TextDeadlineMs(entry.Size));
     QByteArray raw;
     if (!m_client->retr(n, &raw)) {
         TakeClientError(fatal, code, errorText);
         return false;
     }
-    MailMessage message;
-    if (!message.FillFromRaw(raw) && !message.HasText()) {
-        fatal = true;
-        code = 0;
-        errorText = QStringLiteral("Die E-Mail konnte nicht gelesen werden.");
-        return false;
-    }
-    // The identifier for the new-mail test stays the one the check computed.
-    message.UID = entry.Message.UID;
-    entry.Message = std::move(message);
-    return true;
+    return TakeMessageText(raw, entry, fatal, code, errorText);
 }
 
-int TPop3Thread::TextReplyDeadlineMs(qint64 size) const
-{
-    // A large message may take its time on a slow line, but a server that drips it must not hold the
-    // window for ever.
-    const qint64 sizeMs = std::max<qint64>(size, 0) * 1000 / kSlowestTextOctetsPerSecond;
-    return int(std::min(std::max<qint64>(m_options.ReplyDeadlineMs, sizeMs), kMaxTextDeadlineMs));
-}
-
-int TPop3Thread::sessionTimeoutMs() const
-{
-    return m_testTimeoutMs > 0 ? std::min(m_options.TimeoutMs, m_testTimeoutMs) : m_options.TimeoutMs;
-}
-
-bool TPop3Thread::TestAccount(const TPOP3AccountSettings &account, int &code, QString &errorText)
+bool TPop3Session::TestAccount(const TPOP3AccountSettings &account, int &code, QString &errorText)
 {
     EnsureClient();
     Disconnect();
-    // The user waits for the answer: a silent server is given up sooner than in a check.
-    m_testTimeoutMs = kLoginTestTimeoutMs;
-    const auto restore = qScopeGuard([this] { m_testTimeoutMs = 0; });
     bool fatal = false;
     const bool ok = Connect(account, fatal, code, errorText);
     if (ok) {
@@ -1045,7 +1004,7 @@ bool TPop3Thread::TestAccount(const TPOP3AccountSettings &account, int &code, QS
         if (!m_client->stat(&count))
             TakeClientError(fatal, code, errorText);
     } else if (errorText.isEmpty()) {
-        errorText = shuttingDownText();
+        errorText = kShuttingDownText;
     }
     Disconnect();
     return ok;

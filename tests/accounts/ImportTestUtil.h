@@ -38,12 +38,13 @@ inline QString regHexUtf16(const QString &text)
     return QStringLiteral("hex:") + parts.join(QLatin1Char(','));
 }
 
-// "Text: user@pop:port smtp=host:port auth from=address" plus the security the source asks for.
+// "Text: user@pop:port smtp=host:port auth from=address" plus the security the source asks for; an IMAP
+// account starts with "imap ".
 inline QString describe(const TOEAccountItem &item)
 {
     const TOEMailBox &b = item.MailBox;
-    QString s = item.Text + QStringLiteral(": ") + b.POP3UserName + QLatin1Char('@') + b.POP3Server + QLatin1Char(':')
-                + QString::number(b.POP3Port);
+    QString s = item.Text + QStringLiteral(": ") + (b.AccountKind == atIMAP ? QStringLiteral("imap ") : QString())
+                + b.POP3UserName + QLatin1Char('@') + b.POP3Server + QLatin1Char(':') + QString::number(b.POP3Port);
     if (b.POP3Secure)
         s += QStringLiteral(" ssl");
     if (b.POP3StartTLS)
@@ -58,8 +59,8 @@ inline QString describe(const TOEAccountItem &item)
     s += QStringLiteral(" from=") + b.SMTPEMailAddress;
     if (b.DisplayName != item.Text)
         s += QStringLiteral(" name=") + b.DisplayName;
-    // A reader never hands out a password.
-    if (!b.POP3Password.isEmpty() || !b.SMTPPassword.isEmpty() || b.AccountKind != 0)
+    // A reader never hands out a password, nor a kind of mailbox that cannot be read.
+    if (!b.POP3Password.isEmpty() || !b.SMTPPassword.isEmpty() || (b.AccountKind != atPOP3 && b.AccountKind != atIMAP))
         s += QStringLiteral(" UNEXPECTED");
     return s;
 }

@@ -35,7 +35,7 @@ TEST_F(LinuxHome, EvolutionAccountsWithTheirIdentityAndTransport)
            "[Mail Transport]\nBackendName=smtp\n\n"
            "[Authentication]\nHost=smtp.example.de\nMethod=PLAIN\nPort=587\nUser=anna\n\n"
            "[Security]\nMethod=starttls-on-standard-port\n");
-    // No port, no security, no identity; an IMAP account; the built-in local folders.
+    // No port, no security, no identity; an IMAP account (it comes over too); the built-in local folders.
     source(kSources, "2-plain",
            "[Data Source]\nDisplayName=Alt\n[Mail Account]\nBackendName=pop\n[Authentication]\nHost=pop.alt.de\nUser=alt\n");
     source(kSources, "3-imap",
@@ -56,6 +56,7 @@ TEST_F(LinuxHome, EvolutionAccountsWithTheirIdentityAndTransport)
     EXPECT_EQ(describe(list), (QStringList{
                                   QStringLiteral("Privat Konto: anna@pop.example.de:995 ssl smtp=smtp.example.de:587 auth starttls from=anna@example.de"),
                                   QStringLiteral("Alt: alt@pop.alt.de:110 smtp=:25 from="),
+                                  QStringLiteral("IMAP: imap x@imap.x.de:143 smtp=:25 from="),
                                   QStringLiteral("Flatpak: f@pop.fp.de:110 starttls smtp=:25 from="),
                               }));
 
@@ -65,7 +66,7 @@ TEST_F(LinuxHome, EvolutionAccountsWithTheirIdentityAndTransport)
     EXPECT_TRUE(list.isEmpty());
 }
 
-TEST_F(LinuxHome, KMailPop3ResourcesInTheOrderTheyWereMade)
+TEST_F(LinuxHome, KMailResourcesInTheOrderTheyWereMade)
 {
     writeFile(path(QStringLiteral(".config/akonadi_pop3_resource_10rc")),
               "[General]\nhost=pop.zehn.de\nlogin=zehn\nport=995\nuseSSL=true\nauthenticationMethod=7\n");
@@ -73,7 +74,7 @@ TEST_F(LinuxHome, KMailPop3ResourcesInTheOrderTheyWereMade)
               "[General]\nhost=pop.zwei.de\nlogin=zwei@zwei.de\nuseTLS=true\n\n[LeaveOnServer]\nseenUidList=a,b\n");
     writeFile(path(QStringLiteral(".config/akonadi/agent_config_akonadi_pop3_resource_2")), "[Agent]\nName=Zweites\\sPostfach\n");
     writeFile(path(QStringLiteral(".config/akonadi_pop3_resource_3rc")), "[General]\nlogin=ohne Server\n");
-    writeFile(path(QStringLiteral(".config/akonadi_imap_resource_0rc")), "[network]\nImapServer=imap.x.de\n");
+    writeFile(path(QStringLiteral(".config/akonadi_imap_resource_0rc")), "[network]\nImapServer=imap.x.de\nUserName=x\n");
     writeFile(path(QStringLiteral(".var/app/org.kde.kmail2/config/akonadi_pop3_resource_0rc")),
               "[General]\nhost=pop.flat.de\nlogin=f\nport=0\nuseSSL=true\n");
 
@@ -83,6 +84,8 @@ TEST_F(LinuxHome, KMailPop3ResourcesInTheOrderTheyWereMade)
     EXPECT_EQ(describe(list), (QStringList{
                                   QStringLiteral("Zweites Postfach: zwei@zwei.de@pop.zwei.de:110 starttls smtp=:25 from="),
                                   QStringLiteral("zehn@pop.zehn.de: zehn@pop.zehn.de:995 ssl smtp=:25 from="),
+                                  // The IMAP resources follow the POP3 ones of their folder.
+                                  QStringLiteral("x@imap.x.de: imap x@imap.x.de:993 ssl smtp=:25 from="),
                                   QStringLiteral("f@pop.flat.de: f@pop.flat.de:995 ssl smtp=:25 from="),
                               }));
 }

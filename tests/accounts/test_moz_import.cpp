@@ -107,6 +107,7 @@ TEST(MozillaAccounts, AccountListTiesServersToTheirIdentities)
               (QStringList{
                   QStringLiteral("Privat: anna@pop.example.de:110 smtp=smtp.example.de:587 auth starttls from=anna@example.de"),
                   QStringLiteral("Bernd: bernd@pop.tls.de:1995 ssl smtp=smtp.tls.de:465 ssl from=bernd@tls.de"),
+                  QStringLiteral(": imap @imap.x.de:143 smtp=smtp.example.de:587 auth starttls from=imap@x.de"),
               }));
 }
 

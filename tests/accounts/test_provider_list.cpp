@@ -28,6 +28,9 @@ TEST(ProviderList, ReadsTheIndexedSectionsInIndexOrder)
                     "c=  Beta  \r\n"
                     "d=IMAP-Dienst\r\n"
                     "e=Sicher\r\n"
+                    "f=Nur IMAP\r\n"
+                    "g=IMAP sicher\r\n"
+                    "h=Ohne IMAP-Server\r\n"
                     "\r\n"
                     "[Alpha]\r\n"
                     "AccountName= E-Mail-Adresse \r\n"
@@ -51,10 +54,25 @@ TEST(ProviderList, ReadsTheIndexedSectionsInIndexOrder)
                     "[Sicher]\r\n"
                     "POP3Server=pop.sicher.de\r\n"
                     "InboxSSL=1\r\n"
-                    "POP3Port=995\r\n");
+                    "POP3Port=995\r\n"
+                    "[Nur IMAP]\r\n"
+                    "AccountType=3\r\n"
+                    "IMAPServer= imap.nur.de \r\n"
+                    "IMAPPort=70000\r\n"
+                    "[IMAP sicher]\r\n"
+                    "AccountType=3\r\n"
+                    "POP3Server=pop.s.de\r\n"
+                    "InboxSSL=0\r\n"
+                    "IMAPServer=imap.s.de\r\n"
+                    "IMAPSSL=1\r\n"
+                    "IMAPPort=143\r\n"
+                    "[Ohne IMAP-Server]\r\n"
+                    "AccountType=3\r\n"
+                    "POP3Server=imap.o.de\r\n");
     const QList<TProvider> all = ReadProviderFile(file);
     ASSERT_EQ(names(all), (QStringList{QStringLiteral("zeta mail"), QStringLiteral("Alpha"), QStringLiteral("Beta"),
-                                       QStringLiteral("IMAP-Dienst"), QStringLiteral("Sicher")}));
+                                       QStringLiteral("IMAP-Dienst"), QStringLiteral("Sicher"), QStringLiteral("Nur IMAP"),
+                                       QStringLiteral("IMAP sicher"), QStringLiteral("Ohne IMAP-Server")}));
     TProviderEntry alpha;
     alpha.AccountNameLabel = QStringLiteral("E-Mail-Adresse");
     alpha.PasswordLabel = QStringLiteral("Passwort");
@@ -69,11 +87,22 @@ TEST(ProviderList, ReadsTheIndexedSectionsInIndexOrder)
     EXPECT_EQ(all.at(2).Entry.POP3Port, 0);
     EXPECT_EQ(all.at(3).Entry.AccountType, 2);
     EXPECT_TRUE(all.at(4).Entry.InboxSSL);
+    EXPECT_EQ(all.at(5).Entry.AccountType, pmkIMAP);
+    EXPECT_EQ(all.at(5).Entry.IMAPServer, QStringLiteral("imap.nur.de"));
+    EXPECT_EQ(all.at(5).Entry.IMAPPort, 0);
+    EXPECT_FALSE(all.at(5).Entry.IMAPSSL);
+    EXPECT_EQ(all.at(6).Entry.IMAPPort, 143);
+    EXPECT_TRUE(all.at(6).Entry.IMAPSSL);
+    EXPECT_EQ(ProviderIncoming(all.at(6).Entry, atIMAP).Server, QStringLiteral("imap.s.de"));
+    EXPECT_EQ(ProviderIncoming(all.at(6).Entry, atPOP3).Server, QStringLiteral("pop.s.de"));
 
-    // Offered: POP3 only, secured incoming servers only once TLS can be set up; sorted without case.
-    EXPECT_EQ(names(OfferedProviders(all)), (QStringList{QStringLiteral("Alpha"), QStringLiteral("Beta"), QStringLiteral("zeta mail")}));
+    // Offered: POP3 and IMAP servers, secured ones only once TLS can be set up; an IMAP entry without its
+    // server and other mailbox kinds never; sorted without case.
+    EXPECT_EQ(names(OfferedProviders(all)),
+              (QStringList{QStringLiteral("Alpha"), QStringLiteral("Beta"), QStringLiteral("Nur IMAP"), QStringLiteral("zeta mail")}));
     EXPECT_EQ(names(OfferedProviders(all, true)),
-              (QStringList{QStringLiteral("Alpha"), QStringLiteral("Beta"), QStringLiteral("Sicher"), QStringLiteral("zeta mail")}));
+              (QStringList{QStringLiteral("Alpha"), QStringLiteral("Beta"), QStringLiteral("IMAP sicher"), QStringLiteral("Nur IMAP"),
+                           QStringLiteral("Sicher"), QStringLiteral("zeta mail")}));
 }
 
 TEST(ProviderList, MissingEmptyAndOddFilesGiveNoProviders)
@@ -110,6 +139,10 @@ TEST(ProviderList, TheShippedFileOffersEveryProviderOnceTlsCanBeSetUp)
         EXPECT_TRUE(e.InboxSSL && e.OutboxSSL) << p.Name.toStdString();
         EXPECT_EQ(e.POP3Port, 995) << p.Name.toStdString();
         EXPECT_TRUE(e.SMTPPort == 465 || e.SMTPPort == 587) << p.Name.toStdString();
+        // ... and names its IMAP server, over TLS.
+        EXPECT_FALSE(e.IMAPServer.isEmpty()) << p.Name.toStdString();
+        EXPECT_TRUE(e.IMAPSSL) << p.Name.toStdString();
+        EXPECT_EQ(e.IMAPPort, 993) << p.Name.toStdString();
     }
     // The free-mail services, the telecom providers, the privacy-minded and the international ones.
     for (const char *name : {"GMX", "WEB.DE", "Telekom (T-Online)", "Vodafone (Arcor, Kabel)", "Posteo", "mailbox.org", "Gmail (Google)"})
@@ -180,6 +213,42 @@ TEST(ProviderList, TheAssistantsAccountKeepsTheProvidersSecurityWhateverServerNa
         EXPECT_EQ(a.SMTPPort, c.wantSmtpPort);
         EXPECT_EQ(a.SMTPSecurity, c.wantSmtpSecurity);
         EXPECT_EQ(a.ServerRetries, 1);
+        EXPECT_FALSE(a.UseAPOP);
+    }
+
+    // An IMAP account: the provider's IMAP security; the POP3 server's is not its.
+    provider.IMAPServer = QStringLiteral("IMAP.alpha.de");
+    provider.InboxSSL = true;
+    provider.POP3Port = 995;
+    struct ImapCase {
+        const char *name;
+        bool imapSSL;
+        int32_t imapPort;
+        const char *server; // as typed
+        int32_t wantPort, wantSecurity;
+    } imapCases[] = {
+        {"no secured connection", false, 993, "imap.alpha.de", 143, csNone},
+        {"secured without a port", true, 0, "imap.alpha.de", 993, csSSLTLS},
+        {"secured on the plain port", true, 143, "imap.alpha.de", 143, csStartTLS},
+        // A server name typed over the provider's keeps the provider's security.
+        {"another server typed", true, 993, "imap.anders.de", 993, csSSLTLS},
+        {"the POP3 server typed", true, 0, "pop.alpha.de", 993, csSSLTLS},
+        {"another server, secured on the plain port", true, 143, "imap2.alpha.de", 143, csStartTLS},
+    };
+    for (const ImapCase &c : imapCases) {
+        SCOPED_TRACE(c.name);
+        provider.IMAPSSL = c.imapSSL;
+        provider.IMAPPort = c.imapPort;
+        TAssistantEntries entries = typed;
+        entries.AccountType = atIMAP;
+        entries.POP3Server = QLatin1String(c.server);
+        const TPOP3AccountSettings a = AccountFromAssistant(entries, &provider);
+        EXPECT_EQ(a.AccountType, atIMAP);
+        EXPECT_EQ(a.ServerName, QLatin1String(c.server));
+        EXPECT_EQ(a.Port, c.wantPort);
+        EXPECT_EQ(a.POP3Security, c.wantSecurity);
+        EXPECT_EQ(a.IMAPFolder, QStringLiteral("INBOX"));
+        EXPECT_EQ(a.IMAPSpamAction, isaMoveToJunk);
         EXPECT_FALSE(a.UseAPOP);
     }
 

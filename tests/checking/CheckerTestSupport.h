@@ -130,6 +130,10 @@ public:
     {
         return m_fake->readLine(line, timeoutMs, maxLength);
     }
+    Status readSome(QByteArray *data, qint64 maxCount, int timeoutMs) override
+    {
+        return m_fake->readSome(data, maxCount, timeoutMs);
+    }
     Status write(const QByteArray &data) override { return m_fake->write(data); }
     void discardInput() override { m_fake->discardInput(); }
     void close() override { m_fake->close(); }
@@ -323,6 +327,8 @@ protected:
         o.SocketFactory = [f = fake] { return std::make_unique<SharedFakeSocket>(f); };
         o.TimeoutMs = 5000;
         o.Clock = [this] { return clock.load(); };
+        // The scan's deadline runs on the script's time, never on how busy the machine is.
+        o.ElapsedMs = [this] { return scanElapsed ? scanElapsed() : qint64(0); };
         o.Wait = [this](int ms) { waits << ms; };
         if (adjustOptions)
             adjustOptions(o);
@@ -474,6 +480,8 @@ protected:
     RecordingCheckerUI ui;
     std::shared_ptr<FakeLineSocket> fake = std::make_shared<FakeLineSocket>();
     std::atomic<int32_t> clock{12 * 3600};
+    // How long the scan has taken so far, as the test's script has it (0 unless a test says otherwise).
+    std::function<qint64()> scanElapsed;
     QList<int> waits;
     std::unique_ptr<TPOP3Checker> checker;
     // Changes the options of the next coordinator or worker (shorter deadlines, fewer time-outs).

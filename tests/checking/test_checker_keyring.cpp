@@ -116,6 +116,30 @@ TEST_F(KeyringCheckerTest, AMissingEntryFailsTheAccountWithItsOwnCodeAndTheOther
     EXPECT_EQ(ui.progress.at(3), QStringLiteral("%1@%2 1 0").arg(user, server->host()));
 }
 
+TEST_F(KeyringCheckerTest, AnImapMailboxLogsInWithThePasswordFromTheKeyringOrFailsWithItsOwnCode)
+{
+    ASSERT_FALSE(server->deliver(user, mail("Hallo per IMAP")).isEmpty());
+    ASSERT_TRUE(secrets::Write(key(), password()).ok());
+    TPOP3AccountSettings imap = Account(server->host(), user, QString());
+    imap.AccountType = atIMAP;
+    imap.Port = server->imapPort();
+    imap.PasswordInKeyring = true;
+    TPOP3AccountSettings missing = imap;
+    missing.AccountName = QStringLiteral("nicht-im-schluesselbund");
+    makeRealChecker({missing, imap});
+
+    EXPECT_EQ(checkNow(), 1);
+    ASSERT_EQ(ui.progress.size(), 4) << ui.progress.join(u'\n').toStdString();
+    EXPECT_TRUE(ui.progress.at(1).startsWith(
+        QStringLiteral("nicht-im-schluesselbund@%1 2 %2 Das Kennwort für").arg(server->host()).arg(kPasswordUnavailableCode)))
+        << ui.progress.at(1).toStdString();
+    EXPECT_EQ(ui.progress.at(3), QStringLiteral("%1@%2 1 0").arg(user, server->host()));
+    ASSERT_EQ(checker->MailList.Count(), 1);
+    EXPECT_EQ(checker->MailList[0]->Message.Subject, QStringLiteral("Hallo per IMAP"));
+    // No login was tried with an empty password.
+    EXPECT_FALSE(server->log().contains(QStringLiteral("user=<nicht-im-schluesselbund>"))) << server->log().toStdString();
+}
+
 TEST_F(KeyringCheckerTest, AnExistingProfileMovesIntoTheKeyringAndIsCheckedFromThere)
 {
     ASSERT_FALSE(server->deliver(user, mail("Hallo")).isEmpty());

@@ -936,6 +936,39 @@ INSTANTIATE_TEST_SUITE_P(
                          "Die Antwort des Servers ist zu groß (mehr als 100 Bytes)."}),
     [](const ::testing::TestParamInfo<BatchFailureCase> &info) { return std::string(info.param.name); });
 
+// A server that offers PIPELINING but loses what was sent ahead is found out within the probe, not after the
+// read time-out; once a command sent ahead has been answered, a slow reply is waited for as usual.
+TEST_F(Pop3ClientTest, ACommandSentAheadIsAwaitedWithinTheProbeUntilTheServerHasAnsweredOne)
+{
+    struct Case {
+        const char *name;
+        QList<Step> replies; // after TOP 1 0, TOP 2 0 and TOP 3 0 were written
+        bool ok;
+        qsizetype handedOn;
+    };
+    const QList<Step> one{S("+OK"), S("Subject: one"), S(".")};
+    const QList<Step> two{S("+OK"), S("Subject: two"), S(".")};
+    const QList<Step> three{S("+OK"), S("Subject: three"), S(".")};
+    for (const Case &c : {Case{"LostAhead", one + QList<Step>{Pause(30000)} + two + three, false, 1},
+                          Case{"SlowAfterTheFirstAnswerAhead", one + two + QList<Step>{Pause(300)} + three, true, 3}}) {
+        SCOPED_TRACE(c.name);
+        fake->play({Accept()});
+        fake->play(pipeliningLoginSteps());
+        ASSERT_TRUE(client.connect());
+        client.setReadTimeout(60000);
+        client.setAheadProbe(100);
+        fake->readsAhead = true;
+        fake->play(QList<Step>{C("TOP 1 0"), C("TOP 2 0"), C("TOP 3 0")} << c.replies);
+        const BatchRun run = runBatch(client, {{"TOP 1 0", true}, {"TOP 2 0", true}, {"TOP 3 0", true}});
+        EXPECT_EQ(run.ok, c.ok);
+        EXPECT_EQ(run.replies.size(), c.handedOn);
+        if (!c.ok) {
+            EXPECT_EQ(client.lastError(), Error::TimedOut);
+        }
+        client.disconnect(false);
+    }
+}
+
 TEST_F(Pop3ClientTest, StoppingABatchDropsTheSessionOnlyWithRepliesOutstanding)
 {
     for (const bool ahead : {true, false}) {

@@ -2,6 +2,7 @@
 // against private Dovecot instances: one with TLS (STLS on its POP3 port, TLS from the first byte on a
 // second one, a self-signed certificate) and one that speaks plain text only.
 #include "DovecotCheckerSupport.h"
+#include "ImapProbe.h"
 #include "Pop3Probe.h"
 
 #include <QTcpServer>
@@ -24,16 +25,18 @@ private:
 template <typename Suite>
 class SearchFixture : public MailboxOnDovecot<Suite> {
 protected:
+    using Probe = TProbeAttempt (*)(const QString &, const TProbeCandidate &, int, const LineSocketFactory &,
+                                    const std::function<void(std::function<void()>)> &);
+
     // Runs one search on a thread of its own, as the worker would, with the event loop of this one going.
     TProbeResult search(const QList<TProbeCandidate> &order, int limitMs = 10000,
-                        const std::function<bool()> &cancelled = {})
+                        const std::function<bool()> &cancelled = {}, Probe probe = &ProbePop3)
     {
         TProbeResult result;
         std::atomic<bool> done{false};
         QThread *thread = QThread::create([&] {
             result = ProbeInOrder(
-                order,
-                [&](const TProbeCandidate &c) { return ProbePop3(this->server->host(), c, limitMs); },
+                order, [&](const TProbeCandidate &c) { return probe(this->server->host(), c, limitMs, {}, {}); },
                 cancelled, TServerRole::Incoming);
             done = true;
         });
@@ -121,12 +124,41 @@ TEST_F(TlsSearchTest, TheSearchFindsTlsFromTheFirstByteThenStlsAndCountsAnUntrus
     EXPECT_FALSE(server->log().contains(QStringLiteral("Login: user=<%1>").arg(user))) << server->log().toStdString();
 }
 
+TEST_F(TlsSearchTest, AnImapServerIsFoundOnItsTlsPortThenByStartTlsAndItsFailuresNameItsPorts)
+{
+    const quint16 refused = freeLoopbackPort();
+    TProbeResult r = search({{server->imapsPort(), true}, {server->imapPort(), false}}, 10000, {}, &ProbeImap);
+    EXPECT_TRUE(r.Found);
+    EXPECT_EQ(r.Where, (TProbeCandidate{server->imapsPort(), true}));
+    r = search({{refused, true}, {server->imapPort(), true}, {server->imapPort(), false}}, 10000, {}, &ProbeImap);
+    EXPECT_TRUE(r.Found);
+    EXPECT_EQ(r.Where, (TProbeCandidate{server->imapPort(), false}));
+    EXPECT_FALSE(server->log().contains(QStringLiteral("Login: user=<%1>").arg(user))) << server->log().toStdString();
+
+    // TLS chosen for the plain IMAP port: the explanation names IMAP's ports.
+    TPOP3AccountSettings a = Account(server->host(), user, password());
+    a.AccountType = atIMAP;
+    a.Port = server->imapPort();
+    a.POP3Security = csSSLTLS;
+    a.POP3CertSHA256 = certificate.Fingerprint;
+    makeRealChecker({a});
+    QString error;
+    int code = -1;
+    EXPECT_FALSE(testAccount(a, error, code));
+    EXPECT_TRUE(error.startsWith(FailureExplanation(TFailureKind::NoTlsOnPort, TServerRole::IncomingImap)))
+        << error.toStdString();
+    EXPECT_TRUE(error.contains(QStringLiteral("993 (SSL/TLS) und 143 (STARTTLS)"))) << error.toStdString();
+}
+
 TEST_F(PlainSearchTest, APlainTextServerIsFoundToBePlainAndASilentPortIsGivenUp)
 {
     TProbeResult r = search({{server->port(), true}, {server->port(), false}});
     EXPECT_FALSE(r.Found);
     EXPECT_TRUE(r.PlainText);
     EXPECT_FALSE(r.Cancelled);
+    r = search({{server->imapPort(), true}, {server->imapPort(), false}}, 10000, {}, &ProbeImap);
+    EXPECT_FALSE(r.Found);
+    EXPECT_TRUE(r.PlainText);
 
     // A silent port is given up within its limit, and counts as no answer at all.
     SilentPort silent;

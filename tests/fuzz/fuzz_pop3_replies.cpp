@@ -3,79 +3,14 @@
 // ahead, QUIT) must end without a crash, a hang or an unbounded allocation, whatever the replies are; and
 // so must the worker's scan of a mailbox, the text fetch of the first message read and the deletion of
 // all of them, with their identity checks, replayed from the start.
-#include "LineSocket.h"
-#include "POP3Check.h"
 #include "Pop3Client.h"
+#include "ReplaySocket.h"
 
 #include <QMap>
-#include <QSet>
 
 #include <cstddef>
 #include <cstdint>
 
-namespace {
-
-// Serves the input line by line; its end is the server closing the connection.
-class ReplaySocket : public LineSocket {
-public:
-    explicit ReplaySocket(const QByteArray *input) : m_input(input) {}
-
-    Status connectToHost(const QString &, quint16, int) override
-    {
-        m_connected = m_position < m_input->size();
-        m_encrypted = false;
-        return m_connected ? Status::Ok : Status::Failed;
-    }
-    // Encryption is taken as given: what is fuzzed is the dialogue around it.
-    Status connectToHostEncrypted(const QString &host, quint16 port, int timeoutMs) override
-    {
-        const Status status = connectToHost(host, port, timeoutMs);
-        m_encrypted = m_connected;
-        return status;
-    }
-    Status startTls(int) override
-    {
-        m_encrypted = m_connected;
-        return m_connected ? Status::Ok : Status::Closed;
-    }
-    bool isEncrypted() const override { return m_connected && m_encrypted; }
-    void setTrustedCertificate(const QString &) override {}
-    CertificateProblem certificateProblem() const override { return CertificateProblem(); }
-    bool isConnected() const override { return m_connected; }
-    bool canReadLine() const override { return m_connected && m_input->indexOf('\n', m_position) >= 0; }
-    Status readLine(QByteArray *line, int, int maxLength) override
-    {
-        line->clear();
-        if (!m_connected)
-            return Status::Closed;
-        const qsizetype end = m_input->indexOf('\n', m_position);
-        if (end < 0) {
-            m_connected = false;
-            return Status::Closed;
-        }
-        QByteArray got = m_input->mid(m_position, end - m_position);
-        m_position = end + 1;
-        if (got.endsWith('\r'))
-            got.chop(1);
-        if (got.size() > maxLength)
-            return Status::TooLong;
-        *line = got;
-        return Status::Ok;
-    }
-    Status write(const QByteArray &) override { return m_connected ? Status::Ok : Status::Closed; }
-    void discardInput() override {}
-    void close() override { m_connected = false; }
-    void abort() override { m_connected = false; }
-    QString errorString() const override { return QStringLiteral("replay"); }
-
-private:
-    const QByteArray *m_input;
-    qsizetype m_position = 0;
-    bool m_connected = false;
-    bool m_encrypted = false;
-};
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -120,38 +55,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     (void)client.lastReplyCode();
     (void)client.capabilities();
 
-    TPop3Options options;
-    options.SocketFactory = [&input] { return std::make_unique<ReplaySocket>(&input); };
-    options.Wait = [](int) {};
-    TPop3Thread worker(nullptr, options);
     TPOP3AccountSettings account;
     account.ServerName = QStringLiteral("pop.example.test");
     account.AccountName = QStringLiteral("user");
     account.Password = QStringLiteral("secret");
     account.UseAPOP = data[0] & 1;
-    QList<TMailEntry *> entries;
-    bool fatal = false;
-    int code = 0;
-    QString error;
-    worker.FetchHeaders(account, entries, fatal, code, error);
-    if (!entries.isEmpty()) {
-        TMailEntry &first = *entries.first();
-        worker.FetchText(account, first.MsgNumber, first, true, fatal, code, error);
-        // Now and then with copies: every message fetched whole before its DELE.
-        struct KeepInMemory : IRemovalCopies {
-            bool Wanted(int index) const override { return !kept.contains(index); }
-            bool Keep(int index, const QByteArray &, QString *) override
-            {
-                kept.insert(index);
-                return true;
-            }
-            QSet<int> kept;
-        } copies;
-        QList<TRemovalOutcome> outcomes;
-        worker.DeleteMessages(account, entries, true, (data[0] & 2) ? &copies : nullptr, &outcomes);
-        bool unconfirmed = false;
-        worker.CommitDeletions(error, &unconfirmed);
-    }
-    qDeleteAll(entries);
+    ReplayWorkerSession(input, account, data[0] & 2);
     return 0;
 }

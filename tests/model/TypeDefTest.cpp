@@ -100,3 +100,25 @@ TEST(SecurityPorts, OnlyAPortStillAtItsPlainOrTlsDefaultFollowsTheChoice)
         EXPECT_EQ(SMTPPortForSecurity(c.port, c.security), c.smtp) << c.port << " " << c.security;
     }
 }
+
+// Changing the mailbox type carries a port at the other protocol's default over to this one's, then applies
+// the security; a port of the user's own stays.
+TEST(SecurityPorts, TheIncomingPortFollowsTheMailboxType)
+{
+    const struct {
+        int32_t port, type, security, want;
+    } cases[] = {
+        {110, atIMAP, csNone, 143},     {110, atIMAP, csStartTLS, 143}, {995, atIMAP, csSSLTLS, 993},
+        {995, atIMAP, csNone, 143},     {110, atIMAP, csSSLTLS, 993},   {143, atPOP3, csNone, 110},
+        {993, atPOP3, csSSLTLS, 995},   {143, atPOP3, csSSLTLS, 995},   {143, atIMAP, csSSLTLS, 993},
+        {1143, atIMAP, csSSLTLS, 1143}, {2110, atPOP3, csNone, 2110},   {993, atIMAP, csStartTLS, 143},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.port << " type " << c.type << " security " << c.security);
+        EXPECT_EQ(IncomingPortForType(c.port, c.type, c.security), c.want);
+    }
+    EXPECT_EQ(IncomingDefaultPort(atPOP3, false), 110);
+    EXPECT_EQ(IncomingDefaultPort(atPOP3, true), 995);
+    EXPECT_EQ(IncomingDefaultPort(atIMAP, false), 143);
+    EXPECT_EQ(IncomingDefaultPort(atIMAP, true), 993);
+}

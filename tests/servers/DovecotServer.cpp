@@ -1,5 +1,6 @@
 #include "DovecotServer.h"
 
+#include "ImapParser.h"
 #include "ServerProcess.h"
 #include "TestCertificates.h"
 
@@ -10,6 +11,9 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
+
+#include <algorithm>
+#include <memory>
 
 #include <grp.h>
 #include <pwd.h>
@@ -50,6 +54,21 @@ bool writeFile(const QString &path, const QByteArray &data, QFileDevice::Permiss
 }
 
 } // namespace
+
+QList<quint16> freeLoopbackPorts(int count)
+{
+    // All held at once, so that they differ.
+    QList<std::shared_ptr<QTcpServer>> probes;
+    QList<quint16> ports;
+    for (int i = 0; i < count; ++i) {
+        auto probe = std::make_shared<QTcpServer>();
+        if (!probe->listen(QHostAddress::LocalHost, 0))
+            return {};
+        ports.append(probe->serverPort());
+        probes.append(probe);
+    }
+    return ports;
+}
 
 quint16 freeLoopbackPort()
 {
@@ -102,9 +121,32 @@ void DovecotServer::handOver(const QString &path) const
         qWarning("DovecotServer: cannot hand %s to the mail user", qPrintable(path));
 }
 
-QString DovecotServer::maildir(const QString &user) const
+QString DovecotServer::maildir(const QString &user, const QString &folder) const
 {
-    return m_dir.filePath(QStringLiteral("mail/") + user);
+    const QString root = m_dir.filePath(QStringLiteral("mail/") + user);
+    if (folder.isEmpty() || folder.compare(QLatin1String("INBOX"), Qt::CaseInsensitive) == 0)
+        return root;
+    // Maildir++: a folder is ".name" beside the inbox's new/ and cur/, its name in modified UTF-7.
+    return root + QStringLiteral("/.") + QString::fromLatin1(EncodeMailboxName(folder));
+}
+
+bool DovecotServer::makeFolder(const QString &user, const QString &folder)
+{
+    if (!m_users.contains(user) && !makeMaildir(user))
+        return false;
+    const QString root = maildir(user, folder);
+    for (const char *sub : {"", "/new", "/cur", "/tmp"}) {
+        const QString path = root + QLatin1String(sub);
+        if (!QDir().mkpath(path))
+            return false;
+        handOver(path);
+    }
+    // A folder with this file is one Dovecot lists.
+    const QString marker = root + QStringLiteral("/maildirfolder");
+    if (!writeFile(marker, {}, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup))
+        return false;
+    handOver(marker);
+    return true;
 }
 
 bool DovecotServer::makeMaildir(const QString &user)
@@ -167,6 +209,17 @@ bool DovecotServer::setSelfSignedTls(TestCertificates &certificates, const QStri
     return false;
 }
 
+QString DovecotServer::imapConfig() const
+{
+    QString config = QStringLiteral("namespace inbox {\n  inbox = yes\n");
+    if (!m_junkFolder.isEmpty())
+        config += QStringLiteral("  mailbox \"%1\" {\n    special_use = \\Junk\n  }\n").arg(m_junkFolder);
+    config += QStringLiteral("}\n");
+    if (!m_imapCapabilities.isEmpty())
+        config += QStringLiteral("imap_capability = %1\n").arg(m_imapCapabilities);
+    return config;
+}
+
 bool DovecotServer::writeConfig(QString *error)
 {
     const QString dir = m_dir.path();
@@ -184,7 +237,7 @@ state_dir = %1/state
 instance_name = quarvel-test-%2
 log_path = %1/dovecot.log
 listen = 127.0.0.1
-protocols = pop3
+protocols = pop3 imap
 %9auth_mechanisms = plain apop
 auth_failure_delay = 0
 auth_verbose = yes
@@ -213,7 +266,18 @@ service pop3-login {
     port = %10
   }
 }
-service anvil {
+service imap-login {
+  chroot =
+  inet_listener imap {
+    address = 127.0.0.1
+    port = %11
+  }
+  inet_listener imaps {
+    address = 127.0.0.1
+    port = %12
+  }
+}
+%13service anvil {
   chroot =
   # No growing login delay for 127.0.0.1 after the tests' deliberate failed logins.
   unix_listener anvil-auth-penalty {
@@ -230,7 +294,10 @@ service auth-worker {
                                .arg(m_mailUid)
                                .arg(m_mailGid)
                                .arg(m_root ? QStringLiteral("root") : m_internalUser, tls)
-                               .arg(m_tlsPort);
+                               .arg(m_tlsPort)
+                               .arg(m_imapPort)
+                               .arg(m_imapsPort)
+                               .arg(imapConfig());
     if (!writeFile(m_dir.filePath(QStringLiteral("dovecot.conf")), config.toUtf8(),
                    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
                        | QFileDevice::ReadOther)) {
@@ -253,16 +320,20 @@ bool DovecotServer::start(QString *error)
     if (!m_dir.isValid())
         why = QStringLiteral("no temporary folder");
     else if (!QFile::exists(QString::fromLatin1(kDovecot)))
-        why = QStringLiteral("%1 is missing (Debian packages dovecot-core and dovecot-pop3d)").arg(kDovecot);
+        why = QStringLiteral("%1 is missing (Debian packages dovecot-core, dovecot-pop3d and dovecot-imapd)")
+                  .arg(kDovecot);
     // The free port may be taken by someone else before Dovecot binds it: then try another one.
     for (int attempt = 0; why.isEmpty() && attempt < 3; ++attempt) {
         stop();
-        m_port = freeLoopbackPort();
-        m_tlsPort = m_tls ? freeLoopbackPort() : 0;
-        if (m_port == 0 || (m_tls && (m_tlsPort == 0 || m_tlsPort == m_port))) {
+        const QList<quint16> ports = freeLoopbackPorts(m_tls ? 4 : 2);
+        if (ports.isEmpty()) {
             why = QStringLiteral("no free port");
             break;
         }
+        m_port = ports.at(0);
+        m_imapPort = ports.at(1);
+        m_tlsPort = m_tls ? ports.at(2) : 0;
+        m_imapsPort = m_tls ? ports.at(3) : 0;
         if (!writeConfig(&why))
             break;
         m_process.start(QString::fromLatin1(kDovecot),
@@ -271,17 +342,22 @@ bool DovecotServer::start(QString *error)
             why = QStringLiteral("dovecot does not start: ") + m_process.errorString();
             break;
         }
-        // Ready once the login process greets on the port.
+        // Ready once the login processes greet on their ports.
         const QDeadlineTimer deadline(20000);
-        while (!deadline.hasExpired() && m_process.state() == QProcess::Running) {
+        const auto greets = [](quint16 port, const QByteArray &greeting) {
             QTcpSocket probe;
-            probe.connectToHost(QHostAddress::LocalHost, m_port);
-            if (probe.waitForConnected(500)) {
-                while (!probe.canReadLine() && probe.waitForReadyRead(2000)) {
-                }
-                if (probe.readLine().startsWith("+OK"))
-                    return true;
+            probe.connectToHost(QHostAddress::LocalHost, port);
+            if (!probe.waitForConnected(500))
+                return false;
+            while (!probe.canReadLine() && probe.waitForReadyRead(2000)) {
             }
+            return probe.readLine().startsWith(greeting);
+        };
+        bool pop3 = false;
+        while (!deadline.hasExpired() && m_process.state() == QProcess::Running) {
+            pop3 = pop3 || greets(m_port, "+OK");
+            if (pop3 && greets(m_imapPort, "* OK"))
+                return true;
             QThread::msleep(50);
         }
         if (m_process.state() == QProcess::Running) {
@@ -301,61 +377,83 @@ void DovecotServer::stop()
     stopServerProcess(m_process);
 }
 
-QString DovecotServer::deliver(const QString &user, const QByteArray &message)
+QString DovecotServer::deliver(const QString &user, const QByteArray &message, const QString &folder,
+                               const QString &flags)
 {
     if (!m_users.contains(user) && !makeMaildir(user))
+        return {};
+    if (!QFileInfo(maildir(user, folder)).isDir() && !makeFolder(user, folder))
         return {};
     QByteArray data = message;
     data.replace("\r\n", "\n");
     // Dovecot numbers new mail in the order of the names' leading time stamps.
     ++m_delivered;
     const QString id = QStringLiteral("%1.M%2P%3.quarvel").arg(1000000000 + m_delivered).arg(m_delivered).arg(getpid());
-    const QString temporary = maildir(user) + QStringLiteral("/tmp/") + id;
+    const QString temporary = maildir(user, folder) + QStringLiteral("/tmp/") + id;
     if (!writeFile(temporary, data, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup))
         return {};
     handOver(temporary);
-    if (!QFile::rename(temporary, maildir(user) + QStringLiteral("/new/") + id))
+    const QString target = flags.isEmpty() ? QStringLiteral("/new/") + id : QStringLiteral("/cur/") + id + QStringLiteral(":2,") + flags;
+    if (!QFile::rename(temporary, maildir(user, folder) + target))
         return {};
     return id;
 }
 
-bool DovecotServer::remove(const QString &user, const QString &id)
+QString DovecotServer::messagePath(const QString &user, const QString &id, const QString &folder) const
 {
     for (const char *sub : {"/new", "/cur"}) {
-        QDir folder(maildir(user) + QLatin1String(sub));
-        for (const QString &name : folder.entryList(QDir::Files)) {
+        const QDir dir(maildir(user, folder) + QLatin1String(sub));
+        for (const QString &name : dir.entryList(QDir::Files)) {
             // Dovecot appends ":2,<flags>" when it moves a message to cur/.
             if (name == id || name.startsWith(id + QLatin1Char(':')) || name.startsWith(id + QLatin1Char(',')))
-                return folder.remove(name);
+                return dir.filePath(name);
         }
     }
-    return false;
+    return {};
+}
+
+bool DovecotServer::remove(const QString &user, const QString &id)
+{
+    const QString path = messagePath(user, id);
+    return !path.isEmpty() && QFile::remove(path);
 }
 
 QByteArray DovecotServer::messageFile(const QString &user, const QString &id) const
 {
-    for (const char *sub : {"/new", "/cur"}) {
-        const QDir dir(maildir(user) + QLatin1String(sub));
-        for (const QString &name : dir.entryList(QDir::Files)) {
-            if (!name.startsWith(id))
-                continue;
-            QFile file(dir.filePath(name));
-            if (file.open(QIODevice::ReadOnly))
-                return file.readAll();
-        }
-    }
-    return QByteArray();
+    QFile file(messagePath(user, id));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QStringList DovecotServer::messageIds(const QString &user) const
+QStringList DovecotServer::messageIds(const QString &user, const QString &folder) const
 {
     QStringList ids;
     for (const char *sub : {"/new", "/cur"}) {
-        for (QString name : QDir(maildir(user) + QLatin1String(sub)).entryList(QDir::Files)) {
+        for (QString name : QDir(maildir(user, folder) + QLatin1String(sub)).entryList(QDir::Files)) {
             const qsizetype info = name.indexOf(QLatin1Char(':'));
             ids.append(info < 0 ? name : name.left(info));
         }
     }
     ids.sort();
     return ids;
+}
+
+QString DovecotServer::messageFlags(const QString &user, const QString &id, const QString &folder) const
+{
+    const QString name = QFileInfo(messagePath(user, id, folder)).fileName();
+    const qsizetype info = name.indexOf(QLatin1String(":2,"));
+    QString flags = info < 0 ? QString() : name.mid(info + 3);
+    std::sort(flags.begin(), flags.end());
+    return flags;
+}
+
+bool DovecotServer::renumberInbox(const QString &user)
+{
+    // Without its UID list and index Dovecot numbers the folder afresh, with the next UIDVALIDITY it
+    // hands out.
+    QDir root(maildir(user));
+    bool removed = false;
+    for (const QString &name : root.entryList({QStringLiteral("dovecot-uidlist"), QStringLiteral("dovecot.index*")},
+                                              QDir::Files))
+        removed = root.remove(name) || removed;
+    return removed;
 }

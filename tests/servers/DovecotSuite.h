@@ -31,10 +31,13 @@ protected:
         ASSERT_TRUE(started) << startError;
     }
 
-    // A user name of the test's own (its name in lower case), so every test has a mailbox of its own.
+    // A user name of the test's own (its name in lower case, a parameter's name after a '-'), so every
+    // test has a mailbox of its own.
     static QString testUser()
     {
-        return QString::fromLatin1(::testing::UnitTest::GetInstance()->current_test_info()->name()).toLower();
+        return QString::fromLatin1(::testing::UnitTest::GetInstance()->current_test_info()->name())
+            .toLower()
+            .replace(QLatin1Char('/'), QLatin1Char('-'));
     }
 
     static inline DovecotServer *server = nullptr;

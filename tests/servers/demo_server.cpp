@@ -1,8 +1,8 @@
-// quarvel-demo-server: a private Dovecot POP3 server on 127.0.0.1 for the demo, with one user whose
-// mailbox holds the given messages. Prints "PORT <number>" when it is ready and runs until it gets
-// SIGINT or SIGTERM; then it stops Dovecot and removes its folder. With --tls the server also speaks TLS
-// with a self-signed certificate made by openssl; it then prints "TLSPORT <number>" and
-// "FINGERPRINT <SHA-256 of the certificate>" before "PORT".
+// quarvel-demo-server: a private Dovecot POP3 and IMAP server on 127.0.0.1 for the demo, with one user
+// whose mailbox holds the given messages. Prints "IMAPPORT <number>" and then "PORT <number>" (POP3) when
+// it is ready and runs until it gets SIGINT or SIGTERM; then it stops Dovecot and removes its folder. With
+// --tls the server also speaks TLS with a self-signed certificate made by openssl; it then prints
+// "TLSPORT <number>" and "FINGERPRINT <SHA-256 of the certificate>" before "PORT".
 //   quarvel-demo-server [--tls] USER PASSWORD MESSAGE-FILE...
 #include "DovecotServer.h"
 #include "TestCertificates.h"
@@ -55,6 +55,7 @@ int main(int argc, char **argv)
     std::signal(SIGTERM, onSignal);
     if (tls)
         std::printf("TLSPORT %u\nFINGERPRINT %s\n", unsigned(server.tlsPort()), qPrintable(certificate.Fingerprint));
+    std::printf("IMAPPORT %u\n", unsigned(server.imapPort()));
     std::printf("PORT %u\n", unsigned(server.port()));
     std::fflush(stdout);
 

@@ -229,6 +229,62 @@ TEST_F(SettingsTest, SecurityValuesAreWrittenOnlyWhenSetAndUnknownOnesAreKept)
     }
 }
 
+// An account without "AccountType" is a POP3 account, and a POP3 account is stored without the IMAP values.
+TEST_F(SettingsTest, ImapValuesAreStoredForImapAccountsOnlyAndUnknownOnesReadAsTheDefaults)
+{
+    TRegistrySettings s(progDir);
+    TPOP3AccountSettings pop3;
+    pop3.ServerName = QStringLiteral("pop.example");
+    TPOP3AccountSettings imap = pop3;
+    imap.ServerName = QStringLiteral("imap.example");
+    imap.AccountType = atIMAP;
+    imap.Port = 993;
+    imap.POP3Security = csSSLTLS;
+    imap.IMAPFolder = QStringLiteral("Eingang/Privat");
+    imap.IMAPSpamAction = isaDelete;
+    ASSERT_TRUE(s.SavePOP3Settings(TPOP3Check{}, {pop3, imap}));
+    platform::RegistryHive h(platform::RegRoot::CurrentUser);
+    const auto names = [&h](const QString &sub) {
+        QStringList out;
+        const auto values = h.values(kSettings + QLatin1Char('\\') + sub);
+        for (const platform::RegValue &v : values.value())
+            out << v.name;
+        return out;
+    };
+    EXPECT_FALSE(names(QStringLiteral("0")).contains(QStringLiteral("AccountType")));
+    EXPECT_FALSE(names(QStringLiteral("0")).contains(QStringLiteral("IMAPFolder")));
+    EXPECT_TRUE(names(QStringLiteral("1")).endsWith(QStringLiteral("IMAPSpamAction")));
+    TPOP3Check check;
+    TPOP3Accounts back;
+    s.LoadPOP3Settings(check, back);
+    ASSERT_EQ(back.size(), 2);
+    EXPECT_EQ(back[0], pop3);
+    EXPECT_EQ(back[0].AccountType, atPOP3);
+    EXPECT_EQ(back[0].IMAPFolder, QStringLiteral("INBOX"));
+    EXPECT_EQ(back[1], imap);
+
+    const struct {
+        const char *type, *folder, *action;
+        int32_t wantType;
+        const char *wantFolder;
+        int32_t wantAction;
+    } cases[] = {{"1", "Posteingang", "1", atIMAP, "Posteingang", isaDelete},
+                 {"2", "  ", "2", atPOP3, "INBOX", isaMoveToJunk},
+                 {"-1", "", "-3", atPOP3, "INBOX", isaMoveToJunk},
+                 {"IMAP", " Spam ", "x", atPOP3, "Spam", isaMoveToJunk}};
+    for (const auto &c : cases) {
+        const QString key = kSettings + QStringLiteral("\\0");
+        put(key, QStringLiteral("AccountType"), QString::fromLatin1(c.type));
+        put(key, QStringLiteral("IMAPFolder"), QString::fromLatin1(c.folder));
+        put(key, QStringLiteral("IMAPSpamAction"), QString::fromLatin1(c.action));
+        s.LoadPOP3Settings(check, back);
+        ASSERT_EQ(back.size(), 2);
+        EXPECT_EQ(back[0].AccountType, c.wantType) << c.type;
+        EXPECT_EQ(back[0].IMAPFolder, QString::fromLatin1(c.wantFolder)) << c.folder;
+        EXPECT_EQ(back[0].IMAPSpamAction, c.wantAction) << c.action;
+    }
+}
+
 TEST_F(SettingsTest, TrustedCertificateIsStoredWithItsAccountAlone)
 {
     TRegistrySettings s(progDir);

@@ -57,6 +57,7 @@ LineSocket::Status FakeLineSocket::fail(Status status, const QString &text)
 void FakeLineSocket::endConnection(const QString &why)
 {
     m_connected = false;
+    m_unread.clear();
     m_transcript.append(why);
     // What the server had still to say on this connection is lost with it.
     while (!m_script.isEmpty()
@@ -114,15 +115,13 @@ LineSocket::Status FakeLineSocket::startTls(int)
 
 bool FakeLineSocket::canReadLine() const
 {
-    return isConnected() && !m_script.isEmpty()
-        && (m_script.first().kind == Step::Server || m_script.first().kind == Step::LongLine);
+    return isConnected() && (!m_unread.isEmpty() || !m_script.isEmpty())
+        && (!m_unread.isEmpty()
+            || m_script.first().kind == Step::Server || m_script.first().kind == Step::LongLine);
 }
 
-LineSocket::Status FakeLineSocket::readLine(QByteArray *line, int timeoutMs, int maxLength)
+LineSocket::Status FakeLineSocket::nextServerLine(int timeoutMs)
 {
-    line->clear();
-    if (duringRead)
-        duringRead();
     if (m_aborted)
         return fail(Status::Aborted, QStringLiteral("fake: aborted"));
     if (!m_connected)
@@ -155,10 +154,47 @@ LineSocket::Status FakeLineSocket::readLine(QByteArray *line, int timeoutMs, int
         return fail(Status::Closed, QStringLiteral("fake: connection closed by the server"));
     }
     m_transcript.append(describe(step));
-    const QByteArray text = step.kind == Step::LongLine ? QByteArray(step.length, 'x') : step.text;
+    m_unread = (step.kind == Step::LongLine ? QByteArray(step.length, 'x') : step.text) + "\r\n";
+    return Status::Ok;
+}
+
+LineSocket::Status FakeLineSocket::readLine(QByteArray *line, int timeoutMs, int maxLength)
+{
+    line->clear();
+    if (duringRead)
+        duringRead();
+    if (m_unread.isEmpty()) {
+        if (const Status status = nextServerLine(timeoutMs); status != Status::Ok)
+            return status;
+    } else if (m_aborted) {
+        return fail(Status::Aborted, QStringLiteral("fake: aborted"));
+    }
+    // Every unread rest ends with the line end its server line was given.
+    const qsizetype end = m_unread.indexOf('\n');
+    QByteArray text = m_unread.left(end);
+    if (text.endsWith('\r'))
+        text.chop(1);
+    m_unread.remove(0, end + 1);
     if (text.size() > maxLength)
         return fail(Status::TooLong, QStringLiteral("fake: line too long"));
     *line = text;
+    return Status::Ok;
+}
+
+LineSocket::Status FakeLineSocket::readSome(QByteArray *data, qint64 maxCount, int timeoutMs)
+{
+    data->clear();
+    if (duringRead)
+        duringRead();
+    if (m_unread.isEmpty()) {
+        if (const Status status = nextServerLine(timeoutMs); status != Status::Ok)
+            return status;
+    } else if (m_aborted) {
+        return fail(Status::Aborted, QStringLiteral("fake: aborted"));
+    }
+    const qsizetype n = qsizetype(std::min<qint64>(std::max<qint64>(maxCount, 0), m_unread.size()));
+    *data = m_unread.left(n);
+    m_unread.remove(0, n);
     return Status::Ok;
 }
 
@@ -205,7 +241,9 @@ LineSocket::Status FakeLineSocket::write(const QByteArray &data)
 
 void FakeLineSocket::discardInput()
 {
-    // Input arrives in the fake only when it is read; what the server still had to say goes at close.
+    // Input arrives in the fake only when it is read (but for the rest of a line read in part); what the
+    // server still had to say goes at close.
+    m_unread.clear();
 }
 
 void FakeLineSocket::close()

@@ -16,6 +16,11 @@
 // the client closes or aborts, the server lines it has not read yet are gone with the connection, as on a
 // real one (up to the next Accept()).
 //
+// A server line goes out as its octets and CR LF. A client that reads counted octets (readSome, as for an
+// IMAP literal) gets at most the rest of one script line per read, so a literal spread over several
+// lines arrives in several reads, and one that ends within a line leaves the rest of that line for the
+// next read.
+//
 // By default the client must read every reply before it writes the next command. With readsAhead set,
 // the server takes commands ahead as a pipelining one does: a line written while server lines are still
 // due is matched against the next client line of the script after them (those server lines stay due, as
@@ -65,6 +70,7 @@ public:
     bool isConnected() const override { return m_connected && !m_aborted; }
     bool canReadLine() const override;
     Status readLine(QByteArray *line, int timeoutMs, int maxLength) override;
+    Status readSome(QByteArray *data, qint64 maxCount, int timeoutMs) override;
     Status write(const QByteArray &data) override;
     void discardInput() override;
     void close() override;
@@ -78,6 +84,8 @@ public:
 
 private:
     Status open(const QString &host, quint16 port, bool encrypted);
+    // Makes the next server line's octets (with CR LF) the unread input, as readLine would wait for it.
+    Status nextServerLine(int timeoutMs);
     void endConnection(const QString &why);
     Status fail(Status status, const QString &text);
 
@@ -86,6 +94,7 @@ private:
     QStringList m_transcript;
     QStringList m_mismatches;
     QByteArray m_partial; // written data without its line end yet
+    QByteArray m_unread;  // the rest of a server line of which counted octets were read
     QString m_error;
     QString m_trusted;
     bool m_connected = false;

@@ -43,6 +43,37 @@ TEST(TcpLineSocket, ReadsSplitLinesAndTheLinesBeforeTheServerClosed)
     EXPECT_FALSE(socket.isConnected());
 }
 
+// An IMAP literal: a line that announces octets, the octets in pieces (line ends inside them are data),
+// and the rest of the line after them.
+TEST(TcpLineSocket, CountedOctetsBetweenLinesComeAsTheyArriveWithTheirLineEnds)
+{
+    LoopbackPeer peer([](int fd) {
+        LoopbackPeer::send(fd, "* 1 FETCH (BODY[] {12}\r\nab\r\n");
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        LoopbackPeer::send(fd, "cd\nefgh)\r\nA1 OK\r\n");
+    });
+    TcpLineSocket socket;
+    ASSERT_EQ(socket.connectToHost(QStringLiteral("127.0.0.1"), peer.port(), 10000), Status::Ok);
+    QByteArray line;
+    ASSERT_EQ(socket.readLine(&line, 10000, 100), Status::Ok);
+    EXPECT_EQ(line, "* 1 FETCH (BODY[] {12}");
+    QByteArray literal, piece;
+    int reads = 0;
+    while (literal.size() < 12) {
+        ASSERT_EQ(socket.readSome(&piece, 12 - literal.size(), 10000), Status::Ok);
+        ASSERT_FALSE(piece.isEmpty());
+        literal += piece;
+        ++reads;
+    }
+    EXPECT_EQ(literal, "ab\r\ncd\nefgh)");
+    EXPECT_GE(reads, 2) << "the second half came later";
+    ASSERT_EQ(socket.readLine(&line, 10000, 100), Status::Ok);
+    EXPECT_EQ(line, "");
+    ASSERT_EQ(socket.readLine(&line, 10000, 100), Status::Ok);
+    EXPECT_EQ(line, "A1 OK");
+    EXPECT_EQ(socket.readSome(&piece, 10, 10000), Status::Closed);
+}
+
 TEST(TcpLineSocket, RefusedConnectionGivesTheNetworkText)
 {
     quint16 closedPort = 0;

@@ -73,8 +73,13 @@ TEST_F(AccountDialogsTest, TheEditorOpensOnItsFirstPageWithTheDefaultsOfABlankAc
     EXPECT_EQ(dlg->Pages->tabText(0), QStringLiteral("Posteingang"));
     EXPECT_EQ(dlg->Pages->tabText(1), QStringLiteral("Postausgang"));
     EXPECT_EQ(dlg->Pages->tabText(2), QStringLiteral("SMS"));
-    EXPECT_EQ(dlg->AccountTypeCB->count(), 1);
+    EXPECT_EQ(comboItems(dlg->AccountTypeCB), (QStringList{QStringLiteral("POP3"), QStringLiteral("IMAP")}));
     EXPECT_EQ(dlg->AccountTypeCB->currentText(), QStringLiteral("POP3"));
+    EXPECT_EQ(dlg->POP3ServerLabel->text(), QStringLiteral("Posteingangsserver (POP3):"));
+    EXPECT_EQ(dlg->IMAPFolderEdit->text(), QStringLiteral("INBOX"));
+    EXPECT_EQ(comboItems(dlg->IMAPSpamActionCB),
+              (QStringList{QStringLiteral("in den Spam-Ordner verschieben"), QStringLiteral("löschen")}));
+    EXPECT_EQ(dlg->IMAPSpamActionCB->currentIndex(), int(isaMoveToJunk));
     EXPECT_EQ(dlg->POP3PortEdit->text(), QStringLiteral("110"));
     EXPECT_EQ(dlg->POP3PortEdit->maxLength(), 5);
     EXPECT_EQ(dlg->SMTPPortEdit->text(), QStringLiteral("25"));
@@ -402,6 +407,27 @@ TEST_F(AccountDialogsTest, OkCollectsTheWorkingCopyFromTheControls)
              a.POP3Security = csNone;
              a.SMTPSecurity = csStartTLS;
          }},
+        {"IMAP with its folder and spam action",
+         [](TPOP3AccountsCfg &d) {
+             d.AccountTypeCB->setCurrentIndex(atIMAP);
+             d.IMAPFolderEdit->setText(QStringLiteral(" Archiv "));
+             d.IMAPSpamActionCB->setCurrentIndex(isaDelete);
+         },
+         [](TPOP3AccountSettings &a) {
+             a.AccountType = atIMAP;
+             a.UseAPOP = false; // no APOP on IMAP, whatever the box held
+             a.IMAPFolder = QStringLiteral("Archiv");
+             a.IMAPSpamAction = isaDelete;
+         }},
+        {"IMAP without a folder reads the inbox",
+         [](TPOP3AccountsCfg &d) {
+             d.AccountTypeCB->setCurrentIndex(atIMAP);
+             d.IMAPFolderEdit->setText(QStringLiteral("  "));
+         },
+         [](TPOP3AccountSettings &a) {
+             a.AccountType = atIMAP;
+             a.UseAPOP = false;
+         }},
         {"the address taken without a test",
          [](TPOP3AccountsCfg &d) { d.SMTPEMailAddressEdit->setText(QStringLiteral("keine Adresse")); },
          [](TPOP3AccountSettings &a) { a.SMTPEMailAddress = QStringLiteral("keine Adresse"); }},
@@ -538,6 +564,64 @@ TEST_F(AccountDialogsTest, ChoosingSslTlsMovesAPortStillAtItsPlainDefaultAndBack
     EXPECT_EQ(dlg->SMTPPortEdit->text(), QString());
 }
 
+TEST_F(AccountDialogsTest, TheMailboxTypeCarriesADefaultPortOverAndEnablesItsOwnControls)
+{
+    start();
+    auto dlg = editor();
+    dlg->show();
+    const struct Step {
+        const char *name;
+        std::function<void(TPOP3AccountsCfg &)> act;
+        const char *port, *serverLabel;
+        bool imapControls;
+    } steps[] = {
+        {"a blank account", [](TPOP3AccountsCfg &) {}, "110", "Posteingangsserver (POP3):", false},
+        {"IMAP", [](TPOP3AccountsCfg &d) { d.AccountTypeCB->setCurrentIndex(atIMAP); }, "143", "Posteingangsserver (IMAP):", true},
+        {"IMAP over TLS", [](TPOP3AccountsCfg &d) { d.POP3SecurityCB->setCurrentIndex(csSSLTLS); }, "993",
+         "Posteingangsserver (IMAP):", true},
+        {"back to POP3 keeps TLS", [](TPOP3AccountsCfg &d) { d.AccountTypeCB->setCurrentIndex(atPOP3); }, "995",
+         "Posteingangsserver (POP3):", false},
+        {"a port of the user's own",
+         [](TPOP3AccountsCfg &d) {
+             d.POP3PortEdit->setText(QStringLiteral("2110"));
+             d.AccountTypeCB->setCurrentIndex(atIMAP);
+         },
+         "2110", "Posteingangsserver (IMAP):", true},
+    };
+    for (const Step &s : steps) {
+        SCOPED_TRACE(s.name);
+        s.act(*dlg);
+        EXPECT_EQ(dlg->POP3PortEdit->text(), QLatin1String(s.port));
+        EXPECT_EQ(dlg->POP3ServerLabel->text(), QLatin1String(s.serverLabel));
+        for (QWidget *w : std::initializer_list<QWidget *>{dlg->IMAPFolderLabel, dlg->IMAPFolderEdit, dlg->IMAPSpamActionLabel,
+                                                           dlg->IMAPSpamActionCB})
+            EXPECT_EQ(w->isEnabled(), s.imapControls);
+        // APOP is a POP3 login.
+        EXPECT_EQ(dlg->APOPChkBox->isEnabled(), !s.imapControls);
+    }
+
+    // A loaded IMAP record shows its own values; loading moves no port.
+    TPOP3AccountSettings imap = fullAccount();
+    imap.AccountType = atIMAP;
+    imap.Port = 995;
+    imap.POP3Security = csSSLTLS;
+    imap.UseAPOP = false;
+    imap.IMAPFolder = QStringLiteral("Privat/Eingang");
+    imap.IMAPSpamAction = isaDelete;
+    auto loaded = editor();
+    loaded->LoadAccount(imap);
+    loaded->show();
+    EXPECT_EQ(loaded->AccountTypeCB->currentText(), QStringLiteral("IMAP"));
+    EXPECT_EQ(loaded->POP3PortEdit->text(), QStringLiteral("995"));
+    EXPECT_EQ(loaded->IMAPFolderEdit->text(), QStringLiteral("Privat/Eingang"));
+    EXPECT_EQ(loaded->IMAPSpamActionCB->currentText(), QStringLiteral("löschen"));
+    EXPECT_TRUE(loaded->IMAPFolderEdit->isEnabled());
+    EXPECT_FALSE(loaded->APOPChkBox->isEnabled());
+    loaded->OKBtnClick();
+    ASSERT_TRUE(loaded->Accepted());
+    EXPECT_EQ(loaded->Account(), imap);
+}
+
 TEST_F(AccountDialogsTest, TheLoginTestIsRefusedWhileAnotherServerOperationRuns)
 {
     start();
@@ -618,6 +702,35 @@ TEST_F(AccountDialogsTest, TheListShowsTheStoredAccountsAndCheckOptions)
     EXPECT_EQ(empty->AccountsGrid->CheckBoxRect(0, 1), QRect());
     EXPECT_FALSE(empty->EditAccountBtn->isEnabled());
     EXPECT_FALSE(empty->RemoveAccountBtn->isEnabled());
+}
+
+TEST_F(AccountDialogsTest, TheListShowsEachAccountsTypeAndAChangedOneAnew)
+{
+    TPOP3AccountSettings imap = account(QStringLiteral("ida"), QStringLiteral("imap.example.test"));
+    imap.AccountType = atIMAP;
+    imap.Port = 993;
+    imap.POP3Security = csSSLTLS;
+    start({account(QStringLiteral("paul"), QStringLiteral("pop.example.test")), imap});
+    auto dlg = listDialog();
+    TCheckBoxGrid *grid = dlg->AccountsGrid;
+    EXPECT_EQ(grid->Cell(1, 0), QStringLiteral("Typ"));
+    ASSERT_EQ(grid->RowCount(), 3);
+    EXPECT_EQ(grid->Cell(1, 1), QStringLiteral("POP3"));
+    EXPECT_EQ(grid->Cell(1, 2), QStringLiteral("IMAP"));
+
+    grid->SetRow(1);
+    onNextDialog<TPOP3AccountsCfg>([](TPOP3AccountsCfg *ed) {
+        ed->AccountTypeCB->setCurrentIndex(atIMAP);
+        ed->OKBtnClick();
+    });
+    dlg->EditAccountBtn->click();
+    EXPECT_EQ(grid->Cell(1, 1), QStringLiteral("IMAP"));
+    dlg->SaveBtn->click();
+    const TPOP3Accounts stored = storedAccounts();
+    ASSERT_EQ(stored.size(), 2);
+    EXPECT_EQ(stored.at(0).AccountType, atIMAP);
+    EXPECT_EQ(stored.at(0).Port, 143);
+    EXPECT_EQ(stored.at(1), imap);
 }
 
 TEST_F(AccountDialogsTest, TheCheckPageFollowsItsTwoBoxes)

@@ -44,20 +44,25 @@ TEST_F(MainDovecotTest, TheLoginTestReportsWhetherTheSettingsWork)
         quint16 port;
         bool rightPassword;
         bool apop;
+        bool imap;
         bool passed;
         const char *errorPart; // in the error box
     } cases[] = {
-        {"right password", 0, true, false, true, ""},
-        {"right password with APOP", 0, true, true, true, ""},
-        {"wrong password", 0, false, false, false, "Authentication failed"},
-        {"server down", down, true, false, false, ""},
+        {"right password", 0, true, false, false, true, ""},
+        {"right password with APOP", 0, true, true, false, true, ""},
+        {"wrong password", 0, false, false, false, false, "Authentication failed"},
+        {"server down", down, true, false, false, false, ""},
+        {"IMAP", 0, true, false, true, true, ""},
+        {"IMAP with a wrong password", 0, false, false, true, false, "Authentication failed"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         box.shown.clear();
         TPOP3AccountsCfg dlg(main.Checker());
         dlg.show();
-        fillIncoming(dlg, server->host(), c.port ? c.port : server->port(), user,
+        dlg.AccountTypeCB->setCurrentIndex(c.imap ? atIMAP : atPOP3);
+        const quint16 port = c.imap ? server->imapPort() : server->port();
+        fillIncoming(dlg, server->host(), c.port ? c.port : port, user,
                      c.rightPassword ? QStringLiteral("pw-") + user : QStringLiteral("falsch"));
         dlg.APOPChkBox->setChecked(c.apop);
         dlg.TestBtn->click();
@@ -73,7 +78,7 @@ TEST_F(MainDovecotTest, TheLoginTestReportsWhetherTheSettingsWork)
             EXPECT_TRUE(shown.text.startsWith(QStringLiteral("Die Angaben zum E-Mail-Konto sind NICHT korrekt. Fehler ")))
                 << shown.text.toStdString();
             EXPECT_TRUE(shown.text.contains(QString::fromLatin1(c.errorPart))) << shown.text.toStdString();
-            // The server's text and the reply code (POP3 replies carry none: 0).
+            // The server's text and the reply code (POP3 and IMAP replies carry none: 0).
             EXPECT_TRUE(shown.text.endsWith(QStringLiteral(" Fehlercode 0"))) << shown.text.toStdString();
             EXPECT_FALSE(shown.text.contains(QStringLiteral("Fehler  Fehlercode"))) << "an error text is given";
         }

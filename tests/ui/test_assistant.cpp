@@ -38,8 +38,29 @@ const QByteArray kProviders = "; Anbieter zum Test\r\n"
                               "[IMAP-Dienst]\r\nAccountType=2\r\nPOP3Server=imap.x.de\r\n"
                               "[Sicher]\r\nAccountName=Kundennummer\r\nAccountPasswort=Kennwort\r\nPOP3Server=pop.sicher.de\r\n"
                               "SMTPServer=smtp.sicher.de\r\nSMTPAuth=1\r\nInboxSSL=1\r\nOutboxSSL=1\r\nPOP3Port=995\r\nSMTPPort=587\r\n"
+                              "IMAPServer=imap.sicher.de\r\nIMAPSSL=1\r\n"
                               "[Wort]\r\nPOP3Server=pop.wort.de\r\nSMTPAuth=ja\r\n"
                               "[Ausgang]\r\nPOP3Server=pop.aus.de\r\nSMTPServer=smtp.aus.de\r\nOutboxSSL=1\r\n";
+
+// The POP3 account the provider "Sicher" makes for the address kunde@sicher.de: TLS on both servers.
+TPOP3AccountSettings sicherAccount(const QString &login, const QString &password)
+{
+    TPOP3AccountSettings a;
+    a.ServerName = QStringLiteral("pop.sicher.de");
+    a.Port = 995;
+    a.POP3Security = csSSLTLS;
+    a.AccountName = login;
+    a.Password = password;
+    a.UseProviderSMTP = true;
+    a.SMTPServer = QStringLiteral("smtp.sicher.de");
+    a.SMTPPort = 587;
+    a.SMTPSecurity = csStartTLS;
+    a.SMTPEMailAddress = QStringLiteral("kunde@sicher.de");
+    a.SMTPAuth = true;
+    a.SMTPAccountName = login;
+    a.SMTPPassword = password;
+    return a;
+}
 
 class AssistantTest : public AccountDialogsTest {
 protected:
@@ -157,7 +178,8 @@ TEST_F(AssistantTest, WithoutUsableProvidersOnlyAndererIsOffered)
         {"no file", QByteArray()},
         {"empty file", QByteArray(" ")},
         {"an index without sections", "[ProviderIndex]\r\n1=Fehlt\r\n"},
-        {"only other mailbox kinds", "[ProviderIndex]\r\n1=IMAP\r\n[IMAP]\r\nAccountType=3\r\nPOP3Server=imap.x.de\r\n"},
+        {"IMAP without its IMAP server", "[ProviderIndex]\r\n1=IMAP\r\n[IMAP]\r\nAccountType=3\r\nPOP3Server=imap.x.de\r\n"},
+        {"other mailbox kinds", "[ProviderIndex]\r\n1=AOL\r\n[AOL]\r\nAccountType=1\r\nPOP3Server=aol.x.de\r\nIMAPServer=i.x.de\r\n"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -178,15 +200,55 @@ TEST_F(AssistantTest, WithoutUsableProvidersOnlyAndererIsOffered)
     EXPECT_TRUE(box.shown.isEmpty()) << "a missing provider file is no error";
 }
 
-TEST_F(AssistantTest, OnlyPop3CanBeChosenAsTheMailboxType)
+TEST_F(AssistantTest, Pop3AndImapCanBeChosenAndTheIncomingServerFollowsTheType)
 {
     auto dlg = assistant();
-    for (int type = 1; type < dlg->AccountTypeCB->count(); ++type) {
-        dlg->AccountTypeCB->setCurrentIndex(type);
-        EXPECT_EQ(dlg->AccountTypeCB->currentText(), QStringLiteral("POP3")) << type;
+    choose(*dlg, QStringLiteral("Sicher"));
+    using A = TNewPOP3AccountAssistentDlg;
+    const struct Step {
+        const char *name;
+        std::function<void(A &)> act;
+        const char *type, *server;
+        bool refused; // the box saying which types can be read
+    } steps[] = {
+        {"AOL", [](A &a) { a.AccountTypeCB->setCurrentIndex(1); }, "POP3", "pop.sicher.de", true},
+        {"HTTP-Mail", [](A &a) { a.AccountTypeCB->setCurrentIndex(2); }, "POP3", "pop.sicher.de", true},
+        {"IMAP: the provider's IMAP server", [](A &a) { a.AccountTypeCB->setCurrentIndex(3); }, "IMAP", "imap.sicher.de", false},
+        {"AOL from IMAP falls back to POP3", [](A &a) { a.AccountTypeCB->setCurrentIndex(1); }, "POP3", "pop.sicher.de", true},
+        {"a server typed over the provider's stays",
+         [](A &a) {
+             a.AccountTypeCB->setCurrentIndex(3);
+             a.POP3ServerEdit->setText(QStringLiteral("mail.eigen.de"));
+             a.AccountTypeCB->setCurrentIndex(0);
+         },
+         "POP3", "mail.eigen.de", false},
+        {"a provider without IMAP starts as POP3",
+         [](A &a) {
+             a.AccountTypeCB->setCurrentIndex(3);
+             choose(a, QStringLiteral("Alpha"));
+         },
+         "POP3", "pop.alpha.de", false},
+    };
+    for (const Step &st : steps) {
+        SCOPED_TRACE(st.name);
+        box.shown.clear();
+        st.act(*dlg);
+        EXPECT_EQ(dlg->AccountTypeCB->currentText(), QLatin1String(st.type));
+        EXPECT_EQ(dlg->POP3ServerEdit->text(), QLatin1String(st.server));
+        if (!st.refused) {
+            EXPECT_TRUE(box.shown.isEmpty());
+            continue;
+        }
+        ASSERT_EQ(box.shown.size(), 1);
+        EXPECT_EQ(box.shown.at(0).text, QStringLiteral("Quarvel kann nur POP3- und IMAP-E-Mail-Konten prüfen."));
+        EXPECT_EQ(box.shown.at(0).kind, MsgError);
     }
-    EXPECT_EQ(texts(box), QStringList(3, QStringLiteral("Quarvel kann nur POP3-E-Mail-Konten prüfen.")));
-    EXPECT_EQ(box.shown.at(0).kind, MsgError);
+
+    // A provider the file sets up as IMAP first.
+    writeProviders("[ProviderIndex]\r\n1=Nur IMAP\r\n[Nur IMAP]\r\nAccountType=3\r\nIMAPServer=imap.nur.de\r\n");
+    auto imapFirst = assistant();
+    EXPECT_EQ(imapFirst->AccountTypeCB->currentText(), QStringLiteral("IMAP"));
+    EXPECT_EQ(imapFirst->POP3ServerEdit->text(), QStringLiteral("imap.nur.de"));
 }
 
 TEST_F(AssistantTest, EachPageChecksItsFieldsBeforeTheNextAndTheLastOneFinishes)
@@ -352,20 +414,7 @@ TEST_F(AssistantTest, HinzufuegenAppendsTheAccountItMakesAndSpeichernStoresIt)
     EXPECT_EQ(texts(box), QStringList{kPlainOnlyQuestion});
     dlg->SaveBtn->click();
 
-    TPOP3AccountSettings tls;
-    tls.ServerName = QStringLiteral("pop.sicher.de");
-    tls.Port = 995;
-    tls.POP3Security = csSSLTLS;
-    tls.AccountName = QStringLiteral("K-123");
-    tls.Password = QStringLiteral("pw-sicher");
-    tls.UseProviderSMTP = true;
-    tls.SMTPServer = QStringLiteral("smtp.sicher.de");
-    tls.SMTPPort = 587;
-    tls.SMTPSecurity = csStartTLS;
-    tls.SMTPEMailAddress = QStringLiteral("kunde@sicher.de");
-    tls.SMTPAuth = true;
-    tls.SMTPAccountName = QStringLiteral("K-123");
-    tls.SMTPPassword = QStringLiteral("pw-sicher");
+    const TPOP3AccountSettings tls = sicherAccount(QStringLiteral("K-123"), QStringLiteral("pw-sicher"));
     TPOP3AccountSettings plain;
     plain.ServerName = QStringLiteral("pop.eigen.de");
     plain.AccountName = QStringLiteral("ich");
@@ -376,6 +425,37 @@ TEST_F(AssistantTest, HinzufuegenAppendsTheAccountItMakesAndSpeichernStoresIt)
     plain.SMTPPassword = QStringLiteral("pw-ich");
     const TPOP3Accounts expected{account(QStringLiteral("alt"), QStringLiteral("pop.alt.de")), tls, plain};
     expectStored(expected);
+}
+
+TEST_F(AssistantTest, AnImapAccountIsStoredWithTheProvidersImapSecurityAndListedAsImap)
+{
+    start();
+    auto dlg = listDialog();
+    dlg->ProviderFile = providerFile();
+    onNextDialog<TNewPOP3AccountAssistentDlg>([](TNewPOP3AccountAssistentDlg *a) {
+        a->NextBtn->click();
+        choose(*a, QStringLiteral("Sicher"));
+        a->EMailAddressEdit->setText(QStringLiteral("kunde@sicher.de"));
+        a->NextBtn->click();
+        a->AccountTypeCB->setCurrentIndex(3);
+        a->NextBtn->click();
+        a->AccountNameEdit->setText(QStringLiteral("K-9"));
+        a->PasswordEdit->setText(QStringLiteral("pw-imap"));
+        a->NextBtn->click();
+        a->NextBtn->click();
+    });
+    dlg->AddAccountBtn->click();
+    ASSERT_EQ(dlg->AccountsGrid->RowCount(), 2);
+    EXPECT_EQ(dlg->AccountsGrid->Cell(0, 1), QStringLiteral("K-9@imap.sicher.de"));
+    EXPECT_EQ(dlg->AccountsGrid->Cell(1, 1), QStringLiteral("IMAP"));
+    EXPECT_TRUE(box.shown.isEmpty()) << texts(box).join(QLatin1Char('|')).toStdString();
+    dlg->SaveBtn->click();
+
+    TPOP3AccountSettings imap = sicherAccount(QStringLiteral("K-9"), QStringLiteral("pw-imap"));
+    imap.AccountType = atIMAP;
+    imap.ServerName = QStringLiteral("imap.sicher.de");
+    imap.Port = 993;
+    expectStored({imap});
 }
 
 TEST_F(AssistantTest, DecliningItFromTheListOpensTheEditorOnABlankAccount)
@@ -399,15 +479,17 @@ TEST_F(AssistantTest, DecliningItFromTheListOpensTheEditorOnABlankAccount)
 class AssistantSearchTest : public WithTlsDovecot<AssistantTest> {
 protected:
     // Opens the assistant from the list dialog, goes to the server page with "Anderer" and the server's
-    // address, presses "Weiter" there, lets during() act while the search runs, and waits for its end.
+    // address (and the mailbox kind of the type list), presses "Weiter" there, lets during() act while the
+    // search runs, and waits for its end.
     void searchFrom(TPOP3Cfg &list, const std::function<void(TNewPOP3AccountAssistentDlg *)> &during,
-                    const std::function<void(TNewPOP3AccountAssistentDlg *)> &after)
+                    const std::function<void(TNewPOP3AccountAssistentDlg *)> &after, int kind = pmkPOP3)
     {
         onNextDialog<TNewPOP3AccountAssistentDlg>([&](TNewPOP3AccountAssistentDlg *a) {
             a->NextBtn->click();
             choose(*a, QStringLiteral("Anderer"));
             a->EMailAddressEdit->setText(QStringLiteral("ich@example.test"));
             a->NextBtn->click();
+            a->AccountTypeCB->setCurrentIndex(kind);
             a->POP3ServerEdit->setText(server->host());
             a->NextBtn->click();
             EXPECT_TRUE(a->Searching());
@@ -417,6 +499,16 @@ protected:
             after(a);
         });
         list.AddAccountBtn->click();
+    }
+
+    // After a search that settled the servers: the login page, filled in, and on to the end.
+    static void loginAndFinish(TNewPOP3AccountAssistentDlg *a)
+    {
+        EXPECT_EQ(a->CurrentPage(), TNewPOP3AccountAssistentDlg::pgLogin);
+        a->AccountNameEdit->setText(QStringLiteral("ich"));
+        a->PasswordEdit->setText(QStringLiteral("geheim"));
+        a->NextBtn->click();
+        a->NextBtn->click();
     }
 };
 
@@ -436,13 +528,7 @@ TEST_F(AssistantSearchTest, TheServersSecurityIsFoundAndAPlainOnlyPortAsksFirst)
             if (auto *wait = a->findChild<TJobWaitDialog *>())
                 waitText = wait->Text();
         },
-        [&](TNewPOP3AccountAssistentDlg *a) {
-            EXPECT_EQ(a->CurrentPage(), TNewPOP3AccountAssistentDlg::pgLogin);
-            a->AccountNameEdit->setText(QStringLiteral("ich"));
-            a->PasswordEdit->setText(QStringLiteral("geheim"));
-            a->NextBtn->click();
-            a->NextBtn->click();
-        });
+        &loginAndFinish);
     EXPECT_EQ(waitText, kSearchWaitText);
     ASSERT_EQ(list->ListedAccounts().size(), 1);
     EXPECT_EQ(list->ListedAccounts()[0].Port, server->tlsPort());
@@ -460,6 +546,26 @@ TEST_F(AssistantSearchTest, TheServersSecurityIsFoundAndAPlainOnlyPortAsksFirst)
     ASSERT_EQ(box.shown.size(), 1);
     EXPECT_TRUE(box.shown[0].buttons & BtnDefaultSecond);
     EXPECT_EQ(list->ListedAccounts().size(), 1);
+}
+
+TEST_F(AssistantSearchTest, AnImapServerIsSearchedOnTheImapPorts)
+{
+    start();
+    auto list = listDialog();
+    list->ProviderFile = providerFile();
+    // The POP3 places would find TLS at once; an IMAP account must not get them.
+    list->SearchPlan.Incoming = {{server->tlsPort(), true}};
+    list->SearchPlan.ImapIncoming = {{freeLoopbackPort(), true}, {server->imapsPort(), true}, {server->imapPort(), false}};
+    searchFrom(
+        *list, {},
+        &loginAndFinish,
+        pmkIMAP);
+    ASSERT_EQ(list->ListedAccounts().size(), 1);
+    const TPOP3AccountSettings made = list->ListedAccounts()[0];
+    EXPECT_EQ(made.AccountType, atIMAP);
+    EXPECT_EQ(made.Port, server->imapsPort());
+    EXPECT_EQ(made.POP3Security, int32_t(csSSLTLS));
+    EXPECT_TRUE(box.shown.isEmpty()) << texts(box).join(QLatin1Char('|')).toStdString();
 }
 
 TEST_F(AssistantSearchTest, ASilentPortIsGivenUpAndTheWaitCanBeCancelled)

@@ -224,7 +224,7 @@ TEST(Desktop, WithoutATrayHostTheWindowStaysInTheTaskBarAndASecondStartRaisesIt)
     env.insert(QStringLiteral("QUARVEL_TEST_MSGBOX_LOG"), profile.file(QStringLiteral("boxes.txt")));
     second.setProcessEnvironment(env);
     second.start(kProgram, {});
-    ASSERT_TRUE(second.waitForFinished(30000));
+    ASSERT_TRUE(second.waitForFinished(60000)) << second.readAllStandardError().toStdString();
     EXPECT_EQ(second.exitCode(), 1);
     QFile log(profile.file(QStringLiteral("boxes.txt")));
     ASSERT_TRUE(log.open(QIODevice::ReadOnly));

@@ -66,6 +66,8 @@ const QByteArray kThunderbirdPrefs =
     "user_pref(\"mail.smtpserver.smtp1.try_ssl\", 2);\n"
     "user_pref(\"mail.server.server2.hostname\", \"imap.example.de\");\n"
     "user_pref(\"mail.server.server2.type\", \"imap\");\n"
+    "user_pref(\"mail.server.server2.name\", \"Arbeit\");\n"
+    "user_pref(\"mail.server.server2.userName\", \"chef\");\n"
     "user_pref(\"mail.server.server3.hostname\", \"pop.tls.de\");\n"
     "user_pref(\"mail.server.server3.name\", \"Sicher\");\n"
     "user_pref(\"mail.server.server3.type\", \"pop3\");\n"
@@ -366,8 +368,8 @@ TEST_F(ImportWizardTest, MozillaProfilesLeadToTheAccountsAndEveryOneNeedsItsPass
     EXPECT_EQ(w->MozProfilesCB->currentIndex(), 0);
     w->NextBtn->click();
     ASSERT_EQ(w->CurrentPage(), W::pgPasswords);
-    EXPECT_EQ(rows(w->AccountsLV, 0), (QStringList{QStringLiteral("Privat"), QStringLiteral("Sicher")}));
-    EXPECT_EQ(rows(w->AccountsLV, 1), (QStringList{QString(), QString()}));
+    EXPECT_EQ(rows(w->AccountsLV, 0), (QStringList{QStringLiteral("Privat"), QStringLiteral("Arbeit"), QStringLiteral("Sicher")}));
+    EXPECT_EQ(rows(w->AccountsLV, 1), QStringList(3, QString()));
     EXPECT_EQ(w->AccountsLV->headerItem()->text(0), QStringLiteral("E-Mail-Konto"));
     EXPECT_EQ(w->AccountsLV->headerItem()->text(1), QStringLiteral("Kennwort"));
 
@@ -396,11 +398,11 @@ TEST_F(ImportWizardTest, MozillaProfilesLeadToTheAccountsAndEveryOneNeedsItsPass
     EXPECT_EQ(maxLength, 255);
     onNextDialog<TImportPasswordDlg>([](TImportPasswordDlg *d) { d->OKBtn->click(); });
     w->AccountsLVDblClick();
-    EXPECT_EQ(rows(w->AccountsLV, 1), (QStringList{QString(), QString()}));
+    EXPECT_EQ(rows(w->AccountsLV, 1), QStringList(3, QString()));
 
     // One star per character, also for one outside the basic plane.
-    typePasswords(*w, {QStringLiteral("pw-änna"), QString::fromUcs4(U"\U0001F600")});
-    EXPECT_EQ(rows(w->AccountsLV, 1), (QStringList{QStringLiteral("*******"), QStringLiteral("*")}));
+    typePasswords(*w, {QStringLiteral("pw-änna"), QString::fromUcs4(U"\U0001F600"), QStringLiteral("geheim")});
+    EXPECT_EQ(rows(w->AccountsLV, 1), (QStringList{QStringLiteral("*******"), QStringLiteral("*"), QStringLiteral("******")}));
 
     // Back on the account page the list is read anew: every account ticked, every password asked again.
     w->PrevBtn->click();
@@ -412,9 +414,9 @@ TEST_F(ImportWizardTest, MozillaProfilesLeadToTheAccountsAndEveryOneNeedsItsPass
     w->SelectAllBtn->click();
     w->AccountSelectLB->item(0)->setCheckState(Qt::Unchecked);
     w->NextBtn->click();
-    EXPECT_EQ(rows(w->AccountsLV, 0), QStringList{QStringLiteral("Sicher")});
-    EXPECT_EQ(rows(w->AccountsLV, 1), QStringList{QString()});
-    typePasswords(*w, {QStringLiteral("pw-bernd")});
+    EXPECT_EQ(rows(w->AccountsLV, 0), (QStringList{QStringLiteral("Arbeit"), QStringLiteral("Sicher")}));
+    EXPECT_EQ(rows(w->AccountsLV, 1), QStringList(2, QString()));
+    typePasswords(*w, {QStringLiteral("pw-chef"), QStringLiteral("pw-bernd")});
 
     w->NextBtn->click();
     ASSERT_EQ(w->CurrentPage(), W::pgFinish);
@@ -423,12 +425,18 @@ TEST_F(ImportWizardTest, MozillaProfilesLeadToTheAccountsAndEveryOneNeedsItsPass
     w->NextBtn->click();
     EXPECT_EQ(w->result(), QDialog::Accepted);
     const QList<TOEMailBox> chosen = w->ChosenAccounts();
-    ASSERT_EQ(chosen.size(), 1);
-    EXPECT_EQ(chosen.at(0).POP3Server, QStringLiteral("pop.tls.de"));
-    EXPECT_EQ(chosen.at(0).POP3UserName, QStringLiteral("bernd"));
-    EXPECT_EQ(chosen.at(0).POP3Password, QStringLiteral("pw-bernd"));
-    EXPECT_TRUE(chosen.at(0).POP3Secure);
-    EXPECT_EQ(chosen.at(0).POP3Port, 995);
+    ASSERT_EQ(chosen.size(), 2);
+    // The IMAP account comes over as one.
+    EXPECT_EQ(chosen.at(0).AccountKind, atIMAP);
+    EXPECT_EQ(chosen.at(0).POP3Server, QStringLiteral("imap.example.de"));
+    EXPECT_EQ(chosen.at(0).POP3Port, 143);
+    EXPECT_EQ(chosen.at(0).POP3Password, QStringLiteral("pw-chef"));
+    EXPECT_EQ(chosen.at(1).AccountKind, atPOP3);
+    EXPECT_EQ(chosen.at(1).POP3Server, QStringLiteral("pop.tls.de"));
+    EXPECT_EQ(chosen.at(1).POP3UserName, QStringLiteral("bernd"));
+    EXPECT_EQ(chosen.at(1).POP3Password, QStringLiteral("pw-bernd"));
+    EXPECT_TRUE(chosen.at(1).POP3Secure);
+    EXPECT_EQ(chosen.at(1).POP3Port, 995);
 }
 
 TEST_F(ImportWizardTest, WithoutAMozillaFolderTheProfilePageAsksForOne)

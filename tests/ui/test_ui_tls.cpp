@@ -1,16 +1,21 @@
 // The main window with a mailbox on a private Dovecot over TLS whose certificate nothing vouches for: the
 // manual check shows the certificate, asks, and checks once the user trusts it; a reply goes out through
 // an outgoing server that demands STARTTLS.
+#include "AddToFilterDlgUnit.h"
 #include "AnswerMailDlgUnit.h"
 #include "CertificateTrustDialog.h"
 #include "CheckBoxGrid.h"
 #include "DovecotSuite.h"
+#include "FilterRuleDlgUnit.h"
 #include "MainDovecotFixture.h"
 #include "MainUnit.h"
 #include "MessageListUnit.h"
+#include "MsgBox.h"
+#include "NewPOP3AccountAssistentDlgUnit.h"
 #include "ModalDriver.h"
 #include "POP3Check.h"
 #include "POP3AccountsCfgUnit.h"
+#include "POP3CfgUnit.h"
 #include "ProgressWindows.h"
 #include "RegistrySettingsUnit.h"
 #include "SmtpTestServer.h"
@@ -25,7 +30,11 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
+
+#include <algorithm>
+#include <iostream>
 
 namespace {
 
@@ -82,21 +91,28 @@ TEST_F(MainTlsDovecotTest, ManualCheckAsksAboutTheRefusedCertificateAndChecksOnc
         s.Save();
     }
     TMain main(options());
-    answerTrustQuestion(&main, true);
+    QString failureLine;
+    onNextDialog<TCertificateTrustDialog>([&](TCertificateTrustDialog *d) {
+        questions << d->Text();
+        if (TProgressWindow *w = main.ProgressWindow())
+            failureLine = w->LineText(0);
+        d->TrustButton()->click();
+    });
     main.ManualCheck();
+    // Trusted, the mailbox is checked again at once.
+    EXPECT_TRUE(processEventsUntil([&] { return main.MessageList().MessageRows() == 2; }, 60000));
     settle(main);
     ASSERT_EQ(questions.size(), 1);
     EXPECT_TRUE(questions.at(0).contains(QStringLiteral("anna@127.0.0.1"))) << questions.at(0).toStdString();
     EXPECT_TRUE(questions.at(0).contains(QStringLiteral("Es ist selbst signiert.")));
     EXPECT_TRUE(questions.at(0).contains(QStringLiteral("SHA-256-Fingerabdruck: ") + certificate.Fingerprint));
-    TProgressWindow *w = main.ProgressWindow();
-    ASSERT_NE(w, nullptr);
-    EXPECT_TRUE(w->LineText(0).contains(certificate.Fingerprint)) << w->LineText(0).toStdString();
+    EXPECT_TRUE(failureLine.contains(certificate.Fingerprint)) << failureLine.toStdString();
+    // The question says what went wrong; no box about being offline comes first.
+    EXPECT_TRUE(box.shown.isEmpty()) << box.shown.first().text.toStdString();
     EXPECT_EQ(main.Settings().Settings.Accounts.at(0).POP3CertSHA256, certificate.Fingerprint);
     EXPECT_EQ(main.Checker().Accounts.at(0).POP3CertSHA256, certificate.Fingerprint);
 
     main.ManualCheck();
-
     settle(main);
     EXPECT_EQ(main.MessageList().MessageRows(), 2);
     EXPECT_EQ(questions.size(), 1) << "a trusted certificate is not asked about again";
@@ -212,6 +228,118 @@ TEST_F(MainTlsDovecotTest, AccountMadeInTheEditorChecksOverTlsAndAnswersOverStar
     EXPECT_EQ(reread.Settings.Accounts[0].POP3CertSHA256, certificate.Fingerprint);
     EXPECT_EQ(reread.Settings.Accounts[0].SMTPCertSHA256, certificate.Fingerprint);
     EXPECT_EQ(reread.Settings.Accounts[0].SMTPSecurity, csStartTLS);
+}
+
+// A newcomer's way from the first start to the first spam deleted, on a TLS mailbox of a provider in the
+// list: every click counted as the user makes it (a box's answer too), every entry typed where the focus
+// already is. The way must stay within 20 clicks.
+TEST_F(MainTlsDovecotTest, ANewcomerDeletesTheFirstSpamOfATlsMailboxWithinTwentyClicks)
+{
+    const QString address = QStringLiteral("neu@example.test");
+    ASSERT_TRUE(server->addUser(address, QStringLiteral("pw-neu")));
+    const QString spam = server->deliver(address, "From: Gewinn <gewinn@spam.example>\r\nSubject: Sie haben gewonnen\r\n\r\nJetzt!\r\n");
+    const QString ham = server->deliver(address, "From: Dora <dora@example.com>\r\nSubject: Treffen morgen\r\n\r\nUm 10?\r\n");
+    QTemporaryDir files;
+    const QString providers = files.filePath(QStringLiteral("EProv.ini"));
+    {
+        QFile f(providers);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QStringLiteral("[ProviderIndex]\r\n1=Testpost\r\n[Testpost]\r\nAccountName=E-Mail-Adresse\r\n"
+                               "AccountPasswort=Passwort\r\nPOP3Server=%1\r\nPOP3Port=%2\r\nInboxSSL=1\r\n")
+                    .arg(server->host())
+                    .arg(server->tlsPort())
+                    .toUtf8());
+    }
+    {
+        TRegistrySettings s;
+        s.Load();
+        ASSERT_TRUE(s.Settings.FirstStart);
+        ASSERT_TRUE(s.Settings.Accounts.isEmpty());
+    }
+
+    int clicks = 0;
+    QStringList typed;
+    const auto click = [&clicks](QAbstractButton *b) {
+        ++clicks;
+        b->click();
+    };
+    const auto pick = [&clicks](QComboBox *box, const QString &item) {
+        clicks += 2; // open the list, choose the item
+        box->setCurrentIndex(box->findText(item));
+    };
+    const auto type = [&typed](QWidget *window, QLineEdit *field, const QString &text) {
+        EXPECT_EQ(window->focusWidget(), field) << "a click into the field would be needed";
+        field->setText(text);
+        typed << text;
+    };
+    int untilDeleted = 0; // clicks up to the "Ja" that deletes; the box saying it is done comes after
+    box.answerer = [&clicks, &untilDeleted](const RecordingMessageBox::Shown &shown) {
+        ++clicks;
+        if (shown.buttons != BtnYesNo)
+            return IDOK;
+        if (shown.text.contains(QStringLiteral("löschen möchten")))
+            untilDeleted = clicks;
+        return shown.text.startsWith(QStringLiteral("Möchten Sie jetzt ein POP3-Konto")) || untilDeleted == clicks
+            ? IDYES
+            : IDNO;
+    };
+
+    TMain main(options());
+    // The mailbox list dialog from the first start's question, the assistant from its "Hinzufügen".
+    onNextDialog<TPOP3Cfg>([&](TPOP3Cfg *list) {
+        list->ProviderFile = providers;
+        onNextDialog<TNewPOP3AccountAssistentDlg>([&](TNewPOP3AccountAssistentDlg *a) {
+            click(a->NextBtn);
+            pick(a->ProvidersCB, QStringLiteral("Testpost"));
+            type(a, a->EMailAddressEdit, address);
+            click(a->NextBtn);
+            click(a->NextBtn);
+            EXPECT_EQ(a->AccountNameEdit->text(), address) << "the provider's log-in is the address";
+            type(a, a->PasswordEdit, QStringLiteral("pw-neu"));
+            click(a->NextBtn);
+            click(a->NextBtn);
+        });
+        click(list->AddAccountBtn);
+        click(list->SaveBtn);
+    });
+    onNextDialog<TCertificateTrustDialog>([&](TCertificateTrustDialog *d) { click(d->TrustButton()); });
+    main.ShowMainWindow();
+    ASSERT_TRUE(processEventsUntil([&] { return main.MessageList().MessageRows() == 2; }, 120000))
+        << clicks << " clicks so far";
+    settle(main);
+
+    // The spam's row, "In Spam-Filter…", its dialog and the subject rule's dialog.
+    TMailEntry *entry = nullptr;
+    for (TMailEntry *e : main.MessageList().RowEntries())
+        if (e->Message.Subject == QLatin1String("Sie haben gewonnen"))
+            entry = e;
+    ASSERT_NE(entry, nullptr);
+    ++clicks;
+    main.MessageList().Grid()->SetRow(entry->Row);
+    main.RefreshCommands();
+    onNextDialog<TAddToFilterDlg>([&](TAddToFilterDlg *d) {
+        onNextDialog<TSubjectFilterDlg>([&](TSubjectFilterDlg *rule) { click(rule->OKButton()); });
+        click(d->OKButton());
+    });
+    ++clicks;
+    main.actToFilter->trigger();
+    ASSERT_TRUE(entry->Checked) << "the rule marks the message at once";
+    ++clicks;
+    main.actDeleteChecked->trigger();
+    settle(main);
+
+    const QStringList left = server->messageIds(address);
+    const auto present = [&left](const QString &id) {
+        return std::any_of(left.cbegin(), left.cend(), [&id](const QString &name) { return name.startsWith(id); });
+    };
+    EXPECT_FALSE(present(spam)) << "the spam is gone from the server";
+    EXPECT_TRUE(present(ham));
+    EXPECT_EQ(typed.size(), 2);
+    EXPECT_LE(untilDeleted, 20);
+    std::cout << "[          ] first spam deleted after " << untilDeleted << " clicks and " << typed.size()
+              << " typed entries; boxes answered:\n";
+    for (const RecordingMessageBox::Shown &shown : box.shown)
+        std::cout << "[          ]   " << shown.text.toStdString() << "\n";
 }
 
 } // namespace

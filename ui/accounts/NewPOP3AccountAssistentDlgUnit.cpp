@@ -201,9 +201,15 @@ const TProviderEntry *TNewPOP3AccountAssistentDlg::SelectedProvider() const
     return index >= 0 && index < m_providers.size() ? &m_providers.at(index).Entry : nullptr;
 }
 
+int32_t TNewPOP3AccountAssistentDlg::accountType() const
+{
+    return AccountTypeCB->currentIndex() == pmkIMAP ? atIMAP : atPOP3;
+}
+
 TPOP3AccountSettings TNewPOP3AccountAssistentDlg::Account() const
 {
     TAssistantEntries e;
+    e.AccountType = accountType();
     e.EMailAddress = EMailAddressEdit->text();
     e.POP3Server = POP3ServerEdit->text();
     e.SMTPServer = SMTPServerEdit->text();
@@ -211,7 +217,7 @@ TPOP3AccountSettings TNewPOP3AccountAssistentDlg::Account() const
     e.Password = PasswordEdit->text();
     e.SMTPAuth = SMTPAuthChkBox->isChecked();
     TPOP3AccountSettings account = AccountFromAssistant(e, SelectedProvider());
-    if (m_incoming && m_incoming->Host == account.ServerName) {
+    if (m_incoming && m_incoming->Host == account.ServerName && m_incoming->Type == account.AccountType) {
         account.Port = m_incoming->Port;
         account.POP3Security = m_incoming->Security;
     }
@@ -239,7 +245,8 @@ bool TNewPOP3AccountAssistentDlg::searchWanted(QString *pop3, QString *smtp) con
         return !name.isEmpty() && (!providers || name.compare(*providers, Qt::CaseInsensitive) != 0) ? name
                                                                                                      : QString();
     };
-    *pop3 = wanted(POP3ServerEdit->text(), p ? &p->POP3Server : nullptr);
+    const QString providersIncoming = p ? ProviderIncoming(*p, accountType()).Server : QString();
+    *pop3 = wanted(POP3ServerEdit->text(), p ? &providersIncoming : nullptr);
     *smtp = wanted(SMTPServerEdit->text(), p ? &p->SMTPServer : nullptr);
     return !pop3->isEmpty() || !smtp->isEmpty();
 }
@@ -265,7 +272,9 @@ void TNewPOP3AccountAssistentDlg::startSearch(const QString &pop3, const QString
     const QPointer<TJobWaitDialog> wait = new TJobWaitDialog(kSearchWaitText, this);
     wait->OnCancel = [operations] { operations->CancelOperation(); };
     operations->RunJob(
-        [result, pop3, smtp, plan = m_plan](TPop3Thread &worker) { *result = SearchServers(worker, pop3, smtp, plan); },
+        [result, type = accountType(), pop3, smtp, plan = m_plan](TPop3Thread &worker) {
+            *result = SearchServers(worker, type, pop3, smtp, plan);
+        },
         [self = QPointer<TNewPOP3AccountAssistentDlg>(this), operations, result, wait] {
             operations->EndOperation();
             if (wait)
@@ -291,7 +300,9 @@ void TNewPOP3AccountAssistentDlg::searchFinished(const TServerSearchResult &resu
         QLineEdit *Field;
     };
     const Server servers[] = {
-        {result.POP3Server, result.Incoming, plainPort(m_plan.Incoming, 110), &m_incoming, POP3ServerEdit},
+        {result.POP3Server, result.Incoming,
+         plainPort(m_plan.IncomingOrder(result.IncomingType), quint16(IncomingDefaultPort(result.IncomingType, false))),
+         &m_incoming, POP3ServerEdit},
         {result.SMTPServer, result.Outgoing, plainPort(m_plan.Outgoing, 25), &m_outgoing, SMTPServerEdit},
     };
     bool plainOnly = false;
@@ -311,8 +322,9 @@ void TNewPOP3AccountAssistentDlg::searchFinished(const TServerSearchResult &resu
     for (const Server &s : servers) {
         if (s.Host.isEmpty())
             continue;
-        *s.Settled = s.Found.Found ? TSettled{s.Host, s.Found.Where.Port, SecurityOfCandidate(s.Found.Where)}
-                                   : TSettled{s.Host, s.Plain, csNone};
+        *s.Settled = s.Found.Found
+            ? TSettled{s.Host, s.Found.Where.Port, SecurityOfCandidate(s.Found.Where), result.IncomingType}
+            : TSettled{s.Host, s.Plain, csNone, result.IncomingType};
     }
     Notebook->setCurrentIndex(pgServers + 1);
     NotebookPageChanged();
@@ -323,10 +335,10 @@ void TNewPOP3AccountAssistentDlg::ProvidersCBChange()
     const TProviderEntry *p = SelectedProvider();
     {
         const QSignalBlocker quiet(AccountTypeCB);
-        const int type = p ? p->AccountType : 0;
-        AccountTypeCB->setCurrentIndex(type >= 0 && type < AccountTypeCB->count() ? type : 0);
+        const int type = p ? p->AccountType : pmkPOP3;
+        AccountTypeCB->setCurrentIndex(type == pmkIMAP ? pmkIMAP : pmkPOP3);
     }
-    POP3ServerEdit->setText(p ? p->POP3Server : QString());
+    POP3ServerEdit->setText(p ? ProviderIncoming(*p, accountType()).Server : QString());
     SMTPServerEdit->setText(p ? p->SMTPServer : QString());
     AccountNameLabel->setText(loginLabel(QStringLiteral("Kontoname"), p ? p->AccountNameLabel : QString()));
     PasswordLabel->setText(loginLabel(QStringLiteral("Kennwort"), p ? p->PasswordLabel : QString()));
@@ -334,17 +346,27 @@ void TNewPOP3AccountAssistentDlg::ProvidersCBChange()
     PasswordEdit->clear();
     SMTPAuthChkBox->setChecked(p && p->SMTPAuth);
     AccountTypeCBChange();
+    if (CurrentPage() == pgProvider && EMailAddressEdit->text().trimmed().isEmpty())
+        EMailAddressEdit->setFocus();
 }
 
 void TNewPOP3AccountAssistentDlg::AccountTypeCBChange()
 {
-    if (AccountTypeCB->currentIndex() == 0)
+    const int kind = AccountTypeCB->currentIndex();
+    if (kind == pmkPOP3 || kind == pmkIMAP) {
+        // A known provider's server of that kind, unless the user typed another one.
+        const TProviderEntry *p = SelectedProvider();
+        const QString typed = POP3ServerEdit->text().trimmed();
+        if (p && (typed.isEmpty() || typed == p->POP3Server || typed == p->IMAPServer))
+            POP3ServerEdit->setText(ProviderIncoming(*p, accountType()).Server);
         return;
+    }
     {
         const QSignalBlocker quiet(AccountTypeCB);
-        AccountTypeCB->setCurrentIndex(0);
+        AccountTypeCB->setCurrentIndex(pmkPOP3);
     }
     ErrorBox(kOnlyPop3Text);
+    AccountTypeCBChange();
 }
 
 bool TNewPOP3AccountAssistentDlg::fieldFault(const QString &text, QWidget *field)
@@ -407,6 +429,37 @@ void TNewPOP3AccountAssistentDlg::NotebookPageChanged()
 {
     PrevBtn->setEnabled(CurrentPage() > pgStart);
     NextBtn->setText(CurrentPage() == pgFinish || Declined() ? kWizardFinishCaption : kWizardNextCaption);
+    const TProviderEntry *p = SelectedProvider();
+    // A provider whose log-in is the e-mail address ("E-Mail-Adresse", "Gmail-Adresse", ...) gets it filled in.
+    if (CurrentPage() == pgLogin && p && p->AccountNameLabel.contains(QStringLiteral("Adresse"), Qt::CaseInsensitive)
+        && AccountNameEdit->text().trimmed().isEmpty())
+        AccountNameEdit->setText(EMailAddressEdit->text().trimmed());
+    focusFirstEmptyField();
+}
+
+void TNewPOP3AccountAssistentDlg::focusFirstEmptyField()
+{
+    // The typing goes where the page still needs it; a complete page waits for "Weiter".
+    QList<QLineEdit *> fields;
+    switch (CurrentPage()) {
+    case pgProvider:
+        fields = {EMailAddressEdit};
+        break;
+    case pgServers:
+        fields = {POP3ServerEdit};
+        break;
+    case pgLogin:
+        fields = {AccountNameEdit, PasswordEdit};
+        break;
+    default:
+        break;
+    }
+    for (QLineEdit *field : fields)
+        if (field->text().trimmed().isEmpty()) {
+            field->setFocus();
+            return;
+        }
+    NextBtn->setFocus();
 }
 
 void TNewPOP3AccountAssistentDlg::CheckBox2Click()

@@ -1,7 +1,8 @@
 #pragma once
-// "Assistent zum Einrichten von Postfächern": five pages that lead a new user through one POP3 account,
-// with the servers of known providers filled in from the provider file. It stores nothing; whoever opened
-// it takes Account() after a run that ended with OK, or opens the account editor when it was declined.
+// "Assistent zum Einrichten von Postfächern": five pages that lead a new user through one POP3 or IMAP
+// account, with the servers of known providers filled in from the provider file. It stores nothing;
+// whoever opened it takes Account() after a run that ended with OK, or opens the account editor when it
+// was declined.
 #include "ProviderListUnit.h"
 #include "ServerSearch.h"
 #include "TypeDef.h"
@@ -20,7 +21,7 @@ class TPOP3Checker;
 
 inline const QString kAssistantCaption = QStringLiteral("Assistent zum Einrichten von Postfächern");
 inline const QString kOtherProvider = QStringLiteral("Anderer");
-inline const QString kOnlyPop3Text = QStringLiteral("Quarvel kann nur POP3-E-Mail-Konten prüfen.");
+inline const QString kOnlyPop3Text = QStringLiteral("Quarvel kann nur POP3- und IMAP-E-Mail-Konten prüfen.");
 inline const QString kNoAddressText = QStringLiteral("Bitte geben Sie Ihre E-Mail-Adresse ein!");
 inline const QString kNoIncomingServerText = QStringLiteral("Bitte geben Sie den Posteingangsserver ein!");
 inline const QString kNoLoginNameText = QStringLiteral("Bitte geben Sie den Kontonamen ein!");
@@ -81,6 +82,7 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    void focusFirstEmptyField();
     QWidget *createStartPage();
     QWidget *createProviderPage();
     QWidget *createServersPage();
@@ -90,6 +92,8 @@ private:
     bool checkPage(int page);
     bool fieldFault(const QString &text, QWidget *field);
 
+    // The mailbox type chosen (TAccountType).
+    int32_t accountType() const;
     // The names to search now (empty: that one is not searched); false when nothing is to be searched.
     bool searchWanted(QString *pop3, QString *smtp) const;
     void startSearch(const QString &pop3, const QString &smtp);
@@ -106,6 +110,7 @@ private:
         QString Host;
         int32_t Port = 0;
         int32_t Security = csNone;
+        int32_t Type = atPOP3; // of the incoming server: a port found for POP3 is none for IMAP
     };
     std::optional<TSettled> m_incoming, m_outgoing;
 };

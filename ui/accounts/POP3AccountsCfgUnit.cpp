@@ -111,7 +111,8 @@ TPOP3AccountsCfg::TPOP3AccountsCfg(TPOP3Checker &checker, QWidget *parent) : QDi
     updateTestButton();
 }
 
-QComboBox *TPOP3AccountsCfg::securityChoice(QWidget *parent, QLineEdit *port, int32_t (*portRule)(int32_t, int32_t))
+QComboBox *TPOP3AccountsCfg::securityChoice(QWidget *parent, QLineEdit *port,
+                                            std::function<int32_t(int32_t, int32_t)> portRule)
 {
     auto *combo = new QComboBox(parent);
     combo->addItems(kSecurityItems);
@@ -131,14 +132,17 @@ QWidget *TPOP3AccountsCfg::createIncomingPage()
     auto *server = new QGroupBox(QStringLiteral(" Servereinstellungen "), page);
     auto *serverForm = new QFormLayout(server);
     AccountTypeCB = new QComboBox(server);
-    AccountTypeCB->addItem(QStringLiteral("POP3"));
+    AccountTypeCB->addItems(kAccountTypeItems);
     connect(AccountTypeCB, &QComboBox::currentIndexChanged, this, &TPOP3AccountsCfg::AccountTypeCBChange);
     serverForm->addRow(QStringLiteral("Postfach-Typ:"), AccountTypeCB);
+    POP3ServerLabel = new QLabel(server);
     POP3ServerAddressEdit = new QLineEdit(server);
-    serverForm->addRow(QStringLiteral("Posteingangsserver (POP3):"), POP3ServerAddressEdit);
+    serverForm->addRow(POP3ServerLabel, POP3ServerAddressEdit);
     POP3PortEdit = portField(server);
     serverForm->addRow(QStringLiteral("Anschluss:"), POP3PortEdit);
-    POP3SecurityCB = securityChoice(server, POP3PortEdit, &POP3PortForSecurity);
+    POP3SecurityCB = securityChoice(server, POP3PortEdit, [this](int32_t port, int32_t security) {
+        return IncomingPortForSecurity(accountType(), port, security);
+    });
     serverForm->addRow(QStringLiteral("Sicherheit:"), POP3SecurityCB);
     ServerRetriesSlider = new QSlider(Qt::Horizontal, server);
     ServerRetriesSlider->setRange(1, 10);
@@ -161,9 +165,20 @@ QWidget *TPOP3AccountsCfg::createIncomingPage()
     APOPChkBox = new QCheckBox(QStringLiteral(" APOP verwenden, falls der Server es erlaubt"), login);
     loginForm->addRow(APOPChkBox);
 
+    auto *imap = new QGroupBox(QStringLiteral(" IMAP "), page);
+    auto *imapForm = new QFormLayout(imap);
+    IMAPFolderLabel = new QLabel(QStringLiteral("Geprüfter Ordner:"), imap);
+    IMAPFolderEdit = new QLineEdit(imap);
+    imapForm->addRow(IMAPFolderLabel, IMAPFolderEdit);
+    IMAPSpamActionLabel = new QLabel(QStringLiteral("Spam-Mails:"), imap);
+    IMAPSpamActionCB = new QComboBox(imap);
+    IMAPSpamActionCB->addItems(kSpamActionItems);
+    imapForm->addRow(IMAPSpamActionLabel, IMAPSpamActionCB);
+
     auto *layout = new QVBoxLayout(page);
     layout->addWidget(server);
     layout->addWidget(login);
+    layout->addWidget(imap);
     layout->addStretch(1);
     return page;
 }
@@ -236,6 +251,10 @@ void TPOP3AccountsCfg::LoadAccount(const TPOP3AccountSettings &account)
     m_account = account;
     // The security choices show the stored port; only the user's choice moves it.
     m_loading = true;
+    m_shownType = account.AccountType == atIMAP ? atIMAP : atPOP3;
+    AccountTypeCB->setCurrentIndex(m_shownType);
+    IMAPFolderEdit->setText(account.IMAPFolder);
+    IMAPSpamActionCB->setCurrentIndex(account.IMAPSpamAction == isaDelete ? isaDelete : isaMoveToJunk);
     POP3ServerAddressEdit->setText(account.ServerName);
     POP3PortEdit->setText(QString::number(account.Port));
     POP3SecurityCB->setCurrentIndex(securityIndex(account.POP3Security));
@@ -319,11 +338,29 @@ void TPOP3AccountsCfg::UsePOP3ChkBoxClick()
     SetEnabled({SMTPKontoNameLabel, SMTPKontoNameEdit, SMTPPasswordLabel, SMTPPasswordEdit}, own);
 }
 
+int32_t TPOP3AccountsCfg::accountType() const
+{
+    return AccountTypeCB->currentIndex() == atIMAP ? atIMAP : atPOP3;
+}
+
 void TPOP3AccountsCfg::AccountTypeCBChange()
 {
+    const int32_t type = accountType();
+    const bool imap = type == atIMAP;
+    // The user's choice moves a port that still holds the other protocol's default along.
+    if (!m_loading && type != m_shownType) {
+        bool ok = false;
+        const int port = POP3PortEdit->text().trimmed().toInt(&ok);
+        if (ok)
+            POP3PortEdit->setText(QString::number(IncomingPortForType(port, type, POP3SecurityCB->currentIndex())));
+    }
+    m_shownType = type;
+    POP3ServerLabel->setText(imap ? QStringLiteral("Posteingangsserver (IMAP):")
+                                  : QStringLiteral("Posteingangsserver (POP3):"));
+    SetEnabled({IMAPFolderLabel, IMAPFolderEdit, IMAPSpamActionLabel, IMAPSpamActionCB}, imap);
     // "Gleiche Daten" follows the authentication box: without a login there are no data to share.
     UsePOP3ChkBox->setEnabled(SMTPAuthChkBox->isChecked());
-    APOPChkBox->setEnabled(true);
+    APOPChkBox->setEnabled(!imap);
     UsePOP3ChkBoxClick();
 }
 
@@ -486,18 +523,28 @@ bool TPOP3AccountsCfg::keepsKeyringPassword(bool smtp) const
            && POP3ServerAddressEdit->text() == m_account.ServerName && KontoNameEdit->text() == m_account.AccountName;
 }
 
-void TPOP3AccountsCfg::collect()
+void TPOP3AccountsCfg::collectIncoming(TPOP3AccountSettings &a) const
 {
-    TPOP3AccountSettings &a = m_account;
+    // First: a may be the loaded record that keepsKeyringPassword compares with.
     a.PasswordInKeyring = keepsKeyringPassword(false);
-    a.SMTPPasswordInKeyring = !UsePOP3ChkBox->isChecked() && keepsKeyringPassword(true);
+    a.AccountType = accountType();
     a.ServerName = POP3ServerAddressEdit->text();
-    a.Port = portOf(POP3PortEdit, 110);
+    a.Port = portOf(POP3PortEdit, IncomingDefaultPort(a.AccountType, false));
     a.POP3Security = POP3SecurityCB->currentIndex();
     a.ServerRetries = ServerRetriesSlider->value();
     a.AccountName = KontoNameEdit->text();
     a.Password = PasswordEdit->text();
-    a.UseAPOP = APOPChkBox->isChecked();
+    a.UseAPOP = a.AccountType == atPOP3 && APOPChkBox->isChecked();
+    a.IMAPFolder = IMAPFolderEdit->text().trimmed().isEmpty() ? kDefaultIMAPFolder : IMAPFolderEdit->text().trimmed();
+    a.IMAPSpamAction = IMAPSpamActionCB->currentIndex() == isaDelete ? isaDelete : isaMoveToJunk;
+}
+
+void TPOP3AccountsCfg::collect()
+{
+    const bool smtpInKeyring = !UsePOP3ChkBox->isChecked() && keepsKeyringPassword(true);
+    TPOP3AccountSettings &a = m_account;
+    collectIncoming(a);
+    a.SMTPPasswordInKeyring = smtpInKeyring;
     a.SMTPServer = UseProviderSMTPChkBox->isChecked() ? SMTPServerAddressEdit->text() : QString();
     a.UseProviderSMTP = UseProviderSMTPChkBox->isChecked() && !a.SMTPServer.isEmpty();
     a.SMTPPort = portOf(SMTPPortEdit, 25);
@@ -540,14 +587,7 @@ void TPOP3AccountsCfg::TestBtnClick()
     if (m_testing)
         return;
     TPOP3AccountSettings account;
-    account.ServerName = POP3ServerAddressEdit->text();
-    account.Port = portOf(POP3PortEdit, 110);
-    account.POP3Security = POP3SecurityCB->currentIndex();
-    account.ServerRetries = ServerRetriesSlider->value();
-    account.AccountName = KontoNameEdit->text();
-    account.Password = PasswordEdit->text();
-    account.PasswordInKeyring = keepsKeyringPassword(false);
-    account.UseAPOP = APOPChkBox->isChecked();
+    collectIncoming(account);
     account.POP3CertSHA256 = m_account.POP3CertSHA256;
 
     const QPointer<TPOP3AccountsCfg> self(this);

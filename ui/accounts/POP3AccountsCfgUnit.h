@@ -7,6 +7,8 @@
 
 #include <QDialog>
 
+#include <functional>
+
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -46,6 +48,12 @@ inline const QString kTestWaitText = QStringLiteral("Die Einstellungen werden ge
 inline const QString kTestFailedText =
     QStringLiteral("Die Angaben zum E-Mail-Konto sind NICHT korrekt. Fehler %1 Fehlercode %2");
 
+// The items of the mailbox type, in the order of TAccountType, and of the IMAP spam action, in the order of
+// TImapSpamAction.
+inline const QStringList kAccountTypeItems = {QStringLiteral("POP3"), QStringLiteral("IMAP")};
+inline const QStringList kSpamActionItems = {QStringLiteral("in den Spam-Ordner verschieben"),
+                                             QStringLiteral("löschen")};
+
 // The items of the two security choices, in the order of TConnectionSecurity.
 inline const QStringList kSecurityItems = {QStringLiteral("Keine"), QStringLiteral("STARTTLS"),
                                            QStringLiteral("SSL/TLS")};
@@ -81,6 +89,7 @@ public:
     QTabWidget *Pages = nullptr;
     QWidget *IncomingPage = nullptr, *OutgoingPage = nullptr, *SmsPage = nullptr;
     QComboBox *AccountTypeCB = nullptr;
+    QLabel *POP3ServerLabel = nullptr;
     QLineEdit *POP3ServerAddressEdit = nullptr;
     QLineEdit *POP3PortEdit = nullptr;
     QComboBox *POP3SecurityCB = nullptr;
@@ -89,6 +98,10 @@ public:
     QLineEdit *KontoNameEdit = nullptr;
     QLineEdit *PasswordEdit = nullptr;
     QCheckBox *APOPChkBox = nullptr;
+    // IMAP only: the folder read and what becomes of spam.
+    QLabel *IMAPFolderLabel = nullptr, *IMAPSpamActionLabel = nullptr;
+    QLineEdit *IMAPFolderEdit = nullptr;
+    QComboBox *IMAPSpamActionCB = nullptr;
     QLineEdit *SMTPEMailAddressEdit = nullptr;
     QCheckBox *UseProviderSMTPChkBox = nullptr;
     QLabel *SMTPServerLabel = nullptr, *SMTPPortLabel = nullptr, *SMTPSecurityLabel = nullptr;
@@ -117,7 +130,11 @@ private:
     QWidget *createOutgoingPage();
     QWidget *createSmsPage();
     // A security choice that moves the port field along by portRule when the user changes it.
-    QComboBox *securityChoice(QWidget *parent, QLineEdit *port, int32_t (*portRule)(int32_t, int32_t));
+    QComboBox *securityChoice(QWidget *parent, QLineEdit *port, std::function<int32_t(int32_t, int32_t)> portRule);
+    // The account type chosen (TAccountType).
+    int32_t accountType() const;
+    // The incoming server's settings as the controls hold them, for the login test and "OK".
+    void collectIncoming(TPOP3AccountSettings &account) const;
     // Error box, then the field's page and the focus to the field.
     void fieldError(const QString &text, QWidget *field);
     // The first fault of the data that would otherwise be saved as typed; false when there is none.
@@ -143,4 +160,5 @@ private:
     bool m_loading = false;
     bool m_testing = false;
     bool m_checkingNumber = false;
+    int32_t m_shownType = atPOP3; // the type the port field was last set for
 };

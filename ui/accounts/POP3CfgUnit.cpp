@@ -51,6 +51,11 @@ QString AccountRowText(const TPOP3AccountSettings &account)
     return account.AccountName + QLatin1Char('@') + account.ServerName;
 }
 
+QString AccountTypeText(const TPOP3AccountSettings &account)
+{
+    return account.AccountType == atIMAP ? QStringLiteral("IMAP") : QStringLiteral("POP3");
+}
+
 TPOP3Cfg::TPOP3Cfg(TRegistrySettings &settings, TPOP3Checker &checker, std::function<void(const QString &)> playSound,
                    QWidget *parent)
     : QDialog(parent), ProviderFile(ProviderFilePath()), m_settings(settings), m_checker(checker),
@@ -110,7 +115,7 @@ QWidget *TPOP3Cfg::createAccountsPage()
         QStringLiteral("Geben Sie alle E-Mail-Konten an, die auf SPAM überprüft werden sollen."), page);
 
     AccountsGrid = new TCheckBoxGrid(page);
-    SetUpListGrid(AccountsGrid, {QStringLiteral("Konto")}, {400});
+    SetUpListGrid(AccountsGrid, {QStringLiteral("Konto"), QStringLiteral("Typ")}, {330, 70});
     AccountsGrid->SetColumnClick(true);
     AccountsGrid->OnSetChecked = [this](TCheckBoxGrid *, int, int row, bool state) {
         if (TPOP3AccountSettings *account = AccountAt(row))
@@ -278,6 +283,7 @@ void TPOP3Cfg::UpdateButtons()
 void TPOP3Cfg::showAccount(int row, const TPOP3AccountSettings &account)
 {
     AccountsGrid->SetCell(0, row, AccountRowText(account));
+    AccountsGrid->SetCell(1, row, AccountTypeText(account));
     AccountsGrid->SetShowCheckBox(0, row, true);
     AccountsGrid->SetChecked(0, row, account.Active);
 }
@@ -366,8 +372,7 @@ void TPOP3Cfg::EditAccountBtnClick()
     if (!editor.Accepted())
         return;
     *account = editor.Account();
-    AccountsGrid->SetCell(0, row, AccountRowText(*account));
-    AccountsGrid->SetChecked(0, row, account->Active);
+    showAccount(row, *account);
     AccountsGrid->ClearSortMarkers();
     UpdateButtons();
 }

@@ -117,5 +117,6 @@ private:
     std::vector<std::unique_ptr<TPOP3AccountSettings>> m_accounts;
 };
 
-// The text of an account's row.
+// The text of an account's row, and of its type column ("POP3", "IMAP").
 QString AccountRowText(const TPOP3AccountSettings &account);
+QString AccountTypeText(const TPOP3AccountSettings &account);
