@@ -702,35 +702,21 @@ bool MailMessage::bodyUnchanged() const
     return Body == m_filled.Body && Parts == m_filled.Parts && ContentType == m_filled.ContentType;
 }
 
-namespace {
-
-// Fills the header-derived fields of a message from its header lines.
-struct HeaderFields {
-    TMailAddress From;
-    QList<TMailAddress> Recipients, Cc;
-    QString Subject, MsgId;
-    QDateTime Date;
-};
-
-HeaderFields readHeaderFields(const QStringList &headers)
+void MailMessage::takeHeaderFields(const QStringList &headers)
 {
-    HeaderFields f;
+    Headers = headers;
     const QList<TMailAddress> from = parseAddresses(rawHeaderValues(headers, QStringLiteral("From"), true));
-    if (!from.isEmpty())
-        f.From = from.first();
-    f.Recipients = parseAddresses(rawHeaderValues(headers, QStringLiteral("To"), false));
-    f.Cc = parseAddresses(rawHeaderValues(headers, QStringLiteral("Cc"), false));
+    From = from.isEmpty() ? TMailAddress() : from.first();
+    Recipients = parseAddresses(rawHeaderValues(headers, QStringLiteral("To"), false));
+    Cc = parseAddresses(rawHeaderValues(headers, QStringLiteral("Cc"), false));
     const QStringList subject = rawHeaderValues(headers, QStringLiteral("Subject"), true);
-    f.Subject = subject.isEmpty() ? QString() : decodeHeaderText(subject.first());
+    Subject = subject.isEmpty() ? QString() : decodeHeaderText(subject.first());
     const QStringList date = rawHeaderValues(headers, QStringLiteral("Date"), true);
-    f.Date = date.isEmpty() ? QDateTime() : parseDate(date.first());
+    Date = date.isEmpty() ? QDateTime() : parseDate(date.first());
     // Kept as it stands, "<...>" included: it only identifies the message, nothing takes it apart.
     const QStringList id = rawHeaderValues(headers, QStringLiteral("Message-ID"), true);
-    f.MsgId = id.isEmpty() ? QString() : id.first();
-    return f;
+    MsgId = id.isEmpty() ? QString() : id.first();
 }
-
-} // namespace
 
 bool MailMessage::FillFromHeader(const QByteArray &headerBlock)
 {
@@ -752,14 +738,7 @@ bool MailMessage::FillFromHeader(const QByteArray &headerBlock)
     if (headers.isEmpty())
         return false;
 
-    const HeaderFields f = readHeaderFields(headers);
-    Headers = headers;
-    From = f.From;
-    Recipients = f.Recipients;
-    Cc = f.Cc;
-    Subject = f.Subject;
-    Date = f.Date;
-    MsgId = f.MsgId;
+    takeHeaderFields(headers);
     GMimeObject *body = g_mime_message_get_mime_part(message.get());
     ContentType = body ? contentTypeText(g_mime_object_get_content_type(body)) : QString();
     m_rawHeader = header;
@@ -779,14 +758,7 @@ bool MailMessage::FillFromRaw(const QByteArray &received)
     if (headers.isEmpty())
         return false;
 
-    const HeaderFields f = readHeaderFields(headers);
-    Headers = headers;
-    From = f.From;
-    Recipients = f.Recipients;
-    Cc = f.Cc;
-    Subject = f.Subject;
-    Date = f.Date;
-    MsgId = f.MsgId;
+    takeHeaderFields(headers);
     if (body) {
         ContentType = contentTypeText(g_mime_object_get_content_type(body));
         if (GMIME_IS_MULTIPART(body)) {

@@ -79,6 +79,8 @@ public:
     QString UID;
 
 private:
+    // Headers and the fields read from them: From, Recipients, Cc, Subject, Date, MsgId.
+    void takeHeaderFields(const QStringList &headers);
     // The fields as the last Fill left them; WriteRaw compares against them to know whether the raw
     // text still says the same.
     struct Snapshot {

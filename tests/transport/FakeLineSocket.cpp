@@ -158,17 +158,20 @@ LineSocket::Status FakeLineSocket::nextServerLine(int timeoutMs)
     return Status::Ok;
 }
 
+LineSocket::Status FakeLineSocket::beginRead(int timeoutMs)
+{
+    if (duringRead)
+        duringRead();
+    if (m_unread.isEmpty())
+        return nextServerLine(timeoutMs);
+    return m_aborted ? fail(Status::Aborted, QStringLiteral("fake: aborted")) : Status::Ok;
+}
+
 LineSocket::Status FakeLineSocket::readLine(QByteArray *line, int timeoutMs, int maxLength)
 {
     line->clear();
-    if (duringRead)
-        duringRead();
-    if (m_unread.isEmpty()) {
-        if (const Status status = nextServerLine(timeoutMs); status != Status::Ok)
-            return status;
-    } else if (m_aborted) {
-        return fail(Status::Aborted, QStringLiteral("fake: aborted"));
-    }
+    if (const Status status = beginRead(timeoutMs); status != Status::Ok)
+        return status;
     // Every unread rest ends with the line end its server line was given.
     const qsizetype end = m_unread.indexOf('\n');
     QByteArray text = m_unread.left(end);
@@ -184,14 +187,8 @@ LineSocket::Status FakeLineSocket::readLine(QByteArray *line, int timeoutMs, int
 LineSocket::Status FakeLineSocket::readSome(QByteArray *data, qint64 maxCount, int timeoutMs)
 {
     data->clear();
-    if (duringRead)
-        duringRead();
-    if (m_unread.isEmpty()) {
-        if (const Status status = nextServerLine(timeoutMs); status != Status::Ok)
-            return status;
-    } else if (m_aborted) {
-        return fail(Status::Aborted, QStringLiteral("fake: aborted"));
-    }
+    if (const Status status = beginRead(timeoutMs); status != Status::Ok)
+        return status;
     const qsizetype n = qsizetype(std::min<qint64>(std::max<qint64>(maxCount, 0), m_unread.size()));
     *data = m_unread.left(n);
     m_unread.remove(0, n);

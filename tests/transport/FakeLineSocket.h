@@ -86,6 +86,8 @@ private:
     Status open(const QString &host, quint16 port, bool encrypted);
     // Makes the next server line's octets (with CR LF) the unread input, as readLine would wait for it.
     Status nextServerLine(int timeoutMs);
+    // What both reads do first: the hook, then the next server line when nothing is left unread.
+    Status beginRead(int timeoutMs);
     void endConnection(const QString &why);
     Status fail(Status status, const QString &text);
 
