@@ -37,6 +37,8 @@ bool SmtpTestServer::start(QString *error)
     if (m_options.tls != QStringLiteral("none"))
         args << QStringLiteral("--tls-cert") << m_options.certificateFile << QStringLiteral("--tls-key")
              << m_options.keyFile;
+    if (!m_options.oauthIntrospection.isEmpty())
+        args << QStringLiteral("--oauth-introspect") << m_options.oauthIntrospection;
     m_process.start(QString::fromLatin1(kPython), args);
     QString why;
     if (!m_dir.isValid()) {
