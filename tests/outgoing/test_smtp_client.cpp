@@ -297,8 +297,8 @@ INSTANTIATE_TEST_SUITE_P(
                    {C("AUTH XOAUTH2 " + xoauth2("bob@example.test", "ya29.t")), S("334 " + kRefusalChallenge), C(""),
                     S("535-5.7.8 Username and Password not accepted."), S("535 5.7.8 Learn more")},
                    false, "",
-                   "Username and Password not accepted.\nLearn more Der Server hat das Zugangszeichen nicht angenommen "
-                   "(Status 400)."},
+                   "5.7.8 Username and Password not accepted. 5.7.8 Learn more Der Server hat das Zugangszeichen nicht "
+                   "angenommen (Status 400)."},
         BearerCase{"not_offered", {"AUTH PLAIN LOGIN"}, {}, false, "",
                    "Der SMTP-Server bietet keine Anmeldung beim Anbieter (XOAUTH2, OAUTHBEARER) an."}),
     [](const ::testing::TestParamInfo<BearerCase> &info) { return std::string(info.param.name); });

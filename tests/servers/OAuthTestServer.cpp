@@ -85,14 +85,23 @@ int OAuthTestServer::request(const QByteArray &method, const QString &path, cons
     return status.size() > 1 ? status.at(1).toInt() : 0;
 }
 
-bool OAuthTestServer::refuseRefresh()
+namespace {
+
+QByteArray userForm(const QString &user)
 {
-    return request("POST", QStringLiteral("/control/refuse-refresh"), {}, nullptr) == 200;
+    return user.isEmpty() ? QByteArray() : "user=" + QUrl::toPercentEncoding(user);
 }
 
-bool OAuthTestServer::expireAccessTokens()
+} // namespace
+
+bool OAuthTestServer::refuseRefresh(const QString &user)
 {
-    return request("POST", QStringLiteral("/control/expire"), {}, nullptr) == 200;
+    return request("POST", QStringLiteral("/control/refuse-refresh"), userForm(user), nullptr) == 200;
+}
+
+bool OAuthTestServer::expireAccessTokens(const QString &user)
+{
+    return request("POST", QStringLiteral("/control/expire"), userForm(user), nullptr) == 200;
 }
 
 QJsonObject OAuthTestServer::stats()

@@ -33,10 +33,10 @@ public:
     QUrl introspectionUrl() const { return url(QStringLiteral("/introspect")); }
     const Options &options() const { return m_options; }
 
-    // From now on every refresh is refused (invalid_grant).
-    bool refuseRefresh();
-    // Every access token issued so far ends.
-    bool expireAccessTokens();
+    // From now on every refresh (of the user's tokens, when one is named) is refused (invalid_grant).
+    bool refuseRefresh(const QString &user = QString());
+    // Every access token issued so far (to the user, when one is named) ends.
+    bool expireAccessTokens(const QString &user = QString());
     // Counts: authorizations, code_grants, refresh_grants, refused, bad_verifier, introspections,
     // active_introspections.
     QJsonObject stats();

@@ -10,8 +10,10 @@ It prints the port it listens on as its first line, then serves until it is stop
   POST /introspect    token=<access token>: {"active": true, "username": ...} for a token it issued and
                       has not expired, {"active": false} otherwise (Dovecot's oauth2 passdb asks here);
                       the user is the sign-in's login_hint (or --user)
-  POST /control/refuse-refresh   from now on every refresh is refused with invalid_grant
-  POST /control/expire           every access token issued so far is no longer active
+  POST /control/refuse-refresh   from now on every refresh (of user=..., when given) is refused with
+                                 invalid_grant
+  POST /control/expire           every access token issued so far (to user=..., when given) is no longer
+                                 active
   GET  /control/stats            counts of what happened, as JSON
 
 Tokens do not expire by the clock here: "expires_in" tells the client how long a token lives, and a test
@@ -42,7 +44,7 @@ def main():
         "codes": {},          # code -> (challenge, redirect_uri, user)
         "access": {},         # access token -> [active, user]
         "refresh": {},        # refresh tokens that are good -> user
-        "refuse_refresh": False,
+        "refused_users": set(),  # "" stands for everyone
         "stats": {"authorizations": 0, "code_grants": 0, "refresh_grants": 0, "refused": 0,
                   "bad_verifier": 0, "introspections": 0, "active_introspections": 0},
     }
@@ -130,11 +132,12 @@ def main():
                         return self.reply(200, {"active": True, "username": user, "email": user})
                     return self.reply(200, {"active": False})
                 if path == "/control/refuse-refresh":
-                    state["refuse_refresh"] = True
+                    state["refused_users"].add(form.get("user", ""))
                     return self.reply(200, {})
                 if path == "/control/expire":
                     for entry in state["access"].values():
-                        entry[0] = False
+                        if form.get("user", "") in ("", entry[1]):
+                            entry[0] = False
                     return self.reply(200, {})
             self.reply(404, {"error": "not_found"})
 
@@ -157,7 +160,8 @@ def main():
                 return self.reply(200, issue(entry[2]))
             if grant == "refresh_token":
                 refresh = form.get("refresh_token", "")
-                if state["refuse_refresh"] or refresh not in state["refresh"]:
+                refused = state["refused_users"]
+                if refresh not in state["refresh"] or "" in refused or state["refresh"][refresh] in refused:
                     state["stats"]["refused"] += 1
                     return self.reply(400, {"error": "invalid_grant", "error_description": "Token has been revoked."})
                 state["stats"]["refresh_grants"] += 1
