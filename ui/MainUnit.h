@@ -21,6 +21,7 @@ class QSoundEffect;
 class TConnectionMonitor;
 class TDeleteProgressWindow;
 class TMissingPasswords;
+class TSignInRenewals;
 class TPasswordMigration;
 class TMessageListView;
 class TNewMailNotice;
@@ -199,6 +200,7 @@ private:
     std::unique_ptr<TPOP3Checker> m_checker;
     std::unique_ptr<TConnectionMonitor> m_monitor;
     std::unique_ptr<TMissingPasswords> m_missingPasswords;
+    std::unique_ptr<TSignInRenewals> m_signInRenewals;
     TPasswordMigration *m_passwordMigration = nullptr; // passwords into the keyring, in the background
     TRePosApp m_placement;
 
