@@ -402,21 +402,15 @@ bool SmtpClient::authenticateBearer(const QString &user, const QString &token, c
     m_authUsed.clear();
     if (!requireSession())
         return false;
-    const std::optional<sasl::TMechanism> mechanism = sasl::ChooseMechanism(authMechanisms());
-    if (!mechanism) {
+    const sasl::TBearerStart start = sasl::StartBearer(authMechanisms(), user, token, host, port);
+    if (!start.Mechanism) {
         resetReply();
-        return setError(Error::InvalidArgument,
-                        QStringLiteral("Der SMTP-Server bietet keine Anmeldung beim Anbieter (XOAUTH2, OAUTHBEARER) an."));
+        return setError(Error::InvalidArgument, start.ErrorText);
     }
     if (!credentialsMaySend())
         return false;
-    const QByteArray response = sasl::InitialResponse(*mechanism, user, token, host, port);
-    if (response.isEmpty()) {
-        resetReply();
-        return setError(Error::InvalidArgument,
-                        QStringLiteral("Benutzername oder Zugangszeichen enthält ein ungültiges Zeichen."));
-    }
-    if (!sendInitialResponse(sasl::MechanismName(*mechanism), response))
+    const sasl::TMechanism *mechanism = &*start.Mechanism;
+    if (!sendInitialResponse(sasl::MechanismName(*mechanism), start.Response))
         return false;
     QString refusal;
     if (m_lastReplyCode == 334) {

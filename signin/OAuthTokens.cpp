@@ -1,10 +1,10 @@
 #include "OAuthTokens.h"
 
+#include "ReplyWait.h"
 #include "SecretStore.h"
 #include "WindowThread.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -12,7 +12,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QTimer>
 #include <QUrlQuery>
 
 #include <memory>
@@ -62,20 +61,7 @@ HttpAnswer post(const QUrl &url, const QUrlQuery &form, int timeoutMs)
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
     request.setRawHeader("Accept", "application/json");
     std::unique_ptr<QNetworkReply> reply(nam.post(request, form.toString(QUrl::FullyEncoded).toLatin1()));
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    bool timedOut = false;
-    QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
-        timedOut = true;
-        reply->abort();
-        loop.quit();
-    });
-    timer.start(timeoutMs);
-    if (!reply->isFinished())
-        loop.exec();
-    timer.stop();
+    const bool timedOut = !WaitForReply(reply.get(), timeoutMs);
     answer.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     answer.body = reply->readAll();
     if (timedOut)

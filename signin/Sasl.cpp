@@ -59,6 +59,25 @@ QByteArray InitialResponse(TMechanism mechanism, const QString &user, const QStr
            + "\x01" "auth=Bearer " + bearer + "\x01\x01";
 }
 
+TBearerStart StartBearer(const QByteArrayList &offered, const QString &user, const QString &token, const QString &host,
+                         quint16 port)
+{
+    TBearerStart start;
+    const std::optional<TMechanism> mechanism = ChooseMechanism(offered);
+    if (!mechanism) {
+        start.ErrorText =
+            QStringLiteral("Der Server %1 bietet keine Anmeldung beim Anbieter (XOAUTH2, OAUTHBEARER) an.").arg(host);
+        return start;
+    }
+    start.Response = InitialResponse(*mechanism, user, token, host, port);
+    if (start.Response.isEmpty()) {
+        start.ErrorText = QStringLiteral("Benutzername oder Zugangszeichen enthält ein ungültiges Zeichen.");
+        return start;
+    }
+    start.Mechanism = mechanism;
+    return start;
+}
+
 QByteArray ErrorAnswer(TMechanism mechanism)
 {
     return mechanism == TMechanism::OAuthBearer ? QByteArray(1, '\x01') : QByteArray();

@@ -29,6 +29,17 @@ std::optional<TMechanism> ChooseMechanism(const QByteArrayList &offered);
 QByteArray InitialResponse(TMechanism mechanism, const QString &user, const QString &token, const QString &host,
                            quint16 port);
 
+// The start of a token login at server host:port that offers these mechanisms: the mechanism and its first
+// message (not in Base64), or, with no mechanism, the German text of why nothing can be sent (the server
+// offers neither mechanism, or the name or token holds a control character).
+struct TBearerStart {
+    std::optional<TMechanism> Mechanism;
+    QByteArray Response;
+    QString ErrorText;
+};
+TBearerStart StartBearer(const QByteArrayList &offered, const QString &user, const QString &token, const QString &host,
+                         quint16 port);
+
 // The answer to an error challenge, not in Base64: nothing for XOAUTH2, a single 0x01 for OAUTHBEARER.
 QByteArray ErrorAnswer(TMechanism mechanism);
 

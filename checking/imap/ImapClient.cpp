@@ -559,16 +559,11 @@ bool ImapClient::login()
             if (capability.startsWith("AUTH="))
                 offered.append(capability.mid(5));
         }
-        const std::optional<sasl::TMechanism> mechanism = sasl::ChooseMechanism(offered);
-        if (!mechanism)
-            return setError(Error::InvalidArgument,
-                            QStringLiteral("Der Server %1 bietet keine Anmeldung beim Anbieter (XOAUTH2, OAUTHBEARER) an.")
-                                .arg(m_host));
-        const QByteArray response = sasl::InitialResponse(*mechanism, m_userName, m_password, m_host, m_port);
-        if (response.isEmpty())
-            return setError(Error::InvalidArgument,
-                            QStringLiteral("Benutzername oder Zugangszeichen enthält ein ungültiges Zeichen."));
-        sent = sendAuthenticate(tag, sasl::MechanismName(*mechanism), response.toBase64());
+        const sasl::TBearerStart start = sasl::StartBearer(offered, m_userName, m_password, m_host, m_port);
+        if (!start.Mechanism)
+            return setError(Error::InvalidArgument, start.ErrorText);
+        const sasl::TMechanism *mechanism = &*start.Mechanism;
+        sent = sendAuthenticate(tag, sasl::MechanismName(*mechanism), start.Response.toBase64());
         // A challenge now is the server's error report: answered, so that it completes the command.
         challenge = [this, &refusal, answer = sasl::ErrorAnswer(*mechanism).toBase64()](const ImapResponse &r) {
             refusal = sasl::ErrorChallengeText(sasl::DecodeErrorChallenge(r.line.mid(1)));

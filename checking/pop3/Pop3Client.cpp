@@ -549,16 +549,12 @@ bool Pop3Client::bearerLogin()
 {
     m_bearerUsed.clear();
     // A server that listed its capabilities without SASL may still take AUTH: it is asked all the same.
-    const std::optional<sasl::TMechanism> mechanism =
-        sasl::ChooseMechanism(hasCapability("SASL") ? m_saslMechanisms : QByteArrayList());
-    if (!mechanism)
-        return setError(Error::InvalidArgument,
-                        QStringLiteral("Der Server %1 bietet keine Anmeldung beim Anbieter (XOAUTH2, OAUTHBEARER) an.")
-                            .arg(m_host));
-    const QByteArray response = sasl::InitialResponse(*mechanism, m_userName, m_password, m_host, m_port);
-    if (response.isEmpty())
-        return setError(Error::InvalidArgument,
-                        QStringLiteral("Benutzername oder Zugangszeichen enthält ein ungültiges Zeichen."));
+    const sasl::TBearerStart start = sasl::StartBearer(hasCapability("SASL") ? m_saslMechanisms : QByteArrayList(),
+                                                       m_userName, m_password, m_host, m_port);
+    if (!start.Mechanism)
+        return setError(Error::InvalidArgument, start.ErrorText);
+    const sasl::TMechanism *mechanism = &*start.Mechanism;
+    const QByteArray &response = start.Response;
     // Without an initial response: a token does not fit into the 255 octets of an AUTH command line.
     Reply reply = Reply::Invalid;
     const auto continuation = [this] { return m_lastReply == "+" || m_lastReply.startsWith("+ "); };

@@ -300,7 +300,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "5.7.8 Username and Password not accepted. 5.7.8 Learn more Der Server hat das Zugangszeichen nicht "
                    "angenommen (Status 400)."},
         BearerCase{"not_offered", {"AUTH PLAIN LOGIN"}, {}, false, "",
-                   "Der SMTP-Server bietet keine Anmeldung beim Anbieter (XOAUTH2, OAUTHBEARER) an."}),
+                   "Der Server smtp.example.test bietet keine Anmeldung beim Anbieter (XOAUTH2, OAUTHBEARER) an."}),
     [](const ::testing::TestParamInfo<BearerCase> &info) { return std::string(info.param.name); });
 
 TEST_F(SmtpClientTest, NoAuthenticationAfterHelo)

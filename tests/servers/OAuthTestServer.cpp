@@ -2,7 +2,6 @@
 
 #include "ServerProcess.h"
 
-#include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QTcpSocket>
@@ -33,21 +32,11 @@ bool OAuthTestServer::start(QString *error)
         args << QStringLiteral("--client-secret") << m_options.clientSecret;
     if (m_options.rotate)
         args << QStringLiteral("--rotate");
-    m_process.start(QString::fromLatin1(kPython), args);
     QString why;
-    if (!m_process.waitForStarted(10000)) {
-        why = QStringLiteral("python3 does not start: ") + m_process.errorString();
-    } else {
-        const QDeadlineTimer deadline(20000);
-        while (!m_process.canReadLine() && m_process.state() == QProcess::Running && !deadline.hasExpired())
-            m_process.waitForReadyRead(int(deadline.remainingTime()));
-        bool ok = false;
-        m_port = quint16(m_process.readLine().trimmed().toUInt(&ok));
-        if (ok && m_port != 0)
-            return true;
-        why = QStringLiteral("the authorization server did not start: ")
-              + QString::fromLocal8Bit(m_process.readAllStandardError());
-    }
+    m_port = startAndReadPort(m_process, QString::fromLatin1(kPython), args, &why);
+    if (m_port != 0)
+        return true;
+    why = QStringLiteral("the authorization server did not start: ") + why;
     stop();
     if (error)
         *error = why;

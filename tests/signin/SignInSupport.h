@@ -6,6 +6,8 @@
 #include "OAuthSignIn.h"
 #include "OAuthTestServer.h"
 
+#include <gtest/gtest.h>
+
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 
@@ -50,4 +52,15 @@ inline std::optional<TSignInResult> RunSignIn(const TOAuthProvider &provider, co
     if (!processEventsUntil([&] { return result.has_value(); }, 30000))
         return std::nullopt;
     return result;
+}
+
+// The refresh token of a sign-in that has to succeed; empty, with the test failed, when it does not.
+inline QString RefreshTokenOfSignIn(const TOAuthProvider &provider, const QString &loginHint, HeadlessBrowser &browser)
+{
+    const std::optional<TSignInResult> r = RunSignIn(provider, loginHint, browser);
+    EXPECT_TRUE(r.has_value()) << "the sign-in never ended";
+    if (!r)
+        return {};
+    EXPECT_TRUE(r->Ok) << r->ErrorText.toStdString();
+    return r->RefreshToken;
 }

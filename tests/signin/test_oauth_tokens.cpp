@@ -116,15 +116,7 @@ protected:
         oauth::ForgetAll();
     }
 
-    QString signIn(const QString &user = QStringLiteral("anna@example.test"))
-    {
-        const std::optional<TSignInResult> r = RunSignIn(provider, user, browser);
-        EXPECT_TRUE(r.has_value()) << "the sign-in never ended";
-        if (!r)
-            return {};
-        EXPECT_TRUE(r->Ok) << r->ErrorText.toStdString();
-        return r->RefreshToken;
-    }
+    QString signIn() { return RefreshTokenOfSignIn(provider, QStringLiteral("anna@example.test"), browser); }
 
     TestProfile profile;
     OAuthTestServer server;

@@ -70,15 +70,7 @@ protected:
 
     DovecotServer &server(Mechanism m) const { return *dovecot[m == Mechanism::XOAuth2 ? 0 : 1]; }
 
-    QString signIn()
-    {
-        const std::optional<TSignInResult> r = RunSignIn(provider, user, browser);
-        EXPECT_TRUE(r.has_value()) << "the sign-in never ended";
-        if (!r)
-            return {};
-        EXPECT_TRUE(r->Ok) << r->ErrorText.toStdString();
-        return r->RefreshToken;
-    }
+    QString signIn() { return RefreshTokenOfSignIn(provider, user, browser); }
 
     TPOP3AccountSettings account(const DovecotServer &s, int type, const QString &refreshToken) const
     {
