@@ -63,6 +63,8 @@ QList<TProvider> ReadProviderFile(const QString &path)
         e.IMAPServer = text(ini, name, "IMAPServer");
         e.IMAPPort = (imapPort > 0 && imapPort <= 65535) ? imapPort : 0;
         e.IMAPSSL = number(ini, name, "IMAPSSL") == 1;
+        e.OAuthProvider = text(ini, name, "OAuth2");
+        e.OAuthOnly = !e.OAuthProvider.isEmpty() && number(ini, name, "OAuth2Only") == 1;
         out.append(p);
     }
     return out;
@@ -117,5 +119,11 @@ TPOP3AccountSettings AccountFromAssistant(const TAssistantEntries &entries, cons
     TPOP3AccountSettings account = AccountFromMailBox(box);
     account.SMTPAccountName = account.AccountName;
     account.SMTPPassword = account.Password;
+    if (!entries.OAuthProvider.isEmpty() && !entries.RefreshToken.isEmpty()) {
+        account.AuthMethod = amOAuth2;
+        account.OAuthProvider = entries.OAuthProvider;
+        account.Password = entries.RefreshToken;
+        account.SMTPPassword.clear();
+    }
     return account;
 }

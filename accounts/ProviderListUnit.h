@@ -36,6 +36,10 @@ struct TProviderEntry {
     QString IMAPServer;
     int32_t IMAPPort = 0;
     bool IMAPSSL = false;
+    // The sign-in at the provider ("OAuth2": the name of its preset, e.g. "Google"; empty: none), and
+    // whether the provider takes nothing else ("OAuth2Only" 1: no password login at all).
+    QString OAuthProvider;
+    bool OAuthOnly = false;
 
     bool operator==(const TProviderEntry &) const = default;
 };
@@ -76,6 +80,9 @@ struct TAssistantEntries {
     QString AccountName;
     QString Password;
     bool SMTPAuth = false;
+    // A sign-in at the provider made in the assistant: its preset and refresh token (empty: none).
+    QString OAuthProvider;
+    QString RefreshToken;
 };
 
 // The mailbox the assistant makes, of the type chosen: port 110 (IMAP: 143), one connection attempt, no
@@ -83,5 +90,5 @@ struct TAssistantEntries {
 // chosen provider (may be null) secures a connection of that type, that connection is secured with the
 // provider's port (else 995, 993 and 465), also when the user typed another server name over the
 // provider's: a name edited to "pop3." or a server of the same provider must not send the password in
-// clear.
+// clear. With a sign-in the mailbox logs in at its provider with the refresh token in place of a password.
 TPOP3AccountSettings AccountFromAssistant(const TAssistantEntries &entries, const TProviderEntry *provider);

@@ -41,6 +41,13 @@ enum TAccountType : int32_t {
     atIMAP = 1,
 };
 
+// How an account logs in ("AuthMethod"); a stored value the program does not know reads as the password,
+// as a missing one does.
+enum TAuthMethod : int32_t {
+    amPassword = 0,
+    amOAuth2 = 1, // signed in at the provider ("OAuthProvider"); Password holds the refresh token
+};
+
 // What becomes of spam on an IMAP account ("IMAPSpamAction").
 enum TImapSpamAction : int32_t {
     isaMoveToJunk = 0, // moved to the folder for spam
@@ -82,6 +89,11 @@ struct TPOP3AccountSettings {
     // the login asks the keyring for it (KeyringPasswords.h). Stored as the registry value's marker.
     bool PasswordInKeyring = false;
     bool SMTPPasswordInKeyring = false;
+    // The log-in (TAuthMethod). With OAuth2 the mailbox and its SMTP server take an access token of the
+    // provider named by OAuthProvider; the refresh token that renews it is kept where the password is
+    // (Password, or the keyring), and the SMTP login fields are not used.
+    int32_t AuthMethod = amPassword;
+    QString OAuthProvider;
     bool CheckFailed = false; // run-time only, never stored
 
     bool operator==(const TPOP3AccountSettings &) const = default;

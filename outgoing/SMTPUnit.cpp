@@ -2,6 +2,7 @@
 
 #include "DNSServerDiscovery.h"
 #include "KeyringPasswords.h"
+#include "OAuthTokens.h"
 
 #include <QScopeGuard>
 #include <QSysInfo>
@@ -213,12 +214,16 @@ void TSMTPSendClass::secureFor(bool provider)
 bool TSMTPSendClass::deliver(const QStringList &hosts, quint16 port, bool authenticate, const QByteArray &from,
                              const QByteArrayList &recipients, const QByteArray &data, QString &error)
 {
-    const QString user = Account.SMTPUsePOP3Data ? Account.AccountName : Account.SMTPAccountName;
-    QString password;
-    if (authenticate && !user.isEmpty() && !ResolvePassword(Account, TPasswordKind::Outgoing, &password, &error)) {
+    // An account that signs in at its provider uses the mailbox's login and token for its SMTP server too.
+    const bool oauth = Account.AuthMethod == amOAuth2;
+    const QString user = Account.SMTPUsePOP3Data || oauth ? Account.AccountName : Account.SMTPAccountName;
+    TLoginSecret login;
+    int code = 0;
+    if (authenticate && !user.isEmpty() && !ResolveLogin(Account, TPasswordKind::Outgoing, &login, &error, &code)) {
         error = QStringLiteral("0 ") + error;
         return false;
     }
+    const QString &password = login.Secret;
     for (const QString &host : hosts) {
         if (m_aborted.load())
             break;
@@ -227,8 +232,18 @@ bool TSMTPSendClass::deliver(const QStringList &hosts, quint16 port, bool authen
         if (!opened && m_client.lastError() == SmtpClient::Error::TlsFailed
             && m_client.security() != SmtpClient::Security::Opportunistic)
             m_refused = m_client.certificateProblem();
-        const bool sent = opened && (!authenticate || user.isEmpty() || m_client.authenticate(user, password))
-                          && m_client.sendMail(from, recipients, data);
+        const auto loggedIn = [&] {
+            if (!authenticate || user.isEmpty())
+                return true;
+            if (!login.OAuth)
+                return m_client.authenticate(user, password);
+            if (m_client.authenticateBearer(user, password, host, port))
+                return true;
+            if (m_client.lastError() == SmtpClient::Error::ServerError)
+                LoginRefused(Account, login);
+            return false;
+        };
+        const bool sent = opened && loggedIn() && m_client.sendMail(from, recipients, data);
         m_client.quit();
         if (sent)
             return true;

@@ -1,5 +1,6 @@
 #include "SmtpClient.h"
 
+#include "Sasl.h"
 #include "TextCodec.h"
 
 #include <QDeadlineTimer>
@@ -352,14 +353,8 @@ bool SmtpClient::authenticate(const QString &user, const QString &password)
     const bool plain = offered.contains("PLAIN");
     if (!plain && !offered.contains("LOGIN"))
         return true;
-    // The last guard: whatever went before, credentials meant for TLS never go out in the clear.
-    const bool tlsChosen = m_security == Security::StartTls || m_security == Security::Tls;
-    if ((m_requireEncryptedAuth || tlsChosen) && !isEncrypted()) {
-        resetReply();
-        return setError(Error::AuthNeedsTls,
-                        QStringLiteral("Die Verbindung zum SMTP-Server ist nicht verschlüsselt; Benutzername "
-                                       "und Passwort werden so nicht gesendet."));
-    }
+    if (!credentialsMaySend())
+        return false;
     const QByteArray name = user.toUtf8();
     const QByteArray secret = password.toUtf8();
     const bool ok = plain ? authPlain(name, secret) : authLogin(name, secret);
@@ -376,13 +371,62 @@ bool SmtpClient::authPlain(const QByteArray &user, const QByteArray &password)
         return setError(Error::InvalidArgument,
                         QStringLiteral("Benutzername oder Passwort enthält ein ungültiges Zeichen."));
     }
-    const QByteArray response = QByteArray('\0' + user + '\0' + password).toBase64();
-    trace("C", "AUTH PLAIN ********");
+    return sendInitialResponse("PLAIN", QByteArray('\0' + user + '\0' + password)) && expect({235});
+}
+
+bool SmtpClient::credentialsMaySend()
+{
+    // The last guard: whatever went before, credentials meant for TLS never go out in the clear.
+    const bool tlsChosen = m_security == Security::StartTls || m_security == Security::Tls;
+    if ((m_requireEncryptedAuth || tlsChosen) && !isEncrypted()) {
+        resetReply();
+        return setError(Error::AuthNeedsTls,
+                        QStringLiteral("Die Verbindung zum SMTP-Server ist nicht verschlüsselt; Benutzername "
+                                       "und Passwort werden so nicht gesendet."));
+    }
+    return true;
+}
+
+bool SmtpClient::sendInitialResponse(const QByteArray &mechanism, const QByteArray &response)
+{
+    trace("C", "AUTH " + mechanism + " ********");
     resetReply();
-    const LineSocket::Status status = m_socket->write("AUTH PLAIN " + response + "\r\n");
+    const LineSocket::Status status = m_socket->write("AUTH " + mechanism + ' ' + response.toBase64() + "\r\n");
     if (status != LineSocket::Status::Ok)
         return socketFailure(status);
-    return readReply() && expect({235});
+    return readReply();
+}
+
+bool SmtpClient::authenticateBearer(const QString &user, const QString &token, const QString &host, quint16 port)
+{
+    m_authUsed.clear();
+    if (!requireSession())
+        return false;
+    const sasl::TBearerStart start = sasl::StartBearer(authMechanisms(), user, token, host, port);
+    if (!start.Mechanism) {
+        resetReply();
+        return setError(Error::InvalidArgument, start.ErrorText);
+    }
+    if (!credentialsMaySend())
+        return false;
+    const sasl::TMechanism *mechanism = &*start.Mechanism;
+    if (!sendInitialResponse(sasl::MechanismName(*mechanism), start.Response))
+        return false;
+    QString refusal;
+    if (m_lastReplyCode == 334) {
+        // The error challenge: answered, so that the server ends the exchange with its refusal.
+        refusal = sasl::ErrorChallengeText(sasl::DecodeErrorChallenge(m_replyLines.value(0)));
+        resetReply();
+        if (!sendLine(sasl::ErrorAnswer(*mechanism).toBase64()) || !readReply())
+            return false;
+    }
+    if (!expect({235})) {
+        if (!refusal.isEmpty())
+            m_lastErrorText += QLatin1Char(' ') + refusal;
+        return false;
+    }
+    m_authUsed = sasl::MechanismName(*mechanism);
+    return true;
 }
 
 bool SmtpClient::authLogin(const QByteArray &user, const QByteArray &password)

@@ -99,7 +99,12 @@ public:
     // Expects 235 at the end. When the server lists neither (or no AUTH at all), nothing is sent and the
     // result is true: the message then goes without authentication.
     bool authenticate(const QString &user, const QString &password);
-    // The mechanism the last successful authenticate() used ("PLAIN", "LOGIN"), empty when none.
+    // Logs in with an access token of the account's provider: "AUTH OAUTHBEARER" where the server lists
+    // it, else "AUTH XOAUTH2", with the initial response; host and port are the server's, as OAUTHBEARER
+    // names them. A refused token's error challenge (334) is answered and its status goes into the error
+    // text. Expects 235.
+    bool authenticateBearer(const QString &user, const QString &token, const QString &host, quint16 port);
+    // The mechanism the last successful authenticate() used ("PLAIN", "LOGIN", "XOAUTH2", ...), empty when none.
     QByteArray authMechanismUsed() const { return m_authUsed; }
 
     // "RSET" (any reply), "MAIL FROM: <from>" expecting 250, "RCPT TO:<address>" for every recipient
@@ -155,6 +160,11 @@ private:
     bool endSession();
     bool hello();
     bool authPlain(const QByteArray &user, const QByteArray &password);
+    // "AUTH mechanism response", the response's Base64 masked in the trace; reads the reply.
+    bool sendInitialResponse(const QByteArray &mechanism, const QByteArray &response);
+    // The guard before any credential goes out: false (with the error) when TLS was asked for and the
+    // session is not encrypted.
+    bool credentialsMaySend();
     bool authLogin(const QByteArray &user, const QByteArray &password);
     bool sendLine(const QByteArray &line, bool secret = false);
     // Reads one whole reply into the last-reply fields.

@@ -2,6 +2,7 @@
 
 #include "KeyringPasswords.h"
 #include "RegIni.h"
+#include "ReplyWait.h"
 #include "TextCodec.h"
 #include "WindowThread.h"
 
@@ -140,20 +141,7 @@ Attempt getOnce(const QUrl &url, const TProxySettings &proxy, int timeoutMs, TZi
     if (abort.aborted)
         reply->abort();
 
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    bool timedOut = false;
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
-        timedOut = true;
-        reply->abort();
-        loop.quit();
-    });
-    timer.start(timeoutMs);
-    if (!reply->isFinished())
-        loop.exec();
-    timer.stop();
+    const bool timedOut = !WaitForReply(reply, timeoutMs);
 
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (abort.aborted) {

@@ -7,6 +7,8 @@ packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-multimedia-dev qt6-svg-dev libqt6svg6 qt6-image-formats-plugins
   libgmime-3.0-dev libssl-dev libsqlite3-dev libc-ares-dev qtkeychain-qt6-dev
+  # signing in at a mail provider with OAuth2 (PKCE, loopback answer)
+  qt6-networkauth-dev
   # run: QtKeychain reaches the desktop's keyring (Secret Service) through libsecret
   libsecret-1-0
   # run: the desktop's default mail program is found through xdg-mime; HTTPS trusts the system's store

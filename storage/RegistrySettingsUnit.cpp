@@ -67,6 +67,8 @@ int32_t choiceFrom(TTheRegIniFile &reg, const QString &name, int32_t highest)
 }
 
 const QString kPOP3CertValue = QStringLiteral("POP3CertSHA256");
+const QString kAuthMethodValue = QStringLiteral("AuthMethod");
+const QString kOAuthProviderValue = QStringLiteral("OAuthProvider");
 const QString kSMTPCertValue = QStringLiteral("SMTPCertSHA256");
 
 } // namespace
@@ -256,6 +258,10 @@ void TRegistrySettings::LoadPOP3Settings(TPOP3Check &check, TPOP3Accounts &accou
         if (RegFile.ErrorCode() != 0 || a.IMAPFolder.isEmpty())
             a.IMAPFolder = kDefaultIMAPFolder;
         a.IMAPSpamAction = choiceFrom(RegFile, QStringLiteral("IMAPSpamAction"), isaDelete);
+        a.AuthMethod = choiceFrom(RegFile, kAuthMethodValue, amOAuth2);
+        a.OAuthProvider = RegFile.ReadString(kOAuthProviderValue, QString()).trimmed();
+        if (RegFile.ErrorCode() != 0)
+            a.OAuthProvider.clear();
         accounts.append(a);
     }
 }
@@ -308,6 +314,11 @@ void TRegistrySettings::writePOP3Values(const TPOP3Check &check, const TPOP3Acco
             RegFile.WriteInteger(QStringLiteral("AccountType"), a.AccountType);
             RegFile.WriteString(QStringLiteral("IMAPFolder"), a.IMAPFolder);
             RegFile.WriteInteger(QStringLiteral("IMAPSpamAction"), a.IMAPSpamAction);
+        }
+        // Only an account that signs in at its provider has these.
+        if (a.AuthMethod == amOAuth2) {
+            RegFile.WriteInteger(kAuthMethodValue, a.AuthMethod);
+            RegFile.WriteString(kOAuthProviderValue, a.OAuthProvider);
         }
     }
 }

@@ -20,6 +20,7 @@
 #include "POP3CfgUnit.h"
 #include "Notices.h"
 #include "PasswordPromptDialog.h"
+#include "ProviderSignIn.h"
 #include "ProgressWindows.h"
 #include "POP3Check.h"
 #include "Paths.h"
@@ -128,6 +129,7 @@ TMain::TMain(TMainOptions options, QWidget *parent)
     m_checker->LoadKnownUIDs();
     // Enciphered passwords move into the keyring in the background; once there, the accounts are read anew.
     m_missingPasswords = std::make_unique<TMissingPasswords>();
+    m_signInRenewals = std::make_unique<TSignInRenewals>();
     m_missingPasswords->OnStoreFailed = [this](const QString &text) { m_status[0]->setText(text); };
     m_passwordMigration = new TPasswordMigration(this);
     connect(m_passwordMigration, &TPasswordMigration::Finished, this, [this](const TPasswordMove &moved) {
@@ -671,6 +673,13 @@ void TMain::ManualCheck()
         if (!m_quitRequested
             && (m_missingPasswords->AskPending(m_settings->Settings.Accounts, this) > 0 || trusted))
             QMetaObject::invokeMethod(this, &TMain::ManualCheck, Qt::QueuedConnection);
+        // A provider that refused the sign-in's renewal: the user may sign in again, then it is checked.
+        else if (!m_quitRequested)
+            m_signInRenewals->OfferPending(this, *m_settings, [this] {
+                reloadAccounts();
+                m_passwordMigration->Start();
+                ManualCheck();
+            });
     });
     if (!started) {
         RefreshCommands();
@@ -1466,6 +1475,7 @@ bool TMain::ProgressWindowOpen()
 void TMain::ProgressLine(const QString &account, int status, int code, const QString &errorText)
 {
     m_missingPasswords->Note(account, status, code, errorText);
+    m_signInRenewals->Note(account, status, code, errorText);
     if (m_progress)
         m_progress->Progress(account, status, code, errorText);
 }

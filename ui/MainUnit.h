@@ -22,6 +22,7 @@ class TConnectionMonitor;
 class TDeleteProgressWindow;
 class TDeletionLogWindow;
 class TMissingPasswords;
+class TSignInRenewals;
 class TPasswordMigration;
 class TMessageListView;
 class TNewMailNotice;
@@ -213,6 +214,7 @@ private:
     std::unique_ptr<TPOP3Checker> m_checker;
     std::unique_ptr<TConnectionMonitor> m_monitor;
     std::unique_ptr<TMissingPasswords> m_missingPasswords;
+    std::unique_ptr<TSignInRenewals> m_signInRenewals;
     TPasswordMigration *m_passwordMigration = nullptr; // passwords into the keyring, in the background
     TRePosApp m_placement;
 

@@ -1,5 +1,6 @@
 #include "ImapClient.h"
 
+#include "Sasl.h"
 #include "TextCodec.h"
 
 #include <algorithm>
@@ -281,7 +282,8 @@ bool ImapClient::follow(const ImapResponse &response)
     return true;
 }
 
-bool ImapClient::completeAll(QList<Pending> &pending, const Untagged &untagged)
+bool ImapClient::completeAll(QList<Pending> &pending, const Untagged &untagged,
+                             const std::function<bool(const ImapResponse &)> &continuation)
 {
     bool allOk = true;
     const auto open = [&pending] {
@@ -291,8 +293,13 @@ bool ImapClient::completeAll(QList<Pending> &pending, const Untagged &untagged)
         ImapResponse r;
         if (!readResponse(&r))
             return false;
-        if (r.kind == ImapResponse::Continuation)
-            return protocolError(QStringLiteral("Fortsetzungsanfrage ohne Literal"));
+        if (r.kind == ImapResponse::Continuation) {
+            if (!continuation)
+                return protocolError(QStringLiteral("Fortsetzungsanfrage ohne Literal"));
+            if (!continuation(r))
+                return false;
+            continue;
+        }
         if (r.kind == ImapResponse::Untagged) {
             if (!follow(r))
                 return false;
@@ -544,27 +551,27 @@ bool ImapClient::login()
     const QByteArray tag = nextTag();
     QList<Pending> pending{{tag}};
     bool sent = false;
-    if (hasCapability("AUTH=PLAIN")) {
-        const QByteArray response = (QByteArray(1, '\0') + name + QByteArray(1, '\0') + secret).toBase64();
-        if (hasCapability("SASL-IR")) {
-            sent = writeLine(tag + " AUTHENTICATE PLAIN " + response, true);
-        } else {
-            sent = writeLine(tag + " AUTHENTICATE PLAIN");
-            ImapResponse r;
-            while (sent) {
-                if (!readResponse(&r))
-                    return false;
-                if (r.kind == ImapResponse::Continuation)
-                    break;
-                if (r.kind == ImapResponse::Tagged && r.tag == tag)
-                    return serverRefused(r);
-                if (r.kind == ImapResponse::Tagged)
-                    return protocolError(platform::decode8bit(r.line));
-                if (!follow(r))
-                    return false;
-            }
-            sent = sent && writeLine(response, true);
+    std::function<bool(const ImapResponse &)> challenge;
+    QString refusal;
+    if (m_authKind == AuthKind::Bearer) {
+        QByteArrayList offered;
+        for (const QByteArray &capability : std::as_const(m_capabilities)) {
+            if (capability.startsWith("AUTH="))
+                offered.append(capability.mid(5));
         }
+        const sasl::TBearerStart start = sasl::StartBearer(offered, m_userName, m_password, m_host, m_port);
+        if (!start.Mechanism)
+            return setError(Error::InvalidArgument, start.ErrorText);
+        const sasl::TMechanism *mechanism = &*start.Mechanism;
+        sent = sendAuthenticate(tag, sasl::MechanismName(*mechanism), start.Response.toBase64());
+        // A challenge now is the server's error report: answered, so that it completes the command.
+        challenge = [this, &refusal, answer = sasl::ErrorAnswer(*mechanism).toBase64()](const ImapResponse &r) {
+            refusal = sasl::ErrorChallengeText(sasl::DecodeErrorChallenge(r.line.mid(1)));
+            return writeLine(answer);
+        };
+    } else if (hasCapability("AUTH=PLAIN")) {
+        const QByteArray response = (QByteArray(1, '\0') + name + QByteArray(1, '\0') + secret).toBase64();
+        sent = sendAuthenticate(tag, "PLAIN", response);
     } else if (hasCapability("LOGINDISABLED")) {
         return setError(Error::InvalidArgument,
                         QStringLiteral("Der Server %1 nimmt die Anmeldung mit Kennwort auf diesem Weg nicht an "
@@ -580,12 +587,37 @@ bool ImapClient::login()
         sent = sendCommand(tag, {{"LOGIN", false}, {user.value_or(name), !user}, {pass.value_or(secret), !pass}}, {});
         m_trace = wasTracing;
     }
-    if (!sent || !completeAll(pending, {}))
+    if (!sent || !completeAll(pending, {}, challenge)) {
+        if (m_lastError == Error::ServerError && !refusal.isEmpty())
+            m_lastErrorText += QStringLiteral(" ") + refusal;
         return false;
+    }
     // The logged-in session may offer more than the greeting did.
     if (m_lastCode != "CAPABILITY")
         return queryCapabilities();
     return true;
+}
+
+bool ImapClient::sendAuthenticate(const QByteArray &tag, const QByteArray &mechanism, const QByteArray &response)
+{
+    if (hasCapability("SASL-IR"))
+        return writeLine(tag + " AUTHENTICATE " + mechanism + ' ' + response, true);
+    if (!writeLine(tag + " AUTHENTICATE " + mechanism))
+        return false;
+    for (;;) {
+        ImapResponse r;
+        if (!readResponse(&r))
+            return false;
+        if (r.kind == ImapResponse::Continuation)
+            break;
+        if (r.kind == ImapResponse::Tagged && r.tag == tag)
+            return serverRefused(r);
+        if (r.kind == ImapResponse::Tagged)
+            return protocolError(platform::decode8bit(r.line));
+        if (!follow(r))
+            return false;
+    }
+    return writeLine(response, true);
 }
 
 bool ImapClient::idle(const Untagged &untagged)

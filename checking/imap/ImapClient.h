@@ -42,6 +42,9 @@ public:
     // first byte (the imaps port). Unknown: a stored choice this version does not know; connect() refuses
     // it before anything goes out, as it cannot tell whether the password may travel in clear.
     enum class Security { None, StartTls, Tls, Unknown };
+    // Password: AUTHENTICATE PLAIN or LOGIN. Bearer: password() holds an access token of the account's
+    // provider, sent with AUTHENTICATE OAUTHBEARER where the server offers it, else XOAUTH2.
+    enum class AuthKind { Password, Bearer };
 
     enum class Error {
         None,
@@ -97,6 +100,8 @@ public:
     QString userName() const { return m_userName; }
     void setPassword(const QString &password) { m_password = password; }
     QString password() const { return m_password; }
+    void setAuthKind(AuthKind kind) { m_authKind = kind; }
+    AuthKind authKind() const { return m_authKind; }
     void setSecurity(Security security) { m_security = security; }
     Security security() const { return m_security; }
     void setTrustedCertificate(const QString &sha256Fingerprint) { m_trustedCertificate = sha256Fingerprint; }
@@ -185,6 +190,9 @@ private:
     bool queryCapabilities();
     bool startTls();
     bool login();
+    // AUTHENTICATE with the first response: on the command line where the server offers SASL-IR,
+    // otherwise after its go-ahead.
+    bool sendAuthenticate(const QByteArray &tag, const QByteArray &mechanism, const QByteArray &response);
     // LOGOUT, its responses read up to its completion, then closes; true when the server completed it.
     bool logoutAndClose();
     // Sends the line parts, each literal part after the server's go-ahead; one tagged command.
@@ -196,8 +204,10 @@ private:
     bool readResponse(ImapResponse *response, int waitMs = -1, bool *quiet = nullptr);
     bool readPiece(QByteArray *line, const QDeadlineTimer &responseDeadline, int firstWaitMs);
     bool readLiteral(qint64 length, QByteArray *data, const QDeadlineTimer &responseDeadline);
-    // Reads until every pending command is completed; untagged responses go to untagged.
-    bool completeAll(QList<Pending> &pending, const Untagged &untagged);
+    // Reads until every pending command is completed; untagged responses go to untagged. A continuation
+    // request goes to continuation (false from it ends the reading); without one it is a protocol error.
+    bool completeAll(QList<Pending> &pending, const Untagged &untagged,
+                     const std::function<bool(const ImapResponse &)> &continuation = {});
     // Untagged responses the client follows itself; false for BYE.
     bool follow(const ImapResponse &response);
     void takeCapabilities(const QList<ImapValue> &values);
@@ -216,6 +226,7 @@ private:
     quint16 m_port = 143;
     QString m_userName;
     QString m_password;
+    AuthKind m_authKind = AuthKind::Password;
     Security m_security = Security::None;
     QString m_trustedCertificate;
     int m_connectTimeoutMs = kDefaultTimeoutMs;

@@ -2,6 +2,7 @@
 
 #include "ImapSession.h"
 #include "KeyringPasswords.h"
+#include "OAuthTokens.h"
 
 #include <QDeadlineTimer>
 #include <QMutexLocker>
@@ -46,13 +47,16 @@ void TImapIdleWatch::run()
 TImapIdleWatch::End TImapIdleWatch::watch(ImapClient &client)
 {
     // A password the keyring cannot give ends the watch quietly: the timed check says why.
-    QString password, error;
-    if (!ResolvePassword(m_account, TPasswordKind::Incoming, &password, &error))
+    TLoginSecret login;
+    QString error;
+    int code = 0;
+    if (!ResolveLogin(m_account, TPasswordKind::Incoming, &login, &error, &code))
         return End::Lost;
     client.setHost(m_account.ServerName);
     client.setPort(quint16(m_account.Port & 0xFFFF));
     client.setUserName(m_account.AccountName);
-    client.setPassword(password);
+    client.setPassword(login.Secret);
+    client.setAuthKind(login.OAuth ? ImapClient::AuthKind::Bearer : ImapClient::AuthKind::Password);
     client.setSecurity(TImapSession::SecurityOf(m_account));
     client.setTrustedCertificate(m_account.POP3CertSHA256);
     client.setConnectTimeout(m_options.TimeoutMs);

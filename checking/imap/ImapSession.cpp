@@ -2,6 +2,7 @@
 
 #include "CheckCoordinator.h"
 #include "KeyringPasswords.h"
+#include "OAuthTokens.h"
 #include "Pop3Worker.h"
 #include "TextCodec.h"
 
@@ -205,12 +206,12 @@ bool TImapSession::Connect(const TPOP3AccountSettings &account, bool &fatal, int
     errorText.clear();
     EnsureClient();
     ImapClient &client = *m_client;
-    QString password;
-    if (!ResolvePassword(account, TPasswordKind::Incoming, &password, &errorText)) {
+    TLoginSecret login;
+    if (!ResolveLogin(account, TPasswordKind::Incoming, &login, &errorText, &code)) {
         fatal = true;
-        code = kPasswordUnavailableCode;
         return false;
     }
+    const QString &password = login.Secret;
     if (client.isConnected() && client.host() == account.ServerName && client.userName() == account.AccountName
         && client.password() == password && client.security() == SecurityOf(account) && m_port == account.Port) {
         if (client.command("NOOP"))
@@ -221,10 +222,13 @@ bool TImapSession::Connect(const TPOP3AccountSettings &account, bool &fatal, int
     client.forceClose();
     LoadAccountIntoClient(account);
     client.setPassword(password);
+    client.setAuthKind(login.OAuth ? ImapClient::AuthKind::Bearer : ImapClient::AuthKind::Password);
     const qint64 left = client.deadline().remainingTime();
     const int timeout = m_worker.SessionTimeoutMs();
     client.setConnectTimeout(left < 0 ? timeout : int(std::min<qint64>(timeout, left)));
     if (!client.connect()) {
+        if (client.failureKind() == TFailureKind::LoginRefused)
+            LoginRefused(account, login);
         TakeClientError(fatal, code, errorText);
         return false;
     }

@@ -1,5 +1,6 @@
 #include "Pop3Client.h"
 
+#include "Sasl.h"
 #include "TextCodec.h"
 
 #include <openssl/evp.h>
@@ -118,7 +119,9 @@ void Pop3Client::trace(const char *who, const QByteArray &line) const
     if (!m_trace)
         return;
     QByteArray shown = line;
-    if (shown.startsWith("PASS ")) {
+    if (m_secretOut) {
+        shown = "********";
+    } else if (shown.startsWith("PASS ")) {
         shown = "PASS ********";
     } else if (shown.startsWith("APOP ")) {
         const qsizetype lastBlank = shown.lastIndexOf(' ');
@@ -451,6 +454,7 @@ bool Pop3Client::openConnection()
 bool Pop3Client::queryCapabilities()
 {
     m_capabilities.clear();
+    m_saslMechanisms.clear();
     m_capabilitiesListed = false;
     Reply reply = Reply::Invalid;
     if (!sendLine("CAPA") || !readStatus(&reply))
@@ -459,14 +463,21 @@ bool Pop3Client::queryCapabilities()
         return protocolError();
     if (reply == Reply::Ok) {
         QByteArrayList capabilities;
-        const bool listed = readMultiLine([&capabilities](const QByteArray &line) {
+        QByteArrayList mechanisms;
+        const bool listed = readMultiLine([&capabilities, &mechanisms](const QByteArray &line) {
             const QByteArrayList w = words(line);
-            if (!w.isEmpty())
-                capabilities.append(w.first().toUpper());
+            if (w.isEmpty())
+                return;
+            capabilities.append(w.first().toUpper());
+            if (capabilities.last() == "SASL") {
+                for (qsizetype i = 1; i < w.size(); ++i)
+                    mechanisms.append(w.at(i).toUpper());
+            }
         });
         if (!listed)
             return false;
         m_capabilities = capabilities;
+        m_saslMechanisms = mechanisms;
         m_capabilitiesListed = true;
     }
     return true;
@@ -520,6 +531,8 @@ bool Pop3Client::login()
     if (m_security != Security::None && !m_socket->isEncrypted())
         return setError(Error::TlsFailed, QStringLiteral("Die Verbindung ist nicht verschlüsselt. Benutzername "
                                                          "und Passwort wurden nicht gesendet."));
+    if (m_authKind == AuthKind::Bearer)
+        return bearerLogin();
     if (m_authKind == AuthKind::Apop) {
         const bool encrypted = m_socket->isEncrypted();
         const bool ok = m_apopTimestamp.isEmpty()
@@ -530,6 +543,50 @@ bool Pop3Client::login()
         return ok;
     }
     return simpleCommand("USER " + name) && simpleCommand("PASS " + secret);
+}
+
+bool Pop3Client::bearerLogin()
+{
+    m_bearerUsed.clear();
+    // A server that listed its capabilities without SASL may still take AUTH: it is asked all the same.
+    const sasl::TBearerStart start = sasl::StartBearer(hasCapability("SASL") ? m_saslMechanisms : QByteArrayList(),
+                                                       m_userName, m_password, m_host, m_port);
+    if (!start.Mechanism)
+        return setError(Error::InvalidArgument, start.ErrorText);
+    const sasl::TMechanism *mechanism = &*start.Mechanism;
+    const QByteArray &response = start.Response;
+    // Without an initial response: a token does not fit into the 255 octets of an AUTH command line.
+    Reply reply = Reply::Invalid;
+    const auto continuation = [this] { return m_lastReply == "+" || m_lastReply.startsWith("+ "); };
+    if (!sendLine("AUTH " + sasl::MechanismName(*mechanism)) || !readStatus(&reply))
+        return false;
+    if (reply == Reply::Err)
+        return setError(Error::ServerError, serverErrorText());
+    if (!continuation())
+        return protocolError();
+    m_secretOut = true;
+    const bool sent = sendLine(response.toBase64());
+    m_secretOut = false;
+    if (!sent || !readStatus(&reply))
+        return false;
+    QString refusal;
+    if (reply == Reply::Invalid && continuation()) {
+        // The error challenge: answered, so that the server ends the exchange with its -ERR.
+        refusal = sasl::ErrorChallengeText(sasl::DecodeErrorChallenge(m_lastReply.mid(1)));
+        if (!sendLine(sasl::ErrorAnswer(*mechanism).toBase64()) || !readStatus(&reply))
+            return false;
+    }
+    switch (reply) {
+    case Reply::Ok:
+        m_bearerUsed = sasl::MechanismName(*mechanism);
+        return true;
+    case Reply::Err:
+        return setError(Error::ServerError,
+                        refusal.isEmpty() ? serverErrorText() : serverErrorText() + QStringLiteral(" ") + refusal);
+    case Reply::Invalid:
+        break;
+    }
+    return protocolError();
 }
 
 bool Pop3Client::stat(int *count, qint64 *octets)

@@ -45,7 +45,9 @@
 
 class Pop3Client {
 public:
-    enum class AuthKind { UserPass, Apop };
+    // Bearer: password() holds an access token of the account's provider, sent with AUTH (RFC 5034) as
+    // OAUTHBEARER where the server lists it under SASL, else as XOAUTH2.
+    enum class AuthKind { UserPass, Apop, Bearer };
     // None: plain TCP. StartTls: plain until the capabilities are read, then STLS. Tls: TLS from the
     // first byte (the pop3s port). Unknown: a stored choice this version does not know; connect() refuses
     // it before anything goes out, as it cannot tell whether the password may travel in clear.
@@ -256,6 +258,10 @@ public:
     QByteArray apopTimestamp() const { return m_apopTimestamp; }
     QByteArrayList capabilities() const { return m_capabilities; }
     bool hasCapability(const QByteArray &name) const;
+    // The mechanisms of the SASL capability, in upper case.
+    QByteArrayList saslMechanisms() const { return m_saslMechanisms; }
+    // The mechanism the last Bearer login used ("XOAUTH2", "OAUTHBEARER"); empty before one.
+    QByteArray bearerMechanismUsed() const { return m_bearerUsed; }
 
     // The size a LIST n reply gives (its text after "+OK": the second word); -1 when it is missing or not
     // a number.
@@ -276,6 +282,8 @@ private:
     // connect() up to the login: TCP (and TLS), greeting, capabilities, STLS when asked.
     bool openConnection();
     bool login();
+    // AUTH with the access token; a refused token's error challenge is answered and its status reported.
+    bool bearerLogin();
     // CAPA: any answer will do; the listing of a +OK is remembered.
     bool queryCapabilities();
     // STLS and the handshake; on any failure the connection is gone and nothing was sent in its clear.
@@ -345,6 +353,9 @@ private:
     QByteArray m_greeting;
     QByteArray m_apopTimestamp;
     QByteArrayList m_capabilities;
+    QByteArrayList m_saslMechanisms;
+    QByteArray m_bearerUsed;
+    bool m_secretOut = false; // the line being sent is a credential: the trace masks it
     bool m_capabilitiesListed = false; // the server answered CAPA with +OK
     QByteArray m_lastReply;
     QByteArray m_lastReplyRawText; // the text after the status word, as sent

@@ -2,6 +2,7 @@
 
 #include "CheckCoordinator.h"
 #include "KeyringPasswords.h"
+#include "OAuthTokens.h"
 #include "Pop3Worker.h"
 #include "TextCodec.h"
 
@@ -182,12 +183,12 @@ bool TPop3Session::Connect(const TPOP3AccountSettings &account, bool &fatal, int
     errorText.clear();
     EnsureClient();
     Pop3Client &client = *m_client;
-    QString password;
-    if (!ResolvePassword(account, TPasswordKind::Incoming, &password, &errorText)) {
+    TLoginSecret login;
+    if (!ResolveLogin(account, TPasswordKind::Incoming, &login, &errorText, &code)) {
         fatal = true;
-        code = kPasswordUnavailableCode;
         return false;
     }
+    const QString &password = login.Secret;
     if (client.isConnected() && client.host() == account.ServerName && client.userName() == account.AccountName
         && client.password() == password && client.security() == pop3Security(account)) {
         if (client.noop())
@@ -198,8 +199,12 @@ bool TPop3Session::Connect(const TPOP3AccountSettings &account, bool &fatal, int
     ForceClose();
     LoadAccountIntoClient(account);
     client.setPassword(password);
+    if (login.OAuth)
+        client.setAuthKind(Pop3Client::AuthKind::Bearer);
     CapConnectTimeout();
     bool ok = client.connect();
+    if (!ok && client.failureKind() == TFailureKind::LoginRefused)
+        LoginRefused(account, login);
     if (!ok && account.UseAPOP && client.apopFallbackAllowed()) {
         // Servers without an APOP timestamp, or that refuse APOP, still take USER/PASS inside TLS.
         ForceClose();

@@ -1,6 +1,7 @@
 #include "ImportTestUtil.h"
 #include "ProviderListUnit.h"
 
+#include <QMap>
 #include <QSet>
 #include <QTemporaryDir>
 

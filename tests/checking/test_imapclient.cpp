@@ -385,4 +385,69 @@ TEST_F(ImapClientTest, IdleWaitsQuietlyHearsNewMailAndEnds)
     EXPECT_FALSE(client.idling());
 }
 
+// --- Login with an access token ------------------------------------------------------------------------
+
+QByteArray xoauth2(const QByteArray &user, const QByteArray &token)
+{
+    return ("user=" + user + "\x01" "auth=Bearer " + token + "\x01\x01").toBase64();
+}
+
+QByteArray oauthBearer(const QByteArray &user, const QByteArray &token)
+{
+    return ("n,a=" + user + ",\x01" "host=imap.example.test\x01" "port=143\x01" "auth=Bearer " + token + "\x01\x01")
+        .toBase64();
+}
+
+const QByteArray kRefusalChallenge = QByteArray(R"({"status":"invalid_token"})").toBase64();
+
+class ImapBearerLoginTest : public ImapLoginTest {};
+
+TEST_P(ImapBearerLoginTest, SendsTheTokenAndAnswersARefusal)
+{
+    const LoginCase &c = GetParam();
+    client.setAuthKind(ImapClient::AuthKind::Bearer);
+    client.setPassword(c.password);
+    fake->play(c.script);
+    EXPECT_EQ(client.connect(), c.ok) << client.lastErrorText().toStdString();
+    EXPECT_EQ(client.lastError(), c.error);
+    EXPECT_EQ(client.lastErrorText(), c.errorText);
+    EXPECT_EQ(client.failureKind(), c.error == Error::ServerError ? TFailureKind::LoginRefused : TFailureKind::Other);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Imap, ImapBearerLoginTest,
+    ::testing::Values(
+        LoginCase{"XOAuth2WithTheFirstResponse",
+                  QStringLiteral("ya29.t"),
+                  {S("* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=PLAIN AUTH=XOAUTH2] ready"),
+                   C("A1 AUTHENTICATE XOAUTH2 " + xoauth2("bob", "ya29.t")), S("A1 OK [CAPABILITY IMAP4rev1] in")},
+                  true, Error::None, {}},
+        LoginCase{"OAuthBearerAfterTheGoAhead",
+                  QStringLiteral("ya29.t"),
+                  {S("* OK [CAPABILITY IMAP4rev1 AUTH=XOAUTH2 AUTH=OAUTHBEARER] ready"), C("A1 AUTHENTICATE OAUTHBEARER"),
+                   S("+ "), C(oauthBearer("bob", "ya29.t")), S("A1 OK [CAPABILITY IMAP4rev1] in")},
+                  true, Error::None, {}},
+        // The error challenge is answered with an empty line; the tagged NO ends the login.
+        LoginCase{"RefusedXOAuth2",
+                  QStringLiteral("ya29.t"),
+                  {S("* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=XOAUTH2] ready"),
+                   C("A1 AUTHENTICATE XOAUTH2 " + xoauth2("bob", "ya29.t")), S("+ " + kRefusalChallenge), C(""),
+                   S("A1 NO [AUTHENTICATIONFAILED] Invalid credentials (Failure)")},
+                  false, Error::ServerError,
+                  "[AUTHENTICATIONFAILED] Invalid credentials (Failure) Der Server hat das Zugangszeichen nicht "
+                  "angenommen (Status invalid_token)."},
+        LoginCase{"RefusedOAuthBearer",
+                  QStringLiteral("ya29.t"),
+                  {S("* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=OAUTHBEARER] ready"),
+                   C("A1 AUTHENTICATE OAUTHBEARER " + oauthBearer("bob", "ya29.t")), S("+ " + kRefusalChallenge),
+                   C("AQ=="), S("A1 NO failed")},
+                  false, Error::ServerError,
+                  "failed Der Server hat das Zugangszeichen nicht angenommen (Status invalid_token)."},
+        LoginCase{"NotOffered",
+                  QStringLiteral("ya29.t"),
+                  {S("* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=PLAIN] ready")},
+                  false, Error::InvalidArgument,
+                  "Der Server imap.example.test bietet keine Anmeldung beim Anbieter (XOAUTH2, OAUTHBEARER) an."}),
+    [](const auto &info) { return std::string(info.param.name); });
+
 } // namespace

@@ -1169,4 +1169,109 @@ TEST_F(Pop3ClientTest, TraceMasksPasswordAndDigest)
     EXPECT_TRUE(traced->mismatches().isEmpty());
 }
 
+// --- Login with an access token ------------------------------------------------------------------------
+
+QByteArray xoauth2(const QByteArray &user, const QByteArray &token)
+{
+    return ("user=" + user + "\x01" "auth=Bearer " + token + "\x01\x01").toBase64();
+}
+
+QByteArray oauthBearer(const QByteArray &user, const QByteArray &token)
+{
+    return ("n,a=" + user + ",\x01" "host=pop.example.test\x01" "port=995\x01" "auth=Bearer " + token + "\x01\x01")
+        .toBase64();
+}
+
+const QByteArray kRefusalChallenge = QByteArray(R"({"status":"401","schemes":"bearer"})").toBase64();
+
+struct BearerCase {
+    const char *name;
+    QList<Step> script;
+    bool ok;
+    QByteArray mechanism;
+    Error error;
+    QString errorText;
+};
+
+void PrintTo(const BearerCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class BearerLoginTest : public Pop3ClientTest, public ::testing::WithParamInterface<BearerCase> {};
+
+TEST_P(BearerLoginTest, SendsTheTokenAndAnswersARefusal)
+{
+    const BearerCase &c = GetParam();
+    client.setPort(995);
+    client.setUserName(QStringLiteral("bob@example.test"));
+    client.setPassword(QStringLiteral("ya29.token"));
+    client.setAuthKind(Pop3Client::AuthKind::Bearer);
+    fake->play(c.script);
+    EXPECT_EQ(client.connect(), c.ok);
+    EXPECT_EQ(client.bearerMechanismUsed(), c.mechanism);
+    EXPECT_EQ(client.lastError(), c.error);
+    EXPECT_EQ(client.lastErrorText(), c.errorText);
+    EXPECT_EQ(client.failureKind(), c.error == Error::ServerError ? TFailureKind::LoginRefused : TFailureKind::Other);
+}
+
+const auto capaWith = [](const QByteArray &sasl) {
+    return QList<Step>{S("+OK ready"), C("CAPA"), S("+OK"), S("UIDL"), S("SASL " + sasl), S(".")};
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    Pop3Client, BearerLoginTest,
+    ::testing::Values(
+        BearerCase{"XOAuth2", capaWith("PLAIN XOAUTH2") + QList<Step>{C("AUTH XOAUTH2"), S("+ "),
+                   C(xoauth2("bob@example.test", "ya29.token")), S("+OK Welcome.")},
+                   true, "XOAUTH2", Error::None, ""},
+        BearerCase{"OAuthBearerWhereOffered", capaWith("XOAUTH2 OAUTHBEARER") + QList<Step>{C("AUTH OAUTHBEARER"), S("+"),
+                   C(oauthBearer("bob@example.test", "ya29.token")), S("+OK")},
+                   true, "OAUTHBEARER", Error::None, ""},
+        BearerCase{"WithoutCapabilitiesXOAuth2",
+                   {S("+OK ready"), C("CAPA"), S("-ERR no"), C("AUTH XOAUTH2"), S("+ "),
+                    C(xoauth2("bob@example.test", "ya29.token")), S("+OK")},
+                   true, "XOAUTH2", Error::None, ""},
+        // The error challenge is answered with an empty line; then the server's -ERR ends the login.
+        BearerCase{"RefusedXOAuth2", capaWith("XOAUTH2") + QList<Step>{C("AUTH XOAUTH2"), S("+ "),
+                   C(xoauth2("bob@example.test", "ya29.token")), S("+ " + kRefusalChallenge), C(""),
+                   S("-ERR [AUTH] Authentication failed.")},
+                   false, "", Error::ServerError,
+                   "[AUTH] Authentication failed. Der Server hat das Zugangszeichen nicht angenommen (Status 401)."},
+        // RFC 7628: OAUTHBEARER's answer is a single 0x01.
+        BearerCase{"RefusedOAuthBearer", capaWith("OAUTHBEARER") + QList<Step>{C("AUTH OAUTHBEARER"), S("+ "),
+                   C(oauthBearer("bob@example.test", "ya29.token")), S("+ " + kRefusalChallenge), C("AQ=="),
+                   S("-ERR nope")},
+                   false, "", Error::ServerError, "nope Der Server hat das Zugangszeichen nicht angenommen (Status 401)."},
+        BearerCase{"MechanismRefused", capaWith("XOAUTH2") + QList<Step>{C("AUTH XOAUTH2"), S("-ERR not now")},
+                   false, "", Error::ServerError, "not now"},
+        // Nothing goes out to a server that takes passwords only.
+        BearerCase{"NotOffered", capaWith("PLAIN"), false, "", Error::InvalidArgument,
+                   "Der Server pop.example.test bietet keine Anmeldung beim Anbieter (XOAUTH2, OAUTHBEARER) an."}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(Pop3ClientTest, TheTraceMasksTheToken)
+{
+    FakeLineSocket *traced = nullptr;
+    qputenv("QUARVEL_POP3_TRACE", "1");
+    Pop3Client tracing([&traced] {
+        auto socket = std::make_unique<FakeLineSocket>();
+        traced = socket.get();
+        return socket;
+    });
+    qunsetenv("QUARVEL_POP3_TRACE");
+    tracing.setHost(QStringLiteral("pop.example.test"));
+    tracing.setUserName(QStringLiteral("bob"));
+    tracing.setPassword(QStringLiteral("ya29.secret-token"));
+    tracing.setAuthKind(Pop3Client::AuthKind::Bearer);
+    traced->play({S("+OK"), C("CAPA"), S("-ERR"), C("AUTH XOAUTH2"), S("+ "), C(xoauth2("bob", "ya29.secret-token")),
+                  S("+OK")});
+    ::testing::internal::CaptureStderr();
+    EXPECT_TRUE(tracing.connect());
+    const std::string trace = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(trace.find(xoauth2("bob", "ya29.secret-token").constData()), std::string::npos) << trace;
+    EXPECT_NE(trace.find("POP3 C: ********"), std::string::npos) << trace;
+    EXPECT_TRUE(traced->mismatches().isEmpty());
+}
+
 } // namespace

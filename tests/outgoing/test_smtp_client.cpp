@@ -243,6 +243,66 @@ INSTANTIATE_TEST_SUITE_P(
         AuthCase{"no_auth_offered", {"SIZE 100"}, {}, true, "", 250}),
     [](const ::testing::TestParamInfo<AuthCase> &info) { return std::string(info.param.name); });
 
+struct BearerCase {
+    const char *name;
+    QByteArrayList capabilities;
+    QList<FakeLineSocket::Step> script;
+    bool ok;
+    QByteArray used;
+    QString errorText;
+};
+
+void PrintTo(const BearerCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class SmtpBearerAuth : public SmtpClientTest, public ::testing::WithParamInterface<BearerCase> {};
+
+QByteArray xoauth2(const QByteArray &user, const QByteArray &token)
+{
+    return ("user=" + user + "\x01" "auth=Bearer " + token + "\x01\x01").toBase64();
+}
+
+TEST_P(SmtpBearerAuth, SendsTheTokenAndAnswersARefusal)
+{
+    const BearerCase &c = GetParam();
+    open(c.capabilities);
+    fake->play(c.script);
+    EXPECT_EQ(client.authenticateBearer(QStringLiteral("bob@example.test"), QStringLiteral("ya29.t"),
+                                        QStringLiteral("smtp.example.test"), 587),
+              c.ok)
+        << transcript();
+    EXPECT_EQ(client.authMechanismUsed(), c.used);
+    EXPECT_EQ(client.lastErrorText(), c.errorText);
+}
+
+const QByteArray kRefusalChallenge = QByteArray(R"({"status":"400","schemes":"Bearer"})").toBase64();
+
+INSTANTIATE_TEST_SUITE_P(
+    SmtpClient, SmtpBearerAuth,
+    ::testing::Values(
+        BearerCase{"xoauth2", {"AUTH LOGIN PLAIN XOAUTH2"},
+                   {C("AUTH XOAUTH2 " + xoauth2("bob@example.test", "ya29.t")), S("235 2.7.0 Accepted")}, true,
+                   "XOAUTH2", ""},
+        BearerCase{"oauthbearer_where_offered", {"AUTH XOAUTH2 OAUTHBEARER"},
+                   {C("AUTH OAUTHBEARER "
+                      + QByteArray("n,a=bob@example.test,\x01host=smtp.example.test\x01port=587\x01"
+                                   "auth=Bearer ya29.t\x01\x01")
+                            .toBase64()),
+                    S("235 ok")},
+                   true, "OAUTHBEARER", ""},
+        // The error challenge (334) is answered with an empty line; the 535 that follows is the refusal.
+        BearerCase{"refused", {"AUTH XOAUTH2"},
+                   {C("AUTH XOAUTH2 " + xoauth2("bob@example.test", "ya29.t")), S("334 " + kRefusalChallenge), C(""),
+                    S("535-5.7.8 Username and Password not accepted."), S("535 5.7.8 Learn more")},
+                   false, "",
+                   "5.7.8 Username and Password not accepted. 5.7.8 Learn more Der Server hat das Zugangszeichen nicht "
+                   "angenommen (Status 400)."},
+        BearerCase{"not_offered", {"AUTH PLAIN LOGIN"}, {}, false, "",
+                   "Der Server smtp.example.test bietet keine Anmeldung beim Anbieter (XOAUTH2, OAUTHBEARER) an."}),
+    [](const ::testing::TestParamInfo<BearerCase> &info) { return std::string(info.param.name); });
+
 TEST_F(SmtpClientTest, NoAuthenticationAfterHelo)
 {
     fake->play({S("220 old"), C("EHLO pc-7"), S("502 no"), C("HELO pc-7"), S("250 hi")});

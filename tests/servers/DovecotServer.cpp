@@ -220,6 +220,31 @@ QString DovecotServer::imapConfig() const
     return config;
 }
 
+QString DovecotServer::oauth2Config() const
+{
+    if (m_oauth2Url.isEmpty())
+        return {};
+    const QString settings = QStringLiteral("introspection_mode = post\n"
+                                            "introspection_url = %1\n"
+                                            "force_introspection = yes\n"
+                                            "username_attribute = username\n"
+                                            "active_attribute = active\n"
+                                            "active_value = true\n"
+                                            "timeout_msecs = 20000\n")
+                                 .arg(m_oauth2Url);
+    if (!writeFile(m_dir.filePath(QStringLiteral("oauth2.conf.ext")), settings.toUtf8(),
+                   QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther))
+        return {};
+    // A later auth_mechanisms replaces the one above.
+    return QStringLiteral("auth_mechanisms = plain apop %1\n"
+                          "passdb {\n"
+                          "  driver = oauth2\n"
+                          "  mechanisms = %1\n"
+                          "  args = %2/oauth2.conf.ext\n"
+                          "}\n")
+        .arg(m_oauth2Mechanisms, m_dir.path());
+}
+
 bool DovecotServer::writeConfig(QString *error)
 {
     const QString dir = m_dir.path();
@@ -297,7 +322,8 @@ service auth-worker {
                                .arg(m_tlsPort)
                                .arg(m_imapPort)
                                .arg(m_imapsPort)
-                               .arg(imapConfig());
+                               .arg(imapConfig())
+                               + oauth2Config();
     if (!writeFile(m_dir.filePath(QStringLiteral("dovecot.conf")), config.toUtf8(),
                    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
                        | QFileDevice::ReadOther)) {

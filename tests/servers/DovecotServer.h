@@ -63,6 +63,14 @@ public:
     // The capabilities the IMAP server announces from the next start() on (Dovecot's imap_capability,
     // e.g. without MOVE or UIDPLUS); empty: Dovecot's own.
     void setImapCapabilities(const QString &capabilities) { m_imapCapabilities = capabilities; }
+    // Logins with an access token from the next start() on: the SASL mechanisms (of "xoauth2
+    // oauthbearer") offered besides the password ones, and the oauth2 passdb asking introspectionUrl
+    // (POST token=...) whether a token is active and whose it is.
+    void setOAuth2(const QString &introspectionUrl, const QString &mechanisms = QStringLiteral("xoauth2 oauthbearer"))
+    {
+        m_oauth2Url = introspectionUrl;
+        m_oauth2Mechanisms = mechanisms;
+    }
     // The folder that carries the special-use flag \Junk from the next start() on; empty: none.
     void setJunkFolder(const QString &folder) { m_junkFolder = folder; }
 
@@ -106,6 +114,7 @@ public:
 private:
     bool writeConfig(QString *error);
     QString imapConfig() const;
+    QString oauth2Config() const;
     bool writePasswd(const QString &name);
     bool makeMaildir(const QString &user);
     void handOver(const QString &path) const; // to the mail user, when running as root
@@ -122,6 +131,8 @@ private:
     bool m_tls = false;
     QString m_imapCapabilities;
     QString m_junkFolder;
+    QString m_oauth2Url;
+    QString m_oauth2Mechanisms;
     QMap<QString, QString> m_users;
     int m_delivered = 0;
     bool m_root = false;

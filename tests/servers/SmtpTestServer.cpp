@@ -2,7 +2,6 @@
 
 #include "ServerProcess.h"
 
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -37,23 +36,16 @@ bool SmtpTestServer::start(QString *error)
     if (m_options.tls != QStringLiteral("none"))
         args << QStringLiteral("--tls-cert") << m_options.certificateFile << QStringLiteral("--tls-key")
              << m_options.keyFile;
-    m_process.start(QString::fromLatin1(kPython), args);
+    if (!m_options.oauthIntrospection.isEmpty())
+        args << QStringLiteral("--oauth-introspect") << m_options.oauthIntrospection;
     QString why;
     if (!m_dir.isValid()) {
         why = QStringLiteral("no temporary folder");
-    } else if (!m_process.waitForStarted(10000)) {
-        why = QStringLiteral("python3 does not start: ") + m_process.errorString();
     } else {
-        // The first line it prints is the port, once it listens.
-        const QDeadlineTimer deadline(20000);
-        while (!m_process.canReadLine() && m_process.state() == QProcess::Running && !deadline.hasExpired())
-            m_process.waitForReadyRead(int(deadline.remainingTime()));
-        bool ok = false;
-        m_port = quint16(m_process.readLine().trimmed().toUInt(&ok));
-        if (ok && m_port != 0)
+        m_port = startAndReadPort(m_process, QString::fromLatin1(kPython), args, &why);
+        if (m_port != 0)
             return true;
-        why = QStringLiteral("the SMTP receiver did not start (Debian package python3-aiosmtpd): ")
-              + QString::fromLocal8Bit(m_process.readAllStandardError());
+        why = QStringLiteral("the SMTP receiver did not start (Debian package python3-aiosmtpd): ") + why;
     }
     stop();
     if (error)

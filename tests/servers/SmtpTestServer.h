@@ -22,6 +22,7 @@ public:
         QString tls = QStringLiteral("none");  // "none", "starttls" (required), "starttls-optional", "implicit"
         QString certificateFile;               // PEM, for tls other than "none"
         QString keyFile;
+        QString oauthIntrospection; // offer XOAUTH2, asking this endpoint whether a token is good
     };
     struct Message {
         QString from;

@@ -4,7 +4,7 @@
 It prints the port it listens on as its first line, then serves until it is stopped. Everything it
 sees is appended to the record file as JSON lines: every command ({"command": "EHLO", "arg": ...}),
 every login ({"auth": "PLAIN", "login": ..., "password": ..., "tls": whether the connection was
-encrypted}) and every accepted message ({"mail_from": ..., "rcpt_tos": [...], "data": <base64 of the
+encrypted}; for XOAUTH2 the token is the "password") and every accepted message ({"mail_from": ..., "rcpt_tos": [...], "data": <base64 of the
 content as received, dot-stuffing removed>, "tls": ...}).
 
 With --tls-cert and --tls-key it speaks TLS: --tls-mode starttls offers STARTTLS and accepts nothing
@@ -18,7 +18,9 @@ import json
 import ssl
 import sys
 
-from aiosmtpd.smtp import SMTP, AuthResult
+import urllib.parse
+
+from aiosmtpd.smtp import MISSING, SMTP, AuthResult
 
 
 def main():
@@ -32,6 +34,8 @@ def main():
     parser.add_argument("--tls-cert", default="")
     parser.add_argument("--tls-key", default="")
     parser.add_argument("--tls-mode", choices=["none", "starttls", "starttls-optional", "implicit"], default="none")
+    parser.add_argument("--oauth-introspect", default="",
+                        help="offer XOAUTH2 and take a token this introspection endpoint calls active")
     options = parser.parse_args()
 
     context = None
@@ -46,6 +50,14 @@ def main():
     def encrypted(server):
         return server.transport is not None and server.transport.get_extra_info("ssl_object") is not None
 
+    def token_owner(token):
+        """The user an active token belongs to, asked at the authorization server; None otherwise."""
+        import urllib.request
+        body = urllib.parse.urlencode({"token": token}).encode()
+        with urllib.request.urlopen(options.oauth_introspect, data=body, timeout=20) as answer:
+            info = json.loads(answer.read())
+        return info.get("username") if info.get("active") else None
+
     class Handler:
         async def handle_EHLO(self, server, session, envelope, hostname, responses):
             if options.refuse_ehlo:
@@ -58,6 +70,29 @@ def main():
                 return "550 5.1.1 <%s>: Recipient address rejected" % address
             envelope.rcpt_tos.append(address)
             return "250 OK"
+
+        async def auth_XOAUTH2(self, server, args):
+            if not options.oauth_introspect:
+                return AuthResult(success=False, handled=False)
+            if len(args) > 1:
+                response = base64.b64decode(args[1])
+            else:
+                response = await server.challenge_auth("", encode_to_b64=False)
+                if response is MISSING:
+                    return AuthResult(success=False, handled=False)
+            parts = response.decode("utf-8", "replace").split("\x01")
+            fields = dict(part.split("=", 1) for part in parts if "=" in part)
+            login = fields.get("user", "")
+            token = fields.get("auth", "")[len("Bearer "):]
+            owner = await asyncio.get_running_loop().run_in_executor(None, token_owner, token)
+            ok = owner is not None and owner == login
+            record({"auth": "XOAUTH2", "login": login, "password": token, "tls": encrypted(server)})
+            if not ok:
+                # The error challenge; the client answers it with an empty line.
+                challenge = base64.b64encode(json.dumps({"status": "401", "schemes": "bearer"}).encode()).decode()
+                await server.challenge_auth(challenge, encode_to_b64=False)
+                return AuthResult(success=False, handled=False)
+            return AuthResult(success=True, auth_data=login)
 
         async def handle_DATA(self, server, session, envelope):
             record({
@@ -78,6 +113,8 @@ def main():
     excluded = {"none": [], "plain": ["LOGIN"], "login": ["PLAIN"], "both": []}[options.auth]
     if options.auth == "none" and options.tls_mode != "none":
         excluded = ["PLAIN", "LOGIN"]
+    if not options.oauth_introspect:
+        excluded = excluded + ["XOAUTH2"]
 
     class RecordingSMTP(SMTP):
         def __init__(self, *args, **kwargs):

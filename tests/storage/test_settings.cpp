@@ -285,6 +285,45 @@ TEST_F(SettingsTest, ImapValuesAreStoredForImapAccountsOnlyAndUnknownOnesReadAsT
     }
 }
 
+// The sign-in at the provider: its two values are stored for such an account only, its refresh token where
+// the password is (enciphered like one), and a method the program does not know reads as the password.
+TEST_F(SettingsTest, SignInValuesAreStoredForSuchAccountsOnlyAndTheTokenIsEnciphered)
+{
+    TRegistrySettings s(progDir);
+    TPOP3AccountSettings password;
+    password.ServerName = QStringLiteral("pop.example");
+    password.AccountName = QStringLiteral("anna");
+    password.Password = QStringLiteral("geheim");
+    TPOP3AccountSettings oauth = password;
+    oauth.ServerName = QStringLiteral("outlook.office365.com");
+    oauth.AuthMethod = amOAuth2;
+    oauth.OAuthProvider = QStringLiteral("Microsoft");
+    oauth.Password = QStringLiteral("M.C5_BAY.refresh-token");
+    ASSERT_TRUE(s.SavePOP3Settings(TPOP3Check{}, {password, oauth}));
+    platform::RegistryHive h(platform::RegRoot::CurrentUser);
+    const auto value = [&h](const QString &sub, const QString &name) {
+        platform::RegValue v;
+        return h.readValue(kSettings + QLatin1Char('\\') + sub, name, &v) ? v.data : QByteArray("<none>");
+    };
+    EXPECT_EQ(value(QStringLiteral("0"), QStringLiteral("AuthMethod")), QByteArray("<none>"));
+    EXPECT_EQ(value(QStringLiteral("0"), QStringLiteral("OAuthProvider")), QByteArray("<none>"));
+    EXPECT_NE(value(QStringLiteral("1"), QStringLiteral("AuthMethod")), QByteArray("<none>"));
+    EXPECT_FALSE(value(QStringLiteral("1"), QStringLiteral("POP3PASSWORD")).contains("refresh-token"));
+    TPOP3Check check;
+    TPOP3Accounts back;
+    s.LoadPOP3Settings(check, back);
+    ASSERT_EQ(back.size(), 2);
+    EXPECT_EQ(back[0], password);
+    EXPECT_EQ(back[1], oauth);
+
+    for (const char *stored : {"2", "-1", "OAuth2"}) {
+        put(kSettings + QStringLiteral("\\1"), QStringLiteral("AuthMethod"), QString::fromLatin1(stored));
+        s.LoadPOP3Settings(check, back);
+        ASSERT_EQ(back.size(), 2);
+        EXPECT_EQ(back[1].AuthMethod, amPassword) << stored;
+    }
+}
+
 TEST_F(SettingsTest, TrustedCertificateIsStoredWithItsAccountAlone)
 {
     TRegistrySettings s(progDir);

@@ -3,6 +3,7 @@
 #include "ConnectionMonitorUnit.h"
 #include "DesktopEntry.h"
 #include "MainUnit.h"
+#include "OAuthProviders.h"
 #include "POP3Check.h"
 #include "Paths.h"
 #include "QtPrinters.h"
@@ -113,10 +114,11 @@ TEST_F(OptionsTest, ShowsTheStoredSettingsWithTheProductNameFilledIn)
 {
     auto dlg = dialog();
     EXPECT_EQ(dlg->windowTitle(), QStringLiteral("Programmkonfiguration"));
-    ASSERT_EQ(dlg->Pages->count(), 3);
+    ASSERT_EQ(dlg->Pages->count(), 4);
     EXPECT_EQ(dlg->Pages->tabText(0), QStringLiteral("Allgemein"));
     EXPECT_EQ(dlg->Pages->tabText(1), QStringLiteral("Weitere Einstellungen"));
     EXPECT_EQ(dlg->Pages->tabText(2), QStringLiteral("SMS-Versand"));
+    EXPECT_EQ(dlg->Pages->tabText(3), QStringLiteral("Anmeldung"));
     EXPECT_EQ(dlg->Pages->currentIndex(), 0);
     EXPECT_EQ(dlg->AutoStartChkBox->text(), QStringLiteral("Quarvel bei jeder Anmeldung öffnen."));
     EXPECT_FALSE(dlg->AutoStartChkBox->isChecked());
@@ -212,6 +214,33 @@ TEST_F(OptionsTest, OkStoresEachValueAndSwitchesTheMonitor)
     EXPECT_TRUE(monitor->Active());
     EXPECT_EQ(offline, 1);
     EXPECT_TRUE(box.shown.isEmpty());
+}
+
+TEST_F(OptionsTest, ThePageAnmeldungKeepsEachProvidersClientRegistration)
+{
+    SaveOAuthClient(kGoogleProvider, TOAuthClient{QStringLiteral("alt.apps.googleusercontent.com"), QStringLiteral("alt")});
+    auto dlg = dialog();
+    ASSERT_EQ(dlg->Pages->tabText(3), QStringLiteral("Anmeldung"));
+    ASSERT_EQ(dlg->ClientIdEdits.size(), OAuthProviderNames().size());
+    EXPECT_EQ(dlg->ClientIdEdits.at(0)->text(), QStringLiteral("alt.apps.googleusercontent.com"));
+    EXPECT_EQ(dlg->ClientSecretEdits.at(0)->text(), QStringLiteral("alt"));
+    EXPECT_TRUE(dlg->ClientIdEdits.at(1)->text().isEmpty());
+
+    dlg->ClientIdEdits.at(0)->setText(QStringLiteral(" 123-abc.apps.googleusercontent.com "));
+    dlg->ClientSecretEdits.at(0)->setText(QStringLiteral("GOCSPX-geheim"));
+    dlg->ClientIdEdits.at(1)->setText(QStringLiteral("0f1e2d3c-aaaa-bbbb-cccc-123456789abc"));
+    dlg->OKBtn->click();
+    EXPECT_EQ(dlg->result(), QDialog::Accepted);
+    EXPECT_EQ(LoadOAuthClient(kGoogleProvider),
+              (TOAuthClient{QStringLiteral("123-abc.apps.googleusercontent.com"), QStringLiteral("GOCSPX-geheim")}));
+    EXPECT_EQ(LoadOAuthClient(kMicrosoftProvider),
+              (TOAuthClient{QStringLiteral("0f1e2d3c-aaaa-bbbb-cccc-123456789abc"), QString()}));
+
+    // "Abbrechen" keeps what was stored.
+    auto again = dialog();
+    again->ClientIdEdits.at(0)->clear();
+    again->CancelBtn->click();
+    EXPECT_EQ(LoadOAuthClient(kGoogleProvider).ClientId, QStringLiteral("123-abc.apps.googleusercontent.com"));
 }
 
 TEST_F(OptionsTest, AChangedDataFolderGetsTheRulesAtOnce)

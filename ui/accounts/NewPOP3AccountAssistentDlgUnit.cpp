@@ -4,8 +4,11 @@
 #include "DialogWidgets.h"
 #include "JobWaitDialog.h"
 #include "MsgBox.h"
+#include "OAuthProviders.h"
+#include "POP3AccountsCfgUnit.h"
 #include "POP3Check.h"
 #include "Paths.h"
+#include "ProviderSignIn.h"
 #include "QuarvelIcons.h"
 
 #include <QCheckBox>
@@ -161,6 +164,11 @@ QWidget *TNewPOP3AccountAssistentDlg::createLoginPage()
     layout->addSpacing(8);
     SMTPAuthChkBox = new QCheckBox(QStringLiteral("SMTP-Authentifizierung notwendig."), w);
     layout->addWidget(SMTPAuthChkBox);
+    SignInChkBox = new QCheckBox(kAuthMethodItems.at(amOAuth2), w);
+    layout->addWidget(SignInChkBox);
+    SignInStateLabel = WrappedLabel(QString(), w);
+    layout->addWidget(SignInStateLabel);
+    connect(SignInChkBox, &QCheckBox::clicked, this, &TNewPOP3AccountAssistentDlg::SignInChkBoxClick);
     layout->addStretch(1);
     return w;
 }
@@ -216,6 +224,10 @@ TPOP3AccountSettings TNewPOP3AccountAssistentDlg::Account() const
     e.AccountName = AccountNameEdit->text();
     e.Password = PasswordEdit->text();
     e.SMTPAuth = SMTPAuthChkBox->isChecked();
+    if (signInChosen()) {
+        e.OAuthProvider = SelectedProvider()->OAuthProvider;
+        e.RefreshToken = m_refreshToken;
+    }
     TPOP3AccountSettings account = AccountFromAssistant(e, SelectedProvider());
     if (m_incoming && m_incoming->Host == account.ServerName && m_incoming->Type == account.AccountType) {
         account.Port = m_incoming->Port;
@@ -345,6 +357,11 @@ void TNewPOP3AccountAssistentDlg::ProvidersCBChange()
     AccountNameEdit->clear();
     PasswordEdit->clear();
     SMTPAuthChkBox->setChecked(p && p->SMTPAuth);
+    m_refreshToken.clear();
+    SignInChkBox->setVisible(p && !p->OAuthProvider.isEmpty());
+    SignInChkBox->setChecked(p && p->OAuthOnly);
+    SignInChkBox->setEnabled(p && !p->OAuthOnly);
+    SignInChkBoxClick();
     AccountTypeCBChange();
     if (CurrentPage() == pgProvider && EMailAddressEdit->text().trimmed().isEmpty())
         EMailAddressEdit->setFocus();
@@ -390,6 +407,13 @@ bool TNewPOP3AccountAssistentDlg::checkPage(int page)
     case pgLogin:
         if (AccountNameEdit->text().trimmed().isEmpty())
             return fieldFault(kNoLoginNameText, AccountNameEdit);
+        if (signInChosen()) {
+            // The sign-in goes in place of the password; the page is left once it is done.
+            if (!m_refreshToken.isEmpty())
+                break;
+            startSignIn();
+            return false;
+        }
         if (PasswordEdit->text().isEmpty())
             return fieldFault(kNoLoginPasswordText, PasswordEdit);
         break;
@@ -399,6 +423,57 @@ bool TNewPOP3AccountAssistentDlg::checkPage(int page)
     return true;
 }
 
+bool TNewPOP3AccountAssistentDlg::signInChosen() const
+{
+    const TProviderEntry *p = SelectedProvider();
+    return p && !p->OAuthProvider.isEmpty() && SignInChkBox->isChecked();
+}
+
+void TNewPOP3AccountAssistentDlg::SignInChkBoxClick()
+{
+    const bool on = signInChosen();
+    PasswordEdit->setEnabled(!on);
+    PasswordLabel->setEnabled(!on);
+    const TProviderEntry *p = SelectedProvider();
+    if (!on || !p)
+        SignInStateLabel->clear();
+    else if (LoadOAuthClient(p->OAuthProvider).ClientId.isEmpty())
+        SignInStateLabel->setText(NoClientIdText(p->OAuthProvider));
+    else if (!m_refreshToken.isEmpty())
+        SignInStateLabel->setText(kSignedInText.arg(p->OAuthProvider));
+    else
+        SignInStateLabel->setText(QStringLiteral("\"Weiter >\" öffnet die Anmeldeseite von %1 im Browser.")
+                                      .arg(p->OAuthProvider));
+}
+
+void TNewPOP3AccountAssistentDlg::startSignIn()
+{
+    const TProviderEntry *p = SelectedProvider();
+    if (m_signingIn || !p)
+        return;
+    m_signingIn = true;
+    SetEnabled({NextBtn, PrevBtn}, false);
+    const QString hint = EMailAddressEdit->text().trimmed().isEmpty() ? AccountNameEdit->text().trimmed()
+                                                                       : EMailAddressEdit->text().trimmed();
+    QPointer<TNewPOP3AccountAssistentDlg> self(this);
+    StartProviderSignIn(this, p->OAuthProvider, hint, [self](bool ok, const QString &refreshToken, const QString &errorText) {
+        if (!self)
+            return;
+        self->m_signingIn = false;
+        SetEnabled({self->NextBtn, self->PrevBtn}, true);
+        if (ok)
+            self->m_refreshToken = refreshToken;
+        self->SignInChkBoxClick();
+        if (!ok) {
+            if (!errorText.isEmpty())
+                ErrorBox(errorText);
+            return;
+        }
+        if (self->CurrentPage() == pgLogin)
+            self->NextBtnClick();
+    });
+}
+
 void TNewPOP3AccountAssistentDlg::NextBtnClick()
 {
     const int current = CurrentPage();
@@ -406,7 +481,7 @@ void TNewPOP3AccountAssistentDlg::NextBtnClick()
         accept();
         return;
     }
-    if (m_searching || !checkPage(current))
+    if (m_searching || m_signingIn || !checkPage(current))
         return;
     QString pop3, smtp;
     if (current == pgServers && searchWanted(&pop3, &smtp)) {

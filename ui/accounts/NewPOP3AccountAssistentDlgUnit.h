@@ -76,6 +76,13 @@ public:
     QLineEdit *AccountNameEdit = nullptr;
     QLineEdit *PasswordEdit = nullptr;
     QCheckBox *SMTPAuthChkBox = nullptr;
+    // A provider that offers the sign-in at the provider: chosen here (and fixed where the provider takes
+    // nothing else); "Weiter" then starts the sign-in and goes on once it is done.
+    QCheckBox *SignInChkBox = nullptr;
+    QLabel *SignInStateLabel = nullptr;
+    void SignInChkBoxClick();
+    // True while the sign-in runs.
+    bool SigningIn() const { return m_signingIn; }
     QPushButton *PrevBtn = nullptr, *NextBtn = nullptr, *CancelBtn = nullptr;
 
 protected:
@@ -113,4 +120,8 @@ private:
         int32_t Type = atPOP3; // of the incoming server: a port found for POP3 is none for IMAP
     };
     std::optional<TSettled> m_incoming, m_outgoing;
+    QString m_refreshToken; // of the sign-in made for the chosen provider
+    bool m_signingIn = false;
+    bool signInChosen() const;
+    void startSignIn();
 };

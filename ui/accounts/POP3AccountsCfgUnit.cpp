@@ -7,7 +7,9 @@
 #include "DialogKeys.h"
 #include "DialogWidgets.h"
 #include "MsgBox.h"
+#include "OAuthProviders.h"
 #include "POP3Check.h"
+#include "ProviderSignIn.h"
 #include "ZirpelSendClassUnit.h"
 
 #include <QCheckBox>
@@ -164,6 +166,22 @@ QWidget *TPOP3AccountsCfg::createIncomingPage()
     loginForm->addRow(QStringLiteral("Kennwort:"), PasswordEdit);
     APOPChkBox = new QCheckBox(QStringLiteral(" APOP verwenden, falls der Server es erlaubt"), login);
     loginForm->addRow(APOPChkBox);
+    AuthMethodCB = new QComboBox(login);
+    AuthMethodCB->addItems(kAuthMethodItems);
+    loginForm->addRow(QStringLiteral("Anmeldung:"), AuthMethodCB);
+    OAuthProviderLabel = new QLabel(QStringLiteral("Anbieter:"), login);
+    OAuthProviderCB = new QComboBox(login);
+    OAuthProviderCB->addItems(OAuthProviderNames());
+    SignInBtn = new QPushButton(kSignInButtonText, login);
+    auto *provider = new QHBoxLayout;
+    provider->addWidget(OAuthProviderCB, 1);
+    provider->addWidget(SignInBtn);
+    loginForm->addRow(OAuthProviderLabel, provider);
+    SignInStateLabel = WrappedLabel(QString(), login);
+    loginForm->addRow(SignInStateLabel);
+    connect(AuthMethodCB, &QComboBox::currentIndexChanged, this, &TPOP3AccountsCfg::AuthMethodCBChange);
+    connect(OAuthProviderCB, &QComboBox::currentIndexChanged, this, &TPOP3AccountsCfg::AuthMethodCBChange);
+    connect(SignInBtn, &QPushButton::clicked, this, &TPOP3AccountsCfg::SignInBtnClick);
 
     auto *imap = new QGroupBox(QStringLiteral(" IMAP "), page);
     auto *imapForm = new QFormLayout(imap);
@@ -264,6 +282,12 @@ void TPOP3AccountsCfg::LoadAccount(const TPOP3AccountSettings &account)
     PasswordEdit->setText(account.Password);
     PasswordEdit->setPlaceholderText(account.PasswordInKeyring ? kKeyringPlaceholder : QString());
     APOPChkBox->setChecked(account.UseAPOP);
+    m_refreshToken.clear();
+    const qsizetype provider = OAuthProviderNames().indexOf(account.OAuthProvider);
+    OAuthProviderCB->setCurrentIndex(provider < 0 ? 0 : int(provider));
+    AuthMethodCB->setCurrentIndex(account.AuthMethod == amOAuth2 ? amOAuth2 : amPassword);
+    if (account.AuthMethod == amOAuth2)
+        PasswordEdit->clear();
     // The provider box before the authentication box: clearing the provider box clears that one too.
     UseProviderSMTPChkBox->setChecked(account.UseProviderSMTP);
     SMTPServerAddressEdit->setText(account.SMTPServer);
@@ -290,6 +314,56 @@ void TPOP3AccountsCfg::ApplyShowRules()
     UseProviderSMTPChkBoxClick();
     UsePOP3ChkBoxClick();
     SMSChkBoxClick();
+    AuthMethodCBChange();
+}
+
+bool TPOP3AccountsCfg::keepsSignIn() const
+{
+    return m_account.AuthMethod == amOAuth2 && (!m_account.Password.isEmpty() || m_account.PasswordInKeyring)
+           && m_account.OAuthProvider == OAuthProviderCB->currentText()
+           && POP3ServerAddressEdit->text() == m_account.ServerName && KontoNameEdit->text() == m_account.AccountName;
+}
+
+void TPOP3AccountsCfg::AuthMethodCBChange()
+{
+    const bool oauth = AuthMethodCB->currentIndex() == amOAuth2;
+    SetEnabled({PasswordEdit}, !oauth);
+    SetEnabled({OAuthProviderLabel, OAuthProviderCB, SignInStateLabel}, oauth);
+    APOPChkBox->setEnabled(!oauth && accountType() == atPOP3);
+    const QString provider = OAuthProviderCB->currentText();
+    const bool clientKnown = !LoadOAuthClient(provider).ClientId.isEmpty();
+    SignInBtn->setEnabled(oauth && clientKnown && !m_signingIn);
+    // Without a client id the choice says so now, not the first check.
+    if (!clientKnown)
+        SignInStateLabel->setText(NoClientIdText(provider));
+    else if (!m_refreshToken.isEmpty() || keepsSignIn())
+        SignInStateLabel->setText(kSignedInText.arg(provider));
+    else
+        SignInStateLabel->setText(kNotSignedInText);
+}
+
+void TPOP3AccountsCfg::SignInBtnClick()
+{
+    if (m_signingIn || m_testing)
+        return;
+    m_signingIn = true;
+    SetEnabled({OKBtn, TestBtn}, false);
+    AuthMethodCBChange();
+    const QString address = SMTPEMailAddressEdit->text().trimmed();
+    QPointer<TPOP3AccountsCfg> self(this);
+    StartProviderSignIn(this, OAuthProviderCB->currentText(), address.isEmpty() ? KontoNameEdit->text() : address,
+                        [self](bool ok, const QString &refreshToken, const QString &errorText) {
+                            if (!self)
+                                return;
+                            self->m_signingIn = false;
+                            SetEnabled({self->OKBtn}, true);
+                            self->updateTestButton();
+                            if (ok)
+                                self->m_refreshToken = refreshToken;
+                            self->AuthMethodCBChange();
+                            if (!ok && !errorText.isEmpty())
+                                ErrorBox(errorText);
+                        });
 }
 
 void TPOP3AccountsCfg::showEvent(QShowEvent *event)
@@ -360,7 +434,7 @@ void TPOP3AccountsCfg::AccountTypeCBChange()
     SetEnabled({IMAPFolderLabel, IMAPFolderEdit, IMAPSpamActionLabel, IMAPSpamActionCB}, imap);
     // "Gleiche Daten" follows the authentication box: without a login there are no data to share.
     UsePOP3ChkBox->setEnabled(SMTPAuthChkBox->isChecked());
-    APOPChkBox->setEnabled(!imap);
+    APOPChkBox->setEnabled(!imap && !(AuthMethodCB && AuthMethodCB->currentIndex() == amOAuth2));
     UsePOP3ChkBoxClick();
 }
 
@@ -494,6 +568,11 @@ void TPOP3AccountsCfg::OKBtnClick()
     } else if (KontoNameEdit->text().isEmpty()) {
         incompleteText = kNoAccountNameText;
         incompleteField = KontoNameEdit;
+    } else if (AuthMethodCB->currentIndex() == amOAuth2) {
+        if (m_refreshToken.isEmpty() && !keepsSignIn()) {
+            incompleteText = kSignInFirstText;
+            incompleteField = SignInBtn;
+        }
     } else if (PasswordEdit->text().isEmpty() && !keepsKeyringPassword(false)) {
         incompleteText = kNoPasswordText;
         incompleteField = PasswordEdit;
@@ -525,7 +604,10 @@ bool TPOP3AccountsCfg::keepsKeyringPassword(bool smtp) const
 
 void TPOP3AccountsCfg::collectIncoming(TPOP3AccountSettings &a) const
 {
-    // First: a may be the loaded record that keepsKeyringPassword compares with.
+    // First: a may be the loaded record that keepsKeyringPassword and keepsSignIn compare with.
+    const bool keepSignIn = keepsSignIn();
+    const QString keptToken = m_account.Password;
+    const bool keptTokenInKeyring = m_account.PasswordInKeyring;
     a.PasswordInKeyring = keepsKeyringPassword(false);
     a.AccountType = accountType();
     a.ServerName = POP3ServerAddressEdit->text();
@@ -537,6 +619,22 @@ void TPOP3AccountsCfg::collectIncoming(TPOP3AccountSettings &a) const
     a.UseAPOP = a.AccountType == atPOP3 && APOPChkBox->isChecked();
     a.IMAPFolder = IMAPFolderEdit->text().trimmed().isEmpty() ? kDefaultIMAPFolder : IMAPFolderEdit->text().trimmed();
     a.IMAPSpamAction = IMAPSpamActionCB->currentIndex() == isaDelete ? isaDelete : isaMoveToJunk;
+    a.AuthMethod = AuthMethodCB->currentIndex() == amOAuth2 ? amOAuth2 : amPassword;
+    a.OAuthProvider = a.AuthMethod == amOAuth2 ? OAuthProviderCB->currentText() : QString();
+    if (a.AuthMethod == amOAuth2) {
+        // The refresh token is kept where the password would be: a new sign-in's, or the loaded one's.
+        a.UseAPOP = false;
+        if (!m_refreshToken.isEmpty()) {
+            a.Password = m_refreshToken;
+            a.PasswordInKeyring = false;
+        } else if (keepSignIn) {
+            a.Password = keptToken;
+            a.PasswordInKeyring = keptTokenInKeyring;
+        } else {
+            a.Password.clear();
+            a.PasswordInKeyring = false;
+        }
+    }
 }
 
 void TPOP3AccountsCfg::collect()
@@ -579,7 +677,7 @@ void TPOP3AccountsCfg::setTesting(bool on)
 void TPOP3AccountsCfg::updateTestButton()
 {
     // One server operation at a time: the coordinator says when one (or a timed check) runs.
-    TestBtn->setEnabled(!m_testing && !m_checker.OperationRunning());
+    TestBtn->setEnabled(!m_testing && !m_signingIn && !m_checker.OperationRunning());
 }
 
 void TPOP3AccountsCfg::TestBtnClick()

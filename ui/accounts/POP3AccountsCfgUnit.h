@@ -54,6 +54,15 @@ inline const QStringList kAccountTypeItems = {QStringLiteral("POP3"), QStringLit
 inline const QStringList kSpamActionItems = {QStringLiteral("in den Spam-Ordner verschieben"),
                                              QStringLiteral("löschen")};
 
+// The log-in choice, in the order of TAuthMethod, and what it says about the sign-in.
+inline const QStringList kAuthMethodItems = {QStringLiteral("Kennwort"),
+                                             QStringLiteral("Anmeldung beim Anbieter (OAuth2)")};
+inline const QString kSignInButtonText = QStringLiteral("Anmelden…");
+inline const QString kSignedInText = QStringLiteral("Angemeldet bei %1.");
+inline const QString kNotSignedInText = QStringLiteral("Noch nicht angemeldet.");
+inline const QString kSignInFirstText =
+    QStringLiteral("Bitte melden Sie sich zuerst mit \"Anmelden…\" beim Anbieter an.");
+
 // The items of the two security choices, in the order of TConnectionSecurity.
 inline const QStringList kSecurityItems = {QStringLiteral("Keine"), QStringLiteral("STARTTLS"),
                                            QStringLiteral("SSL/TLS")};
@@ -82,6 +91,10 @@ public:
     void AccountTypeCBChange();
     void SMSChkBoxClick();
     void ServerRetriesSliderChange();
+    // The log-in method and provider: the password or the sign-in controls, and what the sign-in says.
+    void AuthMethodCBChange();
+    // "Anmelden…": the sign-in at the chosen provider.
+    void SignInBtnClick();
     // The rules a showing of the editor applies, in their order.
     void ApplyShowRules();
 
@@ -98,6 +111,10 @@ public:
     QLineEdit *KontoNameEdit = nullptr;
     QLineEdit *PasswordEdit = nullptr;
     QCheckBox *APOPChkBox = nullptr;
+    QComboBox *AuthMethodCB = nullptr;
+    QLabel *OAuthProviderLabel = nullptr, *SignInStateLabel = nullptr;
+    QComboBox *OAuthProviderCB = nullptr;
+    QPushButton *SignInBtn = nullptr;
     // IMAP only: the folder read and what becomes of spam.
     QLabel *IMAPFolderLabel = nullptr, *IMAPSpamActionLabel = nullptr;
     QLineEdit *IMAPFolderEdit = nullptr;
@@ -161,4 +178,10 @@ private:
     bool m_testing = false;
     bool m_checkingNumber = false;
     int32_t m_shownType = atPOP3; // the type the port field was last set for
+    // The refresh token of the sign-in made in this editor (empty: none yet); the loaded account's own
+    // stays where it is kept while the mailbox and its provider stay the same.
+    QString m_refreshToken;
+    bool m_signingIn = false;
+    // The loaded account signs in at this provider with a token kept in the settings or the keyring.
+    bool keepsSignIn() const;
 };

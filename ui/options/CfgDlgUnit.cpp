@@ -6,6 +6,7 @@
 #include "DialogWidgets.h"
 #include "MailClientLaunch.h"
 #include "MsgBox.h"
+#include "OAuthProviders.h"
 #include "POP3Check.h"
 #include "Paths.h"
 #include "RadioGroup.h"
@@ -21,6 +22,7 @@
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QFormLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -135,6 +137,7 @@ TCfgDlg::TCfgDlg(TRegistrySettings &settings, TSpamFilterClass &filters, TConnec
     Pages->addTab(createGeneralPage(), QStringLiteral("Allgemein"));
     Pages->addTab(createMorePage(), QStringLiteral("Weitere Einstellungen"));
     Pages->addTab(createSmsPage(), QStringLiteral("SMS-Versand"));
+    Pages->addTab(createSignInPage(), QStringLiteral("Anmeldung"));
 
     auto *buttons = new QDialogButtonBox(this);
     OKBtn = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
@@ -275,6 +278,33 @@ QWidget *TCfgDlg::createSmsPage()
     return page;
 }
 
+QWidget *TCfgDlg::createSignInPage()
+{
+    auto *page = new QWidget(this);
+    auto *layout = new QVBoxLayout(page);
+    layout->addWidget(WrappedLabel(
+        QStringLiteral("Postfächer bei Google und Microsoft melden sich beim Anbieter an (OAuth2) statt mit "
+                       "einem Kennwort. Dafür braucht %1 eine Client-ID, die Sie selbst beim Anbieter "
+                       "registrieren (als Desktop-Anwendung; wie das geht, steht in der Hilfe). Google gibt dazu "
+                       "einen geheimen Clientschlüssel aus, der hier mit eingetragen wird.")
+            .arg(QLatin1String(platform::kProductName)),
+        page));
+    for (const QString &provider : OAuthProviderNames()) {
+        auto *group = new QGroupBox(QStringLiteral(" %1 ").arg(provider), page);
+        auto *form = new QFormLayout(group);
+        auto *id = new QLineEdit(group);
+        auto *secret = new QLineEdit(group);
+        MaskWithStars(secret);
+        form->addRow(QStringLiteral("Client-ID:"), id);
+        form->addRow(QStringLiteral("Clientschlüssel:"), secret);
+        ClientIdEdits.append(id);
+        ClientSecretEdits.append(secret);
+        layout->addWidget(group);
+    }
+    layout->addStretch(1);
+    return page;
+}
+
 void TCfgDlg::showSettings()
 {
     const TProgramSettings &s = m_settings.Settings;
@@ -298,6 +328,13 @@ void TCfgDlg::showSettings()
     HTTPSChkBox->setChecked(s.SMSGateway.HTTPS);
     SMSSendOptionsRG->SetItemIndex(s.SMSGateway.WithSenderAddress ? 1 : 0);
     EMail2SMSRG->SetItemIndex(s.SMSGateway.EMail2SMSOnlySubject ? 0 : 1);
+
+    const QStringList providers = OAuthProviderNames();
+    for (qsizetype i = 0; i < providers.size(); ++i) {
+        const TOAuthClient client = LoadOAuthClient(providers.at(i));
+        ClientIdEdits.at(i)->setText(client.ClientId);
+        ClientSecretEdits.at(i)->setText(client.ClientSecret);
+    }
 }
 
 QString TCfgDlg::dataFolderFromField() const
@@ -346,6 +383,9 @@ void TCfgDlg::OKBtnClick()
         ErrorBox(kSettingsNotSavedText.arg(m_settings.RegFile.Hive().fileName()));
         return;
     }
+    const QStringList providers = OAuthProviderNames();
+    for (qsizetype i = 0; i < providers.size(); ++i)
+        SaveOAuthClient(providers.at(i), TOAuthClient{ClientIdEdits.at(i)->text(), ClientSecretEdits.at(i)->text()});
     m_monitor.SetConnectionType(s.ConnectionType);
     accept();
 }

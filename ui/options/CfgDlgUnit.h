@@ -1,9 +1,10 @@
 #pragma once
 // The program options "Programmkonfiguration": how the computer reaches the Internet, the data folder,
-// the rescue copies of deleted messages, the mail program, the SMS gateway account, and the logon
-// autostart entry. Everything but the
+// the rescue copies of deleted messages, the mail program, the SMS gateway account, the client
+// registrations for signing in at mail providers, and the logon autostart entry. Everything but the
 // autostart entry takes effect on OK; the autostart entry changes at once when its box is clicked.
 #include <QDialog>
+#include <QList>
 
 #include <functional>
 
@@ -83,12 +84,15 @@ public:
     QCheckBox *HTTPSChkBox = nullptr;
     TRadioGroup *SMSSendOptionsRG = nullptr;
     TRadioGroup *EMail2SMSRG = nullptr;
+    // Page "Anmeldung": per provider (in the order of OAuthProviderNames()) its client id and secret.
+    QList<QLineEdit *> ClientIdEdits, ClientSecretEdits;
     QPushButton *OKBtn = nullptr, *CancelBtn = nullptr;
 
 private:
     QWidget *createGeneralPage();
     QWidget *createMorePage();
     QWidget *createSmsPage();
+    QWidget *createSignInPage();
     void showSettings();
     // The data folder the field names, with a trailing '/'; empty for an empty field.
     QString dataFolderFromField() const;
