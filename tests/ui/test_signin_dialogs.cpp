@@ -116,6 +116,32 @@ TEST_F(SignInDialogsTest, ALoadedSignInStaysWhileTheMailboxStaysTheSame)
     EXPECT_EQ(texts(box), (QStringList{kSignInFirstText, kNoPasswordText}));
 }
 
+// Sending uses the mailbox's own sign-in, so a separate SMTP login is neither asked for nor offered.
+TEST_F(SignInDialogsTest, ASignedInMailboxAsksForNoSeparateSmtpLogin)
+{
+    start();
+    TPOP3AccountSettings a = signedIn(QStringLiteral("rt-kept"));
+    a.UseProviderSMTP = true;
+    a.SMTPServer = QStringLiteral("smtp.gmail.test");
+    a.SMTPAuth = true;
+    a.SMTPUsePOP3Data = false;
+    auto e = editor();
+    e->LoadAccount(a);
+    EXPECT_FALSE(e->SMTPKontoNameEdit->isEnabled());
+    EXPECT_FALSE(e->SMTPPasswordEdit->isEnabled());
+    e->OKBtn->click();
+    ASSERT_TRUE(e->Accepted()) << texts(box).join(u'\n').toStdString();
+    // With a password the separate login is asked for again.
+    auto password = editor();
+    password->LoadAccount(a);
+    password->AuthMethodCB->setCurrentIndex(amPassword);
+    password->PasswordEdit->setText(QStringLiteral("geheim"));
+    EXPECT_TRUE(password->SMTPKontoNameEdit->isEnabled());
+    password->OKBtn->click();
+    EXPECT_FALSE(password->Accepted());
+    EXPECT_EQ(texts(box), QStringList{kNoSmtpNameText});
+}
+
 TEST_F(SignInDialogsTest, AfterARefusedRenewalTheUserIsOfferedANewSignInOnce)
 {
     start({signedIn(QStringLiteral("rt-old"))});

@@ -330,6 +330,7 @@ void TPOP3AccountsCfg::AuthMethodCBChange()
     SetEnabled({PasswordEdit}, !oauth);
     SetEnabled({OAuthProviderLabel, OAuthProviderCB, SignInStateLabel}, oauth);
     APOPChkBox->setEnabled(!oauth && accountType() == atPOP3);
+    UsePOP3ChkBoxClick();
     const QString provider = OAuthProviderCB->currentText();
     const bool clientKnown = !LoadOAuthClient(provider).ClientId.isEmpty();
     SignInBtn->setEnabled(oauth && clientKnown && !m_signingIn);
@@ -395,21 +396,17 @@ void TPOP3AccountsCfg::UseProviderSMTPChkBoxClick()
 
 void TPOP3AccountsCfg::SMTPAuthChkBoxClick()
 {
-    const bool auth = SMTPAuthChkBox->isChecked();
-    UsePOP3ChkBox->setEnabled(auth);
-    const bool own = UsePOP3ChkBox->isEnabled() && !UsePOP3ChkBox->isChecked() && auth;
-    SetEnabled({SMTPKontoNameLabel, SMTPKontoNameEdit, SMTPPasswordLabel, SMTPPasswordEdit}, own);
+    UsePOP3ChkBox->setEnabled(SMTPAuthChkBox->isChecked());
+    UsePOP3ChkBoxClick();
 }
 
 void TPOP3AccountsCfg::UsePOP3ChkBoxClick()
 {
-    const bool same = UsePOP3ChkBox->isChecked();
-    if (same) {
+    if (UsePOP3ChkBox->isChecked()) {
         SMTPKontoNameEdit->clear();
         SMTPPasswordEdit->clear();
     }
-    const bool own = !same && UsePOP3ChkBox->isEnabled();
-    SetEnabled({SMTPKontoNameLabel, SMTPKontoNameEdit, SMTPPasswordLabel, SMTPPasswordEdit}, own);
+    SetEnabled({SMTPKontoNameLabel, SMTPKontoNameEdit, SMTPPasswordLabel, SMTPPasswordEdit}, separateSmtpLogin());
 }
 
 int32_t TPOP3AccountsCfg::accountType() const
@@ -495,7 +492,9 @@ void TPOP3AccountsCfg::fieldError(const QString &text, QWidget *field)
 
 bool TPOP3AccountsCfg::separateSmtpLogin() const
 {
-    return UsePOP3ChkBox->isEnabled() && !UsePOP3ChkBox->isChecked();
+    // A mailbox signed in at its provider sends with its own token: no other SMTP login is used.
+    const bool signsIn = AuthMethodCB && AuthMethodCB->currentIndex() == amOAuth2;
+    return UsePOP3ChkBox->isEnabled() && !UsePOP3ChkBox->isChecked() && !signsIn;
 }
 
 int32_t TPOP3AccountsCfg::portOf(const QLineEdit *field, int32_t fallback)
