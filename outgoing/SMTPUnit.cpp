@@ -219,7 +219,8 @@ bool TSMTPSendClass::deliver(const QStringList &hosts, quint16 port, bool authen
     const QString user = Account.SMTPUsePOP3Data || oauth ? Account.AccountName : Account.SMTPAccountName;
     TLoginSecret login;
     int code = 0;
-    if (authenticate && !user.isEmpty() && !ResolveLogin(Account, TPasswordKind::Outgoing, &login, &error, &code)) {
+    if (authenticate && !user.isEmpty() && !ResolveLogin(Account, TPasswordKind::Outgoing, &login, &error, &code,
+                                                              [this] { return m_aborted.load(); })) {
         error = QStringLiteral("0 ") + error;
         return false;
     }

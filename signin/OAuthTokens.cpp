@@ -44,7 +44,7 @@ struct HttpAnswer {
     QString error;
 };
 
-HttpAnswer post(const QUrl &url, const QUrlQuery &form, int timeoutMs)
+HttpAnswer post(const QUrl &url, const QUrlQuery &form, int timeoutMs, const std::function<bool()> &cancelled)
 {
     HttpAnswer answer;
     if (platform::OnWindowThread()) {
@@ -61,10 +61,12 @@ HttpAnswer post(const QUrl &url, const QUrlQuery &form, int timeoutMs)
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
     request.setRawHeader("Accept", "application/json");
     std::unique_ptr<QNetworkReply> reply(nam.post(request, form.toString(QUrl::FullyEncoded).toLatin1()));
-    const bool timedOut = !WaitForReply(reply.get(), timeoutMs);
+    const bool givenUp = !WaitForReply(reply.get(), timeoutMs, cancelled);
     answer.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     answer.body = reply->readAll();
-    if (timedOut)
+    if (givenUp && cancelled && cancelled())
+        answer.error = QStringLiteral("Die Anfrage wurde abgebrochen.");
+    else if (givenUp)
         answer.error = QStringLiteral("Zeitüberschreitung: Der Anbieter hat nicht rechtzeitig geantwortet.");
     else if (answer.status == 0)
         answer.error = reply->errorString();
@@ -147,7 +149,8 @@ void ForgetAll()
     g_renewed.clear();
 }
 
-TTokenResult AccessToken(const TOAuthProvider &provider, const QString &refreshToken, int timeoutMs)
+TTokenResult AccessToken(const TOAuthProvider &provider, const QString &refreshToken, int timeoutMs,
+                         const std::function<bool()> &cancelled)
 {
     TTokenResult result;
     if (refreshToken.isEmpty()) {
@@ -181,7 +184,7 @@ TTokenResult AccessToken(const TOAuthProvider &provider, const QString &refreshT
     if (!provider.Client.ClientSecret.isEmpty())
         form.addQueryItem(QStringLiteral("client_secret"),
                           QString::fromLatin1(QUrl::toPercentEncoding(provider.Client.ClientSecret)));
-    const HttpAnswer answer = post(provider.TokenUrl, form, timeoutMs);
+    const HttpAnswer answer = post(provider.TokenUrl, form, timeoutMs, cancelled);
     if (!answer.error.isEmpty()) {
         result.RefreshToken = current;
         result.ErrorText = QStringLiteral("Der Anbieter %1 ist nicht erreichbar: %2").arg(provider.Name, answer.error);
@@ -202,7 +205,7 @@ TTokenResult AccessToken(const TOAuthProvider &provider, const QString &refreshT
 } // namespace oauth
 
 bool ResolveLogin(const TPOP3AccountSettings &account, TPasswordKind kind, TLoginSecret *secret, QString *error,
-                  int *code)
+                  int *code, const std::function<bool()> &cancelled)
 {
     *code = 0;
     secret->OAuth = account.AuthMethod == amOAuth2;
@@ -223,7 +226,7 @@ bool ResolveLogin(const TPOP3AccountSettings &account, TPasswordKind kind, TLogi
         *code = kPasswordUnavailableCode;
         return false;
     }
-    const oauth::TTokenResult token = oauth::AccessToken(*provider, refreshToken);
+    const oauth::TTokenResult token = oauth::AccessToken(*provider, refreshToken, oauth::kTokenRequestTimeoutMs, cancelled);
     if (!token.ok()) {
         *error = token.ErrorText;
         *code = token.Status == oauth::TTokenStatus::Refused ? kSignInRenewalCode : 0;

@@ -58,9 +58,10 @@ void ForgetAccessToken(const QString &refreshToken);
 void ForgetAll();
 
 // The access token for the refresh token: the one in memory while it lives long enough, otherwise a
-// renewal at the provider. Blocking (up to timeoutMs): not for the window's thread.
+// renewal at the provider. Blocking (up to timeoutMs, or until cancelled says so): not for the window's
+// thread.
 TTokenResult AccessToken(const TOAuthProvider &provider, const QString &refreshToken,
-                         int timeoutMs = kTokenRequestTimeoutMs);
+                         int timeoutMs = kTokenRequestTimeoutMs, const std::function<bool()> &cancelled = {});
 
 // "Die Anmeldung bei Google muss erneuert werden".
 QString RenewalText(const QString &providerName);
@@ -77,9 +78,10 @@ struct TLoginSecret {
 // The login of this kind (Incoming or Outgoing; one that signs in at its provider uses its one token for
 // both). False with a German text in *error and the error code of a check in *code: the keyring did not
 // give the password (kPasswordUnavailableCode), the provider refused the refresh (kSignInRenewalCode), or
-// another failure (0). Blocking: not for the window's thread.
+// another failure (0). Blocking: not for the window's thread; a renewal under way ends as soon as cancelled
+// says so.
 bool ResolveLogin(const TPOP3AccountSettings &account, TPasswordKind kind, TLoginSecret *secret, QString *error,
-                  int *code);
+                  int *code, const std::function<bool()> &cancelled = {});
 
 // A check whose login used secret was refused by the server: a token is renewed before the next login.
 void LoginRefused(const TPOP3AccountSettings &account, const TLoginSecret &secret);

@@ -50,7 +50,7 @@ TImapIdleWatch::End TImapIdleWatch::watch(ImapClient &client)
     TLoginSecret login;
     QString error;
     int code = 0;
-    if (!ResolveLogin(m_account, TPasswordKind::Incoming, &login, &error, &code))
+    if (!ResolveLogin(m_account, TPasswordKind::Incoming, &login, &error, &code, [this] { return m_stop.load(); }))
         return End::Lost;
     client.setHost(m_account.ServerName);
     client.setPort(quint16(m_account.Port & 0xFFFF));

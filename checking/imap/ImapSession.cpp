@@ -207,8 +207,14 @@ bool TImapSession::Connect(const TPOP3AccountSettings &account, bool &fatal, int
     EnsureClient();
     ImapClient &client = *m_client;
     TLoginSecret login;
-    if (!ResolveLogin(account, TPasswordKind::Incoming, &login, &errorText, &code)) {
-        fatal = true;
+    // A token renewal under way ends with the job.
+    if (!ResolveLogin(account, TPasswordKind::Incoming, &login, &errorText, &code,
+                      [this] { return m_worker.ShuttingDown(); })) {
+        fatal = !m_worker.ShuttingDown();
+        if (!fatal) {
+            code = 0;
+            errorText.clear();
+        }
         return false;
     }
     const QString &password = login.Secret;

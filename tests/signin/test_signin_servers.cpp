@@ -10,6 +10,9 @@
 #include "SignInSupport.h"
 #include "SmtpTestServer.h"
 
+#include <QHostAddress>
+#include <QTcpServer>
+
 #include <atomic>
 #include <string>
 
@@ -197,6 +200,32 @@ TEST_F(SignInServersTest, ARefusedRefreshFailsTheCheckAndAsksForANewSignIn)
                                       .arg(kSignInRenewalCode))
         << said();
     // Nothing went to the mail server.
+    EXPECT_FALSE(s.log().contains(QStringLiteral("user=<%1>").arg(user))) << s.log().toStdString();
+}
+
+// "Abbrechen" during a check ends a token renewal the provider never answers, not its time-out.
+TEST_F(SignInServersTest, ACancelledCheckEndsARenewalTheProviderNeverAnswers)
+{
+    DovecotServer &s = server(Mechanism::XOAuth2);
+    ASSERT_FALSE(s.deliver(user, mail("Hallo")).isEmpty());
+    makeRealChecker({account(s, atPOP3, signIn())});
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    SaveOAuthEndpoints(kGoogleProvider, auth->authorizationUrl(),
+                       QUrl(QStringLiteral("http://127.0.0.1:%1/token").arg(silent.serverPort())));
+    now += qint64(2) * 3600 * 1000;
+
+    ASSERT_TRUE(checker->CheckNow(-1));
+    ASSERT_TRUE(processEventsUntil([&] { return silent.hasPendingConnections(); }, kGuardMs))
+        << "the renewal never asked";
+    // Without the cancel reaching it, the renewal would end only at its time-out; half of it is still
+    // far more than an abort needs on any machine.
+    checker->CancelOperation();
+    ASSERT_TRUE(processEventsUntil([&] { return !checker->OperationRunning(); }, oauth::kTokenRequestTimeoutMs / 2))
+        << "the renewal went on after the cancel " << said();
+    const QString progress = ui.progress.join(u'\n');
+    EXPECT_FALSE(progress.contains(QStringLiteral("Zeitüberschreitung"))) << said();
+    EXPECT_FALSE(progress.contains(QStringLiteral("nicht erreichbar"))) << said();
     EXPECT_FALSE(s.log().contains(QStringLiteral("user=<%1>").arg(user))) << s.log().toStdString();
 }
 
