@@ -173,8 +173,8 @@ TDeletionLogWindow::TDeletionLogWindow(TDeletionLog &log, QString rescueFolder, 
     : QWidget(parent, Qt::Window), m_log(&log), m_rescueFolder(std::move(rescueFolder)),
       m_search(new QLineEdit(this)), m_table(new QTableView(this)),
       m_filter(new QSortFilterProxyModel(this)), m_count(new QLabel(this)),
-      m_editRule(new QPushButton(QStringLiteral("Regel bearbeiten..."), this)),
-      m_restore(new QPushButton(QStringLiteral("Wiederherstellen..."), this)),
+      m_editRule(new QPushButton(QStringLiteral("Regel bearbeiten…"), this)),
+      m_restore(new QPushButton(QStringLiteral("Wiederherstellen…"), this)),
       m_neverSpam(new QPushButton(QStringLiteral("Absender nie als Spam"), this)),
       m_close(new QPushButton(QStringLiteral("Schließen"), this)), m_placement(this)
 {
