@@ -14,6 +14,7 @@
 #include <QNetworkRequest>
 #include <QUrlQuery>
 
+#include <algorithm>
 #include <memory>
 
 namespace oauth {
@@ -107,10 +108,14 @@ TTokenResult ParseTokenResponse(int httpStatus, const QByteArray &body, const QS
             result.ErrorText = QStringLiteral("Die Antwort von %1 enthält kein Zugangszeichen.").arg(providerName);
             return result;
         }
-        const qint64 seconds = json.value(QStringLiteral("expires_in")).toVariant().toLongLong();
+        // A number or a text; a lifetime beyond a day (or beyond any number) is taken as a day, so the
+        // expiry stays a sane time.
+        const QJsonValue given = json.value(QStringLiteral("expires_in"));
+        const double seconds = given.isString() ? given.toString().toDouble() : given.toDouble();
+        const qint64 lifetime = seconds >= 1 ? qint64(std::min(seconds, double(kMaxTokenLifetimeSeconds))) : 3600;
         result.Status = TTokenStatus::Ok;
         result.AccessToken = access;
-        result.ExpiresAtMs = NowMs() + (seconds > 0 ? seconds : 3600) * 1000;
+        result.ExpiresAtMs = NowMs() + lifetime * 1000;
         const QString renewed = json.value(QStringLiteral("refresh_token")).toString();
         if (!renewed.isEmpty())
             result.RefreshToken = renewed;

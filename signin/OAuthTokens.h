@@ -23,6 +23,8 @@ namespace oauth {
 
 inline constexpr qint64 kRenewAheadMs = 60000;
 inline constexpr int kTokenRequestTimeoutMs = 30000;
+// The longest an access token is taken to live, whatever the provider says.
+inline constexpr qint64 kMaxTokenLifetimeSeconds = 24 * 3600;
 
 // The clock of the expiry times, in milliseconds since the epoch. An empty clock is the system's; tests
 // set their own.
